@@ -1,0 +1,80 @@
+#include "data/accounts.h"
+
+#include "data/sqlite.h"
+
+#include <sqlite3.h>
+
+namespace xs {
+
+const QStringList &rightFlags()
+{
+    static const QStringList f = {"admin", "readonly", "qx1", "qx2", "qx3", "qx4"};
+    return f;
+}
+
+const std::vector<DemoAccount> &demoAccounts()
+{
+    static const std::vector<DemoAccount> a = {
+        {"admin", "admin123", {"admin"}, "超级管理员"},
+        {"viewer", "viewer123", {"readonly"}, "只读管理员"},
+        {"doctor", "doctor123", {"qx2"}, "普通用户（科室与病例档案权限 qx2）"},
+        {"clerk", "clerk123", {"qx1"}, "普通用户（用户管理权限 qx1）"},
+        {"guest", "guest123", {}, "无任何权限的用户"},
+    };
+    return a;
+}
+
+static bool fail(QString *error, const QString &why)
+{
+    if (error)
+        *error = why;
+    return false;
+}
+
+bool insertUser(const Connection &c, const QString &name, const QString &password,
+                const QStringList &flags, QString *error)
+{
+    for (const QString &f : flags)
+        if (!rightFlags().contains(f))
+            return fail(error, QStringLiteral("未知的权限标志：%1").arg(f));
+    QStringList cols = {"username", "password"};
+    QStringList marks = {"?", "?"};
+    for (const QString &f : flags) {
+        cols << f;
+        marks << QStringLiteral("'y'");
+    }
+    StmtHandle s = c.prepare(QStringLiteral("INSERT INTO use(%1) VALUES(%2)").arg(cols.join(','), marks.join(',')));
+    if (!s)
+        return fail(error, c.lastError());
+    bindText(s.get(), 1, name);
+    bindText(s.get(), 2, password);
+    if (sqlite3_step(s.get()) != SQLITE_DONE) {
+        if (sqlite3_errcode(c.get()) == SQLITE_CONSTRAINT)
+            return fail(error, QStringLiteral("用户 %1 已存在").arg(name));
+        return fail(error, c.lastError());
+    }
+    return true;
+}
+
+bool setUserFlags(const Connection &c, const QString &name, const QStringList &flags, bool on, QString *error)
+{
+    if (flags.isEmpty())
+        return fail(error, QStringLiteral("没有给出权限标志"));
+    QStringList sets;
+    for (const QString &f : flags) {
+        if (!rightFlags().contains(f))
+            return fail(error, QStringLiteral("未知的权限标志：%1").arg(f));
+        sets << f + (on ? QStringLiteral("='y'") : QStringLiteral("=NULL"));
+    }
+    StmtHandle s = c.prepare(QStringLiteral("UPDATE use SET %1 WHERE username=?").arg(sets.join(',')));
+    if (!s)
+        return fail(error, c.lastError());
+    bindText(s.get(), 1, name);
+    if (sqlite3_step(s.get()) != SQLITE_DONE)
+        return fail(error, c.lastError());
+    if (sqlite3_changes(c.get()) == 0)
+        return fail(error, QStringLiteral("没有名为 %1 的用户").arg(name));
+    return true;
+}
+
+}  // namespace xs

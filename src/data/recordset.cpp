@@ -1,0 +1,285 @@
+#include "data/recordset.h"
+
+#include "data/dates.h"
+#include "data/sqltext.h"
+
+#include <QRegularExpression>
+#include <sqlite3.h>
+
+namespace xs {
+
+namespace {
+std::shared_ptr<Connection> g_txConnection;  // the connection of the live Transaction
+
+std::shared_ptr<Connection> connectionForStatement()
+{
+    if (g_txConnection)
+        return g_txConnection;
+    return std::make_shared<Connection>(Connection::open(dbPath()));
+}
+}  // namespace
+
+QString Value::text() const
+{
+    switch (kind_) {
+    case Kind::Null: return {};
+    case Kind::Text: return raw_;
+    case Kind::Date:
+        if (raw_.size() == 10 && raw_[4] == QLatin1Char('-') && raw_[7] == QLatin1Char('-'))
+            return raw_;
+        if (const auto d = parseDate(raw_))
+            return shortDate(*d);
+        return raw_;
+    }
+    return {};
+}
+
+QDate Value::date() const
+{
+    if (kind_ != Kind::Date)
+        return {};
+    return parseDate(raw_).value_or(QDate());
+}
+
+QString connstr()
+{
+    return QStringLiteral("provider=Microsoft.Jet.OLEDB.4.0;Data source =") + appDir()
+           + QStringLiteral("/xs.mdb");
+}
+
+Recordset::~Recordset() { Close(); }
+
+void Recordset::step()
+{
+    if (!stmt_) {
+        eof_ = true;
+        return;
+    }
+    eof_ = sqlite3_step(stmt_.get()) != SQLITE_ROW;
+}
+
+void Recordset::MoveFirst()
+{
+    if (!stmt_)
+        return;
+    sqlite3_reset(stmt_.get());
+    step();
+}
+
+void Recordset::MoveNext()
+{
+    if (!eof_)
+        step();
+}
+
+QString Recordset::fieldName(int i) const
+{
+    return i >= 0 && i < fieldCount() ? names_[size_t(i)] : QString();
+}
+
+int Recordset::fieldIndex(const QString &name) const
+{
+    for (int i = 0; i < fieldCount(); ++i)
+        if (names_[size_t(i)].compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+Value Recordset::field(int i) const
+{
+    if (eof_ || !stmt_ || i < 0 || i >= fieldCount())
+        return {};
+    if (sqlite3_column_type(stmt_.get(), i) == SQLITE_NULL)
+        return {};
+    return Value(isDate_[size_t(i)] ? Value::Kind::Date : Value::Kind::Text, columnText(stmt_.get(), i));
+}
+
+Value Recordset::field(const QString &name) const { return field(fieldIndex(name)); }
+
+static QString tableOfSource(const QString &source)
+{
+    static const QRegularExpression re(QStringLiteral(R"(^select\s+\*\s*from\s+([^\s;]+)$)"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    const auto m = re.match(source.trimmed());
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+bool Recordset::AddNew()
+{
+    if (!stmt_ || tableOfSource(source_).isEmpty()) {
+        error_ = QStringLiteral("结果集不可追加记录");
+        return false;
+    }
+    adding_ = true;
+    pending_.assign(names_.size(), std::nullopt);
+    return true;
+}
+
+bool Recordset::setField(int i, const QString &value)
+{
+    if (!adding_ || i < 0 || i >= fieldCount()) {
+        error_ = QStringLiteral("字段不存在");
+        return false;
+    }
+    pending_[size_t(i)] = value;
+    return true;
+}
+
+bool Recordset::setField(const QString &name, const QString &value) { return setField(fieldIndex(name), value); }
+
+bool Recordset::Update()
+{
+    if (!adding_) {
+        error_ = QStringLiteral("没有要保存的新记录");
+        return false;
+    }
+    adding_ = false;
+    QStringList cols, marks;
+    std::vector<std::optional<QString>> values;
+    for (int i = 0; i < fieldCount(); ++i) {
+        const auto &v = pending_[size_t(i)];
+        if (!v)
+            continue;
+        cols << QLatin1Char('"') + QString(names_[size_t(i)]).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+        marks << QStringLiteral("?");
+        if (isDate_[size_t(i)]) {
+            if (v->trimmed().isEmpty()) {
+                values.emplace_back(std::nullopt);
+            } else if (const auto d = parseDate(*v)) {
+                values.emplace_back(shortDate(*d));
+            } else {
+                error_ = QStringLiteral("“%1”不是日期").arg(*v);
+                return false;
+            }
+        } else {
+            values.emplace_back(*v);
+        }
+    }
+    const QString table = tableOfSource(source_);
+    const QString sql = cols.isEmpty()
+        ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
+        : QStringLiteral("INSERT INTO %1(%2) VALUES(%3)").arg(table, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+    StmtHandle ins = conn_->prepare(sql);
+    if (!ins) {
+        error_ = conn_->lastError();
+        return false;
+    }
+    for (size_t k = 0; k < values.size(); ++k) {
+        if (values[k])
+            bindText(ins.get(), int(k) + 1, *values[k]);
+        else
+            sqlite3_bind_null(ins.get(), int(k) + 1);
+    }
+    if (sqlite3_step(ins.get()) != SQLITE_DONE) {
+        error_ = conn_->lastError();
+        return false;
+    }
+    return true;
+}
+
+void Recordset::Close()
+{
+    stmt_.reset();
+    conn_.reset();
+    eof_ = true;
+    adding_ = false;
+}
+
+RecordsetPtr openRecordset(std::shared_ptr<Connection> conn, const QString &source, SqlOutcome *outcome)
+{
+    const auto translated = translateSql(source);
+    if (!translated) {
+        if (outcome)
+            outcome->error = QStringLiteral("语句无法解析");
+        return {};
+    }
+    StmtHandle stmt = conn->prepare(*translated);
+    // A query is only ever read: a statement that would change the file is not
+    // run as one.
+    if (!stmt || !sqlite3_stmt_readonly(stmt.get())) {
+        if (outcome)
+            outcome->error = conn->lastError();
+        return {};
+    }
+    RecordsetPtr rs(new Recordset);
+    const int n = sqlite3_column_count(stmt.get());
+    rs->names_.reserve(size_t(n));
+    rs->isDate_.reserve(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        rs->names_.push_back(QString::fromUtf8(sqlite3_column_name(stmt.get(), i)));
+        const char *decl = sqlite3_column_decltype(stmt.get(), i);
+        rs->isDate_.push_back(decl && QByteArray(decl).compare("DATE", Qt::CaseInsensitive) == 0);
+    }
+    rs->conn_ = std::move(conn);
+    rs->stmt_ = std::move(stmt);
+    rs->source_ = source;
+    const int rc = sqlite3_step(rs->stmt_.get());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        if (outcome)
+            outcome->error = rs->conn_->lastError();
+        return {};
+    }
+    rs->eof_ = rc != SQLITE_ROW;
+    if (outcome)
+        outcome->ok = true;
+    return rs;
+}
+
+RecordsetPtr runsql(const QString &sql, SqlOutcome *outcome)
+{
+    SqlOutcome local;
+    SqlOutcome &out = outcome ? *outcome : local;
+    out = SqlOutcome{};
+    std::shared_ptr<Connection> conn = connectionForStatement();  // DbError travels up
+
+    if (!isActionStatement(sql))
+        return openRecordset(std::move(conn), sql.trimmed(), &out);
+
+    const auto translated = translateSql(sql);
+    if (!translated) {
+        out.error = QStringLiteral("语句无法解析");
+        return {};
+    }
+    StmtHandle stmt = conn->prepare(*translated);
+    if (!stmt) {
+        out.error = conn->lastError();
+        return {};
+    }
+    int rc;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) {
+        out.error = conn->lastError();
+        return {};
+    }
+    out.ok = true;
+    out.changes = sqlite3_changes(conn->get());
+    return {};
+}
+
+Transaction::Transaction()
+{
+    conn_ = std::make_shared<Connection>(Connection::open(dbPath()));
+    conn_->exec("BEGIN IMMEDIATE");
+    g_txConnection = conn_;
+}
+
+Transaction::~Transaction()
+{
+    if (!done_)
+        conn_->exec("ROLLBACK");
+    if (g_txConnection == conn_)
+        g_txConnection.reset();
+}
+
+bool Transaction::commit()
+{
+    if (done_)
+        return false;
+    done_ = conn_->exec("COMMIT");
+    if (g_txConnection == conn_)
+        g_txConnection.reset();
+    return done_;
+}
+
+}  // namespace xs

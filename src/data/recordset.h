@@ -1,0 +1,125 @@
+#pragma once
+#include "data/sqlite.h"
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace xs {
+
+// A field value as the database gives it: text, date or null.
+class Value {
+public:
+    enum class Kind { Null, Text, Date };
+    Value() = default;
+    Value(Kind k, QString raw) : kind_(k), raw_(std::move(raw)) {}
+    Kind kind() const { return kind_; }
+    bool isNull() const { return kind_ == Kind::Null; }
+    // null -> empty text, date -> short date form, text -> itself.
+    QString text() const;
+    // The date of a date value (invalid for other kinds).
+    QDate date() const;
+
+private:
+    Kind kind_ = Kind::Null;
+    QString raw_;
+};
+
+struct SqlOutcome {
+    bool ok = false;
+    int changes = 0;  // rows changed by an action statement
+    QString error;
+};
+
+class Recordset;
+using RecordsetPtr = std::unique_ptr<Recordset>;
+
+// A forward-reading result of one query that owns its connection. Reading is
+// lazy (one row at a time), so a large result costs no memory; in WAL mode an
+// open result never blocks writers on other connections.
+class Recordset {
+public:
+    ~Recordset();
+    Recordset(const Recordset &) = delete;
+    Recordset &operator=(const Recordset &) = delete;
+
+    // End of data (the old EOF; that name is a C macro).
+    bool atEOF() const { return eof_; }
+    void MoveFirst();
+    void MoveNext();
+    int fieldCount() const { return int(names_.size()); }
+    QString fieldName(int i) const;
+    int fieldIndex(const QString &name) const;  // -1 when there is no such column
+    // Value of field i (or by name) of the current row; null at end of data.
+    Value field(int i) const;
+    Value field(const QString &name) const;
+    QString text(int i) const { return field(i).text(); }
+    QString text(const QString &name) const { return field(name).text(); }
+    const QString &source() const { return source_; }
+
+    // Appending a row to the table of "select * from T": AddNew, assignments,
+    // Update (an INSERT with bound parameters of the assigned fields only, so
+    // the table's defaults fill the rest). Update reports failure; lastError()
+    // says why.
+    bool AddNew();
+    bool setField(int i, const QString &value);
+    bool setField(const QString &name, const QString &value);
+    bool Update();
+    QString lastError() const { return error_; }
+
+    void Close();
+    bool isOpen() const { return stmt_ != nullptr; }
+
+private:
+    friend RecordsetPtr openRecordset(std::shared_ptr<Connection>, const QString &, SqlOutcome *);
+    Recordset() = default;
+    void step();
+
+    std::shared_ptr<Connection> conn_;
+    StmtHandle stmt_;
+    QString source_;
+    std::vector<QString> names_;
+    std::vector<bool> isDate_;
+    bool eof_ = true;
+    bool adding_ = false;
+    std::vector<std::optional<QString>> pending_;
+    QString error_;
+};
+
+// The connection text naming the application's database file.
+QString connstr();
+
+// Runs one statement on a connection opened for it. Action statements (first
+// word INSERT, DELETE or UPDATE) give null; queries give a recordset; any
+// failure after the connection opened gives null and nothing is shown. A file
+// that cannot be opened throws DbError. `outcome`, when given, tells success,
+// rows changed and the engine's message.
+RecordsetPtr runsql(const QString &sql, SqlOutcome *outcome = nullptr);
+
+// Runs an action statement and says whether it succeeded.
+inline bool runaction(const QString &sql)
+{
+    SqlOutcome o;
+    runsql(sql, &o);
+    return o.ok;
+}
+
+// While a Transaction lives, runsql and the recordsets it opens share one
+// connection inside BEGIN IMMEDIATE; without commit() the destructor rolls back.
+class Transaction {
+public:
+    Transaction();
+    ~Transaction();
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+    bool commit();
+
+private:
+    std::shared_ptr<Connection> conn_;
+    bool done_ = false;
+};
+
+}  // namespace xs

@@ -1,0 +1,152 @@
+#include "mainwin/MDIForm1.h"
+
+#include "data/globals.h"
+#include "signin/Frmdenlu.h"
+#include "signin/frmuser1.h"
+#include "ui/images.h"
+#include "ui/msgbox.h"
+#include "ui/rightsgate.h"
+#include "ui/window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMenuBar>
+#include <QMdiSubWindow>
+
+namespace xs {
+
+namespace {
+std::function<void()> g_quit = [] { QCoreApplication::exit(0); };
+}
+
+void MDIForm1::setQuitHandler(std::function<void()> h)
+{
+    g_quit = h ? std::move(h) : [] { QCoreApplication::exit(0); };
+}
+
+QString refusalText(Gate g)
+{
+    return g == Gate::Prescribing ? QStringLiteral("对不起，你是普通用户不能修改记录，请与管理员联系！")
+                                  : QStringLiteral("对不起，你没有管理本功能的权限，请与管理员联系！");
+}
+
+MDIForm1::MDIForm1(QWidget *parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("MDIForm1"));
+    setWindowTitle(QStringLiteral("澄衡"));
+    setWindowIcon(appIcon());
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    area_ = new QMdiArea(this);
+    area_->setObjectName(QStringLiteral("MDIClient"));
+    area_->setBackground(QBrush(mainBackground()));
+    area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    area_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(area_);
+    WindowRegistry::setMdiArea(area_);
+    connect(area_, &QMdiArea::subWindowActivated, this, [](QMdiSubWindow *sub) {
+        if (sub)
+            if (auto *w = qobject_cast<XsWindow *>(sub->widget()))
+                w->activated();
+    });
+
+    buildGates();
+
+    // Creates the action of a gated entry and adds it to `menu`, or to the
+    // menu bar itself when menu is null.
+    auto addGate = [this](QMenu *menu, const char *name) {
+        for (const GateEntry &g : gates_) {
+            if (qstrcmp(g.name, name) != 0)
+                continue;
+            auto *a = new QAction(QString::fromUtf8(g.caption), this);
+            if (menu)
+                menu->addAction(a);
+            else
+                menuBar()->addAction(a);
+            a->setObjectName(QString::fromUtf8(g.name));
+            if (*g.shortcut)
+                a->setShortcut(QKeySequence(QString::fromLatin1(g.shortcut)));
+            connect(a, &QAction::triggered, this, [this, &g] { runGate(g); });
+            return a;
+        }
+        return static_cast<QAction *>(nullptr);
+    };
+
+    xitong = menuBar()->addMenu(QStringLiteral("系统管理 &(O)"));
+    xitong->setObjectName(QStringLiteral("xitong"));
+    addGate(xitong, "useradd");
+    denglu2 = xitong->addAction(QStringLiteral("重新登陆"));
+    denglu2->setObjectName(QStringLiteral("denglu2"));
+    denglu2->setShortcut(QKeySequence(QStringLiteral("Ctrl+F1")));
+    connect(denglu2, &QAction::triggered, this, &MDIForm1::denglu2_Click);
+    exitAction = xitong->addAction(QStringLiteral("退出"));
+    exitAction->setObjectName(QStringLiteral("exit"));
+    connect(exitAction, &QAction::triggered, this, &MDIForm1::exit_Click);
+
+    classMenu = menuBar()->addMenu(QStringLiteral("科室管理&(P)"));
+    classMenu->setObjectName(QStringLiteral("class"));
+    addGate(classMenu, "classbrowse");
+    addGate(classMenu, "classapp");
+    addGate(classMenu, "classfind");
+
+    dangan = menuBar()->addMenu(QStringLiteral("病例档案管理&(T)"));
+    dangan->setObjectName(QStringLiteral("dangan"));
+    addGate(dangan, "add");
+    addGate(dangan, "liulan");
+    addGate(dangan, "claasfind");
+
+    // The prescribing entry is a command on the menu bar itself, not a list.
+    kaiyao = addGate(nullptr, "kaiyao");
+
+    resize(1024, 720);
+}
+
+MDIForm1::~MDIForm1()
+{
+    if (WindowRegistry::mdiArea() == area_)
+        WindowRegistry::setMdiArea(nullptr);
+}
+
+QAction *MDIForm1::entry(const QString &name) const
+{
+    for (QAction *a : findChildren<QAction *>())
+        if (a->objectName() == name)
+            return a;
+    return nullptr;
+}
+
+void MDIForm1::runGate(const GateEntry &g)
+{
+    RightFlag = userright(g.code);
+    if (!gatePasses(g.gate, RightFlag)) {
+        MsgBox(refusalText(g.gate), vbInformation | vbOKOnly, QStringLiteral(" 警告"));
+        return;
+    }
+    g.onPass();
+}
+
+void MDIForm1::buildGates()
+{
+    // Windows that are not part of this build yet are wired as they land.
+    gates_ = {
+        {"useradd", "添加用户", "Ctrl+A", 1, Gate::Change,
+         [] { WindowRegistry::bringToFront(WindowRegistry::show<frmuser1>()); }},
+        {"classbrowse", "科室浏览", "Ctrl+C", 2, Gate::View, [] { /* WIRE:classbrowse */ }},
+        {"classapp", "添加科室", "Ctrl+D", 2, Gate::Change, [] { /* WIRE:classapp */ }},
+        {"classfind", "科室查询", "Ctrl+E", 2, Gate::View, [] { /* WIRE:classfind */ }},
+        {"add", "档案添加", "Ctrl+F", 2, Gate::Change, [] { /* WIRE:add */ }},
+        {"liulan", "档案浏览", "Ctrl+G", 2, Gate::View, [] { /* WIRE:liulan */ }},
+        {"claasfind", "档案查询", "Ctrl+H", 2, Gate::View, [] { /* WIRE:claasfind */ }},
+        {"kaiyao", "开药", "", 1, Gate::Prescribing, [] { /* WIRE:kaiyao */ }},
+    };
+}
+
+void MDIForm1::denglu2_Click()
+{
+    WindowRegistry::show<Frmdenlu>();
+    close();
+}
+
+void MDIForm1::exit_Click() { g_quit(); }
+
+}  // namespace xs

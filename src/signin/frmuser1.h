@@ -1,0 +1,38 @@
+#pragma once
+#include "ui/window.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <array>
+
+namespace xs {
+
+// Adds a user account: a name and a password, nothing else.
+class frmuser1 : public XsWindow {
+    Q_OBJECT
+public:
+    explicit frmuser1(QWidget *parent = nullptr);
+
+    QGroupBox *Frame1;
+    QLabel *Label1;
+    QLabel *Label2;
+    QLabel *Label3;
+    std::array<QLineEdit *, 3> Text1;  // name, password, confirmation
+    QPushButton *Command1;
+    QPushButton *Command2;
+    QLabel *Image1;
+
+public slots:
+    void Command1_Click();
+    void Command2_Click();
+
+protected:
+    void resizeEvent(QResizeEvent *e) override;
+
+private:
+    void refuse(const QString &text, int box, bool select);
+};
+
+}  // namespace xs

@@ -1,0 +1,79 @@
+#include "ui/window.h"
+
+#include "ui/twips.h"
+
+#include <QEvent>
+
+namespace xs {
+
+namespace {
+QPointer<QMdiArea> g_mdiArea;
+}
+
+void XsWindow::setClientSizeTw(int width, int height) { resize(tw(width), tw(height)); }
+
+bool XsWindow::event(QEvent *e)
+{
+    if (e->type() == QEvent::WindowActivate && isWindow())
+        activated();
+    return QWidget::event(e);
+}
+
+void WindowRegistry::setMdiArea(QMdiArea *area) { g_mdiArea = area; }
+QMdiArea *WindowRegistry::mdiArea() { return g_mdiArea; }
+
+std::map<QByteArray, QPointer<QWidget>> &WindowRegistry::windows()
+{
+    static std::map<QByteArray, QPointer<QWidget>> m;
+    return m;
+}
+
+void WindowRegistry::present(QWidget *w)
+{
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    auto *xw = qobject_cast<XsWindow *>(w);
+    if (xw && xw->isMdiChild() && g_mdiArea) {
+        QMdiSubWindow *sub = g_mdiArea->addSubWindow(w);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        sub->setWindowIcon(w->windowIcon());
+        sub->show();
+        g_mdiArea->setActiveSubWindow(sub);
+    } else {
+        w->show();
+        w->raise();
+        w->activateWindow();
+    }
+}
+
+void WindowRegistry::bringToFront(QWidget *w)
+{
+    if (!w)
+        return;
+    if (auto *sub = qobject_cast<QMdiSubWindow *>(w->parentWidget())) {
+        if (sub->isHidden())
+            sub->show();
+        w->show();
+        sub->raise();
+        if (QMdiArea *area = sub->mdiArea())
+            area->setActiveSubWindow(sub);
+        return;
+    }
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+void WindowRegistry::closeAll()
+{
+    for (auto &[name, w] : windows()) {
+        if (!w)
+            continue;
+        QWidget *target = w;
+        if (auto *sub = qobject_cast<QMdiSubWindow *>(w->parentWidget()))
+            target = sub;
+        target->close();
+    }
+    windows().clear();
+}
+
+}  // namespace xs

@@ -1,0 +1,64 @@
+#pragma once
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPointer>
+#include <QWidget>
+#include <map>
+
+namespace xs {
+
+// Base of every window of the system. activated() runs each time the window
+// becomes the active one: MDI children learn it from the MDI area, top-level
+// windows from their WindowActivate event.
+class XsWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit XsWindow(QWidget *parent = nullptr) : QWidget(parent) {}
+    virtual void activated() {}
+    // An MDI child is shown inside the main window's client area; others are
+    // top-level windows.
+    virtual bool isMdiChild() const { return true; }
+    // Resizes the client area to width x height twips.
+    void setClientSizeTw(int width, int height);
+
+protected:
+    bool event(QEvent *e) override;
+};
+
+// The single instance of each window. show<W>() creates the window when it is
+// not open, shows it, and brings it forward; closing a window destroys it, so
+// the next show<W>() builds it fresh. find<W>() never creates a window.
+class WindowRegistry {
+public:
+    static void setMdiArea(QMdiArea *area);
+    static QMdiArea *mdiArea();
+
+    template <class W> static W *find()
+    {
+        auto it = windows().find(W::staticMetaObject.className());
+        return it == windows().end() ? nullptr : qobject_cast<W *>(it->second.data());
+    }
+
+    template <class W> static W *show()
+    {
+        if (W *w = find<W>()) {
+            bringToFront(w);
+            return w;
+        }
+        W *w = new W;
+        windows()[W::staticMetaObject.className()] = w;
+        present(w);
+        return w;
+    }
+
+    // Raises and activates the window (its MDI frame for a child).
+    static void bringToFront(QWidget *w);
+    // Closes every open window the registry knows (tests, re-login).
+    static void closeAll();
+
+private:
+    static std::map<QByteArray, QPointer<QWidget>> &windows();
+    static void present(QWidget *w);
+};
+
+}  // namespace xs

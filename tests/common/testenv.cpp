@@ -1,0 +1,95 @@
+#include "testenv.h"
+
+#include "data/accounts.h"
+#include "data/globals.h"
+#include "data/schema.h"
+#include "data/seed.h"
+#include "data/sqlite.h"
+#include "ui/window.h"
+
+#include <QTest>
+#include <sqlite3.h>
+
+namespace xs::test {
+
+TestDb::TestDb(unsigned seed)
+{
+    QVERIFY2(dir_.isValid(), "temporary folder");
+    WindowRegistry::closeAll();
+    resetGlobals();
+    setAppDirForTesting(dir_.path());
+    Connection c = Connection::create(path());
+    if (!createSchema(c))
+        qFatal("schema: %s", qPrintable(c.lastError()));
+    QString err;
+    if (seed & Accounts)
+        for (const DemoAccount &a : demoAccounts())
+            if (!insertUser(c, a.name, a.password, a.flags, &err))
+                qFatal("account: %s", qPrintable(err));
+    if ((seed & Catalogue) && !seedCatalogue(c, &err))
+        qFatal("catalogue: %s", qPrintable(err));
+    if ((seed & DemoData) && !seedDemoRecords(c, &err))
+        qFatal("demo data: %s", qPrintable(err));
+}
+
+TestDb::~TestDb()
+{
+    WindowRegistry::closeAll();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    resetGlobals();
+    setAppDirForTesting(QString());
+}
+
+QString TestDb::path() const { return dir_.path() + QStringLiteral("/xs.mdb"); }
+
+void TestDb::exec(const QString &sql) const
+{
+    Connection c = Connection::open(path());
+    if (!c.exec(sql))
+        qFatal("exec %s: %s", qPrintable(sql), qPrintable(c.lastError()));
+}
+
+QStringList TestDb::rows(const QString &sql) const
+{
+    Connection c = Connection::open(path());
+    StmtHandle s = c.prepare(sql);
+    if (!s)
+        qFatal("prepare %s: %s", qPrintable(sql), qPrintable(c.lastError()));
+    QStringList out;
+    while (sqlite3_step(s.get()) == SQLITE_ROW) {
+        QStringList cells;
+        for (int i = 0; i < sqlite3_column_count(s.get()); ++i)
+            cells << columnText(s.get(), i);
+        out << cells.join(QLatin1Char('|'));
+    }
+    return out;
+}
+
+QString TestDb::scalar(const QString &sql) const
+{
+    const QStringList r = rows(sql);
+    return r.isEmpty() ? QString() : r.first().section(QLatin1Char('|'), 0, 0);
+}
+
+int TestDb::count(const QString &tableAndWhere) const
+{
+    return scalar(QStringLiteral("select count(*) from ") + tableAndWhere).toInt();
+}
+
+MsgRecorder::MsgRecorder()
+{
+    setMsgBoxAnswerer([this](const MsgBoxCall &call) {
+        calls << call;
+        if (answers.empty())
+            return int(vbOK);
+        const int a = answers.front();
+        answers.pop_front();
+        return a;
+    });
+}
+
+MsgRecorder::~MsgRecorder() { setMsgBoxAnswerer({}); }
+
+void signInAs(const QString &name) { CurrentUser = name; }
+
+}  // namespace xs::test

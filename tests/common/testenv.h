@@ -1,0 +1,54 @@
+#pragma once
+#include "ui/msgbox.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <deque>
+
+namespace xs::test {
+
+enum Seed : unsigned {
+    Empty = 0,        // the five tables, no rows
+    Accounts = 1,     // the five demo accounts
+    Catalogue = 2,    // the drug catalogue
+    DemoData = 4,     // demo departments and case records
+    All = Accounts | Catalogue | DemoData,
+};
+
+// A fresh application folder with its own xs.mdb for one test. The data layer
+// points at it while the object lives; process-wide variables start reset.
+class TestDb {
+public:
+    explicit TestDb(unsigned seed = Accounts);
+    ~TestDb();
+    QString dir() const { return dir_.path(); }
+    QString path() const;
+    // Runs statements directly on the file (setting up a case); fails the test on error.
+    void exec(const QString &sql) const;
+    // First column of the first row as text ("" when no row).
+    QString scalar(const QString &sql) const;
+    int count(const QString &tableAndWhere) const;  // "xj where 科室='x'"
+    // All rows as "a|b|c" lines.
+    QStringList rows(const QString &sql) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// Answers every message box instead of the user and remembers what was asked.
+class MsgRecorder {
+public:
+    MsgRecorder();
+    ~MsgRecorder();
+    QList<MsgBoxCall> calls;
+    std::deque<int> answers;  // answers in order; vbOK once they run out
+    void clear() { calls.clear(); }
+    QString lastText() const { return calls.isEmpty() ? QString() : calls.last().text; }
+};
+
+// Signs in a user the way the login window would leave it.
+void signInAs(const QString &name);
+
+}  // namespace xs::test
