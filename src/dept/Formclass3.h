@@ -1,0 +1,30 @@
+#pragma once
+#include "ui/window.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <array>
+
+namespace xs {
+
+// The department query dialog: builds a condition from its boxes and shows
+// the matching rows in the department browser.
+class Formclass3 : public XsWindow {
+    Q_OBJECT
+public:
+    explicit Formclass3(QWidget *parent = nullptr);
+    ~Formclass3() override;
+
+    QLabel *Label3;
+    QLabel *Label1;
+    QLabel *Label2;
+    QLabel *Label4;
+    std::array<QLineEdit *, 3> Text1;  // 年级, 科室, 专业
+    QPushButton *Command1;
+
+public slots:
+    void Command1_Click();
+};
+
+}  // namespace xs
