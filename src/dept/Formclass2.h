@@ -1,0 +1,18 @@
+#pragma once
+#include "cases/RecordBrowser.h"
+
+namespace xs {
+
+// The department browser: rows of class per tree node or as the result of the
+// department query; deleting a department deletes its case records too.
+class Formclass2 : public RecordBrowser {
+    Q_OBJECT
+public:
+    explicit Formclass2(QWidget *parent = nullptr);
+
+    void classtree() { buildTree(); }
+    void classshowtitle() { writeTitles(); }
+    void classshowdata() { listRows(); }
+};
+
+}  // namespace xs
