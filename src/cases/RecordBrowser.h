@@ -12,6 +12,9 @@
 
 namespace xs {
 
+// Item data role holding a tree node's key ("年级", "年级1", ...).
+inline constexpr int BrowserKeyRole = Qt::UserRole;
+
 // One column of a browser grid: its title in row 0 and its width in twips.
 struct BrowserColumn {
     const char *title;
@@ -27,7 +30,6 @@ struct BrowserParams {
     // Frame1 / TreeView1 / Frame2 / MSF1 rectangles (left, top, width, height, twips)
     int frame1[4], tree[4], frame2[4], grid[4];
     bool rootLines;               // the tree draws lines between its top-level nodes
-    bool toolbarClassPicture;     // the toolbar image list also carries "class"
 
     // Grid: column 0 first (empty title), then the listed columns.
     std::vector<BrowserColumn> columns;
@@ -44,9 +46,8 @@ struct BrowserParams {
     QString deleteQuestionTail;   // second line of the delete question
     bool rightsBeforeSelection;   // 删除 asks for the right before testing the row
 
-    // Print menu
-    QString allRecordsSql;        // source of 打印全部记录
     QString noRecordQueryMessage; // showdata's message when a query listing is empty
+    QString allRecordsSql;        // source of 打印全部记录
 
     // Shared flags this browser reads and writes.
     bool *queryFlag;              // CaseQueryFlag / DeptQueryFlag
@@ -110,6 +111,10 @@ protected:
     void closeEvent(QCloseEvent *e) override;
 
 private:
+    // A data row is current and its selection column is not blank.
+    bool rowSelected() const;
+    // RightFlag := userright(2); tells the refusal when the edit gate says no.
+    bool mayEdit(const QString &refusal);
     void listNode();
     void modify();
     void remove();

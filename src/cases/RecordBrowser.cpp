@@ -1,0 +1,406 @@
+#include "cases/RecordBrowser.h"
+
+#include "data/globals.h"
+#include "data/recordset.h"
+#include "data/sqltext.h"
+#include "ui/images.h"
+#include "ui/msgbox.h"
+#include "ui/rightsgate.h"
+#include "ui/twips.h"
+
+#include <QCloseEvent>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMouseEvent>
+
+namespace xs {
+
+namespace {
+
+// The tree of a browser. A double-click anywhere in it (on a node or on empty
+// space) is one DblClick, as with the old tree control; the selected node is
+// what counts, not the point clicked.
+class BrowserTree : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+    std::function<void()> onDblClick;
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent *e) override
+    {
+        QTreeWidget::mouseDoubleClickEvent(e);
+        if (onDblClick)
+            onDblClick();
+    }
+};
+
+QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, const int (&r)[4])
+{
+    auto *f = new QGroupBox(caption, parent);
+    f->setObjectName(QString::fromLatin1(name));
+    placeTw(f, r[0], r[1], r[2], r[3]);
+    return f;
+}
+
+void hideWindow(QWidget *w)
+{
+    if (auto *sub = qobject_cast<QMdiSubWindow *>(w->parentWidget()))
+        sub->hide();
+    else
+        w->hide();
+}
+
+const QString kWarn = QStringLiteral("警告");
+const QString kRightsWarn = QStringLiteral(" 警告");
+
+}  // namespace
+
+RecordBrowser::RecordBrowser(BrowserParams params, QWidget *parent) : XsWindow(parent), p_(std::move(params))
+{
+    setWindowTitle(QString::fromUtf8(p_.caption));
+    setWindowIcon(QIcon(toolbarPixmap(QStringLiteral("class"))));
+    setClientSizeTw(p_.clientWidth, p_.clientHeight);
+
+    static const int frame3[4] = {0, 0, 3040, 940};
+    Frame3 = frame(this, "Frame3", QString(), frame3);
+    Toolbar1 = new QToolBar(Frame3);
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    Toolbar1->setIconSize(QSize(32, 32));
+    Toolbar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    Toolbar1->setMovable(false);
+    Toolbar1->setFloatable(false);
+    placeTw(Toolbar1, 120, 120, 2895, 840);
+
+    // Toolbar entries: caption, and the tag (= key) the handlers dispatch on.
+    auto button = [this](const QString &caption, const QString &tag) {
+        QAction *a = Toolbar1->addAction(QIcon(toolbarPixmap(tag)), caption);
+        a->setObjectName(tag);
+        a->setData(tag);
+        a->setToolTip(caption);
+        connect(a, &QAction::triggered, this, [this, tag] { Toolbar1_ButtonClick(tag); });
+        if (auto *b = qobject_cast<QToolButton *>(Toolbar1->widgetForAction(a)))
+            b->setAccessibleName(caption);
+        return a;
+    };
+    findAction = button(QStringLiteral("查找"), QStringLiteral("find"));
+    modiAction = button(QStringLiteral("修改"), QStringLiteral("modi"));
+    delAction = button(QStringLiteral("删除"), QStringLiteral("del"));
+
+    // 打印 is a drop-down: the button itself does nothing, its menu acts.
+    auto *printMenu = new QMenu(this);
+    printMenu->setObjectName(QStringLiteral("printMenu"));
+    dangAction = printMenu->addAction(QStringLiteral("打印当前记录"));
+    dangAction->setObjectName(QStringLiteral("dang"));
+    dangAction->setData(QStringLiteral("dang"));
+    allAction = printMenu->addAction(QStringLiteral("打印全部记录"));
+    allAction->setObjectName(QStringLiteral("all"));
+    allAction->setData(QStringLiteral("all"));
+    connect(printMenu, &QMenu::triggered, this,
+            [this](QAction *a) { Toolbar1_ButtonMenuClick(a->data().toString()); });
+    printButton = new QToolButton(Toolbar1);
+    printButton->setObjectName(QStringLiteral("print"));
+    auto *printAction = new QAction(QIcon(toolbarPixmap(QStringLiteral("print"))), QStringLiteral("打印"), printButton);
+    printAction->setData(QStringLiteral("print"));
+    printAction->setToolTip(QStringLiteral("打印"));
+    printButton->setDefaultAction(printAction);
+    printButton->setMenu(printMenu);
+    printButton->setPopupMode(QToolButton::MenuButtonPopup);
+    printButton->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    printButton->setIconSize(QSize(32, 32));
+    printButton->setAccessibleName(QStringLiteral("打印"));
+    connect(printAction, &QAction::triggered, this, [this] { Toolbar1_ButtonClick(QStringLiteral("print")); });
+    Toolbar1->addWidget(printButton);
+
+    Frame1 = frame(this, "Frame1", QStringLiteral("浏览数据"), p_.frame1);
+    auto *tree = new BrowserTree(Frame1);
+    tree->onDblClick = [this] { TreeView1_DblClick(); };
+    TreeView1 = tree;
+    TreeView1->setObjectName(QStringLiteral("TreeView1"));
+    TreeView1->setAccessibleName(QStringLiteral("浏览数据"));
+    TreeView1->setHeaderHidden(true);
+    TreeView1->setColumnCount(1);
+    TreeView1->setIconSize(QSize(16, 16));
+    TreeView1->setRootIsDecorated(p_.rootLines);
+    TreeView1->setUniformRowHeights(true);
+    placeTw(TreeView1, p_.tree[0], p_.tree[1], p_.tree[2], p_.tree[3]);
+
+    Frame2 = frame(this, "Frame2", QString(), p_.frame2);
+    MSF1 = new FlexGrid(Frame2);
+    MSF1->setObjectName(QStringLiteral("MSF1"));
+    MSF1->setAccessibleName(QString::fromUtf8(p_.caption));
+    placeTw(MSF1, p_.grid[0], p_.grid[1], p_.grid[2], p_.grid[3]);
+    // The old grid starts with two rows and two columns, one of each fixed.
+    MSF1->setCols(2);
+    MSF1->setRows(2);
+    connect(MSF1, &FlexGrid::DblClick, this, &RecordBrowser::MSF1_DblClick);
+}
+
+void RecordBrowser::buildTree()
+{
+    TreeView1->clear();
+    TreeView1->setRootIsDecorated(p_.rootLines);
+
+    // Read both lists first; a statement that fails gives an empty list.
+    QStringList groups;
+    if (RecordsetPtr rs = runsql(QStringLiteral("select distinct 年级 from class order by 年级")))
+        for (; !rs->atEOF(); rs->MoveNext())
+            groups << rs->text(0);
+    std::vector<std::pair<QString, QString>> pairs;
+    if (RecordsetPtr rs = runsql(QStringLiteral("select distinct 年级,科室 from class order by 年级,科室")))
+        for (; !rs->atEOF(); rs->MoveNext())
+            pairs.emplace_back(rs->text(0), rs->text(1));
+
+    const QIcon groupIcon(treePixmap(QStringLiteral("class")));
+    const QIcon deptIcon(treePixmap(QStringLiteral("cla2")));
+    QString key = QStringLiteral("年级");
+    QList<QTreeWidgetItem *> top;
+    top.reserve(groups.size());
+    for (const QString &g : groups) {
+        auto *node = new QTreeWidgetItem(QStringList{g});
+        node->setData(0, BrowserKeyRole, key);
+        node->setIcon(0, groupIcon);
+        // The database compares text ignoring letter case, so a pair belongs
+        // to the group that "distinct" returned for it in whatever case.
+        for (const auto &[pg, dept] : pairs) {
+            if (pg.compare(g, Qt::CaseInsensitive) != 0)
+                continue;
+            auto *child = new QTreeWidgetItem(node, QStringList{dept});
+            child->setIcon(0, deptIcon);
+        }
+        top << node;
+        key += QLatin1Char('1');
+    }
+    TreeView1->addTopLevelItems(top);  // added collapsed
+}
+
+void RecordBrowser::writeTitles()
+{
+    const int n = int(p_.columns.size());
+    MSF1->setRedraw(false);
+    MSF1->Clear();
+    MSF1->setCols(n);
+    for (int c = 1; c < n; ++c)
+        MSF1->setTextMatrix(0, c, QString::fromUtf8(p_.columns[size_t(c)].title));
+    for (int c = 0; c < n; ++c)
+        MSF1->setColWidth(c, p_.columns[size_t(c)].width);
+    for (int c = 1; c < n; ++c)
+        MSF1->setColAlignment(c, Qt::AlignLeft | Qt::AlignTop);
+    MSF1->setRedraw(true);
+    MSF1->setRow(1);
+    MSF1->setCol(0);
+}
+
+void RecordBrowser::listRows()
+{
+    RecordsetPtr rs = runsql(SqlText.trimmed());
+    if (!rs || rs->atEOF()) {
+        if (!*p_.queryFlag)
+            return;  // browsing: the grid keeps what it shows
+        // The query found records that this listing does not show (they name
+        // no department): go back to the query dialog.
+        hideWindow(this);
+        p_.showQuery();
+        MsgBox(p_.noRecordQueryMessage, vbOKOnly, QStringLiteral("查询"));
+        if (QWidget *query = p_.findQuery()) {
+            WindowRegistry::bringToFront(query);
+            p_.focusQueryFirstBox(query);
+        }
+        return;
+    }
+
+    const int fields = std::min(rs->fieldCount(), MSF1->Cols() - 1);
+    MSF1->setRedraw(false);
+    int row;
+    if (p_.keepEmptyRows) {
+        // Rows 1..n take the records and 49 empty rows follow; the current row
+        // ends on the first empty one. Data rows of an earlier listing are
+        // emptied first so that none of them stays below a shorter list.
+        MSF1->setRows(1);
+        MSF1->setRows(50);
+        row = 1;
+        for (; !rs->atEOF(); rs->MoveNext(), ++row) {
+            MSF1->setRows(MSF1->Rows() + 1);
+            for (int i = 1; i <= fields; ++i)
+                MSF1->setTextMatrix(row, i, rs->text(i - 1));
+        }
+    } else {
+        // Exactly one grid row per listed row; no row is current until the
+        // user clicks one.
+        MSF1->setRows(1);
+        row = 0;
+        for (int r = 1; !rs->atEOF(); rs->MoveNext(), ++r) {
+            MSF1->setRows(r + 1);
+            for (int i = 1; i <= fields; ++i)
+                MSF1->setTextMatrix(r, i, rs->text(i - 1));
+        }
+    }
+    rs->Close();
+    MSF1->setRedraw(true);
+    MSF1->setRow(row);
+}
+
+void RecordBrowser::TreeView1_DblClick()
+{
+    QTreeWidgetItem *node = TreeView1->currentItem();
+    if (!node) {
+        MSF1->Clear();
+        return;
+    }
+    listNode();
+}
+
+// Lists the rows of the selected node: statement into SqlText and printstr,
+// caption back to the browsing one, titles, rows.
+void RecordBrowser::listNode()
+{
+    QTreeWidgetItem *node = TreeView1->currentItem();
+    if (!node) {
+        MSF1->Clear();
+        return;
+    }
+    QString t = node->text(0);
+    if (p_.trimNodeText)
+        t = t.trimmed();
+    const QString v = q(t);
+    SqlText = p_.nodeHead + v + p_.nodeMiddle + v + p_.nodeTail;
+    printstr = SqlText;
+    setWindowTitle(QString::fromUtf8(p_.caption));
+    writeTitles();
+    listRows();
+}
+
+bool RecordBrowser::rowSelected() const
+{
+    const int r = MSF1->Row();
+    return r >= 1 && !MSF1->TextMatrix(r, p_.selectColumn).trimmed().isEmpty();
+}
+
+bool RecordBrowser::mayEdit(const QString &refusal)
+{
+    RightFlag = userright(2);
+    if (gatePasses(Gate::EditButton, RightFlag))
+        return true;
+    MsgBox(refusal, vbInformation | vbOKOnly, kRightsWarn);
+    return false;
+}
+
+void RecordBrowser::Toolbar1_ButtonClick(const QString &tag)
+{
+    if (tag == QLatin1String("find"))
+        p_.showQuery();
+    else if (tag == QLatin1String("modi"))
+        modify();
+    else if (tag == QLatin1String("del"))
+        remove();
+    // "print": the button itself does nothing; its menu entries act.
+}
+
+void RecordBrowser::modify()
+{
+    if (!rowSelected()) {
+        MsgBox(QStringLiteral("你还没有选择记录！"), vbExclamation | vbOKOnly, kWarn);
+        return;
+    }
+    if (!mayEdit(QStringLiteral("对不起，你是只读用户不能修改记录，请与管理员联系！")))
+        return;
+    *p_.editMode = true;
+    p_.openEditor();
+}
+
+void RecordBrowser::remove()
+{
+    const QString refusal = QStringLiteral("对不起，你是只读用户不能删除记录，请与管理员联系！");
+    if (p_.rightsBeforeSelection && !mayEdit(refusal))
+        return;
+    if (!rowSelected()) {
+        MsgBox(QStringLiteral("你还没有选择记录！"), vbExclamation | vbOKOnly, kWarn);
+        return;
+    }
+    if (!p_.rightsBeforeSelection && !mayEdit(refusal))
+        return;
+
+    const QString key = MSF1->TextMatrix(MSF1->Row(), p_.keyColumn).trimmed();
+    const QString question = QStringLiteral("确定要删除门诊号为 ") + key + QStringLiteral(" 的记录吗？")
+                             + QStringLiteral("\n\r") + p_.deleteQuestionTail;
+    if (MsgBox(question, vbExclamation | vbOKCancel, kWarn) != vbOK)
+        return;
+
+    // All statements of one deletion succeed together or not at all: a
+    // department never goes without its case records going too.
+    SqlOutcome outcome;
+    {
+        Transaction tx;
+        bool ok = true;
+        for (const QString &head : p_.deleteHeads) {
+            SqlText = head + q(key) + QStringLiteral("'");
+            runsql(SqlText, &outcome);
+            if (!(ok = outcome.ok))
+                break;
+        }
+        if (ok && !tx.commit()) {
+            ok = false;
+            outcome.error = QStringLiteral("提交失败");
+        }
+        if (!ok) {
+            MsgBox(QStringLiteral("删除失败，记录没有改变：") + outcome.error, vbExclamation | vbOKOnly, kWarn);
+            return;
+        }
+    }
+    listNode();
+}
+
+void RecordBrowser::Toolbar1_ButtonMenuClick(const QString &key)
+{
+    if (key == QLatin1String("dang")) {
+        if (printstr.trimmed().isEmpty()) {
+            MsgBox(QStringLiteral("没有当前记录！"), vbExclamation | vbOKOnly, kWarn);
+            return;
+        }
+        print(printstr);
+    } else if (key == QLatin1String("all")) {
+        print(p_.allRecordsSql);
+    }
+}
+
+void RecordBrowser::print(const QString &source)
+{
+    if (!p_.reopenReportData || !p_.reopenReportData(source)) {
+        MsgBox(QStringLiteral("没有当前记录！"), vbExclamation | vbOKOnly, kWarn);
+        return;
+    }
+    p_.showReport(true);
+}
+
+void RecordBrowser::MSF1_DblClick()
+{
+    if (p_.showReport)
+        p_.showReport(false);
+}
+
+void RecordBrowser::activated()
+{
+    if (*p_.queryFlag) {
+        if (QWidget *query = p_.findQuery())
+            WindowRegistry::bringToFront(query);
+        return;
+    }
+    if (*p_.editMode) {
+        // Back from the editor: list the same statement again.
+        listRows();
+        *p_.editMode = false;
+        return;
+    }
+    buildTree();
+}
+
+void RecordBrowser::closeEvent(QCloseEvent *e)
+{
+    if (p_.clearQueryFlagOnClose && *p_.queryFlag) {
+        *p_.queryFlag = false;
+        if (QWidget *query = p_.findQuery())
+            p_.focusQueryFirstBox(query);
+    }
+    XsWindow::closeEvent(e);
+}
+
+}  // namespace xs
