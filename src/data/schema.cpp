@@ -36,7 +36,7 @@ static QString caseTable(const char *name)
 {
     QStringList cols;
     for (const QString &c : caseColumns()) {
-        const bool date = c == QLatin1String("出生年月") || c == QLatin1String("入诊时间");
+        const bool date = c == QStringLiteral("出生年月") || c == QStringLiteral("入诊时间");
         cols << c + (date ? QStringLiteral(" DATE") : QStringLiteral(" TEXT COLLATE NOCASE"));
     }
     return QStringLiteral("CREATE TABLE %1(%2);").arg(QLatin1String(name), cols.join(QLatin1Char(',')));

@@ -29,7 +29,9 @@ bool Application::notify(QObject *receiver, QEvent *event)
     }
 }
 
-bool Application::openDatabase()
+bool Application::openDatabase() { return openDatabaseOrTell(); }
+
+bool openDatabaseOrTell()
 {
     try {
         ensureWal(dbPath());

@@ -14,6 +14,10 @@ public:
     // user and returns false. Never creates the file.
     bool openDatabase();
 };
+class DbError;
 // Shows the message for a database that cannot be opened.
-void reportDbError(const class DbError &e);
+void reportDbError(const DbError &e);
+// Opens xs.mdb once (putting it in WAL mode if needed); when it cannot, tells
+// the user which file and why and returns false. Never creates the file.
+bool openDatabaseOrTell();
 }  // namespace xs

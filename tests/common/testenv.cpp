@@ -8,6 +8,7 @@
 #include "ui/window.h"
 
 #include <QTest>
+#include <QWidget>
 #include <sqlite3.h>
 
 namespace xs::test {
@@ -91,5 +92,15 @@ MsgRecorder::MsgRecorder()
 MsgRecorder::~MsgRecorder() { setMsgBoxAnswerer({}); }
 
 void signInAs(const QString &name) { CurrentUser = name; }
+
+QList<QWidget *> tabOrder(QWidget *first)
+{
+    QList<QWidget *> out{first};
+    for (QWidget *w = first->nextInFocusChain(); w && w != first; w = w->nextInFocusChain())
+        if ((w->focusPolicy() & Qt::TabFocus) && w->window() == first->window() && !w->focusProxy()
+            && w->isVisibleTo(first->window()) && w->isEnabled())
+            out << w;
+    return out;
+}
 
 }  // namespace xs::test

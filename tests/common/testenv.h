@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <deque>
 
+class QWidget;
+
 namespace xs::test {
 
 enum Seed : unsigned {
@@ -50,5 +52,8 @@ public:
 
 // Signs in a user the way the login window would leave it.
 void signInAs(const QString &name);
+
+// The widgets of a window that take Tab focus, in tab order, starting at first.
+QList<QWidget *> tabOrder(QWidget *first);
 
 }  // namespace xs::test

@@ -1,0 +1,200 @@
+// The main window: its menus, and the rights gate in front of every entry for
+// each kind of account.
+#include "data/globals.h"
+#include "mainwin/MDIForm1.h"
+#include "signin/Frmdenlu.h"
+#include "testenv.h"
+#include "ui/window.h"
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QTest>
+
+using namespace xs;
+using namespace xs::test;
+
+class TestGates : public QObject {
+    Q_OBJECT
+private slots:
+    void menus();
+    void gate_data();
+    void gate();
+    void secondChoiceBringsForward();
+    void vanishedUserRefused();
+    void relogin();
+    void exitEndsAtOnce();
+};
+
+static const char *const kRefuse = "对不起，你没有管理本功能的权限，请与管理员联系！";
+static const char *const kRefuseRx = "对不起，你是普通用户不能修改记录，请与管理员联系！";
+
+static MDIForm1 *openMain(const QString &user)
+{
+    signInAs(user);
+    return WindowRegistry::show<MDIForm1>();
+}
+
+// Windows open anywhere in the application, by class.
+static int openWindows(const char *className)
+{
+    int n = 0;
+    for (QWidget *w : QApplication::allWidgets())
+        if (qstrcmp(w->metaObject()->className(), className) == 0 && !w->testAttribute(Qt::WA_WState_Hidden))
+            ++n;
+    return n;
+}
+
+void TestGates::menus()
+{
+    TestDb db;
+    MDIForm1 *m = openMain("admin");
+    QCOMPARE(m->windowTitle(), QStringLiteral("澄衡"));
+    const QList<QAction *> bar = m->menuBar()->actions();
+    QCOMPARE(bar.size(), 4);
+    QCOMPARE(bar[0]->text(), QStringLiteral("系统管理 &(O)"));
+    QCOMPARE(bar[1]->text(), QStringLiteral("科室管理&(P)"));
+    QCOMPARE(bar[2]->text(), QStringLiteral("病例档案管理&(T)"));
+    QCOMPARE(bar[3]->text(), QStringLiteral("开药"));
+    QVERIFY(!bar[3]->menu());  // a command on the bar itself
+    QCOMPARE(bar[0]->menu()->objectName(), QStringLiteral("xitong"));
+    QCOMPARE(bar[1]->menu()->objectName(), QStringLiteral("class"));
+    QCOMPARE(bar[2]->menu()->objectName(), QStringLiteral("dangan"));
+
+    struct E { const char *name, *caption, *key; int menu; };
+    const E entries[] = {
+        {"useradd", "添加用户", "Ctrl+A", 0}, {"denglu2", "重新登陆", "Ctrl+F1", 0}, {"exit", "退出", "", 0},
+        {"classbrowse", "科室浏览", "Ctrl+C", 1}, {"classapp", "添加科室", "Ctrl+D", 1},
+        {"classfind", "科室查询", "Ctrl+E", 1}, {"add", "档案添加", "Ctrl+F", 2},
+        {"liulan", "档案浏览", "Ctrl+G", 2}, {"claasfind", "档案查询", "Ctrl+H", 2},
+    };
+    int index[3] = {0, 0, 0};
+    for (const E &e : entries) {
+        QAction *a = m->entry(e.name);
+        QVERIFY2(a, e.name);
+        QCOMPARE(a->text(), QString::fromUtf8(e.caption));
+        QCOMPARE(a->shortcut(), QKeySequence(QString::fromLatin1(e.key)));
+        QCOMPARE(bar[e.menu]->menu()->actions().value(index[e.menu]++), a);
+    }
+    QCOMPARE(m->entry("kaiyao"), bar[3]);
+}
+
+void TestGates::gate_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("entryName");
+    QTest::addColumn<QString>("window");   // class that opens when the gate passes
+    QTest::addColumn<QString>("refusal");  // empty: passes
+    QTest::addColumn<QString>("right");    // RightFlag afterwards
+
+    struct Entry { const char *name, *window; int code; };
+    const Entry entries[] = {
+        {"useradd", "xs::frmuser1", 1},    {"classbrowse", "xs::Formclass2", 2}, {"classapp", "xs::Formclass1", 2},
+        {"classfind", "xs::Formclass3", 2}, {"add", "xs::Form1", 2},            {"liulan", "xs::Form3", 2},
+        {"claasfind", "xs::Form4", 2},      {"kaiyao", "xs::Form2", 1},
+    };
+    const QSet<QString> changeGates = {"useradd", "classapp", "add"};
+    struct Account { const char *name; const char *qx; const char *kind; };
+    const Account accounts[] = {{"admin", "", "admin"}, {"viewer", "", "readonly"},
+                                {"doctor", "qx2", ""}, {"clerk", "qx1", ""}, {"guest", "", ""}};
+    for (const Account &a : accounts) {
+        for (const Entry &e : entries) {
+            QString right = a.kind;
+            if (right.isEmpty())
+                right = QLatin1String(a.qx) == QStringLiteral("qx%1").arg(e.code) ? "true" : "false";
+            bool pass;
+            if (QLatin1String(e.name) == QLatin1String("kaiyao"))
+                pass = right == "admin" || right == "readonly";
+            else if (changeGates.contains(e.name))
+                pass = right != "readonly" && right != "false";
+            else
+                pass = right != "false";
+            const QString refusal = pass ? QString()
+                                         : QString::fromUtf8(QLatin1String(e.name) == QLatin1String("kaiyao") ? kRefuseRx : kRefuse);
+            QTest::addRow("%s %s", a.name, e.name) << a.name << e.name << e.window << refusal << right;
+        }
+    }
+}
+
+void TestGates::gate()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, entryName);
+    QFETCH(QString, window);
+    QFETCH(QString, refusal);
+    QFETCH(QString, right);
+    TestDb db(All);
+    MsgRecorder rec;
+    MDIForm1 *m = openMain(user);
+    m->entry(entryName)->trigger();
+    QCOMPARE(RightFlag, right);
+    const QByteArray cls = window.toLatin1();
+    if (refusal.isEmpty()) {
+        for (const MsgBoxCall &c : rec.calls)  // opening a window may ask nothing of the gate
+            QVERIFY2(c.title != QStringLiteral(" 警告"), qPrintable(c.text));
+        QCOMPARE(openWindows(cls.constData()), 1);
+        return;
+    }
+    QCOMPARE(rec.calls.size(), 1);
+    QCOMPARE(rec.calls[0].text, refusal);
+    QCOMPARE(rec.calls[0].icon(), int(vbInformation));
+    QCOMPARE(rec.calls[0].buttons(), int(vbOKOnly));
+    QCOMPARE(rec.calls[0].title, QStringLiteral(" 警告"));
+    QCOMPARE(openWindows(cls.constData()), 0);
+}
+
+void TestGates::secondChoiceBringsForward()
+{
+    TestDb db;
+    MsgRecorder rec;
+    MDIForm1 *m = openMain("admin");
+    m->entry("useradd")->trigger();
+    m->entry("useradd")->trigger();
+    QCOMPARE(openWindows("xs::frmuser1"), 1);
+    QCOMPARE(m->mdiArea()->subWindowList().size(), 1);
+    QCOMPARE(m->mdiArea()->activeSubWindow()->widget()->metaObject()->className(), "xs::frmuser1");
+}
+
+// A signed-in name that vanished is warned about and, unlike the old gates,
+// then refused at every entry.
+void TestGates::vanishedUserRefused()
+{
+    TestDb db;
+    MsgRecorder rec;
+    MDIForm1 *m = openMain("admin");
+    db.exec("delete from use where username='admin'");
+    m->entry("liulan")->trigger();
+    QCOMPARE(RightFlag, QStringLiteral("nothing"));
+    QCOMPARE(rec.calls.size(), 2);
+    QCOMPARE(rec.calls[0].text, QStringLiteral("非法用户！"));
+    QCOMPARE(rec.calls[1].text, QString::fromUtf8(kRefuse));
+    QCOMPARE(openWindows("xs::Form3"), 0);
+}
+
+void TestGates::relogin()
+{
+    TestDb db;
+    MsgRecorder rec;
+    MDIForm1 *m = openMain("admin");
+    m->entry("useradd")->trigger();
+    m->entry("denglu2")->trigger();
+    QTRY_VERIFY(!WindowRegistry::find<MDIForm1>());
+    QVERIFY(WindowRegistry::find<Frmdenlu>());
+    QTRY_COMPARE(openWindows("xs::frmuser1"), 0);
+    QVERIFY(rec.calls.isEmpty());
+}
+
+void TestGates::exitEndsAtOnce()
+{
+    TestDb db;
+    int quits = 0;
+    MDIForm1::setQuitHandler([&] { ++quits; });
+    MDIForm1 *m = openMain("guest");
+    MsgRecorder rec;
+    m->entry("exit")->trigger();
+    QCOMPARE(quits, 1);
+    QVERIFY(rec.calls.isEmpty());  // no rights asked, nothing shown
+    MDIForm1::setQuitHandler({});
+}
+
+QTEST_MAIN(TestGates)
+#include "tst_gates.moc"

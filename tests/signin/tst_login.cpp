@@ -1,0 +1,177 @@
+// The login window: who gets in, what the others are told, where the focus goes.
+#include "data/globals.h"
+#include "mainwin/MDIForm1.h"
+#include "signin/Frmdenlu.h"
+#include "testenv.h"
+#include "ui/application.h"
+#include "ui/window.h"
+#include "data/sqlite.h"
+
+#include <QApplication>
+#include <QTest>
+
+using namespace xs;
+using namespace xs::test;
+
+class TestLogin : public QObject {
+    Q_OBJECT
+private slots:
+    void layout();
+    void signIn_data();
+    void signIn();
+    void enterInPasswordSignsIn();
+    void closeButton();
+    void failedAttemptKeepsOtherBox();
+    void missingDatabaseReported();
+};
+
+static Frmdenlu *openLogin()
+{
+    auto *w = WindowRegistry::show<Frmdenlu>();
+    w->activateWindow();
+    if (!QTest::qWaitForWindowActive(w))
+        qWarning("login window did not become active");
+    return w;
+}
+
+void TestLogin::layout()
+{
+    TestDb db;
+    Frmdenlu *w = openLogin();
+    QCOMPARE(w->windowTitle(), QStringLiteral("登录"));
+    QCOMPARE(w->Label3->text(), QStringLiteral("澄衡"));
+    QCOMPARE(w->Label1->text(), QStringLiteral("用户名："));
+    QCOMPARE(w->Label2->text(), QStringLiteral("密码："));
+    QCOMPARE(w->Text2->echoMode(), QLineEdit::Password);
+    QVERIFY(w->Text1->text().isEmpty() && w->Text2->text().isEmpty());
+    QCOMPARE(w->Command1->text(), QString());
+    QCOMPARE(w->Command1->toolTip(), QStringLiteral("登录"));
+    QCOMPARE(w->Command2->toolTip(), QStringLiteral("关闭"));
+    QVERIFY(!w->Command1->icon().isNull() && !w->Command2->icon().isNull());
+    QCOMPARE(QApplication::focusWidget(), w->Text1);
+    // Tab order: name, password, sign in, close.
+    QCOMPARE(tabOrder(w->Text1), (QList<QWidget *>{w->Text1, w->Text2, w->Command1, w->Command2}));
+    QCOMPARE(w->Label1->buddy(), w->Text1);
+    QCOMPARE(w->Label2->buddy(), w->Text2);
+}
+
+void TestLogin::signIn_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("message");  // empty: signed in
+    QTest::addColumn<QString>("stored");   // CurrentUser afterwards
+    QTest::newRow("plain") << "doctor" << "doctor123" << "" << "doctor";
+    QTest::newRow("outer blanks") << "  doctor " << " doctor123  " << "" << "doctor";
+    QTest::newRow("name other case") << "DOCTOR" << "doctor123" << "" << "doctor";
+    QTest::newRow("password other case") << "doctor" << "DOCTOR123" << "" << "doctor";
+    QTest::newRow("another user's password") << "doctor" << "admin123" << " 密码错误！" << "doctor";
+    QTest::newRow("unknown user") << "nobody" << "x" << " 用户名错误！" << "";
+    QTest::newRow("empty name") << "" << "" << " 用户名错误！" << "";
+    QTest::newRow("blank name") << "   " << "doctor123" << " 用户名错误！" << "";
+    QTest::newRow("empty password") << "doctor" << "" << " 密码错误！" << "doctor";
+    QTest::newRow("inner blank in password") << "doctor" << "doctor 123" << " 密码错误！" << "doctor";
+    QTest::newRow("password injection") << "admin" << "' or '1'='1" << " 密码错误！" << "admin";
+    QTest::newRow("name comment injection") << "admin'--" << "x" << " 用户名错误！" << "";
+    QTest::newRow("name or-injection") << "' or '1'='1" << "' or '1'='1" << " 用户名错误！" << "";
+    QTest::newRow("name with quote stored") << "O'Neil" << "pw'1" << "" << "O'Neil";
+}
+
+void TestLogin::signIn()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, password);
+    QFETCH(QString, message);
+    QFETCH(QString, stored);
+    TestDb db;
+    db.exec("insert into use(username,password) values('O''Neil','pw''1')");
+    MsgRecorder rec;
+    Frmdenlu *w = openLogin();
+    w->Text1->setText(name);
+    w->Text2->setText(password);
+    QTest::mouseClick(w->Command1, Qt::LeftButton);
+    QCOMPARE(CurrentUser, stored);
+    if (message.isEmpty()) {
+        QVERIFY(rec.calls.isEmpty());
+        QVERIFY(WindowRegistry::find<MDIForm1>());
+        QTRY_VERIFY(!WindowRegistry::find<Frmdenlu>());
+        return;
+    }
+    QCOMPARE(rec.calls.size(), 1);
+    QCOMPARE(rec.calls[0].text, message);
+    QCOMPARE(rec.calls[0].icon(), int(vbExclamation));
+    QCOMPARE(rec.calls[0].buttons(), int(vbOKOnly));
+    QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
+    QVERIFY(!WindowRegistry::find<MDIForm1>());
+    QVERIFY(WindowRegistry::find<Frmdenlu>());
+    QLineEdit *atFault = message == QStringLiteral(" 用户名错误！") ? w->Text1 : w->Text2;
+    QCOMPARE(QApplication::focusWidget(), atFault);
+    QCOMPARE(atFault->selectedText(), atFault->text());
+    QCOMPARE(db.count("use"), 6);  // nothing was changed by what was typed
+}
+
+void TestLogin::enterInPasswordSignsIn()
+{
+    TestDb db;
+    MsgRecorder rec;
+    Frmdenlu *w = openLogin();
+    QTest::keyClicks(w->Text1, "admin");
+    QTest::keyClick(w->Text1, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), w->Text2);
+    QTest::keyClicks(w->Text2, "admin123");
+    QTest::keyClick(w->Text2, Qt::Key_Return);
+    QVERIFY(rec.calls.isEmpty());
+    QCOMPARE(CurrentUser, QStringLiteral("admin"));
+    QVERIFY(WindowRegistry::find<MDIForm1>());
+}
+
+void TestLogin::closeButton()
+{
+    TestDb db;
+    Frmdenlu *w = openLogin();
+    QTest::mouseClick(w->Command2, Qt::LeftButton);
+    QTRY_VERIFY(!WindowRegistry::find<Frmdenlu>());
+    QVERIFY(!WindowRegistry::find<MDIForm1>());
+}
+
+void TestLogin::failedAttemptKeepsOtherBox()
+{
+    TestDb db;
+    MsgRecorder rec;
+    Frmdenlu *w = openLogin();
+    w->Text1->setText("nobody");
+    w->Text2->setText("secret");
+    w->Command1->click();
+    QCOMPARE(w->Text2->text(), QStringLiteral("secret"));
+    QCOMPARE(w->Text2->selectedText(), QString());
+    w->Text1->setText("viewer");
+    w->Command1->click();
+    QCOMPARE(w->Text1->text(), QStringLiteral("viewer"));
+    QCOMPARE(w->Text1->selectedText(), QString());
+    QCOMPARE(rec.calls.size(), 2);
+    QCOMPARE(rec.calls[1].text, QStringLiteral(" 密码错误！"));
+    // Each attempt reads both boxes afresh; no lock-out.
+    w->Text2->setText("viewer123");
+    w->Command1->click();
+    QCOMPARE(rec.calls.size(), 2);
+    QCOMPARE(CurrentUser, QStringLiteral("viewer"));
+}
+
+// A database file that cannot be opened is named with the reason, and nothing
+// is created.
+void TestLogin::missingDatabaseReported()
+{
+    QTemporaryDir dir;
+    setAppDirForTesting(dir.path());
+    MsgRecorder rec;
+    QVERIFY(!openDatabaseOrTell());
+    QCOMPARE(rec.calls.size(), 1);
+    QVERIFY(rec.calls[0].text.contains(dir.path() + "/xs.mdb"));
+    QVERIFY(rec.calls[0].text.contains(QStringLiteral("文件不存在或无法读取")));
+    QCOMPARE(rec.calls[0].icon(), int(vbCritical));
+    QVERIFY(!QFile::exists(dir.path() + "/xs.mdb"));
+    setAppDirForTesting(QString());
+}
+
+QTEST_MAIN(TestLogin)
+#include "tst_login.moc"
