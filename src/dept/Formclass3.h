@@ -9,11 +9,12 @@
 namespace xs {
 
 // The department query dialog: builds a condition from its boxes and shows
-// the matching rows in the department browser.
+// the matching rows in the department browser, which it puts into query mode.
 class Formclass3 : public XsWindow {
     Q_OBJECT
 public:
     explicit Formclass3(QWidget *parent = nullptr);
+    // Ends the browser's query mode.
     ~Formclass3() override;
 
     QLabel *Label3;
@@ -22,6 +23,9 @@ public:
     QLabel *Label4;
     std::array<QLineEdit *, 3> Text1;  // 年级, 科室, 专业
     QPushButton *Command1;
+
+    // The condition of the boxes as 确定 builds it (empty: no box filled).
+    QString condition() const;
 
 public slots:
     void Command1_Click();

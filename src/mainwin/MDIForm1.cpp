@@ -1,6 +1,10 @@
 #include "mainwin/MDIForm1.h"
 
+#include "cases/Form1.h"
+#include "cases/Form4.h"
 #include "data/globals.h"
+#include "dept/Formclass1.h"
+#include "dept/Formclass3.h"
 #include "signin/Frmdenlu.h"
 #include "signin/frmuser1.h"
 #include "ui/images.h"
@@ -132,11 +136,24 @@ void MDIForm1::buildGates()
         {"useradd", "添加用户", "Ctrl+A", 1, Gate::Change,
          [] { WindowRegistry::bringToFront(WindowRegistry::show<frmuser1>()); }},
         {"classbrowse", "科室浏览", "Ctrl+C", 2, Gate::View, [] { /* WIRE:classbrowse */ }},
-        {"classapp", "添加科室", "Ctrl+D", 2, Gate::Change, [] { /* WIRE:classapp */ }},
-        {"classfind", "科室查询", "Ctrl+E", 2, Gate::View, [] { /* WIRE:classfind */ }},
-        {"add", "档案添加", "Ctrl+F", 2, Gate::Change, [] { /* WIRE:add */ }},
+        {"classapp", "添加科室", "Ctrl+D", 2, Gate::Change, [] {
+             Formclass1 *w = WindowRegistry::show<Formclass1>();
+             DeptEditMode = false;
+             w->classload();
+             WindowRegistry::bringToFront(w);
+         }},
+        {"classfind", "科室查询", "Ctrl+E", 2, Gate::View, [] { WindowRegistry::bringToFront(WindowRegistry::show<Formclass3>()); }},
+        {"add", "档案添加", "Ctrl+F", 2, Gate::Change, [] {
+             Form1 *w = WindowRegistry::show<Form1>();
+             CaseEditMode = false;
+             WindowRegistry::bringToFront(w);
+         }},
         {"liulan", "档案浏览", "Ctrl+G", 2, Gate::View, [] { /* WIRE:liulan */ }},
-        {"claasfind", "档案查询", "Ctrl+H", 2, Gate::View, [] { /* WIRE:claasfind */ }},
+        {"claasfind", "档案查询", "Ctrl+H", 2, Gate::View, [] {
+             Form4 *w = WindowRegistry::show<Form4>();
+             WindowRegistry::bringToFront(w);
+             w->keepOnTop();
+         }},
         {"kaiyao", "开药", "", 1, Gate::Prescribing, [] { /* WIRE:kaiyao */ }},
     };
 }
