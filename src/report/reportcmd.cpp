@@ -1,0 +1,129 @@
+#include "report/reportcmd.h"
+
+#include "cases/DataReportclass.h"
+#include "data/sqlite.h"
+#include "dept/DataReportclass2.h"
+#include "prescribe/DataReport1.h"
+#include "report/dataenv.h"
+#include "report/report.h"
+#include "report/reportdocument.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QTextStream>
+#include <memory>
+
+namespace xs {
+
+QString reportUsage()
+{
+    return QStringLiteral("用法: chengheng-db report cases|departments|prescription --out FILE.pdf "
+                          "[--sql \"STATEMENT\"] [--db PATH]");
+}
+
+int reportCommand(const QStringList &args)
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    auto usage = [&](const QString &why) {
+        err << why << '\n' << reportUsage() << '\n';
+        return 2;
+    };
+
+    QString kind, outPath, dbFile;
+    std::optional<QString> sql;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        auto value = [&](QString *into) {
+            if (i + 1 >= args.size())
+                return false;
+            *into = args[++i];
+            return true;
+        };
+        if (a == QLatin1String("--out")) {
+            if (!value(&outPath))
+                return usage(QStringLiteral("--out 后面缺少文件名。"));
+        } else if (a == QLatin1String("--db")) {
+            if (!value(&dbFile))
+                return usage(QStringLiteral("--db 后面缺少数据库文件。"));
+        } else if (a == QLatin1String("--sql")) {
+            QString s;
+            if (!value(&s))
+                return usage(QStringLiteral("--sql 后面缺少语句。"));
+            sql = s;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            return usage(QStringLiteral("未知选项：%1").arg(a));
+        } else if (kind.isEmpty()) {
+            kind = a;
+        } else {
+            return usage(QStringLiteral("多余的参数：%1").arg(a));
+        }
+    }
+    if (kind.isEmpty())
+        return usage(QStringLiteral("缺少报表名（cases、departments 或 prescription）。"));
+    if (outPath.isEmpty())
+        return usage(QStringLiteral("缺少 --out FILE.pdf。"));
+
+    const ReportLayout *layout = nullptr;
+    const DataCommand *command = nullptr;
+    if (kind == QLatin1String("cases")) {
+        layout = &DataReportclass::layout();
+        command = &DataEnv1.Command1;
+    } else if (kind == QLatin1String("departments")) {
+        layout = &DataReportclass2::layout();
+        command = &DataEnv1.Command2;
+    } else if (kind == QLatin1String("prescription")) {
+        layout = &DataReport1::layout();
+        command = &DataEnv1.Command3;
+    } else {
+        return usage(QStringLiteral("未知报表：%1（可用 cases、departments、prescription）").arg(kind));
+    }
+    if (!sql)
+        sql = command->CommandText;
+    if (dbFile.isEmpty())
+        dbFile = dbPath();
+
+    // Fonts and PDF output need a GUI application object; the offscreen
+    // platform needs no display.
+    std::unique_ptr<QGuiApplication> app;
+    if (!QCoreApplication::instance()) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "chengheng-db";
+        static char *argv[] = {name, nullptr};
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        err << "report: 需要图形应用对象（请在创建 QCoreApplication 之前调用）。\n";
+        return 1;
+    }
+
+    std::unique_ptr<ReportDocument> doc;
+    try {
+        QString why;
+        auto rows = ReportRows::open(dbFile, *sql, layout->boundColumns(), &why);
+        if (!rows) {
+            err << QStringLiteral("语句执行失败：%1\n%2\n").arg(why, *sql);
+            return 1;
+        }
+        doc = std::make_unique<ReportDocument>(*layout, std::move(rows));
+    } catch (const DbError &e) {
+        err << e.message() << '\n';
+        return 1;
+    }
+    QString why;
+    if (!doc->exportPdf(outPath, &why)) {
+        err << why << '\n';
+        return 1;
+    }
+    if (doc->isEmpty())
+        err << QStringLiteral("没有可打印的记录：只写入了报表头和页脚。\n");
+    out << QStringLiteral("%1：%2 条记录，%3 页 -> %4\n")
+               .arg(layout->name)
+               .arg(doc->rowCount())
+               .arg(doc->pageCount())
+               .arg(QFileInfo(outPath).absoluteFilePath());
+    return 0;
+}
+
+}  // namespace xs

@@ -1,0 +1,82 @@
+#pragma once
+#include "report/paginator.h"
+#include "report/reportmodel.h"
+#include "report/reportrows.h"
+
+#include <QRect>
+#include <QString>
+#include <memory>
+#include <vector>
+
+class QPainter;
+class QPagedPaintDevice;
+
+namespace xs {
+
+// One element as it lands on a page: the rectangle in twips from the top-left
+// corner of the printable area, and the text it prints (a label's caption with
+// "%p" replaced by the page number, or a field's value).
+struct PageItem {
+    SectionKind section;
+    int row = -1;  // the row of a detail element, -1 elsewhere
+    const ReportElement *element = nullptr;
+    QRect rect;
+    QString text;
+};
+
+struct RenderedPage {
+    int number = 0;  // counted from 1
+    std::vector<PlacedSection> sections;
+    std::vector<PageItem> items;
+};
+
+// A text fitted into a box: wrapped inside the box's width (at word
+// boundaries, or anywhere inside a run of CJK or an over-long word) and cut
+// at its height. Lines are in twips from the top-left of the box; the first
+// line is kept even when it is taller than the box (and then clipped).
+struct FittedText {
+    std::vector<QString> lines;
+    std::vector<QRectF> lineRects;
+    bool cut = false;  // some of the text did not fit
+};
+FittedText fitText(const QString &text, const ReportFont &font, const QSize &box);
+// Draws text into rect (twips in the painter's coordinates), never outside it.
+void drawBoxText(QPainter &p, const QRect &rect, const QString &text, const ReportFont &font);
+
+// One showing of a report: a layout over the rows of one statement. Pages are
+// laid out on demand, one at a time, from the rows they print.
+class ReportDocument {
+public:
+    ReportDocument(ReportLayout layout, std::unique_ptr<ReportRows> rows);
+
+    const ReportLayout &layout() const { return layout_; }
+    const Pagination &pagination() const { return pages_; }
+    int pageCount() const { return pages_.pageCount(); }
+    int rowCount() const { return rows_->count(); }
+    bool isEmpty() const { return rows_->count() == 0; }
+    ReportRows &rows() { return *rows_; }
+
+    // Lays out page `index` (0-based): its sections and elements with texts.
+    RenderedPage page(int index);
+    // Pages laid out so far (the preview lays out only the page it shows).
+    int pagesLaidOut() const { return laidOut_; }
+
+    // The one painting routine of the preview, the printer and PDF. The
+    // painter's coordinates are twips from the top-left corner of the paper.
+    void paintPage(QPainter &p, const RenderedPage &page) const;
+
+    // Paints pages [from, to] (counted from 1) onto a paged device whose
+    // coordinates start at the paper's corner (a QPrinter in full-page mode,
+    // a QPdfWriter without margins). False when painting cannot start.
+    bool printTo(QPagedPaintDevice &device, int from = 1, int to = -1);
+    // Writes every page to a PDF file on A4 (or the layout's paper).
+    bool exportPdf(const QString &path, QString *error = nullptr);
+
+private:
+    ReportLayout layout_;
+    std::unique_ptr<ReportRows> rows_;
+    Pagination pages_;
+    int laidOut_ = 0;
+};
+
+}  // namespace xs
