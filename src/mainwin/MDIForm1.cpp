@@ -1,9 +1,11 @@
 #include "mainwin/MDIForm1.h"
 
 #include "cases/Form1.h"
+#include "cases/Form3.h"
 #include "cases/Form4.h"
 #include "data/globals.h"
 #include "dept/Formclass1.h"
+#include "dept/Formclass2.h"
 #include "dept/Formclass3.h"
 #include "signin/Frmdenlu.h"
 #include "signin/frmuser1.h"
@@ -135,7 +137,7 @@ void MDIForm1::buildGates()
     gates_ = {
         {"useradd", "添加用户", "Ctrl+A", 1, Gate::Change,
          [] { WindowRegistry::bringToFront(WindowRegistry::show<frmuser1>()); }},
-        {"classbrowse", "科室浏览", "Ctrl+C", 2, Gate::View, [] { /* WIRE:classbrowse */ }},
+        {"classbrowse", "科室浏览", "Ctrl+C", 2, Gate::View, [] { WindowRegistry::show<Formclass2>(); }},
         {"classapp", "添加科室", "Ctrl+D", 2, Gate::Change, [] {
              Formclass1 *w = WindowRegistry::show<Formclass1>();
              DeptEditMode = false;
@@ -148,7 +150,10 @@ void MDIForm1::buildGates()
              CaseEditMode = false;
              WindowRegistry::bringToFront(w);
          }},
-        {"liulan", "档案浏览", "Ctrl+G", 2, Gate::View, [] { /* WIRE:liulan */ }},
+        {"liulan", "档案浏览", "Ctrl+G", 2, Gate::View, [] {
+             CaseQueryFlag = false;
+             WindowRegistry::show<Form3>();
+         }},
         {"claasfind", "档案查询", "Ctrl+H", 2, Gate::View, [] {
              Form4 *w = WindowRegistry::show<Form4>();
              WindowRegistry::bringToFront(w);

@@ -1,0 +1,369 @@
+// The department browser: its tree, listing, delete with the case records,
+// rights order, refresh after a modification, main window entry.
+#include "data/globals.h"
+#include "dept/Formclass1.h"
+#include "dept/Formclass2.h"
+#include "dept/Formclass3.h"
+#include "mainwin/MDIForm1.h"
+#include "testenv.h"
+#include "ui/twips.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QTest>
+#include <QTreeWidget>
+#include <memory>
+
+using namespace xs;
+using namespace xs::test;
+
+namespace {
+
+QString nodeStatement(const QString &t)
+{
+    return QStringLiteral(" select * from class where 年级='") + t + QStringLiteral("' or 科室='") + t
+           + QStringLiteral("' order by 年级 ,科室 ");
+}
+
+void seedDepartments(const TestDb &db)
+{
+    db.exec(QStringLiteral(
+        "insert into class values('一组','内科','101','五年','临床','王医生','无');"
+        "insert into class values('一组','外科','102','五年','外科学','李医生','备注一');"
+        "insert into class values('二组','儿科','201','四年','儿科学','赵医生','无');"
+        "insert into class values('内科','眼科','301','三年','眼科学','钱医生','无');"
+        "insert into class values('','无组科','9','1','x','y','无');"
+        "insert into xj(门诊号,姓名,科室) values('0001','甲','内科');"
+        "insert into xj(门诊号,姓名,科室) values('0002','乙','外科');"
+        "insert into xj(门诊号,姓名,科室) values('0003','丙','内科');"
+        "insert into xj(门诊号,姓名,科室) values('0004','丁','眼科');"
+        "insert into xj(门诊号,姓名,科室) values('0005','戊','骨科')"));
+}
+
+QTreeWidgetItem *nodeByText(QTreeWidget *tree, const QString &text)
+{
+    const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+    return found.isEmpty() ? nullptr : found.first();
+}
+
+QStringList listedDepartments(const Formclass2 *f)
+{
+    QStringList out;
+    for (int r = 1; r < f->MSF1->Rows(); ++r)
+        out << f->MSF1->TextMatrix(r, 2);
+    return out;
+}
+
+}  // namespace
+
+class TestFormclass2 : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestDb> db;
+    QPointer<MDIForm1> main;
+
+    Formclass2 *open()
+    {
+        Formclass2 *f = WindowRegistry::show<Formclass2>();
+        QCoreApplication::processEvents();
+        return f;
+    }
+    Formclass2 *listNode(const QString &text)
+    {
+        Formclass2 *f = open();
+        QTreeWidgetItem *node = nodeByText(f->TreeView1, text);
+        if (!node)
+            qFatal("no node %s", qPrintable(text));
+        f->TreeView1->setCurrentItem(node);
+        f->TreeView1_DblClick();
+        return f;
+    }
+
+private slots:
+    void init()
+    {
+        db = std::make_unique<TestDb>(Accounts);
+        seedDepartments(*db);
+        signInAs(QStringLiteral("admin"));
+        main = new MDIForm1;
+        main->show();
+    }
+    void cleanup()
+    {
+        WindowRegistry::closeAll();
+        delete main;
+        db.reset();
+    }
+
+    void classtreeWithRootLines()
+    {
+        Formclass2 *f = open();
+        QTreeWidget *t = f->TreeView1;
+        QVERIFY(t->rootIsDecorated());
+        QCOMPARE(t->topLevelItemCount(), 4);
+        const QStringList groups{"", "一组", "二组", "内科"};
+        QString key = QStringLiteral("年级");
+        for (int g = 0; g < 4; ++g) {
+            QCOMPARE(t->topLevelItem(g)->text(0), groups[g]);
+            QCOMPARE(t->topLevelItem(g)->data(0, BrowserKeyRole).toString(), key);
+            QVERIFY(!t->topLevelItem(g)->isExpanded());
+            key += QLatin1Char('1');
+        }
+        QCOMPARE(t->topLevelItem(0)->child(0)->text(0), QStringLiteral("无组科"));
+        QCOMPARE(t->topLevelItem(1)->childCount(), 2);
+    }
+
+    void nodeListing_data()
+    {
+        QTest::addColumn<QString>("nodeText");   // the node's text as stored
+        QTest::addColumn<QString>("t");          // what the statement holds
+        QTest::addColumn<QStringList>("depts");
+        QTest::newRow("group") << "一组" << "一组" << QStringList{"内科", "外科"};
+        QTest::newRow("department") << "儿科" << "儿科" << QStringList{"儿科"};
+        QTest::newRow("group and department") << "内科" << "内科" << QStringList{"内科", "眼科"};
+        QTest::newRow("blanks around the text are trimmed") << " 二组 " << "二组" << QStringList{"儿科"};
+    }
+    void nodeListing()
+    {
+        QFETCH(QString, nodeText);
+        QFETCH(QString, t);
+        QFETCH(QStringList, depts);
+        Formclass2 *f = open();
+        auto *node = new QTreeWidgetItem(QStringList{nodeText});
+        f->TreeView1->addTopLevelItem(node);
+        f->TreeView1->setCurrentItem(node);
+        f->TreeView1_DblClick();
+        QCOMPARE(SqlText, nodeStatement(t));
+        QCOMPARE(f->printstr, nodeStatement(t));
+        QCOMPARE(f->windowTitle(), QStringLiteral("浏览科室"));
+        // n + 1 rows, no empty row after them.
+        QCOMPARE(f->MSF1->Rows(), depts.size() + 1);
+        QCOMPARE(listedDepartments(f), depts);
+        QCOMPARE(f->MSF1->Cols(), 8);
+    }
+
+    void titlesWidthsAndCells()
+    {
+        Formclass2 *f = listNode(QStringLiteral("外科"));
+        const QStringList titles{"年级", "科室", "诊室", "年制", "专业", "医生", "备注"};
+        const QList<int> widths{100, 1300, 1200, 800, 800, 800, 800, 5000};
+        for (int c = 1; c <= 7; ++c)
+            QCOMPARE(f->MSF1->TextMatrix(0, c), titles[c - 1]);
+        QCOMPARE(f->MSF1->verticalHeader()->width(), tw(widths[0]));  // the selector column, in pixels
+        for (int c = 1; c <= 7; ++c)
+            QCOMPARE(f->MSF1->ColWidth(c), widths[c]);
+        const QStringList row{"一组", "外科", "102", "五年", "外科学", "李医生", "备注一"};
+        for (int c = 1; c <= 7; ++c)
+            QCOMPARE(f->MSF1->TextMatrix(1, c), row[c - 1]);
+        QCOMPARE(f->MSF1->TextMatrix(1, 0), QString());
+    }
+
+    // 修改 tests the row first, 删除 the right first.
+    void checksInOrder_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("flags");
+        QTest::addColumn<QString>("title");
+        const QString none = QStringLiteral("你还没有选择记录！");
+        const QString noModify = QStringLiteral("对不起，你是只读用户不能修改记录，请与管理员联系！");
+        const QString noDelete = QStringLiteral("对不起，你是只读用户不能删除记录，请与管理员联系！");
+        const int warn = vbExclamation | vbOKOnly, info = vbInformation | vbOKOnly;
+        QTest::newRow("viewer 修改, no row") << "viewer" << "modi" << 0 << none << warn << "警告";
+        QTest::newRow("viewer 删除, no row") << "viewer" << "del" << 0 << noDelete << info << " 警告";
+        QTest::newRow("viewer 修改, row") << "viewer" << "modi" << 1 << noModify << info << " 警告";
+        QTest::newRow("viewer 删除, row") << "viewer" << "del" << 1 << noDelete << info << " 警告";
+        QTest::newRow("admin 修改, title row") << "admin" << "modi" << 0 << none << warn << "警告";
+        QTest::newRow("admin 删除, title row") << "admin" << "del" << 0 << none << warn << "警告";
+    }
+    void checksInOrder()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, tag);
+        QFETCH(int, row);
+        QFETCH(QString, text);
+        QFETCH(int, flags);
+        QFETCH(QString, title);
+        Formclass2 *f = listNode(QStringLiteral("一组"));
+        QCOMPARE(f->MSF1->Row(), 0);  // no row is current after a listing
+        f->MSF1->setRow(row);
+        signInAs(user);
+        MsgRecorder rec;
+        f->Toolbar1_ButtonClick(tag);
+        QCOMPARE(rec.calls.size(), 1);
+        QCOMPARE(rec.calls[0].text, text);
+        QCOMPARE(rec.calls[0].flags, flags);
+        QCOMPARE(rec.calls[0].title, title);
+        QVERIFY(!DeptEditMode);
+        QVERIFY(!WindowRegistry::find<Formclass1>());
+        QCOMPARE(db->count(QStringLiteral("class")), 5);
+    }
+
+    void emptyGroupRowCannotBeChanged_data()
+    {
+        QTest::addColumn<QString>("tag");
+        QTest::newRow("修改") << "modi";
+        QTest::newRow("删除") << "del";
+    }
+    void emptyGroupRowCannotBeChanged()
+    {
+        QFETCH(QString, tag);
+        Formclass2 *f = listNode(QStringLiteral("无组科"));
+        QCOMPARE(f->MSF1->Rows(), 2);
+        f->MSF1->setRow(1);
+        MsgRecorder rec;
+        f->Toolbar1_ButtonClick(tag);
+        QCOMPARE(rec.calls.size(), 1);
+        QCOMPARE(rec.calls[0].text, QStringLiteral("你还没有选择记录！"));
+        QCOMPARE(db->count(QStringLiteral("class")), 5);
+    }
+
+    void deleteRemovesDepartmentAndItsCases_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("OK") << int(vbOK);
+        QTest::newRow("Cancel") << int(vbCancel);
+    }
+    void deleteRemovesDepartmentAndItsCases()
+    {
+        QFETCH(int, answer);
+        Formclass2 *f = listNode(QStringLiteral("一组"));
+        f->MSF1->setRow(1);  // 内科
+        MsgRecorder rec;
+        rec.answers = {answer};
+        f->Toolbar1_ButtonClick(QStringLiteral("del"));
+        QCOMPARE(rec.calls.size(), 1);
+        QCOMPARE(rec.calls[0].text,
+                 QStringLiteral("确定要删除门诊号为 内科 的记录吗？\n\r该操作会导致该学生交费记录和成绩记录的丢失！确定吗？"));
+        QCOMPARE(rec.calls[0].flags, vbExclamation | vbOKCancel);
+        QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
+        if (answer != vbOK) {
+            QCOMPARE(db->count(QStringLiteral("class")), 5);
+            QCOMPARE(db->count(QStringLiteral("xj")), 5);
+            return;
+        }
+        QCOMPARE(db->rows(QStringLiteral("select 科室 from class order by 科室")),
+                 (QStringList{"儿科", "外科", "无组科", "眼科"}));
+        // Exactly its case records went: other departments' and orphans stay.
+        QCOMPARE(db->rows(QStringLiteral("select 门诊号 from xj order by 门诊号")),
+                 (QStringList{"0002", "0004", "0005"}));
+        QCOMPARE(SqlText, nodeStatement(QStringLiteral("一组")));
+        QCOMPARE(listedDepartments(f), QStringList{QStringLiteral("外科")});
+        // The tree keeps the deleted department until it is rebuilt.
+        QVERIFY(nodeByText(f->TreeView1, QStringLiteral("内科"))->parent());
+        f->classtree();
+        QCOMPARE(f->TreeView1->findItems(QStringLiteral("内科"), Qt::MatchExactly | Qt::MatchRecursive).size(), 1);
+    }
+
+    void failedDeleteKeepsBoth()
+    {
+        db->exec(QStringLiteral("create trigger keep before delete on xj begin select raise(abort,'locked'); end"));
+        Formclass2 *f = listNode(QStringLiteral("一组"));
+        f->MSF1->setRow(1);
+        MsgRecorder rec;
+        f->Toolbar1_ButtonClick(QStringLiteral("del"));
+        QCOMPARE(rec.calls.size(), 2);
+        QVERIFY(rec.calls[1].text.startsWith(QStringLiteral("删除失败")));
+        QCOMPARE(rec.calls[1].title, QStringLiteral("警告"));
+        QCOMPARE(db->count(QStringLiteral("class where 科室='内科'")), 1);
+        QCOMPARE(db->count(QStringLiteral("xj")), 5);
+    }
+
+    void modifyOpensEditorAndRefreshes()
+    {
+        Formclass2 *f = listNode(QStringLiteral("一组"));
+        f->MSF1->setRow(2);  // 外科
+        MsgRecorder rec;
+        f->Toolbar1_ButtonClick(QStringLiteral("modi"));
+        QVERIFY(rec.calls.isEmpty());
+        QVERIFY(DeptEditMode);
+        Formclass1 *editor = WindowRegistry::find<Formclass1>();
+        QVERIFY(editor);
+        QCOMPARE(editor->Text1[1]->text(), QStringLiteral("外科"));  // classload read the grid's row
+        // What the editor's save does (delete, then add under the new values).
+        db->exec(QStringLiteral("delete from class where 科室='外科';"
+                                "insert into class values('一组','外科','999','五年','外科学','李医生','改');"
+                                "insert into class values('九组','新科','1','1','1','1','1')"));
+        f->activated();
+        QVERIFY(!DeptEditMode);
+        QCOMPARE(f->MSF1->Rows(), 3);
+        QCOMPARE(f->MSF1->TextMatrix(2, 3), QStringLiteral("999"));
+        QVERIFY(!nodeByText(f->TreeView1, QStringLiteral("九组")));
+        f->activated();
+        QVERIFY(nodeByText(f->TreeView1, QStringLiteral("九组")));
+    }
+
+    void queryMode()
+    {
+        Formclass2 *f = listNode(QStringLiteral("一组"));
+        Formclass3 *q = WindowRegistry::show<Formclass3>();
+        DeptQueryFlag = true;
+        db->exec(QStringLiteral("insert into class values('九组','新科','1','1','1','1','1')"));
+        f->activated();
+        QVERIFY(!nodeByText(f->TreeView1, QStringLiteral("九组")));
+        QCOMPARE(WindowRegistry::mdiArea()->activeSubWindow(), q->parentWidget());
+
+        // A query listing that finds nothing goes back to the query dialog.
+        SqlText = QStringLiteral("select * from class where 科室='没有'");
+        MsgRecorder rec;
+        f->classshowtitle();
+        f->classshowdata();
+        QCOMPARE(rec.calls.size(), 1);
+        QCOMPARE(rec.calls[0].text, QStringLiteral("对不起，没有此科室的档案记录！"));
+        QCOMPARE(rec.calls[0].flags, vbOKOnly);
+        QCOMPARE(rec.calls[0].title, QStringLiteral("查询"));
+        QVERIFY(f->parentWidget()->isHidden());
+
+        // Closing the browser leaves the flag to the query dialog.
+        f->parentWidget()->close();
+        QVERIFY(DeptQueryFlag);
+    }
+
+    void browsingWithNoRowsKeepsGrid()
+    {
+        Formclass2 *f = listNode(QStringLiteral("一组"));
+        SqlText = QStringLiteral("select * from class where 科室='没有'");
+        MsgRecorder rec;
+        f->classshowdata();
+        QVERIFY(rec.calls.isEmpty());
+        QCOMPARE(listedDepartments(f), (QStringList{"内科", "外科"}));
+    }
+
+    void mainWindowEntry_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("admin") << "admin" << true;
+        QTest::newRow("viewer") << "viewer" << true;
+        QTest::newRow("doctor (qx2)") << "doctor" << true;
+        QTest::newRow("clerk (qx1)") << "clerk" << false;
+        QTest::newRow("guest") << "guest" << false;
+    }
+    void mainWindowEntry()
+    {
+        QFETCH(QString, user);
+        QFETCH(bool, opens);
+        signInAs(user);
+        DeptQueryFlag = false;
+        MsgRecorder rec;
+        main->entry(QStringLiteral("classbrowse"))->trigger();
+        QCoreApplication::processEvents();
+        Formclass2 *f = WindowRegistry::find<Formclass2>();
+        if (opens) {
+            QVERIFY(rec.calls.isEmpty());
+            QVERIFY(f);
+            QCOMPARE(f->TreeView1->topLevelItemCount(), 4);
+        } else {
+            QVERIFY(!f);
+            QCOMPARE(rec.calls.size(), 1);
+            QCOMPARE(rec.calls[0].text, QStringLiteral("对不起，你没有管理本功能的权限，请与管理员联系！"));
+            QCOMPARE(rec.calls[0].flags, vbInformation | vbOKOnly);
+            QCOMPARE(rec.calls[0].title, QStringLiteral(" 警告"));
+        }
+    }
+};
+
+QTEST_MAIN(TestFormclass2)
+#include "tst_formclass2.moc"
