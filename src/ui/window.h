@@ -36,7 +36,10 @@ public:
     template <class W> static W *find()
     {
         auto it = windows().find(W::staticMetaObject.className());
-        return it == windows().end() ? nullptr : qobject_cast<W *>(it->second.data());
+        W *w = it == windows().end() ? nullptr : qobject_cast<W *>(it->second.data());
+        // A closed window lives on until its deferred deletion (Qt clears
+        // WA_DeleteOnClose when it closes one); it is no longer open.
+        return w && w->testAttribute(Qt::WA_DeleteOnClose) ? w : nullptr;
     }
 
     template <class W> static W *show()
