@@ -1,0 +1,358 @@
+#include "dbcommands.h"
+
+#include "data/accounts.h"
+#include "data/schema.h"
+#include "data/seed.h"
+#include "data/sqlite.h"
+#include "toolsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <sqlite3.h>
+
+namespace xs::tool {
+
+namespace {
+
+const QStringList kJournalSuffixes = {QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")};
+
+bool fail(QString *why, const QString &text)
+{
+    if (why)
+        *why = text;
+    return false;
+}
+
+int count(const Connection &c, const QString &table)
+{
+    StmtHandle s = c.prepare(QStringLiteral("SELECT count(*) FROM ") + table);
+    return s && sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int(s.get(), 0) : -1;
+}
+
+// The name of the user as stored (the look-up ignores letter case, as the
+// unique index does); nothing when there is no such user.
+std::optional<QString> storedUserName(const Connection &c, const QString &name)
+{
+    StmtHandle s = c.prepare(QStringLiteral("SELECT username FROM use WHERE username=?"));
+    if (!s)
+        return std::nullopt;
+    bindText(s.get(), 1, name);
+    if (sqlite3_step(s.get()) != SQLITE_ROW)
+        return std::nullopt;
+    return columnText(s.get(), 0);
+}
+
+// The flags of a user that count: those holding exactly "y".
+QStringList flagsOf(const Connection &c, const QString &name)
+{
+    QStringList flags;
+    StmtHandle s = c.prepare(QStringLiteral("SELECT %1 FROM use WHERE username=?").arg(rightFlags().join(u',')));
+    if (!s)
+        return flags;
+    bindText(s.get(), 1, name);
+    if (sqlite3_step(s.get()) == SQLITE_ROW)
+        for (int i = 0; i < int(rightFlags().size()); ++i)
+            if (columnText(s.get(), i) == QLatin1String("y"))
+                flags << rightFlags()[i];
+    return flags;
+}
+
+QString describeFlags(const QStringList &flags)
+{
+    return flags.isEmpty() ? QStringLiteral("（无）") : flags.join(u' ');
+}
+
+// A password from the option or from the terminal (typed twice there).
+// Trimmed, as the add-user dialog stores it; nothing (after a message) when
+// it is missing, empty or the two entries differ.
+std::optional<QString> obtainPassword(const Options &o, const QString &option, const QString &prompt)
+{
+    QString password;
+    if (o.has(option)) {
+        password = o.value(option);
+    } else {
+        const std::optional<QString> first = ask(prompt, true);
+        if (!first) {
+            error(ExitFailed, QStringLiteral("没有读到密码"));
+            return std::nullopt;
+        }
+        if (stdinIsTerminal()) {
+            const std::optional<QString> again = ask(QStringLiteral("再输入一次密码："), true);
+            if (!again || again->trimmed() != first->trimmed()) {
+                error(ExitFailed, QStringLiteral("两次输入的密码不一致"));
+                return std::nullopt;
+            }
+        }
+        password = *first;
+    }
+    password = password.trimmed();
+    if (password.isEmpty()) {
+        error(ExitFailed, QStringLiteral("密码不能为空"));
+        return std::nullopt;
+    }
+    return password;
+}
+
+void removeDatabaseFiles(const QString &path)
+{
+    QFile::remove(path);
+    for (const QString &suffix : kJournalSuffixes)
+        QFile::remove(path + suffix);
+}
+
+struct InitPlan {
+    bool demo = false;
+    QString adminName;
+    QString adminPassword;
+};
+
+bool buildDatabase(const Connection &c, const InitPlan &plan, QString *why)
+{
+    if (!createSchema(c))
+        return fail(why, QStringLiteral("建表失败：%1").arg(c.lastError()));
+    // Several connections read and write the file at once: it must be in WAL mode.
+    StmtHandle mode = c.prepare(QStringLiteral("PRAGMA journal_mode"));
+    if (!mode || sqlite3_step(mode.get()) != SQLITE_ROW
+        || columnText(mode.get(), 0).compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+        return fail(why, QStringLiteral("无法把文件设为 WAL 日志模式"));
+    mode.reset();
+
+    if (!c.exec("BEGIN IMMEDIATE"))
+        return fail(why, c.lastError());
+    const auto abandon = [&](const QString &text) {
+        c.exec("ROLLBACK");
+        return fail(why, text);
+    };
+    QString err;
+    if (!seedCatalogue(c, &err))
+        return abandon(QStringLiteral("药品目录：%1").arg(err));
+    if (plan.demo) {
+        if (!seedDemoRecords(c, &err))
+            return abandon(QStringLiteral("演示数据：%1").arg(err));
+        for (const DemoAccount &a : demoAccounts())
+            if (!insertUser(c, a.name, a.password, a.flags, &err))
+                return abandon(QStringLiteral("演示账户 %1：%2").arg(a.name, err));
+    } else if (!insertUser(c, plan.adminName, plan.adminPassword, {QStringLiteral("admin")}, &err)) {
+        return abandon(QStringLiteral("超级管理员：%1").arg(err));
+    }
+    if (!c.exec("COMMIT"))
+        return abandon(c.lastError());
+    return true;
+}
+
+int userAdd(const QStringList &args)
+{
+    Options o;
+    QString why;
+    if (!parseOptions(args, {QStringLiteral("--password"), QStringLiteral("--db")}, {}, &o, &why))
+        return error(ExitUsage, why);
+    if (o.positional.size() != 1)
+        return error(ExitUsage, QStringLiteral("用法：user add NAME [--password PASSWORD] [--db PATH]"));
+    const QString name = o.positional[0].trimmed();
+    if (name.isEmpty())
+        return error(ExitFailed, QStringLiteral("用户名不能为空"));
+
+    const QString path = databasePath(o);
+    std::optional<Connection> c = openDatabase(path);
+    if (!c)
+        return ExitFailed;
+    if (const auto existing = storedUserName(*c, name))
+        return error(ExitFailed, QStringLiteral("用户 %1 已存在").arg(*existing));
+    const std::optional<QString> password =
+        obtainPassword(o, QStringLiteral("--password"), QStringLiteral("用户 %1 的密码：").arg(name));
+    if (!password)
+        return ExitFailed;
+    if (!insertUser(*c, name, *password, {}, &why))
+        return error(ExitFailed, QStringLiteral("无法添加用户：%1").arg(why));
+    out(QStringLiteral("已添加用户 %1，权限：（无）").arg(name));
+    return ExitOk;
+}
+
+int userSetFlags(const QStringList &args, bool on)
+{
+    Options o;
+    QString why;
+    if (!parseOptions(args, {QStringLiteral("--db")}, {}, &o, &why))
+        return error(ExitUsage, why);
+    if (o.positional.size() < 2)
+        return error(ExitUsage, QStringLiteral("用法：user %1 NAME FLAG... [--db PATH]")
+                                    .arg(on ? QStringLiteral("grant") : QStringLiteral("revoke")));
+    const QString name = o.positional[0].trimmed();
+    QStringList flags;
+    for (const QString &f : o.positional.mid(1)) {
+        if (!rightFlags().contains(f))
+            return error(ExitUsage, QStringLiteral("未知的权限标志 %1（可用：%2）").arg(f, rightFlags().join(u' ')));
+        if (!flags.contains(f))
+            flags << f;
+    }
+
+    std::optional<Connection> c = openDatabase(databasePath(o));
+    if (!c)
+        return ExitFailed;
+    const std::optional<QString> stored = storedUserName(*c, name);
+    if (!stored)
+        return error(ExitFailed, QStringLiteral("没有名为 %1 的用户").arg(name));
+    if (!setUserFlags(*c, *stored, flags, on, &why))
+        return error(ExitFailed, why);
+    out(QStringLiteral("用户 %1 的权限：%2").arg(*stored, describeFlags(flagsOf(*c, *stored))));
+    return ExitOk;
+}
+
+int userList(const QStringList &args)
+{
+    Options o;
+    QString why;
+    if (!parseOptions(args, {QStringLiteral("--db")}, {}, &o, &why))
+        return error(ExitUsage, why);
+    if (!o.positional.isEmpty())
+        return error(ExitUsage, QStringLiteral("user list 不接受参数 %1").arg(o.positional[0]));
+    std::optional<Connection> c = openDatabase(databasePath(o));
+    if (!c)
+        return ExitFailed;
+    StmtHandle s = c->prepare(QStringLiteral("SELECT username FROM use ORDER BY rowid"));
+    if (!s)
+        return error(ExitFailed, QStringLiteral("无法读取用户表：%1").arg(c->lastError()));
+    QStringList names;
+    while (sqlite3_step(s.get()) == SQLITE_ROW)
+        names << columnText(s.get(), 0);
+    s.reset();
+    QList<QStringList> table = {{QStringLiteral("用户名"), QStringLiteral("权限")}};
+    for (const QString &n : names)
+        table << QStringList{n, describeFlags(flagsOf(*c, n))};
+    out(formatTable(table));
+    return ExitOk;
+}
+
+}  // namespace
+
+int runInit(const QStringList &args)
+{
+    Options o;
+    QString why;
+    if (!parseOptions(args, {QStringLiteral("--admin-name"), QStringLiteral("--admin-password")},
+                      {QStringLiteral("--demo")}, &o, &why))
+        return error(ExitUsage, why);
+    if (o.positional.size() != 1)
+        return error(ExitUsage, o.positional.isEmpty()
+                                    ? QStringLiteral("init 需要新数据库文件的路径")
+                                    : QStringLiteral("init 只接受一个路径，多出的参数：%1").arg(o.positional[1]));
+    InitPlan plan;
+    plan.demo = o.has(QStringLiteral("--demo"));
+    if (plan.demo && (o.has(QStringLiteral("--admin-name")) || o.has(QStringLiteral("--admin-password"))))
+        return error(ExitUsage, QStringLiteral("--demo 自带五个演示账户，不能与 --admin-name、--admin-password 同用"));
+
+    const QString path = o.positional[0];
+    const QFileInfo info(path);
+    if (info.exists() || info.isSymLink())
+        return error(ExitFailed, QStringLiteral("文件 %1 已存在；init 只创建新文件，不改动已有的文件").arg(path));
+    // A journal left by another database would be taken for this file's own.
+    for (const QString &suffix : kJournalSuffixes)
+        if (QFileInfo::exists(path + suffix))
+            return error(ExitFailed, QStringLiteral("%1 旁边有残留的日志文件 %2，请先移走它").arg(path, path + suffix));
+    if (!info.absoluteDir().exists())
+        return error(ExitFailed, QStringLiteral("文件夹 %1 不存在").arg(info.absolutePath()));
+
+    if (!plan.demo) {
+        QString name;
+        if (o.has(QStringLiteral("--admin-name"))) {
+            name = o.value(QStringLiteral("--admin-name"));
+        } else {
+            const std::optional<QString> typed = ask(QStringLiteral("超级管理员用户名："), false);
+            if (!typed)
+                return error(ExitFailed, QStringLiteral("没有读到超级管理员的用户名"));
+            name = *typed;
+        }
+        plan.adminName = name.trimmed();
+        if (plan.adminName.isEmpty())
+            return error(ExitFailed, QStringLiteral("超级管理员用户名不能为空"));
+        const std::optional<QString> password = obtainPassword(
+            o, QStringLiteral("--admin-password"), QStringLiteral("超级管理员 %1 的密码：").arg(plan.adminName));
+        if (!password)
+            return ExitFailed;
+        plan.adminPassword = *password;
+    }
+
+    bool ok = false;
+    bool opened = false;
+    try {
+        Connection c = Connection::create(path);
+        opened = true;
+        ok = buildDatabase(c, plan, &why);
+    } catch (const DbError &e) {
+        why = e.reason();
+    }
+    // Nothing half-made stays behind. (When the file could not even be
+    // opened, only an empty file that the attempt itself left is removed.)
+    if (!ok) {
+        if (opened || QFileInfo(path).size() == 0)
+            removeDatabaseFiles(path);
+        return error(ExitFailed, QStringLiteral("无法创建数据库 %1：%2").arg(path, why));
+    }
+
+    std::optional<Connection> c = openDatabase(path);
+    if (!c)
+        return ExitFailed;
+    if (plan.demo)
+        out(QStringLiteral("已创建演示数据库 %1：科室 %2 个，病例档案 %3 份，药品目录 %4 行，账户 %5 个")
+                .arg(path)
+                .arg(count(*c, QStringLiteral("class")))
+                .arg(count(*c, QStringLiteral("xj")))
+                .arg(count(*c, QStringLiteral("表1")))
+                .arg(count(*c, QStringLiteral("use"))));
+    else
+        out(QStringLiteral("已创建数据库 %1：药品目录 %2 行，超级管理员 %3")
+                .arg(path)
+                .arg(count(*c, QStringLiteral("表1")))
+                .arg(plan.adminName));
+    return ExitOk;
+}
+
+int runUser(const QStringList &args)
+{
+    const QString sub = args.value(0);
+    const QStringList rest = args.mid(1);
+    if (sub == QLatin1String("add"))
+        return userAdd(rest);
+    if (sub == QLatin1String("grant"))
+        return userSetFlags(rest, true);
+    if (sub == QLatin1String("revoke"))
+        return userSetFlags(rest, false);
+    if (sub == QLatin1String("list"))
+        return userList(rest);
+    if (sub.isEmpty() || sub.startsWith(u'-'))
+        return error(ExitUsage, QStringLiteral("user 后面要跟 add、grant、revoke 或 list"));
+    return error(ExitUsage, QStringLiteral("未知的 user 子命令 %1（可用：add grant revoke list）").arg(sub));
+}
+
+int runCatalogue(const QStringList &args)
+{
+    const QString sub = args.value(0);
+    if (sub != QLatin1String("export") && sub != QLatin1String("import"))
+        return error(ExitUsage, sub.isEmpty() || sub.startsWith(u'-')
+                                    ? QStringLiteral("catalogue 后面要跟 export 或 import")
+                                    : QStringLiteral("未知的 catalogue 子命令 %1（可用：export import）").arg(sub));
+    Options o;
+    QString why;
+    if (!parseOptions(args.mid(1), {QStringLiteral("--db")}, {}, &o, &why))
+        return error(ExitUsage, why);
+    if (o.positional.size() != 1)
+        return error(ExitUsage, QStringLiteral("用法：catalogue %1 FILE.csv [--db PATH]").arg(sub));
+    const QString csv = o.positional[0];
+
+    std::optional<Connection> c = openDatabase(databasePath(o));
+    if (!c)
+        return ExitFailed;
+    if (sub == QLatin1String("export")) {
+        if (!exportCatalogueCsv(*c, csv, &why))
+            return error(ExitFailed, QStringLiteral("导出失败：%1").arg(why));
+        out(QStringLiteral("已把药品目录（%1 行）导出到 %2").arg(count(*c, QStringLiteral("表1"))).arg(csv));
+    } else {
+        if (!importCatalogueCsv(*c, csv, &why))
+            return error(ExitFailed, QStringLiteral("导入失败，药品目录没有改动：%1").arg(why));
+        out(QStringLiteral("已从 %1 导入药品目录，共 %2 行").arg(csv).arg(count(*c, QStringLiteral("表1"))));
+    }
+    return ExitOk;
+}
+
+}  // namespace xs::tool

@@ -1,0 +1,10 @@
+#pragma once
+#include <QStringList>
+
+// The commands of chengheng-db. Each takes the words after its own name and
+// returns the process exit code; messages go to stdout and stderr.
+namespace xs::tool {
+int runInit(const QStringList &args);
+int runUser(const QStringList &args);
+int runCatalogue(const QStringList &args);
+}  // namespace xs::tool

@@ -1,0 +1,115 @@
+// chengheng-db: creates and administers the database file xs.mdb from a shell.
+#include "data/sqlite.h"
+#include "dbcommands.h"
+#include "toolsupport.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <cstring>
+#include <exception>
+#include <memory>
+
+namespace {
+
+using Handler = int (*)(const QStringList &args);
+
+struct Command {
+    const char *name;   // the first word on the command line
+    const char *usage;  // its usage lines, shown by --help
+    Handler run;        // gets the words after the name, returns the exit code
+    bool drawing;       // needs fonts and painting (a QGuiApplication, offscreen)
+};
+
+// The dispatch table. A new command is one more line here; its handler takes
+// the words after the command name, prints its own messages and returns the
+// exit code (0 success, 1 failure, 2 bad command line).
+const Command kCommands[] = {
+    {"init",
+     "init PATH [--admin-name NAME --admin-password PASSWORD]\n"
+     "init PATH --demo",
+     xs::tool::runInit, false},
+    {"user",
+     "user add NAME [--password PASSWORD] [--db PATH]\n"
+     "user grant NAME FLAG... [--db PATH]\n"
+     "user revoke NAME FLAG... [--db PATH]\n"
+     "user list [--db PATH]",
+     xs::tool::runUser, false},
+    {"catalogue",
+     "catalogue export FILE.csv [--db PATH]\n"
+     "catalogue import FILE.csv [--db PATH]",
+     xs::tool::runCatalogue, false},
+    // The printed reports come next, from src/report/ (drawing = true):
+    // {"report", "report cases|departments|prescription --out FILE.pdf [--sql \"...\"]", xs::reportCommand, true},
+};
+
+QString usage(const Command *only = nullptr)
+{
+    QStringList lines = {QStringLiteral("用法：")};
+    for (const Command &c : kCommands)
+        if (!only || only == &c)
+            for (const QString &l : QString::fromUtf8(c.usage).split(u'\n'))
+                lines << QStringLiteral("  chengheng-db ") + l;
+    lines << QString()
+          << QStringLiteral("init 在新文件中建表，填入药品目录，并询问超级管理员的用户名和密码（或取自选项）；")
+          << QStringLiteral("     --demo 另加演示科室、病例档案和五个演示账户，不询问。已有的文件不会被改动。")
+          << QStringLiteral("FLAG：admin readonly qx1 qx2 qx3 qx4（权限标志，值为 y 时生效）")
+          << QStringLiteral("--db 缺省为 chengheng-db 所在文件夹中的 xs.mdb。");
+    return lines.join(u'\n');
+}
+
+const Command *findCommand(const char *word)
+{
+    for (const Command &c : kCommands)
+        if (std::strcmp(c.name, word) == 0)
+            return &c;
+    return nullptr;
+}
+
+bool isHelp(const QString &a)
+{
+    return a == QLatin1String("--help") || a == QLatin1String("-h") || a == QLatin1String("help");
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    const Command *command = argc > 1 ? findCommand(argv[1]) : nullptr;
+    std::unique_ptr<QCoreApplication> app;
+    if (command && command->drawing) {
+        // Drawing into a file needs no screen.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    const QStringList args = QCoreApplication::arguments().mid(1);
+
+    if (args.isEmpty()) {
+        xs::tool::error(xs::tool::ExitUsage, QStringLiteral("缺少命令"));
+        xs::tool::out(usage());
+        return xs::tool::ExitUsage;
+    }
+    if (isHelp(args[0])) {
+        xs::tool::out(usage());
+        return xs::tool::ExitOk;
+    }
+    if (!command)
+        return xs::tool::error(xs::tool::ExitUsage,
+                               QStringLiteral("未知的命令 %1（chengheng-db --help 列出所有命令）").arg(args[0]));
+    const QStringList rest = args.mid(1);
+    const qsizetype end = rest.indexOf(QStringLiteral("--"));
+    for (const QString &a : end < 0 ? rest : rest.first(end))
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            xs::tool::out(usage(command));
+            return xs::tool::ExitOk;
+        }
+    try {
+        return command->run(rest);
+    } catch (const xs::DbError &e) {
+        return xs::tool::error(xs::tool::ExitFailed, e.message());
+    } catch (const std::exception &e) {
+        return xs::tool::error(xs::tool::ExitFailed, QString::fromLocal8Bit(e.what()));
+    }
+}

@@ -1,0 +1,175 @@
+#include "toolsupport.h"
+
+#include "data/sqlite.h"
+
+#include <QFileInfo>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+namespace xs::tool {
+
+int error(int code, const QString &text)
+{
+    const QByteArray line = (QStringLiteral("chengheng-db: ") + text + u'\n').toUtf8();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+    return code;
+}
+
+void out(const QString &text)
+{
+    const QByteArray line = (text + u'\n').toUtf8();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fflush(stdout);
+}
+
+bool parseOptions(const QStringList &args, const QStringList &valueOptions, const QStringList &switchOptions,
+                  Options *opts, QString *error)
+{
+    Options o;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        if (optionsEnded || !a.startsWith(u'-') || a == QLatin1String("-")) {
+            o.positional << a;
+            continue;
+        }
+        if (a == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        QString name = a;
+        std::optional<QString> inlineValue;
+        if (const qsizetype eq = a.indexOf(u'='); eq > 0 && a.startsWith(QLatin1String("--"))) {
+            name = a.left(eq);
+            inlineValue = a.mid(eq + 1);
+        }
+        if (o.has(name)) {
+            *error = QStringLiteral("选项 %1 给了不止一次").arg(name);
+            return false;
+        }
+        if (valueOptions.contains(name)) {
+            if (inlineValue) {
+                o.values.insert(name, *inlineValue);
+            } else if (i + 1 < args.size()) {
+                o.values.insert(name, args[++i]);
+            } else {
+                *error = QStringLiteral("选项 %1 后面缺少值").arg(name);
+                return false;
+            }
+        } else if (switchOptions.contains(name) && !inlineValue) {
+            o.switches << name;
+        } else {
+            *error = QStringLiteral("未知的选项 %1").arg(a);
+            return false;
+        }
+    }
+    *opts = std::move(o);
+    return true;
+}
+
+QString databasePath(const Options &opts)
+{
+    return opts.values.contains(QStringLiteral("--db")) ? opts.value(QStringLiteral("--db")) : xs::dbPath();
+}
+
+std::optional<Connection> openDatabase(const QString &path)
+{
+    // Opening never creates a file; a missing one is reported, not made.
+    try {
+        return Connection::open(path);
+    } catch (const DbError &e) {
+        error(ExitFailed, e.message());
+        return std::nullopt;
+    }
+}
+
+bool stdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+
+namespace {
+termios g_savedTerminal;
+volatile std::sig_atomic_t g_echoOff = 0;
+
+// Ctrl-C while the echo is off must not leave the terminal without echo.
+extern "C" void restoreEchoAndDie(int sig)
+{
+    if (g_echoOff)
+        tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+}  // namespace
+
+std::optional<QString> ask(const QString &prompt, bool secret)
+{
+    const QByteArray p = prompt.toUtf8();
+    std::fwrite(p.constData(), 1, size_t(p.size()), stderr);
+    std::fflush(stderr);
+
+    const bool hide = secret && stdinIsTerminal() && tcgetattr(STDIN_FILENO, &g_savedTerminal) == 0;
+    using Handler = void (*)(int);
+    Handler oldInt = SIG_DFL, oldTerm = SIG_DFL;
+    if (hide) {
+        termios quiet = g_savedTerminal;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        oldInt = std::signal(SIGINT, restoreEchoAndDie);
+        oldTerm = std::signal(SIGTERM, restoreEchoAndDie);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        g_echoOff = 1;
+    }
+    std::string line;
+    const bool got = bool(std::getline(std::cin, line));
+    if (hide) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
+        g_echoOff = 0;
+        std::signal(SIGINT, oldInt);
+        std::signal(SIGTERM, oldTerm);
+        std::fputs("\n", stderr);  // the user's Enter was not echoed either
+    }
+    if (!got)
+        return std::nullopt;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return QString::fromUtf8(line.data(), qsizetype(line.size()));
+}
+
+static int cellWidth(const QString &s)
+{
+    int w = 0;
+    for (const char32_t c : s.toUcs4()) {
+        const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF)
+                          || (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF)
+                          || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60)
+                          || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+        w += wide ? 2 : 1;
+    }
+    return w;
+}
+
+QString formatTable(const QList<QStringList> &rows)
+{
+    QList<int> widths;
+    for (const QStringList &r : rows)
+        for (qsizetype i = 0; i < r.size(); ++i) {
+            if (widths.size() <= i)
+                widths << 0;
+            widths[i] = std::max(widths[i], cellWidth(r[i]));
+        }
+    QStringList lines;
+    for (const QStringList &r : rows) {
+        QString line;
+        for (qsizetype i = 0; i < r.size(); ++i) {
+            line += r[i];
+            if (i + 1 < r.size())
+                line += QString(widths[i] - cellWidth(r[i]) + 2, u' ');
+        }
+        lines << line;
+    }
+    return lines.join(u'\n');
+}
+
+}  // namespace xs::tool

@@ -1,0 +1,53 @@
+#pragma once
+// Plumbing shared by the commands of chengheng-db: messages, exit codes,
+// argument parsing and questions on the terminal.
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace xs {
+class Connection;
+}
+
+namespace xs::tool {
+
+enum ExitCode : int {
+    ExitOk = 0,
+    ExitFailed = 1,  // the command could not be carried out (missing file, unknown user...)
+    ExitUsage = 2,   // the command line itself is wrong
+};
+
+// "chengheng-db: TEXT" on stderr; returns `code` so that a handler can write
+// `return error(ExitFailed, ...)`.
+int error(int code, const QString &text);
+void out(const QString &text);  // one line on stdout
+
+// Options of one command: those that take a value (`--db PATH` or `--db=PATH`)
+// and switches (`--demo`). Anything else starting with "-" is refused; "--"
+// ends the options.
+struct Options {
+    QStringList positional;
+    QHash<QString, QString> values;
+    QStringList switches;
+    bool has(const QString &name) const { return values.contains(name) || switches.contains(name); }
+    QString value(const QString &name) const { return values.value(name); }
+};
+bool parseOptions(const QStringList &args, const QStringList &valueOptions, const QStringList &switchOptions,
+                  Options *opts, QString *error);
+
+// The database a command works on: --db, else xs.mdb in the tool's folder.
+QString databasePath(const Options &opts);
+// Opens an existing database file; on failure says why on stderr and gives nothing.
+std::optional<Connection> openDatabase(const QString &path);
+
+// Asks on stderr and reads one line from stdin (without its line break).
+// With `secret` on a terminal, the typed text is not echoed. Nothing at the
+// end of input.
+std::optional<QString> ask(const QString &prompt, bool secret);
+bool stdinIsTerminal();
+
+// Columns of text aligned for a terminal (CJK characters are two cells wide).
+QString formatTable(const QList<QStringList> &rows);
+
+}  // namespace xs::tool
