@@ -1,0 +1,702 @@
+// The database tool run as a user runs it (a separate process), and the seed
+// and CSV functions it is built on.
+#include "data/accounts.h"
+#include "data/dates.h"
+#include "data/schema.h"
+#include "data/seed.h"
+#include "data/sqlite.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <functional>
+#include <sqlite3.h>
+
+using namespace xs;
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+QString toolPath()
+{
+    const QString env = qEnvironmentVariable("XS_TOOL");
+    return env.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/chengheng-db") : env;
+}
+
+Run runTool(const QStringList &args, const QByteArray &input = {}, const QString &program = toolPath(),
+            const QString &workDir = {})
+{
+    QProcess p;
+    if (!workDir.isEmpty())
+        p.setWorkingDirectory(workDir);
+    p.start(program, args);
+    if (!p.waitForStarted(10000))
+        qFatal("cannot start %s", qPrintable(program));
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    Run r;
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+// Rows of a query as "a|b|c"; a null cell reads "∅" so that it differs from
+// the empty text.
+QStringList query(const QString &path, const QString &sql)
+{
+    Connection c = Connection::open(path);
+    StmtHandle s = c.prepare(sql);
+    if (!s)
+        qFatal("prepare %s: %s", qPrintable(sql), qPrintable(c.lastError()));
+    QStringList out;
+    while (sqlite3_step(s.get()) == SQLITE_ROW) {
+        QStringList cells;
+        for (int i = 0; i < sqlite3_column_count(s.get()); ++i)
+            cells << (sqlite3_column_type(s.get(), i) == SQLITE_NULL ? QStringLiteral("∅") : columnText(s.get(), i));
+        out << cells.join(u'|');
+    }
+    return out;
+}
+
+QString scalar(const QString &path, const QString &sql)
+{
+    const QStringList r = query(path, sql);
+    return r.isEmpty() ? QString() : r.first();
+}
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// Every column of 表1 in stored order, nulls visible.
+QStringList catalogueDump(const QString &path)
+{
+    return query(path, QStringLiteral("select %1 from 表1 order by rowid").arg(catalogueColumns().join(u',')));
+}
+
+QString csvHeader() { return catalogueColumns().join(u','); }
+
+// A CSV line of 17 fields: the given fields first, the rest empty.
+QByteArray csvLine(const QStringList &first)
+{
+    QStringList f = first;
+    while (f.size() < catalogueColumns().size())
+        f << QString();
+    return (f.join(u',') + QStringLiteral("\r\n")).toUtf8();
+}
+
+}  // namespace
+
+class TestChengHengDb : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+
+    void usage_data();
+    void usage();
+
+    void initWithOptions();
+    void initPrompted_data();
+    void initPrompted();
+    void initRefused_data();
+    void initRefused();
+    void initDemo();
+    void demoIsDeterministic();
+
+    void userCommands();
+    void userAddPrompted();
+    void refusalsLeaveDatabaseUnchanged_data();
+    void refusalsLeaveDatabaseUnchanged();
+    void defaultDatabaseBesideTool();
+
+    void catalogueRoundTrip();
+    void catalogueImportRefused_data();
+    void catalogueImportRefused();
+    void catalogueExportRefused();
+
+    void parseCsv_data();
+    void parseCsv();
+    void formatCsvRoundTrip();
+    void importInsideCallerTransaction();
+
+private:
+    std::unique_ptr<QTemporaryDir> tmp_;
+    QString demo_;  // a demo database made once, copied by the tests that need one
+    QString dir() const { return tmp_->path(); }
+    QString freshDemo();
+};
+
+void TestChengHengDb::initTestCase()
+{
+    QVERIFY2(QFileInfo(toolPath()).isExecutable(), qPrintable(toolPath()));
+    static QTemporaryDir keep;
+    demo_ = keep.path() + QStringLiteral("/demo.mdb");
+    const Run r = runTool({"init", demo_, "--demo"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+}
+
+void TestChengHengDb::init()
+{
+    tmp_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(tmp_->isValid());
+}
+
+QString TestChengHengDb::freshDemo()
+{
+    const QString path = dir() + QStringLiteral("/xs.mdb");
+    QFile::copy(demo_, path);
+    return path;
+}
+
+void TestChengHengDb::usage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::newRow("--help") << QStringList{"--help"} << 0;
+    QTest::newRow("-h") << QStringList{"-h"} << 0;
+    QTest::newRow("no arguments") << QStringList{} << 2;
+    QTest::newRow("user --help") << QStringList{"user", "--help"} << 0;
+}
+
+void TestChengHengDb::usage()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    const Run r = runTool(args);
+    QCOMPARE(r.code, code);
+    QVERIFY2(r.out.contains(QStringLiteral("chengheng-db user grant NAME FLAG... [--db PATH]")), qPrintable(r.out));
+    QVERIFY(r.out.contains(QStringLiteral("admin readonly qx1 qx2 qx3 qx4")));
+    if (args.isEmpty())
+        QVERIFY(r.err.contains(QStringLiteral("缺少命令")));
+}
+
+void TestChengHengDb::initWithOptions()
+{
+    const QString db = dir() + QStringLiteral("/new.mdb");
+    const Run r = runTool({"init", db, "--admin-name", " boss ", "--admin-password", " s3cret "});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY(r.out.contains(db));
+    // One super administrator, name and password trimmed, no other flag.
+    QCOMPARE(query(db, "select * from use"), QStringList{"boss|s3cret|y|∅|∅|∅|∅|∅"});
+    QCOMPARE(scalar(db, "select count(*) from class"), QString("0"));
+    QCOMPARE(scalar(db, "select count(*) from xj"), QString("0"));
+    QCOMPARE(scalar(db, "select count(*) from yc"), QString("0"));
+    QCOMPARE(scalar(db, "pragma journal_mode"), QString("wal"));
+    // The catalogue is the built-in one, as the demo has it.
+    QCOMPARE(catalogueDump(db), catalogueDump(demo_));
+    QVERIFY(!QFileInfo::exists(db + "-wal"));
+}
+
+void TestChengHengDb::initPrompted_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("stored");  // "name|password", empty: refused
+    QTest::addColumn<QString>("message");
+    QTest::newRow("both asked") << QStringList{} << QByteArray("boss\nsecret\n") << "boss|secret" << "";
+    QTest::newRow("trimmed") << QStringList{} << QByteArray("  王主任 \n pass word \n") << "王主任|pass word" << "";
+    QTest::newRow("crlf") << QStringList{} << QByteArray("boss\r\nsecret\r\n") << "boss|secret" << "";
+    QTest::newRow("name given") << QStringList{"--admin-name", "boss"} << QByteArray("pw\n") << "boss|pw" << "";
+    QTest::newRow("password given") << QStringList{"--admin-password", "pw"} << QByteArray("boss\n") << "boss|pw"
+                                    << "";
+    QTest::newRow("end of input") << QStringList{} << QByteArray() << "" << "没有读到超级管理员的用户名";
+    QTest::newRow("no password") << QStringList{} << QByteArray("boss\n") << "" << "没有读到密码";
+    QTest::newRow("blank name") << QStringList{} << QByteArray("   \nsecret\n") << ""
+                                << "超级管理员用户名不能为空";
+    QTest::newRow("blank password") << QStringList{} << QByteArray("boss\n  \n") << "" << "密码不能为空";
+}
+
+void TestChengHengDb::initPrompted()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, input);
+    QFETCH(QString, stored);
+    QFETCH(QString, message);
+    const QString db = dir() + QStringLiteral("/xs.mdb");
+    const Run r = runTool(QStringList{"init", db} + options, input);
+    if (stored.isEmpty()) {
+        QVERIFY(r.code != 0);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QVERIFY(!QFileInfo::exists(db));
+        return;
+    }
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(query(db, "select username, password, admin from use"), QStringList{stored + "|y"});
+}
+
+void TestChengHengDb::initRefused_data()
+{
+    QTest::addColumn<QStringList>("args");  // %1 stands for the temporary folder
+    QTest::addColumn<QByteArray>("existing");  // content put at %1/xs.mdb first ("" none)
+    QTest::addColumn<QString>("leftover");     // a file put beside it first
+    QTest::addColumn<QString>("message");
+    const QStringList admin = {"--admin-name", "a", "--admin-password", "p"};
+    QTest::newRow("existing file") << (QStringList{"init", "%1/xs.mdb"} + admin) << QByteArray("not mine\n") << ""
+                                   << "已存在";
+    QTest::newRow("existing file demo") << QStringList{"init", "%1/xs.mdb", "--demo"} << QByteArray("x") << ""
+                                        << "已存在";
+    QTest::newRow("leftover journal") << (QStringList{"init", "%1/xs.mdb"} + admin) << QByteArray() << "xs.mdb-wal"
+                                      << "残留的日志文件";
+    QTest::newRow("missing folder") << (QStringList{"init", "%1/no/such/xs.mdb"} + admin) << QByteArray() << ""
+                                    << "不存在";
+    QTest::newRow("demo and admin") << QStringList{"init", "%1/xs.mdb", "--demo", "--admin-name", "a"}
+                                    << QByteArray() << "" << "不能与";
+    QTest::newRow("unknown option") << (QStringList{"init", "%1/xs.mdb", "--colour"} + admin) << QByteArray() << ""
+                                    << "未知的选项 --colour";
+    QTest::newRow("no path") << QStringList{"init", "--admin-name", "a"} << QByteArray() << "" << "需要新数据库文件的路径";
+    QTest::newRow("two paths") << (QStringList{"init", "%1/xs.mdb", "%1/b.mdb"} + admin) << QByteArray() << ""
+                               << "多出的参数";
+    QTest::newRow("option twice") << (QStringList{"init", "%1/xs.mdb", "--admin-name", "b"} + admin)
+                                  << QByteArray() << "" << "给了不止一次";
+    QTest::newRow("option without value") << QStringList{"init", "%1/xs.mdb", "--admin-name"} << QByteArray()
+                                          << "" << "缺少值";
+    QTest::newRow("unknown command") << QStringList{"create", "%1/xs.mdb"} << QByteArray() << ""
+                                     << "未知的命令 create";
+}
+
+void TestChengHengDb::initRefused()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, existing);
+    QFETCH(QString, leftover);
+    QFETCH(QString, message);
+    const QString db = dir() + QStringLiteral("/xs.mdb");
+    if (!existing.isEmpty())
+        writeFile(db, existing);
+    if (!leftover.isEmpty())
+        writeFile(dir() + "/" + leftover, "journal");
+    const QStringList before = QDir(dir()).entryList(QDir::Files);
+    for (QString &a : args)
+        a.replace("%1", dir());
+    const Run r = runTool(args);
+    QVERIFY(r.code != 0);
+    QVERIFY2(r.err.startsWith("chengheng-db: ") && r.err.contains(message), qPrintable(r.err));
+    QCOMPARE(QDir(dir()).entryList(QDir::Files), before);  // nothing made, nothing removed
+    if (!existing.isEmpty())
+        QCOMPARE(bytesOf(db), existing);
+}
+
+void TestChengHengDb::initDemo()
+{
+    const QString db = demo_;
+    QCOMPARE(scalar(db, "pragma journal_mode"), QString("wal"));
+
+    // The catalogue: every category filled with at least ten entries, but the
+    // personal selection; shorter columns end in nulls, never in gaps.
+    const int rows = scalar(db, "select count(*) from 表1").toInt();
+    for (const QString &col : catalogueColumns()) {
+        const int filled = scalar(db, QString("select count(%1) from 表1").arg(col)).toInt();
+        if (col != QStringLiteral("个人定制"))
+            QVERIFY2(filled >= 10, qPrintable(col));
+        const int lastFilled = scalar(db, QString("select coalesce(max(rowid),0) from 表1 where %1 is not null").arg(col)).toInt();
+        QCOMPARE(lastFilled, filled);
+        QCOMPARE(scalar(db, QString("select count(*) from 表1 where trim(%1)=''").arg(col)), QString("0"));
+    }
+    QCOMPARE(scalar(db, "select max(rowid) from 表1").toInt(), rows);
+    QVERIFY(query(db, "select 输液 from 表1").contains("0.9%氯化钠注射液 250ml"));
+    QVERIFY(query(db, "select 收费项目 from 表1").contains("挂号费"));
+    QVERIFY(query(db, "select 中药 from 表1").contains("黄芪"));
+
+    // The five demo accounts with exactly their flags.
+    QStringList expected;
+    for (const DemoAccount &a : demoAccounts()) {
+        QStringList cells = {a.name, a.password};
+        for (const QString &f : rightFlags())
+            cells << (a.flags.contains(f) ? "y" : "∅");
+        expected << cells.join('|');
+    }
+    QCOMPARE(query(db, "select * from use order by rowid"), expected);
+    QCOMPARE(query(db, "select username from use where admin='y'"), QStringList{"admin"});
+    QCOMPARE(query(db, "select username from use where readonly='y'"), QStringList{"viewer"});
+    QCOMPARE(query(db, "select username from use where qx2='y'"), QStringList{"doctor"});
+    QCOMPARE(query(db, "select username from use where qx1='y'"), QStringList{"clerk"});
+
+    // Departments in several groups, every column filled.
+    QVERIFY(scalar(db, "select count(distinct 年级) from class").toInt() >= 5);
+    QCOMPARE(scalar(db, "select count(*) from (select 年级 from class group by 年级 having count(*) < 2)"), QString("0"));
+    for (const QString &col : classColumns())
+        QCOMPARE(scalar(db, QString("select count(*) from class where %1 is null or trim(%1)=''").arg(col)), QString("0"));
+
+    // A few dozen case records, every column filled, ISO dates, unique numbers.
+    const int cases = scalar(db, "select count(*) from xj").toInt();
+    QVERIFY(cases >= 24 && cases <= 60);
+    QCOMPARE(scalar(db, "select count(distinct 门诊号) from xj").toInt(), cases);
+    for (const QString &col : caseColumns())
+        QCOMPARE(scalar(db, QString("select count(*) from xj where %1 is null or trim(%1)=''").arg(col)), QString("0"));
+    for (const QString &row : query(db, "select 出生年月, 入诊时间 from xj")) {
+        for (const QString &d : row.split('|')) {
+            QVERIFY2(QRegularExpression("^\\d{4}-\\d{2}-\\d{2}$").match(d).hasMatch(), qPrintable(d));
+            QVERIFY(parseDate(d).has_value());
+        }
+    }
+
+    // Drug names and quantities are what picking writes: catalogue entries
+    // joined without separator.
+    QStringList entries;
+    for (const QString &col : catalogueColumns())
+        for (const QString &e : query(db, QString("select %1 from 表1 where %1 is not null").arg(col)))
+            entries << e;
+    std::sort(entries.begin(), entries.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    // Number of entries the text is made of (0: it is not made of entries).
+    const std::function<int(QStringView)> pieces = [&](QStringView rest) {
+        if (rest.isEmpty())
+            return 0;
+        for (const QString &e : entries)
+            if (rest.startsWith(e))
+                if (const int more = pieces(rest.mid(e.size())); more >= 0 && (more > 0 || rest.size() == e.size()))
+                    return more + 1;
+        return -1;
+    };
+    int prescriptionsOfSeveralDrugs = 0;
+    for (const QString &row : query(db, "select 药名 from xj")) {
+        const int n = pieces(row);
+        QVERIFY2(n >= 1, qPrintable(row));
+        prescriptionsOfSeveralDrugs += n >= 2;
+    }
+    QVERIFY(prescriptionsOfSeveralDrugs >= 10);
+
+    // A record of a department that does not exist drops out of joined views.
+    const int orphans = scalar(db, "select count(*) from xj where 科室 not in (select 科室 from class)").toInt();
+    QVERIFY(orphans >= 1);
+    QCOMPARE(scalar(db, "select count(*) from xj inner join class on xj.科室=class.科室").toInt(), cases - orphans);
+    QVERIFY(scalar(db, "select count(distinct 科室) from xj").toInt() >= 10);
+}
+
+void TestChengHengDb::demoIsDeterministic()
+{
+    const QString db = dir() + QStringLiteral("/again.mdb");
+    const Run r = runTool({"init", db, "--demo"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    for (const char *t : {"use", "class", "xj", "yc"})
+        QCOMPARE(query(db, QString("select * from %1 order by rowid").arg(t)),
+                 query(demo_, QString("select * from %1 order by rowid").arg(t)));
+    QCOMPARE(catalogueDump(db), catalogueDump(demo_));
+}
+
+void TestChengHengDb::userCommands()
+{
+    const QString db = freshDemo();
+    Run r = runTool({"user", "add", " 李医生 ", "--password", " pw1 ", "--db", db});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(query(db, "select * from use where username='李医生'"), QStringList{"李医生|pw1|∅|∅|∅|∅|∅|∅"});
+
+    r = runTool({"user", "grant", "李医生", "qx2", "qx3", "qx2", "--db", db});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(r.out.trimmed(), QString("用户 李医生 的权限：qx2 qx3"));
+    // Another letter case finds the same user; revoking a flag not held is fine.
+    r = runTool({"user", "revoke", "--db=" + db, "GUEST", "qx1"});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out.trimmed(), QString("用户 guest 的权限：（无）"));
+    r = runTool({"user", "grant", "viewer", "admin", "--db", db});
+    QCOMPARE(r.code, 0);
+    r = runTool({"user", "revoke", "李医生", "qx3", "--db", db});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(query(db, "select admin, readonly, qx1, qx2, qx3, qx4 from use where username='李医生'"),
+             QStringList{"∅|∅|∅|y|∅|∅"});
+
+    r = runTool({"user", "list", "--db", db});
+    QCOMPARE(r.code, 0);
+    const QStringList lines = r.out.trimmed().split('\n');
+    const QStringList expected = {"用户名  权限", "admin   admin", "viewer  admin readonly", "doctor  qx2",
+                                  "clerk   qx1", "guest   （无）", "李医生  qx2"};
+    QCOMPARE(lines, expected);
+    QVERIFY(!r.out.contains("admin123"));  // passwords are never listed
+}
+
+void TestChengHengDb::userAddPrompted()
+{
+    const QString db = freshDemo();
+    const Run r = runTool({"user", "add", "nurse", "--db", db}, " typed \n");
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY(r.err.contains("用户 nurse 的密码："));
+    QCOMPARE(scalar(db, "select password from use where username='nurse'"), QString("typed"));
+}
+
+void TestChengHengDb::refusalsLeaveDatabaseUnchanged_data()
+{
+    QTest::addColumn<QStringList>("args");  // --db is added
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("grant unknown user") << QStringList{"user", "grant", "nobody", "qx1"} << 1
+                                        << "没有名为 nobody 的用户";
+    QTest::newRow("revoke unknown user") << QStringList{"user", "revoke", "nobody", "qx1"} << 1
+                                         << "没有名为 nobody 的用户";
+    QTest::newRow("unknown flag") << QStringList{"user", "grant", "guest", "qx1", "root"} << 2
+                                  << "未知的权限标志 root";
+    QTest::newRow("flag in capitals") << QStringList{"user", "grant", "guest", "QX1"} << 2 << "未知的权限标志 QX1";
+    QTest::newRow("grant without flag") << QStringList{"user", "grant", "guest"} << 2 << "用法";
+    QTest::newRow("add existing, other case") << QStringList{"user", "add", "ADMIN", "--password", "x"} << 1
+                                              << "用户 admin 已存在";
+    QTest::newRow("add blank name") << QStringList{"user", "add", "  ", "--password", "x"} << 1 << "用户名不能为空";
+    QTest::newRow("add blank password") << QStringList{"user", "add", "nurse", "--password", " "} << 1
+                                        << "密码不能为空";
+    QTest::newRow("add, password not given") << QStringList{"user", "add", "nurse"} << 1 << "没有读到密码";
+    QTest::newRow("add unknown option") << QStringList{"user", "add", "nurse", "--password", "x", "--admin"} << 2
+                                        << "未知的选项 --admin";
+    QTest::newRow("unknown user command") << QStringList{"user", "delete", "guest"} << 2
+                                          << "未知的 user 子命令 delete";
+    QTest::newRow("user alone") << QStringList{"user"} << 2 << "user 后面要跟";
+    QTest::newRow("list with argument") << QStringList{"user", "list", "guest"} << 2 << "不接受参数";
+    QTest::newRow("unknown catalogue command") << QStringList{"catalogue", "merge", "a.csv"} << 2
+                                               << "未知的 catalogue 子命令 merge";
+    QTest::newRow("import without file") << QStringList{"catalogue", "import"} << 2 << "用法";
+    QTest::newRow("import missing file") << QStringList{"catalogue", "import", "%1/none.csv"} << 1
+                                         << "找不到文件";
+}
+
+void TestChengHengDb::refusalsLeaveDatabaseUnchanged()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    const QString db = freshDemo();
+    const QByteArray before = bytesOf(db);
+    for (QString &a : args)
+        a.replace("%1", dir());
+    const Run r = runTool(args + QStringList{"--db", db});
+    QCOMPARE(r.code, code);
+    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    QVERIFY(r.out.isEmpty());
+    QVERIFY(bytesOf(db) == before);
+    QVERIFY(!QFileInfo::exists(db + "-wal"));
+
+    // The same command on a database file that does not exist creates none.
+    const QString missing = dir() + QStringLiteral("/missing.mdb");
+    const Run m = runTool(args + QStringList{"--db", missing});
+    QVERIFY(m.code != 0);
+    QVERIFY(!QFileInfo::exists(missing));
+}
+
+void TestChengHengDb::defaultDatabaseBesideTool()
+{
+    // A copy of the tool in a folder of its own works on the xs.mdb there.
+    const QString appDir = dir() + QStringLiteral("/app");
+    QVERIFY(QDir().mkpath(appDir));
+    const QString tool = appDir + QStringLiteral("/chengheng-db");
+    QVERIFY(QFile::copy(toolPath(), tool));
+    QVERIFY(QFile::copy(demo_, appDir + QStringLiteral("/xs.mdb")));
+    Run r = runTool({"user", "grant", "guest", "qx4"}, {}, tool, dir());
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(scalar(appDir + "/xs.mdb", "select qx4 from use where username='guest'"), QString("y"));
+
+    // Without one there, it says which file it missed and makes none.
+    QVERIFY(QFile::remove(appDir + "/xs.mdb"));
+    r = runTool({"user", "list"}, {}, tool, dir());
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains("无法打开数据库文件 " + appDir + "/xs.mdb"), qPrintable(r.err));
+    QVERIFY(!QFileInfo::exists(appDir + "/xs.mdb"));
+}
+
+void TestChengHengDb::catalogueRoundTrip()
+{
+    const QString db = freshDemo();
+    const QString a = dir() + QStringLiteral("/a.csv");
+    Run r = runTool({"catalogue", "export", a, "--db", db});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    const QByteArray exported = bytesOf(a);
+    QVERIFY(exported.startsWith((csvHeader() + "\r\n").toUtf8()));
+    // Importing what was exported changes nothing.
+    const QStringList original = catalogueDump(db);
+    r = runTool({"catalogue", "import", a, "--db", db});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(catalogueDump(db), original);
+
+    // A hand-made file: header in another order, cells with quotes, commas,
+    // line breaks (CRLF and LF), outer blanks, the empty text and nulls.
+    QStringList header = catalogueColumns();
+    std::reverse(header.begin(), header.end());  // 个人定制 ... 输液
+    QByteArray csv = "\xEF\xBB\xBF" + (header.join(',') + "\n").toUtf8();
+    csv += csvLine({"\"他说\"\"一日三次\"\"\"", "\"甲,乙\"", "\"第一行\r\n第二行\nend\"", " 空格 ", "\"\""});
+    csv += csvLine({"", "阿司匹林", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "0.9%氯化钠注射液 250ml"});
+    csv += csvLine({});
+    const QString b = dir() + QStringLiteral("/b.csv");
+    writeFile(b, csv);
+    r = runTool({"catalogue", "import", b, "--db", db});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(r.out.trimmed(), QString("已从 %1 导入药品目录，共 3 行").arg(b));
+    QCOMPARE(scalar(db, "select 个人定制 from 表1 where rowid=1"), QString("他说\"一日三次\""));
+    QCOMPARE(scalar(db, "select 中药方剂 from 表1 where rowid=1"), QString("甲,乙"));
+    QCOMPARE(scalar(db, "select 中药 from 表1 where rowid=1"), QString("第一行\r\n第二行\nend"));
+    QCOMPARE(scalar(db, "select 用法 from 表1 where rowid=1"), QString(" 空格 "));
+    QCOMPARE(scalar(db, "select quote(收费项目) from 表1 where rowid=1"), QString("''"));
+    QCOMPARE(scalar(db, "select quote(其他) from 表1 where rowid=1"), QString("NULL"));
+    QCOMPARE(scalar(db, "select 输液 || '/' || 中药方剂 from 表1 where rowid=2"),
+             QString("0.9%氯化钠注射液 250ml/阿司匹林"));
+    QCOMPARE(scalar(db, "select count(*) from 表1 where rowid=3 and coalesce(" + catalogueColumns().join(',') + ") is null"),
+             QString("1"));
+
+    // Export and import again: the same cells, the same file.
+    const QStringList imported = catalogueDump(db);
+    const QString c = dir() + QStringLiteral("/c.csv"), d = dir() + QStringLiteral("/d.csv");
+    QCOMPARE(runTool({"catalogue", "export", c, "--db", db}).code, 0);
+    QCOMPARE(runTool({"catalogue", "import", c, "--db", db}).code, 0);
+    QCOMPARE(catalogueDump(db), imported);
+    QCOMPARE(runTool({"catalogue", "export", d, "--db", db}).code, 0);
+    QCOMPARE(bytesOf(d), bytesOf(c));
+}
+
+void TestChengHengDb::catalogueImportRefused_data()
+{
+    QTest::addColumn<QByteArray>("content");  // "<dir>" makes a folder instead of a file
+    QTest::addColumn<QString>("message");
+    const QByteArray header = (csvHeader() + "\r\n").toUtf8();
+    QTest::newRow("unclosed quote") << header + csvLine({"a"}) + csvLine({"\"open"}) << "第3行：引号没有闭合";
+    QTest::newRow("quote inside field") << header + csvLine({"ab\"c"}) << "第2行：没有加引号的字段中出现了引号";
+    QTest::newRow("text after quote") << header + csvLine({"\"ab\"c"}) << "第2行：右引号后面只能是逗号或换行";
+    QTest::newRow("too few fields") << header + csvLine({"a"}) + "a,b,c\r\n" << "第3行有3个字段，表头有17个";
+    QTest::newRow("too many fields") << header + csvLine({"a"}).replace("\r\n", ",x\r\n")
+                                     << "第2行有18个字段，表头有17个";
+    QTest::newRow("unknown column") << (csvHeader().replace("消化", "肠胃") + "\n").toUtf8() + csvLine({"a"})
+                                    << "未知的列 肠胃；缺少列 消化";
+    QTest::newRow("repeated column") << (csvHeader().replace("消化", "输液") + "\n").toUtf8()
+                                     << "重复的列 输液；缺少列 消化";
+    QTest::newRow("missing column") << (catalogueColumns().mid(0, 16).join(',') + "\n").toUtf8()
+                                    << "缺少列 个人定制";
+    QTest::newRow("empty file") << QByteArray() << "文件是空的";
+    QTest::newRow("not utf-8") << header + QByteArray("\xB0\xA2\xC4\xAA\xCE\xF7\xC1\xD6") + ",,,,,,,,,,,,,,,,\r\n"
+                               << "不是有效的 UTF-8 文本";
+    QTest::newRow("folder") << QByteArray("<dir>") << "是文件夹";
+}
+
+void TestChengHengDb::catalogueImportRefused()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, message);
+    const QString db = freshDemo();
+    const QByteArray before = bytesOf(db);
+    const QString csv = dir() + QStringLiteral("/bad.csv");
+    if (content == "<dir>")
+        QVERIFY(QDir().mkdir(csv));
+    else
+        writeFile(csv, content);
+    const Run r = runTool({"catalogue", "import", csv, "--db", db});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains("导入失败，药品目录没有改动") && r.err.contains(message), qPrintable(r.err));
+    QVERIFY(bytesOf(db) == before);
+
+    // The function itself reports the same and leaves 表1 as it was.
+    const QStringList catalogue = catalogueDump(db);
+    Connection c = Connection::open(db);
+    QString why;
+    QVERIFY(!importCatalogueCsv(c, csv, &why));
+    QVERIFY2(why.contains(message), qPrintable(why));
+    QCOMPARE(catalogueDump(db), catalogue);
+}
+
+void TestChengHengDb::catalogueExportRefused()
+{
+    const QString db = freshDemo();
+    const QByteArray before = bytesOf(db);
+    Run r = runTool({"catalogue", "export", dir() + "/no/such/folder/a.csv", "--db", db});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains("无法写入文件"), qPrintable(r.err));
+    // Exporting over the database file itself would destroy it.
+    r = runTool({"catalogue", "export", db, "--db", db});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains("是数据库文件本身"), qPrintable(r.err));
+    QVERIFY(bytesOf(db) == before);
+}
+
+void TestChengHengDb::parseCsv_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("expected");  // records as a|b, one per line, null as ∅; or "error: text"
+    QTest::newRow("plain") << QByteArray("a,b\r\nc,d\r\n") << "a|b\nc|d";
+    QTest::newRow("lf and no final break") << QByteArray("a,b\nc,d") << "a|b\nc|d";
+    QTest::newRow("lone cr") << QByteArray("a,b\rc,d\r") << "a|b\nc|d";
+    QTest::newRow("null and empty") << QByteArray(",\"\",x,") << "∅||x|∅";
+    QTest::newRow("doubled quotes") << QByteArray("\"a\"\"b\",\"\"\"\"") << "a\"b|\"";
+    QTest::newRow("comma and break in quotes") << QByteArray("\"a,b\",\"c\nd\"\r\ne,f") << "a,b|c\nd\ne|f";
+    QTest::newRow("empty lines skipped") << QByteArray("\r\na,b\r\n\r\n\nc,d\r\n\r\n") << "a|b\nc|d";
+    QTest::newRow("blanks kept") << QByteArray(" a , b ") << " a | b ";
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBFx,y") << "x|y";
+    QTest::newRow("chinese") << QByteArray("输液,\"口服 一日三次, 每次1片\"") << "输液|口服 一日三次, 每次1片";
+    QTest::newRow("unclosed at end") << QByteArray("a\n\"b\nc") << "error: 第2行：引号没有闭合";
+    QTest::newRow("quote in plain field") << QByteArray("a\nb\"") << "error: 第2行：没有加引号的字段中出现了引号";
+    QTest::newRow("space after quote") << QByteArray("\"a\" ,b") << "error: 第1行：右引号后面只能是逗号或换行";
+    QTest::newRow("line of quoted break counted") << QByteArray("\"a\nb\",c\nd,\"e") << "error: 第3行：引号没有闭合";
+    QTest::newRow("bad utf-8") << QByteArray("a,\xFF") << "error: 不是有效的 UTF-8 文本";
+}
+
+void TestChengHengDb::parseCsv()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QString, expected);
+    std::vector<CsvRecord> records;
+    QString why;
+    const bool ok = xs::parseCsv(input, &records, &why);
+    if (expected.startsWith("error: ")) {
+        QVERIFY(!ok);
+        QCOMPARE(why, expected.mid(7));
+        return;
+    }
+    QVERIFY2(ok, qPrintable(why));
+    QStringList got;
+    for (const CsvRecord &r : records) {
+        QStringList cells;
+        for (const CsvCell &c : r)
+            cells << c.value_or(QStringLiteral("∅"));
+        got << cells.join('|');
+    }
+    QCOMPARE(got.join('\n'), expected);
+}
+
+void TestChengHengDb::formatCsvRoundTrip()
+{
+    const std::vector<CsvRecord> records = {
+        {QString("a"), std::nullopt, QString(""), QString("x,y")},
+        {QString("\"q\""), QString("l1\r\nl2"), QString(" 空 "), std::nullopt},
+        {std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+    };
+    const QByteArray text = formatCsv(records);
+    QCOMPARE(text, QByteArray("a,,\"\",\"x,y\"\r\n\"\"\"q\"\"\",\"l1\r\nl2\", 空 ,\r\n,,,\r\n"));
+    std::vector<CsvRecord> back;
+    QVERIFY(xs::parseCsv(text, &back));
+    QVERIFY(back == records);
+}
+
+void TestChengHengDb::importInsideCallerTransaction()
+{
+    // A write that fails half-way through the import (here a trigger refuses
+    // the second row) takes back the whole import and only the import, also
+    // inside a transaction of the caller.
+    const QString db = freshDemo();
+    const QString bad = dir() + QStringLiteral("/bad.csv");
+    writeFile(bad, (csvHeader() + "\n").toUtf8() + csvLine({"ok"}) + csvLine({"boom"}));
+    const QStringList catalogue = catalogueDump(db);
+    Connection c = Connection::open(db);
+    QVERIFY(c.exec("CREATE TEMP TRIGGER refuse BEFORE INSERT ON 表1 WHEN NEW.输液='boom' "
+                   "BEGIN SELECT RAISE(ABORT, 'refused'); END;"));
+    QVERIFY(c.exec("BEGIN; DELETE FROM use WHERE username='guest';"));
+    QString why;
+    QVERIFY(!importCatalogueCsv(c, bad, &why));
+    QVERIFY2(why.contains("refused"), qPrintable(why));
+    QVERIFY(c.exec("COMMIT"));
+    QCOMPARE(catalogueDump(db), catalogue);
+    QCOMPARE(scalar(db, "select count(*) from use where username='guest'"), QString("0"));
+}
+
+QTEST_MAIN(TestChengHengDb)
+#include "tst_chengheng_db.moc"
