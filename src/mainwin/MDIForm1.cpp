@@ -104,7 +104,8 @@ MDIForm1::MDIForm1(QWidget *parent) : QMainWindow(parent)
     // The prescribing entry is a command on the menu bar itself, not a list.
     kaiyao = addGate(nullptr, "kaiyao");
 
-    resize(1024, 720);
+    resize(1280, 800);
+    setWindowState(Qt::WindowMaximized);
 }
 
 MDIForm1::~MDIForm1()

@@ -33,10 +33,13 @@ void WindowRegistry::present(QWidget *w)
     w->setAttribute(Qt::WA_DeleteOnClose);
     auto *xw = qobject_cast<XsWindow *>(w);
     if (xw && xw->isMdiChild() && g_mdiArea) {
+        // The window's client size was set in twips; keep it inside the frame.
+        const QSize client = w->size();
         QMdiSubWindow *sub = g_mdiArea->addSubWindow(w);
         sub->setAttribute(Qt::WA_DeleteOnClose);
         sub->setWindowIcon(w->windowIcon());
         sub->show();
+        sub->resize(client.width() + sub->width() - w->width(), client.height() + sub->height() - w->height());
         g_mdiArea->setActiveSubWindow(sub);
     } else {
         w->show();
