@@ -1,6 +1,7 @@
 #include "cases/Form3.h"
 
 #include "cases/Form1.h"
+#include "cases/DataReportclass.h"
 #include "cases/Form4.h"
 #include "data/globals.h"
 
@@ -40,10 +41,6 @@ BrowserParams caseBrowser()
         .deleteQuestionTail = QStringLiteral("该操作会导致该病例记录的丢失！确定吗？"),
         .rightsBeforeSelection = false,
         .noRecordQueryMessage = QStringLiteral("对不起，没有此病例的档案记录！"),
-        .allRecordsSql = QStringLiteral(
-            "select xj.门诊号,xj.姓名,xj.性别,xj.科室,xj.出生年月,xj.家庭住址,xj.邮政编码,xj.联系电话,"
-            "xj.入诊时间,xj.备注,xj.婚否,xj.体格检查,xj.既往病史, xj.症状, xj.诊断,xj.药名,xj.药量, "
-            "xj.医生签字, xj.年龄,xj.身份证,class.专业 from xj inner join class on xj.科室=class.科室"),
         .queryFlag = &CaseQueryFlag,
         .editMode = &CaseEditMode,
         .clearQueryFlagOnClose = true,
@@ -55,8 +52,8 @@ BrowserParams caseBrowser()
         },
         // The entry window reads the 门诊号 of the current grid row itself.
         .openEditor = [] { WindowRegistry::bringToFront(WindowRegistry::show<Form1>()); },
-        .reopenReportData = {},
-        .showReport = {},
+        .reportData = &DataEnv1.rsCommand1,
+        .showReport = &DataReportclass::Show,
     };
     return p;
 }

@@ -358,24 +358,24 @@ void RecordBrowser::Toolbar1_ButtonMenuClick(const QString &key)
         }
         print(printstr);
     } else if (key == QLatin1String("all")) {
-        print(p_.allRecordsSql);
+        print(p_.reportData->command().CommandText);
     }
 }
 
+// Reopens the report's recordset on `source` and shows the report modally,
+// unless there is no row to print.
 void RecordBrowser::print(const QString &source)
 {
-    if (!p_.reopenReportData || !p_.reopenReportData(source)) {
+    p_.reportData->Open(source);
+    if (p_.reportData->atEOF()) {
         MsgBox(QStringLiteral("没有当前记录！"), vbExclamation | vbOKOnly, kWarn);
         return;
     }
     p_.showReport(true);
 }
 
-void RecordBrowser::MSF1_DblClick()
-{
-    if (p_.showReport)
-        p_.showReport(false);
-}
+// The report as its recordset last stood, in a window of its own.
+void RecordBrowser::MSF1_DblClick() { p_.showReport(false); }
 
 void RecordBrowser::activated()
 {

@@ -1,4 +1,5 @@
 #pragma once
+#include "report/dataenv.h"
 #include "ui/flexgrid.h"
 #include "ui/window.h"
 
@@ -11,6 +12,8 @@
 #include <vector>
 
 namespace xs {
+
+class ReportPreview;
 
 // Item data role holding a tree node's key ("年级", "年级1", ...).
 inline constexpr int BrowserKeyRole = Qt::UserRole;
@@ -47,7 +50,6 @@ struct BrowserParams {
     bool rightsBeforeSelection;   // 删除 asks for the right before testing the row
 
     QString noRecordQueryMessage; // showdata's message when a query listing is empty
-    QString allRecordsSql;        // source of 打印全部记录
 
     // Shared flags this browser reads and writes.
     bool *queryFlag;              // CaseQueryFlag / DeptQueryFlag
@@ -59,9 +61,11 @@ struct BrowserParams {
     std::function<QWidget *()> showQuery;   // shows (creates) the query dialog
     std::function<void(QWidget *)> focusQueryFirstBox;
     std::function<void()> openEditor;       // modify mode: flag set, window shown, loaded
-    // The report of the print menu and of a grid double-click.
-    std::function<bool(const QString &sql)> reopenReportData;  // false: no row
-    std::function<void(bool modal)> showReport;
+    // The report of the print menu and of a grid double-click: the data
+    // environment's recordset it prints (打印全部记录 reopens it with its
+    // command's own text) and the report's Show(modal).
+    DataEnvRecordset *reportData;
+    ReportPreview *(*showReport)(bool modal);
 };
 
 // A browser window: a tree of groups (年级) and departments (科室) of table

@@ -1,6 +1,7 @@
 #include "dept/Formclass2.h"
 
 #include "data/globals.h"
+#include "dept/DataReportclass2.h"
 #include "dept/Formclass1.h"
 #include "dept/Formclass3.h"
 
@@ -34,7 +35,6 @@ BrowserParams deptBrowser()
         .deleteQuestionTail = QStringLiteral("该操作会导致该学生交费记录和成绩记录的丢失！确定吗？"),
         .rightsBeforeSelection = true,
         .noRecordQueryMessage = QStringLiteral("对不起，没有此科室的档案记录！"),
-        .allRecordsSql = QStringLiteral("select * from class"),
         .queryFlag = &DeptQueryFlag,
         .editMode = &DeptEditMode,
         .clearQueryFlagOnClose = false,
@@ -50,8 +50,8 @@ BrowserParams deptBrowser()
             editor->classload();
             WindowRegistry::bringToFront(editor);
         },
-        .reopenReportData = {},
-        .showReport = {},
+        .reportData = &DataEnv1.rsCommand2,
+        .showReport = &DataReportclass2::Show,
     };
     return p;
 }

@@ -2,7 +2,11 @@
 #include "cases/Form1.h"
 #include "cases/Form3.h"
 #include "cases/Form4.h"
+#include "cases/DataReportclass.h"
 #include "data/globals.h"
+#include "report/dataenv.h"
+#include "report/preview.h"
+#include "report/reportdocument.h"
 #include "mainwin/MDIForm1.h"
 #include "testenv.h"
 #include "ui/images.h"
@@ -13,6 +17,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <memory>
 
@@ -102,6 +107,8 @@ private slots:
     }
     void cleanup()
     {
+        DataReportclass::Unload();
+        DataEnv1.Close();
         WindowRegistry::closeAll();
         delete main;
         db.reset();
@@ -483,6 +490,74 @@ private slots:
         // 查找 opens the query dialog.
         f->findAction->trigger();
         QVERIFY(WindowRegistry::find<Form4>());
+    }
+
+    // The print menu: the report's recordset reopened, then the report shown
+    // modally, or "没有当前记录！" when there is nothing to print.
+    void printMenu_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("node");  // listed first; empty: nothing listed
+        QTest::addColumn<int>("rows");      // rows of the report shown; -1: the message
+        QTest::newRow("打印当前记录 before any listing") << "dang" << "" << -1;
+        QTest::newRow("打印当前记录 after a listing") << "dang" << "一组" << 3;
+        QTest::newRow("打印当前记录, listing without rows") << "dang" << "牙科" << -1;
+        QTest::newRow("打印全部记录") << "all" << "" << 5;
+        QTest::newRow("打印全部记录 after a listing") << "all" << "一组" << 5;
+        QTest::newRow("another key") << "print" << "一组" << 0;
+    }
+    void printMenu()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, node);
+        QFETCH(int, rows);
+        Form3 *f = node.isEmpty() ? open() : listNode(node);
+        int shownRows = 0;
+        bool modal = false;
+        QTimer::singleShot(0, this, [&] {
+            if (ReportPreview *w = DataReportclass::window()) {
+                shownRows = w->document().rowCount();
+                modal = w->isModal();
+                w->close();
+            }
+        });
+        MsgRecorder rec;
+        f->Toolbar1_ButtonMenuClick(key);
+        QCoreApplication::processEvents();
+        if (rows < 0) {
+            QCOMPARE(rec.calls.size(), 1);
+            QCOMPARE(rec.calls[0].text, QStringLiteral("没有当前记录！"));
+            QCOMPARE(rec.calls[0].flags, vbExclamation | vbOKOnly);
+            QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
+            QCOMPARE(shownRows, 0);
+            return;
+        }
+        QVERIFY(rec.calls.isEmpty());
+        QCOMPARE(shownRows, rows);
+        QCOMPARE(modal, rows > 0);
+        if (key == QLatin1String("dang"))
+            QCOMPARE(DataEnv1.rsCommand1.Source(), f->printstr);
+        else if (key == QLatin1String("all"))
+            QCOMPARE(DataEnv1.rsCommand1.Source(), DataEnv1.Command1.CommandText);
+    }
+
+    // A grid double-click shows the report modelessly with what its recordset
+    // last held.
+    void gridDoubleClickShowsReport()
+    {
+        Form3 *f = listNode(QStringLiteral("一组"));
+        f->MSF1_DblClick();  // never reopened: the command's own rows
+        ReportPreview *w = DataReportclass::window();
+        QVERIFY(w);
+        QVERIFY(!w->isModal());
+        QCOMPARE(w->document().rowCount(), 5);
+        QTimer::singleShot(0, this, [] {
+            if (ReportPreview *m = DataReportclass::window())
+                m->close();
+        });
+        f->Toolbar1_ButtonMenuClick(QStringLiteral("dang"));
+        f->MSF1_DblClick();  // now the rows listed
+        QCOMPARE(DataReportclass::window()->document().rowCount(), 3);
     }
 
     void mainWindowEntry_data()
