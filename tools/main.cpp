@@ -38,7 +38,8 @@ const Command kCommands[] = {
      "catalogue export FILE.csv [--db PATH]\n"
      "catalogue import FILE.csv [--db PATH]",
      xs::tool::runCatalogue, false},
-    // The printed reports come next, from src/report/ (drawing = true):
+    // The printed reports come next: a handler from src/report/ (its header
+    // included above) and this one line, with drawing = true:
     // {"report", "report cases|departments|prescription --out FILE.pdf [--sql \"...\"]", xs::reportCommand, true},
 };
 
@@ -87,9 +88,7 @@ int main(int argc, char **argv)
     const QStringList args = QCoreApplication::arguments().mid(1);
 
     if (args.isEmpty()) {
-        xs::tool::error(xs::tool::ExitUsage, QStringLiteral("缺少命令"));
-        xs::tool::out(usage());
-        return xs::tool::ExitUsage;
+        return xs::tool::error(xs::tool::ExitUsage, QStringLiteral("缺少命令\n") + usage());
     }
     if (isHelp(args[0])) {
         xs::tool::out(usage());
