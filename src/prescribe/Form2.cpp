@@ -1,0 +1,524 @@
+#include "prescribe/Form2.h"
+
+#include "data/dates.h"
+#include "data/globals.h"
+#include "data/recordset.h"
+#include "data/rights.h"
+#include "data/schema.h"
+#include "data/sqltext.h"
+#include "mainwin/MDIForm1.h"
+#include "cases/CaseFields.h"
+#include "cases/Form3.h"
+#include "prescribe/prescribefields.h"
+#include "ui/entertab.h"
+#include "ui/fonts.h"
+#include "ui/images.h"
+#include "ui/msgbox.h"
+#include "ui/rightsgate.h"
+#include "ui/twips.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace xs {
+
+namespace {
+const QString kWarning = QStringLiteral("警告");
+
+// The outpatient number of the case browser's current row, read at the moment
+// of use; empty when the browser is not open or no data row is current.
+QString caseBrowserKey()
+{
+    const Form3 *browser = WindowRegistry::find<Form3>();
+    if (!browser)
+        return {};
+    const FlexGrid *grid = browser->MSF1;
+    return grid->Row() >= 1 ? grid->TextMatrix(grid->Row(), 1).trimmed() : QString();
+}
+
+// Tells the user that a write did not happen; the window keeps everything.
+void tellFailure(const QString &what, const QString &reason)
+{
+    QString text = what;
+    if (!reason.isEmpty())
+        text += QStringLiteral("\n") + reason;
+    MsgBox(text, vbExclamation | vbOKOnly, kWarning);
+}
+}  // namespace
+
+Form2::Form2(QWidget *parent) : XsWindow(parent)
+{
+    setObjectName(QStringLiteral("Form2"));
+    setWindowTitle(QStringLiteral("Form1"));
+    setWindowIcon(appIcon());
+    setFont(oldFont(QStringLiteral("宋体"), 9));
+
+    // Menus: names equal to captions, except the prescription menu.
+    menuBar = new QMenuBar(this);
+    menuBar->setObjectName(QStringLiteral("menuBar"));
+    auto addMenu = [this](const QString &name, const QString &caption) {
+        QMenu *m = menuBar->addMenu(caption);
+        m->setObjectName(name);
+        m->menuAction()->setObjectName(name);
+        return m;
+    };
+    auto addEntry = [this](QMenu *menu, const QString &name, const QString &caption) {
+        QAction *a = menu->addAction(caption);
+        a->setObjectName(name);
+        return a;
+    };
+    wenjian = addMenu(QStringLiteral("文件"), QStringLiteral("文件"));
+    baocun = addEntry(wenjian, QStringLiteral("保存"), QStringLiteral("保存"));
+    tuichu = addEntry(wenjian, QStringLiteral("退出"), QStringLiteral("退出"));
+    yaowuchaxun = addMenu(QStringLiteral("药物查询"), QStringLiteral("药物查询"));
+    for (int i = 0; i < 17; ++i) {
+        const QString column = catalogueColumns()[i];
+        drugEntry[size_t(i)] = addEntry(yaowuchaxun, column, column);
+        connect(drugEntry[size_t(i)], &QAction::triggered, this, [this, column] { drugload(column); });
+    }
+    chufang = addMenu(QStringLiteral("chufang"), QStringLiteral("处方"));
+    sccf = addEntry(chufang, QStringLiteral("sccf"), QStringLiteral("生成处方"));
+    ck = addEntry(chufang, QStringLiteral("ck"), QStringLiteral("清空打印库(按2次）"));
+    connect(baocun, &QAction::triggered, this, &Form2::baocun_Click);
+    connect(tuichu, &QAction::triggered, this, &Form2::tuichu_Click);
+    connect(sccf, &QAction::triggered, this, &Form2::sccf_Click);
+    connect(ck, &QAction::triggered, this, &Form2::ck_Click);
+
+    // The controls lie on one page of the old window's size (23775 x 12855
+    // twips); the page scrolls when the screen is smaller.
+    client = new QScrollArea(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFrameShape(QFrame::NoFrame);
+    client->setFocusPolicy(Qt::NoFocus);
+    auto *page = new QWidget;
+    page->setObjectName(QStringLiteral("page"));
+    page->setFixedSize(tw(23775), tw(12855));
+    client->setWidget(page);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(menuBar);
+    layout->addWidget(client);
+
+    MSF1 = new FlexGrid(page);
+    MSF1->setObjectName(QStringLiteral("MSF1"));
+    MSF1->setAccessibleName(QStringLiteral("病例档案"));
+    placeTw(MSF1, 0, 0, 23775, 2295);
+    MSHFlexGrid1 = new FlexGrid(page);
+    MSHFlexGrid1->setObjectName(QStringLiteral("MSHFlexGrid1"));
+    MSHFlexGrid1->setAccessibleName(QStringLiteral("打印库"));
+    placeTw(MSHFlexGrid1, 0, 2400, 23775, 2415);
+
+    Frame2 = new QGroupBox(QStringLiteral("Frame2"), page);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    placeTw(Frame2, 0, 4800, 13500, 8055);
+
+    for (int column = 0; column < 20; ++column) {
+        const CaseFieldSlot slot = caseFieldSlots()[size_t(column)];
+        const PrescribeField &f = prescribeFields()[size_t(column)];
+        QWidget *box;
+        if (slot.combo) {
+            auto *c = new QComboBox(Frame2);
+            c->setObjectName(QStringLiteral("Combo1(%1)").arg(slot.index));
+            if (slot.index != 1) {
+                // 性别 and 婚否: typed, with a list that stays empty.
+                c->setEditable(true);
+                c->setInsertPolicy(QComboBox::NoInsert);
+                c->setEditText(QStringLiteral("Combo1"));
+            }
+            Combo1[size_t(slot.index)] = c;
+            box = c;
+        } else {
+            const bool multi = slot.index == 12 || slot.index == 13;
+            auto *t = new TextBox(multi ? TextBox::MultiLine : TextBox::SingleLine, Frame2);
+            t->setObjectName(QStringLiteral("Text2(%1)").arg(slot.index));
+            Text2[size_t(slot.index)] = t;
+            box = t;
+        }
+        placeTw(box, f.left, f.top, f.width, f.height);
+
+        auto *label = new QLabel(QString::fromUtf8(f.caption), Frame2);
+        label->setObjectName(QStringLiteral("Label2(%1)").arg(f.label));
+        pairLabel(label, box);
+        label->setWordWrap(true);
+        if (slot.index == 12 || slot.index == 13) {
+            // 药名 and 药量: the label stands above the box.
+            placeTw(label, f.left, 60, f.width, 285);
+        } else {
+            // Beside the box, to its left, in the gap that the box before it leaves.
+            const int gapStart = f.left == 720 ? 0 : f.left - 720;
+            placeTw(label, gapStart + 30, f.top, f.left - gapStart - 45, std::max(f.height, 375));
+            label->setAlignment(Qt::AlignRight | (f.height > 375 ? Qt::AlignTop : Qt::AlignVCenter));
+        }
+        Label2[size_t(f.label)] = label;
+    }
+    // The date of the visit is selected whole when it gets the focus.
+    Text2[6]->editor()->installEventFilter(this);
+
+    List1 = new QListWidget(page);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setAccessibleName(QStringLiteral("药品目录"));
+    placeTw(List1, 13560, 4920, 4335, 7620);
+
+    Frame1 = new QGroupBox(QStringLiteral("Frame1"), page);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    placeTw(Frame1, 18000, 4920, 1935, 7815);
+    Text1 = new QLineEdit(Frame1);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    placeTw(Text1, 360, 360, 1095, 495);
+    Label4 = new QLabel(QStringLiteral("输入数量"), Frame1);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    placeTw(Label4, 480, 1080, 1095, 255);
+    Label4->setBuddy(Text1);
+    Text1->setAccessibleName(QStringLiteral("输入数量"));
+
+    List2 = new QListWidget(page);
+    List2->setObjectName(QStringLiteral("List2"));
+    List2->setAccessibleName(QStringLiteral("已选药品"));
+    placeTw(List2, 19920, 4920, 3855, 7620);
+
+    // Tab order, which Enter follows as well.
+    auto box = [this](int i) { return Text2[size_t(i)]->editor(); };
+    const std::vector<QWidget *> order = {
+        Text1,     List1,     List2,     box(13),   box(12),   box(11),   box(10),   box(9),
+        box(0),    box(1),    box(2),    box(3),    box(4),    box(5),    box(6),    box(7),
+        box(8),    box(14),   Combo1[0], Combo1[1], MSF1,      box(15),   box(16),   Combo1[2],
+        MSHFlexGrid1};
+    for (size_t i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
+    for (TextBox *t : Text2)
+        EnterAsTab::install(t->editor());
+    for (QComboBox *c : Combo1)
+        EnterAsTab::install(c);
+
+    connect(List1, &QListWidget::itemDoubleClicked, this, &Form2::List1_DblClick);
+    connect(MSHFlexGrid1, &FlexGrid::DblClick, this, &Form2::MSHFlexGrid1_DblClick);
+
+    // Which window had the focus before this one: activation runs the set-up
+    // only when the user comes from another window of the application.
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *w) {
+        if (w && w == windowHandle())
+            return;
+        if (!w)
+            came_ = Came::Outside;
+        else if (w->modality() != Qt::NonModal || w->type() == Qt::Popup || w->type() == Qt::ToolTip)
+            came_ = Came::Modal;
+        else
+            came_ = Came::Window;
+    });
+
+    // Opening: the category 消化, empty fields, both grids.
+    drugload(QStringLiteral("消化"));
+    for (TextBox *t : Text2)
+        t->setText(QString());
+    fillGrid(MSF1, QStringLiteral("xj"));
+    fillGrid(MSHFlexGrid1, QStringLiteral("yc"));
+
+    const QScreen *s = QGuiApplication::primaryScreen();
+    resize(openingSize(s ? s->availableSize() : QSize(1920, 1040)));
+}
+
+QSize Form2::openingSize(const QSize &available) const
+{
+    // Room for the window frame that the window manager adds.
+    const QSize want(tw(23775), tw(12855) + menuBar->sizeHint().height());
+    return want.boundedTo(available - QSize(16, 40));
+}
+
+void Form2::fillGrid(FlexGrid *grid, const QString &table)
+{
+    grid->setRedraw(false);
+    grid->setRows(0);
+    RecordsetPtr rs = runsql(table);
+    QStringList titles;
+    if (rs)
+        for (int c = 0; c < rs->fieldCount(); ++c)
+            titles << rs->fieldName(c);
+    else
+        titles = caseColumns();
+    const int cols = int(titles.size());
+    grid->setCols(cols + 1);
+    // Read every row first, then size the grid once.
+    std::vector<QString> cells;
+    int rows = 0;
+    if (rs) {
+        for (; !rs->atEOF(); rs->MoveNext(), ++rows)
+            for (int c = 0; c < cols; ++c)
+                cells.push_back(rs->text(c));
+    }
+    rs.reset();
+    grid->setRows(rows + 1);
+    for (int c = 0; c < cols; ++c)
+        grid->setTextMatrix(0, c + 1, titles[c]);
+    size_t k = 0;
+    for (int r = 1; r <= rows; ++r)
+        for (int c = 1; c <= cols; ++c)
+            grid->setTextMatrix(r, c, std::move(cells[k++]));
+    grid->setColWidth(0, 240);
+    grid->setRedraw(true);
+    if (rows > 0)
+        grid->setRow(1);
+}
+
+void Form2::activated()
+{
+    const bool run = !setUp_ || came_ == Came::Window;
+    setUp_ = true;
+    came_ = Came::Nothing;
+    if (!run)
+        return;
+    Text2[0]->setFocus();
+    load1();
+}
+
+void Form2::load1()
+{
+    RecordsetPtr rs = runsql(QStringLiteral("select DISTINCT 科室 from class order by 科室"));
+    if (!rs || rs->atEOF()) {
+        MsgBox(QStringLiteral("请先设置科室部署！"), vbOKOnly, kWarning);
+        return;
+    }
+    QStringList departments;
+    for (; !rs->atEOF(); rs->MoveNext())
+        departments << rs->text(0);
+    rs.reset();
+    Combo1[1]->clear();
+    Combo1[1]->addItems(departments);
+    Combo1[1]->setCurrentIndex(0);
+
+    if (CaseEditMode) {
+        setWindowTitle(QStringLiteral("修改"));
+        const QString key = MSF1->Row() >= 1 ? MSF1->TextMatrix(MSF1->Row(), 1).trimmed() : QString();
+        RecordsetPtr row = runsql(QStringLiteral("select * from yc where 门诊号='") + q(key) + QStringLiteral("'"));
+        if (row && !row->atEOF())
+            for (int c = 0; c < 20 && c < row->fieldCount(); ++c)
+                setFieldText(c, row->text(c));
+        return;
+    }
+    setWindowTitle(QStringLiteral("登记"));
+    for (TextBox *t : Text2)
+        t->setText(QString());
+    Text2[6]->setText(todayText());
+}
+
+void Form2::drugload(const QString &column)
+{
+    for (int i = List1->count() - 1; i >= 0; --i)
+        delete List1->takeItem(i);
+    RecordsetPtr rs = runsql(QStringLiteral("表1"));
+    if (!rs)
+        return;
+    const int c = rs->fieldIndex(column);
+    if (c < 0)
+        return;
+    QStringList items;
+    for (; !rs->atEOF(); rs->MoveNext())
+        items << rs->text(c);
+    rs.reset();
+    List1->addItems(items);
+}
+
+QString Form2::fieldText(int column) const
+{
+    const CaseFieldSlot f = caseFieldSlots()[size_t(column)];
+    return f.combo ? Combo1[size_t(f.index)]->currentText() : Text2[size_t(f.index)]->text();
+}
+
+void Form2::setFieldText(int column, const QString &text)
+{
+    const CaseFieldSlot f = caseFieldSlots()[size_t(column)];
+    if (!f.combo) {
+        Text2[size_t(f.index)]->setText(text);
+    } else if (QComboBox *c = Combo1[size_t(f.index)]; c->isEditable()) {
+        c->setEditText(text);
+    } else if (const int i = c->findText(text, Qt::MatchFixedString); i >= 0) {
+        c->setCurrentIndex(i);
+    }
+}
+
+QStringList Form2::fieldValues() const
+{
+    QStringList v;
+    for (int c = 0; c < 20; ++c)
+        v << fieldText(c).trimmed();
+    return v;
+}
+
+bool Form2::eventFilter(QObject *obj, QEvent *ev)
+{
+    if (ev->type() == QEvent::FocusIn && obj == Text2[6]->editor())
+        Text2[6]->selectAll();
+    return XsWindow::eventFilter(obj, ev);
+}
+
+QString Form2::workRowKey() const
+{
+    const int r = MSHFlexGrid1->Row();
+    return r >= 1 ? MSHFlexGrid1->TextMatrix(r, 1).trimmed() : QString();
+}
+
+Form2 *Form2::reopen()
+{
+    close();
+    return WindowRegistry::show<Form2>();
+}
+
+void Form2::List1_DblClick()
+{
+    const QListWidgetItem *item = List1->currentItem();
+    if (!item)
+        return;
+    const QString entry = item->text();
+    for (int i = 0; i < List2->count(); ++i)
+        if (List2->item(i)->text() == entry)
+            return;
+    const QString quantity = Text1->text();
+    List2->addItem(entry);
+    List2->addItem(quantity);
+    Text2[12]->setText(Text2[12]->text() + entry);
+    Text2[13]->setText(Text2[13]->text() + quantity);
+}
+
+bool Form2::generateChecks()
+{
+    for (int i = 0; i < 17; ++i) {
+        if (Text2[size_t(i)]->text().isEmpty()) {
+            const PrescribeField &f = prescribeFields()[size_t(columnOfTextBox(i))];
+            refuseAt(Text2[size_t(i)], Label2[size_t(f.label)]->text() + QStringLiteral("不能为空！"), vbExclamation);
+            return false;
+        }
+    }
+    if (!CaseEditMode) {
+        SqlOutcome o;
+        RecordsetPtr rs = runsql(QStringLiteral("select * from xj where 门诊号='") + q(Text2[0]->text().trimmed())
+                                     + QStringLiteral("'"),
+                                 &o);
+        if (!rs) {
+            tellFailure(QStringLiteral("无法检查门诊号是否重复，处方没有保存。"), o.error);
+            return false;
+        }
+        if (!rs->atEOF()) {
+            rs.reset();
+            refuseAt(Text2[0], QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！"), vbExclamation);
+            return false;
+        }
+    }
+    for (int i : {2, 6}) {
+        if (!isDate(Text2[size_t(i)]->text().trimmed())) {
+            refuseAt(Text2[size_t(i)], QStringLiteral("应输入日期 mm-dd-yy"), vbInformation);
+            return false;
+        }
+    }
+    return true;
+}
+
+void Form2::sccf_Click()
+{
+    if (!generateChecks())
+        return;
+    const QStringList values = fieldValues();
+    if (CaseEditMode) {
+        std::array<QString, 20> record;
+        for (int c = 0; c < 20; ++c)
+            record[size_t(c)] = values[c];
+        SqlOutcome o;
+        if (const auto sql = caseUpdateStatement(kWorkUpdateHead, record, caseBrowserKey()))
+            runsql(*sql, &o);
+        if (!o.ok) {
+            tellFailure(QStringLiteral("处方没有修改。"), o.error);
+            return;
+        }
+        close();
+        return;
+    }
+    SqlOutcome o;
+    RecordsetPtr rs = runsql(QStringLiteral("select * from yc "), &o);
+    if (!rs) {
+        tellFailure(QStringLiteral("处方没有保存。"), o.error);
+        return;
+    }
+    rs->AddNew();
+    for (int c = 0; c < 20; ++c)
+        rs->setField(c, values[c]);
+    if (!rs->Update()) {
+        tellFailure(QStringLiteral("处方没有保存。"), rs->lastError());
+        return;
+    }
+    rs.reset();
+    reopen();
+}
+
+void Form2::baocun_Click()
+{
+    const QString key = workRowKey();
+    if (!key.isEmpty()) {
+        // The archive holds each outpatient number once.
+        SqlOutcome o;
+        RecordsetPtr rs = runsql(QStringLiteral("select * from xj where 门诊号='") + q(key) + QStringLiteral("'"), &o);
+        if (!rs) {
+            tellFailure(QStringLiteral("病例没有保存到档案。"), o.error);
+            return;
+        }
+        if (!rs->atEOF()) {
+            rs.reset();
+            MsgBox(QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！"), vbExclamation | vbOKOnly, kWarning);
+            return;
+        }
+        rs.reset();
+        runsql(archiveStatement(key), &o);
+        if (!o.ok) {
+            tellFailure(QStringLiteral("病例没有保存到档案。"), o.error);
+            return;
+        }
+    }
+    reopen();
+}
+
+void Form2::MSHFlexGrid1_DblClick()
+{
+    const QString key = workRowKey();
+    if (key.isEmpty()) {
+        MsgBox(QStringLiteral("你还没有选择记录！"), vbExclamation | vbOKOnly, kWarning);
+    } else if (MsgBox(QStringLiteral("确定要删除门诊号为 ") + key + QStringLiteral(" 的记录吗？")
+                          + QStringLiteral("\n\r该操作会导致该病例的丢失！确定吗？"),
+                      vbExclamation | vbOKCancel, kWarning)
+               == vbOK) {
+        SqlOutcome o;
+        runsql(QStringLiteral("delete * from yc where 门诊号='") + q(key) + QStringLiteral("'"), &o);
+        if (!o.ok) {
+            tellFailure(QStringLiteral("记录没有删除。"), o.error);
+            return;
+        }
+    }
+    reopen();
+}
+
+void Form2::ck_Click()
+{
+    if (!gatePasses(Gate::Prescribing, userright(1))) {
+        MsgBox(refusalText(Gate::Prescribing), vbInformation | vbOKOnly, QStringLiteral(" 警告"));
+        return;
+    }
+    // The work table is emptied first: when that fails, the window keeps
+    // everything and says so.
+    SqlOutcome o;
+    runsql(QStringLiteral("delete from yc"), &o);
+    if (!o.ok) {
+        tellFailure(QStringLiteral("打印库没有清空。"), o.error);
+        return;
+    }
+    for (int i = List2->count() - 1; i >= 0; --i)
+        delete List2->takeItem(i);
+    for (TextBox *t : Text2)
+        t->setText(QString());
+    Combo1[0]->setEditText(QString());
+    Combo1[2]->setEditText(QString());
+    reopen();
+}
+
+void Form2::tuichu_Click() { close(); }
+
+}  // namespace xs
