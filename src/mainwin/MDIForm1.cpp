@@ -7,6 +7,7 @@
 #include "dept/Formclass1.h"
 #include "dept/Formclass2.h"
 #include "dept/Formclass3.h"
+#include "prescribe/Form2.h"
 #include "signin/Frmdenlu.h"
 #include "signin/frmuser1.h"
 #include "ui/images.h"
@@ -160,7 +161,7 @@ void MDIForm1::buildGates()
              WindowRegistry::bringToFront(w);
              w->keepOnTop();
          }},
-        {"kaiyao", "开药", "", 1, Gate::Prescribing, [] { /* WIRE:kaiyao */ }},
+        {"kaiyao", "开药", "", 1, Gate::Prescribing, [] { WindowRegistry::bringToFront(WindowRegistry::show<Form2>()); }},
     };
 }
 

@@ -9,6 +9,7 @@
 #include "mainwin/MDIForm1.h"
 #include "cases/CaseFields.h"
 #include "cases/Form3.h"
+#include "prescribe/DataReport1.h"
 #include "prescribe/prescribefields.h"
 #include "ui/entertab.h"
 #include "ui/fonts.h"
@@ -82,10 +83,12 @@ Form2::Form2(QWidget *parent) : XsWindow(parent)
     chufang = addMenu(QStringLiteral("chufang"), QStringLiteral("处方"));
     sccf = addEntry(chufang, QStringLiteral("sccf"), QStringLiteral("生成处方"));
     ck = addEntry(chufang, QStringLiteral("ck"), QStringLiteral("清空打印库(按2次）"));
+    dayin = addEntry(chufang, QStringLiteral("dayin"), QStringLiteral("打印"));
     connect(baocun, &QAction::triggered, this, &Form2::baocun_Click);
     connect(tuichu, &QAction::triggered, this, &Form2::tuichu_Click);
     connect(sccf, &QAction::triggered, this, &Form2::sccf_Click);
     connect(ck, &QAction::triggered, this, &Form2::ck_Click);
+    connect(dayin, &QAction::triggered, this, &Form2::dayin_Click);
 
     // The controls lie on one page of the old window's size (23775 x 12855
     // twips); the page scrolls when the screen is smaller.
@@ -517,6 +520,13 @@ void Form2::ck_Click()
     Combo1[0]->setEditText(QString());
     Combo1[2]->setEditText(QString());
     reopen();
+}
+
+void Form2::dayin_Click()
+{
+    // Every row of the work table as it is now; the window waits until the
+    // user closes the preview, and is unchanged afterwards.
+    DataReport1::Show(true);
 }
 
 void Form2::tuichu_Click() { close(); }

@@ -57,6 +57,7 @@ public:
     QMenu *chufang;       // "处方"
     QAction *sccf;        // "生成处方"
     QAction *ck;          // "清空打印库(按2次）"
+    QAction *dayin;       // "打印"
 
     QScrollArea *client;  // holds the controls; scrolls on a small screen
     FlexGrid *MSF1;
@@ -82,6 +83,7 @@ public slots:
     void tuichu_Click();
     void sccf_Click();
     void ck_Click();
+    void dayin_Click();
 
 protected:
     bool eventFilter(QObject *obj, QEvent *ev) override;
