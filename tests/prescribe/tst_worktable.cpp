@@ -1,0 +1,411 @@
+// The prescribing window's work table: removing a row, 保存 into the archive,
+// 清空打印库 with its rights test, 退出, 打印, and the database file used when
+// the program runs from another working directory.
+#include "data/globals.h"
+#include "data/schema.h"
+#include "data/sqlite.h"
+#include "prescribe/DataReport1.h"
+#include "prescribetest.h"
+#include "report/preview.h"
+#include "report/reportdocument.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <sqlite3.h>
+
+using namespace xs;
+using namespace xs::test;
+
+class TestWorkTable : public QObject {
+    Q_OBJECT
+private slots:
+    void removal_data();
+    void removal();
+    void removalEmptyKey_data();
+    void removalEmptyKey();
+    void saveCopiesCurrentRow();
+    void saveTwice();
+    void saveSharedNumberRefused();
+    void saveWithoutWorkRows();
+    void clear_data();
+    void clear();
+    void clearVanishedUser();
+    void exitKeepsWorkTable();
+    void printShowsWorkTable();
+    void otherWorkingDirectory();
+};
+
+namespace {
+const QString kRow = QStringLiteral("'张三','男','内科','1980-05-06','北京路1号','100000','13800000000','2024-03-01',"
+                                    "'无','未婚','正常','无','腹痛','胃炎','奥美拉唑','2盒','王医生','45','110101'");
+
+void addWorkRow(const TestDb &db, const QString &number)
+{
+    db.exec(QStringLiteral("insert into yc values('%1',%2)").arg(number, kRow));
+}
+
+// Double-clicks the cell of column 1 in grid row r (the row becomes current).
+void doubleClickRow(FlexGrid *grid, int r)
+{
+    const QRect cell = grid->visualRect(grid->model()->index(r - 1, 0));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+}
+
+// Something typed and picked, to see whether it survives.
+void typeAndPick(Form2 *w)
+{
+    w->Text2[1]->setText(QStringLiteral("正在输入"));
+    w->Text1->setText(QStringLiteral("1"));
+    w->List1->setCurrentRow(0);
+    w->List1_DblClick();
+}
+}  // namespace
+
+void TestWorkTable::removal_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QStringList>("left");  // 门诊号 left in yc, in order
+    QTest::newRow("OK removes every row of the number") << int(vbOK) << 1 << "M1" << QStringList{"M2"};
+    QTest::newRow("OK on the other number") << int(vbOK) << 2 << "M2" << QStringList{"M1", "M1"};
+    QTest::newRow("Cancel removes nothing") << int(vbCancel) << 1 << "M1" << QStringList{"M1", "M2", "M1"};
+}
+
+void TestWorkTable::removal()
+{
+    QFETCH(int, answer);
+    QFETCH(int, row);
+    QFETCH(QString, key);
+    QFETCH(QStringList, left);
+    TestDb db;
+    addDepartments(db);
+    addCatalogue(db);
+    addWorkRow(db, QStringLiteral("M1"));
+    addWorkRow(db, QStringLiteral("M2"));
+    addWorkRow(db, QStringLiteral("M1"));
+    db.exec(QStringLiteral("insert into xj values('M1',%1)").arg(kRow));
+    Form2 *w = openForm2();
+    typeAndPick(w);
+    MsgRecorder rec;
+    rec.answers = {answer};
+    QPointer<Form2> old(w);
+    doubleClickRow(w->MSHFlexGrid1, row);
+    QCOMPARE(rec.calls.size(), 1);
+    QCOMPARE(rec.calls[0].text, QStringLiteral("确定要删除门诊号为 ") + key
+                                    + QStringLiteral(" 的记录吗？\n\r该操作会导致该病例的丢失！确定吗？"));
+    QCOMPARE(rec.calls[0].flags, int(vbExclamation | vbOKCancel));
+    QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
+    QCOMPARE(db.rows(QStringLiteral("select 门诊号 from yc")), left);
+    // The archive keeps its record.
+    QCOMPARE(db.count(QStringLiteral("xj")), 1);
+    // Reopened in every case, so that typing and picks are gone.
+    Form2 *n = reopened(old);
+    QVERIFY(n);
+    QCOMPARE(n->Text2[1]->text(), QString());
+    QCOMPARE(n->List2->count(), 0);
+    QCOMPARE(n->MSHFlexGrid1->Rows(), left.size() + 1);
+}
+
+void TestWorkTable::removalEmptyKey_data()
+{
+    QTest::addColumn<QString>("number");  // SQL literal
+    QTest::newRow("null") << "NULL";
+    QTest::newRow("empty") << "''";
+    QTest::newRow("blanks") << "'   '";
+}
+
+void TestWorkTable::removalEmptyKey()
+{
+    QFETCH(QString, number);
+    TestDb db;
+    addDepartments(db);
+    db.exec(QStringLiteral("insert into yc values(%1,%2)").arg(number, kRow));
+    Form2 *w = openForm2();
+    w->Text2[1]->setText(QStringLiteral("正在输入"));
+    MsgRecorder rec;
+    QPointer<Form2> old(w);
+    doubleClickRow(w->MSHFlexGrid1, 1);
+    QCOMPARE(rec.calls.size(), 1);
+    QCOMPARE(rec.calls[0].text, QStringLiteral("你还没有选择记录！"));
+    QCOMPARE(rec.calls[0].flags, int(vbExclamation | vbOKOnly));
+    QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
+    QCOMPARE(db.count(QStringLiteral("yc")), 1);
+    Form2 *n = reopened(old);
+    QVERIFY(n);
+    QCOMPARE(n->Text2[1]->text(), QString());
+}
+
+void TestWorkTable::saveCopiesCurrentRow()
+{
+    TestDb db;
+    addDepartments(db);
+    addWorkRow(db, QStringLiteral("M1"));
+    db.exec(QStringLiteral("insert into yc values('M2','李四','女','儿科','1990-01-02','上海路2号','200000','139',"
+                           "'2024-03-02','O''Neil','已婚','体','史','咳嗽','感冒','止咳糖浆','1瓶','李医生','34','31')"));
+    Form2 *w = openForm2();
+    // The first work row is current when the window opens; a click chooses another.
+    QCOMPARE(w->workRowKey(), QStringLiteral("M1"));
+    const QRect cell = w->MSHFlexGrid1->visualRect(w->MSHFlexGrid1->model()->index(1, 3));
+    QTest::mouseClick(w->MSHFlexGrid1->viewport(), Qt::LeftButton, {}, cell.center());
+    QCOMPARE(w->workRowKey(), QStringLiteral("M2"));
+    MsgRecorder rec;
+    QPointer<Form2> old(w);
+    w->baocun->trigger();
+    QCOMPARE(rec.calls.size(), 0);
+    QCOMPARE(db.rows(QStringLiteral("select * from xj")), db.rows(QStringLiteral("select * from yc where 门诊号='M2'")));
+    QCOMPARE(db.count(QStringLiteral("yc")), 2);
+    Form2 *n = reopened(old);
+    QVERIFY(n);
+    QCOMPARE(n->MSF1->Rows(), 2);
+    QCOMPARE(n->MSF1->TextMatrix(1, 1), QStringLiteral("M2"));
+    QCOMPARE(n->MSF1->TextMatrix(1, 10), QStringLiteral("O'Neil"));
+}
+
+void TestWorkTable::saveTwice()
+{
+    TestDb db;
+    addDepartments(db);
+    addCatalogue(db);
+    addWorkRow(db, QStringLiteral("M1"));
+    Form2 *w = openForm2();
+    QPointer<Form2> old(w);
+    w->baocun->trigger();
+    w = reopened(old);
+    QVERIFY(w);
+    QCOMPARE(db.count(QStringLiteral("xj where 门诊号='M1'")), 1);
+
+    // Again: the archive holds the number already; nothing is copied and the
+    // window keeps what was typed and picked.
+    typeAndPick(w);
+    MsgRecorder rec;
+    QPointer<Form2> guard(w);
+    w->baocun->trigger();
+    QCOMPARE(rec.calls.size(), 1);
+    QCOMPARE(rec.calls[0].text, QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！"));
+    QCOMPARE(rec.calls[0].flags, int(vbExclamation | vbOKOnly));
+    QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
+    QCOMPARE(db.count(QStringLiteral("xj")), 1);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(guard && guard->isVisible());
+    QCOMPARE(w->Text2[1]->text(), QStringLiteral("正在输入"));
+    QCOMPARE(w->List2->count(), 2);
+}
+
+void TestWorkTable::saveSharedNumberRefused()
+{
+    // Two prescriptions with one number cannot both enter the archive, which
+    // holds each number once: nothing is copied and the user is told.
+    TestDb db;
+    addDepartments(db);
+    addWorkRow(db, QStringLiteral("M1"));
+    addWorkRow(db, QStringLiteral("M1"));
+    Form2 *w = openForm2();
+    typeAndPick(w);
+    MsgRecorder rec;
+    QPointer<Form2> guard(w);
+    w->baocun->trigger();
+    QCOMPARE(rec.calls.size(), 1);
+    QVERIFY(rec.calls[0].text.startsWith(QStringLiteral("病例没有保存到档案。")));
+    QCOMPARE(rec.calls[0].flags, int(vbExclamation | vbOKOnly));
+    QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
+    QCOMPARE(db.count(QStringLiteral("xj")), 0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(guard);
+    QCOMPARE(w->Text2[1]->text(), QStringLiteral("正在输入"));
+}
+
+void TestWorkTable::saveWithoutWorkRows()
+{
+    TestDb db;
+    addDepartments(db);
+    db.exec(QStringLiteral("insert into xj(门诊号) values('门诊号')"));
+    Form2 *w = openForm2();
+    QCOMPARE(w->MSHFlexGrid1->Rows(), 1);
+    QCOMPARE(w->workRowKey(), QString());
+    MsgRecorder rec;
+    QPointer<Form2> old(w);
+    w->baocun->trigger();
+    // The title row is no record: no message, nothing copied, window reopened.
+    QCOMPARE(rec.calls.size(), 0);
+    QCOMPARE(db.count(QStringLiteral("xj")), 1);
+    QVERIFY(reopened(old));
+}
+
+void TestWorkTable::clear_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<bool>("passes");
+    QTest::newRow("super administrator") << "admin" << true;
+    QTest::newRow("read-only administrator") << "viewer" << true;
+    QTest::newRow("ordinary user with qx2") << "doctor" << false;
+    QTest::newRow("ordinary user with qx1") << "clerk" << false;
+    QTest::newRow("no right") << "guest" << false;
+}
+
+void TestWorkTable::clear()
+{
+    QFETCH(QString, user);
+    QFETCH(bool, passes);
+    TestDb db;
+    addDepartments(db);
+    addCatalogue(db);
+    addWorkRow(db, QStringLiteral("M1"));
+    addWorkRow(db, QStringLiteral("M2"));
+    db.exec(QStringLiteral("insert into xj values('M1',%1)").arg(kRow));
+    signInAs(user);
+    Form2 *w = openForm2();
+    typeAndPick(w);
+    w->Combo1[0]->setEditText(QStringLiteral("男"));
+    MsgRecorder rec;
+    QPointer<Form2> old(w);
+    w->ck->trigger();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    if (!passes) {
+        QCOMPARE(rec.calls.size(), 1);
+        QCOMPARE(rec.calls[0].text, QStringLiteral("对不起，你是普通用户不能修改记录，请与管理员联系！"));
+        QCOMPARE(rec.calls[0].flags, int(vbInformation | vbOKOnly));
+        QCOMPARE(rec.calls[0].title, QStringLiteral(" 警告"));
+        QCOMPARE(db.count(QStringLiteral("yc")), 2);
+        QVERIFY(old);
+        QCOMPARE(w->Text2[1]->text(), QStringLiteral("正在输入"));
+        QCOMPARE(w->List2->count(), 2);
+        QCOMPARE(w->Combo1[0]->currentText(), QStringLiteral("男"));
+        return;
+    }
+    QCOMPARE(rec.calls.size(), 0);
+    QCOMPARE(db.count(QStringLiteral("yc")), 0);
+    QCOMPARE(db.count(QStringLiteral("xj")), 1);
+    Form2 *n = reopened(old);
+    QVERIFY(n);
+    QCOMPARE(n->MSHFlexGrid1->Rows(), 1);
+    QCOMPARE(n->List2->count(), 0);
+    QCOMPARE(n->Text2[1]->text(), QString());
+    QCOMPARE(n->Combo1[0]->currentText(), QStringLiteral("Combo1"));
+    // The second choice, as the caption asks, finds nothing more to do.
+    QPointer<Form2> again(n);
+    n->ck->trigger();
+    QCOMPARE(rec.calls.size(), 0);
+    QVERIFY(reopened(again));
+    QCOMPARE(db.count(QStringLiteral("yc")), 0);
+}
+
+void TestWorkTable::clearVanishedUser()
+{
+    TestDb db;
+    addDepartments(db);
+    addWorkRow(db, QStringLiteral("M1"));
+    signInAs(QStringLiteral("admin"));
+    Form2 *w = openForm2();
+    db.exec(QStringLiteral("delete from use where username='admin'"));
+    MsgRecorder rec;
+    w->ck->trigger();
+    QCOMPARE(rec.calls.size(), 2);
+    QCOMPARE(rec.calls[0].text, QStringLiteral("非法用户！"));
+    QCOMPARE(rec.calls[1].text, QStringLiteral("对不起，你是普通用户不能修改记录，请与管理员联系！"));
+    QCOMPARE(db.count(QStringLiteral("yc")), 1);
+}
+
+void TestWorkTable::exitKeepsWorkTable()
+{
+    TestDb db;
+    addDepartments(db);
+    addWorkRow(db, QStringLiteral("M1"));
+    Form2 *w = openForm2();
+    typeAndPick(w);
+    MsgRecorder rec;
+    QPointer<Form2> guard(w);
+    w->tuichu->trigger();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!guard);
+    QVERIFY(!WindowRegistry::find<Form2>());
+    QCOMPARE(rec.calls.size(), 0);
+    QCOMPARE(db.count(QStringLiteral("yc")), 1);
+}
+
+void TestWorkTable::printShowsWorkTable()
+{
+    TestDb db;
+    addDepartments(db);
+    addWorkRow(db, QStringLiteral("M1"));
+    addWorkRow(db, QStringLiteral("M2"));
+    addCatalogue(db);
+    Form2 *w = openForm2();
+    typeAndPick(w);
+    int rows = -1;
+    bool modal = false;
+    QString caption, firstNumber;
+    QTimer::singleShot(0, w, [&] {
+        ReportPreview *p = DataReport1::window();
+        QVERIFY(p);
+        modal = p->isModal();
+        caption = p->windowTitle();
+        rows = p->document().rowCount();
+        p->document().rows().read(0, 1, [&](int, const QStringList &v) { firstNumber = v.value(0); });
+        p->close();
+    });
+    w->dayin->trigger();
+    QVERIFY(modal);
+    QCOMPARE(caption, QStringLiteral("DataReport1"));
+    QCOMPARE(rows, 2);
+    QCOMPARE(firstNumber, QStringLiteral("M1"));
+    // Back in the prescribing window, which is unchanged.
+    // (Without a window manager nothing hands the focus back by itself.)
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    QTest::qWait(50);
+    QCOMPARE(w->Text2[1]->text(), QStringLiteral("正在输入"));
+    QCOMPARE(w->List2->count(), 2);
+    QCOMPARE(db.count(QStringLiteral("yc")), 2);
+}
+
+void TestWorkTable::otherWorkingDirectory()
+{
+    TestDb db;
+    addDepartments(db);
+    addCatalogue(db);
+    // Another xs.mdb in the working directory, with its own catalogue: the
+    // window never reads or writes it.
+    QTemporaryDir elsewhere;
+    {
+        Connection c = Connection::create(elsewhere.path() + QStringLiteral("/xs.mdb"));
+        QVERIFY(createSchema(c));
+        QVERIFY(c.exec("insert into 表1(消化) values('别处的药')"));
+    }
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(elsewhere.path()));
+    signInAs(QStringLiteral("admin"));
+    Form2 *w = openForm2();
+    QCOMPARE(w->List1->item(0)->text(), QStringLiteral("奥美拉唑肠溶胶囊 20mg"));
+    w->findChild<QAction *>(QStringLiteral("消化"))->trigger();
+    QCOMPARE(w->List1->count(), 6);
+
+    typePatient(w, QStringLiteral("W1"));
+    QPointer<Form2> old(w);
+    w->sccf->trigger();
+    w = reopened(old);
+    QVERIFY(w);
+    QCOMPARE(db.count(QStringLiteral("yc")), 1);
+    old = w;
+    w->baocun->trigger();
+    w = reopened(old);
+    QVERIFY(w);
+    QCOMPARE(db.count(QStringLiteral("xj where 门诊号='W1'")), 1);
+    old = w;
+    w->ck->trigger();
+    QVERIFY(reopened(old));
+    QCOMPARE(db.count(QStringLiteral("yc")), 0);
+    {
+        Connection c = Connection::open(elsewhere.path() + QStringLiteral("/xs.mdb"));
+        StmtHandle s = c.prepare(QStringLiteral("select (select count(*) from yc) + (select count(*) from xj)"));
+        QVERIFY(s && sqlite3_step(s.get()) == SQLITE_ROW);
+        QCOMPARE(columnText(s.get(), 0), QStringLiteral("0"));
+    }
+    QVERIFY(QDir::setCurrent(previous));
+}
+
+QTEST_MAIN(TestWorkTable)
+#include "tst_worktable.moc"
