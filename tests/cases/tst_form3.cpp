@@ -184,6 +184,15 @@ private slots:
         }
     }
 
+    void nodeTextUsedUntrimmed()
+    {
+        db->exec(QStringLiteral("insert into class values(' 四组','皮科','1','1','1','1','1');"
+                                "insert into xj(门诊号,姓名,科室) values('0200','辛','皮科')"));
+        Form3 *f = listNode(QStringLiteral(" 四组"));
+        QCOMPARE(SqlText, nodeStatement(QStringLiteral(" 四组")));
+        QCOMPARE(listedNumbers(f), QStringList{QStringLiteral("0200")});
+    }
+
     void orphanRecordsNeverListed()
     {
         Form3 *f = open();
@@ -409,7 +418,10 @@ private slots:
         db->exec(QStringLiteral("update xj set 科室='儿科', 姓名='乙乙' where 门诊号='0005';"
                                 "update xj set 姓名='甲甲' where 门诊号='0001';"
                                 "insert into class values('五组','新科','1','1','1','1','1')"));
-        f->activated();
+        // The entry window closes; the browser becomes the active child again.
+        WindowRegistry::find<Form1>()->parentWidget()->close();
+        QCoreApplication::processEvents();
+        QCOMPARE(WindowRegistry::mdiArea()->activeSubWindow(), f->parentWidget());
         QVERIFY(!CaseEditMode);
         QCOMPARE(listedNumbers(f), (QStringList{"0001", "0002"}));
         QCOMPARE(f->MSF1->TextMatrix(1, 2), QStringLiteral("甲甲"));

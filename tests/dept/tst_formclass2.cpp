@@ -289,11 +289,17 @@ private slots:
         Formclass1 *editor = WindowRegistry::find<Formclass1>();
         QVERIFY(editor);
         QCOMPARE(editor->Text1[1]->text(), QStringLiteral("外科"));  // classload read the grid's row
-        // What the editor's save does (delete, then add under the new values).
-        db->exec(QStringLiteral("delete from class where 科室='外科';"
-                                "insert into class values('一组','外科','999','五年','外科学','李医生','改');"
-                                "insert into class values('九组','新科','1','1','1','1','1')"));
-        f->activated();
+        // The user changes the consulting room and saves; the editor closes.
+        db->exec(QStringLiteral("insert into class values('九组','新科','1','1','1','1','1')"));
+        editor->Text1[2]->setText(QStringLiteral("999"));
+        editor->Command1_Click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+        QVERIFY(rec.calls.isEmpty());
+        QVERIFY(!WindowRegistry::find<Formclass1>());
+        // The user comes back to the browser (it may already be the active child).
+        WindowRegistry::bringToFront(f);
+        QCoreApplication::processEvents();
         QVERIFY(!DeptEditMode);
         QCOMPARE(f->MSF1->Rows(), 3);
         QCOMPARE(f->MSF1->TextMatrix(2, 3), QStringLiteral("999"));
