@@ -1,5 +1,6 @@
 // The prescribing window: opening state, activation, the drug catalogue,
 // picking, Enter and the tab order, and prescription generation.
+#include "cases/Form3.h"
 #include "data/dates.h"
 #include "data/globals.h"
 #include "prescribetest.h"
@@ -34,6 +35,7 @@ private slots:
     void sameNumberTwiceInWorkTable();
     void failedStoreKeepsEverything();
     void modifyMode();
+    void modifyWritesBrowserRow();
 };
 
 void TestForm2::opening()
@@ -556,6 +558,42 @@ void TestForm2::modifyMode()
     QVERIFY(!guard);
     QVERIFY(!WindowRegistry::find<Form2>());
     QCOMPARE(db.scalar(QStringLiteral("select 姓名 from yc")), QStringLiteral("赵六"));
+}
+
+void TestForm2::modifyWritesBrowserRow()
+{
+    TestDb db;
+    addDepartments(db);
+    db.exec(QStringLiteral("insert into xj(门诊号,姓名,科室) values('K0','甲','内科'),('K1','乙','内科')"));
+    db.exec(QStringLiteral("insert into yc values('K1','赵六','女','内科','1970-01-02','地址','200000','123',"
+                           "'2024-02-03','备注','已婚','查体','病史','症状','诊断','药','量','医生','54','身份证'),"
+                           "('K0','钱七','男','内科','1960-01-02','地址','200000','123',"
+                           "'2024-02-03','备注','已婚','查体','病史','症状','诊断','药','量','医生','64','身份证')"));
+    // The case browser lists the archive; its second row (K1) is chosen.
+    Form3 *browser = WindowRegistry::show<Form3>();
+    QVERIFY(QTest::qWaitForWindowActive(browser));
+    SqlText = QStringLiteral("select xj.门诊号,xj.姓名 from xj order by xj.门诊号");
+    browser->showdata();
+    browser->MSF1->setRow(2);
+    QCOMPARE(browser->MSF1->TextMatrix(2, 1), QStringLiteral("K1"));
+    CaseEditMode = true;
+    Form2 *w = openForm2();
+    // The fields come from the work row of the prescribing window's own
+    // archive grid (its first row, K0).
+    QCOMPARE(w->Text2[1]->text(), QStringLiteral("钱七"));
+    w->Text2[0]->setText(QStringLiteral(" K9 "));
+    w->Text2[1]->setText(QStringLiteral("O'Hara"));
+    w->Text2[2]->setText(QStringLiteral("3/4/1961"));
+    w->Combo1[1]->setCurrentIndex(0);
+    QPointer<Form2> guard(w);
+    MsgRecorder rec;
+    w->sccf->trigger();
+    QCOMPARE(rec.calls.size(), 0);
+    // The row written is the one chosen in the browser, read at this moment.
+    QCOMPARE(db.rows(QStringLiteral("select 门诊号,姓名,性别,科室,出生年月,年龄 from yc order by 门诊号")),
+             (QStringList{"K0|钱七|男|内科|1960-01-02|64", "K9|O'Hara|男|儿科|1961-03-04|64"}));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!guard);
 }
 
 QTEST_MAIN(TestForm2)
