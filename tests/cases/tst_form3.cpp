@@ -311,36 +311,42 @@ private slots:
     {
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("tag");
-        QTest::addColumn<QString>("refusal");  // empty: passes
+        QTest::addColumn<QString>("right");       // RightFlag afterwards
+        QTest::addColumn<QStringList>("messages");  // empty: passes
         const QString noModify = QStringLiteral("对不起，你是只读用户不能修改记录，请与管理员联系！");
         const QString noDelete = QStringLiteral("对不起，你是只读用户不能删除记录，请与管理员联系！");
-        QTest::newRow("viewer 修改") << "viewer" << "modi" << noModify;
-        QTest::newRow("viewer 删除") << "viewer" << "del" << noDelete;
-        QTest::newRow("doctor 修改") << "doctor" << "modi" << QString();
-        QTest::newRow("admin 修改") << "admin" << "modi" << QString();
+        const QString vanished = QStringLiteral("非法用户！");
+        QTest::newRow("viewer 修改") << "viewer" << "modi" << "readonly" << QStringList{noModify};
+        QTest::newRow("viewer 删除") << "viewer" << "del" << "readonly" << QStringList{noDelete};
+        QTest::newRow("vanished user 修改") << "ghost" << "modi" << "nothing" << QStringList{vanished, noModify};
+        QTest::newRow("vanished user 删除") << "ghost" << "del" << "nothing" << QStringList{vanished, noDelete};
+        QTest::newRow("doctor 修改") << "doctor" << "modi" << "true" << QStringList{};
+        QTest::newRow("admin 修改") << "admin" << "modi" << "admin" << QStringList{};
     }
     void rightsTests()
     {
         QFETCH(QString, user);
         QFETCH(QString, tag);
-        QFETCH(QString, refusal);
+        QFETCH(QString, right);
+        QFETCH(QStringList, messages);
         Form3 *f = listNode(QStringLiteral("一组"));
         signInAs(user);
         f->MSF1->setRow(2);
         MsgRecorder rec;
         rec.answers = {vbCancel};
         f->Toolbar1_ButtonClick(tag);
-        if (refusal.isEmpty()) {
+        QCOMPARE(RightFlag, right);
+        if (messages.isEmpty()) {
             QVERIFY(rec.calls.isEmpty());
             QVERIFY(CaseEditMode);
             QVERIFY(WindowRegistry::find<Form1>());
             return;
         }
-        QCOMPARE(RightFlag, QStringLiteral("readonly"));
-        QCOMPARE(rec.calls.size(), 1);
-        QCOMPARE(rec.calls[0].text, refusal);
-        QCOMPARE(rec.calls[0].flags, vbInformation | vbOKOnly);
-        QCOMPARE(rec.calls[0].title, QStringLiteral(" 警告"));
+        QCOMPARE(rec.calls.size(), messages.size());
+        for (int i = 0; i < messages.size(); ++i)
+            QCOMPARE(rec.calls[i].text, messages[i]);
+        QCOMPARE(rec.calls.last().flags, vbInformation | vbOKOnly);
+        QCOMPARE(rec.calls.last().title, QStringLiteral(" 警告"));
         QVERIFY(!CaseEditMode);
         QVERIFY(!WindowRegistry::find<Form1>());
         QCOMPARE(db->count(QStringLiteral("xj")), 7);
