@@ -1,6 +1,7 @@
 #include "report/dataenv.h"
 
 #include "data/sqlite.h"
+#include "data/sqltext.h"
 
 namespace xs {
 
@@ -28,7 +29,10 @@ bool DataEnvRecordset::Open(const QString &source)
     Close();
     source_ = source;
     file_ = dbPath();
-    rs_ = runsql(source);  // DbError (file cannot be opened) travels up
+    // A recordset is only ever a source of rows: an action statement given as
+    // its source is not run (reopening report data must not change data).
+    if (!isActionStatement(source))
+        rs_ = runsql(source);  // DbError (file cannot be opened) travels up
     state_ = rs_ ? State::Open : State::Failed;
     return rs_ != nullptr;
 }

@@ -41,7 +41,8 @@ public:
     // Closes the recordset if it is open and opens it again with `source`
     // (through runsql). A statement that fails leaves the recordset holding
     // no row (state Failed, atEOF true) and returns false; a report shown
-    // from it prints nothing rather than some other rows.
+    // from it prints nothing rather than some other rows. An action statement
+    // (insert, update, delete) is not run at all and fails the same way.
     bool Open(const QString &source);
     // Opens it with the command's own text.
     bool Open() { return Open(command_.CommandText); }

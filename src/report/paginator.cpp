@@ -16,9 +16,13 @@ Pagination::Pagination(const ReportLayout &layout, int rowCount)
     const int d = std::max(1, height(SectionKind::Detail));
 
     first_ = std::max(0, (printable_ - rh - ph - pf) / d);
-    // A block taller than a page still gets a page of its own (and is cut at
-    // the page footer) rather than stopping the report.
-    perPage_ = std::max(1, (printable_ - ph - pf) / d);
+    perPage_ = (printable_ - ph - pf) / d;
+    if (perPage_ < 1) {
+        // A block taller than a page still gets a page of its own (and is
+        // cut at the page footer) rather than stopping the report.
+        perPage_ = 1;
+        first_ = 1;
+    }
 
     int lastUsed;
     if (rows_ <= first_) {
