@@ -1,6 +1,7 @@
 // chengheng-db: creates and administers the database file xs.mdb from a shell.
 #include "data/sqlite.h"
 #include "dbcommands.h"
+#include "report/reportcmd.h"
 #include "toolsupport.h"
 
 #include <QCoreApplication>
@@ -38,9 +39,8 @@ const Command kCommands[] = {
      "catalogue export FILE.csv [--db PATH]\n"
      "catalogue import FILE.csv [--db PATH]",
      xs::tool::runCatalogue, false},
-    // The printed reports come next: a handler from src/report/ (its header
-    // included above) and this one line, with drawing = true:
-    // {"report", "report cases|departments|prescription --out FILE.pdf [--sql \"...\"]", xs::reportCommand, true},
+    {"report", "report cases|departments|prescription --out FILE.pdf [--sql \"STATEMENT\"] [--db PATH]",
+     xs::reportCommand, true},
 };
 
 QString usage(const Command *only = nullptr)

@@ -25,21 +25,47 @@ int reportCommand(const QStringList &args)
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
+    auto fail = [&](int code, const QString &why) {
+        err << "chengheng-db: " << why << '\n';
+        return code;
+    };
     auto usage = [&](const QString &why) {
-        err << why << '\n' << reportUsage() << '\n';
+        fail(2, why);
+        err << reportUsage() << '\n';
         return 2;
     };
 
     QString kind, outPath, dbFile;
     std::optional<QString> sql;
+    bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
-        const QString &a = args[i];
+        QString a = args[i];
+        // "--out FILE" and "--out=FILE" alike; "--" ends the options.
+        std::optional<QString> inlineValue;
+        if (!optionsEnded && a.startsWith(QLatin1String("--")) && a.contains(QLatin1Char('='))) {
+            inlineValue = a.section(QLatin1Char('='), 1);
+            a = a.section(QLatin1Char('='), 0, 0);
+        }
         auto value = [&](QString *into) {
+            if (inlineValue) {
+                *into = *inlineValue;
+                return true;
+            }
             if (i + 1 >= args.size())
                 return false;
             *into = args[++i];
             return true;
         };
+        if (optionsEnded) {
+            if (!kind.isEmpty())
+                return usage(QStringLiteral("多余的参数：%1").arg(a));
+            kind = a;
+            continue;
+        }
+        if (a == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
         if (a == QLatin1String("--out")) {
             if (!value(&outPath))
                 return usage(QStringLiteral("--out 后面缺少文件名。"));
@@ -94,30 +120,24 @@ int reportCommand(const QStringList &args)
         static char *argv[] = {name, nullptr};
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
-        err << "report: 需要图形应用对象（请在创建 QCoreApplication 之前调用）。\n";
-        return 1;
+        return fail(1, QStringLiteral("report 需要图形应用对象（请在创建 QCoreApplication 之前调用）。"));
     }
 
     std::unique_ptr<ReportDocument> doc;
     try {
         QString why;
         auto rows = ReportRows::open(dbFile, *sql, layout->boundColumns(), &why);
-        if (!rows) {
-            err << QStringLiteral("语句执行失败：%1\n%2\n").arg(why, *sql);
-            return 1;
-        }
+        if (!rows)
+            return fail(1, QStringLiteral("语句执行失败：%1（%2）").arg(why, *sql));
         doc = std::make_unique<ReportDocument>(*layout, std::move(rows));
     } catch (const DbError &e) {
-        err << e.message() << '\n';
-        return 1;
+        return fail(1, e.message());
     }
     QString why;
-    if (!doc->exportPdf(outPath, &why)) {
-        err << why << '\n';
-        return 1;
-    }
+    if (!doc->exportPdf(outPath, &why))
+        return fail(1, why);
     if (doc->isEmpty())
-        err << QStringLiteral("没有可打印的记录：只写入了报表头和页脚。\n");
+        fail(0, QStringLiteral("没有可打印的记录：只写入了报表头和页脚。"));
     out << QStringLiteral("%1：%2 条记录，%3 页 -> %4\n")
                .arg(layout->name)
                .arg(doc->rowCount())
