@@ -214,11 +214,9 @@ int FlexGrid::ColWidth(int c) const
 {
     if (c < 0 || c >= Cols())
         return 0;
-    if (c == 0)
-        return toTwips(verticalHeader()->width());
     if (widths_[size_t(c)] >= 0)
         return widths_[size_t(c)];
-    return toTwips(columnWidth(c - 1));
+    return toTwips(c == 0 ? verticalHeader()->width() : columnWidth(c - 1));
 }
 
 void FlexGrid::setColWidth(int c, int twips)

@@ -16,7 +16,16 @@ bool XsWindow::event(QEvent *e)
 {
     if (e->type() == QEvent::WindowActivate && isWindow())
         activated();
-    return QWidget::event(e);
+    const bool handled = QWidget::event(e);
+    // A child window that closes itself takes its MDI frame with it, so no
+    // empty frame stays behind as the active child.
+    if (e->type() == QEvent::Close && e->isAccepted() && !closingFrame_) {
+        if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget())) {
+            closingFrame_ = true;
+            sub->close();
+        }
+    }
+    return handled;
 }
 
 void WindowRegistry::setMdiArea(QMdiArea *area) { g_mdiArea = area; }

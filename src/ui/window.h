@@ -23,6 +23,9 @@ public:
 
 protected:
     bool event(QEvent *e) override;
+
+private:
+    bool closingFrame_ = false;
 };
 
 // The single instance of each window. show<W>() creates the window when it is
