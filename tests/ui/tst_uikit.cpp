@@ -1,0 +1,216 @@
+// The shared window kit: registry, MDI frames, the grid's old semantics,
+// Enter-as-Tab and the message-box seam.
+#include "testenv.h"
+#include "ui/entertab.h"
+#include "ui/flexgrid.h"
+#include "ui/msgbox.h"
+#include "ui/window.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTest>
+#include <QVBoxLayout>
+
+using namespace xs;
+using namespace xs::test;
+
+namespace xs {
+class KitChild : public XsWindow {
+    Q_OBJECT
+public:
+    KitChild()
+    {
+        resize(300, 200);
+        auto *l = new QVBoxLayout(this);
+        a = new QLineEdit(this);
+        b = new QLineEdit(this);
+        c = new QPushButton(QStringLiteral("确定"), this);
+        l->addWidget(a);
+        l->addWidget(b);
+        l->addWidget(c);
+    }
+    void activated() override { ++activations; }
+    int activations = 0;
+    QLineEdit *a, *b;
+    QPushButton *c;
+};
+class KitTop : public KitChild {
+    Q_OBJECT
+public:
+    bool isMdiChild() const override { return false; }
+};
+}  // namespace xs
+
+class TestUiKit : public QObject {
+    Q_OBJECT
+private slots:
+    void registrySingleInstance();
+    void selfCloseTakesFrame();
+    void flexGrid();
+    void flexGridBulk();
+    void enterMovesOn();
+    void msgBoxSeam();
+};
+
+void TestUiKit::registrySingleInstance()
+{
+    QMainWindow main;
+    auto *area = new QMdiArea(&main);
+    main.setCentralWidget(area);
+    WindowRegistry::setMdiArea(area);
+    QObject::connect(area, &QMdiArea::subWindowActivated, [](QMdiSubWindow *s) {
+        if (s)
+            if (auto *w = qobject_cast<XsWindow *>(s->widget()))
+                w->activated();
+    });
+    main.show();
+    QVERIFY(!WindowRegistry::find<KitChild>());  // finding never creates
+    KitChild *w = WindowRegistry::show<KitChild>();
+    QVERIFY(w);
+    QCOMPARE(area->subWindowList().size(), 1);
+    QCOMPARE(w->size(), QSize(300, 200));  // the frame fits the client size
+    QVERIFY(w->activations >= 1);
+    QCOMPARE(WindowRegistry::show<KitChild>(), w);
+    QCOMPARE(area->subWindowList().size(), 1);
+    // A top-level window is not put into the MDI area.
+    KitTop *t = WindowRegistry::show<KitTop>();
+    QVERIFY(t->isWindow());
+    QCOMPARE(area->subWindowList().size(), 1);
+    WindowRegistry::closeAll();
+    QTRY_VERIFY(!WindowRegistry::find<KitChild>());
+    QVERIFY(!WindowRegistry::find<KitTop>());
+    // Closed means destroyed: the next show builds a fresh window.
+    KitChild *again = WindowRegistry::show<KitChild>();
+    QCOMPARE(again->activations >= 1, true);
+    WindowRegistry::closeAll();
+    WindowRegistry::setMdiArea(nullptr);
+}
+
+void TestUiKit::selfCloseTakesFrame()
+{
+    QMainWindow main;
+    auto *area = new QMdiArea(&main);
+    main.setCentralWidget(area);
+    WindowRegistry::setMdiArea(area);
+    main.show();
+    KitChild *w = WindowRegistry::show<KitChild>();
+    QCOMPARE(area->subWindowList().size(), 1);
+    w->close();
+    QCOMPARE(area->subWindowList().size(), 0);
+    QVERIFY(!WindowRegistry::find<KitChild>());
+    // The frame's own close button route still works too.
+    WindowRegistry::show<KitChild>();
+    area->subWindowList().first()->close();
+    QCOMPARE(area->subWindowList().size(), 0);
+    QTRY_VERIFY(!WindowRegistry::find<KitChild>());
+    WindowRegistry::setMdiArea(nullptr);
+}
+
+void TestUiKit::flexGrid()
+{
+    FlexGrid g;
+    g.setCols(4);
+    g.setRows(3);
+    QCOMPARE(g.model()->rowCount(), 2);     // the title row is the header
+    QCOMPARE(g.model()->columnCount(), 3);  // so is the selector column
+    g.setTextMatrix(0, 1, "门诊号");
+    g.setTextMatrix(1, 1, "A1");
+    g.setTextMatrix(2, 3, "x");
+    QCOMPARE(g.model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("门诊号"));
+    QCOMPARE(g.model()->index(0, 0).data().toString(), QStringLiteral("A1"));
+    QCOMPARE(g.TextMatrix(2, 3), QStringLiteral("x"));
+    QCOMPARE(g.TextMatrix(9, 9), QString());  // outside: empty, no crash
+    g.setTextMatrix(9, 9, "ignored");
+    g.setColWidth(0, 300);
+    g.setColWidth(1, 1500);
+    QCOMPARE(g.ColWidth(0), 300);
+    QCOMPARE(g.ColWidth(1), 1500);
+    QCOMPARE(g.columnWidth(0), 100);
+    // Growing keeps cells; shrinking drops rows.
+    g.setRows(5);
+    QCOMPARE(g.TextMatrix(2, 3), QStringLiteral("x"));
+    g.addRow({"B2", "y"});
+    QCOMPARE(g.Rows(), 6);
+    QCOMPARE(g.TextMatrix(5, 1), QStringLiteral("B2"));
+    QCOMPARE(g.TextMatrix(5, 0), QString());
+    g.setCols(3);
+    QCOMPARE(g.TextMatrix(1, 1), QStringLiteral("A1"));
+    g.setRows(2);
+    QCOMPARE(g.TextMatrix(2, 1), QString());
+    g.Clear();
+    QCOMPARE(g.Rows(), 2);
+    QCOMPARE(g.TextMatrix(0, 1), QString());
+    // A click makes the clicked cell current.
+    g.setRows(4);
+    g.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&g));
+    int clicks = 0, doubles = 0;
+    connect(&g, &FlexGrid::Click, [&] { ++clicks; });
+    connect(&g, &FlexGrid::DblClick, [&] { ++doubles; });
+    const QRect cell = g.visualRect(g.model()->index(2, 1));
+    QTest::mouseClick(g.viewport(), Qt::LeftButton, {}, cell.center());
+    QCOMPARE(g.Row(), 3);
+    QCOMPARE(g.Col(), 2);
+    QCOMPARE(clicks, 1);
+    // A real double-click is a press and release, then the double-click.
+    const QPoint first = g.visualRect(g.model()->index(0, 0)).center();
+    QTest::mouseClick(g.viewport(), Qt::LeftButton, {}, first);
+    QTest::mouseDClick(g.viewport(), Qt::LeftButton, {}, first);
+    QCOMPARE(g.Row(), 1);
+    QCOMPARE(doubles, 1);
+    g.setRow(2);
+    QCOMPARE(g.currentIndex().row(), 1);
+}
+
+void TestUiKit::flexGridBulk()
+{
+    FlexGrid g;
+    g.setCols(25);
+    g.setRedraw(false);
+    g.setRows(50001);
+    for (int r = 1; r <= 50000; ++r)
+        for (int c = 1; c < 25; ++c)
+            if (c % 6 == 1)
+                g.setTextMatrix(r, c, QString::number(r));
+    g.setRedraw(true);
+    QCOMPARE(g.model()->rowCount(), 50000);
+    QCOMPARE(g.model()->index(49999, 0).data().toString(), QStringLiteral("50000"));
+}
+
+void TestUiKit::enterMovesOn()
+{
+    KitTop w;
+    EnterAsTab::install({w.a, w.b});
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.a->setFocus();
+    int returns = 0;
+    connect(w.a, &QLineEdit::returnPressed, [&] { ++returns; });
+    QTest::keyClick(w.a, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), w.b);
+    QCOMPARE(returns, 1);  // the box still saw its key
+    QTest::keyClick(w.b, Qt::Key_Enter);
+    QCOMPARE(QApplication::focusWidget(), w.c);
+    // Shift+Enter is left alone.
+    w.a->setFocus();
+    QTest::keyClick(w.a, Qt::Key_Return, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), w.a);
+}
+
+void TestUiKit::msgBoxSeam()
+{
+    MsgRecorder rec;
+    rec.answers = {vbCancel};
+    QCOMPARE(MsgBox("确定要删除吗？\n\r下一行", vbExclamation | vbOKCancel, "警告"), int(vbCancel));
+    QCOMPARE(MsgBox("好"), int(vbOK));
+    QCOMPARE(rec.calls.size(), 2);
+    QCOMPARE(rec.calls[0].icon(), int(vbExclamation));
+    QCOMPARE(rec.calls[0].buttons(), int(vbOKCancel));
+    QCOMPARE(rec.calls[1].icon(), 0);
+    QCOMPARE(rec.calls[1].title, QStringLiteral("澄衡"));  // the application's name by default
+}
+
+QTEST_MAIN(TestUiKit)
+#include "tst_uikit.moc"
