@@ -40,6 +40,15 @@ QString caseBrowserKey()
     return grid->Row() >= 1 ? grid->TextMatrix(grid->Row(), 1).trimmed() : QString();
 }
 
+// Shrinks a caption's font until it fits `width` pixels on one line.
+void fitCaption(QLabel *label, int width)
+{
+    QFont f = label->font();
+    while (QFontMetrics(f).horizontalAdvance(label->text()) > width && f.pointSizeF() > 6.5)
+        f.setPointSizeF(f.pointSizeF() - 0.5);
+    label->setFont(f);
+}
+
 // Tells the user that a write did not happen; the window keeps everything.
 void tellFailure(const QString &what, const QString &reason)
 {
@@ -146,15 +155,26 @@ Form2::Form2(QWidget *parent) : XsWindow(parent)
         auto *label = new QLabel(QString::fromUtf8(f.caption), Frame2);
         label->setObjectName(QStringLiteral("Label2(%1)").arg(f.label));
         pairLabel(label, box);
-        label->setWordWrap(true);
         if (slot.index == 12 || slot.index == 13) {
             // 药名 and 药量: the label stands above the box.
             placeTw(label, f.left, 60, f.width, 285);
         } else {
-            // Beside the box, to its left, in the gap that the box before it leaves.
-            const int gapStart = f.left == 720 ? 0 : f.left - 720;
-            placeTw(label, gapStart + 30, f.top, f.left - gapStart - 45, std::max(f.height, 375));
-            label->setAlignment(Qt::AlignRight | (f.height > 375 ? Qt::AlignTop : Qt::AlignVCenter));
+            // To the left of the box, in the gap that the box before it on the
+            // same line leaves; the caption stays on one line.
+            int gapStart = 0;
+            for (const PrescribeField &o : prescribeFields())
+                if (o.top == f.top && o.left + o.width <= f.left)
+                    gapStart = std::max(gapStart, o.left + o.width);
+            const int width = f.left - gapStart - 30;
+            placeTw(label, gapStart + 15, f.top, width, std::min(f.height, 375));
+            fitCaption(label, tw(width));
+            label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        }
+        if (!slot.combo && f.height > 375 && !Text2[size_t(slot.index)]->isMultiLine()) {
+            // A tall one-line box: the line fills the box and the text stands at its top.
+            QLineEdit *line = Text2[size_t(slot.index)]->lineEdit();
+            line->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+            line->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         }
         Label2[size_t(f.label)] = label;
     }
