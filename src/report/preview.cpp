@@ -67,6 +67,7 @@ ReportPageView::ReportPageView(ReportPreview *preview) : QWidget(preview), previ
 {
     setObjectName(QStringLiteral("pageView"));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setBackgroundRole(QPalette::Dark);
 }
 
 QSize ReportPageView::sizeHint() const
@@ -79,7 +80,7 @@ QSize ReportPageView::sizeHint() const
 void ReportPageView::paintEvent(QPaintEvent *e)
 {
     QPainter p(this);
-    p.fillRect(e->rect(), QColor(128, 128, 128));
+    p.fillRect(e->rect(), palette().color(QPalette::Dark));
     const QSize paper = preview_->doc_->layout().paperSize();
     const double z = preview_->zoom_ / kTwipsPerPixel;
     const QRectF sheet(kPad, kPad, paper.width() * z, paper.height() * z);
