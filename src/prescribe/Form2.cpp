@@ -264,22 +264,17 @@ void Form2::fillGrid(FlexGrid *grid, const QString &table)
         titles = caseColumns();
     const int cols = int(titles.size());
     grid->setCols(cols + 1);
-    // Read every row first, then size the grid once.
-    std::vector<QString> cells;
-    int rows = 0;
-    if (rs) {
-        for (; !rs->atEOF(); rs->MoveNext(), ++rows)
-            for (int c = 0; c < cols; ++c)
-                cells.push_back(rs->text(c));
-    }
-    rs.reset();
-    grid->setRows(rows + 1);
+    grid->setRows(1);
     for (int c = 0; c < cols; ++c)
         grid->setTextMatrix(0, c + 1, titles[c]);
-    size_t k = 0;
-    for (int r = 1; r <= rows; ++r)
-        for (int c = 1; c <= cols; ++c)
-            grid->setTextMatrix(r, c, std::move(cells[k++]));
+    // Row by row straight into the grid (its storage grows geometrically).
+    int rows = 0;
+    for (; rs && !rs->atEOF(); rs->MoveNext()) {
+        grid->setRows(++rows + 1);
+        for (int c = 0; c < cols; ++c)
+            grid->setTextMatrix(rows, c + 1, rs->text(c));
+    }
+    rs.reset();
     grid->setColWidth(0, 240);
     grid->setRedraw(true);
     if (rows > 0)
@@ -386,6 +381,10 @@ QString Form2::workRowKey() const
 Form2 *Form2::reopen()
 {
     close();
+    // This window is deleted later; its copies of the tables go now, so that
+    // the fresh window does not hold a second copy of the archive beside them.
+    MSF1->setRows(0);
+    MSHFlexGrid1->setRows(0);
     return WindowRegistry::show<Form2>();
 }
 
