@@ -1,5 +1,7 @@
 #include "prescribe/Form2.h"
 
+#include "cases/CaseFields.h"
+#include "cases/Form3.h"
 #include "data/dates.h"
 #include "data/globals.h"
 #include "data/recordset.h"
@@ -7,8 +9,6 @@
 #include "data/schema.h"
 #include "data/sqltext.h"
 #include "mainwin/MDIForm1.h"
-#include "cases/CaseFields.h"
-#include "cases/Form3.h"
 #include "prescribe/DataReport1.h"
 #include "prescribe/prescribefields.h"
 #include "ui/entertab.h"
