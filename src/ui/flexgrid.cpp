@@ -46,6 +46,9 @@ void FlexModel::resize(int rows, int cols)
         beginResetModel();
     if (cols == cols_) {
         cells_.resize(size_t(rows) * size_t(cols));
+        // A grid cut back after a large listing gives the memory back.
+        if (cells_.capacity() > 2 * cells_.size() + 4096)
+            cells_.shrink_to_fit();
     } else {
         std::vector<QString> next(size_t(rows) * size_t(cols));
         for (int r = 0; r < std::min(rows, rows_); ++r)
