@@ -21,9 +21,13 @@ void EnterAsTab::install(std::initializer_list<QWidget *> ws)
 
 void EnterAsTab::focusNext(QWidget *w)
 {
+    // Tab stays inside an MDI child window, as the child's own Tab does.
+    QWidget *top = w;
+    while (top->parentWidget() && !top->isWindow() && top->windowType() != Qt::SubWindow)
+        top = top->parentWidget();
     for (QWidget *n = w->nextInFocusChain(); n && n != w; n = n->nextInFocusChain()) {
         if ((n->focusPolicy() & Qt::TabFocus) && n->isVisibleTo(w->window()) && n->isEnabled()
-            && n->window() == w->window() && !n->focusProxy()) {
+            && n->window() == w->window() && !n->focusProxy() && (top->isWindow() || top->isAncestorOf(n))) {
             n->setFocus(Qt::TabFocusReason);
             return;
         }

@@ -6,6 +6,7 @@
 #include "ui/msgbox.h"
 #include "ui/window.h"
 
+#include <QFocusEvent>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -26,7 +27,15 @@ TextBox::TextBox(Kind kind, QWidget *parent) : QWidget(parent)
         layout->addWidget(line_);
         connect(line_, &QLineEdit::textChanged, this, [this] { emit textChanged(); });
     }
-    setFocusProxy(editor());
+    // The box itself takes no focus (so Tab passes it by); focus given to it
+    // goes on to its editor.
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void TextBox::focusInEvent(QFocusEvent *e)
+{
+    QWidget::focusInEvent(e);
+    editor()->setFocus(e->reason());
 }
 
 QWidget *TextBox::editor() const { return line_ ? static_cast<QWidget *>(line_) : plain_; }

@@ -41,6 +41,9 @@ public:
 signals:
     void textChanged();
 
+protected:
+    void focusInEvent(QFocusEvent *e) override;
+
 private:
     void applyLimit(int textLength);
 
