@@ -158,6 +158,13 @@ bool Formclass1::store(const QString &dept)
     QString why = o.error;
     bool ok = o.ok;
     if (ok) {
+        // The name is stored as typed; blanks around it make it a name of its
+        // own that the test above (on the trimmed name) did not see.
+        const QString typed = Text1[kDept]->text();
+        if (typed != dept && hasRows(QStringLiteral("select * from class where 科室='") + q(typed) + QStringLiteral("'"))) {
+            refuseAt(Text1[kDept], QStringLiteral("已经存在该科室的设置,不能重复！"), vbOKOnly, kTitle);
+            return false;
+        }
         if (Text1[kMemo]->text().isEmpty())
             Text1[kMemo]->setText(QStringLiteral("无"));
         printstr = QStringLiteral("select * from class ");
