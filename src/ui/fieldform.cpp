@@ -12,6 +12,22 @@
 
 namespace xs {
 
+namespace {
+// A one-line editor that, like the old text box, keeps the caret where it is
+// when Tab or Enter moves into it instead of selecting the whole text.
+class KeepCaretLineEdit : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void focusInEvent(QFocusEvent *e) override
+    {
+        QFocusEvent plain(e->type(), Qt::OtherFocusReason);
+        QLineEdit::focusInEvent(&plain);
+    }
+};
+}  // namespace
+
 TextBox::TextBox(Kind kind, QWidget *parent) : QWidget(parent)
 {
     auto *layout = new QVBoxLayout(this);
@@ -23,7 +39,7 @@ TextBox::TextBox(Kind kind, QWidget *parent) : QWidget(parent)
         layout->addWidget(plain_);
         connect(plain_, &QPlainTextEdit::textChanged, this, &TextBox::textChanged);
     } else {
-        line_ = new QLineEdit(this);
+        line_ = new KeepCaretLineEdit(this);
         layout->addWidget(line_);
         connect(line_, &QLineEdit::textChanged, this, [this] { emit textChanged(); });
     }

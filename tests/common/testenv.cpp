@@ -95,10 +95,18 @@ void signInAs(const QString &name) { CurrentUser = name; }
 
 QList<QWidget *> tabOrder(QWidget *first)
 {
+    // The window the widget belongs to: its XsWindow (an MDI child is no
+    // top-level window) or else its top-level window.
+    QWidget *root = first->window();
+    for (QWidget *p = first->parentWidget(); p; p = p->parentWidget())
+        if (qobject_cast<XsWindow *>(p)) {
+            root = p;
+            break;
+        }
     QList<QWidget *> out{first};
     for (QWidget *w = first->nextInFocusChain(); w && w != first; w = w->nextInFocusChain())
-        if ((w->focusPolicy() & Qt::TabFocus) && w->window() == first->window() && !w->focusProxy()
-            && w->isVisibleTo(first->window()) && w->isEnabled())
+        if ((w->focusPolicy() & Qt::TabFocus) && root->isAncestorOf(w) && !w->focusProxy()
+            && w->isVisibleTo(root) && w->isEnabled())
             out << w;
     return out;
 }

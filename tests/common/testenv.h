@@ -53,7 +53,8 @@ public:
 // Signs in a user the way the login window would leave it.
 void signInAs(const QString &name);
 
-// The widgets of a window that take Tab focus, in tab order, starting at first.
+// The widgets of first's window (its XsWindow, MDI child or not) that take
+// Tab focus, in tab order, starting at first.
 QList<QWidget *> tabOrder(QWidget *first);
 
 }  // namespace xs::test

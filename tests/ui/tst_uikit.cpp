@@ -2,6 +2,7 @@
 // Enter-as-Tab and the message-box seam.
 #include "testenv.h"
 #include "ui/entertab.h"
+#include "ui/fieldform.h"
 #include "ui/flexgrid.h"
 #include "ui/msgbox.h"
 #include "ui/window.h"
@@ -41,6 +42,16 @@ class KitTop : public KitChild {
 public:
     bool isMdiChild() const override { return false; }
 };
+// Further child windows, one registry entry each.
+class KitWide1 : public KitChild {
+    Q_OBJECT
+};
+class KitWide2 : public KitChild {
+    Q_OBJECT
+};
+class KitWide3 : public KitChild {
+    Q_OBJECT
+};
 }  // namespace xs
 
 class TestUiKit : public QObject {
@@ -48,10 +59,12 @@ class TestUiKit : public QObject {
 private slots:
     void registrySingleInstance();
     void selfCloseTakesFrame();
+    void childrenOpenInView();
     void flexGrid();
     void flexGridBulk();
     void enterMovesOn();
     void msgBoxSeam();
+    void textBoxKeepsWholeText();
 };
 
 void TestUiKit::registrySingleInstance()
@@ -105,6 +118,32 @@ void TestUiKit::selfCloseTakesFrame()
     area->subWindowList().first()->close();
     QCOMPARE(area->subWindowList().size(), 0);
     QTRY_VERIFY(!WindowRegistry::find<KitChild>());
+    WindowRegistry::setMdiArea(nullptr);
+}
+
+void TestUiKit::childrenOpenInView()
+{
+    // The area places each new child beside the open ones; with no room left
+    // there it would go past the right edge. Every child opens in full view.
+    QMainWindow main;
+    auto *area = new QMdiArea(&main);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    main.setCentralWidget(area);
+    main.resize(700, 500);
+    WindowRegistry::setMdiArea(area);
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    const QList<QWidget *> opened = {WindowRegistry::show<KitChild>(), WindowRegistry::show<KitWide1>(),
+                                     WindowRegistry::show<KitWide2>(), WindowRegistry::show<KitWide3>()};
+    for (QWidget *w : opened) {
+        QWidget *frame = w->parentWidget();
+        QVERIFY(qobject_cast<QMdiSubWindow *>(frame));
+        QVERIFY2(area->viewport()->rect().contains(frame->geometry()),
+                 qPrintable(QStringLiteral("%1 at %2,%3").arg(w->metaObject()->className()).arg(frame->x()).arg(frame->y())));
+        QCOMPARE(w->size(), QSize(300, 200));
+    }
+    WindowRegistry::closeAll();
     WindowRegistry::setMdiArea(nullptr);
 }
 
@@ -210,6 +249,33 @@ void TestUiKit::msgBoxSeam()
     QCOMPARE(rec.calls[0].buttons(), int(vbOKCancel));
     QCOMPARE(rec.calls[1].icon(), 0);
     QCOMPARE(rec.calls[1].title, QStringLiteral("澄衡"));  // the application's name by default
+}
+
+// Loading never cuts a stored text, and moving into a box with Tab or Enter
+// does not select what it holds.
+void TestUiKit::textBoxKeepsWholeText()
+{
+    KitTop w;
+    auto *box = new TextBox(TextBox::SingleLine, &w);
+    box->setTypingLimit(4);
+    w.layout()->addWidget(box);
+    EnterAsTab::install(w.b);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    box->setText("1234567");
+    QCOMPARE(box->text(), QStringLiteral("1234567"));
+    box->setText("");
+    w.b->setFocus();
+    QTest::keyClick(w.b, Qt::Key_Tab);
+    QTest::keyClick(w.c, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), box->lineEdit());
+    QTest::keyClicks(box->lineEdit(), "abcdef");
+    QCOMPARE(box->text(), QStringLiteral("abcd"));  // the typing limit holds for typing
+    w.b->setFocus();
+    QTest::keyClick(w.b, Qt::Key_Tab);
+    QTest::keyClick(w.c, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), box->lineEdit());
+    QVERIFY(!box->lineEdit()->hasSelectedText());
 }
 
 QTEST_MAIN(TestUiKit)
