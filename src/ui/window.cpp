@@ -4,6 +4,8 @@
 
 #include <QEvent>
 
+#include <algorithm>
+
 namespace xs {
 
 namespace {
@@ -49,6 +51,13 @@ void WindowRegistry::present(QWidget *w)
         sub->setWindowIcon(w->windowIcon());
         sub->show();
         sub->resize(client.width() + sub->width() - w->width(), client.height() + sub->height() - w->height());
+        // The area places a new child beside the open ones, which can put it
+        // past the visible edge; pull it back so that it opens in full view
+        // (its top-left corner stays visible when it is larger than the area).
+        const QSize view = g_mdiArea->viewport()->size();
+        const int x = std::clamp(sub->x(), 0, std::max(0, view.width() - sub->width()));
+        const int y = std::clamp(sub->y(), 0, std::max(0, view.height() - sub->height()));
+        sub->move(x, y);
         g_mdiArea->setActiveSubWindow(sub);
     } else {
         w->show();
