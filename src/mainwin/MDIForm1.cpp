@@ -15,8 +15,10 @@
 #include "ui/rightsgate.h"
 #include "ui/window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QMdiSubWindow>
 
@@ -107,6 +109,27 @@ MDIForm1::MDIForm1(QWidget *parent) : QMainWindow(parent)
 
     resize(1280, 800);
     setWindowState(Qt::WindowMaximized);
+
+    // The menu's shortcut keys come before the keys of the text boxes in the
+    // child windows (Ctrl+A, Ctrl+C, ... would otherwise select or copy text).
+    qApp->installEventFilter(this);
+}
+
+bool MDIForm1::eventFilter(QObject *obj, QEvent *ev)
+{
+    if (ev->type() == QEvent::ShortcutOverride && obj->isWidgetType()
+        && static_cast<QWidget *>(obj)->window() == this) {
+        const auto *ke = static_cast<QKeyEvent *>(ev);
+        const QKeySequence keys(ke->keyCombination());
+        for (QAction *a : findChildren<QAction *>()) {
+            if (!a->shortcut().isEmpty() && a->shortcut() == keys && a->isEnabled()) {
+                // Not claimed by the box: the menu's shortcut runs.
+                ev->ignore();
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(obj, ev);
 }
 
 MDIForm1::~MDIForm1()

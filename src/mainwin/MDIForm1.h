@@ -52,6 +52,9 @@ public:
     // What "退出" does (replaced in tests: ending the test process is no test).
     static void setQuitHandler(std::function<void()> h);
 
+protected:
+    bool eventFilter(QObject *obj, QEvent *ev) override;
+
 private:
     void buildGates();
     void denglu2_Click();

@@ -3,6 +3,7 @@
 #include "data/globals.h"
 #include "mainwin/MDIForm1.h"
 #include "signin/Frmdenlu.h"
+#include "ui/fieldform.h"
 #include "testenv.h"
 #include "ui/window.h"
 
@@ -20,6 +21,8 @@ private slots:
     void gate_data();
     void gate();
     void secondChoiceBringsForward();
+    void shortcutFromTextBox_data();
+    void shortcutFromTextBox();
     void vanishedUserRefused();
     void relogin();
     void exitEndsAtOnce();
@@ -152,6 +155,41 @@ void TestGates::secondChoiceBringsForward()
     QCOMPARE(openWindows("xs::frmuser1"), 1);
     QCOMPARE(m->mdiArea()->subWindowList().size(), 1);
     QCOMPARE(m->mdiArea()->activeSubWindow()->widget()->metaObject()->className(), "xs::frmuser1");
+}
+
+void TestGates::shortcutFromTextBox_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("window");
+    QTest::newRow("Ctrl+A") << int(Qt::Key_A) << "xs::frmuser1";
+    QTest::newRow("Ctrl+C") << int(Qt::Key_C) << "xs::Formclass2";
+    QTest::newRow("Ctrl+D") << int(Qt::Key_D) << "xs::Formclass1";
+    QTest::newRow("Ctrl+E") << int(Qt::Key_E) << "xs::Formclass3";
+    QTest::newRow("Ctrl+G") << int(Qt::Key_G) << "xs::Form3";
+    QTest::newRow("Ctrl+H") << int(Qt::Key_H) << "xs::Form4";
+}
+
+// A menu shortcut pressed while the cursor is in a text box of a child window
+// runs the menu entry; the box does not take the key for itself (select all,
+// copy, ...).
+void TestGates::shortcutFromTextBox()
+{
+    QFETCH(int, key);
+    QFETCH(QString, window);
+    TestDb db(All);
+    MsgRecorder rec;
+    MDIForm1 *m = openMain("admin");
+    m->show();
+    QApplication::setActiveWindow(m);
+    QVERIFY(QTest::qWaitForWindowActive(m));
+    m->entry("add")->trigger();
+    auto *box = m->findChild<TextBox *>(QStringLiteral("Text1(0)"));
+    QVERIFY(box);
+    QWidget *editor = box->editor();
+    editor->setFocus();
+    QTRY_VERIFY(editor->hasFocus());
+    QTest::keyClick(editor, Qt::Key(key), Qt::ControlModifier);
+    QCOMPARE(openWindows(window.toLatin1().constData()), 1);
 }
 
 // A signed-in name that vanished is warned about and, unlike the old gates,
