@@ -7,12 +7,6 @@ namespace xs {
 
 namespace {
 
-struct Cell {
-    int top, left, width, height;
-    bool field;
-    const char *text;  // caption of a label, column of a field
-};
-
 ReportLayout buildLayout()
 {
     const ReportFont body{QStringLiteral("宋体"), 9, 400, 134, false};
@@ -34,7 +28,7 @@ ReportLayout buildLayout()
     ph.name = QStringLiteral("Section2");
     ph.height = 0;
 
-    static const Cell detail[] = {
+    static const LayoutCell detail[] = {
         {75, 0, 675, 240, false, "门诊号:"},
         {75, 780, 1005, 240, true, "门诊号"},
         {75, 6345, 420, 255, false, "婚否"},
@@ -81,20 +75,15 @@ ReportLayout buildLayout()
     ReportSection &d = r.section(SectionKind::Detail);
     d.name = QStringLiteral("Section1");
     d.height = 6375;
-    int labels = 1;
-    int fields = 1;
-    for (const Cell &c : detail) {
-        const QString text = QString::fromUtf8(c.text);
-        d.elements.push_back(c.field ? reportField(QStringLiteral("Text%1").arg(fields++), text, c.left, c.top, c.width, c.height, body)
-                                     : reportLabel(QStringLiteral("Label%1").arg(++labels), text, c.left, c.top, c.width, c.height, body));
-    }
+    ElementCounter n{1, 0};  // Label1 is the title
+    addCells(d, detail, body, body, n);
 
     ReportSection &pf = r.section(SectionKind::PageFooter);
     pf.name = QStringLiteral("Section3");
     pf.height = 645;
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++labels), QStringLiteral("第"), 5880, 315, 315, 240, body));
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++labels), QStringLiteral("%p"), 6165, 300, 345, 210, body));
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++labels), QStringLiteral(". 页"), 6480, 315, 465, 180, body));
+    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral("第"), 5880, 315, 315, 240, body));
+    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral("%p"), 6165, 300, 345, 210, body));
+    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral(". 页"), 6480, 315, 465, 180, body));
 
     ReportSection &rf = r.section(SectionKind::ReportFooter);
     rf.name = QStringLiteral("Section5");

@@ -7,12 +7,6 @@ namespace xs {
 
 namespace {
 
-struct Cell {
-    int top, left, width, height;
-    bool field;
-    const char *text;  // caption of a label, column of a field
-};
-
 ReportLayout buildLayout()
 {
     const ReportFont fieldFont{QStringLiteral("宋体"), 12, 400, 134, false};
@@ -32,7 +26,7 @@ ReportLayout buildLayout()
     r.section(SectionKind::PageHeader).height = 405;
 
     // Labels are 1290 wide and fields 1440 wide unless a width is given.
-    static const Cell detail[] = {
+    static const LayoutCell detail[] = {
         {822, 465, 1290, 240, false, "科室:"},
         {822, 1905, 1440, 240, true, "科室"},
         {1377, 465, 1290, 240, false, "年级:"},
@@ -51,20 +45,15 @@ ReportLayout buildLayout()
     ReportSection &d = r.section(SectionKind::Detail);
     d.name = QStringLiteral("Section1");
     d.height = 4407;
-    int labels = 0;
-    int fields = 0;
-    for (const Cell &c : detail) {
-        const QString text = QString::fromUtf8(c.text);
-        d.elements.push_back(c.field ? reportField(QStringLiteral("Text%1").arg(++fields), text, c.left, c.top, c.width, c.height, fieldFont)
-                                     : reportLabel(QStringLiteral("Label%1").arg(++labels), text, c.left, c.top, c.width, c.height, labelFont));
-    }
+    ElementCounter n;
+    addCells(d, detail, labelFont, fieldFont, n);
 
     ReportSection &pf = r.section(SectionKind::PageFooter);
     pf.name = QStringLiteral("Section3");
     pf.height = 972;
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++labels), QStringLiteral("第 ."), 6495, 75, 495, 285, footerFont));
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++labels), QStringLiteral("%p"), 6930, 60, 705, 240, footerFont));
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++labels), QStringLiteral(". 页"), 7260, 60, 570, 315, footerFont));
+    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral("第 ."), 6495, 75, 495, 285, footerFont));
+    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral("%p"), 6930, 60, 705, 240, footerFont));
+    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral(". 页"), 7260, 60, 570, 315, footerFont));
 
     r.section(SectionKind::ReportFooter).name = QStringLiteral("Section5");
     r.section(SectionKind::ReportFooter).height = 0;

@@ -7,12 +7,6 @@ namespace xs {
 
 namespace {
 
-struct Cell {
-    int top, left, width, height;
-    bool field;
-    const char *text;  // caption of a label, column of a field
-};
-
 ReportLayout buildLayout()
 {
     const ReportFont body{QStringLiteral("宋体"), 9, 400, 134, false};
@@ -34,7 +28,7 @@ ReportLayout buildLayout()
     r.section(SectionKind::PageHeader).height = 0;
 
     // Every left and top falls on a whole centimetre (567 twips).
-    static const Cell detail[] = {
+    static const LayoutCell detail[] = {
         {0, 0, 600, 240, false, "门诊号:"},
         {0, 567, 1005, 240, true, "门诊号"},
         {0, 1701, 495, 240, false, "姓名:"},
@@ -79,20 +73,15 @@ ReportLayout buildLayout()
     ReportSection &d = r.section(SectionKind::Detail);
     d.name = QStringLiteral("Section1");
     d.height = 6540;
-    int labels = 0;
-    int fields = 0;
-    for (const Cell &c : detail) {
-        const QString text = QString::fromUtf8(c.text);
-        d.elements.push_back(c.field ? reportField(QStringLiteral("Text%1").arg(++fields), text, c.left, c.top, c.width, c.height, body)
-                                     : reportLabel(QStringLiteral("Label%1").arg(++labels), text, c.left, c.top, c.width, c.height, body));
-    }
+    ElementCounter n;
+    addCells(d, detail, body, body, n);
 
     ReportSection &pf = r.section(SectionKind::PageFooter);
     pf.name = QStringLiteral("Section3");
     pf.height = 315;
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++labels), QStringLiteral("第"), 6236, 0, 315, 240, body));
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++labels), QStringLiteral("%p"), 6803, 0, 345, 240, body));
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++labels), QStringLiteral(". 页"), 7370, 0, 465, 240, body));
+    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral("第"), 6236, 0, 315, 240, body));
+    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral("%p"), 6803, 0, 345, 240, body));
+    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral(". 页"), 7370, 0, 465, 240, body));
 
     r.section(SectionKind::ReportFooter).name = QStringLiteral("Section5");
     r.section(SectionKind::ReportFooter).height = 360;

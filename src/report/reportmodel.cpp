@@ -69,4 +69,15 @@ ReportElement reportField(const QString &name, const QString &column, int left, 
     return e;
 }
 
+void addCells(ReportSection &section, std::span<const LayoutCell> cells, const ReportFont &labelFont,
+              const ReportFont &fieldFont, ElementCounter &counter)
+{
+    for (const LayoutCell &c : cells) {
+        const QString text = QString::fromUtf8(c.text);
+        section.elements.push_back(
+            c.field ? reportField(QStringLiteral("Text%1").arg(++counter.fields), text, c.left, c.top, c.width, c.height, fieldFont)
+                    : reportLabel(QStringLiteral("Label%1").arg(++counter.labels), text, c.left, c.top, c.width, c.height, labelFont));
+    }
+}
+
 }  // namespace xs

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <span>
 #include <vector>
 
 // A printed report as data. Every position and size is in twips (1440 to the
@@ -82,5 +83,23 @@ ReportElement reportLabel(const QString &name, const QString &caption, int left,
                           int height, const ReportFont &font);
 ReportElement reportField(const QString &name, const QString &column, int left, int top, int width,
                           int height, const ReportFont &font);
+
+// One row of a layout table: a label with its caption or a field with its
+// column, at (left, top) in its section, all in twips.
+struct LayoutCell {
+    int top, left, width, height;
+    bool field;
+    const char *text;  // UTF-8: caption of a label, column of a field
+};
+// Element names are numbered in the order the elements are added, labels
+// Label1.., fields Text1.., across the sections of one report.
+struct ElementCounter {
+    int labels = 0;
+    int fields = 0;
+};
+// Adds the cells of a table to a section, labels in labelFont and fields in
+// fieldFont.
+void addCells(ReportSection &section, std::span<const LayoutCell> cells, const ReportFont &labelFont,
+              const ReportFont &fieldFont, ElementCounter &counter);
 
 }  // namespace xs
