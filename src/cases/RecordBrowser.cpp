@@ -58,7 +58,7 @@ const QString kRightsWarn = QStringLiteral(" 警告");
 RecordBrowser::RecordBrowser(BrowserParams params, QWidget *parent) : XsWindow(parent), p_(std::move(params))
 {
     setWindowTitle(QString::fromUtf8(p_.caption));
-    setWindowIcon(QIcon(toolbarPixmap(QStringLiteral("class"))));
+    setWindowIcon(appIcon());
     setClientSizeTw(p_.clientWidth, p_.clientHeight);
 
     static const int frame3[4] = {0, 0, 3040, 940};
