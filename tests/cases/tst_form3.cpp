@@ -8,7 +8,7 @@
 #include "report/preview.h"
 #include "report/reportdocument.h"
 #include "mainwin/MDIForm1.h"
-#include "testenv.h"
+#include "windowtest.h"
 #include "ui/images.h"
 #include "ui/twips.h"
 
@@ -56,20 +56,8 @@ void seedCases(const TestDb &db)
         "insert into xj(门诊号,姓名,性别,科室) values('0007','庚','男','二组');"));
 }
 
-QTreeWidgetItem *nodeByText(QTreeWidget *tree, const QString &text)
-{
-    const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-    return found.isEmpty() ? nullptr : found.first();
-}
-
 // Column 1 of the listed rows, from row 1 down to the first empty one.
-QStringList listedNumbers(const Form3 *f)
-{
-    QStringList out;
-    for (int r = 1; r < f->MSF1->Rows() && !f->MSF1->TextMatrix(r, 1).isEmpty(); ++r)
-        out << f->MSF1->TextMatrix(r, 1);
-    return out;
-}
+QStringList listedNumbers(const Form3 *f) { return gridColumn(f->MSF1, 1, true); }
 
 }  // namespace
 
@@ -79,22 +67,8 @@ class TestForm3 : public QObject {
     std::unique_ptr<TestDb> db;
     QPointer<MDIForm1> main;
 
-    Form3 *open()
-    {
-        Form3 *f = WindowRegistry::show<Form3>();
-        QCoreApplication::processEvents();
-        return f;
-    }
-    Form3 *listNode(const QString &text)
-    {
-        Form3 *f = open();
-        QTreeWidgetItem *node = nodeByText(f->TreeView1, text);
-        if (!node)
-            qFatal("no node %s", qPrintable(text));
-        f->TreeView1->setCurrentItem(node);
-        f->TreeView1_DblClick();
-        return f;
-    }
+    static Form3 *open() { return showSettled<Form3>(); }
+    static Form3 *listNode(const QString &text) { return xs::test::listNode<Form3>(text); }
 
 private slots:
     void init()
@@ -202,8 +176,7 @@ private slots:
             for (int c = 0; c < group->childCount(); ++c)
                 nodes << group->child(c);
             for (QTreeWidgetItem *n : nodes) {
-                f->TreeView1->setCurrentItem(n);
-                f->TreeView1_DblClick();
+                selectAndList(f, n);
                 const QStringList listed = listedNumbers(f);
                 QVERIFY2(!listed.contains(QStringLiteral("0006")) && !listed.contains(QStringLiteral("0007")),
                          qPrintable(n->text(0)));
@@ -245,8 +218,7 @@ private slots:
     {
         Form3 *f = listNode(QStringLiteral("一组"));
         QCOMPARE(f->MSF1->Rows(), 53);
-        f->TreeView1->setCurrentItem(nodeByText(f->TreeView1, QStringLiteral("牙科")));
-        f->TreeView1_DblClick();
+        selectAndList(f, nodeByText(f->TreeView1, QStringLiteral("牙科")));
         QCOMPARE(f->MSF1->Rows(), 53);
         QCOMPARE(f->MSF1->TextMatrix(0, 1), QStringLiteral("门诊号"));
         for (int r = 1; r < 53; ++r)
@@ -256,8 +228,7 @@ private slots:
     void noNodeSelectedClearsGrid()
     {
         Form3 *f = listNode(QStringLiteral("一组"));
-        f->TreeView1->setCurrentItem(nullptr);
-        f->TreeView1_DblClick();
+        selectAndList(f, nullptr);
         QCOMPARE(f->MSF1->TextMatrix(0, 1), QString());
         QCOMPARE(f->MSF1->TextMatrix(1, 1), QString());
     }
@@ -299,9 +270,7 @@ private slots:
         MsgRecorder rec;
         f->Toolbar1_ButtonClick(tag);
         QCOMPARE(rec.calls.size(), 1);
-        QCOMPARE(rec.calls[0].text, QStringLiteral("你还没有选择记录！"));
-        QCOMPARE(rec.calls[0].flags, vbExclamation | vbOKOnly);
-        QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
+        XS_COMPARE_MSG(rec.calls[0], QStringLiteral("你还没有选择记录！"), vbExclamation | vbOKOnly, QStringLiteral("警告"));
         QVERIFY(!CaseEditMode);
         QVERIFY(!WindowRegistry::find<Form1>());
         QCOMPARE(db->count(QStringLiteral("xj")), 7);
@@ -464,9 +433,7 @@ private slots:
         f->showtitle();
         f->showdata();
         QCOMPARE(rec.calls.size(), 1);
-        QCOMPARE(rec.calls[0].text, QStringLiteral("对不起，没有此病例的档案记录！"));
-        QCOMPARE(rec.calls[0].flags, vbOKOnly);
-        QCOMPARE(rec.calls[0].title, QStringLiteral("查询"));
+        XS_COMPARE_MSG(rec.calls[0], QStringLiteral("对不起，没有此病例的档案记录！"), vbOKOnly, QStringLiteral("查询"));
         QVERIFY(f->parentWidget()->isHidden());
         Form4 *q = WindowRegistry::find<Form4>();
         QVERIFY(q);
@@ -530,33 +497,7 @@ private slots:
         QFETCH(QString, node);
         QFETCH(int, rows);
         Form3 *f = node.isEmpty() ? open() : listNode(node);
-        int shownRows = 0;
-        bool modal = false;
-        QTimer::singleShot(0, this, [&] {
-            if (ReportPreview *w = DataReportclass::window()) {
-                shownRows = w->document().rowCount();
-                modal = w->isModal();
-                w->close();
-            }
-        });
-        MsgRecorder rec;
-        f->Toolbar1_ButtonMenuClick(key);
-        QCoreApplication::processEvents();
-        if (rows < 0) {
-            QCOMPARE(rec.calls.size(), 1);
-            QCOMPARE(rec.calls[0].text, QStringLiteral("没有当前记录！"));
-            QCOMPARE(rec.calls[0].flags, vbExclamation | vbOKOnly);
-            QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
-            QCOMPARE(shownRows, 0);
-            return;
-        }
-        QVERIFY(rec.calls.isEmpty());
-        QCOMPARE(shownRows, rows);
-        QCOMPARE(modal, rows > 0);
-        if (key == QLatin1String("dang"))
-            QCOMPARE(DataEnv1.rsCommand1.Source(), f->printstr);
-        else if (key == QLatin1String("all"))
-            QCOMPARE(DataEnv1.rsCommand1.Source(), DataEnv1.Command1.CommandText);
+        checkPrintMenu(f, key, rows, &DataReportclass::window, DataEnv1.rsCommand1, DataEnv1.Command1);
     }
 
     // A grid double-click shows the report modelessly with what its recordset
@@ -564,18 +505,7 @@ private slots:
     void gridDoubleClickShowsReport()
     {
         Form3 *f = listNode(QStringLiteral("一组"));
-        f->MSF1_DblClick();  // never reopened: the command's own rows
-        ReportPreview *w = DataReportclass::window();
-        QVERIFY(w);
-        QVERIFY(!w->isModal());
-        QCOMPARE(w->document().rowCount(), 5);
-        QTimer::singleShot(0, this, [] {
-            if (ReportPreview *m = DataReportclass::window())
-                m->close();
-        });
-        f->Toolbar1_ButtonMenuClick(QStringLiteral("dang"));
-        f->MSF1_DblClick();  // now the rows listed
-        QCOMPARE(DataReportclass::window()->document().rowCount(), 3);
+        checkGridDoubleClick(f, &DataReportclass::window, 5, 3);
     }
 
     void mainWindowEntry_data()
@@ -607,9 +537,8 @@ private slots:
         } else {
             QVERIFY(!f);
             QCOMPARE(rec.calls.size(), 1);
-            QCOMPARE(rec.calls[0].text, QStringLiteral("对不起，你没有管理本功能的权限，请与管理员联系！"));
-            QCOMPARE(rec.calls[0].flags, vbInformation | vbOKOnly);
-            QCOMPARE(rec.calls[0].title, QStringLiteral(" 警告"));
+            XS_COMPARE_MSG(rec.calls[0], QStringLiteral("对不起，你没有管理本功能的权限，请与管理员联系！"),
+                           vbInformation | vbOKOnly, QStringLiteral(" 警告"));
             QVERIFY(CaseQueryFlag);
         }
     }
