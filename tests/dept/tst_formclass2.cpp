@@ -9,7 +9,7 @@
 #include "dept/Formclass2.h"
 #include "dept/Formclass3.h"
 #include "mainwin/MDIForm1.h"
-#include "testenv.h"
+#include "windowtest.h"
 #include "ui/twips.h"
 
 #include <QAction>
@@ -45,19 +45,8 @@ void seedDepartments(const TestDb &db)
         "insert into xj(门诊号,姓名,科室) values('0005','戊','骨科')"));
 }
 
-QTreeWidgetItem *nodeByText(QTreeWidget *tree, const QString &text)
-{
-    const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-    return found.isEmpty() ? nullptr : found.first();
-}
-
-QStringList listedDepartments(const Formclass2 *f)
-{
-    QStringList out;
-    for (int r = 1; r < f->MSF1->Rows(); ++r)
-        out << f->MSF1->TextMatrix(r, 2);
-    return out;
-}
+// Column 2 (科室) of every listed row.
+QStringList listedDepartments(const Formclass2 *f) { return gridColumn(f->MSF1, 2, false); }
 
 }  // namespace
 
@@ -67,22 +56,8 @@ class TestFormclass2 : public QObject {
     std::unique_ptr<TestDb> db;
     QPointer<MDIForm1> main;
 
-    Formclass2 *open()
-    {
-        Formclass2 *f = WindowRegistry::show<Formclass2>();
-        QCoreApplication::processEvents();
-        return f;
-    }
-    Formclass2 *listNode(const QString &text)
-    {
-        Formclass2 *f = open();
-        QTreeWidgetItem *node = nodeByText(f->TreeView1, text);
-        if (!node)
-            qFatal("no node %s", qPrintable(text));
-        f->TreeView1->setCurrentItem(node);
-        f->TreeView1_DblClick();
-        return f;
-    }
+    static Formclass2 *open() { return showSettled<Formclass2>(); }
+    static Formclass2 *listNode(const QString &text) { return xs::test::listNode<Formclass2>(text); }
 
 private slots:
     void init()
@@ -138,8 +113,7 @@ private slots:
         Formclass2 *f = open();
         auto *node = new QTreeWidgetItem(QStringList{nodeText});
         f->TreeView1->addTopLevelItem(node);
-        f->TreeView1->setCurrentItem(node);
-        f->TreeView1_DblClick();
+        selectAndList(f, node);
         QCOMPARE(SqlText, nodeStatement(t));
         QCOMPARE(f->printstr, nodeStatement(t));
         QCOMPARE(f->windowTitle(), QStringLiteral("浏览科室"));
@@ -200,9 +174,7 @@ private slots:
         MsgRecorder rec;
         f->Toolbar1_ButtonClick(tag);
         QCOMPARE(rec.calls.size(), 1);
-        QCOMPARE(rec.calls[0].text, text);
-        QCOMPARE(rec.calls[0].flags, flags);
-        QCOMPARE(rec.calls[0].title, title);
+        XS_COMPARE_MSG(rec.calls[0], text, flags, title);
         QVERIFY(!DeptEditMode);
         QVERIFY(!WindowRegistry::find<Formclass1>());
         QCOMPARE(db->count(QStringLiteral("class")), 5);
@@ -324,9 +296,7 @@ private slots:
         f->classshowtitle();
         f->classshowdata();
         QCOMPARE(rec.calls.size(), 1);
-        QCOMPARE(rec.calls[0].text, QStringLiteral("对不起，没有此科室的档案记录！"));
-        QCOMPARE(rec.calls[0].flags, vbOKOnly);
-        QCOMPARE(rec.calls[0].title, QStringLiteral("查询"));
+        XS_COMPARE_MSG(rec.calls[0], QStringLiteral("对不起，没有此科室的档案记录！"), vbOKOnly, QStringLiteral("查询"));
         QVERIFY(f->parentWidget()->isHidden());
 
         // Closing the browser leaves the flag to the query dialog.
@@ -363,33 +333,7 @@ private slots:
         QFETCH(QString, node);
         QFETCH(int, rows);
         Formclass2 *f = node.isEmpty() ? open() : listNode(node);
-        int shownRows = 0;
-        bool modal = false;
-        QTimer::singleShot(0, this, [&] {
-            if (ReportPreview *w = DataReportclass2::window()) {
-                shownRows = w->document().rowCount();
-                modal = w->isModal();
-                w->close();
-            }
-        });
-        MsgRecorder rec;
-        f->Toolbar1_ButtonMenuClick(key);
-        QCoreApplication::processEvents();
-        if (rows < 0) {
-            QCOMPARE(rec.calls.size(), 1);
-            QCOMPARE(rec.calls[0].text, QStringLiteral("没有当前记录！"));
-            QCOMPARE(rec.calls[0].flags, vbExclamation | vbOKOnly);
-            QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
-            QCOMPARE(shownRows, 0);
-            return;
-        }
-        QVERIFY(rec.calls.isEmpty());
-        QCOMPARE(shownRows, rows);
-        QCOMPARE(modal, rows > 0);
-        if (key == QLatin1String("dang"))
-            QCOMPARE(DataEnv1.rsCommand2.Source(), f->printstr);
-        else if (key == QLatin1String("all"))
-            QCOMPARE(DataEnv1.rsCommand2.Source(), DataEnv1.Command2.CommandText);
+        checkPrintMenu(f, key, rows, &DataReportclass2::window, DataEnv1.rsCommand2, DataEnv1.Command2);
     }
 
     // A grid double-click shows the report modelessly with what its recordset
@@ -397,18 +341,7 @@ private slots:
     void gridDoubleClickShowsReport()
     {
         Formclass2 *f = listNode(QStringLiteral("一组"));
-        f->MSF1_DblClick();  // never reopened: the command's own rows
-        ReportPreview *w = DataReportclass2::window();
-        QVERIFY(w);
-        QVERIFY(!w->isModal());
-        QCOMPARE(w->document().rowCount(), 5);
-        QTimer::singleShot(0, this, [] {
-            if (ReportPreview *m = DataReportclass2::window())
-                m->close();
-        });
-        f->Toolbar1_ButtonMenuClick(QStringLiteral("dang"));
-        f->MSF1_DblClick();  // now the rows listed
-        QCOMPARE(DataReportclass2::window()->document().rowCount(), 2);
+        checkGridDoubleClick(f, &DataReportclass2::window, 5, 2);
     }
 
     void mainWindowEntry_data()
@@ -438,9 +371,8 @@ private slots:
         } else {
             QVERIFY(!f);
             QCOMPARE(rec.calls.size(), 1);
-            QCOMPARE(rec.calls[0].text, QStringLiteral("对不起，你没有管理本功能的权限，请与管理员联系！"));
-            QCOMPARE(rec.calls[0].flags, vbInformation | vbOKOnly);
-            QCOMPARE(rec.calls[0].title, QStringLiteral(" 警告"));
+            XS_COMPARE_MSG(rec.calls[0], QStringLiteral("对不起，你没有管理本功能的权限，请与管理员联系！"),
+                           vbInformation | vbOKOnly, QStringLiteral(" 警告"));
         }
     }
 };
