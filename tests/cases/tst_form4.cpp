@@ -7,7 +7,7 @@
 #include "data/globals.h"
 #include "dept/Formclass3.h"
 #include "mainwin/MDIForm1.h"
-#include "testenv.h"
+#include "windowtest.h"
 
 #include <QApplication>
 #include <QMdiSubWindow>
@@ -40,38 +40,12 @@ void seedCases(const TestDb &db)
         "insert into xj(门诊号,姓名,科室) values('0007','O''Brien','外科');"));
 }
 
-MDIForm1 *openMain()
-{
-    signInAs(QStringLiteral("admin"));
-    MDIForm1 *m = WindowRegistry::show<MDIForm1>();
-    if (!QTest::qWaitForWindowActive(m))
-        qWarning("main window did not become active");
-    return m;
-}
+Form4 *openQuery() { return showInFront<Form4>(); }
 
-Form4 *openQuery()
-{
-    Form4 *f = WindowRegistry::show<Form4>();
-    WindowRegistry::bringToFront(f);
-    return f;
-}
-
-void typeBoxes(Form4 *f, const QStringList &texts)
-{
-    for (int i = 0; i < 4; ++i)
-        f->Text1[size_t(i)]->setText(texts.value(i));
-}
+void typeBoxes(Form4 *f, const QStringList &texts) { setBoxTexts(f->Text1, texts); }
 
 // Column 1 of the listed rows, from row 1 down to the first empty one.
-QStringList listed(const Form3 *b)
-{
-    QStringList out;
-    for (int r = 1; r < b->MSF1->Rows() && !b->MSF1->TextMatrix(r, 1).isEmpty(); ++r)
-        out << b->MSF1->TextMatrix(r, 1);
-    return out;
-}
-
-QMdiSubWindow *frameOf(QWidget *w) { return qobject_cast<QMdiSubWindow *>(w->parentWidget()); }
+QStringList listed(const Form3 *b) { return gridColumn(b->MSF1, 1, true); }
 
 bool focusIn(QWidget *w) { return QApplication::focusWidget() == w; }
 
@@ -101,7 +75,7 @@ void TestForm4::layoutAndTabOrder()
 {
     MsgRecorder rec;
     TestDb db;
-    openMain();
+    openMainAs();
     Form4 *f = openQuery();
     QCOMPARE(f->windowTitle(), QStringLiteral("查询"));
     QCOMPARE(f->Label3->text(), QStringLiteral("病例档案查询"));
@@ -143,7 +117,7 @@ void TestForm4::apostropheCannotBeTyped()
     QFETCH(int, box);
     MsgRecorder rec;
     TestDb db;
-    openMain();
+    openMainAs();
     Form4 *f = openQuery();
     QLineEdit *t = f->Text1[size_t(box)];
     t->clear();
@@ -177,7 +151,7 @@ void TestForm4::condition()
     QFETCH(QString, expected);
     MsgRecorder rec;
     TestDb db;
-    openMain();
+    openMainAs();
     Form4 *f = openQuery();
     typeBoxes(f, boxes);
     QCOMPARE(f->condition(), expected);
@@ -210,7 +184,7 @@ void TestForm4::listsMatches()
     MsgRecorder rec;
     TestDb db;
     seedCases(db);
-    openMain();
+    openMainAs();
     Form4 *f = openQuery();
     typeBoxes(f, boxes);
     f->Command1->click();
@@ -234,15 +208,13 @@ void TestForm4::noCondition()
     MsgRecorder rec;
     TestDb db;
     seedCases(db);
-    openMain();
+    openMainAs();
     Form4 *f = openQuery();
     typeBoxes(f, {"  ", "   ", " ", "  "});
     f->Text1[3]->setFocus();
     f->Command1->click();
     QCOMPARE(rec.calls.size(), 1);
-    QCOMPARE(rec.calls[0].text, QStringLiteral("你至少要输入一个条件以上才能查询！"));
-    QCOMPARE(rec.calls[0].flags, int(vbOKOnly));
-    QCOMPARE(rec.calls[0].title, QStringLiteral(" 警告"));
+    XS_COMPARE_MSG(rec.calls[0], QStringLiteral("你至少要输入一个条件以上才能查询！"), vbOKOnly, QStringLiteral(" 警告"));
     QVERIFY(focusIn(f->Text1[0]));
     QVERIFY(!WindowRegistry::find<Form3>());
 }
@@ -262,15 +234,13 @@ void TestForm4::nothingFound()
     MsgRecorder rec;
     TestDb db;
     seedCases(db);
-    MDIForm1 *m = openMain();
+    MDIForm1 *m = openMainAs();
     Form4 *f = openQuery();
     typeBoxes(f, boxes);
     f->Text1[2]->setFocus();
     f->Command1->click();
     QCOMPARE(rec.calls.size(), 1);
-    QCOMPARE(rec.calls[0].text, QStringLiteral("对不起，没有此病例的档案记录！"));
-    QCOMPARE(rec.calls[0].flags, int(vbOKOnly));
-    QCOMPARE(rec.calls[0].title, QStringLiteral("查询"));
+    XS_COMPARE_MSG(rec.calls[0], QStringLiteral("对不起，没有此病例的档案记录！"), vbOKOnly, QStringLiteral("查询"));
     QCOMPARE(m->mdiArea()->activeSubWindow(), frameOf(f));
     QVERIFY(focusIn(f->Text1[0]));
     QVERIFY(!WindowRegistry::find<Form3>());
@@ -285,14 +255,12 @@ void TestForm4::unjoinedRecordsOnly()
     MsgRecorder rec;
     TestDb db;
     seedCases(db);
-    MDIForm1 *m = openMain();
+    MDIForm1 *m = openMainAs();
     Form4 *f = openQuery();
     typeBoxes(f, {"", "孤儿"});
     f->Command1->click();
     QCOMPARE(rec.calls.size(), 1);
-    QCOMPARE(rec.calls[0].text, QStringLiteral("对不起，没有此病例的档案记录！"));
-    QCOMPARE(rec.calls[0].flags, int(vbOKOnly));
-    QCOMPARE(rec.calls[0].title, QStringLiteral("查询"));
+    XS_COMPARE_MSG(rec.calls[0], QStringLiteral("对不起，没有此病例的档案记录！"), vbOKOnly, QStringLiteral("查询"));
     Form3 *b = WindowRegistry::find<Form3>();
     QVERIFY(b);
     QVERIFY(!b->isVisible());
@@ -306,7 +274,7 @@ void TestForm4::queryFlag()
     MsgRecorder rec;
     TestDb db;
     seedCases(db);
-    openMain();
+    openMainAs();
     QVERIFY(!CaseQueryFlag);
     Form4 *f = openQuery();
     QVERIFY(CaseQueryFlag);  // set by the activation
@@ -337,7 +305,7 @@ void TestForm4::staysInFront()
     MsgRecorder rec;
     TestDb db;
     seedCases(db);
-    MDIForm1 *m = openMain();
+    MDIForm1 *m = openMainAs();
     Formclass3 *other = WindowRegistry::show<Formclass3>();
     Form4 *f = openQuery();
     if (onTop)
@@ -360,7 +328,7 @@ void TestForm4::dialogLosingFocusCloses()
 {
     MsgRecorder rec;
     TestDb db;
-    openMain();
+    openMainAs();
     Formclass3 *other = WindowRegistry::show<Formclass3>();
     Form4 *f = openQuery();
     QPointer<Form4> alive(f);

@@ -4,7 +4,7 @@
 #include "dept/Formclass2.h"
 #include "dept/Formclass3.h"
 #include "mainwin/MDIForm1.h"
-#include "testenv.h"
+#include "windowtest.h"
 
 #include <QApplication>
 #include <QMdiSubWindow>
@@ -23,38 +23,12 @@ void seedDepartments(const TestDb &db)
                            "insert into class values('二组','O''Neil科','202','四年','眼科学','钱医生','无');"));
 }
 
-MDIForm1 *openMain()
-{
-    signInAs(QStringLiteral("admin"));
-    MDIForm1 *m = WindowRegistry::show<MDIForm1>();
-    if (!QTest::qWaitForWindowActive(m))
-        qWarning("main window did not become active");
-    return m;
-}
+Formclass3 *openQuery() { return showInFront<Formclass3>(); }
 
-Formclass3 *openQuery()
-{
-    Formclass3 *f = WindowRegistry::show<Formclass3>();
-    WindowRegistry::bringToFront(f);
-    return f;
-}
-
-void typeBoxes(Formclass3 *f, const QStringList &texts)
-{
-    for (int i = 0; i < 3; ++i)
-        f->Text1[size_t(i)]->setText(texts.value(i));
-}
+void typeBoxes(Formclass3 *f, const QStringList &texts) { setBoxTexts(f->Text1, texts); }
 
 // Column 2 (科室) of the listed rows.
-QStringList listed(const Formclass2 *b)
-{
-    QStringList out;
-    for (int r = 1; r < b->MSF1->Rows(); ++r)
-        out << b->MSF1->TextMatrix(r, 2);
-    return out;
-}
-
-QMdiSubWindow *frameOf(QWidget *w) { return qobject_cast<QMdiSubWindow *>(w->parentWidget()); }
+QStringList listed(const Formclass2 *b) { return gridColumn(b->MSF1, 2, false); }
 
 }  // namespace
 
@@ -76,7 +50,7 @@ void TestFormclass3::layoutAndTabOrder()
 {
     MsgRecorder rec;
     TestDb db;
-    openMain();
+    openMainAs();
     Formclass3 *f = openQuery();
     QCOMPARE(f->windowTitle(), QStringLiteral("科室查询"));
     QCOMPARE(f->Label3->text(), QStringLiteral("科室设置查询"));
@@ -135,7 +109,7 @@ void TestFormclass3::condition()
     QFETCH(QString, expected);
     MsgRecorder rec;
     TestDb db;
-    openMain();
+    openMainAs();
     Formclass3 *f = openQuery();
     typeBoxes(f, boxes);
     QCOMPARE(f->condition(), expected);
@@ -165,7 +139,7 @@ void TestFormclass3::listsMatches()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    MDIForm1 *m = openMain();
+    MDIForm1 *m = openMainAs();
     Formclass3 *f = openQuery();
     typeBoxes(f, boxes);
     f->Command1->click();
@@ -190,14 +164,12 @@ void TestFormclass3::noCondition()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    openMain();
+    openMainAs();
     Formclass3 *f = openQuery();
     f->Text1[2]->setFocus();
     f->Command1->click();
     QCOMPARE(rec.calls.size(), 1);
-    QCOMPARE(rec.calls[0].text, QStringLiteral("你至少要输入一个条件以上才能查询！"));
-    QCOMPARE(rec.calls[0].flags, int(vbOKOnly));
-    QCOMPARE(rec.calls[0].title, QStringLiteral(" 警告"));
+    XS_COMPARE_MSG(rec.calls[0], QStringLiteral("你至少要输入一个条件以上才能查询！"), vbOKOnly, QStringLiteral(" 警告"));
     QCOMPARE(QApplication::focusWidget(), f->Text1[0]);
     QVERIFY(!WindowRegistry::find<Formclass2>());
     QVERIFY(!DeptQueryFlag);
@@ -217,15 +189,13 @@ void TestFormclass3::nothingFound()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    MDIForm1 *m = openMain();
+    MDIForm1 *m = openMainAs();
     Formclass3 *f = openQuery();
     typeBoxes(f, boxes);
     f->Text1[2]->setFocus();
     f->Command1->click();
     QCOMPARE(rec.calls.size(), 1);
-    QCOMPARE(rec.calls[0].text, QStringLiteral("对不起，没有此科室的档案记录！"));
-    QCOMPARE(rec.calls[0].flags, int(vbOKOnly));
-    QCOMPARE(rec.calls[0].title, QStringLiteral("查询"));
+    XS_COMPARE_MSG(rec.calls[0], QStringLiteral("对不起，没有此科室的档案记录！"), vbOKOnly, QStringLiteral("查询"));
     QCOMPARE(m->mdiArea()->activeSubWindow(), frameOf(f));
     QCOMPARE(QApplication::focusWidget(), f->Text1[0]);
     QVERIFY(!WindowRegistry::find<Formclass2>());
@@ -239,7 +209,7 @@ void TestFormclass3::flagClearedOnClose()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    openMain();
+    openMainAs();
     Formclass3 *f = openQuery();
     typeBoxes(f, {"一组"});
     f->Command1->click();
