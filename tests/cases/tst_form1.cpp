@@ -6,7 +6,7 @@
 #include "data/dates.h"
 #include "data/globals.h"
 #include "mainwin/MDIForm1.h"
-#include "testenv.h"
+#include "windowtest.h"
 
 #include <QApplication>
 #include <QMdiSubWindow>
@@ -44,15 +44,6 @@ void seedRecord(const TestDb &db, const QString &number, const QString &name = Q
                 .arg(kAllColumns, number, name));
 }
 
-MDIForm1 *openMain()
-{
-    signInAs(QStringLiteral("admin"));
-    MDIForm1 *m = WindowRegistry::show<MDIForm1>();
-    if (!QTest::qWaitForWindowActive(m))
-        qWarning("main window did not become active");
-    return m;
-}
-
 // Register mode, opened as the main window's 档案添加 opens it.
 Form1 *openRegister()
 {
@@ -87,21 +78,13 @@ Form1 *openModify(const QString &number)
 // A complete, valid record typed into the window.
 void typeValid(Form1 *f, const QString &number = QStringLiteral("0100"))
 {
-    const QString v[17] = {number, "张三", "1990-5-6", "西街2号", "200000", "5550202", "2024-04-01", "无",
-                           "正常", "无",   "发热",     "流感",    "药B",    "3盒",     "李",         "34", "22020"};
-    for (int i = 0; i < 17; ++i)
-        f->Text1[size_t(i)]->setText(v[i]);
+    setBoxTexts(f->Text1, {number, "张三", "1990-5-6", "西街2号", "200000", "5550202", "2024-04-01", "无", "正常",
+                           "无", "发热", "流感", "药B", "3盒", "李", "34", "22020"});
 }
 
 QString row(const TestDb &db, const QString &number)
 {
     return db.rows(QStringLiteral("select %1 from xj where 门诊号='%2'").arg(kAllColumns, number)).value(0);
-}
-
-bool focusIn(QWidget *w)
-{
-    QWidget *fw = QApplication::focusWidget();
-    return fw && (fw == w || w->isAncestorOf(fw));
 }
 
 }  // namespace
@@ -154,7 +137,7 @@ void TestForm1::fieldTable()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    openMain();
+    openMainAs();
     Form1 *f = openRegister();
     TextBox *t = f->Text1[size_t(box)];
     QCOMPARE(t->objectName(), QStringLiteral("Text1(%1)").arg(box));
@@ -192,7 +175,7 @@ void TestForm1::tabOrderAndEnter()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    openMain();
+    openMainAs();
     Form1 *f = openRegister();
     auto widget = [f](const QString &name) -> QWidget * {
         QWidget *w = f->findChild<QWidget *>(name);
@@ -224,7 +207,7 @@ void TestForm1::visitDateSelectsOnFocus()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    openMain();
+    openMainAs();
     Form1 *f = openRegister();
     f->Text1[5]->setFocus();
     QTest::mouseClick(f->Text1[6]->editor(), Qt::LeftButton, {}, QPoint(3, 3));
@@ -241,7 +224,7 @@ void TestForm1::registerSetUp()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    openMain();
+    openMainAs();
     Form1 *f = openRegister();
     QCOMPARE(f->windowTitle(), QStringLiteral("登记"));
     QCOMPARE(f->Label10->text(), QStringLiteral("病例登记"));
@@ -258,7 +241,7 @@ void TestForm1::registerSetUp()
     QCOMPARE(f->Combo1[2]->count(), 0);
     for (int i = 0; i < 17; ++i)
         QCOMPARE(f->Text1[size_t(i)]->text(), i == 6 ? todayText() : QString());
-    QVERIFY(focusIn(f->Text1[0]));
+    QVERIFY(focusWithin(f->Text1[0]));
     QVERIFY(rec.calls.isEmpty());
 }
 
@@ -266,12 +249,10 @@ void TestForm1::setUpWithoutDepartments()
 {
     MsgRecorder rec;
     TestDb db;
-    openMain();
+    openMainAs();
     Form1 *f = WindowRegistry::show<Form1>();
     QCOMPARE(rec.calls.size(), 1);
-    QCOMPARE(rec.calls[0].text, QStringLiteral("请先设置科室部署！"));
-    QCOMPARE(rec.calls[0].flags, int(vbOKOnly));
-    QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
+    XS_COMPARE_MSG(rec.calls[0], QStringLiteral("请先设置科室部署！"), vbOKOnly, QStringLiteral("警告"));
     // Set-up stopped: no title, no date, the window stays open.
     QCOMPARE(f->windowTitle(), QString());
     QCOMPARE(f->Text1[6]->text(), QString());
@@ -286,7 +267,7 @@ void TestForm1::activationStartsAfresh()
     TestDb db;
     seedDepartments(db);
     seedRecord(db, QStringLiteral("0001"));
-    MDIForm1 *m = openMain();
+    MDIForm1 *m = openMainAs();
     Form1 *f = openRegister();
     typeValid(f);
     Form3 *b = browserSelecting(QStringLiteral("0001"));
@@ -348,7 +329,7 @@ void TestForm1::checks()
     if (!existing.isEmpty())
         seedRecord(db, existing);
     MsgRecorder rec;
-    openMain();
+    openMainAs();
     Form1 *f = openRegister();
     typeValid(f);
     for (auto it = typed.cbegin(); it != typed.cend(); ++it)
@@ -364,7 +345,7 @@ void TestForm1::checks()
     QCOMPARE(rec.calls[0].icon(), icon);
     QCOMPARE(rec.calls[0].buttons(), int(vbOKOnly));
     QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
-    QVERIFY(focusIn(f->Text1[size_t(focusBox)]));
+    QVERIFY(focusWithin(f->Text1[size_t(focusBox)]));
     QCOMPARE(f->Text1[size_t(focusBox)]->selectedText(), f->Text1[size_t(focusBox)]->text());
     QCOMPARE(db.count(QStringLiteral("xj")), rows);
     QStringList after;
@@ -379,7 +360,7 @@ void TestForm1::registerStoresTrimmed()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    openMain();
+    openMainAs();
     Form1 *f = openRegister();
     typeValid(f);
     f->Text1[0]->setText(QStringLiteral(" 123 "));
@@ -400,7 +381,7 @@ void TestForm1::registerStoresTrimmed()
     QCOMPARE(f->Combo1[0]->currentText(), QStringLiteral("Combo1"));
     QCOMPARE(f->Combo1[1]->currentText(), QStringLiteral("内科 "));
     QCOMPARE(f->Combo1[2]->currentText(), QStringLiteral("Combo1"));
-    QVERIFY(focusIn(f->Command1));
+    QVERIFY(focusWithin(f->Command1));
 }
 
 // A row the database refuses is told, and nothing typed is lost.
@@ -411,7 +392,7 @@ void TestForm1::registerFailureKeepsTyped()
     db.exec(QStringLiteral("create trigger no_add before insert on xj when new.姓名='拒绝' "
                            "begin select raise(abort, '不收'); end"));
     MsgRecorder rec;
-    openMain();
+    openMainAs();
     Form1 *f = openRegister();
     typeValid(f);
     f->Text1[1]->setText(QStringLiteral("拒绝"));
@@ -433,7 +414,7 @@ void TestForm1::modifyLoads()
     seedDepartments(db);
     seedRecord(db, QStringLiteral("0001"));
     db.exec(QStringLiteral("insert into xj(门诊号,姓名) values('0002','空列')"));
-    openMain();
+    openMainAs();
     Form1 *f = openModify(QStringLiteral(" 0001 "));  // the grid cell is trimmed
     QCOMPARE(f->windowTitle(), QStringLiteral("修改"));
     const QStringList expected = {"0001", "甲",   "1980-01-02", "东路1号", "100000", "5550101",
@@ -478,7 +459,7 @@ void TestForm1::modifyWritesToBrowserKey()
     seedRecord(db, QStringLiteral("0001"));
     seedRecord(db, QStringLiteral("0002"), QStringLiteral("乙"));
     seedRecord(db, QStringLiteral("B1"), QStringLiteral("丙"));
-    openMain();
+    openMainAs();
     const QString loaded = selected == QLatin1String("B1") ? QStringLiteral("B1") : QStringLiteral("0001");
     Form1 *f = openModify(loaded);
     f->Text1[0]->setText(newNumber);
@@ -510,7 +491,7 @@ void TestForm1::modifyRefusesAnotherRecordsNumber()
     seedDepartments(db);
     seedRecord(db, QStringLiteral("0001"));
     seedRecord(db, QStringLiteral("0002"), QStringLiteral("乙"));
-    openMain();
+    openMainAs();
     Form1 *f = openModify(QStringLiteral("0001"));
     f->Text1[0]->setText(QStringLiteral(" 0002 "));
     f->Text1[1]->setText(QStringLiteral("新名"));
@@ -519,7 +500,7 @@ void TestForm1::modifyRefusesAnotherRecordsNumber()
     QCOMPARE(rec.calls[0].text, QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！"));
     QCOMPARE(rec.calls[0].icon(), int(vbExclamation));
     QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
-    QVERIFY(focusIn(f->Text1[0]));
+    QVERIFY(focusWithin(f->Text1[0]));
     QCOMPARE(f->Text1[0]->selectedText(), QStringLiteral(" 0002 "));
     QCOMPARE(WindowRegistry::find<Form1>(), f);
     QCOMPARE(row(db, "0001").section('|', 1, 1), QStringLiteral("甲"));
@@ -546,7 +527,7 @@ void TestForm1::modifyFailureTold()
     TestDb db;
     seedDepartments(db);
     seedRecord(db, QStringLiteral("0001"));
-    openMain();
+    openMainAs();
     Form1 *f = openModify(QStringLiteral("0001"));
     db.exec(setUp);
     f->Text1[1]->setText(QStringLiteral("新名"));
@@ -570,7 +551,7 @@ void TestForm1::longStoredTextKeptWhole()
     const QString drugs = QStringLiteral("阿莫西林胶囊,布洛芬缓释胶囊,维生素C片");
     db.exec(QStringLiteral("update xj set 药名='%1', 姓名='欧阳司马诸葛长名字' where 门诊号='0001'").arg(drugs));
     MsgRecorder rec;
-    openMain();
+    openMainAs();
     Form1 *f = openModify(QStringLiteral("0001"));
     QCOMPARE(f->Text1[12]->text(), drugs);
     QCOMPARE(f->Text1[1]->text(), QStringLiteral("欧阳司马诸葛长名字"));
@@ -628,7 +609,7 @@ void TestForm1::cancelCloses()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    MDIForm1 *m = openMain();
+    MDIForm1 *m = openMainAs();
     Form1 *f = openRegister();
     typeValid(f);
     QPointer<Form1> alive(f);

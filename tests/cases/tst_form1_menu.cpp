@@ -8,7 +8,7 @@
 #include "dept/Formclass1.h"
 #include "dept/Formclass3.h"
 #include "mainwin/MDIForm1.h"
-#include "testenv.h"
+#include "windowtest.h"
 
 #include <QMdiSubWindow>
 #include <QTest>
@@ -26,15 +26,6 @@ private slots:
 };
 
 namespace {
-
-MDIForm1 *openMain(const QString &user)
-{
-    signInAs(user);
-    MDIForm1 *m = WindowRegistry::show<MDIForm1>();
-    if (!QTest::qWaitForWindowActive(m))
-        qWarning("main window did not become active");
-    return m;
-}
 
 QWidget *activeWindow(MDIForm1 *m)
 {
@@ -74,16 +65,15 @@ void TestForm1Menu::entry()
     MsgRecorder rec;
     TestDb db;
     db.exec(QStringLiteral("insert into class values('一组','内科','101','五年','临床','王医生','无')"));
-    MDIForm1 *m = openMain(user);
+    MDIForm1 *m = openMainAs(user);
     // Left over from the browsers' modify buttons: the add entries clear them.
     DeptEditMode = true;
     m->entry(entryName)->trigger();
 
     if (!passes) {
         QCOMPARE(rec.calls.size(), 1);
-        QCOMPARE(rec.calls[0].text, QStringLiteral("对不起，你没有管理本功能的权限，请与管理员联系！"));
-        QCOMPARE(rec.calls[0].flags, int(vbInformation | vbOKOnly));
-        QCOMPARE(rec.calls[0].title, QStringLiteral(" 警告"));
+        XS_COMPARE_MSG(rec.calls[0], QStringLiteral("对不起，你没有管理本功能的权限，请与管理员联系！"),
+                       int(vbInformation | vbOKOnly), QStringLiteral(" 警告"));
         QCOMPARE(m->mdiArea()->subWindowList().size(), 0);
         QVERIFY(DeptEditMode);
         return;
@@ -135,7 +125,7 @@ void TestForm1Menu::secondChoice()
     MsgRecorder rec;
     TestDb db;
     db.exec(QStringLiteral("insert into class values('一组','内科','101','五年','临床','王医生','无')"));
-    MDIForm1 *m = openMain(QStringLiteral("doctor"));
+    MDIForm1 *m = openMainAs(QStringLiteral("doctor"));
     m->entry(entryName)->trigger();
     QWidget *first = activeWindow(m);
     QVERIFY(first);

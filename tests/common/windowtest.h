@@ -93,6 +93,16 @@ void setBoxTexts(const Boxes &boxes, const QStringList &texts, int count = -1)
         boxes[size_t(i)]->setText(texts.value(i));
 }
 
+// The texts of the boxes, in order.
+template <class Boxes>
+QStringList boxTexts(const Boxes &boxes)
+{
+    QStringList out;
+    for (const auto *b : boxes)
+        out << b->text();
+    return out;
+}
+
 // The open report preview of a browser's report (DataReportclass::window ...).
 using ReportWindow = ReportPreview *(*)();
 

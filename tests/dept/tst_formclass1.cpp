@@ -4,7 +4,7 @@
 #include "dept/Formclass1.h"
 #include "dept/Formclass2.h"
 #include "mainwin/MDIForm1.h"
-#include "testenv.h"
+#include "windowtest.h"
 
 #include <QApplication>
 #include <QMdiSubWindow>
@@ -23,15 +23,6 @@ void seedDepartments(const TestDb &db)
                            "insert into class values('一组','外科','102','五年','外科学','李医生','旧备注');"
                            "insert into class values('二组','ENT','201','四年','耳鼻喉','赵医生','无');"
                            "insert into xj(门诊号,姓名,科室) values('0001','甲','内科');"));
-}
-
-MDIForm1 *openMain()
-{
-    signInAs(QStringLiteral("admin"));
-    MDIForm1 *m = WindowRegistry::show<MDIForm1>();
-    if (!QTest::qWaitForWindowActive(m))
-        qWarning("main window did not become active");
-    return m;
 }
 
 // Add mode, opened as the main window's 添加科室 opens it.
@@ -61,27 +52,11 @@ Formclass1 *openModify(const QString &dept)
     return f;
 }
 
-void type(Formclass1 *f, const QStringList &texts)
-{
-    for (int i = 0; i < 7; ++i)
-        f->Text1[size_t(i)]->setText(texts.value(i));
-}
+void type(Formclass1 *f, const QStringList &texts) { setBoxTexts(f->Text1, texts); }
 
-QStringList boxes(const Formclass1 *f)
-{
-    QStringList out;
-    for (const TextBox *t : f->Text1)
-        out << t->text();
-    return out;
-}
+QStringList boxes(const Formclass1 *f) { return boxTexts(f->Text1); }
 
 QStringList classRows(const TestDb &db) { return db.rows(QStringLiteral("select * from class order by 科室")); }
-
-bool focusIn(QWidget *w)
-{
-    QWidget *fw = QApplication::focusWidget();
-    return fw && (fw == w || w->isAncestorOf(fw));
-}
 
 const QStringList kValid = {"三组", "儿科", "301", "三年", "儿科学", "钱医生", "新科室"};
 
@@ -129,7 +104,7 @@ void TestFormclass1::fieldTable()
     QFETCH(int, limit);
     MsgRecorder rec;
     TestDb db;
-    openMain();
+    openMainAs();
     Formclass1 *f = openAdd();
     TextBox *t = f->Text1[size_t(box)];
     QCOMPARE(t->objectName(), QStringLiteral("Text1(%1)").arg(box));
@@ -149,7 +124,7 @@ void TestFormclass1::tabOrderWithoutEnter()
 {
     MsgRecorder rec;
     TestDb db;
-    openMain();
+    openMainAs();
     Formclass1 *f = openAdd();
     QList<QWidget *> order;
     for (TextBox *t : f->Text1)
@@ -165,7 +140,7 @@ void TestFormclass1::tabOrderWithoutEnter()
     // Enter does not move between boxes.
     f->Text1[0]->setFocus();
     QTest::keyClick(f->Text1[0]->editor(), Qt::Key_Return);
-    QVERIFY(focusIn(f->Text1[0]));
+    QVERIFY(focusWithin(f->Text1[0]));
 }
 
 void TestFormclass1::classloadSetsMode()
@@ -173,7 +148,7 @@ void TestFormclass1::classloadSetsMode()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    openMain();
+    openMainAs();
     Formclass1 *f = openModify(QStringLiteral("  外科 "));  // the grid cell is trimmed
     QCOMPARE(f->windowTitle(), QStringLiteral("修改科室设置"));
     QCOMPARE(boxes(f), (QStringList{"一组", "外科", "102", "五年", "外科学", "李医生", "旧备注"}));
@@ -191,7 +166,7 @@ void TestFormclass1::activationKeepsTyped()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    openMain();
+    openMainAs();
     Formclass1 *f = openAdd();
     type(f, kValid);
     Formclass2 *b = WindowRegistry::show<Formclass2>();
@@ -199,7 +174,7 @@ void TestFormclass1::activationKeepsTyped()
     WindowRegistry::bringToFront(b);
     WindowRegistry::bringToFront(f);
     QCOMPARE(boxes(f), kValid);
-    QVERIFY(focusIn(f->Text1[0]));
+    QVERIFY(focusWithin(f->Text1[0]));
 }
 
 void TestFormclass1::checks_data()
@@ -235,7 +210,7 @@ void TestFormclass1::checks()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    openMain();
+    openMainAs();
     Formclass1 *f = modifying ? openModify(QStringLiteral("内科")) : openAdd();
     type(f, kValid);
     for (auto it = typed.cbegin(); it != typed.cend(); ++it)
@@ -244,10 +219,8 @@ void TestFormclass1::checks()
     const QStringList rows = classRows(db);
     f->Command1->click();
     QCOMPARE(rec.calls.size(), 1);
-    QCOMPARE(rec.calls[0].text, message);
-    QCOMPARE(rec.calls[0].flags, flags);
-    QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
-    QVERIFY(focusIn(f->Text1[size_t(focusBox)]));
+    XS_COMPARE_MSG(rec.calls[0], message, flags, QStringLiteral("警告"));
+    QVERIFY(focusWithin(f->Text1[size_t(focusBox)]));
     QCOMPARE(f->Text1[size_t(focusBox)]->selectedText(), f->Text1[size_t(focusBox)]->text());
     QCOMPARE(boxes(f), before);
     QCOMPARE(classRows(db), rows);
@@ -277,7 +250,7 @@ void TestFormclass1::addStores()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    openMain();
+    openMainAs();
     Formclass1 *f = openAdd();
     type(f, typed);
     f->Command1->click();
@@ -295,7 +268,7 @@ void TestFormclass1::addStores()
     QCOMPARE(rec.calls.size(), 1);
     QCOMPARE(rec.calls[0].text, QStringLiteral("已经存在该科室的设置,不能重复！"));
     QCOMPARE(rec.calls[0].flags, int(vbOKOnly));
-    QVERIFY(focusIn(f->Text1[1]));
+    QVERIFY(focusWithin(f->Text1[1]));
     QCOMPARE(db.count(QStringLiteral("class")), 4);
     QCOMPARE(db.rows(QStringLiteral("select * from class where 科室='%1'").arg(key)), QStringList{stored});
 }
@@ -330,7 +303,7 @@ void TestFormclass1::modify()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    openMain();
+    openMainAs();
     Formclass1 *f = openModify(selected);
     f->Text1[1]->setText(newName);
     f->Text1[2]->setText(QStringLiteral("999"));
@@ -351,7 +324,7 @@ void TestFormclass1::failedAddKeepsOldRow()
     seedDepartments(db);
     db.exec(QStringLiteral("create trigger no_add before insert on class when new.医生='拒绝' "
                            "begin select raise(abort, '不收'); end"));
-    openMain();
+    openMainAs();
     Formclass1 *f = openModify(QStringLiteral("外科"));
     f->Text1[5]->setText(QStringLiteral("拒绝"));
     f->Text1[6]->setText(QString());
@@ -375,7 +348,7 @@ void TestFormclass1::modifyOfVanishedRow()
     MsgRecorder rec;
     TestDb db;
     seedDepartments(db);
-    openMain();
+    openMainAs();
     Formclass1 *f = openModify(QStringLiteral("骨科"));
     QCOMPARE(f->windowTitle(), QStringLiteral("修改科室设置"));
     QCOMPARE(boxes(f), QStringList(7, QString()));
@@ -391,7 +364,7 @@ void TestFormclass1::longStoredTextKeptWhole()
     TestDb db;
     seedDepartments(db);
     db.exec(QStringLiteral("update class set 诊室='门诊楼三层东侧' where 科室='外科'"));
-    openMain();
+    openMainAs();
     Formclass1 *f = openModify(QStringLiteral("外科"));
     QCOMPARE(f->Text1[2]->text(), QStringLiteral("门诊楼三层东侧"));
     f->Command1->click();
@@ -403,7 +376,7 @@ void TestFormclass1::cancelCloses()
 {
     MsgRecorder rec;
     TestDb db;
-    MDIForm1 *m = openMain();
+    MDIForm1 *m = openMainAs();
     Formclass1 *f = openAdd();
     type(f, kValid);
     QPointer<Formclass1> alive(f);
