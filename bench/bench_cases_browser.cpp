@@ -7,101 +7,48 @@
 //    listing has to do), in the same run. Target: at most 2x the loop.
 // 2. Peak memory of the process after the listing (VmHWM). Target: < 300 MB.
 // 3. tree over the departments in their groups. Target: < 200 ms.
+#include "benchsupport.h"
 #include "cases/Form3.h"
 #include "data/globals.h"
-#include "data/schema.h"
-#include "data/sqlite.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
-#include <cstdio>
-#include <sqlite3.h>
-#include <vector>
+#include <QTreeWidget>
 
 using namespace xs;
+using namespace xs::bench;
 
 namespace {
 
-long peakKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
 void fill(const Connection &c, int records, int departments, int groups)
 {
-    c.exec("BEGIN");
-    StmtHandle cls = c.prepare(QStringLiteral("insert into class values(?,?,?,?,?,?,?)"));
-    for (int d = 0; d < departments; ++d) {
-        const QString v[7] = {QStringLiteral("年级%1").arg(d % groups, 2, 10, QLatin1Char('0')),
-                              QStringLiteral("科室%1").arg(d, 4, 10, QLatin1Char('0')),
-                              QString::number(100 + d % 400), QStringLiteral("五年"), QStringLiteral("临床医学"),
-                              QStringLiteral("医生%1").arg(d % 97), QStringLiteral("无")};
-        for (int i = 0; i < 7; ++i)
-            bindText(cls.get(), i + 1, v[i]);
-        sqlite3_step(cls.get());
-        sqlite3_reset(cls.get());
-    }
-    StmtHandle xj = c.prepare(QStringLiteral("insert into xj values(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
-    for (int r = 0; r < records; ++r) {
-        const QString v[20] = {
-            QStringLiteral("%1").arg(r, 6, 10, QLatin1Char('0')),
-            QStringLiteral("病人%1").arg(r),
-            r % 2 ? QStringLiteral("男") : QStringLiteral("女"),
-            QStringLiteral("科室%1").arg(r % departments, 4, 10, QLatin1Char('0')),
-            QStringLiteral("19%1-0%2-1%3").arg(50 + r % 50).arg(1 + r % 9).arg(r % 10),
-            QStringLiteral("青禾市青禾区长安路%1号%2单元").arg(r % 500).arg(r % 7),
-            QStringLiteral("1000%1").arg(r % 100, 2, 10, QLatin1Char('0')),
-            QStringLiteral("1380000%1").arg(r % 10000, 4, 10, QLatin1Char('0')),
-            QStringLiteral("2024-0%1-2%2").arg(1 + r % 9).arg(r % 9),
-            QStringLiteral("复诊"),
-            r % 3 ? QStringLiteral("已婚") : QStringLiteral("未婚"),
-            QStringLiteral("体温37.2℃，咽部充血"),
-            QStringLiteral("无"),
-            QStringLiteral("咳嗽三天，伴低热"),
-            QStringLiteral("上呼吸道感染"),
-            QStringLiteral("阿莫西林胶囊 布洛芬缓释胶囊"),
-            QStringLiteral("0.5g*24 0.3g*20"),
-            QStringLiteral("张医生"),
-            QString::number(20 + r % 60),
-            QStringLiteral("3301021970%1").arg(r, 8, 10, QLatin1Char('0')),
-        };
-        for (int i = 0; i < 20; ++i)
-            bindText(xj.get(), i + 1, v[i]);
-        sqlite3_step(xj.get());
-        sqlite3_reset(xj.get());
-    }
-    c.exec("COMMIT");
+    insertRows(c, QStringLiteral("class"), departments, [&](int d) {
+        return std::array<QString, 7>{QStringLiteral("年级%1").arg(d % groups, 2, 10, QLatin1Char('0')),
+                                      QStringLiteral("科室%1").arg(d, 4, 10, QLatin1Char('0')),
+                                      QString::number(100 + d % 400), QStringLiteral("五年"),
+                                      QStringLiteral("临床医学"), QStringLiteral("医生%1").arg(d % 97),
+                                      QStringLiteral("无")};
+    });
+    insertRows(c, QStringLiteral("xj"), records, [&](int r) {
+        return caseRecord(r, QStringLiteral("%1").arg(r, 6, 10, QLatin1Char('0')),
+                          QStringLiteral("科室%1").arg(r % departments, 4, 10, QLatin1Char('0')),
+                          QStringLiteral("阿莫西林胶囊 布洛芬缓释胶囊"), QStringLiteral("0.5g*24 0.3g*20"));
+    });
 }
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    preferOffscreen();
     QApplication app(argc, argv);
     const int records = argc > 1 ? atoi(argv[1]) : 100000;
     const int departments = argc > 2 ? atoi(argv[2]) : 2000;
     const int groups = argc > 3 ? atoi(argv[3]) : 50;
 
     QTemporaryDir dir;
-    setAppDirForTesting(dir.path());
-    {
-        Connection c = Connection::create(dbPath());
-        if (!createSchema(c)) {
-            std::fprintf(stderr, "schema: %s\n", qPrintable(c.lastError()));
-            return 1;
-        }
-        fill(c, records, departments, groups);
-    }
+    if (!createDatabase(dir))
+        return 1;
+    fill(Connection::open(dbPath()), records, departments, groups);
     std::printf("data: %d case records, %d departments in %d groups\n", records, departments, groups);
     const long baseKb = peakKb();
 
@@ -121,7 +68,7 @@ int main(int argc, char **argv)
     t.start();
     form->showdata();
     QCoreApplication::processEvents();  // the view takes the new rows
-    const double showMs = t.nsecsElapsed() / 1e6;
+    const double showMs = msSince(t);
     const long showKb = peakKb();
     if (form->MSF1->Rows() != 50 + records) {
         std::fprintf(stderr, "showdata listed %d rows, expected %d\n", form->MSF1->Rows() - 50, records);
@@ -133,15 +80,9 @@ int main(int argc, char **argv)
     {
         Connection c = Connection::open(dbPath());
         t.restart();
-        StmtHandle s = c.prepare(sql);
-        const int n = sqlite3_column_count(s.get());
         std::vector<QString> cells;
-        cells.reserve(size_t(records) * size_t(n));
-        while (sqlite3_step(s.get()) == SQLITE_ROW)
-            for (int i = 0; i < n; ++i)
-                cells.push_back(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(s.get(), i)),
-                                                  sqlite3_column_bytes(s.get(), i)));
-        rawMs = t.nsecsElapsed() / 1e6;
+        const int n = readAsQStrings(c, sql, cells, size_t(records));
+        rawMs = msSince(t);
 
         // Stepping alone, for reference (no value leaves SQLite).
         t.restart();
@@ -150,7 +91,7 @@ int main(int argc, char **argv)
         while (sqlite3_step(s2.get()) == SQLITE_ROW)
             for (int i = 0; i < n; ++i)
                 bytes += size_t(sqlite3_column_bytes(s2.get(), i));
-        stepMs = t.nsecsElapsed() / 1e6;
+        stepMs = msSince(t);
         if (cells.size() != size_t(records) * size_t(n) || bytes == 0)
             return 1;
     }
@@ -168,7 +109,7 @@ int main(int argc, char **argv)
         t.restart();
         form->tree();
         QCoreApplication::processEvents();
-        const double ms = t.nsecsElapsed() / 1e6;
+        const double ms = msSince(t);
         best = std::min(best, ms);
         total += ms;
     }

@@ -11,70 +11,25 @@
 // 2. Peak memory of the process after the reopenings (VmHWM): the closed
 //    windows must not pile up. Target: < 300 MB.
 // 3. One pick and one drugload of a whole category (target: < 20 ms each).
-#include "data/schema.h"
+#include "benchsupport.h"
 #include "data/seed.h"
-#include "data/sqlite.h"
 #include "prescribe/Form2.h"
 #include "ui/window.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
-#include <algorithm>
-#include <cstdio>
-#include <sqlite3.h>
-#include <vector>
 
 using namespace xs;
+using namespace xs::bench;
 
 namespace {
 
-long peakKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
 void fill(const Connection &c, const char *table, int rows)
 {
-    c.exec("BEGIN");
-    StmtHandle s = c.prepare(QStringLiteral("insert into %1 values(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
-                                 .arg(QLatin1String(table)));
-    for (int r = 0; r < rows; ++r) {
-        const QString v[20] = {
-            QStringLiteral("%1%2").arg(QLatin1String(table)).arg(r, 6, 10, QLatin1Char('0')),
-            QStringLiteral("病人%1").arg(r),
-            r % 2 ? QStringLiteral("男") : QStringLiteral("女"),
-            QStringLiteral("内科"),
-            QStringLiteral("19%1-0%2-1%3").arg(50 + r % 50).arg(1 + r % 9).arg(r % 10),
-            QStringLiteral("青禾市青禾区长安路%1号%2单元").arg(r % 500).arg(r % 7),
-            QStringLiteral("1000%1").arg(r % 100, 2, 10, QLatin1Char('0')),
-            QStringLiteral("1380000%1").arg(r % 10000, 4, 10, QLatin1Char('0')),
-            QStringLiteral("2024-0%1-2%2").arg(1 + r % 9).arg(r % 9),
-            QStringLiteral("复诊"),
-            r % 3 ? QStringLiteral("已婚") : QStringLiteral("未婚"),
-            QStringLiteral("体温37.2℃，咽部充血"),
-            QStringLiteral("无"),
-            QStringLiteral("咳嗽三天，伴低热"),
-            QStringLiteral("上呼吸道感染"),
-            QStringLiteral("阿莫西林胶囊 0.25g布洛芬缓释胶囊 0.3g"),
-            QStringLiteral("2盒;1盒;"),
-            QStringLiteral("张医生"),
-            QString::number(20 + r % 60),
-            QStringLiteral("3301021970%1").arg(r, 8, 10, QLatin1Char('0')),
-        };
-        for (int i = 0; i < 20; ++i)
-            bindText(s.get(), i + 1, v[i]);
-        sqlite3_step(s.get());
-        sqlite3_reset(s.get());
-    }
-    c.exec("COMMIT");
+    insertRows(c, QLatin1String(table), rows, [&](int r) {
+        return caseRecord(r, QStringLiteral("%1%2").arg(QLatin1String(table)).arg(r, 6, 10, QLatin1Char('0')),
+                          QStringLiteral("内科"), QStringLiteral("阿莫西林胶囊 0.25g布洛芬缓释胶囊 0.3g"),
+                          QStringLiteral("2盒;1盒;"));
+    });
 }
 
 // Lets the event loop run until the window is active (its set-up has run)
@@ -88,28 +43,22 @@ void settle(QWidget *w)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    preferOffscreen();
     QApplication app(argc, argv);
     const int records = argc > 1 ? atoi(argv[1]) : 100000;
     const int work = argc > 2 ? atoi(argv[2]) : 20;
 
     QTemporaryDir dir;
-    setAppDirForTesting(dir.path());
+    if (!createDatabase(dir))
+        return 1;
     {
-        Connection c = Connection::create(dbPath());
+        Connection c = Connection::open(dbPath());
         QString err;
-        if (!createSchema(c) || !seedCatalogue(c, &err)
+        if (!seedCatalogue(c, &err)
             || !c.exec("insert into class values('一组','内科','1','五年','临床医学','王医生','无')")) {
             std::fprintf(stderr, "set-up: %s %s\n", qPrintable(c.lastError()), qPrintable(err));
             return 1;
@@ -123,7 +72,7 @@ int main(int argc, char **argv)
     t.start();
     Form2 *w = WindowRegistry::show<Form2>();
     settle(w);
-    const double firstMs = t.nsecsElapsed() / 1e6;
+    const double firstMs = msSince(t);
     if (w->MSF1->Rows() != records + 1 || w->MSHFlexGrid1->Rows() != work + 1) {
         std::fprintf(stderr, "grids show %d / %d rows\n", w->MSF1->Rows() - 1, w->MSHFlexGrid1->Rows() - 1);
         return 1;
@@ -135,7 +84,7 @@ int main(int argc, char **argv)
         t.restart();
         w = w->reopen();
         settle(w);
-        reopen.push_back(t.nsecsElapsed() / 1e6);
+        reopen.push_back(msSince(t));
     }
     const long afterKb = peakKb();
 
@@ -145,15 +94,9 @@ int main(int argc, char **argv)
         Connection c = Connection::open(dbPath());
         t.restart();
         std::vector<QString> cells;
-        for (const char *sql : {"select * from xj", "select * from yc"}) {
-            StmtHandle s = c.prepare(QString::fromLatin1(sql));
-            const int n = sqlite3_column_count(s.get());
-            while (sqlite3_step(s.get()) == SQLITE_ROW)
-                for (int k = 0; k < n; ++k)
-                    cells.push_back(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(s.get(), k)),
-                                                      sqlite3_column_bytes(s.get(), k)));
-        }
-        raw.push_back(t.nsecsElapsed() / 1e6);
+        for (const char *sql : {"select * from xj", "select * from yc"})
+            readAsQStrings(c, QString::fromLatin1(sql), cells);
+        raw.push_back(msSince(t));
         if (cells.size() != size_t(records + work) * 20)
             return 1;
     }
@@ -163,10 +106,10 @@ int main(int argc, char **argv)
     w->List1->setCurrentRow(0);
     t.restart();
     w->List1_DblClick();
-    const double pickMs = t.nsecsElapsed() / 1e6;
+    const double pickMs = msSince(t);
     t.restart();
     w->drugload(QStringLiteral("中药"));
-    const double loadMs = t.nsecsElapsed() / 1e6;
+    const double loadMs = msSince(t);
 
     const double reopenMs = median(reopen);
     const double rawMs = median(raw);

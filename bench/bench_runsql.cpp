@@ -1,36 +1,23 @@
 // runsql("select * from xj ") over 100,000 rows, reading every field as text,
 // against a plain sqlite3 prepared-statement loop over the same rows.
 // Usage: bench_runsql [rows]
+#include "benchsupport.h"
 #include "data/recordset.h"
-#include "data/schema.h"
-#include "data/sqlite.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTemporaryDir>
-#include <algorithm>
-#include <cstdio>
-#include <sqlite3.h>
-#include <vector>
 
 using namespace xs;
+using namespace xs::bench;
 
 static void fill(const Connection &c, int rows)
 {
-    c.exec("BEGIN");
-    StmtHandle s = c.prepare(QStringLiteral("insert into xj values(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
-    for (int i = 0; i < rows; ++i) {
+    insertRows(c, QStringLiteral("xj"), rows, [](int i) {
         const QString n = QString::number(i);
-        const QString vals[20] = {"MZ" + n, "患者" + n, i % 2 ? "男" : "女", "心内科", "1980-01-02", "青禾市长安路" + n + "号",
-                                  "100000", "1380000" + n, "2026-12-01", "无", "已婚", "血压 130/85mmHg，心率 72 次/分",
-                                  "高血压病史五年", "头晕、乏力", "原发性高血压", "硝苯地平控释片 30mg阿司匹林肠溶片 100mg",
-                                  "1盒2盒", "王医生", "46", "110101198001020000"};
-        for (int k = 0; k < 20; ++k)
-            bindText(s.get(), k + 1, vals[k]);
-        sqlite3_step(s.get());
-        sqlite3_reset(s.get());
-    }
-    c.exec("COMMIT");
+        return std::array<QString, 20>{
+            "MZ" + n, "患者" + n, i % 2 ? "男" : "女", "心内科", "1980-01-02", "青禾市长安路" + n + "号", "100000",
+            "1380000" + n, "2026-12-01", "无", "已婚", "血压 130/85mmHg，心率 72 次/分", "高血压病史五年", "头晕、乏力",
+            "原发性高血压", "硝苯地平控释片 30mg阿司匹林肠溶片 100mg", "1盒2盒", "王医生", "46", "110101198001020000"};
+    });
 }
 
 static double viaRunsql(qint64 &chars)
@@ -42,7 +29,7 @@ static double viaRunsql(qint64 &chars)
     for (; !rs->atEOF(); rs->MoveNext())
         for (int i = 0; i < n; ++i)
             chars += rs->text(i).size();
-    return t.nsecsElapsed() / 1e6;
+    return msSince(t);
 }
 
 static double viaSqlite(const QString &path, qint64 &chars)
@@ -61,13 +48,7 @@ static double viaSqlite(const QString &path, qint64 &chars)
         }
     sqlite3_finalize(s);
     sqlite3_close(db);
-    return t.nsecsElapsed() / 1e6;
-}
-
-static double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return msSince(t);
 }
 
 int main(int argc, char **argv)
