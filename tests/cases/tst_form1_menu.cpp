@@ -72,8 +72,7 @@ void TestForm1Menu::entry()
 
     if (!passes) {
         QCOMPARE(rec.calls.size(), 1);
-        XS_COMPARE_MSG(rec.calls[0], QStringLiteral("对不起，你没有管理本功能的权限，请与管理员联系！"),
-                       int(vbInformation | vbOKOnly), QStringLiteral(" 警告"));
+        XS_COMPARE_REFUSAL(rec.calls[0]);
         QCOMPARE(m->mdiArea()->subWindowList().size(), 0);
         QVERIFY(DeptEditMode);
         return;

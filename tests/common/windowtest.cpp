@@ -52,6 +52,24 @@ void selectAndList(RecordBrowser *b, QTreeWidgetItem *node)
     b->TreeView1_DblClick();
 }
 
+void browserEntryAccounts()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("admin") << "admin" << true;
+    QTest::newRow("viewer") << "viewer" << true;
+    QTest::newRow("doctor (qx2)") << "doctor" << true;
+    QTest::newRow("clerk (qx1)") << "clerk" << false;
+    QTest::newRow("guest") << "guest" << false;
+}
+
+void printMenuColumns()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("node");
+    QTest::addColumn<int>("rows");
+}
+
 void checkPrintMenu(RecordBrowser *b, const QString &key, int rows, ReportWindow report, DataEnvRecordset &rs,
                     const DataCommand &command)
 {

@@ -31,7 +31,14 @@ class ReportPreview;
         QCOMPARE((call).title, QString(expTitle));        \
     } while (false)
 
+// Compares a recorded call with the refusal of a main window entry whose
+// rights gate says no.
+#define XS_COMPARE_REFUSAL(call) \
+    XS_COMPARE_MSG(call, xs::test::kNoRightText, vbInformation | vbOKOnly, QStringLiteral(" 警告"))
+
 namespace xs::test {
+
+inline const QString kNoRightText = QStringLiteral("对不起，你没有管理本功能的权限，请与管理员联系！");
 
 // Signs in as `user` and opens the main window, waiting until it is active.
 MDIForm1 *openMainAs(const QString &user = QStringLiteral("admin"));
@@ -66,6 +73,14 @@ QTreeWidgetItem *nodeByText(QTreeWidget *tree, const QString &text);
 // Column `col` of the grid's data rows (row 1 down). Until the first empty
 // cell when stopAtEmpty, else every row.
 QStringList gridColumn(const FlexGrid *grid, int col, bool stopAtEmpty);
+
+// Test data of the browsers' main window entries: each demo account
+// (column "user") and whether the entry opens the browser for it ("opens").
+void browserEntryAccounts();
+
+// The columns of the print menu tests: "key" chosen, "node" listed first
+// (empty: nothing listed), "rows" of the report shown (-1: the message).
+void printMenuColumns();
 
 // Makes node the tree's current node and double-clicks the tree, which lists it.
 void selectAndList(RecordBrowser *b, QTreeWidgetItem *node);

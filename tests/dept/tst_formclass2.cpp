@@ -318,9 +318,7 @@ private slots:
     // modally, or "没有当前记录！" when there is nothing to print.
     void printMenu_data()
     {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("node");  // listed first; empty: nothing listed
-        QTest::addColumn<int>("rows");      // rows of the report shown; -1: the message
+        printMenuColumns();
         QTest::newRow("打印当前记录 before any listing") << "dang" << "" << -1;
         QTest::newRow("打印当前记录 after a listing") << "dang" << "一组" << 2;
         QTest::newRow("打印全部记录") << "all" << "" << 5;
@@ -346,13 +344,7 @@ private slots:
 
     void mainWindowEntry_data()
     {
-        QTest::addColumn<QString>("user");
-        QTest::addColumn<bool>("opens");
-        QTest::newRow("admin") << "admin" << true;
-        QTest::newRow("viewer") << "viewer" << true;
-        QTest::newRow("doctor (qx2)") << "doctor" << true;
-        QTest::newRow("clerk (qx1)") << "clerk" << false;
-        QTest::newRow("guest") << "guest" << false;
+        browserEntryAccounts();
     }
     void mainWindowEntry()
     {
@@ -371,8 +363,7 @@ private slots:
         } else {
             QVERIFY(!f);
             QCOMPARE(rec.calls.size(), 1);
-            XS_COMPARE_MSG(rec.calls[0], QStringLiteral("对不起，你没有管理本功能的权限，请与管理员联系！"),
-                           vbInformation | vbOKOnly, QStringLiteral(" 警告"));
+            XS_COMPARE_REFUSAL(rec.calls[0]);
         }
     }
 };
