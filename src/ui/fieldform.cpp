@@ -63,6 +63,8 @@ void TextBox::setText(const QString &t)
     if (line_) {
         applyLimit(int(t.size()));
         line_->setText(t);
+        // Show a loaded text from its start, as the old box did.
+        line_->setCursorPosition(0);
     } else {
         plain_->setPlainText(t);
     }

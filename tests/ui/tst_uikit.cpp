@@ -146,7 +146,7 @@ void TestUiKit::childrenOpenInView()
         QWidget *frame = w->parentWidget();
         QVERIFY(qobject_cast<QMdiSubWindow *>(frame));
         QVERIFY2(area->viewport()->rect().contains(frame->geometry()),
-                 qPrintable(QStringLiteral("%1 at %2,%3").arg(w->metaObject()->className()).arg(frame->x()).arg(frame->y())));
+                 qPrintable(QStringLiteral("%1 at %2,%3 size %4x%5 in %6x%7").arg(w->metaObject()->className()).arg(frame->x()).arg(frame->y()).arg(frame->width()).arg(frame->height()).arg(area->viewport()->width()).arg(area->viewport()->height())));
         QCOMPARE(w->size(), w == opened[0] ? QSize(300, 200) : QSize(450, 300));
     }
     WindowRegistry::closeAll();
@@ -270,6 +270,7 @@ void TestUiKit::textBoxKeepsWholeText()
     QVERIFY(QTest::qWaitForWindowActive(&w));
     box->setText("1234567");
     QCOMPARE(box->text(), QStringLiteral("1234567"));
+    QCOMPARE(box->lineEdit()->cursorPosition(), 0);  // shown from its start
     box->setText("");
     w.b->setFocus();
     QTest::keyClick(w.b, Qt::Key_Tab);
