@@ -55,6 +55,8 @@ Frmdenlu::Frmdenlu(QWidget *parent) : XsWindow(parent)
     Text2 = new QLineEdit(Frame1);
     Text2->setObjectName(QStringLiteral("Text2"));
     Text2->setEchoMode(QLineEdit::Password);
+    // Each typed character shows as "*", not as the style's own dot.
+    Text2->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     placeTw(Text2, 1740, 870, 2700, 360);
     Label2->setBuddy(Text2);
     Text2->setAccessibleName(QStringLiteral("密码"));

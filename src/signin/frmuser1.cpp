@@ -44,8 +44,11 @@ frmuser1::frmuser1(QWidget *parent) : XsWindow(parent)
     placeTw(Text1[0], 2040, 450, 2880, 360);
     placeTw(Text1[1], 960, 1290, 2040, 360);
     placeTw(Text1[2], 4320, 1290, 1860, 360);
-    Text1[1]->setEchoMode(QLineEdit::Password);
-    Text1[2]->setEchoMode(QLineEdit::Password);
+    // Each typed character of the passwords shows as "*", not as the style's own dot.
+    for (int i = 1; i < 3; ++i) {
+        Text1[size_t(i)]->setEchoMode(QLineEdit::Password);
+        Text1[size_t(i)]->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    }
     Label2->setBuddy(Text1[0]);
     Label1->setBuddy(Text1[1]);
     Label3->setBuddy(Text1[2]);
