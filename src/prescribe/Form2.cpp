@@ -19,6 +19,7 @@
 #include "ui/twips.h"
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -48,6 +49,20 @@ void fitCaption(QLabel *label, int width)
         f.setPointSizeF(f.pointSizeF() - 0.5);
     label->setFont(f);
 }
+
+// The quantity box: like the patient fields, it keeps its caret when Tab or
+// Enter moves into it instead of selecting its whole text.
+class QuantityBox : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void focusInEvent(QFocusEvent *e) override
+    {
+        QFocusEvent plain(e->type(), Qt::OtherFocusReason);
+        QLineEdit::focusInEvent(&plain);
+    }
+};
 
 // Tells the user that a write did not happen; the window keeps everything.
 void tellFailure(const QString &what, const QString &reason)
@@ -189,7 +204,7 @@ Form2::Form2(QWidget *parent) : XsWindow(parent)
     Frame1 = new QGroupBox(QStringLiteral("Frame1"), page);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     placeTw(Frame1, 18000, 4920, 1935, 7815);
-    Text1 = new QLineEdit(Frame1);
+    Text1 = new QuantityBox(Frame1);
     Text1->setObjectName(QStringLiteral("Text1"));
     placeTw(Text1, 360, 360, 1095, 495);
     Label4 = new QLabel(QStringLiteral("输入数量"), Frame1);
