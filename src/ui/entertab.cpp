@@ -39,7 +39,7 @@ bool EnterAsTab::eventFilter(QObject *obj, QEvent *ev)
     if (ev->type() == QEvent::KeyPress) {
         auto *k = static_cast<QKeyEvent *>(ev);
         if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter)
-            && !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier))) {
+            && !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
             if (auto *w = qobject_cast<QWidget *>(obj))
                 focusNext(w);
         }
