@@ -192,7 +192,11 @@ void RecordBrowser::writeTitles()
 
 void RecordBrowser::listRows()
 {
-    RecordsetPtr rs = runsql(SqlText.trimmed());
+    // The listing only ever reads. After a deletion SqlText still holds the
+    // delete statement when no tree node was selected; a later refresh must
+    // never run it again (it would delete records added since).
+    const QString statement = SqlText.trimmed();
+    RecordsetPtr rs = isActionStatement(statement) ? nullptr : runsql(statement);
     if (!rs || rs->atEOF()) {
         if (!*p_.queryFlag)
             return;  // browsing: the grid keeps what it shows

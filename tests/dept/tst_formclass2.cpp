@@ -77,6 +77,18 @@ private slots:
         db.reset();
     }
 
+    // A refresh after a modification lists SqlText again; when that still
+    // holds the statement of an earlier deletion it is not run a second time.
+    void refreshNeverRepeatsADeletion()
+    {
+        Formclass2 *f = open();
+        SqlText = QStringLiteral("delete * from xj where 科室='内科'");
+        DeptEditMode = true;
+        f->activated();
+        QVERIFY(!DeptEditMode);
+        QCOMPARE(db->count(QStringLiteral("xj where 科室='内科'")), 2);
+    }
+
     void classtreeWithRootLines()
     {
         Formclass2 *f = open();
