@@ -50,20 +50,6 @@ void fitCaption(QLabel *label, int width)
     label->setFont(f);
 }
 
-// The quantity box: like the patient fields, it keeps its caret when Tab or
-// Enter moves into it instead of selecting its whole text.
-class QuantityBox : public QLineEdit {
-public:
-    using QLineEdit::QLineEdit;
-
-protected:
-    void focusInEvent(QFocusEvent *e) override
-    {
-        QFocusEvent plain(e->type(), Qt::OtherFocusReason);
-        QLineEdit::focusInEvent(&plain);
-    }
-};
-
 // Tells the user that a write did not happen; the window keeps everything.
 void tellFailure(const QString &what, const QString &reason)
 {
@@ -204,7 +190,7 @@ Form2::Form2(QWidget *parent) : XsWindow(parent)
     Frame1 = new QGroupBox(QStringLiteral("Frame1"), page);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     placeTw(Frame1, 18000, 4920, 1935, 7815);
-    Text1 = new QuantityBox(Frame1);
+    Text1 = new KeepCaretLineEdit(Frame1);
     Text1->setObjectName(QStringLiteral("Text1"));
     placeTw(Text1, 360, 360, 1095, 495);
     Label4 = new QLabel(QStringLiteral("输入数量"), Frame1);

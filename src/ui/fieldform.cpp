@@ -12,21 +12,11 @@
 
 namespace xs {
 
-namespace {
-// A one-line editor that, like the old text box, keeps the caret where it is
-// when Tab or Enter moves into it instead of selecting the whole text.
-class KeepCaretLineEdit : public QLineEdit {
-public:
-    using QLineEdit::QLineEdit;
-
-protected:
-    void focusInEvent(QFocusEvent *e) override
-    {
-        QFocusEvent plain(e->type(), Qt::OtherFocusReason);
-        QLineEdit::focusInEvent(&plain);
-    }
-};
-}  // namespace
+void KeepCaretLineEdit::focusInEvent(QFocusEvent *e)
+{
+    QFocusEvent plain(e->type(), Qt::OtherFocusReason);
+    QLineEdit::focusInEvent(&plain);
+}
 
 TextBox::TextBox(Kind kind, QWidget *parent) : QWidget(parent)
 {

@@ -11,6 +11,16 @@ namespace xs {
 
 class XsWindow;
 
+// A one-line editor that, like the old text box, keeps the caret where it is
+// when Tab or Enter moves into it instead of selecting the whole text.
+class KeepCaretLineEdit : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void focusInEvent(QFocusEvent *e) override;
+};
+
 // A text box of an entry window: one line with a typing limit, or several
 // lines with a vertical scroll bar and no limit. Text set by the program is
 // never cut: a stored value longer than the typing limit raises the limit for
