@@ -7,6 +7,7 @@
 #include "data/sqlite.h"
 #include "ui/window.h"
 
+#include <QProcess>
 #include <QTest>
 #include <QWidget>
 #include <sqlite3.h>
@@ -92,6 +93,34 @@ MsgRecorder::MsgRecorder()
 MsgRecorder::~MsgRecorder() { setMsgBoxAnswerer({}); }
 
 void signInAs(const QString &name) { CurrentUser = name; }
+
+QString toolPath()
+{
+    const QString env = qEnvironmentVariable("XS_TOOL");
+    return env.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/chengheng-db") : env;
+}
+
+ToolRun runTool(const QStringList &args, const QByteArray &input, const QString &program, const QString &workDir)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QString::fromLatin1(name));
+    p.setProcessEnvironment(env);
+    if (!workDir.isEmpty())
+        p.setWorkingDirectory(workDir);
+    p.start(program, args);
+    if (!p.waitForStarted(10000))
+        qFatal("cannot start %s", qPrintable(program));
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    ToolRun r;
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
 
 QList<QWidget *> tabOrder(QWidget *first)
 {

@@ -53,6 +53,17 @@ public:
 // Signs in a user the way the login window would leave it.
 void signInAs(const QString &name);
 
+// chengheng-db run as a user runs it from a shell: a separate process with
+// no display. The tool is XS_TOOL (set by CTest), else beside the test.
+struct ToolRun {
+    int code = -1;  // exit code; -1 when the tool crashed
+    QString out;
+    QString err;
+};
+QString toolPath();
+ToolRun runTool(const QStringList &args, const QByteArray &input = {}, const QString &program = toolPath(),
+                const QString &workDir = {});
+
 // The widgets of first's window (its XsWindow, MDI child or not) that take
 // Tab focus, in tab order, starting at first.
 QList<QWidget *> tabOrder(QWidget *first);

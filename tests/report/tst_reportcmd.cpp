@@ -9,36 +9,10 @@
 #include <QtTest>
 
 using namespace xs;
+using xs::test::runTool;
+using xs::test::ToolRun;
 
 namespace {
-
-struct Run {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-Run runTool(const QStringList &args)
-{
-    QString tool = qEnvironmentVariable("XS_TOOL");
-    if (tool.isEmpty())
-        tool = QCoreApplication::applicationDirPath() + QStringLiteral("/chengheng-db");
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));  // the tool needs no display of its own
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    p.setProcessEnvironment(env);
-    p.start(tool, args);
-    if (!p.waitForStarted(10000))
-        qFatal("cannot start %s", qPrintable(tool));
-    p.waitForFinished(60000);
-    Run r;
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
 
 QByteArray readFile(const QString &path)
 {
@@ -96,7 +70,7 @@ void TestReportCmd::writesPdf()
 
     QTemporaryDir out;
     const QString pdf = out.filePath(QStringLiteral("out.pdf"));
-    const Run r = runTool(QStringList{QStringLiteral("report")} + args
+    const ToolRun r = runTool(QStringList{QStringLiteral("report")} + args
                           + QStringList{QStringLiteral("--out"), pdf, QStringLiteral("--db"), db.path()});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QVERIFY2(r.out.contains(summary), qPrintable(r.out));
@@ -142,7 +116,7 @@ void TestReportCmd::refusesBadInput()
     }
     if (!args.contains(QStringLiteral("--db")))
         args << QStringLiteral("--db") << db.path();
-    const Run r = runTool(args);
+    const ToolRun r = runTool(args);
     QCOMPARE(r.code, code);
     QVERIFY2(r.err.contains(QStringLiteral("chengheng-db: ") + message), qPrintable(r.err));
     QVERIFY(!QFile::exists(pdf));

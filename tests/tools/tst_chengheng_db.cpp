@@ -6,6 +6,8 @@
 #include "data/seed.h"
 #include "data/sqlite.h"
 
+#include "testenv.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -18,39 +20,11 @@
 #include <sqlite3.h>
 
 using namespace xs;
+using xs::test::runTool;
+using xs::test::toolPath;
+using xs::test::ToolRun;
 
 namespace {
-
-struct Run {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-QString toolPath()
-{
-    const QString env = qEnvironmentVariable("XS_TOOL");
-    return env.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/chengheng-db") : env;
-}
-
-Run runTool(const QStringList &args, const QByteArray &input = {}, const QString &program = toolPath(),
-            const QString &workDir = {})
-{
-    QProcess p;
-    if (!workDir.isEmpty())
-        p.setWorkingDirectory(workDir);
-    p.start(program, args);
-    if (!p.waitForStarted(10000))
-        qFatal("cannot start %s", qPrintable(program));
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(60000);
-    Run r;
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
 
 // Rows of a query as "a|b|c"; a null cell reads "∅" so that it differs from
 // the empty text.
@@ -153,7 +127,7 @@ void TestChengHengDb::initTestCase()
     QVERIFY2(QFileInfo(toolPath()).isExecutable(), qPrintable(toolPath()));
     static QTemporaryDir keep;
     demo_ = keep.path() + QStringLiteral("/demo.mdb");
-    const Run r = runTool({"init", demo_, "--demo"});
+    const ToolRun r = runTool({"init", demo_, "--demo"});
     QVERIFY2(r.code == 0, qPrintable(r.err));
 }
 
@@ -184,7 +158,7 @@ void TestChengHengDb::usage()
 {
     QFETCH(QStringList, args);
     QFETCH(int, code);
-    const Run r = runTool(args);
+    const ToolRun r = runTool(args);
     QCOMPARE(r.code, code);
     // Asked for, the usage is the output; after a mistake it is the error.
     const QString text = code == 0 ? r.out : r.err;
@@ -198,7 +172,7 @@ void TestChengHengDb::usage()
 void TestChengHengDb::initWithOptions()
 {
     const QString db = dir() + QStringLiteral("/new.mdb");
-    const Run r = runTool({"init", db, "--admin-name", " boss ", "--admin-password", " s3cret "});
+    const ToolRun r = runTool({"init", db, "--admin-name", " boss ", "--admin-password", " s3cret "});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QVERIFY(r.out.contains(db));
     // One super administrator, name and password trimmed, no other flag.
@@ -238,7 +212,7 @@ void TestChengHengDb::initPrompted()
     QFETCH(QString, stored);
     QFETCH(QString, message);
     const QString db = dir() + QStringLiteral("/xs.mdb");
-    const Run r = runTool(QStringList{"init", db} + options, input);
+    const ToolRun r = runTool(QStringList{"init", db} + options, input);
     if (stored.isEmpty()) {
         QVERIFY(r.code != 0);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
@@ -293,7 +267,7 @@ void TestChengHengDb::initRefused()
     const QStringList before = QDir(dir()).entryList(QDir::Files);
     for (QString &a : args)
         a.replace("%1", dir());
-    const Run r = runTool(args);
+    const ToolRun r = runTool(args);
     QVERIFY(r.code != 0);
     QVERIFY2(r.err.startsWith("chengheng-db: ") && r.err.contains(message), qPrintable(r.err));
     QCOMPARE(QDir(dir()).entryList(QDir::Files), before);  // nothing made, nothing removed
@@ -390,7 +364,7 @@ void TestChengHengDb::initDemo()
 void TestChengHengDb::demoIsDeterministic()
 {
     const QString db = dir() + QStringLiteral("/again.mdb");
-    const Run r = runTool({"init", db, "--demo"});
+    const ToolRun r = runTool({"init", db, "--demo"});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     for (const char *t : {"use", "class", "xj", "yc"})
         QCOMPARE(query(db, QString("select * from %1 order by rowid").arg(t)),
@@ -401,7 +375,7 @@ void TestChengHengDb::demoIsDeterministic()
 void TestChengHengDb::userCommands()
 {
     const QString db = freshDemo();
-    Run r = runTool({"user", "add", " 李医生 ", "--password", " pw1 ", "--db", db});
+    ToolRun r = runTool({"user", "add", " 李医生 ", "--password", " pw1 ", "--db", db});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QCOMPARE(query(db, "select * from use where username='李医生'"), QStringList{"李医生|pw1|∅|∅|∅|∅|∅|∅"});
 
@@ -431,7 +405,7 @@ void TestChengHengDb::userCommands()
 void TestChengHengDb::userAddPrompted()
 {
     const QString db = freshDemo();
-    const Run r = runTool({"user", "add", "nurse", "--db", db}, " typed \n");
+    const ToolRun r = runTool({"user", "add", "nurse", "--db", db}, " typed \n");
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QVERIFY(r.err.contains("用户 nurse 的密码："));
     QCOMPARE(scalar(db, "select password from use where username='nurse'"), QString("typed"));
@@ -478,7 +452,7 @@ void TestChengHengDb::refusalsLeaveDatabaseUnchanged()
     const QByteArray before = bytesOf(db);
     for (QString &a : args)
         a.replace("%1", dir());
-    const Run r = runTool(args + QStringList{"--db", db});
+    const ToolRun r = runTool(args + QStringList{"--db", db});
     QCOMPARE(r.code, code);
     QVERIFY2(r.err.contains(message), qPrintable(r.err));
     QVERIFY(r.out.isEmpty());
@@ -487,7 +461,7 @@ void TestChengHengDb::refusalsLeaveDatabaseUnchanged()
 
     // The same command on a database file that does not exist creates none.
     const QString missing = dir() + QStringLiteral("/missing.mdb");
-    const Run m = runTool(args + QStringList{"--db", missing});
+    const ToolRun m = runTool(args + QStringList{"--db", missing});
     QVERIFY(m.code != 0);
     QVERIFY(!QFileInfo::exists(missing));
 }
@@ -500,7 +474,7 @@ void TestChengHengDb::defaultDatabaseBesideTool()
     const QString tool = appDir + QStringLiteral("/chengheng-db");
     QVERIFY(QFile::copy(toolPath(), tool));
     QVERIFY(QFile::copy(demo_, appDir + QStringLiteral("/xs.mdb")));
-    Run r = runTool({"user", "grant", "guest", "qx4"}, {}, tool, dir());
+    ToolRun r = runTool({"user", "grant", "guest", "qx4"}, {}, tool, dir());
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QCOMPARE(scalar(appDir + "/xs.mdb", "select qx4 from use where username='guest'"), QString("y"));
 
@@ -516,7 +490,7 @@ void TestChengHengDb::catalogueRoundTrip()
 {
     const QString db = freshDemo();
     const QString a = dir() + QStringLiteral("/a.csv");
-    Run r = runTool({"catalogue", "export", a, "--db", db});
+    ToolRun r = runTool({"catalogue", "export", a, "--db", db});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     const QByteArray exported = bytesOf(a);
     QVERIFY(exported.startsWith((csvHeader() + "\r\n").toUtf8()));
@@ -594,7 +568,7 @@ void TestChengHengDb::catalogueImportRefused()
         QVERIFY(QDir().mkdir(csv));
     else
         writeFile(csv, content);
-    const Run r = runTool({"catalogue", "import", csv, "--db", db});
+    const ToolRun r = runTool({"catalogue", "import", csv, "--db", db});
     QCOMPARE(r.code, 1);
     QVERIFY2(r.err.contains("导入失败，药品目录没有改动") && r.err.contains(message), qPrintable(r.err));
     QVERIFY(bytesOf(db) == before);
@@ -612,7 +586,7 @@ void TestChengHengDb::catalogueExportRefused()
 {
     const QString db = freshDemo();
     const QByteArray before = bytesOf(db);
-    Run r = runTool({"catalogue", "export", dir() + "/no/such/folder/a.csv", "--db", db});
+    ToolRun r = runTool({"catalogue", "export", dir() + "/no/such/folder/a.csv", "--db", db});
     QCOMPARE(r.code, 1);
     QVERIFY2(r.err.contains("无法写入文件"), qPrintable(r.err));
     // Exporting over the database file itself would destroy it.
