@@ -448,10 +448,19 @@ void Form2::sccf_Click()
         for (int c = 0; c < 20; ++c)
             record[size_t(c)] = values[c];
         SqlOutcome o;
-        if (const auto sql = caseUpdateStatement(kWorkUpdateHead, record, caseBrowserKey()))
+        const QString key = caseBrowserKey();
+        if (const auto sql = caseUpdateStatement(kWorkUpdateHead, record, key))
             runsql(*sql, &o);
         if (!o.ok) {
             tellFailure(QStringLiteral("处方没有修改。"), o.error);
+            return;
+        }
+        // No work row with the browser's number (the browser was closed, or
+        // its row is not in the work table): nothing was stored, so the
+        // window must not close as if it had been.
+        if (o.changes == 0) {
+            tellFailure(QStringLiteral("处方没有修改。"),
+                        QStringLiteral("没有找到门诊号为 ") + key + QStringLiteral(" 的记录。"));
             return;
         }
         close();

@@ -548,15 +548,18 @@ void TestForm2::modifyMode()
     QCOMPARE(w->Text2[2]->text(), QStringLiteral("1970-01-02"));
     QCOMPARE(w->Text2[16]->text(), QStringLiteral("身份证"));
     // No case browser open: the update is keyed by an empty number and
-    // changes nothing; the window closes.
+    // changes nothing. That is told, and the window keeps what was typed.
     w->Text2[1]->setText(QStringLiteral("改名"));
     QPointer<Form2> guard(w);
     MsgRecorder rec;
     w->sccf->trigger();
-    QCOMPARE(rec.calls.size(), 0);
+    QCOMPARE(rec.calls.size(), 1);
+    QCOMPARE(rec.calls[0].text, QStringLiteral("处方没有修改。\n没有找到门诊号为  的记录。"));
+    QCOMPARE(rec.calls[0].flags, int(vbExclamation | vbOKOnly));
+    QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(!guard);
-    QVERIFY(!WindowRegistry::find<Form2>());
+    QVERIFY(guard);
+    QCOMPARE(w->Text2[1]->text(), QStringLiteral("改名"));
     QCOMPARE(db.scalar(QStringLiteral("select 姓名 from yc")), QStringLiteral("赵六"));
 }
 
