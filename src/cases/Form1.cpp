@@ -281,6 +281,13 @@ bool Form1::modify()
 {
     const std::array<QString, 20> v = values();
     const QString key = browserKey();
+    const QString notFound = QStringLiteral("没有找到门诊号为 ") + key + QStringLiteral(" 的记录，修改没有保存！");
+    // No browser row (the browser was closed): there is no record to change,
+    // and the test below would take the record itself for another one.
+    if (key.isEmpty()) {
+        MsgBox(notFound, vbExclamation | vbOKOnly, kTitle);
+        return false;
+    }
 
     // Another record must not get this record's new number.
     SqlOutcome o;
@@ -305,8 +312,7 @@ bool Form1::modify()
         return false;
     }
     if (o.changes == 0) {
-        MsgBox(QStringLiteral("没有找到门诊号为 ") + key + QStringLiteral(" 的记录，修改没有保存！"),
-               vbExclamation | vbOKOnly, kTitle);
+        MsgBox(notFound, vbExclamation | vbOKOnly, kTitle);
         return false;
     }
     return true;
