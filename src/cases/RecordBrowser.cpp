@@ -389,7 +389,10 @@ void RecordBrowser::activated()
         return;
     }
     if (*p_.editMode) {
-        // Back from the editor: list the same statement again.
+        // Back from the editor: list the same statement again. That is this
+        // browser's own statement; SqlText is shared, and other windows (user
+        // adding, the other query) may have put theirs there meanwhile.
+        SqlText = printstr;
         listRows();
         *p_.editMode = false;
         return;

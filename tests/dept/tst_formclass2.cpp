@@ -8,7 +8,9 @@
 #include "dept/Formclass1.h"
 #include "dept/Formclass2.h"
 #include "dept/Formclass3.h"
+#include "cases/Form4.h"
 #include "mainwin/MDIForm1.h"
+#include "signin/frmuser1.h"
 #include "windowtest.h"
 #include "ui/twips.h"
 
@@ -290,6 +292,50 @@ private slots:
         QVERIFY(!nodeByText(f->TreeView1, QStringLiteral("九组")));
         f->activated();
         QVERIFY(nodeByText(f->TreeView1, QStringLiteral("九组")));
+    }
+
+    // While the editor is open other windows put their own statements into
+    // SqlText; the refresh that follows the modification lists the browser's
+    // own rows again, never theirs.
+    void refreshListsOwnRowsAfterOtherWindows_data()
+    {
+        QTest::addColumn<QString>("other");
+        QTest::newRow("user added") << "frmuser1";
+        QTest::newRow("case query") << "Form4";
+    }
+    void refreshListsOwnRowsAfterOtherWindows()
+    {
+        QFETCH(QString, other);
+        Formclass2 *f = listNode(QStringLiteral("一组"));
+        f->MSF1->setRow(2);  // 外科
+        MsgRecorder rec;
+        f->Toolbar1_ButtonClick(QStringLiteral("modi"));
+        Formclass1 *editor = WindowRegistry::find<Formclass1>();
+        QVERIFY(editor);
+        if (other == QLatin1String("frmuser1")) {
+            frmuser1 *u = showSettled<frmuser1>();
+            setBoxTexts(u->Text1, {"新用户", "pw", "pw"});
+            u->Command1_Click();
+            QCOMPARE(SqlText, QStringLiteral("select * from use"));
+        } else {
+            Form4 *q = showSettled<Form4>();
+            q->Text1[0]->setText(QStringLiteral("0001"));
+            q->Command1_Click();
+            q->close();
+            QVERIFY(SqlText.contains(QStringLiteral("from xj")));
+        }
+        WindowRegistry::bringToFront(editor);
+        QCoreApplication::processEvents();
+        editor->Text1[2]->setText(QStringLiteral("999"));
+        editor->Command1_Click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!WindowRegistry::find<Formclass1>());
+        WindowRegistry::bringToFront(f);
+        QCoreApplication::processEvents();
+        QVERIFY(!DeptEditMode);
+        QCOMPARE(listedDepartments(f), (QStringList{"内科", "外科"}));
+        QCOMPARE(f->MSF1->TextMatrix(2, 3), QStringLiteral("999"));
+        QCOMPARE(f->MSF1->TextMatrix(1, 1), QStringLiteral("一组"));
     }
 
     void queryMode()
