@@ -17,6 +17,17 @@ std::shared_ptr<Connection> connectionForStatement()
         return g_txConnection;
     return std::make_shared<Connection>(Connection::open(dbPath()));
 }
+
+// A Transaction whose BEGIN failed (the file stayed locked past the busy
+// wait), or that the engine rolled back after an error, leaves its connection
+// in autocommit: a write there would be kept on its own, part of a change that
+// must be whole. Such writes are refused.
+bool transactionLost(const Connection &c)
+{
+    return g_txConnection && g_txConnection.get() == &c && sqlite3_get_autocommit(c.get()) != 0;
+}
+
+const QString kNoTransaction = QStringLiteral("数据库被占用，修改没有进行");
 }  // namespace
 
 QString Value::text() const
@@ -155,6 +166,10 @@ bool Recordset::Update()
             values.emplace_back(*v);
         }
     }
+    if (transactionLost(*conn_)) {
+        error_ = kNoTransaction;
+        return false;
+    }
     const QString table = tableOfSource(source_);
     const QString sql = cols.isEmpty()
         ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
@@ -238,6 +253,10 @@ RecordsetPtr runsql(const QString &sql, SqlOutcome *outcome)
     const auto translated = translateSql(sql);
     if (!translated) {
         out.error = QStringLiteral("语句无法解析");
+        return {};
+    }
+    if (transactionLost(*conn)) {
+        out.error = kNoTransaction;
         return {};
     }
     StmtHandle stmt = conn->prepare(*translated);

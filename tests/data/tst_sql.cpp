@@ -30,6 +30,7 @@ private slots:
     void addNewRefusesBadDate();
     void writeWhileResultOpen();
     void transactionRollsBack();
+    void transactionThatDidNotStartChangesNothing();
     void missingFileThrowsAndCreatesNothing_data();
     void missingFileThrowsAndCreatesNothing();
     void connstrNamesAppFolder();
@@ -325,6 +326,34 @@ void TestSql::transactionRollsBack()
         QVERIFY(tx.commit());
     }
     QCOMPARE(db.rows("select 科室 from class"), QStringList({"骨科"}));
+}
+
+// Another program holds the file's write lock longer than the busy wait, so
+// BEGIN fails; the lock is gone by the time the statements run. They must not
+// run on their own (each one committed at once), or a change meant to be whole
+// is left half done.
+void TestSql::transactionThatDidNotStartChangesNothing()
+{
+    TestDb db(Empty);
+    db.exec("insert into class(科室,年级) values('心内科','内科')");
+    Connection other = Connection::open(db.path());
+    QVERIFY(other.exec("BEGIN IMMEDIATE"));
+    {
+        Transaction tx;  // waits out the busy time, then cannot begin
+        QVERIFY(other.exec("ROLLBACK"));
+        SqlOutcome o;
+        runsql("delete * from class where 科室='心内科'", &o);
+        QVERIFY(!o.ok);
+        QVERIFY(!o.error.isEmpty());
+        RecordsetPtr rs = runsql("select * from class");
+        QVERIFY(rs && rs->AddNew());
+        rs->setField(1, "骨科");
+        QVERIFY(!rs->Update());
+        QVERIFY(!rs->lastError().isEmpty());
+        rs.reset();
+        QVERIFY(!tx.commit());
+    }
+    QCOMPARE(db.rows("select 科室 from class"), QStringList({"心内科"}));
 }
 
 void TestSql::missingFileThrowsAndCreatesNothing_data()
