@@ -57,6 +57,14 @@ std::optional<QString> translateSql(const QString &sql)
             if (j >= n)
                 return std::nullopt;  // unterminated string
             i = j;
+        } else if (c == QLatin1Char('[')) {
+            // A bracketed name is copied untouched: a # or a quote inside it
+            // is part of the name.
+            const qsizetype end = sql.indexOf(QLatin1Char(']'), i + 1);
+            if (end < 0)
+                return std::nullopt;
+            out += sql.mid(i, end - i + 1);
+            i = end;
         } else if (c == QLatin1Char('#')) {
             const qsizetype end = sql.indexOf(QLatin1Char('#'), i + 1);
             if (end < 0)

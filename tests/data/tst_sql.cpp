@@ -88,6 +88,9 @@ void TestSql::translation_data()
     QTest::newRow("bare name blanks") << "  yc " << "select * from yc";
     QTest::newRow("star from glued") << "select *from yc" << "select *from yc";
     QTest::newRow("distinct") << "select DISTINCT 年级 from class" << "select DISTINCT 年级 from class";
+    QTest::newRow("hash in bracketed name") << "select [No#1] from t where d=#2024-1-2#" << "select [No#1] from t where d='2024-01-02'";
+    QTest::newRow("quote in bracketed name") << "select [O'Brien] from t" << "select [O'Brien] from t";
+    QTest::newRow("bracket in string") << "select '[#' from t" << "select '[#' from t";
 }
 
 void TestSql::translation()
