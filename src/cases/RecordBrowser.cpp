@@ -389,13 +389,17 @@ void RecordBrowser::activated()
         return;
     }
     if (*p_.editMode) {
+        *p_.editMode = false;
         // Back from the editor: list the same statement again. That is this
         // browser's own statement; SqlText is shared, and other windows (user
-        // adding, the other query) may have put theirs there meanwhile.
-        SqlText = printstr;
-        listRows();
-        *p_.editMode = false;
-        return;
+        // adding, the other query) may have put theirs there meanwhile. A
+        // browser opened after the one that started the modification was
+        // closed has listed nothing: it builds its tree instead.
+        if (!printstr.isEmpty()) {
+            SqlText = printstr;
+            listRows();
+            return;
+        }
     }
     buildTree();
 }

@@ -411,6 +411,30 @@ private slots:
         QVERIFY(nodeByText(f->TreeView1, QStringLiteral("五组")));
     }
 
+    // The browser is closed while a modification is pending and the entry
+    // window is then cancelled: a browser opened afterwards has listed
+    // nothing, so it shows its tree instead of an empty refresh.
+    void reopenedAfterPendingModificationShowsTree()
+    {
+        Form3 *f = listNode(QStringLiteral("一组"));
+        f->MSF1->setRow(1);
+        MsgRecorder rec;
+        f->Toolbar1_ButtonClick(QStringLiteral("modi"));
+        QVERIFY(CaseEditMode);
+        f->parentWidget()->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        WindowRegistry::find<Form1>()->Command2_Click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!WindowRegistry::find<Form3>());
+        main->entry(QStringLiteral("liulan"))->trigger();
+        QCoreApplication::processEvents();
+        Form3 *again = WindowRegistry::find<Form3>();
+        QVERIFY(again);
+        QVERIFY(!CaseEditMode);
+        QCOMPARE(again->TreeView1->topLevelItemCount(), 4);
+        QVERIFY(rec.calls.isEmpty());
+    }
+
     void activationInQueryMode()
     {
         Form3 *f = listNode(QStringLiteral("一组"));
