@@ -23,8 +23,14 @@ bool Application::notify(QObject *receiver, QEvent *event)
     try {
         return QApplication::notify(receiver, event);
     } catch (const DbError &e) {
-        reportDbError(e);
-        QCoreApplication::exit(1);
+        // The first failure is told and ends the application. Events already
+        // queued (or delivered while the message shows) fail the same way
+        // before it ends; they are not told again.
+        if (!dbErrorTold_) {
+            dbErrorTold_ = true;
+            reportDbError(e);
+            QCoreApplication::exit(1);
+        }
         return true;
     }
 }

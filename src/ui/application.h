@@ -13,6 +13,9 @@ public:
     // Checks that xs.mdb opens (and is in WAL mode); on failure tells the
     // user and returns false. Never creates the file.
     bool openDatabase();
+
+private:
+    bool dbErrorTold_ = false;
 };
 class DbError;
 // Shows the message for a database that cannot be opened.

@@ -30,6 +30,9 @@ void TestDbError::vanishedFileReportedOnce()
         QFile::remove(db.path() + suffix);
     int exitCode = -1;
     QTimer::singleShot(0, m->entry("liulan"), &QAction::trigger);
+    // Events already queued when the application was told to end still run;
+    // their failures are the same one and are not told again.
+    QTimer::singleShot(0, m->entry("liulan"), &QAction::trigger);
     QTimer::singleShot(50, [&] { exitCode = 0; });
     QTRY_VERIFY(exitCode == 0);
     QCOMPARE(rec.calls.size(), 1);
