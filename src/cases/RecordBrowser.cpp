@@ -323,7 +323,10 @@ void RecordBrowser::remove()
     if (!p_.rightsBeforeSelection && !mayEdit(refusal))
         return;
 
-    const QString key = MSF1->TextMatrix(MSF1->Row(), p_.keyColumn).trimmed();
+    // The statements take the key as stored: a name stored with blanks around
+    // it is not the bare name, which may be another row's.
+    const QString stored = MSF1->TextMatrix(MSF1->Row(), p_.keyColumn);
+    const QString key = stored.trimmed();
     const QString question = QStringLiteral("确定要删除门诊号为 ") + key + QStringLiteral(" 的记录吗？")
                              + QStringLiteral("\n\r") + p_.deleteQuestionTail;
     if (MsgBox(question, vbExclamation | vbOKCancel, kWarn) != vbOK)
@@ -336,7 +339,7 @@ void RecordBrowser::remove()
         Transaction tx;
         bool ok = true;
         for (const QString &head : p_.deleteHeads) {
-            SqlText = head + q(key) + QStringLiteral("'");
+            SqlText = head + q(stored) + QStringLiteral("'");
             runsql(SqlText, &outcome);
             if (!(ok = outcome.ok))
                 break;

@@ -250,6 +250,26 @@ private slots:
         QCOMPARE(f->TreeView1->findItems(QStringLiteral("内科"), Qt::MatchExactly | Qt::MatchRecursive).size(), 1);
     }
 
+    // A department stored with blanks around its name is a department of its
+    // own: deleting it never takes the department of the bare name, nor that
+    // one's case records.
+    void deleteTakesTheRowAsStored()
+    {
+        db->exec(QStringLiteral("insert into class values('五组',' 内科 ','9','1','x','y','无')"));
+        Formclass2 *f = listNode(QStringLiteral("五组"));
+        f->MSF1->setRow(1);
+        QCOMPARE(f->MSF1->TextMatrix(1, 2), QStringLiteral(" 内科 "));
+        MsgRecorder rec;
+        rec.answers = {vbOK};
+        f->Toolbar1_ButtonClick(QStringLiteral("del"));
+        QCOMPARE(rec.calls.size(), 1);
+        QCOMPARE(rec.calls[0].text,
+                 QStringLiteral("确定要删除门诊号为 内科 的记录吗？\n\r该操作会导致该学生交费记录和成绩记录的丢失！确定吗？"));
+        QCOMPARE(db->rows(QStringLiteral("select 科室 from class order by 科室")),
+                 (QStringList{"儿科", "内科", "外科", "无组科", "眼科"}));
+        QCOMPARE(db->count(QStringLiteral("xj")), 5);
+    }
+
     void failedDeleteKeepsBoth()
     {
         db->exec(QStringLiteral("create trigger keep before delete on xj begin select raise(abort,'locked'); end"));
