@@ -295,16 +295,13 @@ int runInit(const QStringList &args)
         return ExitFailed;
     if (plan.demo)
         out(QStringLiteral("已创建演示数据库 %1：科室 %2 个，病例档案 %3 份，药品目录 %4 行，账户 %5 个")
-                .arg(path)
-                .arg(count(*c, QStringLiteral("class")))
-                .arg(count(*c, QStringLiteral("xj")))
-                .arg(count(*c, QStringLiteral("表1")))
-                .arg(count(*c, QStringLiteral("use"))));
+                .arg(path, QString::number(count(*c, QStringLiteral("class"))),
+                     QString::number(count(*c, QStringLiteral("xj"))),
+                     QString::number(count(*c, QStringLiteral("表1"))),
+                     QString::number(count(*c, QStringLiteral("use")))));
     else
         out(QStringLiteral("已创建数据库 %1：药品目录 %2 行，超级管理员 %3")
-                .arg(path)
-                .arg(count(*c, QStringLiteral("表1")))
-                .arg(plan.adminName));
+                .arg(path, QString::number(count(*c, QStringLiteral("表1"))), plan.adminName));
     return ExitOk;
 }
 
@@ -350,7 +347,7 @@ int runCatalogue(const QStringList &args)
     } else {
         if (!importCatalogueCsv(*c, csv, &why))
             return error(ExitFailed, QStringLiteral("导入失败，药品目录没有改动：%1").arg(why));
-        out(QStringLiteral("已从 %1 导入药品目录，共 %2 行").arg(csv).arg(count(*c, QStringLiteral("表1"))));
+        out(QStringLiteral("已从 %1 导入药品目录，共 %2 行").arg(csv, QString::number(count(*c, QStringLiteral("表1")))));
     }
     return ExitOk;
 }

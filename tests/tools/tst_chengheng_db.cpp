@@ -92,6 +92,7 @@ private slots:
     void usage();
 
     void initWithOptions();
+    void percentInPathsPrintedAsIs();
     void initPrompted_data();
     void initPrompted();
     void initRefused_data();
@@ -184,6 +185,32 @@ void TestChengHengDb::initWithOptions()
     // The catalogue is the built-in one, as the demo has it.
     QCOMPARE(catalogueDump(db), catalogueDump(demo_));
     QVERIFY(!QFileInfo::exists(db + "-wal"));
+}
+
+// A % sign in a path is text like any other: the counts printed after it
+// stay the counts.
+void TestChengHengDb::percentInPathsPrintedAsIs()
+{
+    const QString db = dir() + QStringLiteral("/100%2%1.mdb");
+    ToolRun r = runTool({"init", db, "--admin-name", "boss", "--admin-password", "pw"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    const QString rows = scalar(db, "select count(*) from 表1");
+    QCOMPARE(r.out.trimmed(), QStringLiteral("已创建数据库 ") + db + QStringLiteral("：药品目录 ") + rows
+                                  + QStringLiteral(" 行，超级管理员 boss"));
+
+    const QString csv = dir() + QStringLiteral("/目录%2.csv");
+    r = runTool({"catalogue", "export", csv, "--db", db});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    r = runTool({"catalogue", "import", csv, "--db", db});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(r.out.trimmed(), QStringLiteral("已从 ") + csv + QStringLiteral(" 导入药品目录，共 ") + rows + QStringLiteral(" 行"));
+
+    const QString demo = dir() + QStringLiteral("/演示%3.mdb");
+    r = runTool({"init", demo, "--demo"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY2(r.out.startsWith(QStringLiteral("已创建演示数据库 ") + demo + QStringLiteral("：科室 ")
+                              + scalar(demo, "select count(*) from class") + QStringLiteral(" 个")),
+             qPrintable(r.out));
 }
 
 void TestChengHengDb::initPrompted_data()
