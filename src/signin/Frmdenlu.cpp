@@ -115,7 +115,10 @@ void Frmdenlu::Command1_Click()
         Text1->selectAll();
         return;
     }
-    CurrentUser = rs->text(0);
+    // The name as stored; it becomes the signed-in user only with its
+    // password (the prescribing window asks for rights by CurrentUser while
+    // this window is shown again).
+    const QString user = rs->text(0);
     rs.reset();
 
     const QString password = Text2->text().trimmed();
@@ -127,6 +130,7 @@ void Frmdenlu::Command1_Click()
         Text2->selectAll();
         return;
     }
+    CurrentUser = user;
     WindowRegistry::show<MDIForm1>();
     close();
 }

@@ -1,6 +1,7 @@
 // The login window: who gets in, what the others are told, where the focus goes.
 #include "data/globals.h"
 #include "mainwin/MDIForm1.h"
+#include "prescribe/Form2.h"
 #include "signin/Frmdenlu.h"
 #include "testenv.h"
 #include "ui/application.h"
@@ -22,6 +23,7 @@ private slots:
     void enterInPasswordSignsIn();
     void closeButton();
     void failedAttemptKeepsOtherBox();
+    void wrongPasswordGivesNoRights();
     void missingDatabaseReported();
 };
 
@@ -60,18 +62,18 @@ void TestLogin::signIn_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("message");  // empty: signed in
-    QTest::addColumn<QString>("stored");   // CurrentUser afterwards
+    QTest::addColumn<QString>("stored");   // CurrentUser afterwards (it was empty)
     QTest::newRow("plain") << "doctor" << "doctor123" << "" << "doctor";
     QTest::newRow("outer blanks") << "  doctor " << " doctor123  " << "" << "doctor";
     QTest::newRow("name other case") << "DOCTOR" << "doctor123" << "" << "doctor";
     QTest::newRow("password other case") << "doctor" << "DOCTOR123" << "" << "doctor";
-    QTest::newRow("another user's password") << "doctor" << "admin123" << " 密码错误！" << "doctor";
+    QTest::newRow("another user's password") << "doctor" << "admin123" << " 密码错误！" << "";
     QTest::newRow("unknown user") << "nobody" << "x" << " 用户名错误！" << "";
     QTest::newRow("empty name") << "" << "" << " 用户名错误！" << "";
     QTest::newRow("blank name") << "   " << "doctor123" << " 用户名错误！" << "";
-    QTest::newRow("empty password") << "doctor" << "" << " 密码错误！" << "doctor";
-    QTest::newRow("inner blank in password") << "doctor" << "doctor 123" << " 密码错误！" << "doctor";
-    QTest::newRow("password injection") << "admin" << "' or '1'='1" << " 密码错误！" << "admin";
+    QTest::newRow("empty password") << "doctor" << "" << " 密码错误！" << "";
+    QTest::newRow("inner blank in password") << "doctor" << "doctor 123" << " 密码错误！" << "";
+    QTest::newRow("password injection") << "admin" << "' or '1'='1" << " 密码错误！" << "";
     QTest::newRow("name comment injection") << "admin'--" << "x" << " 用户名错误！" << "";
     QTest::newRow("name or-injection") << "' or '1'='1" << "' or '1'='1" << " 用户名错误！" << "";
     QTest::newRow("name with quote stored") << "O'Neil" << "pw'1" << "" << "O'Neil";
@@ -155,6 +157,31 @@ void TestLogin::failedAttemptKeepsOtherBox()
     w->Command1->click();
     QCOMPARE(rec.calls.size(), 2);
     QCOMPARE(CurrentUser, QStringLiteral("viewer"));
+}
+
+// The prescribing window stays open behind the login window after
+// "重新登陆" and asks for rights by CurrentUser: a name typed with a wrong
+// password must not lend it that user's rights.
+void TestLogin::wrongPasswordGivesNoRights()
+{
+    TestDb db;
+    signInAs(QStringLiteral("doctor"));
+    db.exec("insert into yc(门诊号) values('M1')");
+    MsgRecorder rec;
+    Form2 *rx = WindowRegistry::show<Form2>();
+    Frmdenlu *w = openLogin();
+    rec.calls.clear();  // the prescribing window's set-up: no departments
+    w->Text1->setText(QStringLiteral("admin"));
+    w->Text2->setText(QStringLiteral("guess"));
+    w->Command1->click();
+    QCOMPARE(rec.calls.size(), 1);
+    QCOMPARE(rec.calls[0].text, QStringLiteral(" 密码错误！"));
+    QCOMPARE(CurrentUser, QStringLiteral("doctor"));
+    rx->ck->trigger();
+    QCOMPARE(rec.calls.size(), 2);
+    QCOMPARE(rec.calls[1].text, QStringLiteral("对不起，你是普通用户不能修改记录，请与管理员联系！"));
+    QCOMPARE(rec.calls[1].title, QStringLiteral(" 警告"));
+    QCOMPARE(db.count("yc"), 1);
 }
 
 // A database file that cannot be opened is named with the reason, and nothing
