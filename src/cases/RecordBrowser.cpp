@@ -335,9 +335,9 @@ void RecordBrowser::remove()
     // All statements of one deletion succeed together or not at all: a
     // department never goes without its case records going too.
     SqlOutcome outcome;
+    bool ok = true;
     {
         Transaction tx;
-        bool ok = true;
         for (const QString &head : p_.deleteHeads) {
             SqlText = head + q(stored) + QStringLiteral("'");
             runsql(SqlText, &outcome);
@@ -348,10 +348,11 @@ void RecordBrowser::remove()
             ok = false;
             outcome.error = QStringLiteral("提交失败");
         }
-        if (!ok) {
-            MsgBox(QStringLiteral("删除失败，记录没有改变：") + outcome.error, vbExclamation | vbOKOnly, kWarn);
-            return;
-        }
+    }
+    // Told after the transaction ended, so no write lock waits on the user.
+    if (!ok) {
+        MsgBox(QStringLiteral("删除失败，记录没有改变：") + outcome.error, vbExclamation | vbOKOnly, kWarn);
+        return;
     }
     listNode();
 }

@@ -151,36 +151,46 @@ void Formclass1::Command1_Click()
 bool Formclass1::store(const QString &dept)
 {
     // Delete and add are one change: when the add fails the old row stays.
-    Transaction tx;
-    SqlOutcome o;
-    printstr = QStringLiteral("delete * from class where 科室='") + q(dept) + QStringLiteral("'");
-    runsql(printstr, &o);
-    QString why = o.error;
-    bool ok = o.ok;
-    if (ok) {
+    // The user is told only after the transaction has ended, so no write lock
+    // is held while a message waits.
+    QString why;
+    bool ok = false;
+    bool duplicate = false;
+    {
+        Transaction tx;
+        SqlOutcome o;
+        printstr = QStringLiteral("delete * from class where 科室='") + q(dept) + QStringLiteral("'");
+        runsql(printstr, &o);
+        why = o.error;
+        ok = o.ok;
         // The name is stored as typed; blanks around it make it a name of its
         // own that the test above (on the trimmed name) did not see.
         const QString typed = Text1[kDept]->text();
-        if (typed != dept && hasRows(QStringLiteral("select * from class where 科室='") + q(typed) + QStringLiteral("'"))) {
-            refuseAt(Text1[kDept], QStringLiteral("已经存在该科室的设置,不能重复！"), vbOKOnly, kTitle);
-            return false;
-        }
-        if (Text1[kMemo]->text().isEmpty())
-            Text1[kMemo]->setText(QStringLiteral("无"));
-        printstr = QStringLiteral("select * from class ");
-        RecordsetPtr rs = runsql(printstr, &o);
-        ok = rs && rs->AddNew();
-        for (int i = 0; ok && i < 7; ++i)
-            ok = rs->setField(i, Text1[size_t(i)]->text());
-        ok = ok && rs->Update();
-        why = rs ? rs->lastError() : o.error;
-        rs.reset();
-        if (ok && !tx.commit()) {
+        if (ok && typed != dept
+            && hasRows(QStringLiteral("select * from class where 科室='") + q(typed) + QStringLiteral("'"))) {
             ok = false;
-            why = QStringLiteral("数据库没有接受这次修改");
+            duplicate = true;
+        }
+        if (ok) {
+            if (Text1[kMemo]->text().isEmpty())
+                Text1[kMemo]->setText(QStringLiteral("无"));
+            printstr = QStringLiteral("select * from class ");
+            RecordsetPtr rs = runsql(printstr, &o);
+            ok = rs && rs->AddNew();
+            for (int i = 0; ok && i < 7; ++i)
+                ok = rs->setField(i, Text1[size_t(i)]->text());
+            ok = ok && rs->Update();
+            why = rs ? rs->lastError() : o.error;
+            rs.reset();
+            if (ok && !tx.commit()) {
+                ok = false;
+                why = QStringLiteral("数据库没有接受这次修改");
+            }
         }
     }
-    if (!ok)
+    if (duplicate)
+        refuseAt(Text1[kDept], QStringLiteral("已经存在该科室的设置,不能重复！"), vbOKOnly, kTitle);
+    else if (!ok)
         MsgBox(QStringLiteral("科室设置没有保存成功！") + (why.isEmpty() ? QString() : QLatin1Char('\n') + why),
                vbExclamation | vbOKOnly, kTitle);
     return ok;

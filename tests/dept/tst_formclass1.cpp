@@ -1,6 +1,7 @@
 // The department editor: its boxes, the checks of 确定 in their order, adding,
 // and modifying as one delete-then-add change.
 #include "data/globals.h"
+#include "data/recordset.h"
 #include "dept/Formclass1.h"
 #include "dept/Formclass2.h"
 #include "mainwin/MDIForm1.h"
@@ -8,6 +9,7 @@
 
 #include <QApplication>
 #include <QMdiSubWindow>
+
 #include <QTest>
 
 using namespace xs;
@@ -329,7 +331,15 @@ void TestFormclass1::failedAddKeepsOldRow()
     f->Text1[5]->setText(QStringLiteral("拒绝"));
     f->Text1[6]->setText(QString());
     const QStringList rows = classRows(db);
+    // While the message is up the failed change is over: another write goes
+    // through and stays.
+    setMsgBoxAnswerer([&rec](const MsgBoxCall &c) {
+        rec.calls << c;
+        runaction(QStringLiteral("insert into use(username,password) values('probe','p')"));
+        return int(vbOK);
+    });
     f->Command1->click();
+    QCOMPARE(db.count(QStringLiteral("use where username='probe'")), 1);
     QCOMPARE(rec.calls.size(), 1);
     QVERIFY(rec.calls[0].text.startsWith(QStringLiteral("科室设置没有保存成功！")));
     QVERIFY(rec.calls[0].text.contains(QStringLiteral("不收")));

@@ -2,6 +2,7 @@
 // rights order, refresh after a modification, main window entry.
 #include "dept/DataReportclass2.h"
 #include "data/globals.h"
+#include "data/recordset.h"
 #include "report/dataenv.h"
 #include "report/preview.h"
 #include "report/reportdocument.h"
@@ -276,7 +277,16 @@ private slots:
         Formclass2 *f = listNode(QStringLiteral("一组"));
         f->MSF1->setRow(1);
         MsgRecorder rec;
+        // While the failure is told the deletion is over: another write goes
+        // through and stays.
+        setMsgBoxAnswerer([&rec](const MsgBoxCall &c) {
+            rec.calls << c;
+            if (c.text.startsWith(QStringLiteral("删除失败")))
+                runaction(QStringLiteral("insert into use(username,password) values('probe','p')"));
+            return int(vbOK);
+        });
         f->Toolbar1_ButtonClick(QStringLiteral("del"));
+        QCOMPARE(db->count(QStringLiteral("use where username='probe'")), 1);
         QCOMPARE(rec.calls.size(), 2);
         QVERIFY(rec.calls[1].text.startsWith(QStringLiteral("删除失败")));
         QCOMPARE(rec.calls[1].title, QStringLiteral("警告"));
