@@ -379,6 +379,9 @@ void RecordBrowser::print(const QString &source)
         MsgBox(QStringLiteral("没有当前记录！"), vbExclamation | vbOKOnly, kWarn);
         return;
     }
+    // The report reads the statement itself; holding the first row open
+    // would pin a read snapshot for as long as the browser lives.
+    p_.reportData->release();
     p_.showReport(true);
 }
 

@@ -100,6 +100,7 @@ ReportPreview *DataReport1::Show(bool modal)
 {
     // The prescription always prints the work table as it is now.
     DataEnv1.rsCommand3.Open(DataEnv1.Command3.CommandText);
+    DataEnv1.rsCommand3.release();  // the report reads the statement itself
     return showReport(layout(), DataEnv1.rsCommand3.reportSource(), modal);
 }
 

@@ -50,10 +50,21 @@ DataEnvRecordset::State DataEnvRecordset::state()
     return state_;
 }
 
+void DataEnvRecordset::release()
+{
+    if (state_ == State::Open)
+        rs_.reset();
+}
+
 void DataEnvRecordset::ensureOpen()
 {
-    if (state() == State::Closed)
+    if (state() == State::Closed) {
         Open(command_.CommandText);
+    } else if (state_ == State::Open && !rs_) {
+        rs_ = runsql(source_);
+        if (!rs_)
+            state_ = State::Failed;
+    }
 }
 
 bool DataEnvRecordset::atEOF()
@@ -107,6 +118,8 @@ QString DataEnvRecordset::Source()
 
 Recordset *DataEnvRecordset::recordset()
 {
+    if (state() == State::Open)
+        ensureOpen();  // rows let go by release() are read again
     return state() == State::Open ? rs_.get() : nullptr;
 }
 

@@ -47,6 +47,11 @@ public:
     // Opens it with the command's own text.
     bool Open() { return Open(command_.CommandText); }
     void Close();
+    // Lets go of the rows read so far, and of the read snapshot they hold
+    // (which keeps the journal from being checkpointed), but keeps the
+    // statement: reports and a later read use it as before, a read starting
+    // again from its first row.
+    void release();
 
     State state();
     bool isOpen() { return state() == State::Open; }

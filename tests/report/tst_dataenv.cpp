@@ -40,6 +40,7 @@ private slots:
     void failedStatementHoldsNoRow();
     void followsTheApplicationFile();
     void openRecordsetDoesNotBlockWriters();
+    void releasedRecordsetLetsTheJournalGo();
 };
 
 void TestDataEnv::commandTexts()
@@ -167,6 +168,30 @@ void TestDataEnv::openRecordsetDoesNotBlockWriters()
     QVERIFY(runaction(QStringLiteral("delete * from xj where 门诊号='A2'")));
     QVERIFY2(t.elapsed() < 1000, "a write waited for the open recordset");
     QCOMPARE(db.count(QStringLiteral("xj")), 4);
+}
+
+// A recordset whose rows were let go keeps its statement and holds no read
+// snapshot, so the journal can be checkpointed to the end.
+void TestDataEnv::releasedRecordsetLetsTheJournalGo()
+{
+    test::TestDb db(test::Empty);
+    seedCases(db);
+    // A passive checkpoint copies what no reader still needs: "busy|frames|copied".
+    auto checkpointBlocked = [&db] {
+        const QStringList r = db.rows(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)")).value(0).split(u'|');
+        return r.value(1) != r.value(2);
+    };
+    const QString source = QStringLiteral("select * from xj order by 门诊号");
+    QVERIFY(DataEnv1.rsCommand1.Open(source));
+    QCOMPARE(DataEnv1.rsCommand1.text(QStringLiteral("门诊号")), QStringLiteral("A1"));
+    db.exec(QStringLiteral("insert into xj(门诊号) values('B1')"));
+    QVERIFY(checkpointBlocked());  // the open row pins the snapshot
+    DataEnv1.rsCommand1.release();
+    QVERIFY(!checkpointBlocked());
+    QCOMPARE(DataEnv1.rsCommand1.reportSource(), std::optional<QString>(source));
+    QVERIFY(DataEnv1.rsCommand1.isOpen());
+    // Reading again starts from the first row of the statement as it is now.
+    QCOMPARE(readAll(DataEnv1.rsCommand1, QStringLiteral("门诊号")), (QStringList{"A1", "A2", "A3", "A4", "B1"}));
 }
 
 QTEST_MAIN(TestDataEnv)
