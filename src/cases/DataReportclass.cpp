@@ -81,9 +81,12 @@ ReportLayout buildLayout()
     ReportSection &pf = r.section(SectionKind::PageFooter);
     pf.name = QStringLiteral("Section3");
     pf.height = 645;
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral("第"), 5880, 315, 315, 240, body));
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral("%p"), 6165, 300, 345, 210, body));
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral(". 页"), 6480, 315, 465, 180, body));
+    static const LayoutCell footer[] = {
+        {315, 5880, 315, 240, false, "第"},
+        {300, 6165, 345, 210, false, "%p"},
+        {315, 6480, 465, 180, false, ". 页"},
+    };
+    addCells(pf, footer, body, body, n);
 
     ReportSection &rf = r.section(SectionKind::ReportFooter);
     rf.name = QStringLiteral("Section5");

@@ -51,9 +51,12 @@ ReportLayout buildLayout()
     ReportSection &pf = r.section(SectionKind::PageFooter);
     pf.name = QStringLiteral("Section3");
     pf.height = 972;
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral("第 ."), 6495, 75, 495, 285, footerFont));
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral("%p"), 6930, 60, 705, 240, footerFont));
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral(". 页"), 7260, 60, 570, 315, footerFont));
+    static const LayoutCell footer[] = {
+        {75, 6495, 495, 285, false, "第 ."},
+        {60, 6930, 705, 240, false, "%p"},
+        {60, 7260, 570, 315, false, ". 页"},
+    };
+    addCells(pf, footer, footerFont, footerFont, n);
 
     r.section(SectionKind::ReportFooter).name = QStringLiteral("Section5");
     r.section(SectionKind::ReportFooter).height = 0;

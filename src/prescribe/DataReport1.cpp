@@ -79,9 +79,12 @@ ReportLayout buildLayout()
     ReportSection &pf = r.section(SectionKind::PageFooter);
     pf.name = QStringLiteral("Section3");
     pf.height = 315;
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral("第"), 6236, 0, 315, 240, body));
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral("%p"), 6803, 0, 345, 240, body));
-    pf.elements.push_back(reportLabel(QStringLiteral("Label%1").arg(++n.labels), QStringLiteral(". 页"), 7370, 0, 465, 240, body));
+    static const LayoutCell footer[] = {
+        {0, 6236, 315, 240, false, "第"},
+        {0, 6803, 345, 240, false, "%p"},
+        {0, 7370, 465, 240, false, ". 页"},
+    };
+    addCells(pf, footer, body, body, n);
 
     r.section(SectionKind::ReportFooter).name = QStringLiteral("Section5");
     r.section(SectionKind::ReportFooter).height = 360;
