@@ -1,7 +1,7 @@
 // chengheng-db: creates and administers the database file xs.mdb from a shell.
 #include "data/sqlite.h"
 #include "dbcommands.h"
-#include "report/reportcmd.h"
+#include "reportcmd.h"
 #include "toolsupport.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,7 @@
 #include "toolsupport.h"
 
+#include <QCommandLineParser>
+
 #include "data/sqlite.h"
 
 #include <QFileInfo>
@@ -30,43 +32,50 @@ void out(const QString &text)
 bool parseOptions(const QStringList &args, const QStringList &valueOptions, const QStringList &switchOptions,
                   Options *opts, QString *error)
 {
-    Options o;
-    bool optionsEnded = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &a = args[i];
-        if (optionsEnded || !a.startsWith(u'-') || a == QLatin1String("-")) {
-            o.positional << a;
-            continue;
-        }
-        if (a == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        QString name = a;
-        std::optional<QString> inlineValue;
-        if (const qsizetype eq = a.indexOf(u'='); eq > 0 && a.startsWith(QLatin1String("--"))) {
-            name = a.left(eq);
-            inlineValue = a.mid(eq + 1);
-        }
-        if (o.has(name)) {
-            *error = QStringLiteral("选项 %1 给了不止一次").arg(name);
+    // QCommandLineParser does the parsing ("--db PATH", "--db=PATH", "--"
+    // ending the options); its English complaints are replaced by our own.
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    auto bare = [](const QString &name) { return QString(name).remove(0, name.startsWith(QLatin1String("--")) ? 2 : 1); };
+    for (const QString &name : valueOptions)
+        parser.addOption(QCommandLineOption(bare(name), QString(), QStringLiteral("value")));
+    for (const QString &name : switchOptions)
+        parser.addOption(QCommandLineOption(bare(name)));
+    // The parser takes the program name from the first word.
+    if (!parser.parse(QStringList{QStringLiteral("chengheng-db")} + args)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty()) {
+            const QString u = unknown.first();
+            *error = QStringLiteral("未知的选项 %1").arg(u.size() == 1 ? QStringLiteral("-") + u : QStringLiteral("--") + u);
             return false;
         }
-        if (valueOptions.contains(name)) {
-            if (inlineValue) {
-                o.values.insert(name, *inlineValue);
-            } else if (i + 1 < args.size()) {
-                o.values.insert(name, args[++i]);
-            } else {
+        // The other complaint of the parser: a value option at the end.
+        for (const QString &name : valueOptions)
+            if (args.contains(name)) {
                 *error = QStringLiteral("选项 %1 后面缺少值").arg(name);
                 return false;
             }
-        } else if (switchOptions.contains(name) && !inlineValue) {
-            o.switches << name;
-        } else {
-            *error = QStringLiteral("未知的选项 %1").arg(a);
+        *error = QStringLiteral("命令行无法解析");
+        return false;
+    }
+    Options o;
+    o.positional = parser.positionalArguments();
+    for (const QString &name : valueOptions) {
+        const QStringList given = parser.values(bare(name));
+        if (given.size() > 1) {
+            *error = QStringLiteral("选项 %1 给了不止一次").arg(name);
             return false;
         }
+        if (!given.isEmpty())
+            o.values.insert(name, given.first());
+    }
+    for (const QString &name : switchOptions) {
+        if (parser.optionNames().count(bare(name)) > 1) {
+            *error = QStringLiteral("选项 %1 给了不止一次").arg(name);
+            return false;
+        }
+        if (parser.isSet(bare(name)))
+            o.switches << name;
     }
     *opts = std::move(o);
     return true;

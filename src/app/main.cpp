@@ -1,3 +1,4 @@
+#include "mainwin/MDIForm1.h"
 #include "signin/Frmdenlu.h"
 #include "ui/application.h"
 #include "ui/window.h"
@@ -9,6 +10,7 @@ int main(int argc, char *argv[])
     xs::Application app(argc, argv);
     if (!app.openDatabase())
         return 1;
+    xs::MDIForm1::wireSignIn();
     xs::WindowRegistry::show<xs::Frmdenlu>();
     return app.exec();
 }

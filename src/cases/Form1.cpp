@@ -1,6 +1,6 @@
 #include "cases/Form1.h"
 
-#include "cases/CaseFields.h"
+#include "data/caserecord.h"
 #include "cases/Form3.h"
 #include "data/dates.h"
 #include "data/globals.h"
@@ -180,10 +180,8 @@ void Form1::activated()
 
 QString Form1::browserKey()
 {
-    Form3 *b = WindowRegistry::find<Form3>();
-    if (!b)
-        return QString();
-    return b->MSF1->TextMatrix(b->MSF1->Row(), 1).trimmed();
+    const Form3 *b = WindowRegistry::find<Form3>();
+    return b ? b->currentKey() : QString();
 }
 
 void Form1::clearBoxes()

@@ -15,7 +15,7 @@ class Recordset;
 // The case record entry window: registers a new outpatient case record in xj
 // or, when CaseEditMode is set, edits the record selected in the case browser.
 // Text1(i) has the caption label Label1(i); the combo boxes hold 性别, 科室 and
-// 婚否 (see cases/CaseFields.h for which control holds which column).
+// 婚否 (see data/caserecord.h for which control holds which column).
 class Form1 : public XsWindow {
     Q_OBJECT
 public:

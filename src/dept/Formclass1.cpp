@@ -105,8 +105,8 @@ void Formclass1::classload()
     }
     setWindowTitle(QStringLiteral("修改科室设置"));
     QString dept;
-    if (Formclass2 *b = WindowRegistry::find<Formclass2>())
-        dept = b->MSF1->TextMatrix(b->MSF1->Row(), 2).trimmed();
+    if (const Formclass2 *b = WindowRegistry::find<Formclass2>())
+        dept = b->currentKey();
     RecordsetPtr rs = runsql(QStringLiteral("select * from class where 科室='") + q(dept) + QStringLiteral("'"));
     // No row (deleted meanwhile, or stored with outer blanks): the boxes stay
     // empty, and what is typed then is stored as a new setting.

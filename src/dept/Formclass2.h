@@ -1,5 +1,5 @@
 #pragma once
-#include "cases/RecordBrowser.h"
+#include "browser/RecordBrowser.h"
 
 namespace xs {
 

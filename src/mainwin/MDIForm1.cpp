@@ -33,10 +33,9 @@ void MDIForm1::setQuitHandler(std::function<void()> h)
     g_quit = h ? std::move(h) : [] { QCoreApplication::exit(0); };
 }
 
-QString refusalText(Gate g)
+void MDIForm1::wireSignIn()
 {
-    return g == Gate::Prescribing ? QStringLiteral("对不起，你是普通用户不能修改记录，请与管理员联系！")
-                                  : QStringLiteral("对不起，你没有管理本功能的权限，请与管理员联系！");
+    Frmdenlu::setSignedInHandler([] { WindowRegistry::show<MDIForm1>(); });
 }
 
 MDIForm1::MDIForm1(QWidget *parent) : QMainWindow(parent)

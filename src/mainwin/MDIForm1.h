@@ -23,8 +23,6 @@ struct GateEntry {
     std::function<void()> onPass;
 };
 
-// The refusal shown by a gate: information icon, OK, title " 警告".
-QString refusalText(Gate g);
 
 // The application's frame: an MDI parent whose menus are the only way to the
 // functions, each behind a rights gate.
@@ -51,6 +49,8 @@ public:
 
     // What "退出" does (replaced in tests: ending the test process is no test).
     static void setQuitHandler(std::function<void()> h);
+    // Makes a successful sign-in open the main window.
+    static void wireSignIn();
 
 protected:
     bool eventFilter(QObject *obj, QEvent *ev) override;

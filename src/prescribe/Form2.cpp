@@ -1,14 +1,13 @@
 #include "prescribe/Form2.h"
 
-#include "cases/CaseFields.h"
-#include "cases/Form3.h"
+#include "browser/RecordBrowser.h"
+#include "data/caserecord.h"
 #include "data/dates.h"
 #include "data/globals.h"
 #include "data/recordset.h"
 #include "data/rights.h"
 #include "data/schema.h"
 #include "data/sqltext.h"
-#include "mainwin/MDIForm1.h"
 #include "prescribe/DataReport1.h"
 #include "prescribe/prescribefields.h"
 #include "ui/entertab.h"
@@ -34,11 +33,8 @@ const QString kWarning = QStringLiteral("警告");
 // of use; empty when the browser is not open or no data row is current.
 QString caseBrowserKey()
 {
-    const Form3 *browser = WindowRegistry::find<Form3>();
-    if (!browser)
-        return {};
-    const FlexGrid *grid = browser->MSF1;
-    return grid->Row() >= 1 ? grid->TextMatrix(grid->Row(), 1).trimmed() : QString();
+    const auto *browser = qobject_cast<const RecordBrowser *>(WindowRegistry::findByName("xs::Form3"));
+    return browser ? browser->currentKey() : QString();
 }
 
 // Shrinks a caption's font until it fits `width` pixels on one line.

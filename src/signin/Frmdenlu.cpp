@@ -3,7 +3,6 @@
 #include "data/globals.h"
 #include "data/recordset.h"
 #include "data/sqltext.h"
-#include "mainwin/MDIForm1.h"
 #include "ui/images.h"
 #include "ui/msgbox.h"
 #include "ui/twips.h"
@@ -12,6 +11,12 @@
 #include <QScreen>
 
 namespace xs {
+
+namespace {
+std::function<void()> g_signedIn;
+}
+
+void Frmdenlu::setSignedInHandler(std::function<void()> handler) { g_signedIn = std::move(handler); }
 
 Frmdenlu::Frmdenlu(QWidget *parent) : XsWindow(parent)
 {
@@ -131,7 +136,8 @@ void Frmdenlu::Command1_Click()
         return;
     }
     CurrentUser = user;
-    WindowRegistry::show<MDIForm1>();
+    if (g_signedIn)
+        g_signedIn();
     close();
 }
 

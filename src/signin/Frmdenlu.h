@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <array>
+#include <functional>
 
 namespace xs {
 
@@ -15,6 +16,9 @@ class Frmdenlu : public XsWindow {
 public:
     explicit Frmdenlu(QWidget *parent = nullptr);
     bool isMdiChild() const override { return false; }
+    // What a successful sign-in opens (the main window); the application
+    // wires it at start-up, so the login window knows nothing above it.
+    static void setSignedInHandler(std::function<void()> handler);
 
     QLabel *Label3;
     QGroupBox *Frame1;

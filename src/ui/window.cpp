@@ -39,6 +39,15 @@ std::map<QByteArray, QPointer<QWidget>> &WindowRegistry::windows()
     return m;
 }
 
+QWidget *WindowRegistry::findByName(const char *className)
+{
+    auto it = windows().find(QByteArray(className));
+    QWidget *w = it == windows().end() ? nullptr : it->second.data();
+    // A closed window lives on until its deferred deletion (Qt clears
+    // WA_DeleteOnClose when it closes one); it is no longer open.
+    return w && w->testAttribute(Qt::WA_DeleteOnClose) ? w : nullptr;
+}
+
 void WindowRegistry::present(QWidget *w)
 {
     w->setAttribute(Qt::WA_DeleteOnClose);

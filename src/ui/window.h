@@ -38,11 +38,7 @@ public:
 
     template <class W> static W *find()
     {
-        auto it = windows().find(W::staticMetaObject.className());
-        W *w = it == windows().end() ? nullptr : qobject_cast<W *>(it->second.data());
-        // A closed window lives on until its deferred deletion (Qt clears
-        // WA_DeleteOnClose when it closes one); it is no longer open.
-        return w && w->testAttribute(Qt::WA_DeleteOnClose) ? w : nullptr;
+        return qobject_cast<W *>(findByName(W::staticMetaObject.className()));
     }
 
     template <class W> static W *show()
@@ -56,6 +52,12 @@ public:
         present(w);
         return w;
     }
+
+    // The open window whose class is named `className` (with its namespace,
+    // "xs::Form3"), for a window that
+    // reads another subsystem's window without depending on its type; null
+    // when it is not open.
+    static QWidget *findByName(const char *className);
 
     // Raises and activates the window (its MDI frame for a child).
     static void bringToFront(QWidget *w);

@@ -1,6 +1,6 @@
 // The case record entry window: set-up in both modes, its boxes, Enter, the
 // checks of 确定 in their order, registering and modifying a record.
-#include "cases/CaseFields.h"
+#include "data/caserecord.h"
 #include "cases/Form1.h"
 #include "cases/Form3.h"
 #include "data/dates.h"

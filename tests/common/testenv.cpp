@@ -5,6 +5,7 @@
 #include "data/schema.h"
 #include "data/seed.h"
 #include "data/sqlite.h"
+#include "mainwin/MDIForm1.h"
 #include "ui/window.h"
 
 #include <QProcess>
@@ -18,6 +19,7 @@ TestDb::TestDb(unsigned seed)
 {
     QVERIFY2(dir_.isValid(), "temporary folder");
     WindowRegistry::closeAll();
+    MDIForm1::wireSignIn();
     resetGlobals();
     setAppDirForTesting(dir_.path());
     Connection c = Connection::create(path());

@@ -2,7 +2,7 @@
 // Set-up and read-outs shared by the tests that drive the windows: the main
 // window signed in, a child window shown through the registry, the browsers'
 // tree and grid, the boxes of a window, and the message boxes asked.
-#include "cases/RecordBrowser.h"
+#include "browser/RecordBrowser.h"
 #include "testenv.h"
 #include "ui/flexgrid.h"
 #include "ui/window.h"

@@ -92,7 +92,7 @@ void TestReportCmd::refusesBadInput_data()
     QTest::newRow("unknown report") << QStringList{"report", "bills", "--out", "OUT"} << 2 << "未知报表：bills";
     QTest::newRow("no report named") << QStringList{"report", "--out", "OUT"} << 2 << "缺少报表名";
     QTest::newRow("no output file") << QStringList{"report", "cases"} << 2 << "缺少 --out";
-    QTest::newRow("unknown option") << QStringList{"report", "cases", "--out", "OUT", "--fast"} << 2 << "未知选项：--fast";
+    QTest::newRow("unknown option") << QStringList{"report", "cases", "--out", "OUT", "--fast"} << 2 << "未知的选项 --fast";
     QTest::newRow("statement fails") << QStringList{"report", "cases", "--out", "OUT", "--sql", "select * from nothere"}
                                      << 1 << "语句执行失败";
     QTest::newRow("not a query") << QStringList{"report", "cases", "--out", "OUT", "--sql", "delete from xj"} << 1

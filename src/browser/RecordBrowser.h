@@ -94,6 +94,9 @@ public:
     QAction *allAction;    // 打印全部记录
 
     const BrowserParams &params() const { return p_; }
+    // The key (trimmed) of the grid's current data row: the record that modify
+    // and print act on; empty when no data row is current.
+    QString currentKey() const;
 
     // Rebuilds the tree: groups keyed 年级, 年级1, 年级11 ... with their departments.
     void buildTree();

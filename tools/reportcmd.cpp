@@ -1,4 +1,4 @@
-#include "report/reportcmd.h"
+#include "reportcmd.h"
 
 #include "cases/DataReportclass.h"
 #include "data/sqlite.h"
@@ -7,6 +7,7 @@
 #include "report/dataenv.h"
 #include "report/report.h"
 #include "report/reportdocument.h"
+#include "toolsupport.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -24,71 +25,30 @@ QString reportUsage()
 int reportCommand(const QStringList &args)
 {
     QTextStream out(stdout);
-    QTextStream err(stderr);
-    auto fail = [&](int code, const QString &why) {
-        err << "chengheng-db: " << why << '\n';
-        return code;
-    };
     auto usage = [&](const QString &why) {
-        fail(2, why);
-        err << reportUsage() << '\n';
-        return 2;
+        tool::error(tool::ExitUsage, why);
+        QTextStream(stderr) << reportUsage() << '\n';
+        return int(tool::ExitUsage);
     };
 
-    QString kind, outPath, dbFile;
-    std::optional<QString> sql;
-    bool optionsEnded = false;
-    for (int i = 0; i < args.size(); ++i) {
-        QString a = args[i];
-        // "--out FILE" and "--out=FILE" alike; "--" ends the options.
-        std::optional<QString> inlineValue;
-        if (!optionsEnded && a.startsWith(QLatin1String("--")) && a.contains(QLatin1Char('='))) {
-            inlineValue = a.section(QLatin1Char('='), 1);
-            a = a.section(QLatin1Char('='), 0, 0);
-        }
-        auto value = [&](QString *into) {
-            if (inlineValue) {
-                *into = *inlineValue;
-                return true;
-            }
-            if (i + 1 >= args.size())
-                return false;
-            *into = args[++i];
-            return true;
-        };
-        if (optionsEnded) {
-            if (!kind.isEmpty())
-                return usage(QStringLiteral("多余的参数：%1").arg(a));
-            kind = a;
-            continue;
-        }
-        if (a == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        if (a == QLatin1String("--out")) {
-            if (!value(&outPath))
-                return usage(QStringLiteral("--out 后面缺少文件名。"));
-        } else if (a == QLatin1String("--db")) {
-            if (!value(&dbFile))
-                return usage(QStringLiteral("--db 后面缺少数据库文件。"));
-        } else if (a == QLatin1String("--sql")) {
-            QString s;
-            if (!value(&s))
-                return usage(QStringLiteral("--sql 后面缺少语句。"));
-            sql = s;
-        } else if (a.startsWith(QLatin1String("--"))) {
-            return usage(QStringLiteral("未知选项：%1").arg(a));
-        } else if (kind.isEmpty()) {
-            kind = a;
-        } else {
-            return usage(QStringLiteral("多余的参数：%1").arg(a));
-        }
-    }
+    tool::Options opts;
+    QString why;
+    if (!tool::parseOptions(args, {QStringLiteral("--out"), QStringLiteral("--db"), QStringLiteral("--sql")}, {},
+                            &opts, &why))
+        return usage(why);
+    if (opts.positional.size() > 1)
+        return usage(QStringLiteral("多余的参数：%1").arg(opts.positional[1]));
+    const QString kind = opts.positional.value(0);
+    const QString outPath = opts.value(QStringLiteral("--out"));
     if (kind.isEmpty())
         return usage(QStringLiteral("缺少报表名（cases、departments 或 prescription）。"));
     if (outPath.isEmpty())
         return usage(QStringLiteral("缺少 --out FILE.pdf。"));
+    std::optional<QString> sql;
+    if (opts.values.contains(QStringLiteral("--sql")))
+        sql = opts.value(QStringLiteral("--sql"));
+    QString dbFile = opts.value(QStringLiteral("--db"));
+    auto fail = [](int code, const QString &text) { return tool::error(code, text); };
 
     const ReportLayout *layout = nullptr;
     const DataCommand *command = nullptr;
@@ -125,7 +85,6 @@ int reportCommand(const QStringList &args)
 
     std::unique_ptr<ReportDocument> doc;
     try {
-        QString why;
         auto rows = ReportRows::open(dbFile, *sql, layout->boundColumns(), &why);
         if (!rows)
             return fail(1, QStringLiteral("语句执行失败：%1（%2）").arg(why, *sql));
@@ -133,7 +92,6 @@ int reportCommand(const QStringList &args)
     } catch (const DbError &e) {
         return fail(1, e.message());
     }
-    QString why;
     if (!doc->exportPdf(outPath, &why))
         return fail(1, why);
     if (doc->isEmpty())

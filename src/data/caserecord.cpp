@@ -1,4 +1,4 @@
-#include "cases/CaseFields.h"
+#include "data/caserecord.h"
 
 #include "data/dates.h"
 #include "data/sqltext.h"

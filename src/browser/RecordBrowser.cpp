@@ -1,4 +1,4 @@
-#include "cases/RecordBrowser.h"
+#include "browser/RecordBrowser.h"
 
 #include "data/globals.h"
 #include "data/recordset.h"
@@ -271,6 +271,12 @@ void RecordBrowser::listNode()
     setWindowTitle(QString::fromUtf8(p_.caption));
     writeTitles();
     listRows();
+}
+
+QString RecordBrowser::currentKey() const
+{
+    const int r = MSF1->Row();
+    return r >= 1 ? MSF1->TextMatrix(r, p_.keyColumn).trimmed() : QString();
 }
 
 bool RecordBrowser::rowSelected() const

@@ -1,0 +1,27 @@
+# The house is a stack of static libraries, one per folder of src/. Sources
+# include headers as "folder/file.h"; each library sees only the folders of its
+# own layer and of the layers below it, through a folder of links made at
+# configure time. An include that reaches up names a folder that is not there,
+# and the compiler refuses it.
+#
+#   xs_layer(NAME FOLDER SOURCES ... SEES folder... LINKS target...)
+function(xs_layer name folder)
+  cmake_parse_arguments(L "" "" "SOURCES;SEES;LINKS" ${ARGN})
+  set(view "${CMAKE_BINARY_DIR}/layers/${name}")
+  file(REMOVE_RECURSE "${view}")
+  file(MAKE_DIRECTORY "${view}")
+  foreach(seen IN LISTS L_SEES folder)
+    file(CREATE_LINK "${PROJECT_SOURCE_DIR}/src/${seen}" "${view}/${seen}" SYMBOLIC)
+  endforeach()
+  set(sources "")
+  foreach(s IN LISTS L_SOURCES)
+    if(IS_ABSOLUTE "${s}")
+      list(APPEND sources "${s}")
+    else()
+      list(APPEND sources "${PROJECT_SOURCE_DIR}/src/${folder}/${s}")
+    endif()
+  endforeach()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC "${view}")
+  target_link_libraries(${name} PUBLIC ${L_LINKS})
+endfunction()
