@@ -75,6 +75,10 @@ bool isHelp(const QString &a)
 
 int main(int argc, char **argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("chengheng-db " XS_VERSION);
+        return 0;
+    }
     const Command *command = argc > 1 ? findCommand(argv[1]) : nullptr;
     std::unique_ptr<QCoreApplication> app;
     if (command && command->drawing) {

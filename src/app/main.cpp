@@ -3,10 +3,19 @@
 #include "ui/application.h"
 #include "ui/window.h"
 
+#include <cstdio>
+#include <cstring>
+
 // Starts the login window and nothing else; everything after it is reached
 // from there.
 int main(int argc, char *argv[])
 {
+    // The one word the program answers on its command line, for packaging and
+    // support; it opens no window and no file.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("chengheng " XS_VERSION);
+        return 0;
+    }
     xs::Application app(argc, argv);
     if (!app.openDatabase())
         return 1;
