@@ -12,7 +12,7 @@
 //    windows must not pile up. Target: < 300 MB.
 // 3. One pick and one drugload of a whole category (target: < 20 ms each).
 #include "benchsupport.h"
-#include "data/seed.h"
+#include "data/catalogue.h"
 #include "prescribe/Form2.h"
 #include "ui/window.h"
 

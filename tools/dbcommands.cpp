@@ -2,7 +2,8 @@
 
 #include "data/accounts.h"
 #include "data/schema.h"
-#include "data/seed.h"
+#include "data/catalogue.h"
+#include "data/demodata.h"
 #include "data/sqlite.h"
 #include "toolsupport.h"
 

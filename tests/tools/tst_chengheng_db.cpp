@@ -3,7 +3,8 @@
 #include "data/accounts.h"
 #include "data/dates.h"
 #include "data/schema.h"
-#include "data/seed.h"
+#include "data/catalogue.h"
+#include "data/csv.h"
 #include "data/sqlite.h"
 
 #include "testenv.h"
