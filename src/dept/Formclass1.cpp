@@ -98,6 +98,7 @@ void Formclass1::clearBoxes()
 
 void Formclass1::classload()
 {
+    loadedDept_.reset();
     if (!DeptEditMode) {
         setWindowTitle(QStringLiteral("添加科室设置"));
         clearBoxes();
@@ -116,6 +117,7 @@ void Formclass1::classload()
     for (int i = 0; i < 7 && i < rs->fieldCount(); ++i)
         Text1[size_t(i)]->setText(rs->text(i));
     rs->Close();
+    loadedDept_ = dept;
 }
 
 void Formclass1::Command1_Click()
@@ -127,8 +129,13 @@ void Formclass1::Command1_Click()
 
     const QString dept = Text1[kDept]->text().trimmed();
     const bool modifying = DeptEditMode;
-    if (!modifying) {
+    // A new setting needs a name of its own. A modified one may keep the name
+    // of the setting loaded, but not take another setting's name: storing
+    // would replace that other setting's row.
+    if (!modifying || loadedDept_ != dept) {
         printstr = QStringLiteral("select * from class where 科室='") + q(dept) + QStringLiteral("'");
+        if (modifying && loadedDept_)
+            printstr += QStringLiteral(" and 科室<>'") + q(*loadedDept_) + QStringLiteral("'");
         SqlOutcome o;
         RecordsetPtr rs = runsql(printstr, &o);
         if (!rs) {

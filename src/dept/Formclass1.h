@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <array>
+#include <optional>
 
 namespace xs {
 
@@ -44,6 +45,9 @@ private:
     // transaction; tells the user and keeps everything when it fails.
     bool store(const QString &dept);
     void clearBoxes();
+    // Modify mode: the department whose row classload loaded (none when no
+    // row was found).
+    std::optional<QString> loadedDept_;
 };
 
 }  // namespace xs

@@ -1,6 +1,5 @@
 #include "prescribe/Form2.h"
 
-#include "browser/RecordBrowser.h"
 #include "data/caserecord.h"
 #include "data/dates.h"
 #include "data/globals.h"
@@ -29,12 +28,16 @@ namespace xs {
 namespace {
 const QString kWarning = QStringLiteral("警告");
 
-// The outpatient number of the case browser's current row, read at the moment
-// of use; empty when the browser is not open or no data row is current.
-QString caseBrowserKey()
+// The prescribing gate of 开药, asked again at the moment of an action: the
+// window stays open when another user signs in, so the user signed in now
+// must hold the right. Refuses with the gate's message.
+bool prescribingAllowed()
 {
-    const auto *browser = qobject_cast<const RecordBrowser *>(WindowRegistry::findByName("xs::Form3"));
-    return browser ? browser->currentKey() : QString();
+    RightFlag = userright(1);
+    if (gatePasses(Gate::Prescribing, RightFlag))
+        return true;
+    MsgBox(refusalText(Gate::Prescribing), vbInformation | vbOKOnly, QStringLiteral(" 警告"));
+    return false;
 }
 
 // Shrinks a caption's font until it fits `width` pixels on one line.
@@ -308,12 +311,18 @@ void Form2::load1()
         setWindowTitle(QStringLiteral("修改"));
         const QString key = MSF1->Row() >= 1 ? MSF1->TextMatrix(MSF1->Row(), 1).trimmed() : QString();
         RecordsetPtr row = runsql(QStringLiteral("select * from yc where 门诊号='") + q(key) + QStringLiteral("'"));
-        if (row && !row->atEOF())
+        // The modification is stored into the work row loaded here, whatever
+        // row another window has chosen since.
+        loadedKey_.reset();
+        if (row && !row->atEOF()) {
             for (int c = 0; c < 20 && c < row->fieldCount(); ++c)
                 setFieldText(c, row->text(c));
+            loadedKey_ = key;
+        }
         return;
     }
     setWindowTitle(QStringLiteral("登记"));
+    loadedKey_.reset();
     for (TextBox *t : Text2)
         t->setText(QString());
     Text2[6]->setText(todayText());
@@ -436,27 +445,34 @@ bool Form2::generateChecks()
 
 void Form2::sccf_Click()
 {
+    if (!prescribingAllowed())
+        return;
     if (!generateChecks())
         return;
     const QStringList values = fieldValues();
     if (CaseEditMode) {
+        if (!loadedKey_) {
+            MsgBox(QStringLiteral("处方没有修改：打开窗口时没有找到要修改的处方。\n请关闭本窗口，重新选择要修改的病例。"),
+                   vbExclamation | vbOKOnly, kWarning);
+            return;
+        }
         std::array<QString, 20> record;
         for (int c = 0; c < 20; ++c)
             record[size_t(c)] = values[c];
         SqlOutcome o;
-        const QString key = caseBrowserKey();
+        const QString key = *loadedKey_;
         if (const auto sql = caseUpdateStatement(kWorkUpdateHead, record, key))
             runsql(*sql, &o);
         if (!o.ok) {
             tellFailure(QStringLiteral("处方没有修改。"), o.error);
             return;
         }
-        // No work row with the browser's number (the browser was closed, or
-        // its row is not in the work table): nothing was stored, so the
-        // window must not close as if it had been.
+        // The loaded work row is gone (removed or cleared meanwhile): nothing
+        // was stored, so the window must not close as if it had been.
         if (o.changes == 0) {
-            tellFailure(QStringLiteral("处方没有修改。"),
-                        QStringLiteral("没有找到门诊号为 ") + key + QStringLiteral(" 的记录。"));
+            MsgBox(QStringLiteral("处方没有修改：打印库中已经没有门诊号为 ") + key
+                       + QStringLiteral(" 的处方。\n请关闭本窗口，重新选择要修改的病例。"),
+                   vbExclamation | vbOKOnly, kWarning);
             return;
         }
         close();
@@ -481,24 +497,28 @@ void Form2::sccf_Click()
 
 void Form2::baocun_Click()
 {
+    if (!prescribingAllowed())
+        return;
     const QString key = workRowKey();
     if (!key.isEmpty()) {
-        // The archive holds each outpatient number once.
-        SqlOutcome o;
-        RecordsetPtr rs = runsql(QStringLiteral("select * from xj where 门诊号='") + q(key) + QStringLiteral("'"), &o);
-        if (!rs) {
-            tellFailure(QStringLiteral("病例没有保存到档案。"), o.error);
+        // All or nothing, and the work table stays as it is in every case.
+        const ArchiveOutcome a = archiveWorkRows(key);
+        switch (a.result) {
+        case ArchiveOutcome::Copied:
+            break;
+        case ArchiveOutcome::AlreadyArchived:
+            MsgBox(QStringLiteral("档案中已经存在门诊号为 ") + key
+                       + QStringLiteral(" 的记录,门诊号不能重复！\n病例没有保存到档案。"),
+                   vbExclamation | vbOKOnly, kWarning);
             return;
-        }
-        if (!rs->atEOF()) {
-            rs.reset();
-            MsgBox(QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！"), vbExclamation | vbOKOnly, kWarning);
+        case ArchiveOutcome::Doubled:
+            MsgBox(QStringLiteral("打印库中有 %1 条门诊号为 ").arg(a.workRows) + key
+                       + QStringLiteral(" 的处方,档案中每个门诊号只能保存一条！\n病例没有保存到档案。"
+                                        "请先删除多余的处方，再保存。"),
+                   vbExclamation | vbOKOnly, kWarning);
             return;
-        }
-        rs.reset();
-        runsql(archiveStatement(key), &o);
-        if (!o.ok) {
-            tellFailure(QStringLiteral("病例没有保存到档案。"), o.error);
+        case ArchiveOutcome::Failed:
+            tellFailure(QStringLiteral("病例没有保存到档案。"), a.error);
             return;
         }
     }
@@ -507,6 +527,8 @@ void Form2::baocun_Click()
 
 void Form2::MSHFlexGrid1_DblClick()
 {
+    if (!prescribingAllowed())
+        return;
     const QString key = workRowKey();
     if (key.isEmpty()) {
         MsgBox(QStringLiteral("你还没有选择记录！"), vbExclamation | vbOKOnly, kWarning);
@@ -526,10 +548,8 @@ void Form2::MSHFlexGrid1_DblClick()
 
 void Form2::ck_Click()
 {
-    if (!gatePasses(Gate::Prescribing, userright(1))) {
-        MsgBox(refusalText(Gate::Prescribing), vbInformation | vbOKOnly, QStringLiteral(" 警告"));
+    if (!prescribingAllowed())
         return;
-    }
     // The work table is emptied first: when that fails, the window keeps
     // everything and says so.
     SqlOutcome o;

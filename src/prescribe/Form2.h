@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QScrollArea>
 #include <array>
+#include <optional>
 
 namespace xs {
 
@@ -95,6 +96,9 @@ private:
     void setFieldText(int column, const QString &text);
     bool generateChecks();
     bool setUp_ = false;
+    // Modify mode: the 门诊号 of the work row that set-up loaded into the
+    // fields (none when no row was found); 生成处方 stores into that row.
+    std::optional<QString> loadedKey_;
     Came came_ = Came::Nothing;
 };
 

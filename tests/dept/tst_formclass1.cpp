@@ -198,6 +198,13 @@ void TestFormclass1::checks_data()
                                        << int(vbOKOnly) << 1;
     QTest::newRow("duplicate other case") << Typed{{1, "ent"}} << false << "已经存在该科室的设置,不能重复！"
                                           << int(vbOKOnly) << 1;
+    // Modify mode: the name of another department would replace that one's row.
+    QTest::newRow("modify onto another") << Typed{{1, "外科"}} << true << "已经存在该科室的设置,不能重复！"
+                                         << int(vbOKOnly) << 1;
+    QTest::newRow("modify onto another trimmed") << Typed{{1, " 外科  "}} << true
+                                                 << "已经存在该科室的设置,不能重复！" << int(vbOKOnly) << 1;
+    QTest::newRow("modify onto another other case") << Typed{{1, "ent"}} << true
+                                                    << "已经存在该科室的设置,不能重复！" << int(vbOKOnly) << 1;
 }
 
 // The first failing check only; focus in its box with the text selected;
@@ -289,10 +296,14 @@ void TestFormclass1::modify_data()
                                                           "一组|内科|101|五年|临床|王医生|无",
                                                           "一组|外科|102|五年|外科学|李医生|旧备注",
                                                           "一组|普外科|999|五年|外科学|李医生|旧备注"};
-    QTest::newRow("changed to another department") << "外科" << " 内科 "
-                                                   << QStringList{"一组| 内科 |999|五年|外科学|李医生|旧备注",
-                                                                  "二组|ENT|201|四年|耳鼻喉|赵医生|无",
-                                                                  "一组|外科|102|五年|外科学|李医生|旧备注"};
+    QTest::newRow("own name with blanks") << "外科" << " 外科 "
+                                          << QStringList{"一组| 外科 |999|五年|外科学|李医生|旧备注",
+                                                         "二组|ENT|201|四年|耳鼻喉|赵医生|无",
+                                                         "一组|内科|101|五年|临床|王医生|无"};
+    QTest::newRow("own name in other case") << "ENT" << "Ent"
+                                            << QStringList{"二组|Ent|999|四年|耳鼻喉|赵医生|无",
+                                                           "一组|内科|101|五年|临床|王医生|无",
+                                                           "一组|外科|102|五年|外科学|李医生|旧备注"};
 }
 
 // Modify mode stores by deleting the rows of the typed department and adding
@@ -362,6 +373,15 @@ void TestFormclass1::modifyOfVanishedRow()
     Formclass1 *f = openModify(QStringLiteral("骨科"));
     QCOMPARE(f->windowTitle(), QStringLiteral("修改科室设置"));
     QCOMPARE(boxes(f), QStringList(7, QString()));
+    // Nothing loaded: every existing department is another one.
+    type(f, kValid);
+    f->Text1[1]->setText(QStringLiteral("内科"));
+    f->Command1->click();
+    QCOMPARE(rec.calls.size(), 1);
+    XS_COMPARE_MSG(rec.calls[0], QStringLiteral("已经存在该科室的设置,不能重复！"), vbOKOnly, QStringLiteral("警告"));
+    QVERIFY(focusWithin(f->Text1[1]));
+    QCOMPARE(db.count(QStringLiteral("class where 科室='内科' and 医生='王医生'")), 1);
+    rec.clear();
     type(f, kValid);
     f->Command1->click();
     QVERIFY(rec.calls.isEmpty());

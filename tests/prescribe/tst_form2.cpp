@@ -4,6 +4,7 @@
 #include "data/dates.h"
 #include "data/globals.h"
 #include "prescribetest.h"
+#include "windowtest.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -35,7 +36,9 @@ private slots:
     void sameNumberTwiceInWorkTable();
     void failedStoreKeepsEverything();
     void modifyMode();
-    void modifyWritesBrowserRow();
+    void modifyRefusedWithoutLoadedRow_data();
+    void modifyRefusedWithoutLoadedRow();
+    void modifyWritesLoadedRow();
 };
 
 void TestForm2::opening()
@@ -408,6 +411,7 @@ void TestForm2::generateChecks()
     addCatalogue(db);
     if (!archived.isEmpty())
         db.exec(QStringLiteral("insert into xj(门诊号,姓名) values('%1','李四')").arg(archived));
+    signInAs(QStringLiteral("admin"));
     Form2 *w = openForm2();
     typePatient(w, QStringLiteral("M1"));
     w->Text1->setText(QStringLiteral("1"));
@@ -446,6 +450,7 @@ void TestForm2::generateStoresAndReopens()
     addCatalogue(db);
     // A number in the work table but not in the archive passes.
     db.exec(QStringLiteral("insert into yc(门诊号,姓名) values('M9','旧')"));
+    signInAs(QStringLiteral("admin"));
     Form2 *w = openForm2();
     typePatient(w, QStringLiteral(" M9 "), QString(), QString());
     w->Text2[1]->setText(QStringLiteral(" O'Brien "));
@@ -490,6 +495,7 @@ void TestForm2::sameNumberTwiceInWorkTable()
 {
     TestDb db;
     addDepartments(db);
+    signInAs(QStringLiteral("admin"));
     Form2 *w = openForm2();
     for (int k = 0; k < 2; ++k) {
         typePatient(w, QStringLiteral("M5"));
@@ -509,6 +515,7 @@ void TestForm2::failedStoreKeepsEverything()
     addDepartments(db);
     addCatalogue(db);
     db.exec(QStringLiteral("create trigger refuse before insert on yc begin select raise(abort,'磁盘已满'); end"));
+    signInAs(QStringLiteral("admin"));
     Form2 *w = openForm2();
     typePatient(w, QStringLiteral("M1"));
     w->Text1->setText(QStringLiteral("1"));
@@ -530,14 +537,21 @@ void TestForm2::failedStoreKeepsEverything()
     QCOMPARE(db.count(QStringLiteral("yc")), 0);
 }
 
+namespace {
+const QString kK1 = QStringLiteral("'K1','赵六','女','内科','1970-01-02','地址','200000','123','2024-02-03','备注','已婚',"
+                                   "'查体','病史','症状','诊断','药','量','医生','54','身份证'");
+const QString kK0 = QStringLiteral("'K0','钱七','男','内科','1960-01-02','地址','200000','123','2024-02-03','备注','已婚',"
+                                   "'查体','病史','症状','诊断','药','量','医生','64','身份证'");
+}  // namespace
+
 void TestForm2::modifyMode()
 {
     TestDb db;
     addDepartments(db);
     // The archive grid's first row names the work row to load.
     db.exec(QStringLiteral("insert into xj(门诊号,姓名) values('K1','档案')"));
-    db.exec(QStringLiteral("insert into yc values('K1','赵六','女','内科','1970-01-02','地址','200000','123',"
-                           "'2024-02-03','备注','已婚','查体','病史','症状','诊断','药','量','医生','54','身份证')"));
+    db.exec(QStringLiteral("insert into yc values(%1)").arg(kK1));
+    signInAs(QStringLiteral("admin"));
     CaseEditMode = true;
     Form2 *w = openForm2();
     QCOMPARE(w->windowTitle(), QStringLiteral("修改"));
@@ -547,31 +561,62 @@ void TestForm2::modifyMode()
     QCOMPARE(w->Combo1[2]->currentText(), QStringLiteral("已婚"));
     QCOMPARE(w->Text2[2]->text(), QStringLiteral("1970-01-02"));
     QCOMPARE(w->Text2[16]->text(), QStringLiteral("身份证"));
-    // No case browser open: the update is keyed by an empty number and
-    // changes nothing. That is told, and the window keeps what was typed.
+    // No case browser is needed: the loaded row is stored, the window closes.
     w->Text2[1]->setText(QStringLiteral("改名"));
     QPointer<Form2> guard(w);
     MsgRecorder rec;
     w->sccf->trigger();
-    QCOMPARE(rec.calls.size(), 1);
-    QCOMPARE(rec.calls[0].text, QStringLiteral("处方没有修改。\n没有找到门诊号为  的记录。"));
-    QCOMPARE(rec.calls[0].flags, int(vbExclamation | vbOKOnly));
-    QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
+    QVERIFY2(rec.calls.isEmpty(), qPrintable(rec.lastText()));
+    QCOMPARE(db.rows(QStringLiteral("select 门诊号,姓名 from yc")), QStringList{"K1|改名"});
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(guard);
-    QCOMPARE(w->Text2[1]->text(), QStringLiteral("改名"));
-    QCOMPARE(db.scalar(QStringLiteral("select 姓名 from yc")), QStringLiteral("赵六"));
+    QVERIFY(!guard);
 }
 
-void TestForm2::modifyWritesBrowserRow()
+void TestForm2::modifyRefusedWithoutLoadedRow_data()
+{
+    QTest::addColumn<bool>("loaded");  // the work row was there at set-up
+    QTest::addColumn<QString>("message");
+    QTest::newRow("removed after set-up")
+        << true << "处方没有修改：打印库中已经没有门诊号为 K1 的处方。\n请关闭本窗口，重新选择要修改的病例。";
+    QTest::newRow("none at set-up")
+        << false << "处方没有修改：打开窗口时没有找到要修改的处方。\n请关闭本窗口，重新选择要修改的病例。";
+}
+
+// The row to modify is gone: nothing else is written in its place, the user
+// is told and the window keeps what was typed.
+void TestForm2::modifyRefusedWithoutLoadedRow()
+{
+    QFETCH(bool, loaded);
+    QFETCH(QString, message);
+    TestDb db;
+    addDepartments(db);
+    db.exec(QStringLiteral("insert into xj(门诊号,姓名) values('K1','档案')"));
+    db.exec(QStringLiteral("insert into yc values(%1)").arg(loaded ? kK1 : kK0));
+    signInAs(QStringLiteral("admin"));
+    CaseEditMode = true;
+    Form2 *w = openForm2();
+    if (loaded)
+        db.exec(QStringLiteral("delete from yc where 门诊号='K1'"));
+    typePatient(w, QStringLiteral("K0"));
+    QPointer<Form2> guard(w);
+    MsgRecorder rec;
+    w->sccf->trigger();
+    QCOMPARE(rec.calls.size(), 1);
+    XS_COMPARE_MSG(rec.calls[0], message, vbExclamation | vbOKOnly, QStringLiteral("警告"));
+    QCOMPARE(db.rows(QStringLiteral("select 门诊号,姓名 from yc")),
+             loaded ? QStringList() : QStringList{"K0|钱七"});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(guard && guard->isVisible());
+    QCOMPARE(w->Text2[0]->text(), QStringLiteral("K0"));
+    QCOMPARE(w->Text2[1]->text(), QStringLiteral("张三"));
+}
+
+void TestForm2::modifyWritesLoadedRow()
 {
     TestDb db;
     addDepartments(db);
     db.exec(QStringLiteral("insert into xj(门诊号,姓名,科室) values('K0','甲','内科'),('K1','乙','内科')"));
-    db.exec(QStringLiteral("insert into yc values('K1','赵六','女','内科','1970-01-02','地址','200000','123',"
-                           "'2024-02-03','备注','已婚','查体','病史','症状','诊断','药','量','医生','54','身份证'),"
-                           "('K0','钱七','男','内科','1960-01-02','地址','200000','123',"
-                           "'2024-02-03','备注','已婚','查体','病史','症状','诊断','药','量','医生','64','身份证')"));
+    db.exec(QStringLiteral("insert into yc values(%1),(%2)").arg(kK1, kK0));
     // The case browser lists the archive; its second row (K1) is chosen.
     Form3 *browser = WindowRegistry::show<Form3>();
     QVERIFY(QTest::qWaitForWindowActive(browser));
@@ -579,6 +624,7 @@ void TestForm2::modifyWritesBrowserRow()
     browser->showdata();
     browser->MSF1->setRow(2);
     QCOMPARE(browser->MSF1->TextMatrix(2, 1), QStringLiteral("K1"));
+    signInAs(QStringLiteral("admin"));
     CaseEditMode = true;
     Form2 *w = openForm2();
     // The fields come from the work row of the prescribing window's own
@@ -592,9 +638,9 @@ void TestForm2::modifyWritesBrowserRow()
     MsgRecorder rec;
     w->sccf->trigger();
     QCOMPARE(rec.calls.size(), 0);
-    // The row written is the one chosen in the browser, read at this moment.
+    // The row written is the one loaded; the browser's K1 keeps its values.
     QCOMPARE(db.rows(QStringLiteral("select 门诊号,姓名,性别,科室,出生年月,年龄 from yc order by 门诊号")),
-             (QStringList{"K0|钱七|男|内科|1960-01-02|64", "K9|O'Hara|男|儿科|1961-03-04|64"}));
+             (QStringList{"K1|赵六|女|内科|1970-01-02|54", "K9|O'Hara|男|儿科|1961-03-04|64"}));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!guard);
 }

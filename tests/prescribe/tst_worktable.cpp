@@ -27,6 +27,7 @@ private slots:
     void removalEmptyKey();
     void saveCopiesCurrentRow();
     void saveTwice();
+    void saveSharedNumberRefused_data();
     void saveSharedNumberRefused();
     void saveWithoutWorkRows();
     void clear_data();
@@ -35,6 +36,8 @@ private slots:
     void exitKeepsWorkTable();
     void printShowsWorkTable();
     void otherWorkingDirectory();
+    void actionsAskSignedInUser_data();
+    void actionsAskSignedInUser();
 };
 
 namespace {
@@ -88,6 +91,7 @@ void TestWorkTable::removal()
     addWorkRow(db, QStringLiteral("M2"));
     addWorkRow(db, QStringLiteral("M1"));
     db.exec(QStringLiteral("insert into xj values('M1',%1)").arg(kRow));
+    signInAs(QStringLiteral("admin"));
     Form2 *w = openForm2();
     typeAndPick(w);
     MsgRecorder rec;
@@ -124,6 +128,7 @@ void TestWorkTable::removalEmptyKey()
     TestDb db;
     addDepartments(db);
     db.exec(QStringLiteral("insert into yc values(%1,%2)").arg(number, kRow));
+    signInAs(QStringLiteral("admin"));
     Form2 *w = openForm2();
     w->Text2[1]->setText(QStringLiteral("正在输入"));
     MsgRecorder rec;
@@ -146,6 +151,7 @@ void TestWorkTable::saveCopiesCurrentRow()
     addWorkRow(db, QStringLiteral("M1"));
     db.exec(QStringLiteral("insert into yc values('M2','李四','女','儿科','1990-01-02','上海路2号','200000','139',"
                            "'2024-03-02','O''Neil','已婚','体','史','咳嗽','感冒','止咳糖浆','1瓶','李医生','34','31')"));
+    signInAs(QStringLiteral("admin"));
     Form2 *w = openForm2();
     // The first work row is current when the window opens; a click chooses another.
     QCOMPARE(w->workRowKey(), QStringLiteral("M1"));
@@ -171,6 +177,7 @@ void TestWorkTable::saveTwice()
     addDepartments(db);
     addCatalogue(db);
     addWorkRow(db, QStringLiteral("M1"));
+    signInAs(QStringLiteral("admin"));
     Form2 *w = openForm2();
     QPointer<Form2> old(w);
     w->baocun->trigger();
@@ -185,37 +192,65 @@ void TestWorkTable::saveTwice()
     QPointer<Form2> guard(w);
     w->baocun->trigger();
     QCOMPARE(rec.calls.size(), 1);
-    QCOMPARE(rec.calls[0].text, QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！"));
+    QCOMPARE(rec.calls[0].text,
+             QStringLiteral("档案中已经存在门诊号为 M1 的记录,门诊号不能重复！\n病例没有保存到档案。"));
     QCOMPARE(rec.calls[0].flags, int(vbExclamation | vbOKOnly));
     QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
     QCOMPARE(db.count(QStringLiteral("xj")), 1);
+    QCOMPARE(db.count(QStringLiteral("yc")), 1);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(guard && guard->isVisible());
     QCOMPARE(w->Text2[1]->text(), QStringLiteral("正在输入"));
     QCOMPARE(w->List2->count(), 2);
 }
 
+void TestWorkTable::saveSharedNumberRefused_data()
+{
+    QTest::addColumn<QStringList>("work");      // 门诊号 of the work rows, in order
+    QTest::addColumn<QStringList>("archived");  // 门诊号 already in the archive
+    QTest::addColumn<QString>("message");
+    const QString twice = QStringLiteral("打印库中有 2 条门诊号为 M1 的处方,档案中每个门诊号只能保存一条！\n"
+                                         "病例没有保存到档案。请先删除多余的处方，再保存。");
+    QTest::newRow("two rows, one number") << QStringList{"M1", "M2", "M1"} << QStringList{} << twice;
+    QTest::newRow("one number in other case") << QStringList{"M1", "m1"} << QStringList{} << twice;
+    QTest::newRow("archived in other case")
+        << QStringList{"M1"} << QStringList{"m1"}
+        << "档案中已经存在门诊号为 M1 的记录,门诊号不能重复！\n病例没有保存到档案。";
+}
+
+// The archive holds each number once: when the work rows of the current
+// number cannot all enter it, nothing is copied, the work table stays as it
+// was, and the user is told which number and why.
 void TestWorkTable::saveSharedNumberRefused()
 {
-    // Two prescriptions with one number cannot both enter the archive, which
-    // holds each number once: nothing is copied and the user is told.
+    QFETCH(QStringList, work);
+    QFETCH(QStringList, archived);
+    QFETCH(QString, message);
     TestDb db;
     addDepartments(db);
-    addWorkRow(db, QStringLiteral("M1"));
-    addWorkRow(db, QStringLiteral("M1"));
+    addCatalogue(db);
+    for (const QString &n : work)
+        addWorkRow(db, n);
+    for (const QString &n : archived)
+        db.exec(QStringLiteral("insert into xj(门诊号,姓名) values('%1','档案')").arg(n));
+    signInAs(QStringLiteral("admin"));
     Form2 *w = openForm2();
     typeAndPick(w);
+    const QStringList xj = db.rows(QStringLiteral("select * from xj"));
+    const QStringList yc = db.rows(QStringLiteral("select * from yc"));
     MsgRecorder rec;
     QPointer<Form2> guard(w);
     w->baocun->trigger();
     QCOMPARE(rec.calls.size(), 1);
-    QVERIFY(rec.calls[0].text.startsWith(QStringLiteral("病例没有保存到档案。")));
+    QCOMPARE(rec.calls[0].text, message);
     QCOMPARE(rec.calls[0].flags, int(vbExclamation | vbOKOnly));
     QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
-    QCOMPARE(db.count(QStringLiteral("xj")), 0);
+    QCOMPARE(db.rows(QStringLiteral("select * from xj")), xj);
+    QCOMPARE(db.rows(QStringLiteral("select * from yc")), yc);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(guard);
     QCOMPARE(w->Text2[1]->text(), QStringLiteral("正在输入"));
+    QCOMPARE(w->List2->count(), 2);
 }
 
 void TestWorkTable::saveWithoutWorkRows()
@@ -223,6 +258,7 @@ void TestWorkTable::saveWithoutWorkRows()
     TestDb db;
     addDepartments(db);
     db.exec(QStringLiteral("insert into xj(门诊号) values('门诊号')"));
+    signInAs(QStringLiteral("admin"));
     Form2 *w = openForm2();
     QCOMPARE(w->MSHFlexGrid1->Rows(), 1);
     QCOMPARE(w->workRowKey(), QString());
@@ -405,6 +441,81 @@ void TestWorkTable::otherWorkingDirectory()
         QCOMPARE(columnText(s.get(), 0), QStringLiteral("0"));
     }
     QVERIFY(QDir::setCurrent(previous));
+}
+
+void TestWorkTable::actionsAskSignedInUser_data()
+{
+    QTest::addColumn<QString>("action");  // 生成处方, 保存 or 删除 (double-click)
+    QTest::addColumn<QString>("user");    // signed in after the window opened
+    QTest::addColumn<bool>("passes");
+    for (const char *action : {"生成处方", "保存", "删除"}) {
+        const QString a = QString::fromUtf8(action);
+        QTest::newRow(qPrintable(a + QStringLiteral(" guest"))) << a << "guest" << false;
+        QTest::newRow(qPrintable(a + QStringLiteral(" doctor (qx2)"))) << a << "doctor" << false;
+        QTest::newRow(qPrintable(a + QStringLiteral(" clerk (qx1)"))) << a << "clerk" << false;
+        QTest::newRow(qPrintable(a + QStringLiteral(" viewer"))) << a << "viewer" << true;
+    }
+}
+
+// The window stays open when another user signs in; each action that writes
+// asks the prescribing right of whoever is signed in at that moment.
+void TestWorkTable::actionsAskSignedInUser()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, user);
+    QFETCH(bool, passes);
+    TestDb db;
+    addDepartments(db);
+    addCatalogue(db);
+    addWorkRow(db, QStringLiteral("M1"));
+    signInAs(QStringLiteral("admin"));
+    Form2 *w = openForm2();
+    typePatient(w, QStringLiteral("M7"));
+    w->Text1->setText(QStringLiteral("1"));
+    w->List1->setCurrentRow(0);
+    w->List1_DblClick();
+    signInAs(user);
+    const QStringList typed = [w] {
+        QStringList t;
+        for (TextBox *b : w->Text2)
+            t << b->text();
+        return t;
+    }();
+    MsgRecorder rec;
+    QPointer<Form2> guard(w);
+    if (action == QStringLiteral("生成处方"))
+        w->sccf->trigger();
+    else if (action == QStringLiteral("保存"))
+        w->baocun->trigger();
+    else
+        doubleClickRow(w->MSHFlexGrid1, 1);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    if (!passes) {
+        QCOMPARE(rec.calls.size(), 1);
+        QCOMPARE(rec.calls[0].text, QStringLiteral("对不起，你是普通用户不能修改记录，请与管理员联系！"));
+        QCOMPARE(rec.calls[0].flags, int(vbInformation | vbOKOnly));
+        QCOMPARE(rec.calls[0].title, QStringLiteral(" 警告"));
+        QCOMPARE(db.rows(QStringLiteral("select 门诊号 from yc")), QStringList{"M1"});
+        QCOMPARE(db.count(QStringLiteral("xj")), 0);
+        QVERIFY(guard && guard->isVisible());
+        QStringList now;
+        for (TextBox *b : w->Text2)
+            now << b->text();
+        QCOMPARE(now, typed);
+        QCOMPARE(w->List2->count(), 2);
+        return;
+    }
+    QVERIFY(reopened(guard));
+    if (action == QStringLiteral("生成处方")) {
+        QCOMPARE(rec.calls.size(), 0);
+        QCOMPARE(db.rows(QStringLiteral("select 门诊号 from yc order by 门诊号")), (QStringList{"M1", "M7"}));
+    } else if (action == QStringLiteral("保存")) {
+        QCOMPARE(rec.calls.size(), 0);
+        QCOMPARE(db.rows(QStringLiteral("select 门诊号 from xj")), QStringList{"M1"});
+    } else {
+        QCOMPARE(rec.calls.size(), 1);  // the question before removing
+        QCOMPARE(db.count(QStringLiteral("yc")), 0);
+    }
 }
 
 QTEST_MAIN(TestWorkTable)
