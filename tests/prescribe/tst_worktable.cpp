@@ -2,6 +2,7 @@
 // 清空打印库 with its rights test, 退出, 打印, and the database file used when
 // the program runs from another working directory.
 #include "data/globals.h"
+#include "data/recordset.h"
 #include "data/schema.h"
 #include "data/sqlite.h"
 #include "prescribe/DataReport1.h"
@@ -239,8 +240,16 @@ void TestWorkTable::saveSharedNumberRefused()
     const QStringList xj = db.rows(QStringLiteral("select * from xj"));
     const QStringList yc = db.rows(QStringLiteral("select * from yc"));
     MsgRecorder rec;
+    // While the message is up the refused change is over: another write goes
+    // through and stays.
+    setMsgBoxAnswerer([&rec](const MsgBoxCall &c) {
+        rec.calls << c;
+        runaction(QStringLiteral("insert into use(username,password) values('probe','p')"));
+        return int(vbOK);
+    });
     QPointer<Form2> guard(w);
     w->baocun->trigger();
+    QCOMPARE(db.count(QStringLiteral("use where username='probe'")), 1);
     QCOMPARE(rec.calls.size(), 1);
     QCOMPARE(rec.calls[0].text, message);
     QCOMPARE(rec.calls[0].flags, int(vbExclamation | vbOKOnly));
