@@ -314,6 +314,16 @@ bool seedDemoRecords(const Connection &c, QString *error)
     });
 }
 
+bool seedDemoDepartments(const Connection &c, QString *error)
+{
+    std::vector<CsvRecord> departments;
+    if (!readSeedTable(QStringLiteral(":/seed/departments.csv"), classColumns(), &departments, error))
+        return false;
+    return atomically(c, error, [&](QString *why) {
+        return insertRows(c, QStringLiteral("class"), classColumns(), departments, why);
+    });
+}
+
 bool importCatalogueCsv(const Connection &c, const QString &path, QString *error)
 {
     QFile f(path);

@@ -15,6 +15,8 @@ bool seedCatalogue(const Connection &c, QString *error = nullptr);
 // Adds the demo departments (in several groups) and a few dozen case records,
 // always the same ones; one record names a department that does not exist.
 bool seedDemoRecords(const Connection &c, QString *error = nullptr);
+// Adds only the demo departments (the archive generator brings its own records).
+bool seedDemoDepartments(const Connection &c, QString *error = nullptr);
 // Replaces 表1 with the rows of a CSV file whose header names the seventeen
 // columns (in any order); nothing changes when the file is missing or malformed.
 bool importCatalogueCsv(const Connection &c, const QString &path, QString *error = nullptr);
