@@ -2,10 +2,14 @@
 // time and peak memory per action and archive size, so growth shows at once.
 //
 //   bench_scale [SIZES]        e.g. bench_scale 10000,100000,1000000 (the default)
-//   bench_scale --child N      one size (what the parent runs per size), key=value lines
+//   bench_scale --child N GROUP FILE
+//                              one group of actions (prescribe, cases, query,
+//                              dept) on a copy of FILE, key=value lines
 //
-// Each size runs in a process of its own on the offscreen platform. Its
-// archive is made by the demo archive generator: N case records in 2,000
+// For each size the parent makes one archive; each group of actions then runs
+// in a process of its own on the offscreen platform, on a copy of it, so that
+// the memory one window keeps does not count against the next. The archive
+// is made by the demo archive generator: N case records in 2,000
 // departments of 50 groups, every second patient's surname then set to 王
 // (so that a name query matches half the archive) and one patient named
 // 欧阳罕见 (the rare match). The real windows are driven from the main window's
@@ -160,34 +164,41 @@ void quietOffscreen(QtMsgType type, const QMessageLogContext &, const QString &m
         std::abort();
 }
 
-int child(int records)
+// Makes the archive of `records` case records at `path`; seconds taken.
+double buildArchive(const QString &path, int records)
+{
+    QElapsedTimer build;
+    build.start();
+    Connection c = Connection::create(path);
+    QString err;
+    DemoArchiveOptions o;
+    o.records = records;
+    o.departments = 2000;
+    o.groups = 50;
+    if (!createSchema(c) || !c.exec("BEGIN") || !seedCatalogue(c, &err)
+        || !insertUser(c, QStringLiteral("admin"), QStringLiteral("admin123"), {"admin"}, &err)
+        || !fillDemoArchive(c, o, &err) || !c.exec("COMMIT")) {
+        std::fprintf(stderr, "archive: %s %s\n", qPrintable(err), qPrintable(c.lastError()));
+        return -1;
+    }
+    c.exec("UPDATE xj SET 姓名='王'||substr(姓名,2) WHERE rowid%2=0 AND 姓名 NOT LIKE '王%'");
+    c.exec(QStringLiteral("UPDATE xj SET 姓名='欧阳罕见' WHERE rowid=%1").arg(records / 3 + 1));
+    c.exec("INSERT INTO yc SELECT * FROM xj WHERE rowid<=5");
+    c.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    return build.elapsed() / 1000.0;
+}
+
+// One group of actions on a copy of the archive at `source`, in a process of
+// its own: the peaks of one group do not carry over into the next.
+int child(int records, const QString &group, const QString &source)
 {
     qInstallMessageHandler(quietOffscreen);
     QTemporaryDir dir;
-    if (!createDatabase(dir))
+    setAppDirForTesting(dir.path());
+    if (!QFile::copy(source, dbPath())) {
+        std::fprintf(stderr, "cannot copy %s\n", qPrintable(source));
         return 1;
-    QElapsedTimer build;
-    build.start();
-    {
-        Connection c = Connection::open(dbPath());
-        QString err;
-        DemoArchiveOptions o;
-        o.records = records;
-        o.departments = 2000;
-        o.groups = 50;
-        c.exec("BEGIN");
-        if (!seedCatalogue(c, &err) || !insertUser(c, QStringLiteral("admin"), QStringLiteral("admin123"), {"admin"}, &err)
-            || !fillDemoArchive(c, o, &err) || !c.exec("COMMIT")) {
-            std::fprintf(stderr, "archive: %s %s\n", qPrintable(err), qPrintable(c.lastError()));
-            return 1;
-        }
-        c.exec("UPDATE xj SET 姓名='王'||substr(姓名,2) WHERE rowid%2=0 AND 姓名 NOT LIKE '王%'");
-        c.exec(QStringLiteral("UPDATE xj SET 姓名='欧阳罕见' WHERE rowid=%1").arg(records / 3 + 1));
-        c.exec("INSERT INTO yc SELECT * FROM xj WHERE rowid<=5");
-        c.exec("PRAGMA wal_checkpoint(TRUNCATE)");
     }
-    const double buildS = build.elapsed() / 1000.0;
-    std::printf("records=%d\nbuild_s=%.1f\n", records, buildS);
 
     std::map<std::string, Result> results;
     auto measure = [&](const char *key, const std::function<void()> &input, const std::function<bool()> &shown) {
@@ -239,6 +250,7 @@ int child(int records)
     MDIForm1 *main = WindowRegistry::show<MDIForm1>();
     waitFor([&] { return main->isActiveWindow(); });
 
+    if (group == QLatin1String("prescribe")) {
     // --- Prescribing window.
     const long beforeForm2 = statusKb("VmRSS:");
     measure("kaiyao", [&] { main->entry(QStringLiteral("kaiyao"))->trigger(); }, [&] {
@@ -273,6 +285,8 @@ int child(int records)
     waitFor([] { return !WindowRegistry::find<Form2>(); });
     results["form2_back"] = {-1, (statusKb("VmRSS:") - beforeForm2), QString()};
 
+    }
+    if (group == QLatin1String("cases")) {
     // --- Case browser.
     const long beforeForm3 = statusKb("VmRSS:");
     measure("liulan", [&] { main->entry(QStringLiteral("liulan"))->trigger(); }, [&] {
@@ -312,6 +326,8 @@ int child(int records)
     waitFor([] { return !WindowRegistry::find<Form3>(); });
     results["form3_back"] = {-1, (statusKb("VmRSS:") - beforeForm3), QString()};
 
+    }
+    if (group == QLatin1String("query")) {
     // --- Case query.
     measure("claasfind", [&] { main->entry(QStringLiteral("claasfind"))->trigger(); }, [&] {
         Form4 *q = WindowRegistry::find<Form4>();
@@ -348,6 +364,8 @@ int child(int records)
     settle();
     std::fprintf(stderr, "  half statement: %s\n", qPrintable(halfSql));
 
+    }
+    if (group == QLatin1String("dept")) {
     // --- Department browser and query.
     measure("classbrowse", [&] { main->entry(QStringLiteral("classbrowse"))->trigger(); }, [&] {
         Formclass2 *c = WindowRegistry::find<Formclass2>();
@@ -371,6 +389,7 @@ int child(int records)
         return c && c->isVisible() && !c->MSF1->TextMatrix(1, 1).isEmpty();
     });
 
+    }
     for (const auto &[key, r] : results)
         std::printf("%s=%.1f|%ld|%s\n", key.c_str(), r.ms, r.peakKb, qPrintable(r.note));
     std::fflush(stdout);
@@ -380,11 +399,12 @@ int child(int records)
     return 0;
 }
 
-QMap<QString, QString> runChild(int records)
+QMap<QString, QString> runChild(int records, const QString &group, const QString &source)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), QString::number(records)});
+    p.start(QCoreApplication::applicationFilePath(),
+            {QStringLiteral("--child"), QString::number(records), group, source});
     p.waitForFinished(-1);
     QMap<QString, QString> kv;
     for (const QString &line : QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts))
@@ -406,8 +426,8 @@ int main(int argc, char **argv)
     preferOffscreen();
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() == 3 && args[1] == QLatin1String("--child"))
-        return child(args[2].toInt());
+    if (args.size() == 5 && args[1] == QLatin1String("--child"))
+        return child(args[2].toInt(), args[3], args[4]);
 
     std::vector<int> sizes = {10000, 100000, 1000000};
     if (args.size() == 2) {
@@ -416,8 +436,18 @@ int main(int argc, char **argv)
             sizes.push_back(s.toInt());
     }
     std::vector<QMap<QString, QString>> runs;
-    for (int n : sizes)
-        runs.push_back(runChild(n));
+    for (int n : sizes) {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("archive.mdb"));
+        QMap<QString, QString> all;
+        all.insert(QStringLiteral("build_s"), QString::number(buildArchive(file, n), 'f', 1));
+        for (const char *group : {"prescribe", "cases", "query", "dept"}) {
+            const auto kv = runChild(n, QString::fromLatin1(group), file);
+            for (auto it = kv.begin(); it != kv.end(); ++it)
+                all.insert(it.key(), it.value());
+        }
+        runs.push_back(all);
+    }
 
     // One table: time and peak memory per action and size.
     QString head = QStringLiteral("| action |");
