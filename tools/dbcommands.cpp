@@ -1,6 +1,7 @@
 #include "dbcommands.h"
 
 #include "data/accounts.h"
+#include "data/demoarchive.h"
 #include "data/schema.h"
 #include "data/catalogue.h"
 #include "data/demodata.h"
@@ -104,6 +105,7 @@ void removeDatabaseFiles(const QString &path)
 
 struct InitPlan {
     bool demo = false;
+    int records = -1;  // --records N: a generated archive of N case records
     QString adminName;
     QString adminPassword;
 };
@@ -129,7 +131,9 @@ bool buildDatabase(const Connection &c, const InitPlan &plan, QString *why)
     if (!seedCatalogue(c, &err))
         return abandon(QStringLiteral("药品目录：%1").arg(err));
     if (plan.demo) {
-        if (!seedDemoRecords(c, &err))
+        const bool seeded = plan.records >= 0 ? fillDemoArchive(c, demoArchiveFor(plan.records), &err)
+                                              : seedDemoRecords(c, &err);
+        if (!seeded)
             return abandon(QStringLiteral("演示数据：%1").arg(err));
         for (const DemoAccount &a : demoAccounts())
             if (!insertUser(c, a.name, a.password, a.flags, &err))
@@ -231,7 +235,7 @@ int runInit(const QStringList &args)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--admin-name"), QStringLiteral("--admin-password")},
+    if (!parseOptions(args, {QStringLiteral("--admin-name"), QStringLiteral("--admin-password"), QStringLiteral("--records")},
                       {QStringLiteral("--demo")}, &o, &why))
         return error(ExitUsage, why);
     if (o.positional.size() != 1)
@@ -242,6 +246,14 @@ int runInit(const QStringList &args)
     plan.demo = o.has(QStringLiteral("--demo"));
     if (plan.demo && (o.has(QStringLiteral("--admin-name")) || o.has(QStringLiteral("--admin-password"))))
         return error(ExitUsage, QStringLiteral("--demo 自带五个演示账户，不能与 --admin-name、--admin-password 同用"));
+    if (o.has(QStringLiteral("--records"))) {
+        bool number = false;
+        plan.records = o.value(QStringLiteral("--records")).toInt(&number);
+        if (!plan.demo)
+            return error(ExitUsage, QStringLiteral("--records 只能与 --demo 同用"));
+        if (!number || plan.records < 0)
+            return error(ExitUsage, QStringLiteral("--records 后面要跟病例档案的份数（0 或正整数）"));
+    }
 
     const QString path = o.positional[0];
     const QFileInfo info(path);

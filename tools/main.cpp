@@ -27,7 +27,7 @@ struct Command {
 const Command kCommands[] = {
     {"init",
      "init PATH [--admin-name NAME --admin-password PASSWORD]\n"
-     "init PATH --demo",
+     "init PATH --demo [--records N]",
      xs::tool::runInit, false},
     {"user",
      "user add NAME [--password PASSWORD] [--db PATH]\n"
@@ -53,6 +53,7 @@ QString usage(const Command *only = nullptr)
     lines << QString()
           << QStringLiteral("init 在新文件中建表，填入药品目录，并询问超级管理员的用户名和密码（或取自选项）；")
           << QStringLiteral("     --demo 另加演示科室、病例档案和五个演示账户，不询问。已有的文件不会被改动。")
+          << QStringLiteral("     --records N 生成 N 份病例档案代替内置的演示病例（10 万份起用 50 个年级的 2000 个科室）。")
           << QStringLiteral("FLAG：admin readonly qx1 qx2 qx3 qx4（权限标志，值为 y 时生效）")
           << QStringLiteral("--db 缺省为 chengheng-db 所在文件夹中的 xs.mdb。");
     return lines.join(u'\n');

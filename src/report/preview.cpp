@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
@@ -14,10 +15,12 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <cmath>
@@ -180,6 +183,30 @@ ReportPreview::ReportPreview(std::unique_ptr<ReportDocument> document, QWidget *
 
     shown_ = doc_->page(0);
     setZoom(ZoomMode::Percent, 100);
+    // The rows of a large report are still being read: the page count
+    // follows as they come in.
+    if (!doc_->complete()) {
+        readingTimer_ = new QTimer(this);
+        readingTimer_->setInterval(100);
+        connect(readingTimer_, &QTimer::timeout, this, &ReportPreview::readingProgressed);
+        readingTimer_->start();
+    }
+    readingProgressed();
+}
+
+void ReportPreview::readingProgressed()
+{
+    if (doc_->complete()) {
+        if (readingTimer_)
+            readingTimer_->stop();
+        const QString problem = doc_->rows().problem();
+        if (!problem.isEmpty()) {
+            notice_->setText(problem + QStringLiteral("。"));
+            notice_->setVisible(true);
+        } else {
+            notice_->setVisible(doc_->isEmpty());
+        }
+    }
     updateControls();
 }
 
@@ -210,7 +237,60 @@ void ReportPreview::updateControls()
 
 QString ReportPreview::pageText() const
 {
+    if (!doc_->complete())
+        return QStringLiteral("第 %1 页，正在统计总页数（已有 %2 页）").arg(currentPage()).arg(pageCount());
     return QStringLiteral("第 %1 页，共 %2 页").arg(currentPage()).arg(pageCount());
+}
+
+bool ReportPreview::allRowsRead(const QString &title)
+{
+    if (!doc_->complete()) {
+        QProgressDialog wait(QStringLiteral("正在读取全部记录，请稍候……"), QStringLiteral("取消"), 0, 0, this);
+        wait.setWindowTitle(title);
+        wait.setWindowModality(Qt::WindowModal);
+        wait.setMinimumDuration(0);
+        wait.setValue(0);
+        wait.show();
+        while (!doc_->rows().waitComplete(50)) {
+            wait.setLabelText(QStringLiteral("正在读取全部记录，请稍候……（已读 %1 条）").arg(doc_->rowCount()));
+            QCoreApplication::processEvents();
+            if (wait.wasCanceled())
+                return false;
+        }
+        readingProgressed();
+    }
+    const QString problem = doc_->rows().problem();
+    if (!problem.isEmpty()) {
+        MsgBox(problem + QStringLiteral("，不能") + title + QStringLiteral("。请关闭报表，腾出磁盘空间后重新打开。"),
+               vbExclamation | vbOKOnly, QStringLiteral("警告"));
+        return false;
+    }
+    return !doc_->isEmpty();
+}
+
+PageProgress ReportPreview::progressDialog(const QString &title, const QString &label,
+                                           std::unique_ptr<QProgressDialog> &dlg, const std::function<void()> &onCancel)
+{
+    dlg = std::make_unique<QProgressDialog>(label, QStringLiteral("取消"), 0, 1, this);
+    dlg->setObjectName(QStringLiteral("pageProgress"));
+    dlg->setWindowTitle(title);
+    dlg->setWindowModality(Qt::WindowModal);
+    dlg->setMinimumDuration(500);
+    dlg->setAutoReset(false);
+    dlg->setAutoClose(false);
+    dlg->setValue(0);
+    QProgressDialog *d = dlg.get();
+    return [d, label, onCancel](int done, int total) {
+        if (d->maximum() != total)
+            d->setMaximum(total);
+        d->setLabelText(label + QStringLiteral("（%1/%2 页）").arg(done).arg(total));
+        d->setValue(done);
+        if (!d->wasCanceled())
+            return true;
+        if (onCancel)
+            onCancel();
+        return false;
+    };
 }
 
 void ReportPreview::setZoom(ZoomMode mode, int percent)
@@ -264,7 +344,7 @@ bool ReportPreview::eventFilter(QObject *watched, QEvent *e)
 
 bool ReportPreview::printReport()
 {
-    if (doc_->isEmpty())
+    if (doc_->isEmpty() || !allRowsRead(QStringLiteral("打印")))
         return false;
     const ReportLayout &layout = doc_->layout();
     QPrinter printer(QPrinter::HighResolution);
@@ -287,7 +367,17 @@ bool ReportPreview::printReport()
     // The page layout may have been changed in the dialog; the report keeps
     // its own paper and places itself from the paper's corner.
     printer.setFullPage(true);
-    if (!doc_->printTo(printer, from, std::min(to, pageCount()))) {
+    std::unique_ptr<QProgressDialog> dlg;
+    // Stopping takes back what was sent so far: the spooled job is dropped,
+    // and a print to a file leaves no file.
+    const PageProgress progress = progressDialog(QStringLiteral("打印"), QStringLiteral("正在打印……"), dlg,
+                                                 [&printer] { printer.abort(); });
+    if (!doc_->printTo(printer, from, std::min(to, pageCount()), progress)) {
+        if (doc_->wasStopped()) {
+            if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty())
+                QFile::remove(printer.outputFileName());
+            return false;
+        }
         MsgBox(QStringLiteral("打印失败，请检查打印机。"), vbExclamation | vbOKOnly, QStringLiteral("警告"));
         return false;
     }
@@ -296,7 +386,7 @@ bool ReportPreview::printReport()
 
 bool ReportPreview::exportPdf()
 {
-    if (doc_->isEmpty())
+    if (doc_->isEmpty() || !allRowsRead(QStringLiteral("导出")))
         return false;
     QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (dir.isEmpty())
@@ -307,8 +397,11 @@ bool ReportPreview::exportPdf()
     if (!path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
         path += QStringLiteral(".pdf");
     QString error;
-    if (!doc_->exportPdf(path, &error)) {
-        MsgBox(error, vbExclamation | vbOKOnly, QStringLiteral("警告"));
+    std::unique_ptr<QProgressDialog> dlg;
+    const PageProgress progress = progressDialog(QStringLiteral("导出PDF"), QStringLiteral("正在导出 PDF……"), dlg);
+    if (!doc_->exportPdf(path, &error, progress)) {
+        if (!doc_->wasStopped())
+            MsgBox(error, vbExclamation | vbOKOnly, QStringLiteral("警告"));
         return false;
     }
     return true;

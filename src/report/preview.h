@@ -9,7 +9,9 @@ class QAction;
 class QComboBox;
 class QLabel;
 class QPrinter;
+class QProgressDialog;
 class QScrollArea;
+class QTimer;
 
 namespace xs {
 
@@ -73,10 +75,13 @@ public:
     double zoomFactor() const { return zoom_; }
 
     // Asks for a printer and prints the pages chosen; false when cancelled,
-    // failed (the user is told) or when there is nothing to print.
+    // failed (the user is told) or when there is nothing to print. A long run
+    // shows a progress dialog whose 取消 stops it.
     bool printReport();
     // Asks for a file and writes every page to it as PDF; false when
     // cancelled, failed (the user is told) or when there is nothing to print.
+    // A long export shows a progress dialog whose 取消 stops it; a stopped
+    // export leaves no file.
     bool exportPdf();
 
     QString pageText() const;
@@ -94,6 +99,14 @@ private:
     void updateControls();
     void applyZoom();
     void zoomChosen(int index);
+    void readingProgressed();
+    // Waits (with a progress dialog the user may cancel) until every row is
+    // read; false when cancelled or when the rows could not all be read (the
+    // user is told).
+    bool allRowsRead(const QString &title);
+    // A progress callback for printTo/exportPdf over a dialog titled `title`.
+    PageProgress progressDialog(const QString &title, const QString &label, std::unique_ptr<QProgressDialog> &dlg,
+                                const std::function<void()> &onCancel = {});
 
     std::unique_ptr<ReportDocument> doc_;
     RenderedPage shown_;
@@ -114,6 +127,7 @@ private:
     QLabel *pageLabel_ = nullptr;
     QLabel *notice_ = nullptr;
     QComboBox *zoomBox_ = nullptr;
+    QTimer *readingTimer_ = nullptr;  // follows the rows read while the count is not final
 };
 
 }  // namespace xs

@@ -5,6 +5,7 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QSaveFile>
 #include <QTextLayout>
 #include <QTextOption>
 
@@ -119,10 +120,44 @@ ReportDocument::ReportDocument(ReportLayout layout, std::unique_ptr<ReportRows> 
       rows_(rows ? std::move(rows) : ReportRows::none(layout_.boundColumns())),
       pages_(layout_, rows_->count())
 {
+    syncPages();
+}
+
+void ReportDocument::syncPages() const
+{
+    const bool complete = rows_->complete();
+    const int rows = rows_->count();
+    if (rows == pagedRows_ && complete == pagedComplete_)
+        return;
+    // While reading goes on there is at least one row more than read so far:
+    // no page yet offered is the last one.
+    pages_ = Pagination(layout_, complete ? rows : rows + 1);
+    pagedRows_ = rows;
+    pagedComplete_ = complete;
+}
+
+const Pagination &ReportDocument::pagination() const
+{
+    syncPages();
+    return pages_;
+}
+
+int ReportDocument::pageCount() const
+{
+    syncPages();
+    if (pagedComplete_)
+        return pages_.pageCount();
+    // The pages whose rows are all read.
+    const int rows = pagedRows_;
+    const int first = pages_.blocksOnFirstPage();
+    if (rows < first)
+        return 1;
+    return 1 + (rows - first) / pages_.blocksPerPage();
 }
 
 RenderedPage ReportDocument::page(int index)
 {
+    syncPages();
     ++laidOut_;
     RenderedPage out;
     out.number = index + 1;
@@ -173,8 +208,10 @@ void ReportDocument::paintPage(QPainter &p, const RenderedPage &page) const
     p.restore();
 }
 
-bool ReportDocument::printTo(QPagedPaintDevice &device, int from, int to)
+bool ReportDocument::printTo(QPagedPaintDevice &device, int from, int to, const PageProgress &progress)
 {
+    stopped_ = false;
+    rows_->waitComplete();
     if (to < 0 || to > pageCount())
         to = pageCount();
     from = std::max(1, from);
@@ -192,22 +229,43 @@ bool ReportDocument::printTo(QPagedPaintDevice &device, int from, int to)
         p.scale(sx, sy);
         paintPage(p, page(k - 1));
         p.restore();
+        if (progress && !progress(k - from + 1, to - from + 1)) {
+            stopped_ = true;
+            p.end();
+            return false;
+        }
     }
     return p.end();
 }
 
-bool ReportDocument::exportPdf(const QString &path, QString *error)
+bool ReportDocument::exportPdf(const QString &path, QString *error, const PageProgress &progress)
 {
-    QPdfWriter writer(path);
-    writer.setResolution(1200);
-    writer.setCreator(QStringLiteral("澄衡"));
-    writer.setTitle(layout_.caption);
-    writer.setPageLayout(QPageLayout(QPageSize(layout_.paper), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
-    if (!printTo(writer)) {
+    stopped_ = false;
+    const QString shown = QFileInfo(path).absoluteFilePath();
+    auto failed = [&] {
         if (error)
-            *error = QStringLiteral("无法写入文件 %1").arg(QFileInfo(path).absoluteFilePath());
+            *error = QStringLiteral("无法写入文件 %1").arg(shown);
         return false;
+    };
+    // Written beside the target and renamed into place once complete.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return failed();
+    bool ok;
+    {
+        QPdfWriter writer(&file);
+        writer.setResolution(1200);
+        writer.setCreator(QStringLiteral("澄衡"));
+        writer.setTitle(layout_.caption);
+        writer.setPageLayout(QPageLayout(QPageSize(layout_.paper), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+        ok = printTo(writer, 1, -1, progress);
     }
+    if (!ok) {
+        file.cancelWriting();
+        return stopped_ ? false : failed();
+    }
+    if (!file.commit())
+        return failed();
     return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QRect>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -43,17 +44,27 @@ FittedText fitText(const QString &text, const ReportFont &font, const QSize &box
 // Draws text into rect (twips in the painter's coordinates), never outside it.
 void drawBoxText(QPainter &p, const QRect &rect, const QString &text, const ReportFont &font);
 
+// Told after each page printed or exported: pages done, pages in all; false
+// stops the run.
+using PageProgress = std::function<bool(int done, int total)>;
+
 // One showing of a report: a layout over the rows of one statement. Pages are
 // laid out on demand, one at a time, from the rows they print.
+//
+// While the rows are still being read (ReportRows::complete() is false) the
+// document offers the pages whose rows are all there, none of them the last;
+// the page count grows until the reading ends.
 class ReportDocument {
 public:
     ReportDocument(ReportLayout layout, std::unique_ptr<ReportRows> rows);
 
     const ReportLayout &layout() const { return layout_; }
-    const Pagination &pagination() const { return pages_; }
-    int pageCount() const { return pages_.pageCount(); }
+    const Pagination &pagination() const;
+    int pageCount() const;
     int rowCount() const { return rows_->count(); }
-    bool isEmpty() const { return rows_->count() == 0; }
+    bool isEmpty() const { return rows_->complete() && rows_->count() == 0; }
+    // Every row is read: pageCount() is final.
+    bool complete() const { return rows_->complete(); }
     ReportRows &rows() { return *rows_; }
 
     // Lays out page `index` (0-based): its sections and elements with texts.
@@ -68,15 +79,27 @@ public:
     // Paints pages [from, to] (counted from 1) onto a paged device whose
     // coordinates start at the paper's corner (a QPrinter in full-page mode,
     // a QPdfWriter without margins). False when painting cannot start.
-    bool printTo(QPagedPaintDevice &device, int from = 1, int to = -1);
-    // Writes every page to a PDF file on A4 (or the layout's paper).
-    bool exportPdf(const QString &path, QString *error = nullptr);
+    // `progress` (when given) hears of every page and may stop the run:
+    // painting then ends and false is returned. Waits for the rows when they
+    // are still being read.
+    bool printTo(QPagedPaintDevice &device, int from = 1, int to = -1, const PageProgress &progress = {});
+    // Writes every page to a PDF file on A4 (or the layout's paper). The file
+    // appears only when every page is written: a failed or stopped export
+    // leaves no file (and an older file of that name as it was).
+    bool exportPdf(const QString &path, QString *error = nullptr, const PageProgress &progress = {});
+    // The last run of printTo/exportPdf was stopped through its progress.
+    bool wasStopped() const { return stopped_; }
 
 private:
+    void syncPages() const;
+
     ReportLayout layout_;
     std::unique_ptr<ReportRows> rows_;
-    Pagination pages_;
+    mutable Pagination pages_;
+    mutable int pagedRows_ = -1;  // the row count pages_ was made for
+    mutable bool pagedComplete_ = false;
     int laidOut_ = 0;
+    bool stopped_ = false;
 };
 
 }  // namespace xs

@@ -4,24 +4,255 @@
 #include "data/sqlite.h"
 #include "data/sqltext.h"
 
+#include <QByteArray>
+#include <QDir>
+#include <QtEndian>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
 #include <optional>
 #include <sqlite3.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace xs {
 
+namespace {
+
+constexpr int kChunkRows = 64;
+// Rows read before open() returns: a result this small is read whole, so its
+// count is known at once; a larger one has its first pages ready.
+constexpr int kForegroundRows = 2000;
+// Chunks kept in memory before the rest goes to the temporary file.
+constexpr qint64 kMemoryBudget = 4 << 20;
+constexpr quint32 kNull = 0xFFFFFFFFu;
+
+void appendValue(QByteArray &out, const char *p, int n)
+{
+    char len[4];
+    qToLittleEndian<quint32>(p ? quint32(n) : kNull, len);
+    out.append(len, 4);
+    if (p && n > 0)
+        out.append(p, n);
+}
+
+// Decodes one chunk: rows of `columns` values each.
+std::vector<QStringList> decodeChunk(const QByteArray &bytes, int columns)
+{
+    std::vector<QStringList> rows;
+    const char *p = bytes.constData();
+    const char *end = p + bytes.size();
+    while (p + 4 <= end) {
+        QStringList row;
+        row.reserve(columns);
+        for (int c = 0; c < columns && p + 4 <= end; ++c) {
+            const quint32 n = qFromLittleEndian<quint32>(p);
+            p += 4;
+            if (n == kNull) {
+                row << QString();
+                continue;
+            }
+            const qsizetype len = std::min<qsizetype>(qsizetype(n), end - p);
+            row << QString::fromUtf8(p, len);
+            p += len;
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+// A file in the temporary folder (TMPDIR) that nobody else sees and that
+// goes away when it is closed, or when the process ends.
+std::FILE *anonymousFile()
+{
+    QByteArray name = QDir(QDir::tempPath()).filePath(QStringLiteral("chengheng-report-XXXXXX")).toLocal8Bit();
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        return nullptr;
+    ::unlink(name.constData());
+    std::FILE *f = ::fdopen(fd, "w+b");
+    if (!f)
+        ::close(fd);
+    return f;
+}
+
+}  // namespace
+
 struct ReportRows::Impl {
     std::optional<Connection> conn;
-    StmtHandle stmt;             // declared after conn: finalized before the connection closes
-    std::vector<int> index;      // statement column of each wanted column, -1 when absent
+    StmtHandle stmt;         // declared after conn: finalized before the connection closes
+    std::vector<int> index;  // statement column of each wanted column, -1 when absent
     std::vector<bool> isDate;
-    int current = -1;            // row the statement stands on; -1 before the first
+
+    struct Chunk {
+        QByteArray memory;   // the chunk itself, or empty when it lies in the file
+        qint64 offset = -1;  // where its compressed bytes lie in the file
+        qint64 size = 0;
+    };
+    mutable std::mutex m;
+    mutable std::condition_variable cv;
+    std::vector<Chunk> chunks;  // guarded by m
+    std::FILE *file = nullptr;  // guarded by m once the reader may use it
+    QString problem;            // guarded by m
+    bool done = false;          // guarded by m
+    std::atomic<int> published{0};
+    std::atomic<long long> steps{0};
+    std::atomic<bool> stop{false};
+    std::atomic<bool> inTransaction{false};
+    std::thread worker;
+
+    // Written by whoever steps the statement (open(), then the worker).
+    QByteArray building;
+    int buildingRows = 0;
+    qint64 memoryBytes = 0;
+
+    // The chunk the reader decoded last (the reading thread only).
+    int cachedChunk = -1;
+    std::vector<QStringList> cachedRows;
 
     ~Impl()
     {
+        stop = true;
+        if (worker.joinable()) {
+            sqlite3_interrupt(conn->get());
+            worker.join();
+        }
+        endTransaction();
+        if (file)
+            std::fclose(file);
+    }
+
+    void endTransaction()
+    {
         stmt.reset();
-        if (conn)
+        if (conn && inTransaction.exchange(false))
             conn->exec("ROLLBACK");
+    }
+
+    void appendRow()
+    {
+        sqlite3_stmt *s = stmt.get();
+        for (size_t c = 0; c < index.size(); ++c) {
+            const int i = index[c];
+            if (i < 0 || sqlite3_column_type(s, i) == SQLITE_NULL) {
+                appendValue(building, nullptr, 0);
+            } else if (isDate[c]) {
+                const QByteArray text = Value(Value::Kind::Date, columnText(s, i)).text().toUtf8();
+                appendValue(building, text.constData(), int(text.size()));
+            } else {
+                const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(s, i));
+                appendValue(building, p ? p : "", sqlite3_column_bytes(s, i));
+            }
+        }
+        ++buildingRows;
+    }
+
+    // Hands the rows built so far to the reader. False when the temporary
+    // file cannot take them (the disk is full): those rows are lost.
+    bool flush()
+    {
+        if (buildingRows == 0)
+            return true;
+        Chunk chunk;
+        QByteArray packed;
+        const bool inMemory = !file && memoryBytes + building.size() <= kMemoryBudget;
+        if (inMemory) {
+            chunk.memory = building;
+            memoryBytes += building.size();
+        } else {
+            packed = qCompress(building, 1);
+        }
+        {
+            std::lock_guard lock(m);
+            if (!inMemory) {
+                if (!file)
+                    file = anonymousFile();
+                if (!file || std::fseek(file, 0, SEEK_END) != 0)
+                    return false;
+                chunk.offset = std::ftell(file);
+                chunk.size = packed.size();
+                if (std::fwrite(packed.constData(), 1, size_t(packed.size()), file) != size_t(packed.size())
+                    || std::fflush(file) != 0)
+                    return false;
+            }
+            chunks.push_back(std::move(chunk));
+            published += buildingRows;
+        }
+        cv.notify_all();
+        building.clear();
+        buildingRows = 0;
+        return true;
+    }
+
+    void finish(const QString &why)
+    {
+        endTransaction();
+        {
+            std::lock_guard lock(m);
+            problem = why;
+            done = true;
+        }
+        cv.notify_all();
+    }
+
+    // The rest of the pass, on the worker thread.
+    void run()
+    {
+        for (;;) {
+            if (stop) {
+                finish(QString());
+                return;
+            }
+            const int rc = sqlite3_step(stmt.get());
+            ++steps;
+            if (rc == SQLITE_ROW) {
+                appendRow();
+                if (buildingRows == kChunkRows && !flush()) {
+                    finish(QStringLiteral("临时文件写不进去（磁盘可能已满），报表只读到了前 %1 条记录").arg(published.load()));
+                    return;
+                }
+                continue;
+            }
+            const bool ok = flush();
+            if (rc == SQLITE_DONE && ok)
+                finish(QString());
+            else if (stop)
+                finish(QString());
+            else if (!ok)
+                finish(QStringLiteral("临时文件写不进去（磁盘可能已满），报表只读到了前 %1 条记录").arg(published.load()));
+            else
+                finish(QStringLiteral("读取记录时数据库出错，报表只读到了前 %1 条记录").arg(published.load()));
+            return;
+        }
+    }
+
+    // Loads the chunk holding `chunk` into the cache; false when it cannot be read.
+    bool load(int chunkIndex, int columns)
+    {
+        if (cachedChunk == chunkIndex)
+            return true;
+        QByteArray bytes;
+        {
+            std::lock_guard lock(m);
+            if (chunkIndex < 0 || size_t(chunkIndex) >= chunks.size())
+                return false;
+            const Chunk &c = chunks[size_t(chunkIndex)];
+            if (c.offset < 0) {
+                bytes = c.memory;
+            } else {
+                QByteArray packed(qsizetype(c.size), Qt::Uninitialized);
+                if (std::fseek(file, long(c.offset), SEEK_SET) != 0
+                    || std::fread(packed.data(), 1, size_t(c.size), file) != size_t(c.size))
+                    return false;
+                bytes = qUncompress(packed);
+            }
+        }
+        cachedRows = decodeChunk(bytes, columns);
+        cachedChunk = chunkIndex;
+        return true;
     }
 };
 
@@ -48,10 +279,10 @@ std::unique_ptr<ReportRows> ReportRows::open(const QString &dbFile, const QStrin
 
     auto impl = std::make_unique<Impl>();
     impl->conn.emplace(Connection::open(dbFile));  // DbError travels up
-    // One read transaction for the life of the showing: counting and every
-    // later page see the same rows.
+    // One read transaction for the pass: every row comes from the same state.
     if (!impl->conn->exec("BEGIN"))
         return fail(impl->conn->lastError());
+    impl->inTransaction = true;
     impl->stmt = impl->conn->prepare(*translated);
     if (!impl->stmt)
         return fail(impl->conn->lastError());
@@ -70,20 +301,67 @@ std::unique_ptr<ReportRows> ReportRows::open(const QString &dbFile, const QStrin
         impl->isDate.push_back(decl && QByteArray(decl).compare("DATE", Qt::CaseInsensitive) == 0);
     }
 
+    // The first rows now; a small result is read whole and its transaction
+    // ends before open() returns.
+    int rc = SQLITE_ROW;
+    for (int row = 0; row < kForegroundRows; ++row) {
+        rc = sqlite3_step(s);
+        ++impl->steps;
+        if (rc != SQLITE_ROW)
+            break;
+        impl->appendRow();
+        if (impl->buildingRows == kChunkRows)
+            impl->flush();  // memory only this early: cannot fail
+    }
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return fail(impl->conn->lastError());
+    if (rc == SQLITE_DONE) {
+        impl->flush();
+        impl->finish(QString());
+    } else {
+        Impl *raw = impl.get();
+        impl->worker = std::thread([raw] { raw->run(); });
+    }
+
     std::unique_ptr<ReportRows> r(new ReportRows);
     r->columns_ = columns;
-    int rc;
-    int count = 0;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW)
-        ++count;
-    if (rc != SQLITE_DONE)
-        return fail(impl->conn->lastError());
-    sqlite3_reset(s);
-    r->count_ = count;
-    r->steps_ = count;
     r->d = std::move(impl);
     return r;
 }
+
+int ReportRows::count() const { return d ? d->published.load() : 0; }
+
+bool ReportRows::complete() const
+{
+    if (!d)
+        return true;
+    std::lock_guard lock(d->m);
+    return d->done;
+}
+
+bool ReportRows::waitComplete(int ms) const
+{
+    if (!d)
+        return true;
+    std::unique_lock lock(d->m);
+    if (ms < 0) {
+        d->cv.wait(lock, [this] { return d->done; });
+        return true;
+    }
+    return d->cv.wait_for(lock, std::chrono::milliseconds(ms), [this] { return d->done; });
+}
+
+QString ReportRows::problem() const
+{
+    if (!d)
+        return {};
+    std::lock_guard lock(d->m);
+    return d->problem;
+}
+
+long long ReportRows::steps() const { return d ? d->steps.load() : 0; }
+
+bool ReportRows::reading() const { return d && d->inTransaction.load(); }
 
 bool ReportRows::hasColumn(const QString &column) const
 {
@@ -98,37 +376,18 @@ bool ReportRows::hasColumn(const QString &column) const
 void ReportRows::read(int first, int last, const std::function<void(int, const QStringList &)> &fn)
 {
     first = std::max(first, 0);
-    last = std::min(last, count_);
+    last = std::min(last, count());
     if (!d || first >= last)
         return;
-    sqlite3_stmt *s = d->stmt.get();
-    if (d->current > first) {
-        sqlite3_reset(s);
-        d->current = -1;
-    }
-    QStringList values;
+    const QStringList empty;
     for (int row = first; row < last; ++row) {
-        while (d->current < row) {
-            ++steps_;
-            if (sqlite3_step(s) != SQLITE_ROW) {
-                // Cannot happen inside the read transaction; stop cleanly anyway.
-                sqlite3_reset(s);
-                d->current = -1;
-                return;
-            }
-            ++d->current;
+        if (!d->load(row / kChunkRows, int(columns_.size()))) {
+            // A chunk that cannot be read back prints blank rather than stopping the report.
+            fn(row, empty);
+            continue;
         }
-        values.clear();
-        for (size_t c = 0; c < d->index.size(); ++c) {
-            const int i = d->index[c];
-            if (i < 0 || sqlite3_column_type(s, i) == SQLITE_NULL) {
-                values << QString();
-                continue;
-            }
-            const QString raw = columnText(s, i);
-            values << (d->isDate[c] ? Value(Value::Kind::Date, raw).text() : raw);
-        }
-        fn(row, values);
+        const size_t at = size_t(row % kChunkRows);
+        fn(row, at < d->cachedRows.size() ? d->cachedRows[at] : empty);
     }
 }
 

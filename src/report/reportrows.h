@@ -7,13 +7,19 @@
 
 namespace xs {
 
-// The rows one showing of a report prints. The statement runs on a connection
-// of its own inside a read transaction, so the showing sees one consistent
-// state of the file however long its preview stays open, while other
-// connections keep writing (WAL). No row is kept in memory: the rows are
-// counted once, and a page reads just its own rows by stepping the statement
-// (forward from where it stands, or from the start when it must go back), so a
-// report over any number of rows costs the same memory.
+// The rows one showing of a report prints, read in one pass of the statement
+// on a connection of its own inside one read transaction, so the showing
+// prints one consistent state of the file however long its preview stays open
+// while other connections keep writing (WAL).
+//
+// The pass does not wait for the user: the first rows are read at once (a
+// small result entirely, so its count is known when open() returns), the rest
+// in the background. Each row is kept as the texts of the wanted columns in
+// chunks: the first few megabytes in memory, the rest compressed in a
+// temporary file that goes away with the object. When the pass ends the read
+// transaction ends with it, so no snapshot stays pinned while the preview is
+// open, and a page reads its rows from the chunks at the same cost for page
+// 1 and page 100,000.
 class ReportRows {
 public:
     ~ReportRows();
@@ -29,23 +35,35 @@ public:
     static std::unique_ptr<ReportRows> open(const QString &dbFile, const QString &sql,
                                             const QStringList &columns, QString *error = nullptr);
 
-    int count() const { return count_; }
+    // Rows read so far; the final count once complete().
+    int count() const;
+    // Every row of the statement has been read (or reading stopped, see problem()).
+    bool complete() const;
+    // Waits until complete() or until `ms` milliseconds have passed (-1: no
+    // limit); true when complete.
+    bool waitComplete(int ms = -1) const;
+    // Why reading stopped before the end of the statement (a temporary file
+    // that could not be written, an engine failure), in words for the user;
+    // empty when every row was read.
+    QString problem() const;
+
     const QStringList &columns() const { return columns_; }
     // Whether the statement gives a column of that name (letter case ignored).
     bool hasColumn(const QString &column) const;
-    // Calls fn(row, values) for rows [first, last) in order; values[i] is the
-    // text of columns()[i] (null as empty, dates in the short form).
+    // Calls fn(row, values) for the rows of [first, last) read so far, in
+    // order; values[i] is the text of columns()[i] (null as empty, dates in
+    // the short form).
     void read(int first, int last, const std::function<void(int, const QStringList &)> &fn);
     // Statement steps taken so far (benchmarks and tests look at the cost).
-    long long steps() const { return steps_; }
+    long long steps() const;
+    // Whether the statement still holds its read transaction.
+    bool reading() const;
 
 private:
     ReportRows() = default;
     struct Impl;
     std::unique_ptr<Impl> d;
     QStringList columns_;
-    int count_ = 0;
-    long long steps_ = 0;
 };
 
 }  // namespace xs

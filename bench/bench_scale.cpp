@@ -1,0 +1,489 @@
+// Every window at 10,000, 100,000 and 1,000,000 case records: one table of
+// time and peak memory per action and archive size, so growth shows at once.
+//
+//   bench_scale [SIZES]        e.g. bench_scale 10000,100000,1000000 (the default)
+//   bench_scale --child N GROUP FILE
+//                              one group of actions (prescribe, cases, query,
+//                              dept) on a copy of FILE, key=value lines
+//
+// For each size the parent makes one archive; each group of actions then runs
+// in a process of its own on the offscreen platform, on a copy of it, so that
+// the memory one window keeps does not count against the next. The archive
+// is made by the demo archive generator: N case records in 2,000
+// departments of 50 groups, every second patient's surname then set to 王
+// (so that a name query matches half the archive) and one patient named
+// 欧阳罕见 (the rare match). The real windows are driven from the main window's
+// menus, signed in as admin, and every action is timed from the input to its
+// result shown and the event loop idle again; its memory is the process's
+// peak resident size during the action (VmHWM, reset before each action).
+// The rare-match query is also set against the sqlite3 shell counting the
+// same condition on the same file (.timer on, best of three).
+#include "benchsupport.h"
+#include "cases/DataReportclass.h"
+#include "cases/Form1.h"
+#include "cases/Form3.h"
+#include "cases/Form4.h"
+#include "data/accounts.h"
+#include "data/demoarchive.h"
+#include "data/globals.h"
+#include "data/catalogue.h"
+#include "data/demodata.h"
+#include "dept/DataReportclass2.h"
+#include "dept/Formclass2.h"
+#include "dept/Formclass3.h"
+#include "mainwin/MDIForm1.h"
+#include "prescribe/Form2.h"
+#include "report/preview.h"
+#include "report/report.h"
+#include "ui/msgbox.h"
+#include "ui/window.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMap>
+#include <QPointer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QTreeWidget>
+#include <functional>
+
+using namespace xs;
+using namespace xs::bench;
+
+namespace {
+
+long statusKb(const char *key)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+// From here on VmHWM counts from the present resident size.
+void resetPeak()
+{
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
+}
+
+// Runs the event loop until nothing is left to do.
+void settle()
+{
+    for (int i = 0; i < 10000; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (!QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents))
+            break;
+    }
+}
+
+// Runs the event loop until done() holds (or 10 minutes passed), then until idle.
+bool waitFor(const std::function<bool()> &done)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > 600000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    settle();
+    return true;
+}
+
+struct Result {
+    double ms = -1;
+    long peakKb = -1;
+    QString note;
+};
+
+// The measured actions, in table order: key and what the table says.
+const std::vector<std::pair<const char *, const char *>> &actions()
+{
+    static const std::vector<std::pair<const char *, const char *>> a = {
+        {"kaiyao", "开药: the prescribing window opens (both grids filled)"},
+        {"sccf", "生成处方: the window reloads after storing a work row"},
+        {"baocun", "保存: the work row archived, window reloaded"},
+        {"form2_back", "memory given back: RSS after closing the prescribing window minus before opening it"},
+        {"liulan", "档案浏览: the case browser opens (tree built)"},
+        {"grade", "case browser: a 年级 node clicked"},
+        {"dept", "case browser: a 科室 node clicked"},
+        {"dang", "打印当前记录 (the 科室 node): first page of the preview"},
+        {"all", "打印全部记录: first page of the preview"},
+        {"modi", "修改 in the case browser: the entry window open with the record"},
+        {"modi_back", "back from 修改: the browser lists its rows again"},
+        {"del", "删除 in the case browser (answered 确定): row gone, list refreshed"},
+        {"form3_back", "memory given back: RSS after closing the case browser minus before opening it"},
+        {"claasfind", "档案查询: the case query dialog opens"},
+        {"half", "case query: a name matching half the archive (王), listed"},
+        {"rare", "case query: a name matching one record (罕见), listed"},
+        {"rare_shell", "sqlite3 shell: select count(*) for the rare condition"},
+        {"rare_ratio", "rare query / sqlite3 shell (target <= 1.5)"},
+        {"classbrowse", "科室浏览: the department browser opens"},
+        {"class_grade", "department browser: a 年级 node clicked"},
+        {"classfind", "科室查询: a group queried, department browser lists it"},
+    };
+    return a;
+}
+
+// The sqlite3 shell's own time for one statement (seconds, best of three).
+double shellSeconds(const QString &file, const QString &sql)
+{
+    double best = -1;
+    for (int i = 0; i < 3; ++i) {
+        QProcess p;
+        p.start(QStringLiteral("sqlite3"), {file});
+        p.write((QStringLiteral(".timer on\n") + sql + QStringLiteral(";\n")).toUtf8());
+        p.closeWriteChannel();
+        if (!p.waitForFinished(600000))
+            return -1;
+        static const QRegularExpression re(QStringLiteral("Run Time: real ([0-9.]+)"));
+        const auto m = re.match(QString::fromUtf8(p.readAllStandardOutput()));
+        if (!m.hasMatch())
+            return -1;
+        const double s = m.captured(1).toDouble();
+        best = best < 0 ? s : std::min(best, s);
+    }
+    return best;
+}
+
+// The offscreen platform's notes about window hints it cannot honour are no
+// result; everything else is passed on.
+void quietOffscreen(QtMsgType type, const QMessageLogContext &, const QString &msg)
+{
+    if (msg.startsWith(QLatin1String("This plugin does not support")))
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(msg));
+    if (type == QtFatalMsg)
+        std::abort();
+}
+
+// Makes the archive of `records` case records at `path`; seconds taken.
+double buildArchive(const QString &path, int records)
+{
+    QElapsedTimer build;
+    build.start();
+    Connection c = Connection::create(path);
+    QString err;
+    DemoArchiveOptions o;
+    o.records = records;
+    o.departments = 2000;
+    o.groups = 50;
+    if (!createSchema(c) || !c.exec("BEGIN") || !seedCatalogue(c, &err)
+        || !insertUser(c, QStringLiteral("admin"), QStringLiteral("admin123"), {"admin"}, &err)
+        || !fillDemoArchive(c, o, &err) || !c.exec("COMMIT")) {
+        std::fprintf(stderr, "archive: %s %s\n", qPrintable(err), qPrintable(c.lastError()));
+        return -1;
+    }
+    c.exec("UPDATE xj SET 姓名='王'||substr(姓名,2) WHERE rowid%2=0 AND 姓名 NOT LIKE '王%'");
+    c.exec(QStringLiteral("UPDATE xj SET 姓名='欧阳罕见' WHERE rowid=%1").arg(records / 3 + 1));
+    c.exec("INSERT INTO yc SELECT * FROM xj WHERE rowid<=5");
+    c.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    return build.elapsed() / 1000.0;
+}
+
+// One group of actions on a copy of the archive at `source`, in a process of
+// its own: the peaks of one group do not carry over into the next.
+int child(int records, const QString &group, const QString &source)
+{
+    qInstallMessageHandler(quietOffscreen);
+    QTemporaryDir dir;
+    setAppDirForTesting(dir.path());
+    if (!QFile::copy(source, dbPath())) {
+        std::fprintf(stderr, "cannot copy %s\n", qPrintable(source));
+        return 1;
+    }
+
+    std::map<std::string, Result> results;
+    auto measure = [&](const char *key, const std::function<void()> &input, const std::function<bool()> &shown) {
+        settle();
+        resetPeak();
+        QElapsedTimer t;
+        t.start();
+        input();
+        Result r;
+        if (!waitFor(shown))
+            r.note = QStringLiteral("timed out");
+        r.ms = msSince(t);
+        r.peakKb = statusKb("VmHWM:");
+        results[key] = r;
+        std::fprintf(stderr, "  %d: %-12s %9.1f ms %7.1f MB\n", records, key, r.ms, r.peakKb / 1024.0);
+    };
+
+    // A modal preview: waits inside its loop for the first page, then closes it.
+    auto measurePreview = [&](const char *key, const QString &reportName, const std::function<void()> &input) {
+        settle();
+        resetPeak();
+        QElapsedTimer t;
+        Result r;
+        QTimer poll;
+        poll.setInterval(1);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            ReportPreview *w = openReportPreview(reportName);
+            if (w && w->pagesPainted() > 0 && r.ms < 0) {
+                r.ms = msSince(t);
+                r.peakKb = statusKb("VmHWM:");
+                r.note = w->pageText();
+                w->close();
+            }
+        });
+        poll.start();
+        t.start();
+        input();
+        poll.stop();
+        if (r.ms < 0)
+            r.note = QStringLiteral("no preview");
+        results[key] = r;
+        std::fprintf(stderr, "  %d: %-12s %9.1f ms %7.1f MB  %s\n", records, key, r.ms, r.peakKb / 1024.0,
+                     qPrintable(r.note));
+        settle();
+    };
+
+    setMsgBoxAnswerer([](const MsgBoxCall &) { return int(vbOK); });
+    CurrentUser = QStringLiteral("admin");
+    MDIForm1 *main = WindowRegistry::show<MDIForm1>();
+    waitFor([&] { return main->isActiveWindow(); });
+
+    if (group == QLatin1String("prescribe")) {
+    // --- Prescribing window.
+    const long beforeForm2 = statusKb("VmRSS:");
+    measure("kaiyao", [&] { main->entry(QStringLiteral("kaiyao"))->trigger(); }, [&] {
+        Form2 *w = WindowRegistry::find<Form2>();
+        return w && w->isActiveWindow() && w->MSF1->Rows() > 1;
+    });
+    Form2 *f2 = WindowRegistry::find<Form2>();
+    const QString number = QStringLiteral("B%1").arg(records);
+    const QStringList patient = {number, QStringLiteral("张三"), QStringLiteral("1980-05-06"), QStringLiteral("北京路1号"),
+                                 QStringLiteral("100000"), QStringLiteral("13800000000"), QStringLiteral("2024-03-01"),
+                                 QStringLiteral("无"), QStringLiteral("正常"), QStringLiteral("无"), QStringLiteral("腹痛"),
+                                 QStringLiteral("胃炎"), QStringLiteral("奥美拉唑"), QStringLiteral("2盒"),
+                                 QStringLiteral("王医生"), QStringLiteral("45"), QStringLiteral("110101198005060011")};
+    for (int i = 0; i < 17 && f2; ++i)
+        f2->Text2[size_t(i)]->setText(patient[i]);
+    QPointer<Form2> old = f2;
+    measure("sccf", [&] { f2->sccf_Click(); }, [&] {
+        Form2 *w = WindowRegistry::find<Form2>();
+        return !old && w && w->isActiveWindow() && w->MSHFlexGrid1->Rows() > 6;
+    });
+    f2 = WindowRegistry::find<Form2>();
+    for (int r = 1; f2 && r < f2->MSHFlexGrid1->Rows(); ++r)
+        if (f2->MSHFlexGrid1->TextMatrix(r, 1).trimmed() == number)
+            f2->MSHFlexGrid1->setRow(r);
+    old = f2;
+    measure("baocun", [&] { f2->baocun_Click(); }, [&] {
+        Form2 *w = WindowRegistry::find<Form2>();
+        return !old && w && w->isActiveWindow() && w->MSF1->Rows() > records + 1;
+    });
+    if (Form2 *w = WindowRegistry::find<Form2>())
+        w->close();
+    waitFor([] { return !WindowRegistry::find<Form2>(); });
+    results["form2_back"] = {-1, (statusKb("VmRSS:") - beforeForm2), QString()};
+
+    }
+    if (group == QLatin1String("cases")) {
+    // --- Case browser.
+    const long beforeForm3 = statusKb("VmRSS:");
+    measure("liulan", [&] { main->entry(QStringLiteral("liulan"))->trigger(); }, [&] {
+        Form3 *b = WindowRegistry::find<Form3>();
+        return b && b->isVisible() && b->TreeView1->topLevelItemCount() > 0;
+    });
+    Form3 *b = WindowRegistry::find<Form3>();
+    QTreeWidgetItem *grade = b->TreeView1->topLevelItem(0);
+    measure("grade", [&] {
+        b->TreeView1->setCurrentItem(grade);
+        b->TreeView1_DblClick();
+    }, [&] { return b->MSF1->Rows() > 1; });
+    QTreeWidgetItem *dept = grade->child(0);
+    measure("dept", [&] {
+        b->TreeView1->setCurrentItem(dept);
+        b->TreeView1_DblClick();
+    }, [&] { return b->MSF1->Rows() > 1; });
+    measurePreview("dang", DataReportclass::layout().name, [&] { b->Toolbar1_ButtonMenuClick(QStringLiteral("dang")); });
+    measurePreview("all", DataReportclass::layout().name, [&] { b->Toolbar1_ButtonMenuClick(QStringLiteral("all")); });
+
+    b->MSF1->setRow(1);
+    const QString modKey = b->MSF1->TextMatrix(1, 1).trimmed();
+    measure("modi", [&] { b->Toolbar1_ButtonClick(QStringLiteral("modi")); }, [&] {
+        Form1 *e = WindowRegistry::find<Form1>();
+        return e && e->isVisible() && e->Text1[0]->text().trimmed() == modKey;
+    });
+    measure("modi_back", [&] {
+        if (Form1 *e = WindowRegistry::find<Form1>())
+            e->close();
+        WindowRegistry::bringToFront(b);
+    }, [&] { return !WindowRegistry::find<Form1>() && b->MSF1->Rows() > 1; });
+    b->MSF1->setRow(1);
+    const QString delKey = b->MSF1->TextMatrix(1, 1).trimmed();
+    measure("del", [&] { b->Toolbar1_ButtonClick(QStringLiteral("del")); },
+            [&] { return b->MSF1->TextMatrix(1, 1).trimmed() != delKey; });
+    b->close();
+    waitFor([] { return !WindowRegistry::find<Form3>(); });
+    results["form3_back"] = {-1, (statusKb("VmRSS:") - beforeForm3), QString()};
+
+    }
+    if (group == QLatin1String("query")) {
+    // --- Case query.
+    measure("claasfind", [&] { main->entry(QStringLiteral("claasfind"))->trigger(); }, [&] {
+        Form4 *q = WindowRegistry::find<Form4>();
+        return q && q->isVisible();
+    });
+    Form4 *q = WindowRegistry::find<Form4>();
+    // Waits for the browser listing whose first row's name passes `nameOk`.
+    auto query = [&](const char *key, const QString &part, const std::function<bool(const QString &)> &nameOk) {
+        q = WindowRegistry::find<Form4>();
+        if (!q) {
+            main->entry(QStringLiteral("claasfind"))->trigger();
+            waitFor([&] { return (q = WindowRegistry::find<Form4>()) != nullptr; });
+        }
+        for (QLineEdit *t : q->Text1)
+            t->clear();
+        q->Text1[3]->setText(part);
+        measure(key, [&] { q->Command1_Click(); }, [&] {
+            Form3 *r = WindowRegistry::find<Form3>();
+            return r && r->isVisible() && nameOk(r->MSF1->TextMatrix(1, 2));
+        });
+    };
+    query("half", QStringLiteral("王"), [](const QString &n) { return n.contains(u'王'); });
+    const QString halfSql = SqlText;
+    if (Form3 *r = WindowRegistry::find<Form3>())
+        r->MSF1->setTextMatrix(1, 2, QString());  // the next listing must write it again
+    query("rare", QStringLiteral("罕见"), [](const QString &n) { return n == QStringLiteral("欧阳罕见"); });
+    const double shell = shellSeconds(dbPath(), QStringLiteral("select count(*) from xj where xj.姓名 like '%罕见%'"));
+    results["rare_shell"] = {shell * 1000, -1, QString()};
+    results["rare_ratio"] = {results["rare"].ms / (shell * 1000), -1, QString()};
+    if (Form3 *r = WindowRegistry::find<Form3>())
+        r->close();
+    if (Form4 *r = WindowRegistry::find<Form4>())
+        r->close();
+    settle();
+    std::fprintf(stderr, "  half statement: %s\n", qPrintable(halfSql));
+
+    }
+    if (group == QLatin1String("dept")) {
+    // --- Department browser and query.
+    measure("classbrowse", [&] { main->entry(QStringLiteral("classbrowse"))->trigger(); }, [&] {
+        Formclass2 *c = WindowRegistry::find<Formclass2>();
+        return c && c->isVisible() && c->TreeView1->topLevelItemCount() > 0;
+    });
+    Formclass2 *cb = WindowRegistry::find<Formclass2>();
+    QTreeWidgetItem *cgrade = cb->TreeView1->topLevelItem(0);
+    measure("class_grade", [&] {
+        cb->TreeView1->setCurrentItem(cgrade);
+        cb->TreeView1_DblClick();
+    }, [&] { return cb->MSF1->Rows() > 1 && !cb->MSF1->TextMatrix(1, 1).isEmpty(); });
+    const QString group = cgrade->text(0).trimmed();
+    cb->close();
+    settle();
+    main->entry(QStringLiteral("classfind"))->trigger();
+    Formclass3 *cq = nullptr;
+    waitFor([&] { return (cq = WindowRegistry::find<Formclass3>()) != nullptr; });
+    cq->Text1[0]->setText(group);
+    measure("classfind", [&] { cq->Command1_Click(); }, [&] {
+        Formclass2 *c = WindowRegistry::find<Formclass2>();
+        return c && c->isVisible() && !c->MSF1->TextMatrix(1, 1).isEmpty();
+    });
+
+    }
+    for (const auto &[key, r] : results)
+        std::printf("%s=%.1f|%ld|%s\n", key.c_str(), r.ms, r.peakKb, qPrintable(r.note));
+    std::fflush(stdout);
+    WindowRegistry::closeAll();
+    settle();
+    setAppDirForTesting(QString());
+    return 0;
+}
+
+QMap<QString, QString> runChild(int records, const QString &group, const QString &source)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QCoreApplication::applicationFilePath(),
+            {QStringLiteral("--child"), QString::number(records), group, source});
+    p.waitForFinished(-1);
+    QMap<QString, QString> kv;
+    for (const QString &line : QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts))
+        kv.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
+    if (p.exitCode() != 0)
+        std::fprintf(stderr, "child %d failed (exit %d)\n", records, p.exitCode());
+    return kv;
+}
+
+QString thousands(double v, int decimals = 0)
+{
+    return QLocale(QLocale::English).toString(v, 'f', decimals);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    preferOffscreen();
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 5 && args[1] == QLatin1String("--child"))
+        return child(args[2].toInt(), args[3], args[4]);
+
+    std::vector<int> sizes = {10000, 100000, 1000000};
+    if (args.size() == 2) {
+        sizes.clear();
+        for (const QString &s : args[1].split(u','))
+            sizes.push_back(s.toInt());
+    }
+    std::vector<QMap<QString, QString>> runs;
+    for (int n : sizes) {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("archive.mdb"));
+        QMap<QString, QString> all;
+        all.insert(QStringLiteral("build_s"), QString::number(buildArchive(file, n), 'f', 1));
+        for (const char *group : {"prescribe", "cases", "query", "dept"}) {
+            const auto kv = runChild(n, QString::fromLatin1(group), file);
+            for (auto it = kv.begin(); it != kv.end(); ++it)
+                all.insert(it.key(), it.value());
+        }
+        runs.push_back(all);
+    }
+
+    // One table: time and peak memory per action and size.
+    QString head = QStringLiteral("| action |");
+    QString rule = QStringLiteral("|---|");
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        head += QStringLiteral(" %1 records |").arg(thousands(sizes[i]));
+        rule += QStringLiteral("---|");
+    }
+    std::printf("%s\n%s\n", qPrintable(head), qPrintable(rule));
+    std::printf("| archive built (generator, 2,000 departments in 50 groups) |");
+    for (const auto &kv : runs)
+        std::printf(" %s s |", qPrintable(kv.value(QStringLiteral("build_s"))));
+    std::printf("\n");
+    for (const auto &[key, title] : actions()) {
+        std::printf("| %s |", title);
+        for (const auto &kv : runs) {
+            const QStringList f = kv.value(QString::fromLatin1(key)).split(u'|');
+            const double ms = f.value(0).toDouble();
+            const long kb = f.value(1).toLong();
+            QString cell;
+            if (f.size() < 2)
+                cell = QStringLiteral("–");
+            else if (QLatin1String(key) == QLatin1String("rare_ratio"))
+                cell = QString::number(ms, 'f', 2);
+            else if (QLatin1String(key).endsWith(QLatin1String("_back")) && ms < 0)
+                cell = QStringLiteral("%1 MB").arg(thousands(kb / 1024.0, 1));
+            else if (kb < 0)
+                cell = QStringLiteral("%1 ms").arg(thousands(ms, ms < 100 ? 1 : 0));
+            else
+                cell = QStringLiteral("%1 ms, %2 MB").arg(thousands(ms, ms < 100 ? 1 : 0), thousands(kb / 1024.0, 0));
+            if (!f.value(2).isEmpty() && f.value(2).contains(QLatin1String("timed out")))
+                cell += QStringLiteral(" (timed out)");
+            std::printf(" %s |", qPrintable(cell));
+        }
+        std::printf("\n");
+    }
+    return 0;
+}
