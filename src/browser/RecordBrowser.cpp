@@ -1,6 +1,7 @@
 #include "browser/RecordBrowser.h"
 
 #include "data/globals.h"
+#include "data/listing.h"
 #include "data/recordset.h"
 #include "data/sqltext.h"
 #include "ui/images.h"
@@ -196,7 +197,7 @@ void RecordBrowser::listRows()
     // delete statement when no tree node was selected; a later refresh must
     // never run it again (it would delete records added since).
     const QString statement = SqlText.trimmed();
-    RecordsetPtr rs = isActionStatement(statement) ? nullptr : runsql(statement);
+    RecordsetPtr rs = isActionStatement(statement) ? nullptr : runsql(listingStatement(statement));
     if (!rs || rs->atEOF()) {
         if (!*p_.queryFlag)
             return;  // browsing: the grid keeps what it shows

@@ -55,10 +55,11 @@ bool createSchema(const Connection &c)
                        "CREATE TABLE use(username TEXT COLLATE NOCASE, password TEXT COLLATE NOCASE,"
                        " admin TEXT, readonly TEXT, qx1 TEXT, qx2 TEXT, qx3 TEXT, qx4 TEXT);"
                        "CREATE UNIQUE INDEX use_username ON use(username);")
-        + QStringLiteral("CREATE TABLE class(%1);CREATE UNIQUE INDEX class_keshi ON class(科室);")
+        + QStringLiteral("CREATE TABLE class(%1);CREATE UNIQUE INDEX class_keshi ON class(科室);"
+                       "CREATE INDEX class_nianji ON class(年级);")
               .arg(cls.join(QLatin1Char(',')))
         + caseTable("xj") + QStringLiteral("CREATE UNIQUE INDEX xj_menzhenhao ON xj(门诊号);")
-        + QStringLiteral("CREATE INDEX xj_keshi ON xj(科室);") + caseTable("yc")
+        + QStringLiteral("CREATE INDEX xj_keshi ON xj(科室);CREATE INDEX xj_keshi_menzhenhao ON xj(科室, 门诊号);") + caseTable("yc")
         + QStringLiteral("CREATE TABLE 表1(%1);COMMIT;").arg(cat.join(QLatin1Char(',')));
     if (!c.exec(ddl)) {
         c.exec("ROLLBACK");

@@ -1,5 +1,6 @@
 #include "ui/application.h"
 
+#include "data/listing.h"
 #include "data/sqlite.h"
 #include "ui/fonts.h"
 #include "ui/msgbox.h"
@@ -41,6 +42,7 @@ bool openDatabaseOrTell()
 {
     try {
         ensureWal(dbPath());
+        ensureListingIndexes(Connection::open(dbPath()));
         return true;
     } catch (const DbError &e) {
         reportDbError(e);

@@ -1,0 +1,36 @@
+#include "data/listing.h"
+
+#include "data/sqlite.h"
+
+namespace xs {
+
+namespace {
+const QString kJoinedByDepartment = QStringLiteral("from xj inner join class on xj.科室=class.科室  where xj.科室='");
+const QString kClassDepartment = QStringLiteral("from xj inner join class on xj.科室=class.科室  where class.科室='");
+}  // namespace
+
+QString listingStatement(const QString &sql)
+{
+    // Only the browser's own node listing: a join on 科室 whose condition
+    // starts with the archive's 科室. A typed value never contains the head,
+    // since it follows it.
+    const qsizetype at = sql.indexOf(kJoinedByDepartment);
+    if (at < 0)
+        return sql;
+    QString out = sql;
+    out.replace(at, kJoinedByDepartment.size(), kClassDepartment);
+    return out;
+}
+
+bool ensureListingIndexes(const Connection &c)
+{
+    // 年级 nodes of both browsers start from class(年级); the records of each
+    // department come in 门诊号 order from xj(科室, 门诊号).
+    const bool made = c.exec("CREATE INDEX IF NOT EXISTS class_nianji ON class(年级);"
+                             "CREATE INDEX IF NOT EXISTS xj_keshi_menzhenhao ON xj(科室, 门诊号);");
+    // Statistics let the planner drive a listing from the small table.
+    c.exec("PRAGMA optimize");
+    return made;
+}
+
+}  // namespace xs

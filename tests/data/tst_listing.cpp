@@ -1,0 +1,162 @@
+// The statements the browsers run for their node listings: the same rows in
+// the same order as the text they keep, and a plan that reads through indexes.
+#include "cases/Form3.h"
+#include "data/listing.h"
+#include "data/sqlite.h"
+#include "dept/Formclass2.h"
+#include "testenv.h"
+
+#include <QRegularExpression>
+#include <QTest>
+#include <sqlite3.h>
+
+using namespace xs;
+using namespace xs::test;
+
+namespace {
+
+// Groups and departments with letter-case variants, NULLs, a department
+// without records, records without a department and records naming a group.
+void seed(const TestDb &db)
+{
+    db.exec(QStringLiteral(
+        "insert into class values('一组','内科','101','五年','临床','王医生','无');"
+        "insert into class values('一组','ENT','102','五年','耳鼻喉','李医生','无');"
+        "insert into class values('Grp','儿科','201','四年','儿科学','赵医生','无');"
+        "insert into class values('内科','眼科','301','三年','眼科学','钱医生','无');"
+        "insert into class values('三组','牙科','401','三年','口腔','孙医生','无');"
+        "insert into class values(NULL,'无组','501',NULL,NULL,NULL,NULL);"
+        "insert into class values('grp',NULL,'601',NULL,NULL,NULL,NULL);"
+        "insert into xj(门诊号,姓名,科室) values('0001','甲','内科');"
+        "insert into xj(门诊号,姓名,科室) values('0002','乙','ent');"
+        "insert into xj(门诊号,姓名,科室) values('0003','丙','Ent');"
+        "insert into xj(门诊号,姓名,科室) values('0004','丁','儿科');"
+        "insert into xj(门诊号,姓名,科室) values('0005','戊','眼科');"
+        "insert into xj(门诊号,姓名,科室) values(NULL,'己','内科');"
+        "insert into xj(门诊号,姓名,科室) values('0007','庚','骨科');"
+        "insert into xj(门诊号,姓名,科室) values('0008','辛',NULL);"
+        "insert into xj(门诊号,姓名,科室) values('0009','壬','一组');"
+        "insert into xj(门诊号,姓名,科室) values('0010','癸','无组');"
+        "insert into xj(门诊号,姓名,科室) values('0011','子','GRP');"));
+}
+
+QString nodeStatement(const BrowserParams &p, const QString &t)
+{
+    return p.nodeHead + t + p.nodeMiddle + t + p.nodeTail;
+}
+
+// The detail lines of the statement's query plan.
+QStringList plan(const QString &path, const QString &sql)
+{
+    Connection c = Connection::open(path);
+    StmtHandle s = c.prepare(QStringLiteral("EXPLAIN QUERY PLAN ") + sql);
+    if (!s)
+        return {QStringLiteral("<does not compile: %1>").arg(c.lastError())};
+    QStringList lines;
+    while (sqlite3_step(s.get()) == SQLITE_ROW)
+        lines << columnText(s.get(), 3);
+    return lines;
+}
+
+bool scans(const QStringList &lines, const QString &table)
+{
+    const QRegularExpression re(QStringLiteral("^SCAN (TABLE )?%1( |$)").arg(table));
+    for (const QString &l : lines)
+        if (re.match(l).hasMatch())
+            return true;
+    return false;
+}
+
+}  // namespace
+
+class TestListing : public QObject {
+    Q_OBJECT
+private slots:
+    void sameRowsSameOrder_data();
+    void sameRowsSameOrder();
+    void plansUseIndexes_data();
+    void plansUseIndexes();
+    void otherStatementsRunAsTheyAre();
+    void olderFileGetsIndexes();
+};
+
+void TestListing::sameRowsSameOrder_data()
+{
+    QTest::addColumn<QString>("node");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("group 一组") << "一组" << 4;  // 内科 twice, ENT twice; 0009 names a group only
+    QTest::newRow("group and department 内科") << "内科" << 3;  // 内科's two records and 眼科's
+    QTest::newRow("department in other case") << "eNt" << 2;
+    QTest::newRow("group in two cases") << "GRP" << 1;      // 儿科; the class row without 科室 joins nothing
+    QTest::newRow("department without records") << "牙科" << 0;
+    QTest::newRow("records without department") << "骨科" << 0;
+    QTest::newRow("department of a group-less class row") << "无组" << 1;
+    QTest::newRow("blank around text") << " 内科" << 0;
+}
+
+void TestListing::sameRowsSameOrder()
+{
+    QFETCH(QString, node);
+    QFETCH(int, rows);
+    TestDb db(Empty);
+    seed(db);
+    Form3 browser;
+    const QString kept = nodeStatement(browser.params(), node);
+    const QString run = listingStatement(kept);
+    QVERIFY(run != kept);
+    const QStringList expected = db.rows(kept);
+    QCOMPARE(expected.size(), rows);
+    QCOMPARE(db.rows(run), expected);
+}
+
+void TestListing::plansUseIndexes_data()
+{
+    QTest::addColumn<int>("browser");  // 0 case browser, 1 department browser
+    QTest::addColumn<QString>("node");
+    QTest::addColumn<QString>("table");
+    QTest::newRow("cases, group node: xj") << 0 << "一组" << "xj";
+    QTest::newRow("cases, group node: class") << 0 << "一组" << "class";
+    QTest::newRow("cases, department node: xj") << 0 << "内科" << "xj";
+    QTest::newRow("cases, department node: class") << 0 << "内科" << "class";
+    QTest::newRow("departments, group node") << 1 << "一组" << "class";
+    QTest::newRow("departments, department node") << 1 << "内科" << "class";
+}
+
+void TestListing::plansUseIndexes()
+{
+    QFETCH(int, browser);
+    QFETCH(QString, node);
+    QFETCH(QString, table);
+    TestDb db(Empty);
+    seed(db);
+    Form3 cases;
+    Formclass2 depts;
+    const BrowserParams &p = browser == 0 ? cases.params() : depts.params();
+    const QString run = listingStatement(nodeStatement(p, node));
+    const QStringList lines = plan(db.path(), run);
+    QVERIFY2(!scans(lines, table), qPrintable(lines.join(QLatin1String(" / "))));
+    if (browser == 0)  // the kept text itself reads the whole archive
+        QVERIFY(scans(plan(db.path(), nodeStatement(p, node)), QStringLiteral("xj")));
+}
+
+void TestListing::otherStatementsRunAsTheyAre()
+{
+    const QString query = QStringLiteral("select * from xj where 科室='内科' or 姓名='甲'");
+    QCOMPARE(listingStatement(query), query);
+    QCOMPARE(listingStatement(QString()), QString());
+}
+
+void TestListing::olderFileGetsIndexes()
+{
+    TestDb db(Empty);
+    db.exec(QStringLiteral("drop index class_nianji; drop index xj_keshi_menzhenhao;"));
+    QVERIFY(ensureListingIndexes(Connection::open(db.path())));
+    QCOMPARE(db.count(QStringLiteral("sqlite_master where type='index' and name in "
+                                     "('class_nianji','xj_keshi_menzhenhao')")),
+             2);
+    // A second start finds them and changes nothing.
+    QVERIFY(ensureListingIndexes(Connection::open(db.path())));
+}
+
+QTEST_MAIN(TestListing)
+#include "tst_listing.moc"
