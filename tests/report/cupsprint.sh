@@ -7,7 +7,7 @@
 # Usage: cupsprint.sh TEST_PROGRAM [test arguments...]
 set -uo pipefail
 test_program="$1"; shift
-skip() { XS_CUPS_SKIP="$1" exec "$test_program" "$@"; }
+skip() { local why="$1"; shift; XS_CUPS_SKIP="$why" exec "$test_program" "$@"; }
 [ "$(id -u)" -eq 0 ] || skip "打印测试需要以 root 启动 cupsd（cups-pdf 的后端以 root 运行）" "$@"
 for tool in /usr/sbin/cupsd /usr/sbin/lpadmin /usr/bin/pdfinfo /usr/bin/pdftoppm /usr/lib/cups/backend/cups-pdf; do
   [ -x "$tool" ] || skip "缺少 $tool（scripts/setup 会安装 cups、printer-driver-cups-pdf 与 poppler-utils）" "$@"
