@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -71,10 +72,23 @@ bool isHelp(const QString &a)
     return a == QLatin1String("--help") || a == QLatin1String("-h") || a == QLatin1String("help");
 }
 
+// The tool prints only its own messages: Qt's diagnostics (a missing
+// XDG_RUNTIME_DIR for the offscreen drawing, font notes) say nothing the
+// user of a command can act on.
+void dropQtMessages(QtMsgType type, const QMessageLogContext &, const QString &)
+{
+    if (type == QtFatalMsg)
+        xs::tool::error(xs::tool::ExitFailed, QStringLiteral("内部错误，命令中止"));
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    qInstallMessageHandler(dropQtMessages);
+    // Files the tool makes (databases, backups, exports) are for the group of
+    // the program's users, never for everyone.
+    umask(007);
     const Command *command = argc > 1 ? findCommand(argv[1]) : nullptr;
     std::unique_ptr<QCoreApplication> app;
     if (command && command->drawing) {
