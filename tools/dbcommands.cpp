@@ -1,6 +1,7 @@
 #include "dbcommands.h"
 
 #include "data/accounts.h"
+#include "data/backup.h"
 #include "data/schema.h"
 #include "data/seed.h"
 #include "data/sqlite.h"
@@ -278,6 +279,8 @@ int runInit(const QStringList &args)
     try {
         Connection c = Connection::create(path);
         opened = true;
+        // Before the log files exist: the engine gives them the file's mode.
+        setSharedFileMode(path);
         ok = buildDatabase(c, plan, &why);
     } catch (const DbError &e) {
         why = e.reason();

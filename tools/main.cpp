@@ -40,6 +40,10 @@ const Command kCommands[] = {
      "catalogue export FILE.csv [--db PATH]\n"
      "catalogue import FILE.csv [--db PATH]",
      xs::tool::runCatalogue, false},
+    {"backup", "backup [--db FILE] DEST", xs::tool::runBackup, false},
+    {"restore", "restore BACKUP [--db FILE]", xs::tool::runRestore, false},
+    {"check", "check [--db FILE]", xs::tool::runCheck, false},
+    {"config", "config [backup.keep [N]] [--db FILE]", xs::tool::runConfig, false},
     {"report", "report cases|departments|prescription --out FILE.pdf [--sql \"STATEMENT\"] [--db PATH]",
      xs::reportCommand, true},
 };
@@ -55,6 +59,8 @@ QString usage(const Command *only = nullptr)
           << QStringLiteral("init 在新文件中建表，填入药品目录，并询问超级管理员的用户名和密码（或取自选项）；")
           << QStringLiteral("     --demo 另加演示科室、病例档案和五个演示账户，不询问。已有的文件不会被改动。")
           << QStringLiteral("FLAG：admin readonly qx1 qx2 qx3 qx4（权限标志，值为 y 时生效）")
+          << QStringLiteral("backup 在程序运行时也能备份，并检查副本；restore 先检查备份，原文件保留为 .before-restore；")
+          << QStringLiteral("check 检查完整性、表和列、唯一键；config backup.keep N 设定保留的每日备份数（缺省 14）。")
           << QStringLiteral("--db 缺省为 chengheng-db 所在文件夹中的 xs.mdb。");
     return lines.join(u'\n');
 }
