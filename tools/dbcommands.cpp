@@ -2,6 +2,7 @@
 
 #include "data/accounts.h"
 #include "data/demoarchive.h"
+#include "data/backup.h"
 #include "data/schema.h"
 #include "data/catalogue.h"
 #include "data/demodata.h"
@@ -291,6 +292,8 @@ int runInit(const QStringList &args)
     try {
         Connection c = Connection::create(path);
         opened = true;
+        // Before the log files exist: the engine gives them the file's mode.
+        setSharedFileMode(path);
         ok = buildDatabase(c, plan, &why);
     } catch (const DbError &e) {
         why = e.reason();

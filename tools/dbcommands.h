@@ -7,4 +7,8 @@ namespace xs::tool {
 int runInit(const QStringList &args);
 int runUser(const QStringList &args);
 int runCatalogue(const QStringList &args);
+int runBackup(const QStringList &args);
+int runRestore(const QStringList &args);
+int runCheck(const QStringList &args);
+int runConfig(const QStringList &args);
 }  // namespace xs::tool

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -39,6 +40,10 @@ const Command kCommands[] = {
      "catalogue export FILE.csv [--db PATH]\n"
      "catalogue import FILE.csv [--db PATH]",
      xs::tool::runCatalogue, false},
+    {"backup", "backup [--db FILE] DEST", xs::tool::runBackup, false},
+    {"restore", "restore BACKUP [--db FILE]", xs::tool::runRestore, false},
+    {"check", "check [--db FILE]", xs::tool::runCheck, false},
+    {"config", "config [backup.keep [N]] [--db FILE]", xs::tool::runConfig, false},
     {"report", "report cases|departments|prescription --out FILE.pdf [--sql \"STATEMENT\"] [--db PATH]",
      xs::reportCommand, true},
 };
@@ -55,6 +60,8 @@ QString usage(const Command *only = nullptr)
           << QStringLiteral("     --demo 另加演示科室、病例档案和五个演示账户，不询问。已有的文件不会被改动。")
           << QStringLiteral("     --records N 生成 N 份病例档案代替内置的演示病例（10 万份起用 50 个年级的 2000 个科室）。")
           << QStringLiteral("FLAG：admin readonly qx1 qx2 qx3 qx4（权限标志，值为 y 时生效）")
+          << QStringLiteral("backup 在程序运行时也能备份，并检查副本；restore 先检查备份，原文件保留为 .before-restore；")
+          << QStringLiteral("check 检查完整性、表和列、唯一键；config backup.keep N 设定保留的每日备份数（缺省 14）。")
           << QStringLiteral("--db 缺省为 chengheng-db 所在文件夹中的 xs.mdb。");
     return lines.join(u'\n');
 }
@@ -72,6 +79,15 @@ bool isHelp(const QString &a)
     return a == QLatin1String("--help") || a == QLatin1String("-h") || a == QLatin1String("help");
 }
 
+// The tool prints only its own messages: Qt's diagnostics (a missing
+// XDG_RUNTIME_DIR for the offscreen drawing, font notes) say nothing the
+// user of a command can act on.
+void dropQtMessages(QtMsgType type, const QMessageLogContext &, const QString &)
+{
+    if (type == QtFatalMsg)
+        xs::tool::error(xs::tool::ExitFailed, QStringLiteral("内部错误，命令中止"));
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -80,6 +96,10 @@ int main(int argc, char **argv)
         std::puts("chengheng-db " XS_VERSION);
         return 0;
     }
+    qInstallMessageHandler(dropQtMessages);
+    // Files the tool makes (databases, backups, exports) are for the group of
+    // the program's users, never for everyone.
+    umask(007);
     const Command *command = argc > 1 ? findCommand(argv[1]) : nullptr;
     std::unique_ptr<QCoreApplication> app;
     if (command && command->drawing) {

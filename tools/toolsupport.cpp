@@ -14,9 +14,30 @@
 
 namespace xs::tool {
 
+QString escapeControls(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar ch : text) {
+        const char16_t c = ch.unicode();
+        // Line breaks belong to the messages themselves; every other control
+        // character (and the bidirectional overrides that reorder a terminal
+        // line) is shown as its code, never sent to the terminal.
+        const bool control = (c < 0x20 && c != u'\n') || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E)
+                             || (c >= 0x2066 && c <= 0x2069) || c == 0x2028 || c == 0x2029;
+        if (!control)
+            shown += ch;
+        else if (c < 0x100)
+            shown += QStringLiteral("\\x%1").arg(unsigned(c), 2, 16, QLatin1Char('0'));
+        else
+            shown += QStringLiteral("\\u%1").arg(unsigned(c), 4, 16, QLatin1Char('0'));
+    }
+    return shown;
+}
+
 int error(int code, const QString &text)
 {
-    const QByteArray line = (QStringLiteral("chengheng-db: ") + text + u'\n').toUtf8();
+    const QByteArray line = (QStringLiteral("chengheng-db: ") + escapeControls(text) + u'\n').toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fflush(stderr);
     return code;
@@ -24,7 +45,7 @@ int error(int code, const QString &text)
 
 void out(const QString &text)
 {
-    const QByteArray line = (text + u'\n').toUtf8();
+    const QByteArray line = (escapeControls(text) + u'\n').toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fflush(stdout);
 }

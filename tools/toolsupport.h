@@ -20,8 +20,11 @@ enum ExitCode : int {
 
 // "chengheng-db: TEXT" on stderr; returns `code` so that a handler can write
 // `return error(ExitFailed, ...)`.
+// Both show control characters of the text (other than line breaks) as
+// escapes such as "\x00", so bad input cannot reach the terminal raw.
 int error(int code, const QString &text);
 void out(const QString &text);  // one line on stdout
+QString escapeControls(const QString &text);
 
 // Options of one command: those that take a value (`--db PATH` or `--db=PATH`)
 // and switches (`--demo`). Anything else starting with "-" is refused; "--"

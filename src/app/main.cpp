@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 // Starts the login window and nothing else; everything after it is reached
 // from there.
@@ -16,6 +17,9 @@ int main(int argc, char *argv[])
         std::puts("chengheng " XS_VERSION);
         return 0;
     }
+    // Files the program makes (backups, exports) are for the group of the
+    // program's users, never for everyone.
+    umask(007);
     xs::Application app(argc, argv);
     if (!app.openDatabase())
         return 1;

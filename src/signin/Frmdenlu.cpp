@@ -1,5 +1,7 @@
 #include "signin/Frmdenlu.h"
 
+#include "data/backup.h"
+
 #include "data/globals.h"
 #include "data/recordset.h"
 #include "data/sqltext.h"
@@ -136,6 +138,14 @@ void Frmdenlu::Command1_Click()
         return;
     }
     CurrentUser = user;
+    // The first sign-in of a day copies the archive in the background; a
+    // failure is told once and the work goes on.
+    startDailyBackup(dbPath(), [](const QString &why) {
+        MsgBox(QStringLiteral("今天的自动备份没有成功：%1\n程序照常使用。请检查 backups 文件夹所在磁盘的空间和权限，"
+                              "或用 chengheng-db backup 手动备份。")
+                   .arg(why),
+               vbExclamation | vbOKOnly, QStringLiteral("警告"));
+    });
     if (g_signedIn)
         g_signedIn();
     close();

@@ -1,6 +1,7 @@
 #include "testenv.h"
 
 #include "data/accounts.h"
+#include "data/backup.h"
 #include "data/globals.h"
 #include "data/schema.h"
 #include "data/catalogue.h"
@@ -39,6 +40,8 @@ TestDb::TestDb(unsigned seed)
 
 TestDb::~TestDb()
 {
+    // A daily backup started by a sign-in ends before its folder goes.
+    resetDailyBackupForTesting();
     WindowRegistry::closeAll();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     resetGlobals();

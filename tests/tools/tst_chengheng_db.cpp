@@ -112,6 +112,10 @@ private slots:
     void catalogueImportRefused();
     void catalogueExportRefused();
 
+    void onlyOwnMessages();
+    void controlCharactersEscaped_data();
+    void controlCharactersEscaped();
+
     void parseCsv_data();
     void parseCsv();
     void formatCsvRoundTrip();
@@ -703,5 +707,54 @@ void TestChengHengDb::importInsideCallerTransaction()
     QCOMPARE(scalar(db, "select count(*) from use where username='guest'"), QString("0"));
 }
 
+
+// A drawing command prints its own line and nothing of Qt's (no
+// "XDG_RUNTIME_DIR not set" warning when the variable is missing).
+void TestChengHengDb::onlyOwnMessages()
+{
+    const QString db = freshDemo();
+    const QString pdf = dir() + QStringLiteral("/departments.pdf");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR"})
+        env.remove(QString::fromLatin1(name));
+    p.setProcessEnvironment(env);
+    p.start(toolPath(), {"report", "departments", "--out", pdf, "--db", db});
+    QVERIFY(p.waitForFinished(60000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(err, QString());
+    QVERIFY(QFileInfo(pdf).size() > 0);
+}
+
+void TestChengHengDb::controlCharactersEscaped_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("shown");  // expected in stdout or stderr
+    QTest::newRow("command") << QStringList{"ab\x01" "c"} << QByteArray() << "未知的命令 ab\\x01c";
+    QTest::newRow("escape sequence in flag") << QStringList{"user", "grant", "admin", "\x1b[2J", "--db", "%1"}
+                                             << QByteArray() << "未知的权限标志 \\x1b[2J";
+    QTest::newRow("bidi override") << QStringList{"user", "revoke", "x", QString(QChar(0x202E)) + "nimda"}
+                                   << QByteArray() << "未知的权限标志 \\u202enimda";
+    QTest::newRow("nul from input") << QStringList{"init", "%1/new.mdb", "--admin-password", "pw"}
+                                    << QByteArray("bo\0ss\t\n", 7) << "超级管理员 bo\\x00ss";
+}
+
+void TestChengHengDb::controlCharactersEscaped()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(QString, shown);
+    const QString db = freshDemo();
+    for (QString &a : args)
+        a.replace(QStringLiteral("%1"), a == QLatin1String("%1") ? db : dir());
+    const ToolRun r = runTool(args, input);
+    const QString all = r.out + r.err;
+    QVERIFY2(all.contains(shown), qPrintable(all));
+    for (const QChar c : all)
+        QVERIFY2(c >= u' ' || c == u'\n', qPrintable(QStringLiteral("raw control U+%1").arg(c.unicode(), 4, 16)));
+    QVERIFY(!all.contains(QChar(0x202E)));
+}
 QTEST_MAIN(TestChengHengDb)
 #include "tst_chengheng_db.moc"

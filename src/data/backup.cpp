@@ -1,0 +1,496 @@
+#include "data/backup.h"
+
+#include "data/schema.h"
+#include "data/settings.h"
+#include "data/sqlite.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QPointer>
+#include <QThread>
+#include <cerrno>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace xs {
+
+namespace {
+
+struct RawDb {
+    sqlite3 *db = nullptr;
+    ~RawDb() { sqlite3_close_v2(db); }
+};
+
+// The engine's result as a Chinese reason; the engine's own text follows as detail.
+QString engineReason(int rc, sqlite3 *db)
+{
+    QString what;
+    switch (rc & 0xff) {
+    case SQLITE_FULL: what = QStringLiteral("磁盘已满，请腾出空间后再试"); break;
+    case SQLITE_IOERR: what = QStringLiteral("读写文件出错，请检查磁盘"); break;
+    case SQLITE_CANTOPEN: what = QStringLiteral("文件不存在或无法打开"); break;
+    case SQLITE_NOTADB: what = QStringLiteral("不是数据库文件"); break;
+    case SQLITE_CORRUPT: what = QStringLiteral("数据库文件已损坏"); break;
+    case SQLITE_PERM:
+    case SQLITE_READONLY: what = QStringLiteral("没有读写权限"); break;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: what = QStringLiteral("数据库正忙，请稍后再试"); break;
+    default: what = QStringLiteral("数据库出错"); break;
+    }
+    const QString detail = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+    return detail.isEmpty() ? what : what + QStringLiteral("（") + detail + QStringLiteral("）");
+}
+
+int openRaw(const QString &path, int flags, RawDb *out)
+{
+    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &out->db, flags, nullptr);
+    if (out->db)
+        sqlite3_busy_timeout(out->db, 5000);
+    return rc;
+}
+
+bool fsyncPath(const QString &path, bool directory = false)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), directory ? O_RDONLY | O_DIRECTORY : O_RDONLY);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+void removeWithJournals(const QString &path)
+{
+    for (const char *suffix : {"", "-journal", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
+struct TableShape {
+    const char *name;
+    const QStringList &(*columns)();
+    const char *key;  // the unique column, or nullptr
+};
+const TableShape kTables[] = {
+    {"use", useColumns, "username"}, {"class", classColumns, "科室"}, {"xj", caseColumns, "门诊号"},
+    {"yc", caseColumns, nullptr},    {"表1", catalogueColumns, nullptr},
+};
+
+QStringList columnsOf(sqlite3 *db, const QString &table, int *rc)
+{
+    QStringList cols;
+    sqlite3_stmt *raw = nullptr;
+    *rc = sqlite3_prepare_v2(db, ("PRAGMA table_info(\"" + table.toUtf8() + "\")").constData(), -1, &raw, nullptr);
+    StmtHandle s(raw);
+    if (*rc != SQLITE_OK)
+        return cols;
+    while ((*rc = sqlite3_step(raw)) == SQLITE_ROW)
+        cols << columnText(raw, 1);
+    if (*rc == SQLITE_DONE)
+        *rc = SQLITE_OK;
+    return cols;
+}
+
+// Reads every row of a table; the engine's result code.
+int scanTable(sqlite3 *db, const QString &table, qint64 *rows)
+{
+    sqlite3_stmt *raw = nullptr;
+    int rc = sqlite3_prepare_v2(db, ("SELECT * FROM \"" + table.toUtf8() + "\"").constData(), -1, &raw, nullptr);
+    StmtHandle s(raw);
+    if (rc != SQLITE_OK)
+        return rc;
+    *rows = 0;
+    const int n = sqlite3_column_count(raw);
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+        for (int i = 0; i < n; ++i)
+            sqlite3_column_bytes(raw, i);  // reads overflow pages too
+        ++*rows;
+    }
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+}  // namespace
+
+bool setSharedFileMode(const QString &path)
+{
+    return ::chmod(QFile::encodeName(path).constData(), 0660) == 0;
+}
+
+DbCheck checkDatabaseFile(const QString &path)
+{
+    DbCheck r;
+    if (!QFileInfo(path).isFile()) {
+        r.problems << QStringLiteral("文件 %1 不存在").arg(path);
+        return r;
+    }
+    RawDb c;
+    int rc = openRaw(path, SQLITE_OPEN_READONLY, &c);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(c.db, "SELECT 1 FROM sqlite_master LIMIT 1", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        r.problems << QStringLiteral("无法打开：%1").arg(engineReason(rc, c.db));
+        return r;
+    }
+    r.opened = true;
+
+    // The engine's own check of every page and index.
+    {
+        sqlite3_stmt *raw = nullptr;
+        rc = sqlite3_prepare_v2(c.db, "PRAGMA integrity_check(20)", -1, &raw, nullptr);
+        StmtHandle s(raw);
+        QStringList lines;
+        while (rc == SQLITE_OK && sqlite3_step(raw) == SQLITE_ROW)
+            lines << columnText(raw, 0);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_errcode(c.db);
+        if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
+            r.problems << QStringLiteral("完整性检查无法进行：%1").arg(engineReason(rc, c.db));
+        else if (lines != QStringList{QStringLiteral("ok")})
+            r.problems << QStringLiteral("完整性检查发现损坏：%1").arg(lines.join(QStringLiteral("；")));
+    }
+
+    for (const TableShape &t : kTables) {
+        const QString name = QString::fromUtf8(t.name);
+        int crc = SQLITE_OK;
+        const QStringList cols = columnsOf(c.db, name, &crc);
+        if (crc != SQLITE_OK) {
+            r.problems << QStringLiteral("表 %1 无法读取：%2").arg(name, engineReason(crc, c.db));
+            r.damaged << name;
+            continue;
+        }
+        if (cols.isEmpty()) {
+            r.problems << QStringLiteral("缺少表 %1").arg(name);
+            continue;
+        }
+        if (cols != t.columns()) {
+            QStringList missing;
+            for (const QString &col : t.columns())
+                if (!cols.contains(col))
+                    missing << col;
+            r.problems << (missing.isEmpty()
+                               ? QStringLiteral("表 %1 的列与本系统的不同：%2").arg(name, cols.join(u','))
+                               : QStringLiteral("表 %1 缺少列：%2").arg(name, missing.join(u',')));
+            continue;
+        }
+        qint64 rows = 0;
+        if (const int src = scanTable(c.db, name, &rows); src != SQLITE_OK) {
+            r.problems << QStringLiteral("表 %1 已损坏，无法读完：%2").arg(name, engineReason(src, c.db));
+            r.damaged << name;
+            continue;
+        }
+        r.counts << TableCount{name, rows};
+        if (!t.key)
+            continue;
+        const QString key = QString::fromUtf8(t.key);
+        sqlite3_stmt *raw = nullptr;
+        const QByteArray sql = QStringLiteral("SELECT %1, count(*) FROM %2 WHERE %1 IS NOT NULL GROUP BY %1 "
+                                              "HAVING count(*) > 1 LIMIT 5")
+                                   .arg(key, name)
+                                   .toUtf8();
+        if (sqlite3_prepare_v2(c.db, sql.constData(), -1, &raw, nullptr) != SQLITE_OK)
+            continue;
+        StmtHandle s(raw);
+        while (sqlite3_step(raw) == SQLITE_ROW)
+            r.problems << QStringLiteral("表 %1 中 %2 “%3” 重复 %4 次")
+                              .arg(name, key, columnText(raw, 0), QString::number(sqlite3_column_int64(raw, 1)));
+    }
+    return r;
+}
+
+BackupResult backupDatabase(const QString &source, const QString &dest)
+{
+    BackupResult r;
+    const QFileInfo destInfo(dest);
+    if (destInfo.exists() || destInfo.isSymLink()) {
+        r.error = QStringLiteral("目标文件 %1 已存在；备份只写新文件").arg(dest);
+        return r;
+    }
+    if (!destInfo.absoluteDir().exists()) {
+        r.error = QStringLiteral("文件夹 %1 不存在").arg(destInfo.absolutePath());
+        return r;
+    }
+    if (!QFileInfo(source).isFile()) {
+        r.error = QStringLiteral("数据库文件 %1 不存在").arg(source);
+        return r;
+    }
+    // The copy gets its name only once it is whole and checked.
+    const QString part = dest + QStringLiteral(".part-%1").arg(QCoreApplication::applicationPid());
+    removeWithJournals(part);
+    const auto failed = [&](const QString &why) {
+        removeWithJournals(part);
+        r.error = why;
+        return r;
+    };
+    {
+        RawDb src, dst;
+        int rc = openRaw(source, SQLITE_OPEN_READWRITE, &src);
+        if (rc != SQLITE_OK)
+            return failed(QStringLiteral("无法打开数据库 %1：%2").arg(source, engineReason(rc, src.db)));
+        rc = openRaw(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &dst);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(dst.db, "PRAGMA synchronous=FULL; SELECT 1 FROM sqlite_master", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK)
+            return failed(QStringLiteral("无法写入 %1：%2").arg(dest, engineReason(rc, dst.db)));
+        setSharedFileMode(part);
+        sqlite3_backup *b = sqlite3_backup_init(dst.db, "main", src.db, "main");
+        if (!b)
+            return failed(QStringLiteral("无法开始备份：%1").arg(engineReason(sqlite3_errcode(dst.db), dst.db)));
+        // All pages in one step: one read snapshot of the source, which in WAL
+        // mode never stops its writers. A busy source is waited for a while.
+        for (int tries = 0; tries < 100; ++tries) {
+            rc = sqlite3_backup_step(b, -1);
+            if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
+                break;
+            sqlite3_sleep(100);
+        }
+        sqlite3_backup_finish(b);
+        if (rc != SQLITE_DONE) {
+            const int code = sqlite3_errcode(dst.db) != SQLITE_OK ? sqlite3_errcode(dst.db) : rc;
+            return failed(QStringLiteral("备份没有完成：%1").arg(engineReason(code, dst.db)));
+        }
+        // A backup is one self-contained file: no write-ahead log beside it.
+        rc = sqlite3_exec(dst.db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK)
+            return failed(QStringLiteral("备份没有完成：%1").arg(engineReason(rc, dst.db)));
+    }
+    if (!fsyncPath(part))
+        return failed(QStringLiteral("无法把备份写到磁盘上：%1").arg(QString::fromLocal8Bit(strerror(errno))));
+    const DbCheck check = checkDatabaseFile(part);
+    if (!check.ok())
+        return failed(QStringLiteral("备份的副本没有通过检查，已删除：%1").arg(check.problems.join(QStringLiteral("；"))));
+    // link() never replaces a file that appeared meanwhile.
+    if (::link(QFile::encodeName(part).constData(), QFile::encodeName(dest).constData()) != 0)
+        return failed(QStringLiteral("无法命名备份 %1：%2").arg(dest, QString::fromLocal8Bit(strerror(errno))));
+    QFile::remove(part);
+    fsyncPath(destInfo.absolutePath(), true);
+    r.ok = true;
+    r.bytes = QFileInfo(dest).size();
+    r.counts = check.counts;
+    return r;
+}
+
+QStringList processesHolding(const QString &path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    QStringList watched;
+    if (!canonical.isEmpty())
+        for (const char *suffix : {"", "-wal", "-shm"})
+            watched << canonical + QLatin1String(suffix);
+    const QString folder = QFileInfo(path).absoluteDir().canonicalPath();
+    const bool programsFile = QFileInfo(path).fileName() == QLatin1String("xs.mdb");
+    const qint64 self = QCoreApplication::applicationPid();
+    QStringList holders;
+    const auto describe = [](const QString &pid) {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
+        return name.isEmpty() ? QStringLiteral("进程 %1").arg(pid) : QStringLiteral("进程 %1（%2）").arg(pid, name);
+    };
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : pids) {
+        bool numeric = false;
+        if (pid.toLongLong(&numeric) == self || !numeric)
+            continue;
+        bool holds = false;
+        const QString fdDir = QStringLiteral("/proc/%1/fd").arg(pid);
+        for (const QString &fd : QDir(fdDir).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
+            if (watched.contains(QFileInfo(fdDir + u'/' + fd).symLinkTarget())) {
+                holds = true;
+                break;
+            }
+        // The program opens the xs.mdb of its own folder for each statement:
+        // while it runs, it holds that file even between statements.
+        if (!holds && programsFile) {
+            const QFileInfo exe(QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget());
+            holds = exe.fileName() == QLatin1String("chengheng") && exe.absolutePath() == folder;
+        }
+        if (holds)
+            holders << describe(pid);
+    }
+    // Processes of other accounts may be hidden in /proc: the lock every
+    // open connection holds on the shared-memory file still shows them.
+    if (holders.isEmpty() && !canonical.isEmpty()) {
+        const int fd = ::open(QFile::encodeName(canonical + QStringLiteral("-shm")).constData(), O_RDONLY);
+        if (fd >= 0) {
+            struct flock lk = {};
+            lk.l_type = F_WRLCK;
+            lk.l_whence = SEEK_SET;
+            lk.l_start = 128;  // the engine's "database in use" byte
+            lk.l_len = 1;
+            if (::fcntl(fd, F_GETLK, &lk) == 0 && lk.l_type != F_UNLCK)
+                holders << describe(QString::number(lk.l_pid));
+            ::close(fd);
+        }
+    }
+    return holders;
+}
+
+RestoreResult restoreDatabase(const QString &backup, const QString &target)
+{
+    RestoreResult r;
+    const DbCheck check = checkDatabaseFile(backup);
+    if (!check.ok()) {
+        r.error = QStringLiteral("备份 %1 没有通过检查，不能用来恢复：%2")
+                      .arg(backup, check.problems.join(QStringLiteral("；")));
+        return r;
+    }
+    if (QFileInfo(backup).canonicalFilePath() == QFileInfo(target).canonicalFilePath()) {
+        r.error = QStringLiteral("备份与数据库是同一个文件");
+        return r;
+    }
+    const QStringList holders = processesHolding(target);
+    if (!holders.isEmpty()) {
+        r.error = QStringLiteral("数据库 %1 正被其他程序打开：%2。请先关闭这些程序，再恢复")
+                      .arg(target, holders.join(QStringLiteral("、")));
+        return r;
+    }
+    const QString part = target + QStringLiteral(".restore-part");
+    removeWithJournals(part);
+    const auto failed = [&](const QString &why) {
+        removeWithJournals(part);
+        r.error = why;
+        return r;
+    };
+    {
+        RawDb src, dst;
+        int rc = openRaw(backup, SQLITE_OPEN_READONLY, &src);
+        if (rc == SQLITE_OK)
+            rc = openRaw(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &dst);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(dst.db, "PRAGMA synchronous=FULL; SELECT 1 FROM sqlite_master", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK)
+            return failed(QStringLiteral("无法写入 %1：%2").arg(part, engineReason(rc, dst.db ? dst.db : src.db)));
+        setSharedFileMode(part);
+        sqlite3_backup *b = sqlite3_backup_init(dst.db, "main", src.db, "main");
+        rc = b ? sqlite3_backup_step(b, -1) : sqlite3_errcode(dst.db);
+        if (b)
+            sqlite3_backup_finish(b);
+        if (rc != SQLITE_DONE)
+            return failed(QStringLiteral("恢复没有完成：%1").arg(engineReason(sqlite3_errcode(dst.db), dst.db)));
+        // The program shares the file between connections: WAL mode.
+        rc = sqlite3_exec(dst.db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK)
+            return failed(QStringLiteral("恢复没有完成：%1").arg(engineReason(rc, dst.db)));
+    }
+    if (!fsyncPath(part))
+        return failed(QStringLiteral("无法把恢复的文件写到磁盘上：%1").arg(QString::fromLocal8Bit(strerror(errno))));
+
+    const QByteArray targetName = QFile::encodeName(target);
+    if (QFileInfo::exists(target)) {
+        // Fold what the log still holds into the file that is kept.
+        {
+            RawDb old;
+            if (openRaw(target, SQLITE_OPEN_READWRITE, &old) == SQLITE_OK)
+                sqlite3_exec(old.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+        }
+        const QString kept = target + QStringLiteral(".before-restore");
+        const QString keptPart = kept + QStringLiteral(".part");
+        QFile::remove(keptPart);
+        if (::link(targetName.constData(), QFile::encodeName(keptPart).constData()) != 0
+            || ::rename(QFile::encodeName(keptPart).constData(), QFile::encodeName(kept).constData()) != 0) {
+            QFile::remove(keptPart);
+            return failed(QStringLiteral("无法保留原来的数据库为 %1：%2").arg(kept, QString::fromLocal8Bit(strerror(errno))));
+        }
+        r.keptAs = kept;
+        // A log the checkpoint could not empty belongs to the kept file; it
+        // must never be read as the restored file's own.
+        const QString wal = target + QStringLiteral("-wal");
+        QFile::remove(kept + QStringLiteral("-wal"));
+        if (QFileInfo(wal).size() > 0)
+            QFile::rename(wal, kept + QStringLiteral("-wal"));
+        else
+            QFile::remove(wal);
+        QFile::remove(target + QStringLiteral("-shm"));
+        QFile::remove(target + QStringLiteral("-journal"));
+    }
+    if (::rename(QFile::encodeName(part).constData(), targetName.constData()) != 0)
+        return failed(QStringLiteral("无法把恢复的文件放到 %1：%2").arg(target, QString::fromLocal8Bit(strerror(errno))));
+    fsyncPath(QFileInfo(target).absolutePath(), true);
+    r.ok = true;
+    r.counts = check.counts;
+    return r;
+}
+
+QString backupFolder(const QString &databasePath)
+{
+    return QFileInfo(databasePath).absolutePath() + QStringLiteral("/backups");
+}
+
+QString newestBackup(const QString &databasePath)
+{
+    const QDir dir(backupFolder(databasePath));
+    const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.mdb")}, QDir::Files, QDir::Time);
+    return files.isEmpty() ? QString() : files.first().absoluteFilePath();
+}
+
+namespace {
+QPointer<QThread> g_dailyThread;
+QDate g_dailyTried;
+
+QString dailyName(const QDate &d) { return QStringLiteral("xs-%1.mdb").arg(d.toString(QStringLiteral("yyyy-MM-dd"))); }
+
+// Runs in the background thread; "" on success.
+QString runDailyBackup(const QString &databasePath, const QString &file, int keep)
+{
+    const QString folder = backupFolder(databasePath);
+    if (!QFileInfo(folder).isDir()) {
+        if (::mkdir(QFile::encodeName(folder).constData(), 0770) != 0)
+            return QStringLiteral("无法建立文件夹 %1：%2").arg(folder, QString::fromLocal8Bit(strerror(errno)));
+    }
+    const BackupResult b = backupDatabase(databasePath, file);
+    if (!b.ok)
+        return b.error;
+    QStringList daily = QDir(folder).entryList({QStringLiteral("xs-\?\?\?\?-\?\?-\?\?.mdb")}, QDir::Files, QDir::Name);
+    while (daily.size() > keep)
+        QFile::remove(folder + u'/' + daily.takeFirst());
+    return QString();
+}
+}  // namespace
+
+void startDailyBackup(const QString &databasePath, std::function<void(const QString &)> failed)
+{
+    const QDate today = QDate::currentDate();
+    if (g_dailyTried == today || (g_dailyThread && g_dailyThread->isRunning()))
+        return;
+    const QString file = backupFolder(databasePath) + u'/' + dailyName(today);
+    if (QFileInfo::exists(file))
+        return;
+    g_dailyTried = today;
+    int keep = kDefaultBackupKeep;
+    {
+        RawDb c;
+        if (openRaw(databasePath, SQLITE_OPEN_READONLY, &c) == SQLITE_OK)
+            keep = backupKeep(c.db);
+    }
+    auto result = std::make_shared<QString>();
+    QThread *t = QThread::create([=] { *result = runDailyBackup(databasePath, file, keep); });
+    g_dailyThread = t;
+    QCoreApplication *app = QCoreApplication::instance();
+    QObject::connect(t, &QThread::finished, app, [t, result, failed] {
+        t->deleteLater();
+        if (!result->isEmpty() && failed)
+            failed(*result);
+    });
+    QObject::connect(app, &QCoreApplication::aboutToQuit, t, [] { waitForDailyBackup(); });
+    t->start(QThread::LowPriority);
+}
+
+void waitForDailyBackup()
+{
+    if (g_dailyThread)
+        g_dailyThread->wait();
+    // Delivers the outcome queued by the finished thread.
+    QCoreApplication::sendPostedEvents();
+}
+
+void resetDailyBackupForTesting()
+{
+    waitForDailyBackup();
+    g_dailyTried = QDate();
+}
+
+}  // namespace xs

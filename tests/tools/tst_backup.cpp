@@ -1,0 +1,272 @@
+// Backups, restores and checks of the database file, run for real: the tool
+// as a separate process, writers and holders as other processes.
+#include "data/backup.h"
+#include "data/settings.h"
+#include "data/sqlite.h"
+
+#include "testenv.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+using namespace xs;
+using xs::test::runTool;
+using xs::test::ToolRun;
+
+namespace {
+
+QString scalar(const QString &path, const QString &sql)
+{
+    Connection c = Connection::open(path);
+    StmtHandle s = c.prepare(sql);
+    return s && sqlite3_step(s.get()) == SQLITE_ROW ? columnText(s.get(), 0) : QString();
+}
+
+int modeOf(const QString &path)
+{
+    struct stat st = {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+
+// An sqlite3 shell on the file that keeps it open until its input ends.
+void startHolder(QProcess &p, const QString &db)
+{
+    p.start(QStringLiteral("sqlite3"), {QStringLiteral("-cmd"), QStringLiteral("select count(*) from xj;"), db});
+    QVERIFY(p.waitForStarted());
+    QVERIFY(p.waitForReadyRead(10000));
+}
+
+}  // namespace
+
+class TestBackup : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void backupWhileAnotherProcessWrites();
+    void failedBackupLeavesNothing();
+    void restoreRefusedWhileHeld();
+    void restoreKeepsReplacedFile();
+    void check_data();
+    void check();
+    void configKeep();
+    void dailyBackupKeepsTheLastN();
+    void dailyBackupFailureToldOnce();
+
+private:
+    std::unique_ptr<QTemporaryDir> tmp_;
+    QString db_;
+};
+
+void TestBackup::init()
+{
+    tmp_ = std::make_unique<QTemporaryDir>();
+    db_ = tmp_->path() + QStringLiteral("/xs.mdb");
+    const ToolRun r = runTool({"init", db_, "--demo"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(modeOf(db_), 0660);
+}
+
+void TestBackup::backupWhileAnotherProcessWrites()
+{
+    // 3000 saves of their own, one transaction each, in another process.
+    QByteArray script = ".timeout 10000\n";
+    for (int i = 0; i < 3000; ++i)
+        script += QStringLiteral("INSERT INTO xj(门诊号, 姓名) VALUES('w%1', '写入');\n").arg(i).toUtf8();
+    QProcess writer;
+    writer.start(QStringLiteral("sqlite3"), {db_});
+    QVERIFY(writer.waitForStarted());
+    writer.write(script);
+    writer.closeWriteChannel();
+    QTRY_VERIFY_WITH_TIMEOUT(scalar(db_, "select count(*) from xj").toInt() > 100, 20000);
+
+    const QString dest = tmp_->path() + QStringLiteral("/copy.mdb");
+    const ToolRun r = runTool({"backup", "--db", db_, dest});
+    const bool writerStillWriting = writer.state() == QProcess::Running;
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY(writer.waitForFinished(60000));
+    QCOMPARE(writer.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(writer.readAllStandardError()), QString());
+    // The writer was not stopped: all its rows are in the file.
+    QCOMPARE(scalar(db_, "select count(*) from xj"), QString::number(34 + 3000));
+    // The copy is one consistent snapshot that passes the check.
+    const int copied = scalar(dest, "select count(*) from xj").toInt();
+    QVERIFY2(copied > 100 && copied <= 34 + 3000, qPrintable(QString::number(copied)));
+    if (writerStillWriting)
+        QVERIFY(copied < 34 + 3000);
+    QVERIFY(checkDatabaseFile(dest).ok());
+    QVERIFY2(r.out.contains(QStringLiteral("xj %1 行").arg(copied)), qPrintable(r.out));
+    QVERIFY(r.out.contains(QStringLiteral("%1 字节").arg(QFileInfo(dest).size())));
+    QCOMPARE(modeOf(dest), 0660);
+    QCOMPARE(QDir(tmp_->path()).entryList({"copy.mdb*"}, QDir::Files), QStringList{"copy.mdb"});
+}
+
+// A disk that fills during the copy leaves no file that looks like a backup.
+void TestBackup::failedBackupLeavesNothing()
+{
+    // Make the database larger than the small file system below.
+    {
+        Connection c = Connection::open(db_);
+        QVERIFY(c.exec("BEGIN; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<4000) "
+                       "INSERT INTO xj(门诊号, 症状) SELECT 'big'||i, hex(randomblob(200)) FROM n; COMMIT;"));
+    }
+    const QString mnt = tmp_->path() + QStringLiteral("/small");
+    QVERIFY(QDir().mkpath(mnt));
+    if (::mount("tmpfs", QFile::encodeName(mnt).constData(), "tmpfs", 0, "size=256k") != 0)
+        QSKIP("this machine cannot mount a small file system");
+    const QString dest = mnt + QStringLiteral("/copy.mdb");
+    const ToolRun r = runTool({"backup", "--db", db_, dest});
+    const QStringList left = QDir(mnt).entryList(QDir::Files | QDir::NoDotAndDotDot);
+    ::umount(QFile::encodeName(mnt).constData());
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.startsWith(QStringLiteral("chengheng-db: 备份失败，没有留下备份文件：")), qPrintable(r.err));
+    QVERIFY2(r.err.contains(QStringLiteral("磁盘已满")), qPrintable(r.err));
+    QCOMPARE(left, QStringList());
+}
+
+void TestBackup::restoreRefusedWhileHeld()
+{
+    const QString backup = tmp_->path() + QStringLiteral("/b.mdb");
+    QVERIFY(backupDatabase(db_, backup).ok);
+    {
+        Connection c = Connection::open(db_);
+        QVERIFY(c.exec("DELETE FROM xj"));
+    }
+    QProcess holder;
+    startHolder(holder, db_);
+    const ToolRun r = runTool({"restore", backup, "--db", db_});
+    holder.closeWriteChannel();
+    holder.waitForFinished();
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("正被其他程序打开：进程 %1（sqlite3）").arg(holder.processId())) ||
+                 r.err.contains(QStringLiteral("（sqlite3）")),
+             qPrintable(r.err));
+    QVERIFY(r.err.startsWith(QStringLiteral("chengheng-db: 没有恢复，数据库保持原样：")));
+    QCOMPARE(scalar(db_, "select count(*) from xj"), QString("0"));
+    QVERIFY(!QFileInfo::exists(db_ + ".before-restore"));
+}
+
+void TestBackup::restoreKeepsReplacedFile()
+{
+    const QString backup = tmp_->path() + QStringLiteral("/b.mdb");
+    QVERIFY(backupDatabase(db_, backup).ok);
+    {
+        Connection c = Connection::open(db_);
+        QVERIFY(c.exec("DELETE FROM xj WHERE rowid > 4"));
+    }
+    ToolRun r = runTool({"restore", backup, "--db", db_});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY(r.out.contains(QStringLiteral("原来的数据库保留为 ") + db_ + ".before-restore"));
+    QCOMPARE(scalar(db_, "select count(*) from xj"), QString("34"));
+    QCOMPARE(scalar(db_, "pragma journal_mode"), QString("wal"));
+    QCOMPARE(scalar(db_ + ".before-restore", "select count(*) from xj"), QString("4"));
+    QCOMPARE(modeOf(db_), 0660);
+    QVERIFY(!QFileInfo::exists(db_ + ".restore-part"));
+
+    // A damaged backup is refused before anything changes.
+    QFile f(backup);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    f.seek(4096);
+    f.write(QByteArray(8192, '\xff'));
+    f.close();
+    r = runTool({"restore", backup, "--db", db_});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("没有通过检查，不能用来恢复")), qPrintable(r.err));
+    QCOMPARE(scalar(db_, "select count(*) from xj"), QString("34"));
+}
+
+void TestBackup::check_data()
+{
+    QTest::addColumn<QString>("damage");   // SQL run on the file, or "pages" to overwrite pages
+    QTest::addColumn<QString>("message");  // "" when the check passes
+    QTest::newRow("sound") << "" << "";
+    QTest::newRow("damaged pages") << "pages" << "已损坏";
+    QTest::newRow("doubled 门诊号") << "DROP INDEX xj_menzhenhao; INSERT INTO xj(门诊号) SELECT 门诊号 FROM xj LIMIT 1"
+                                    << "中 门诊号 “";
+    QTest::newRow("missing column") << "ALTER TABLE class DROP COLUMN 备注" << "表 class 缺少列：备注";
+    QTest::newRow("missing table") << "DROP TABLE yc" << "缺少表 yc";
+}
+
+void TestBackup::check()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, message);
+    QVERIFY(QDir().mkpath(backupFolder(db_)));
+    const QString newest = backupFolder(db_) + QStringLiteral("/xs-2026-01-02.mdb");
+    QVERIFY(backupDatabase(db_, newest).ok);
+    if (damage == QLatin1String("pages")) {
+        QFile f(db_);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.seek(3 * 4096);
+        f.write(QByteArray(4 * 4096, '\x5a'));
+    } else if (!damage.isEmpty()) {
+        Connection c = Connection::open(db_);
+        QVERIFY2(c.exec(damage), qPrintable(c.lastError()));
+    }
+    const ToolRun r = runTool({"check", "--db", db_});
+    if (message.isEmpty()) {
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("检查通过")), qPrintable(r.out));
+        return;
+    }
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    QVERIFY2(r.err.contains(QStringLiteral("最新的备份：") + newest), qPrintable(r.err));
+}
+
+void TestBackup::configKeep()
+{
+    ToolRun r = runTool({"config", "--db", db_});
+    QCOMPARE(r.out, QStringLiteral("backup.keep = 14\n"));
+    r = runTool({"config", "backup.keep", "3", "--db", db_});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(scalar(db_, "select value from settings where name='backup.keep'"), QString("3"));
+    r = runTool({"config", "backup.keep", "0", "--db", db_});
+    QCOMPARE(r.code, 2);
+    QCOMPARE(scalar(db_, "select value from settings where name='backup.keep'"), QString("3"));
+}
+
+void TestBackup::dailyBackupKeepsTheLastN()
+{
+    QVERIFY(runTool({"config", "backup.keep", "3", "--db", db_}).code == 0);
+    const QString folder = backupFolder(db_);
+    QVERIFY(QDir().mkpath(folder));
+    for (const char *old : {"xs-2020-01-01.mdb", "xs-2020-01-02.mdb", "xs-2020-01-03.mdb", "notes.txt"})
+        QVERIFY(QFile::copy(db_, folder + u'/' + QLatin1String(old)));
+    resetDailyBackupForTesting();
+    QStringList told;
+    startDailyBackup(db_, [&](const QString &why) { told << why; });
+    waitForDailyBackup();
+    QCOMPARE(told, QStringList());
+    const QString today = QStringLiteral("xs-%1.mdb").arg(QDate::currentDate().toString("yyyy-MM-dd"));
+    QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
+             (QStringList{"notes.txt", "xs-2020-01-02.mdb", "xs-2020-01-03.mdb", today}));
+    QCOMPARE(modeOf(folder + u'/' + today), 0660);
+    QVERIFY(checkDatabaseFile(folder + u'/' + today).ok());
+}
+
+void TestBackup::dailyBackupFailureToldOnce()
+{
+    // A file where the folder should be: the backup cannot be made.
+    QFile blocker(backupFolder(db_));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    resetDailyBackupForTesting();
+    QStringList told;
+    for (int signIn = 0; signIn < 3; ++signIn) {
+        startDailyBackup(db_, [&](const QString &why) { told << why; });
+        waitForDailyBackup();
+    }
+    QCOMPARE(told.size(), 1);
+    QVERIFY2(told[0].startsWith(QStringLiteral("无法建立文件夹 ") + backupFolder(db_)), qPrintable(told[0]));
+}
+
+QTEST_MAIN(TestBackup)
+#include "tst_backup.moc"

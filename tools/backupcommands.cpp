@@ -1,0 +1,123 @@
+// backup, restore, check and config: keeping the database file safe.
+#include "data/backup.h"
+#include "data/settings.h"
+#include "data/sqlite.h"
+#include "dbcommands.h"
+#include "toolsupport.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <sqlite3.h>
+
+namespace xs::tool {
+
+namespace {
+
+QString describeCounts(const QList<TableCount> &counts)
+{
+    QStringList parts;
+    for (const TableCount &c : counts)
+        parts << QStringLiteral("%1 %2 行").arg(c.table, QString::number(c.rows));
+    return parts.join(QStringLiteral("，"));
+}
+
+bool parseDbOnly(const QStringList &args, const QStringList &values, Options *o, int *code)
+{
+    QString why;
+    if (!parseOptions(args, values, {}, o, &why)) {
+        *code = error(ExitUsage, why);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int runBackup(const QStringList &args)
+{
+    Options o;
+    int code = ExitOk;
+    if (!parseDbOnly(args, {QStringLiteral("--db")}, &o, &code))
+        return code;
+    if (o.positional.size() != 1)
+        return error(ExitUsage, QStringLiteral("用法：backup [--db FILE] DEST"));
+    const QString source = databasePath(o);
+    const BackupResult r = backupDatabase(source, o.positional[0]);
+    if (!r.ok)
+        return error(ExitFailed, QStringLiteral("备份失败，没有留下备份文件：%1").arg(r.error));
+    out(QStringLiteral("已把 %1 备份到 %2：%3 字节，检查通过；%4")
+            .arg(source, o.positional[0], QString::number(r.bytes), describeCounts(r.counts)));
+    return ExitOk;
+}
+
+int runRestore(const QStringList &args)
+{
+    Options o;
+    int code = ExitOk;
+    if (!parseDbOnly(args, {QStringLiteral("--db")}, &o, &code))
+        return code;
+    if (o.positional.size() != 1)
+        return error(ExitUsage, QStringLiteral("用法：restore BACKUP [--db FILE]"));
+    const QString target = databasePath(o);
+    const RestoreResult r = restoreDatabase(o.positional[0], target);
+    if (!r.ok)
+        return error(ExitFailed, QStringLiteral("没有恢复，数据库保持原样：%1").arg(r.error));
+    out(QStringLiteral("已用 %1 恢复 %2：%3").arg(o.positional[0], target, describeCounts(r.counts)));
+    if (!r.keptAs.isEmpty())
+        out(QStringLiteral("原来的数据库保留为 %1").arg(r.keptAs));
+    return ExitOk;
+}
+
+int runCheck(const QStringList &args)
+{
+    Options o;
+    int code = ExitOk;
+    if (!parseDbOnly(args, {QStringLiteral("--db")}, &o, &code))
+        return code;
+    if (!o.positional.isEmpty())
+        return error(ExitUsage, QStringLiteral("check 不接受参数 %1").arg(o.positional[0]));
+    const QString path = databasePath(o);
+    const DbCheck r = checkDatabaseFile(path);
+    if (r.ok()) {
+        out(QStringLiteral("%1 检查通过：完整性、表和列、唯一键都正常；%2").arg(path, describeCounts(r.counts)));
+        return ExitOk;
+    }
+    QStringList lines = {QStringLiteral("%1 没有通过检查：").arg(path)};
+    for (const QString &p : r.problems)
+        lines << QStringLiteral("  ") + p;
+    if (!r.damaged.isEmpty())
+        lines << QStringLiteral("损坏的表：%1").arg(r.damaged.join(u' '));
+    const QString newest = newestBackup(path);
+    lines << (newest.isEmpty()
+                  ? QStringLiteral("%1 中没有备份。").arg(backupFolder(path))
+                  : QStringLiteral("最新的备份：%1（%2）；可用 chengheng-db restore %1 --db %3 恢复")
+                        .arg(newest, QFileInfo(newest).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm")), path));
+    return error(ExitFailed, lines.join(u'\n'));
+}
+
+int runConfig(const QStringList &args)
+{
+    Options o;
+    int code = ExitOk;
+    if (!parseDbOnly(args, {QStringLiteral("--db")}, &o, &code))
+        return code;
+    const QString keepName = QString::fromLatin1(kBackupKeepSetting);
+    if (o.positional.size() > 2 || (!o.positional.isEmpty() && o.positional[0] != keepName))
+        return error(ExitUsage, QStringLiteral("用法：config [%1 [N]] [--db FILE]（N 为保留的每日备份数，1 到 3650）").arg(keepName));
+    std::optional<Connection> c = openDatabase(databasePath(o));
+    if (!c)
+        return ExitFailed;
+    if (o.positional.size() == 2) {
+        bool ok = false;
+        const int n = o.positional[1].toInt(&ok);
+        if (!ok || n < 1 || n > 3650)
+            return error(ExitUsage, QStringLiteral("%1 要是 1 到 3650 之间的整数，不是 %2").arg(keepName, o.positional[1]));
+        QString why;
+        if (!writeSetting(c->get(), keepName, QString::number(n), &why))
+            return error(ExitFailed, QStringLiteral("无法保存设置：%1").arg(why));
+    }
+    out(QStringLiteral("%1 = %2").arg(keepName, QString::number(backupKeep(c->get()))));
+    return ExitOk;
+}
+
+}  // namespace xs::tool
