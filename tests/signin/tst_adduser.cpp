@@ -4,9 +4,11 @@
 #include "signin/Frmdenlu.h"
 #include "signin/frmuser1.h"
 #include "testenv.h"
+#include "windowtest.h"
 #include "ui/window.h"
 
 #include <QApplication>
+#include <QMdiSubWindow>
 #include <QTest>
 
 using namespace xs;
@@ -21,6 +23,8 @@ private slots:
     void addsTrimmedAndClears();
     void newUserSignsInWithNoRight();
     void apostropheStoredAsTyped();
+    void stateChangeMovesFocus_data();
+    void stateChangeMovesFocus();
 };
 
 static frmuser1 *openDialog()
@@ -171,6 +175,46 @@ void TestAddUser::apostropheStoredAsTyped()
     w->Command1->click();
     QCOMPARE(rec.lastText(), QStringLiteral(" 已存在该用户！"));
     QCOMPARE(db.count("use"), 6);
+}
+
+
+void TestAddUser::stateChangeMovesFocus_data()
+{
+    QTest::addColumn<bool>("inMainWindow");
+    QTest::addColumn<bool>("restore");
+    QTest::newRow("child window maximised") << true << false;
+    QTest::newRow("child window restored") << true << true;
+    QTest::newRow("top-level window maximised") << false << false;
+    QTest::newRow("top-level window restored") << false << true;
+}
+
+// Maximising and restoring resize the dialog as a corner drag does, and move
+// the focus to the name as every resize does.
+void TestAddUser::stateChangeMovesFocus()
+{
+    QFETCH(bool, inMainWindow);
+    QFETCH(bool, restore);
+    MsgRecorder rec;
+    TestDb db;
+    if (inMainWindow)
+        openMainAs();
+    frmuser1 *w = showInFront<frmuser1>();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    QCOMPARE(frameOf(w) != nullptr, inMainWindow);
+    QWidget *frame = inMainWindow ? static_cast<QWidget *>(frameOf(w)) : w;
+    if (restore) {
+        frame->showMaximized();
+        QCoreApplication::processEvents();
+    }
+    w->Text1[2]->setFocus();
+    QCOMPARE(QApplication::focusWidget(), w->Text1[2]);
+    if (restore)
+        frame->showNormal();
+    else
+        frame->showMaximized();
+    QCOMPARE(frame->isMaximized(), !restore);
+    QTRY_COMPARE(QApplication::focusWidget(), w->Text1[0]);
+    QVERIFY(rec.calls.isEmpty());
 }
 
 QTEST_MAIN(TestAddUser)
