@@ -3,6 +3,7 @@
 #include "data/sqlite.h"
 #include "ui/fonts.h"
 #include "ui/msgbox.h"
+#include "ui/windowfilter.h"
 
 namespace xs {
 
@@ -11,6 +12,7 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
     setApplicationName(QStringLiteral("澄衡"));
     setQuitOnLastWindowClosed(true);
     registerFontSubstitutions();
+    WindowFilter::ensureInstalled();
 }
 
 void reportDbError(const DbError &e)
