@@ -6,7 +6,6 @@
 #include "ui/flexgrid.h"
 #include "ui/msgbox.h"
 #include "ui/window.h"
-#include "ui/windowfilter.h"
 
 #include <QApplication>
 #include <QClipboard>
