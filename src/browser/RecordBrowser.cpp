@@ -13,6 +13,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QTimer>
 
 namespace xs {
 
@@ -398,8 +399,17 @@ void RecordBrowser::MSF1_DblClick() { p_.showReport(false); }
 void RecordBrowser::activated()
 {
     if (*p_.queryFlag) {
-        if (QWidget *query = p_.findQuery())
+        if (QWidget *query = p_.findQuery()) {
             WindowRegistry::bringToFront(query);
+            // This runs inside the MDI area's activation of the browser, which
+            // puts the browser back on top once it returns: the dialog would
+            // keep the focus while hidden behind it. Bring it forward again
+            // once that activation is over.
+            QTimer::singleShot(0, query, [self = QPointer<RecordBrowser>(this), query] {
+                if (self && *self->p_.queryFlag && self->p_.findQuery() == query)
+                    WindowRegistry::bringToFront(query);
+            });
+        }
         return;
     }
     if (*p_.editMode) {

@@ -80,6 +80,9 @@ int Form1::typingLimit(int i) { return i >= 0 && i < 17 ? kBoxes[i].limit : 0; }
 Form1::Form1(QWidget *parent) : XsWindow(parent)
 {
     setObjectName(QStringLiteral("Form1"));
+    // The designer caption; set-up replaces it with 登记 or 修改 and leaves it
+    // when there is no department to register under.
+    setWindowTitle(QStringLiteral("Form1"));
     setWindowIcon(appIcon());
     setClientSizeTw(11715, 9975);
 

@@ -9,6 +9,7 @@
 #include "ui/twips.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMdiArea>
@@ -86,7 +87,11 @@ Form4::Form4(QWidget *parent) : XsWindow(parent)
     connect(Command2, &QPushButton::clicked, this, &Form4::Command2_Click);
 }
 
-Form4::~Form4() { CaseQueryFlag = false; }
+void Form4::closeEvent(QCloseEvent *e)
+{
+    CaseQueryFlag = false;
+    XsWindow::closeEvent(e);
+}
 
 void Form4::activated() { CaseQueryFlag = true; }
 

@@ -14,7 +14,6 @@ class Form4 : public XsWindow {
     Q_OBJECT
 public:
     explicit Form4(QWidget *parent = nullptr);
-    ~Form4() override;
 
     QLabel *Label3;
     QLabel *Label1;
@@ -42,6 +41,9 @@ public slots:
 protected:
     bool eventFilter(QObject *obj, QEvent *ev) override;
     void focusOutEvent(QFocusEvent *e) override;
+    // Closing ends the browser's query mode before the next window becomes
+    // active, so that window's activation already sees it ended.
+    void closeEvent(QCloseEvent *e) override;
 
 private:
     void raiseFrame();

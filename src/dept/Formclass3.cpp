@@ -7,6 +7,8 @@
 #include "ui/images.h"
 #include "ui/twips.h"
 
+#include <QCloseEvent>
+
 namespace xs {
 
 Formclass3::Formclass3(QWidget *parent) : XsWindow(parent)
@@ -51,11 +53,17 @@ Formclass3::Formclass3(QWidget *parent) : XsWindow(parent)
     setTabOrder(Text1[2], Text1[1]);
     setTabOrder(Text1[1], Command1);
     setTabOrder(Command1, Text1[0]);
+    // A new dialog starts in the first box of its tab order.
+    Text1[2]->setFocus();
 
     connect(Command1, &QPushButton::clicked, this, &Formclass3::Command1_Click);
 }
 
-Formclass3::~Formclass3() { DeptQueryFlag = false; }
+void Formclass3::closeEvent(QCloseEvent *e)
+{
+    DeptQueryFlag = false;
+    XsWindow::closeEvent(e);
+}
 
 QString Formclass3::condition() const
 {

@@ -14,8 +14,6 @@ class Formclass3 : public XsWindow {
     Q_OBJECT
 public:
     explicit Formclass3(QWidget *parent = nullptr);
-    // Ends the browser's query mode.
-    ~Formclass3() override;
 
     QLabel *Label3;
     QLabel *Label1;
@@ -29,6 +27,11 @@ public:
 
 public slots:
     void Command1_Click();
+
+protected:
+    // Closing ends the browser's query mode before the next window becomes
+    // active, so that window's activation already sees it ended.
+    void closeEvent(QCloseEvent *e) override;
 };
 
 }  // namespace xs

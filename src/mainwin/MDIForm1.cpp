@@ -21,6 +21,8 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMdiSubWindow>
+#include <QPaintEvent>
+#include <QPainter>
 
 namespace xs {
 
@@ -38,6 +40,29 @@ void MDIForm1::wireSignIn()
     Frmdenlu::setSignedInHandler([] { WindowRegistry::show<MDIForm1>(); });
 }
 
+namespace {
+// The client area: the background picture once, unscaled, at the top left,
+// and the window's background colour around it (a brush would tile it).
+class BackgroundArea : public QMdiArea {
+public:
+    explicit BackgroundArea(QWidget *parent) : QMdiArea(parent), picture_(mainBackground())
+    {
+        setBackground(palette().brush(QPalette::Window));
+    }
+
+protected:
+    void paintEvent(QPaintEvent *e) override
+    {
+        QPainter p(viewport());
+        p.fillRect(e->rect(), palette().brush(QPalette::Window));
+        p.drawPixmap(0, 0, picture_);
+    }
+
+private:
+    QPixmap picture_;
+};
+}  // namespace
+
 MDIForm1::MDIForm1(QWidget *parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("MDIForm1"));
@@ -45,9 +70,8 @@ MDIForm1::MDIForm1(QWidget *parent) : QMainWindow(parent)
     setWindowIcon(appIcon());
     setAttribute(Qt::WA_DeleteOnClose);
 
-    area_ = new QMdiArea(this);
+    area_ = new BackgroundArea(this);
     area_->setObjectName(QStringLiteral("MDIClient"));
-    area_->setBackground(QBrush(mainBackground()));
     area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     area_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(area_);

@@ -7,6 +7,10 @@
 #include "ui/msgbox.h"
 #include "ui/twips.h"
 
+#include <QEvent>
+#include <QMdiSubWindow>
+#include <QTimer>
+
 namespace xs {
 
 frmuser1::frmuser1(QWidget *parent) : XsWindow(parent)
@@ -74,6 +78,34 @@ void frmuser1::resizeEvent(QResizeEvent *e)
 {
     XsWindow::resizeEvent(e);
     Text1[0]->setFocus();
+}
+
+void frmuser1::focusNameAfterStateChange()
+{
+    QTimer::singleShot(0, this, [this] { Text1[0]->setFocus(); });
+}
+
+void frmuser1::changeEvent(QEvent *e)
+{
+    XsWindow::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange)
+        focusNameAfterStateChange();
+}
+
+bool frmuser1::event(QEvent *e)
+{
+    // Shown inside the main window, the dialog's state is its MDI frame's.
+    if (e->type() == QEvent::ParentChange)
+        if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget()))
+            sub->installEventFilter(this);
+    return XsWindow::event(e);
+}
+
+bool frmuser1::eventFilter(QObject *obj, QEvent *ev)
+{
+    if (ev->type() == QEvent::WindowStateChange && obj == parentWidget())
+        focusNameAfterStateChange();
+    return XsWindow::eventFilter(obj, ev);
 }
 
 void frmuser1::refuse(const QString &text, int box, bool select)

@@ -30,9 +30,16 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent *e) override;
+    void changeEvent(QEvent *e) override;
+    bool event(QEvent *e) override;
+    bool eventFilter(QObject *obj, QEvent *ev) override;
 
 private:
     void refuse(const QString &text, int box, bool select);
+    // After a change of window state (maximised, restored) the frame puts the
+    // focus back where it was once the resize is over; the name box takes it
+    // after that.
+    void focusNameAfterStateChange();
 };
 
 }  // namespace xs

@@ -4,6 +4,7 @@
 #include "data/sqlite.h"
 #include "ui/fonts.h"
 #include "ui/msgbox.h"
+#include "ui/windowfilter.h"
 
 namespace xs {
 
@@ -12,6 +13,7 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
     setApplicationName(QStringLiteral("澄衡"));
     setQuitOnLastWindowClosed(true);
     registerFontSubstitutions();
+    WindowFilter::ensureInstalled();
 }
 
 void reportDbError(const DbError &e)

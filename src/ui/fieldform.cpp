@@ -5,6 +5,7 @@
 #include "ui/fonts.h"
 #include "ui/msgbox.h"
 #include "ui/window.h"
+#include "ui/windowfilter.h"
 
 #include <QFocusEvent>
 #include <QLabel>
@@ -69,8 +70,7 @@ void TextBox::setTypingLimit(int n)
 
 void TextBox::applyLimit(int textLength)
 {
-    // 32767 is the line edit's own "no limit".
-    const int base = limit_ > 0 ? limit_ : 32767;
+    const int base = limit_ > 0 ? limit_ : kNoTypingLimit;
     line_->setMaxLength(std::max(base, textLength));
 }
 

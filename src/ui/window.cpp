@@ -1,6 +1,7 @@
 #include "ui/window.h"
 
 #include "ui/twips.h"
+#include "ui/windowfilter.h"
 
 #include <QEvent>
 
@@ -10,6 +11,12 @@ namespace xs {
 
 namespace {
 QPointer<QMdiArea> g_mdiArea;
+}
+
+XsWindow::XsWindow(QWidget *parent) : QWidget(parent)
+{
+    // Enter on buttons and the boxes' length limit behave alike in every window.
+    WindowFilter::ensureInstalled();
 }
 
 void XsWindow::setClientSizeTw(int width, int height) { resize(tw(width), tw(height)); }

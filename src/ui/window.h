@@ -13,7 +13,7 @@ namespace xs {
 class XsWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit XsWindow(QWidget *parent = nullptr) : QWidget(parent) {}
+    explicit XsWindow(QWidget *parent = nullptr);
     virtual void activated() {}
     // An MDI child is shown inside the main window's client area; others are
     // top-level windows.

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QMdiSubWindow>
 #include <QTest>
+#include <QTreeWidget>
 
 using namespace xs;
 using namespace xs::test;
@@ -69,6 +70,9 @@ private slots:
     void staysInFront_data();
     void staysInFront();
     void dialogLosingFocusCloses();
+    void queryEndsOnTopAndActive_data();
+    void queryEndsOnTopAndActive();
+    void closingRebuildsBrowserTree();
 };
 
 void TestForm4::layoutAndTabOrder()
@@ -346,6 +350,59 @@ void TestForm4::dialogLosingFocusCloses()
     f->setFocus();
     other->Text1[0]->setFocus();
     QTRY_VERIFY(!alive);
+}
+
+void TestForm4::queryEndsOnTopAndActive_data()
+{
+    QTest::addColumn<bool>("browserOpen");
+    QTest::newRow("browser opens for the query") << false;
+    QTest::newRow("browser open before") << true;
+}
+
+// After a successful query the dialog is both the active child window and
+// the topmost one, with the focus in it.
+void TestForm4::queryEndsOnTopAndActive()
+{
+    QFETCH(bool, browserOpen);
+    MsgRecorder rec;
+    TestDb db;
+    seedCases(db);
+    MDIForm1 *m = openMainAs();
+    if (browserOpen)
+        showSettled<Form3>();
+    Form4 *f = openQuery();
+    typeBoxes(f, {"", "张三"});
+    f->Command1->click();
+    QCoreApplication::processEvents();
+    QVERIFY(rec.calls.isEmpty());
+    QVERIFY(WindowRegistry::find<Form3>()->isVisible());
+    QCOMPARE(m->mdiArea()->activeSubWindow(), frameOf(f));
+    QCOMPARE(m->mdiArea()->subWindowList(QMdiArea::StackingOrder).last(), frameOf(f));
+    QVERIFY(focusWithin(f));
+}
+
+// Closing the dialog ends query mode before the browser becomes active, so the
+// browser's activation builds its tree.
+void TestForm4::closingRebuildsBrowserTree()
+{
+    MsgRecorder rec;
+    TestDb db;
+    seedCases(db);
+    MDIForm1 *m = openMainAs();
+    Form4 *f = openQuery();
+    typeBoxes(f, {"", "张三"});
+    f->Command1->click();
+    Form3 *b = WindowRegistry::find<Form3>();
+    QCOMPARE(b->TreeView1->topLevelItemCount(), 0);
+    QPointer<Form4> alive(f);
+    f->Command2->click();
+    QVERIFY(!CaseQueryFlag);
+    QTRY_VERIFY(!alive);
+    QCOMPARE(m->mdiArea()->activeSubWindow(), frameOf(b));
+    QCOMPARE(b->TreeView1->topLevelItemCount(), 2);
+    QVERIFY(nodeByText(b->TreeView1, QStringLiteral("儿科")));
+    QCOMPARE(listed(b), (QStringList{"0005", "0001"}));
+    QVERIFY(rec.calls.isEmpty());
 }
 
 QTEST_MAIN(TestForm4)

@@ -44,6 +44,9 @@ private slots:
     void nothingFound_data();
     void nothingFound();
     void flagClearedOnClose();
+    void queryEndsOnTopAndActive();
+    void closingRebuildsBrowserTree();
+    void opensInFirstTabStop();
 };
 
 void TestFormclass3::layoutAndTabOrder()
@@ -224,6 +227,67 @@ void TestFormclass3::flagClearedOnClose()
     QTRY_VERIFY(!alive);
     QVERIFY(!DeptQueryFlag);
     QVERIFY(rec.calls.isEmpty());
+}
+
+// After a successful query the dialog is both the active child window and
+// the topmost one, with the focus in it: typing goes where the user looks.
+void TestFormclass3::queryEndsOnTopAndActive()
+{
+    MsgRecorder rec;
+    TestDb db;
+    seedDepartments(db);
+    MDIForm1 *m = openMainAs();
+    Formclass3 *f = openQuery();
+    for (const QString &group : {QStringLiteral("一组"), QStringLiteral("二组")}) {
+        typeBoxes(f, {group});
+        f->Command1->click();
+        QCoreApplication::processEvents();
+        QVERIFY(rec.calls.isEmpty());
+        QCOMPARE(m->mdiArea()->activeSubWindow(), frameOf(f));
+        QCOMPARE(m->mdiArea()->subWindowList(QMdiArea::StackingOrder).last(), frameOf(f));
+        QVERIFY(focusWithin(f));
+        QVERIFY(WindowRegistry::find<Formclass2>()->isVisible());
+    }
+}
+
+// Closing the dialog ends query mode before the browser becomes active, so the
+// browser's activation builds its tree.
+void TestFormclass3::closingRebuildsBrowserTree()
+{
+    MsgRecorder rec;
+    TestDb db;
+    seedDepartments(db);
+    MDIForm1 *m = openMainAs();
+    Formclass3 *f = openQuery();
+    typeBoxes(f, {"一组"});
+    f->Command1->click();
+    Formclass2 *b = WindowRegistry::find<Formclass2>();
+    QCOMPARE(b->TreeView1->topLevelItemCount(), 0);
+    QPointer<Formclass3> alive(f);
+    frameOf(f)->close();
+    QVERIFY(!DeptQueryFlag);
+    QTRY_VERIFY(!alive);
+    QCOMPARE(m->mdiArea()->activeSubWindow(), frameOf(b));
+    QCOMPARE(b->TreeView1->topLevelItemCount(), 2);
+    QVERIFY(nodeByText(b->TreeView1, QStringLiteral("内科")));
+    QVERIFY(rec.calls.isEmpty());
+}
+
+// A new dialog starts in the first box of its tab order, Text1(2).
+void TestFormclass3::opensInFirstTabStop()
+{
+    MsgRecorder rec;
+    TestDb db;
+    openMainAs();
+    Formclass3 *f = openQuery();
+    QCoreApplication::processEvents();
+    QCOMPARE(QApplication::focusWidget(), f->Text1[2]);
+    QPointer<Formclass3> alive(f);
+    frameOf(f)->close();
+    QTRY_VERIFY(!alive);
+    f = WindowRegistry::show<Formclass3>();
+    QCoreApplication::processEvents();
+    QCOMPARE(QApplication::focusWidget(), f->Text1[2]);
 }
 
 QTEST_MAIN(TestFormclass3)

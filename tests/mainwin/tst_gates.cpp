@@ -5,9 +5,11 @@
 #include "signin/Frmdenlu.h"
 #include "ui/fieldform.h"
 #include "testenv.h"
+#include "ui/images.h"
 #include "ui/window.h"
 
 #include <QApplication>
+#include <QMdiArea>
 #include <QMenuBar>
 #include <QTest>
 
@@ -26,6 +28,7 @@ private slots:
     void vanishedUserRefused();
     void relogin();
     void exitEndsAtOnce();
+    void backgroundDrawnOnce();
 };
 
 static const char *const kRefuse = "对不起，你没有管理本功能的权限，请与管理员联系！";
@@ -232,6 +235,27 @@ void TestGates::exitEndsAtOnce()
     QCOMPARE(quits, 1);
     QVERIFY(rec.calls.isEmpty());  // no rights asked, nothing shown
     MDIForm1::setQuitHandler({});
+}
+
+// The 1920 x 975 picture is drawn once at the top left; past its right and
+// bottom edges the client area shows the window's background colour.
+void TestGates::backgroundDrawnOnce()
+{
+    TestDb db;
+    MDIForm1 *m = openMain("admin");
+    m->showNormal();
+    m->resize(2300, 1400);
+    QWidget *view = m->mdiArea()->viewport();
+    QTRY_VERIFY(view->width() > 2000 && view->height() > 1100);
+    const QImage shot = view->grab().toImage();
+    const QImage picture = mainBackground().toImage();
+    const QColor colour = m->mdiArea()->palette().color(QPalette::Window);
+    for (const QPoint &pt : {QPoint(10, 10), QPoint(1900, 500), QPoint(960, 970)})
+        QCOMPARE(shot.pixelColor(pt), picture.pixelColor(pt));
+    for (const QPoint &pt : {QPoint(10, 980), QPoint(10, 1000), QPoint(1925, 10), QPoint(1950, 500), QPoint(1990, 1050)}) {
+        QVERIFY(shot.pixelColor(pt) != picture.pixelColor(pt.x() % 1920, pt.y() % 975));
+        QCOMPARE(shot.pixelColor(pt), colour);
+    }
 }
 
 QTEST_MAIN(TestGates)

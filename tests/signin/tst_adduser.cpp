@@ -4,9 +4,12 @@
 #include "signin/Frmdenlu.h"
 #include "signin/frmuser1.h"
 #include "testenv.h"
+#include "windowtest.h"
 #include "ui/window.h"
 
 #include <QApplication>
+#include <QSignalSpy>
+#include <QMdiSubWindow>
 #include <QTest>
 
 using namespace xs;
@@ -21,6 +24,10 @@ private slots:
     void addsTrimmedAndClears();
     void newUserSignsInWithNoRight();
     void apostropheStoredAsTyped();
+    void stateChangeMovesFocus_data();
+    void stateChangeMovesFocus();
+    void enterOnButtons_data();
+    void enterOnButtons();
 };
 
 static frmuser1 *openDialog()
@@ -171,6 +178,90 @@ void TestAddUser::apostropheStoredAsTyped()
     w->Command1->click();
     QCOMPARE(rec.lastText(), QStringLiteral(" 已存在该用户！"));
     QCOMPARE(db.count("use"), 6);
+}
+
+
+void TestAddUser::stateChangeMovesFocus_data()
+{
+    QTest::addColumn<bool>("inMainWindow");
+    QTest::addColumn<bool>("restore");
+    QTest::newRow("child window maximised") << true << false;
+    QTest::newRow("child window restored") << true << true;
+    QTest::newRow("top-level window maximised") << false << false;
+    QTest::newRow("top-level window restored") << false << true;
+}
+
+// Maximising and restoring resize the dialog as a corner drag does, and move
+// the focus to the name as every resize does.
+void TestAddUser::stateChangeMovesFocus()
+{
+    QFETCH(bool, inMainWindow);
+    QFETCH(bool, restore);
+    MsgRecorder rec;
+    TestDb db;
+    if (inMainWindow)
+        openMainAs();
+    frmuser1 *w = showInFront<frmuser1>();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    QCOMPARE(frameOf(w) != nullptr, inMainWindow);
+    QWidget *frame = inMainWindow ? static_cast<QWidget *>(frameOf(w)) : w;
+    if (restore) {
+        frame->showMaximized();
+        QCoreApplication::processEvents();
+    }
+    w->Text1[2]->setFocus();
+    QCOMPARE(QApplication::focusWidget(), w->Text1[2]);
+    if (restore)
+        frame->showNormal();
+    else
+        frame->showMaximized();
+    QCOMPARE(frame->isMaximized(), !restore);
+    QTRY_COMPARE(QApplication::focusWidget(), w->Text1[0]);
+    QVERIFY(rec.calls.isEmpty());
+}
+
+void TestAddUser::enterOnButtons_data()
+{
+    QTest::addColumn<bool>("okButton");
+    QTest::addColumn<int>("key");
+    QTest::newRow("确定, Return") << true << int(Qt::Key_Return);
+    QTest::newRow("确定, keypad Enter") << true << int(Qt::Key_Enter);
+    QTest::newRow("取消, Return") << false << int(Qt::Key_Return);
+    QTest::newRow("取消, keypad Enter") << false << int(Qt::Key_Enter);
+}
+
+// Enter on a focused button presses it once; Enter in a box presses nothing.
+void TestAddUser::enterOnButtons()
+{
+    QFETCH(bool, okButton);
+    QFETCH(int, key);
+    const auto mods = key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+    MsgRecorder rec;
+    TestDb db;
+    openMainAs();
+    frmuser1 *w = showInFront<frmuser1>();
+    QSignalSpy ok(w->Command1, &QPushButton::clicked);
+    QSignalSpy cancel(w->Command2, &QPushButton::clicked);
+    setBoxTexts(w->Text1, {"newuser", "pw", "pw"});
+    // Enter in a box presses no button.
+    QTest::keyClick(w->Text1[1], Qt::Key(key), mods);
+    QCOMPARE(ok.count() + cancel.count(), 0);
+
+    QPointer<frmuser1> alive(w);
+    QPushButton *button = okButton ? w->Command1 : w->Command2;
+    button->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(button, Qt::Key(key), mods);
+    QCOMPARE(ok.count(), okButton ? 1 : 0);
+    QCOMPARE(cancel.count(), okButton ? 0 : 1);
+    if (okButton) {
+        QCOMPARE(rec.calls.size(), 1);
+        XS_COMPARE_MSG(rec.calls[0], QStringLiteral(" 用户添加成功！"), vbExclamation | vbOKOnly, QStringLiteral("警告"));
+        QCOMPARE(db.count(QStringLiteral("use where username='newuser'")), 1);
+    } else {
+        QTRY_VERIFY(!alive);
+        QVERIFY(rec.calls.isEmpty());
+        QCOMPARE(db.count(QStringLiteral("use where username='newuser'")), 0);
+    }
 }
 
 QTEST_MAIN(TestAddUser)

@@ -4,11 +4,13 @@
 #include "prescribe/Form2.h"
 #include "signin/Frmdenlu.h"
 #include "testenv.h"
+#include "windowtest.h"
 #include "ui/application.h"
 #include "ui/window.h"
 #include "data/sqlite.h"
 
 #include <QApplication>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace xs;
@@ -22,6 +24,8 @@ private slots:
     void signIn();
     void enterInPasswordSignsIn();
     void closeButton();
+    void enterPressesFocusedButton_data();
+    void enterPressesFocusedButton();
     void failedAttemptKeepsOtherBox();
     void wrongPasswordGivesNoRights();
     void missingDatabaseReported();
@@ -133,6 +137,43 @@ void TestLogin::closeButton()
     Frmdenlu *w = openLogin();
     QTest::mouseClick(w->Command2, Qt::LeftButton);
     QTRY_VERIFY(!WindowRegistry::find<Frmdenlu>());
+    QVERIFY(!WindowRegistry::find<MDIForm1>());
+}
+
+void TestLogin::enterPressesFocusedButton_data()
+{
+    QTest::addColumn<bool>("signInButton");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("登录, Return") << true << int(Qt::Key_Return) << int(Qt::NoModifier);
+    QTest::newRow("登录, keypad Enter") << true << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+    QTest::newRow("关闭, Return") << false << int(Qt::Key_Return) << int(Qt::NoModifier);
+    QTest::newRow("关闭, keypad Enter") << false << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+}
+
+// Tabbed to a button, Enter presses it once.
+void TestLogin::enterPressesFocusedButton()
+{
+    QFETCH(bool, signInButton);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    TestDb db;
+    MsgRecorder rec;
+    Frmdenlu *w = openLogin();
+    QTest::keyClicks(w->Text1, "nobody");
+    QPushButton *button = signInButton ? w->Command1 : w->Command2;
+    button->setFocus(Qt::TabFocusReason);
+    QSignalSpy clicked(button, &QPushButton::clicked);
+    QTest::keyClick(button, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(clicked.count(), 1);
+    if (signInButton) {
+        QCOMPARE(rec.calls.size(), 1);
+        XS_COMPARE_MSG(rec.calls[0], QStringLiteral(" 用户名错误！"), vbExclamation | vbOKOnly, QStringLiteral("警告"));
+        QCOMPARE(WindowRegistry::find<Frmdenlu>(), w);
+    } else {
+        QVERIFY(rec.calls.isEmpty());
+        QTRY_VERIFY(!WindowRegistry::find<Frmdenlu>());
+    }
     QVERIFY(!WindowRegistry::find<MDIForm1>());
 }
 

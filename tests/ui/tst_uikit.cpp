@@ -8,6 +8,10 @@
 #include "ui/window.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialog>
+#include <QSignalSpy>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
@@ -71,6 +75,9 @@ private slots:
     void enterMovesOn();
     void msgBoxSeam();
     void textBoxKeepsWholeText();
+    void enterPressesButtonsOnly();
+    void longPasteKeptWhole_data();
+    void longPasteKeptWhole();
 };
 
 void TestUiKit::registrySingleInstance()
@@ -286,6 +293,105 @@ void TestUiKit::textBoxKeepsWholeText()
     QTest::keyClick(w.c, Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), box->lineEdit());
     QVERIFY(!box->lineEdit()->hasSelectedText());
+}
+
+// Enter on a focused command button presses it once; boxes keep moving on,
+// a grid keeps its own Enter, and a dialog's button is not pressed twice.
+void TestUiKit::enterPressesButtonsOnly()
+{
+    KitTop w;
+    auto *grid = new FlexGrid(&w);
+    grid->setCols(3);
+    grid->setRows(4);
+    w.layout()->addWidget(grid);
+    EnterAsTab::install({w.a, w.b});
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QSignalSpy clicked(w.c, &QPushButton::clicked);
+
+    w.a->setFocus();
+    QTest::keyClick(w.a, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), w.b);
+    QTest::keyClick(w.b, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(QApplication::focusWidget(), w.c);
+    QCOMPARE(clicked.count(), 0);
+
+    QTest::keyClick(w.c, Qt::Key_Return);
+    QCOMPARE(clicked.count(), 1);
+    QTest::keyClick(w.c, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(clicked.count(), 2);
+    QTest::keyClick(w.c, Qt::Key_Return, Qt::ControlModifier);  // another key
+    QCOMPARE(clicked.count(), 2);
+    w.c->setEnabled(false);
+    QTest::keyClick(&w, Qt::Key_Return);
+    QCOMPARE(clicked.count(), 2);
+    w.c->setEnabled(true);
+
+    grid->setFocus();
+    grid->setRow(2);
+    grid->setCol(1);
+    QTest::keyClick(grid, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), grid);
+    QCOMPARE(grid->Row(), 2);
+    QCOMPARE(grid->Col(), 1);
+    QCOMPARE(clicked.count(), 2);
+
+    QDialog dialog;
+    auto *ok = new QPushButton(QStringLiteral("确定"), &dialog);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    ok->setFocus();
+    QSignalSpy dialogClicked(ok, &QPushButton::clicked);
+    QTest::keyClick(ok, Qt::Key_Return);
+    QCOMPARE(dialogClicked.count(), 1);
+}
+
+void TestUiKit::longPasteKeptWhole_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("limit");  // -1: none set
+    QTest::addColumn<int>("kept");
+    QTest::newRow("plain box") << "line" << -1 << 40000;
+    QTest::newRow("editable combo box") << "combo" << -1 << 40000;
+    QTest::newRow("entry box without limit") << "textbox" << 0 << 40000;
+    QTest::newRow("entry box with a typing limit") << "textbox" << 10 << 10;
+    QTest::newRow("plain box with a limit set") << "line" << 32000 << 32000;
+}
+
+// A paste longer than the line edit's own 32,767 characters is kept whole in
+// a box without a typing limit; a limit set on purpose still holds.
+void TestUiKit::longPasteKeptWhole()
+{
+    QFETCH(QString, box);
+    QFETCH(int, limit);
+    QFETCH(int, kept);
+    KitTop w;
+    QLineEdit *edit = nullptr;
+    if (box == QLatin1String("line")) {
+        edit = new QLineEdit(&w);
+        if (limit >= 0)
+            edit->setMaxLength(limit);
+    } else if (box == QLatin1String("combo")) {
+        auto *combo = new QComboBox(&w);
+        combo->setEditable(true);
+        edit = combo->lineEdit();
+        w.layout()->addWidget(combo);
+    } else {
+        auto *t = new TextBox(TextBox::SingleLine, &w);
+        t->setTypingLimit(limit);
+        edit = t->lineEdit();
+        w.layout()->addWidget(t);
+    }
+    if (box == QLatin1String("line"))
+        w.layout()->addWidget(edit);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QString big(40000, QChar(u'字'));
+    QApplication::clipboard()->setText(big);
+    QCOMPARE(QApplication::clipboard()->text().size(), 40000);
+    edit->setFocus();
+    edit->paste();
+    QCOMPARE(edit->text().size(), kept);
 }
 
 QTEST_MAIN(TestUiKit)
