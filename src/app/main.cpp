@@ -7,6 +7,7 @@
 int main(int argc, char *argv[])
 {
     xs::Application app(argc, argv);
+    xs::installDbFaultListener();
     if (!app.openDatabase())
         return 1;
     xs::WindowRegistry::show<xs::Frmdenlu>();
