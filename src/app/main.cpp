@@ -21,6 +21,7 @@ int main(int argc, char *argv[])
     // program's users, never for everyone.
     umask(007);
     xs::Application app(argc, argv);
+    xs::installDbFaultListener();
     if (!app.openDatabase())
         return 1;
     xs::MDIForm1::wireSignIn();

@@ -10,12 +10,51 @@ namespace xs {
 
 namespace {
 std::shared_ptr<Connection> g_txConnection;  // the connection of the live Transaction
+// Set while a Transaction lives whose connection could not be opened: its
+// writes are refused with this text instead of each being kept on its own.
+QString g_txOpenFailure;
 
-std::shared_ptr<Connection> connectionForStatement()
+void fillFault(SqlOutcome &out, int code, const QString &text)
+{
+    out.ok = false;
+    out.code = code;
+    out.fault = faultOf(code);
+    out.error = text;
+}
+
+void fillFault(SqlOutcome &out, const DbError &e)
+{
+    out.ok = false;
+    out.code = 0;
+    out.fault = e.fault();
+    out.error = e.message();
+}
+
+void fillFault(SqlOutcome &out, const Connection &c)
+{
+    int code = c.lastCode();
+    if (code == SQLITE_OK)
+        code = SQLITE_ERROR;
+    fillFault(out, code, c.lastError());
+}
+
+// A fresh connection to the database file, or null with the outcome filled
+// when the file cannot be opened. Nothing is thrown past this point.
+std::shared_ptr<Connection> openFresh(SqlOutcome &out)
+{
+    try {
+        return std::make_shared<Connection>(Connection::open(dbPath()));
+    } catch (const DbError &e) {
+        fillFault(out, e);
+        return {};
+    }
+}
+
+std::shared_ptr<Connection> connectionForStatement(SqlOutcome &out)
 {
     if (g_txConnection)
         return g_txConnection;
-    return std::make_shared<Connection>(Connection::open(dbPath()));
+    return openFresh(out);
 }
 
 // A Transaction whose BEGIN failed (the file stayed locked past the busy
@@ -27,7 +66,50 @@ bool transactionLost(const Connection &c)
     return g_txConnection && g_txConnection.get() == &c && sqlite3_get_autocommit(c.get()) != 0;
 }
 
-const QString kNoTransaction = QStringLiteral("数据库被占用，修改没有进行");
+const QString kNoTransaction = QStringLiteral("数据库被占用，修改没有进行。请稍后再试。");
+
+// Runs one prepared write statement to its end; the statement's own result
+// code (SQLITE_DONE on success).
+int stepToEnd(sqlite3_stmt *stmt)
+{
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    }
+    return rc;
+}
+
+// Outside a Transaction every write runs in a write transaction of its own:
+// BEGIN IMMEDIATE takes the write lock first, under the busy wait, so a write
+// of another program makes this one wait instead of fail.
+class OwnWrite {
+public:
+    explicit OwnWrite(const Connection &c) : c_(c), own_(!g_txConnection) {}
+    ~OwnWrite()
+    {
+        if (begun_ && !done_)
+            c_.exec("ROLLBACK");
+    }
+    bool begin()
+    {
+        if (!own_)
+            return true;
+        begun_ = c_.exec("BEGIN IMMEDIATE");
+        return begun_;
+    }
+    bool commit()
+    {
+        if (!own_)
+            return true;
+        done_ = c_.exec("COMMIT");
+        return done_;
+    }
+
+private:
+    const Connection &c_;
+    bool own_;
+    bool begun_ = false;
+    bool done_ = false;
+};
 }  // namespace
 
 QString Value::text() const
@@ -66,7 +148,16 @@ void Recordset::step()
         eof_ = true;
         return;
     }
-    eof_ = sqlite3_step(stmt_.get()) != SQLITE_ROW;
+    const int rc = sqlite3_step(stmt_.get());
+    eof_ = rc != SQLITE_ROW;
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        // A read stopped by a fault (a damaged page, say) is not the end of
+        // the records: keep why and tell the listener.
+        const int code = conn_->lastCode();
+        fault_ = faultOf(code);
+        error_ = conn_->lastError();
+        reportFault(fault_, error_);
+    }
 }
 
 void Recordset::MoveFirst()
@@ -166,29 +257,55 @@ bool Recordset::Update()
             values.emplace_back(*v);
         }
     }
-    if (transactionLost(*conn_)) {
-        error_ = kNoTransaction;
+    if (!g_txOpenFailure.isEmpty()) {
+        error_ = g_txOpenFailure;
+        fault_ = DbFault::Gone;
         return false;
     }
+    if (transactionLost(*conn_)) {
+        error_ = kNoTransaction;
+        fault_ = DbFault::Busy;
+        return false;
+    }
+    // Inside a Transaction the INSERT joins it; otherwise it gets a connection
+    // of its own, on which no read is open, so its write transaction can wait.
+    std::shared_ptr<Connection> writer = g_txConnection ? conn_ : nullptr;
+    if (!writer) {
+        SqlOutcome o;
+        writer = openFresh(o);
+        if (!writer) {
+            error_ = o.error;
+            fault_ = o.fault;
+            return false;
+        }
+    }
+    const auto failWith = [&](const Connection &c) {
+        fault_ = faultOf(c.lastCode());
+        error_ = c.lastError();
+        return false;
+    };
+    OwnWrite write(*writer);
+    if (!write.begin())
+        return failWith(*writer);
     const QString table = tableOfSource(source_);
     const QString sql = cols.isEmpty()
         ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
         : QStringLiteral("INSERT INTO %1(%2) VALUES(%3)").arg(table, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
-    StmtHandle ins = conn_->prepare(sql);
-    if (!ins) {
-        error_ = conn_->lastError();
-        return false;
-    }
+    StmtHandle ins = writer->prepare(sql);
+    if (!ins)
+        return failWith(*writer);
     for (size_t k = 0; k < values.size(); ++k) {
         if (values[k])
             bindText(ins.get(), int(k) + 1, *values[k]);
         else
             sqlite3_bind_null(ins.get(), int(k) + 1);
     }
-    if (sqlite3_step(ins.get()) != SQLITE_DONE) {
-        error_ = conn_->lastError();
-        return false;
-    }
+    if (stepToEnd(ins.get()) != SQLITE_DONE)
+        return failWith(*writer);
+    ins.reset();
+    if (!write.commit())
+        return failWith(*writer);
+    fault_ = DbFault::None;
     return true;
 }
 
@@ -203,17 +320,19 @@ void Recordset::Close()
 RecordsetPtr openRecordset(std::shared_ptr<Connection> conn, const QString &source, SqlOutcome *outcome)
 {
     const auto translated = translateSql(source);
+    SqlOutcome local;
+    SqlOutcome &out = outcome ? *outcome : local;
     if (!translated) {
-        if (outcome)
-            outcome->error = QStringLiteral("语句无法解析");
+        fillFault(out, SQLITE_ERROR, QStringLiteral("语句无法解析"));
         return {};
     }
     StmtHandle stmt = conn->prepare(*translated);
     // A query is only ever read: a statement that would change the file is not
     // run as one.
     if (!stmt || !sqlite3_stmt_readonly(stmt.get())) {
-        if (outcome)
-            outcome->error = conn->lastError();
+        fillFault(out, *conn);
+        // A schema that cannot be read (a damaged file) fails here already.
+        reportFault(out.fault, out.error);
         return {};
     }
     RecordsetPtr rs(new Recordset);
@@ -230,13 +349,12 @@ RecordsetPtr openRecordset(std::shared_ptr<Connection> conn, const QString &sour
     rs->source_ = source;
     const int rc = sqlite3_step(rs->stmt_.get());
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-        if (outcome)
-            outcome->error = rs->conn_->lastError();
+        fillFault(out, *rs->conn_);
+        reportFault(out.fault, out.error);
         return {};
     }
     rs->eof_ = rc != SQLITE_ROW;
-    if (outcome)
-        outcome->ok = true;
+    out.ok = true;
     return rs;
 }
 
@@ -245,46 +363,77 @@ RecordsetPtr runsql(const QString &sql, SqlOutcome *outcome)
     SqlOutcome local;
     SqlOutcome &out = outcome ? *outcome : local;
     out = SqlOutcome{};
-    std::shared_ptr<Connection> conn = connectionForStatement();  // DbError travels up
+    const bool action = isActionStatement(sql);
+    if (action && !g_txOpenFailure.isEmpty()) {
+        fillFault(out, SQLITE_CANTOPEN, g_txOpenFailure);
+        return {};
+    }
+    std::shared_ptr<Connection> conn = connectionForStatement(out);
+    if (!conn) {
+        // The file cannot be opened: a read tells the listener (it must not
+        // look like "no records"); a write is told by its window.
+        if (!action)
+            reportFault(out.fault, out.error);
+        return {};
+    }
 
-    if (!isActionStatement(sql))
+    if (!action)
         return openRecordset(std::move(conn), sql.trimmed(), &out);
 
     const auto translated = translateSql(sql);
     if (!translated) {
-        out.error = QStringLiteral("语句无法解析");
+        fillFault(out, SQLITE_ERROR, QStringLiteral("语句无法解析"));
         return {};
     }
     if (transactionLost(*conn)) {
-        out.error = kNoTransaction;
+        fillFault(out, SQLITE_BUSY, kNoTransaction);
+        return {};
+    }
+    OwnWrite write(*conn);
+    if (!write.begin()) {
+        fillFault(out, *conn);
         return {};
     }
     StmtHandle stmt = conn->prepare(*translated);
     if (!stmt) {
-        out.error = conn->lastError();
+        fillFault(out, *conn);
         return {};
     }
-    int rc;
-    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    if (stepToEnd(stmt.get()) != SQLITE_DONE) {
+        fillFault(out, *conn);
+        return {};
     }
-    if (rc != SQLITE_DONE) {
-        out.error = conn->lastError();
+    const int changes = sqlite3_changes(conn->get());
+    stmt.reset();
+    if (!write.commit()) {
+        fillFault(out, *conn);
         return {};
     }
     out.ok = true;
-    out.changes = sqlite3_changes(conn->get());
+    out.changes = changes;
     return {};
 }
 
 Transaction::Transaction()
 {
-    conn_ = std::make_shared<Connection>(Connection::open(dbPath()));
+    SqlOutcome o;
+    conn_ = openFresh(o);
+    if (!conn_) {
+        // No connection: every write of this transaction is refused with the
+        // reason, none is kept on its own.
+        g_txOpenFailure = o.error;
+        return;
+    }
     conn_->exec("BEGIN IMMEDIATE");
     g_txConnection = conn_;
 }
 
 Transaction::~Transaction()
 {
+    if (!conn_) {
+        g_txOpenFailure.clear();
+        return;
+    }
     if (!done_)
         conn_->exec("ROLLBACK");
     if (g_txConnection == conn_)
@@ -294,6 +443,8 @@ Transaction::~Transaction()
 bool Transaction::commit()
 {
     if (done_)
+        return false;
+    if (!conn_)
         return false;
     done_ = conn_->exec("COMMIT");
     if (g_txConnection == conn_)

@@ -31,7 +31,9 @@ private:
 struct SqlOutcome {
     bool ok = false;
     int changes = 0;  // rows changed by an action statement
-    QString error;
+    int code = 0;     // the engine's (extended) result code of a failure
+    DbFault fault = DbFault::None;
+    QString error;    // in Chinese: what happened and what to do
 };
 
 class Recordset;
@@ -62,13 +64,17 @@ public:
 
     // Appending a row to the table of "select * from T": AddNew, assignments,
     // Update (an INSERT with bound parameters of the assigned fields only, so
-    // the table's defaults fill the rest). Update reports failure; lastError()
-    // says why.
+    // the table's defaults fill the rest). Outside a Transaction the INSERT
+    // runs in a write transaction of its own on a connection with no read
+    // open, so it waits for another program's write instead of failing at
+    // once. Update reports failure; lastError() says why (in Chinese).
     bool AddNew();
     bool setField(int i, const QString &value);
     bool setField(const QString &name, const QString &value);
     bool Update();
     QString lastError() const { return error_; }
+    // The fault of the last failure (a read stopped by a damaged page, say).
+    DbFault lastFault() const { return fault_; }
 
     void Close();
     bool isOpen() const { return stmt_ != nullptr; }
@@ -87,16 +93,19 @@ private:
     bool adding_ = false;
     std::vector<std::optional<QString>> pending_;
     QString error_;
+    DbFault fault_ = DbFault::None;
 };
 
 // The connection text naming the application's database file.
 QString connstr();
 
 // Runs one statement on a connection opened for it. Action statements (first
-// word INSERT, DELETE or UPDATE) give null; queries give a recordset; any
-// failure after the connection opened gives null and nothing is shown. A file
-// that cannot be opened throws DbError. `outcome`, when given, tells success,
-// rows changed and the engine's message.
+// word INSERT, DELETE or UPDATE) give null and run in a write transaction of
+// their own (BEGIN IMMEDIATE, so the busy wait applies); queries give a
+// recordset. Any failure gives null and nothing is thrown: `outcome`, when
+// given, tells success, rows changed and the fault in Chinese. A file-level
+// fault of a query (the file cannot be opened, is damaged, ...) is also told
+// to the fault listener, so that it is never mistaken for "no records".
 RecordsetPtr runsql(const QString &sql, SqlOutcome *outcome = nullptr);
 
 // Runs an action statement and says whether it succeeded.

@@ -51,7 +51,8 @@ bool createSchema(const Connection &c)
     for (const QString &col : classColumns())
         cls << col + QStringLiteral(" TEXT COLLATE NOCASE");
     const QString ddl =
-        QStringLiteral("PRAGMA journal_mode=WAL;BEGIN;"
+        QStringLiteral("PRAGMA journal_mode=WAL;PRAGMA application_id=%1;BEGIN;").arg(kApplicationId)
+        + QStringLiteral(
                        "CREATE TABLE use(username TEXT COLLATE NOCASE, password TEXT COLLATE NOCASE,"
                        " admin TEXT, readonly TEXT, qx1 TEXT, qx2 TEXT, qx3 TEXT, qx4 TEXT);"
                        "CREATE UNIQUE INDEX use_username ON use(username);")

@@ -8,11 +8,94 @@ namespace xs {
 
 namespace {
 QString g_appDirOverride;
+FaultListener g_faultListener;
 }
 
-DbError::DbError(QString path, QString reason)
+DbFault faultOf(int rc)
+{
+    switch (rc) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE: return DbFault::None;
+    case SQLITE_CONSTRAINT_UNIQUE:
+    case SQLITE_CONSTRAINT_PRIMARYKEY: return DbFault::Unique;
+    case SQLITE_IOERR_DELETE_NOENT:
+    case SQLITE_READONLY_DBMOVED:
+    case SQLITE_CANTOPEN_ISDIR:
+    case SQLITE_CANTOPEN_FULLPATH: return DbFault::Gone;
+    default: break;
+    }
+    switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return DbFault::Busy;
+    case SQLITE_FULL: return DbFault::Full;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return DbFault::ReadOnly;
+    case SQLITE_CORRUPT:
+    case SQLITE_FORMAT: return DbFault::Damaged;
+    case SQLITE_CANTOPEN:
+    case SQLITE_NOTFOUND: return DbFault::Gone;
+    case SQLITE_NOTADB: return DbFault::NotOurs;
+    case SQLITE_IOERR:
+    case SQLITE_PROTOCOL: return DbFault::Io;
+    case SQLITE_NOMEM: return DbFault::Io;
+    default: return DbFault::Other;
+    }
+}
+
+static QString faultReason(DbFault f)
+{
+    switch (f) {
+    case DbFault::None: return {};
+    case DbFault::Busy:
+        return QStringLiteral("数据库正被另一个程序写入，操作没有进行。请稍后再试。");
+    case DbFault::Full:
+        return QStringLiteral("磁盘已满，数据没有保存。请释放磁盘空间后再试。");
+    case DbFault::ReadOnly:
+        return QStringLiteral("数据库文件是只读的或没有写入权限，数据没有保存。请检查文件及所在文件夹的权限后再试。");
+    case DbFault::Damaged:
+        return QStringLiteral("数据库文件已损坏。请运行 chengheng-db check 检查，或从备份恢复数据库文件。");
+    case DbFault::Unique:
+        return QStringLiteral("已经存在相同编号的记录，不能重复保存。");
+    case DbFault::Gone:
+        return QStringLiteral("数据库文件不存在或无法读取。请检查文件是否被移走、删除或没有读取权限。");
+    case DbFault::NotOurs:
+        return QStringLiteral("该文件不是澄衡数据库。请确认程序文件夹中的 xs.mdb 是否正确。");
+    case DbFault::Io:
+        return QStringLiteral("读写数据库文件时出错（磁盘或网络故障）。请检查磁盘后再试；若反复出现，请运行 chengheng-db check。");
+    case DbFault::Other:
+        return QStringLiteral("数据库操作失败。");
+    }
+    return {};
+}
+
+QString faultText(int rc, const QString &engineDetail)
+{
+    QString text = faultReason(faultOf(rc));
+    if (text.isEmpty())
+        return {};
+    if (!engineDetail.isEmpty())
+        text += QStringLiteral("\n（详细信息：%1）").arg(engineDetail);
+    return text;
+}
+
+bool isFileFault(DbFault f)
+{
+    return f != DbFault::None && f != DbFault::Unique && f != DbFault::Other;
+}
+
+void setFaultListener(FaultListener listener) { g_faultListener = std::move(listener); }
+
+void reportFault(DbFault f, const QString &message)
+{
+    if (isFileFault(f) && g_faultListener)
+        g_faultListener(f, message);
+}
+
+DbError::DbError(QString path, QString reason, DbFault fault)
     : std::runtime_error((path + QStringLiteral(": ") + reason).toStdString()),
-      path_(std::move(path)), reason_(std::move(reason))
+      path_(std::move(path)), reason_(std::move(reason)), fault_(fault)
 {
 }
 
@@ -30,19 +113,28 @@ static void applyPragmas(sqlite3 *db)
     sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
 }
 
+// Short reasons for a file that cannot be opened, followed by what to do.
 static QString reasonFor(int rc, sqlite3 *db)
 {
-    switch (rc) {
-    case SQLITE_CANTOPEN: return QStringLiteral("文件不存在或无法读取");
-    case SQLITE_NOTADB: return QStringLiteral("不是数据库文件");
-    case SQLITE_CORRUPT: return QStringLiteral("数据库文件已损坏");
-    case SQLITE_PERM:
-    case SQLITE_READONLY: return QStringLiteral("没有读写权限");
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED: return QStringLiteral("文件被其他程序独占");
-    default:
-        return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+    const DbFault f = faultOf(rc);
+    QString reason;
+    switch (f) {
+    case DbFault::Gone: reason = QStringLiteral("文件不存在或无法读取，请检查文件是否被移走或删除"); break;
+    case DbFault::NotOurs: reason = QStringLiteral("不是数据库文件，不是澄衡数据库"); break;
+    case DbFault::Damaged: reason = QStringLiteral("数据库文件已损坏，请运行 chengheng-db check 检查或从备份恢复"); break;
+    case DbFault::ReadOnly: reason = QStringLiteral("没有读写权限，请检查文件及所在文件夹的权限"); break;
+    case DbFault::Busy: reason = QStringLiteral("文件被其他程序独占，请稍后再试"); break;
+    default: reason = faultReason(f); break;
     }
+    const QString detail = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+    if (!detail.isEmpty() && f != DbFault::Gone)
+        reason += QStringLiteral("（详细信息：%1）").arg(detail);
+    return reason;
+}
+
+[[noreturn]] static void fail(const QString &path, int rc, sqlite3 *db)
+{
+    throw DbError(path, reasonFor(rc, db), faultOf(rc));
 }
 
 static Connection openWith(const QString &path, int flags)
@@ -51,16 +143,16 @@ static Connection openWith(const QString &path, int flags)
     const int rc = sqlite3_open_v2(path.toUtf8().constData(), &raw, flags, nullptr);
     DbHandle db(raw);
     if (rc != SQLITE_OK)
-        throw DbError(path, reasonFor(rc, raw));
+        fail(path, rc, raw);
     sqlite3_extended_result_codes(raw, 0);
-    if (sqlite3_db_readonly(raw, "main") == 1)
-        throw DbError(path, reasonFor(SQLITE_READONLY, raw));
+    if ((flags & SQLITE_OPEN_READWRITE) && sqlite3_db_readonly(raw, "main") == 1)
+        fail(path, SQLITE_READONLY, nullptr);
     applyPragmas(raw);
     // Opening is lazy in SQLite: read the schema now so that a file that is no
     // database fails here and not at the first statement.
     const int check = sqlite3_exec(raw, "SELECT 1 FROM sqlite_master LIMIT 1", nullptr, nullptr, nullptr);
     if (check != SQLITE_OK)
-        throw DbError(path, reasonFor(check, raw));
+        fail(path, sqlite3_extended_errcode(raw), raw);
     return Connection::fromHandle(std::move(db));
 }
 
@@ -100,7 +192,13 @@ StmtHandle Connection::prepare(const QString &sql) const
     return stmt;
 }
 
-QString Connection::lastError() const { return QString::fromUtf8(sqlite3_errmsg(db_.get())); }
+QString Connection::lastError() const
+{
+    const int rc = lastCode();
+    return faultText(rc == SQLITE_OK ? SQLITE_ERROR : rc, QString::fromUtf8(sqlite3_errmsg(db_.get())));
+}
+
+int Connection::lastCode() const { return sqlite3_extended_errcode(db_.get()); }
 
 QString columnText(sqlite3_stmt *s, int i)
 {
@@ -125,8 +223,56 @@ QString dbPath() { return appDir() + QStringLiteral("/xs.mdb"); }
 
 void setAppDirForTesting(const QString &dir) { g_appDirOverride = dir; }
 
+// Columns of a table as the file holds them (empty when there is no such table).
+static QStringList columnsOf(const Connection &c, const QString &table)
+{
+    QStringList cols;
+    StmtHandle s = c.prepare(QStringLiteral("SELECT name FROM pragma_table_info(?)"));
+    if (!s)
+        return cols;
+    bindText(s.get(), 1, table);
+    while (sqlite3_step(s.get()) == SQLITE_ROW)
+        cols << columnText(s.get(), 0);
+    return cols;
+}
+
+void checkOurs(const QString &path)
+{
+    // A 0-byte file is an empty database to the engine, and opening it would
+    // make it one: refuse it before anything is written.
+    if (QFileInfo(path).exists() && QFileInfo(path).size() == 0)
+        throw DbError(path, reasonFor(SQLITE_NOTADB, nullptr), DbFault::NotOurs);
+    Connection c = openWith(path, SQLITE_OPEN_READONLY);
+    int appId = 0;
+    {
+        StmtHandle s = c.prepare(QStringLiteral("PRAGMA application_id"));
+        if (s && sqlite3_step(s.get()) == SQLITE_ROW)
+            appId = sqlite3_column_int(s.get(), 0);
+    }
+    if (appId == kApplicationId)
+        return;
+    const auto notOurs = [&] { throw DbError(path, reasonFor(SQLITE_NOTADB, nullptr), DbFault::NotOurs); };
+    if (appId != 0)
+        notOurs();
+    // An older file carries no mark: it is ours when its tables match.
+    const std::pair<const char *, QStringList> tables[] = {
+        {"use", {"username", "password", "admin", "readonly", "qx1", "qx2", "qx3", "qx4"}},
+        {"class", {"年级", "科室", "诊室", "年制", "专业", "医生", "备注"}},
+        {"xj", {"门诊号", "姓名", "性别", "科室", "出生年月", "入诊时间", "诊断", "药名", "药量"}},
+        {"yc", {"门诊号", "姓名", "性别", "科室", "出生年月", "入诊时间", "诊断", "药名", "药量"}},
+        {"表1", {"输液", "抗生素", "收费项目", "用法", "中药", "个人定制"}},
+    };
+    for (const auto &[table, wanted] : tables) {
+        const QStringList have = columnsOf(c, QString::fromUtf8(table));
+        for (const QString &col : wanted)
+            if (!have.contains(col, Qt::CaseInsensitive))
+                notOurs();
+    }
+}
+
 void ensureWal(const QString &path)
 {
+    checkOurs(path);
     Connection c = Connection::open(path);
     StmtHandle s = c.prepare(QStringLiteral("PRAGMA journal_mode"));
     if (s && sqlite3_step(s.get()) == SQLITE_ROW

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -10,19 +11,43 @@ struct sqlite3_stmt;
 // by one of these types; nothing else calls sqlite3_close or sqlite3_finalize.
 namespace xs {
 
+// What kind of fault a SQLite result code stands for. Everything the user is
+// told about a failed statement comes from this one mapping.
+enum class DbFault { None, Busy, Full, ReadOnly, Damaged, Unique, Gone, NotOurs, Io, Other };
+
+// Fault kind of a (primary or extended) result code.
+DbFault faultOf(int rc);
+// The Chinese text for a result code: what happened and what to do. The
+// engine's own text, when given, follows on a line of its own as detail.
+QString faultText(int rc, const QString &engineDetail = QString());
+// A fault of the file itself (damaged, gone, I/O, not ours, full, read-only,
+// busy), as opposed to a statement the engine refuses.
+bool isFileFault(DbFault f);
+
+// The process-wide listener for file-level faults met while reading. The
+// interface layer sets it at start-up so that a read that failed is told and
+// never looks like "no records"; unset, faults are only returned as values.
+using FaultListener = std::function<void(DbFault, const QString &message)>;
+void setFaultListener(FaultListener listener);
+// Tells the listener (if any) about a fault; nothing for statement faults.
+void reportFault(DbFault f, const QString &message);
+
 // The database file cannot be opened: missing, unreadable, read-only or not a
-// database. Caught in one place (the application's event dispatch).
+// database. Thrown only by Connection::open/create (the database tool's own
+// code paths); runsql and the recordsets turn it into an outcome.
 class DbError : public std::runtime_error {
 public:
-    DbError(QString path, QString reason);
+    DbError(QString path, QString reason, DbFault fault = DbFault::Other);
     const QString &path() const { return path_; }
     const QString &reason() const { return reason_; }
+    DbFault fault() const { return fault_; }
     // "无法打开数据库文件 PATH：REASON" — what the user is shown.
     QString message() const;
 
 private:
     QString path_;
     QString reason_;
+    DbFault fault_;
 };
 
 struct DbCloser { void operator()(sqlite3 *db) const; };
@@ -46,7 +71,9 @@ public:
     // Compiles exactly one statement; null when it does not compile or when
     // anything but blanks follows the first statement.
     StmtHandle prepare(const QString &sql) const;
+    // The last failure in Chinese (engine text as a detail line) and its code.
     QString lastError() const;
+    int lastCode() const;
     static Connection fromHandle(DbHandle db);
 
 private:
@@ -66,8 +93,17 @@ QString dbPath();
 // test fixtures calls it.
 void setAppDirForTesting(const QString &dir);
 
-// Makes sure the file at path is in WAL mode (the application calls it once at
-// start-up on a file an older tool may have created in another mode).
+// The mark every file made by `chengheng-db init` carries (PRAGMA application_id).
+constexpr int kApplicationId = 0x43484847;
+
+// Checks, reading only, that the file at path is a 澄衡 database: marked with
+// kApplicationId, or unmarked with the system's tables and their columns.
+// Throws DbError (NotOurs) when it is not; never changes a byte.
+void checkOurs(const QString &path);
+
+// Makes sure the file at path is a 澄衡 database (checkOurs, before anything is
+// written) and in WAL mode (the application calls it once at start-up on a
+// file an older tool may have created in another mode).
 void ensureWal(const QString &path);
 
 }  // namespace xs

@@ -72,7 +72,14 @@ std::optional<QString> translateSql(const QString &sql)
             const auto d = parseDate(sql.mid(i + 1, end - i - 1));
             if (!d)
                 return std::nullopt;
+            // The date becomes a quoted text; a quoted text right before or
+            // after it must stay a token of its own, not merge with it
+            // through a doubled quote.
+            if (out.endsWith(QLatin1Char('\'')))
+                out += QLatin1Char(' ');
             out += QLatin1Char('\'') + shortDate(*d) + QLatin1Char('\'');
+            if (end + 1 < n && sql[end + 1] == QLatin1Char('\''))
+                out += QLatin1Char(' ');
             i = end;
         } else {
             out += c;

@@ -6,6 +6,9 @@
 #include "ui/msgbox.h"
 #include "ui/windowfilter.h"
 
+#include <QTimer>
+#include <exception>
+
 namespace xs {
 
 Application::Application(int &argc, char **argv) : QApplication(argc, argv)
@@ -18,24 +21,25 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
 
 void reportDbError(const DbError &e)
 {
-    MsgBox(e.message() + QStringLiteral("\n程序将退出。"), vbCritical | vbOKOnly, QStringLiteral("澄衡"));
+    MsgBox(e.message(), vbCritical | vbOKOnly, QStringLiteral("澄衡"));
 }
 
 bool Application::notify(QObject *receiver, QEvent *event)
 {
+    // Nothing is meant to be thrown through an event handler; should anything
+    // be, it is told and the application goes on with the next event.
     try {
         return QApplication::notify(receiver, event);
     } catch (const DbError &e) {
-        // The first failure is told and ends the application. Events already
-        // queued (or delivered while the message shows) fail the same way
-        // before it ends; they are not told again.
-        if (!dbErrorTold_) {
-            dbErrorTold_ = true;
-            reportDbError(e);
-            QCoreApplication::exit(1);
-        }
-        return true;
+        reportDbError(e);
+    } catch (const std::exception &) {
+        MsgBox(QStringLiteral("程序内部出错，刚才的操作可能没有完成。请检查数据后再试。"), vbCritical | vbOKOnly,
+               QStringLiteral("澄衡"));
+    } catch (...) {
+        MsgBox(QStringLiteral("程序内部出错，刚才的操作可能没有完成。请检查数据后再试。"), vbCritical | vbOKOnly,
+               QStringLiteral("澄衡"));
     }
+    return true;
 }
 
 bool Application::openDatabase() { return openDatabaseOrTell(); }
@@ -50,6 +54,26 @@ bool openDatabaseOrTell()
         reportDbError(e);
         return false;
     }
+}
+
+namespace {
+bool g_faultPending = false;  // a message is queued or showing: later faults join it
+QString g_faultMessage;
+}  // namespace
+
+void installDbFaultListener()
+{
+    setFaultListener([](DbFault, const QString &message) {
+        if (g_faultPending)
+            return;
+        g_faultPending = true;
+        g_faultMessage = message;
+        QTimer::singleShot(0, qApp, [] {
+            MsgBox(QStringLiteral("读取数据库失败，显示的内容不完整：\n") + g_faultMessage, vbCritical | vbOKOnly,
+                   QStringLiteral("澄衡"));
+            g_faultPending = false;
+        });
+    });
 }
 
 }  // namespace xs
