@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <cerrno>
 #include <sqlite3.h>
 
 namespace xs {
@@ -132,8 +133,23 @@ static QString reasonFor(int rc, sqlite3 *db)
     return reason;
 }
 
+// The engine reports a write that the file system refused for want of space
+// (the log or the shared-memory file growing, say) as an I/O error; the
+// operating system's error number tells that it is a full disk.
+static int withSystemCause(sqlite3 *db, int rc)
+{
+    const int primary = rc & 0xff;
+    if (db && (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN)) {
+        const int e = sqlite3_system_errno(db);
+        if (e == ENOSPC || e == EDQUOT)
+            return SQLITE_FULL;
+    }
+    return rc;
+}
+
 [[noreturn]] static void fail(const QString &path, int rc, sqlite3 *db)
 {
+    rc = withSystemCause(db, rc);
     throw DbError(path, reasonFor(rc, db), faultOf(rc));
 }
 
@@ -198,7 +214,7 @@ QString Connection::lastError() const
     return faultText(rc == SQLITE_OK ? SQLITE_ERROR : rc, QString::fromUtf8(sqlite3_errmsg(db_.get())));
 }
 
-int Connection::lastCode() const { return sqlite3_extended_errcode(db_.get()); }
+int Connection::lastCode() const { return withSystemCause(db_.get(), sqlite3_extended_errcode(db_.get())); }
 
 QString columnText(sqlite3_stmt *s, int i)
 {

@@ -278,14 +278,26 @@ std::unique_ptr<ReportRows> ReportRows::open(const QString &dbFile, const QStrin
         return fail(QStringLiteral("语句无法解析"));
 
     auto impl = std::make_unique<Impl>();
-    impl->conn.emplace(Connection::open(dbFile));  // DbError travels up
+    // A file that cannot be read is told as such (never an empty report that
+    // looks like "no records"); a statement the engine refuses only prints nothing.
+    try {
+        impl->conn.emplace(Connection::open(dbFile));
+    } catch (const DbError &e) {
+        reportFault(e.fault(), e.message());
+        return fail(e.message());
+    }
+    auto failConn = [&] {
+        const QString why = impl->conn->lastError();
+        reportFault(faultOf(impl->conn->lastCode()), why);
+        return fail(why);
+    };
     // One read transaction for the pass: every row comes from the same state.
     if (!impl->conn->exec("BEGIN"))
-        return fail(impl->conn->lastError());
+        return failConn();
     impl->inTransaction = true;
     impl->stmt = impl->conn->prepare(*translated);
     if (!impl->stmt)
-        return fail(impl->conn->lastError());
+        return failConn();
     if (!sqlite3_stmt_readonly(impl->stmt.get()) || sqlite3_column_count(impl->stmt.get()) == 0)
         return fail(QStringLiteral("不是查询语句"));
 
@@ -314,7 +326,7 @@ std::unique_ptr<ReportRows> ReportRows::open(const QString &dbFile, const QStrin
             impl->flush();  // memory only this early: cannot fail
     }
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        return fail(impl->conn->lastError());
+        return failConn();
     if (rc == SQLITE_DONE) {
         impl->flush();
         impl->finish(QString());
