@@ -83,15 +83,16 @@ int reportCommand(const QStringList &args)
         return fail(1, QStringLiteral("report 需要图形应用对象（请在创建 QCoreApplication 之前调用）。"));
     }
 
-    std::unique_ptr<ReportDocument> doc;
+    // A file that cannot be opened is told as such, not as a failed statement.
     try {
-        auto rows = ReportRows::open(dbFile, *sql, layout->boundColumns(), &why);
-        if (!rows)
-            return fail(1, QStringLiteral("语句执行失败：%1（%2）").arg(why, *sql));
-        doc = std::make_unique<ReportDocument>(*layout, std::move(rows));
+        Connection::open(dbFile);
     } catch (const DbError &e) {
         return fail(1, e.message());
     }
+    auto rows = ReportRows::open(dbFile, *sql, layout->boundColumns(), &why);
+    if (!rows)
+        return fail(1, QStringLiteral("语句执行失败：%1（%2）").arg(why, *sql));
+    auto doc = std::make_unique<ReportDocument>(*layout, std::move(rows));
     if (!doc->exportPdf(outPath, &why))
         return fail(1, why);
     if (doc->isEmpty())

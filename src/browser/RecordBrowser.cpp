@@ -292,6 +292,8 @@ bool RecordBrowser::mayEdit(const QString &refusal)
     RightFlag = userright(2);
     if (gatePasses(Gate::EditButton, RightFlag))
         return true;
+    if (rightsUnread(RightFlag))
+        return false;
     MsgBox(refusal, vbInformation | vbOKOnly, kRightsWarn);
     return false;
 }

@@ -12,9 +12,16 @@ RightLookup lookupRight(int code)
 {
     const QString who = QLatin1Char('\'') + q(CurrentUser) + QLatin1Char('\'');
     RightLookup out;
-    RecordsetPtr rs = runsql(QStringLiteral("select admin from use where username=") + who);
+    SqlOutcome o;
+    auto failed = [&] {
+        out.failed = true;
+        out.fault = o.fault;
+        out.error = o.error;
+        return out;  // empty result
+    };
+    RecordsetPtr rs = runsql(QStringLiteral("select admin from use where username=") + who, &o);
     if (!rs)
-        return out;  // the look-up itself failed: empty result
+        return failed();
     if (rs->atEOF()) {
         out.result = QStringLiteral("nothing");
         out.vanished = true;
@@ -24,9 +31,9 @@ RightLookup lookupRight(int code)
         out.result = QStringLiteral("admin");
         return out;
     }
-    rs = runsql(QStringLiteral("select readonly from use where username=") + who);
+    rs = runsql(QStringLiteral("select readonly from use where username=") + who, &o);
     if (!rs)
-        return out;
+        return failed();
     if (firstFieldIsY(rs)) {
         out.result = QStringLiteral("readonly");
         return out;
@@ -35,8 +42,10 @@ RightLookup lookupRight(int code)
         out.result = QStringLiteral("false");
         return out;
     }
-    rs = runsql(QStringLiteral("select qx%1 from use where username=").arg(code) + who);
-    if (!rs || rs->atEOF())
+    rs = runsql(QStringLiteral("select qx%1 from use where username=").arg(code) + who, &o);
+    if (!rs)
+        return failed();
+    if (rs->atEOF())
         return out;
     out.result = firstFieldIsY(rs) ? QStringLiteral("true") : QStringLiteral("false");
     return out;

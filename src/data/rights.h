@@ -1,4 +1,6 @@
 #pragma once
+#include "data/sqlite.h"
+
 #include <QString>
 
 namespace xs {
@@ -7,6 +9,9 @@ namespace xs {
 struct RightLookup {
     QString result;        // "admin", "readonly", "true", "false", "nothing" or empty
     bool vanished = false; // the signed-in name is no longer in table use
+    bool failed = false;   // the look-up itself failed (the file cannot be read, say)
+    DbFault fault = DbFault::None;
+    QString error;         // why, in Chinese, when failed
 };
 
 // Reads the user's flags afresh: admin "y" -> "admin"; else readonly "y" ->

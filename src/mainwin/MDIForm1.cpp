@@ -172,6 +172,8 @@ QAction *MDIForm1::entry(const QString &name) const
 void MDIForm1::runGate(const GateEntry &g)
 {
     RightFlag = userright(g.code);
+    if (rightsUnread(RightFlag))
+        return;
     if (!gatePasses(g.gate, RightFlag)) {
         MsgBox(refusalText(g.gate), vbInformation | vbOKOnly, QStringLiteral(" 警告"));
         return;

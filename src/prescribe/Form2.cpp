@@ -36,6 +36,8 @@ bool prescribingAllowed()
     RightFlag = userright(1);
     if (gatePasses(Gate::Prescribing, RightFlag))
         return true;
+    if (rightsUnread(RightFlag))
+        return false;
     MsgBox(refusalText(Gate::Prescribing), vbInformation | vbOKOnly, QStringLiteral(" 警告"));
     return false;
 }

@@ -8,6 +8,9 @@ QString userright(int code)
     const RightLookup r = lookupRight(code);
     if (r.vanished)
         MsgBox(QStringLiteral("非法用户！"), vbExclamation | vbOKOnly, QStringLiteral("警告"));
+    if (r.failed && !isFileFault(r.fault))
+        MsgBox(QStringLiteral("无法读取用户权限，操作没有进行。\n") + r.error, vbExclamation | vbOKOnly,
+               QStringLiteral("警告"));
     return r.result;
 }
 
