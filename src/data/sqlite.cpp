@@ -65,11 +65,15 @@ static QString faultReason(DbFault f)
         return QStringLiteral("该文件不是澄衡数据库。请确认程序文件夹中的 xs.mdb 是否正确。");
     case DbFault::Io:
         return QStringLiteral("读写数据库文件时出错（磁盘或网络故障）。请检查磁盘后再试；若反复出现，请运行 chengheng-db check。");
+    case DbFault::Lost:
+        return QStringLiteral("与数据库服务器的连接中断，刚才的操作没有完成。请检查网络和服务器后再试，下一次操作会重新连接。");
     case DbFault::Other:
         return QStringLiteral("数据库操作失败。");
     }
     return {};
 }
+
+QString faultReasonText(DbFault f) { return faultReason(f); }
 
 QString faultText(int rc, const QString &engineDetail)
 {

@@ -13,13 +13,16 @@ namespace xs {
 
 // What kind of fault a SQLite result code stands for. Everything the user is
 // told about a failed statement comes from this one mapping.
-enum class DbFault { None, Busy, Full, ReadOnly, Damaged, Unique, Gone, NotOurs, Io, Other };
+// Lost is the server engine's own: the connection to the database server broke.
+enum class DbFault { None, Busy, Full, ReadOnly, Damaged, Unique, Gone, NotOurs, Io, Lost, Other };
 
 // Fault kind of a (primary or extended) result code.
 DbFault faultOf(int rc);
 // The Chinese text for a result code: what happened and what to do. The
 // engine's own text, when given, follows on a line of its own as detail.
 QString faultText(int rc, const QString &engineDetail = QString());
+// The Chinese text of a fault kind alone (no detail).
+QString faultReasonText(DbFault f);
 // A fault of the file itself (damaged, gone, I/O, not ours, full, read-only,
 // busy), as opposed to a statement the engine refuses.
 bool isFileFault(DbFault f);

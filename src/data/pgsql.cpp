@@ -1,0 +1,234 @@
+#include "data/pgsql.h"
+
+#include "data/dates.h"
+
+#include <QRegularExpression>
+#include <libpq-fe.h>
+#include <vector>
+
+namespace xs {
+
+void PgFinisher::operator()(pg_conn *c) const { PQfinish(c); }
+void PgClearer::operator()(pg_result *r) const { PQclear(r); }
+
+DbFault faultOfSqlState(const QByteArray &s)
+{
+    if (s.size() != 5)
+        return DbFault::Other;
+    if (s == "23505")
+        return DbFault::Unique;  // unique_violation
+    if (s == "40001" || s == "40P01" || s == "55P03")
+        return DbFault::Busy;  // serialization failure, deadlock, lock not available
+    if (s == "53100")
+        return DbFault::Full;  // disk full
+    if (s == "25006" || s == "42501")
+        return DbFault::ReadOnly;  // read-only transaction, insufficient privilege
+    if (s == "XX001" || s == "XX002")
+        return DbFault::Damaged;  // data or index corrupted
+    if (s.startsWith("08") || s == "57P01" || s == "57P02" || s == "57P03")
+        return DbFault::Lost;  // connection exceptions, server shut down or starting
+    if (s.startsWith("58"))
+        return DbFault::Io;  // system errors
+    return DbFault::Other;
+}
+
+QString pgFaultText(DbFault f, const QString &serverDetail)
+{
+    QString text = f == DbFault::Unique ? QStringLiteral("已经存在相同编号的记录，不能重复保存。")
+                                        : faultReasonText(f == DbFault::None ? DbFault::Other : f);
+    // The file texts speak of the file; on the server some say it otherwise.
+    if (f == DbFault::Damaged)
+        text = QStringLiteral("数据库服务器报告数据已损坏。请联系数据库管理员检查服务器，或从备份恢复。");
+    else if (f == DbFault::ReadOnly)
+        text = QStringLiteral("数据库服务器不允许写入（只读或没有权限），数据没有保存。请联系数据库管理员。");
+    else if (f == DbFault::Gone)
+        text = QStringLiteral("无法连接数据库服务器。请检查配置文件中的服务器设置、网络和服务器是否在运行。");
+    const QString detail = serverDetail.trimmed();
+    if (!detail.isEmpty())
+        text += QStringLiteral("\n（详细信息：%1）").arg(detail);
+    return text;
+}
+
+int PgResult::rows() const { return res_ ? PQntuples(res_.get()) : 0; }
+int PgResult::columns() const { return res_ ? PQnfields(res_.get()) : 0; }
+QString PgResult::columnName(int c) const { return res_ ? QString::fromUtf8(PQfname(res_.get(), c)) : QString(); }
+bool PgResult::isNull(int r, int c) const { return !res_ || PQgetisnull(res_.get(), r, c); }
+
+QString PgResult::text(int r, int c) const
+{
+    if (isNull(r, c))
+        return {};
+    return QString::fromUtf8(PQgetvalue(res_.get(), r, c), PQgetlength(res_.get(), r, c));
+}
+
+int PgResult::changes() const { return res_ ? QByteArray(PQcmdTuples(res_.get())).toInt() : 0; }
+
+PgConnection::PgConnection(QString conninfo) : conninfo_(std::move(conninfo)) {}
+
+bool PgConnection::connected() const { return conn_ && PQstatus(conn_.get()) == CONNECTION_OK; }
+
+void PgConnection::fail(DbFault f, const QString &detail)
+{
+    fault_ = f;
+    error_ = pgFaultText(f, detail);
+}
+
+bool PgConnection::ensure()
+{
+    if (connected())
+        return true;
+    conn_.reset(PQconnectdb(conninfo_.toUtf8().constData()));
+    if (!conn_ || PQstatus(conn_.get()) != CONNECTION_OK) {
+        fail(DbFault::Gone, conn_ ? QString::fromUtf8(PQerrorMessage(conn_.get())) : QString());
+        conn_.reset();
+        return false;
+    }
+    PQsetClientEncoding(conn_.get(), "UTF8");
+    // The server's notices (in English) are not for the user.
+    PQsetNoticeProcessor(conn_.get(), [](void *, const char *) {}, nullptr);
+    fault_ = DbFault::None;
+    error_.clear();
+    return true;
+}
+
+PgResult PgConnection::exec(const QString &sql, const QList<std::optional<QString>> &params)
+{
+    PgResult out;
+    if (!ensure()) {
+        out.fault_ = fault_;
+        out.error_ = error_;
+        return out;
+    }
+    std::vector<QByteArray> values;
+    values.reserve(size_t(params.size()));
+    std::vector<const char *> pointers;
+    for (const auto &p : params) {
+        values.push_back(p ? p->toUtf8() : QByteArray());
+        pointers.push_back(p ? values.back().constData() : nullptr);
+    }
+    out.res_.reset(PQexecParams(conn_.get(), sql.toUtf8().constData(), int(pointers.size()), nullptr,
+                                pointers.data(), nullptr, nullptr, 0));
+    const ExecStatusType st = out.res_ ? PQresultStatus(out.res_.get()) : PGRES_FATAL_ERROR;
+    if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) {
+        out.fault_ = DbFault::None;
+        fault_ = DbFault::None;
+        error_.clear();
+        return out;
+    }
+    const char *state = out.res_ ? PQresultErrorField(out.res_.get(), PG_DIAG_SQLSTATE) : nullptr;
+    DbFault f = state ? faultOfSqlState(state) : DbFault::Other;
+    // No SQLSTATE and a dead connection: the server went away under us.
+    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+        f = DbFault::Lost;
+        conn_.reset();
+    }
+    const QString detail = out.res_ ? QString::fromUtf8(PQresultErrorMessage(out.res_.get()))
+                                    : QString::fromUtf8(PQerrorMessage(conn_.get()));
+    fail(f, detail);
+    out.fault_ = f;
+    out.error_ = error_;
+    return out;
+}
+
+bool PgConnection::run(const QString &sql)
+{
+    if (!ensure())
+        return false;
+    std::unique_ptr<pg_result, PgClearer> r(PQexec(conn_.get(), sql.toUtf8().constData()));
+    const ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) {
+        fault_ = DbFault::None;
+        error_.clear();
+        return true;
+    }
+    const char *state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
+    DbFault f = state ? faultOfSqlState(state) : DbFault::Other;
+    const QString detail = r ? QString::fromUtf8(PQresultErrorMessage(r.get())) : QString();
+    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+        f = DbFault::Lost;
+        conn_.reset();
+    }
+    fail(f, detail);
+    return false;
+}
+
+static bool isBareName(const QString &t)
+{
+    static const QRegularExpression name(QStringLiteral(R"(^(\w+|"[^"]+")$)"),
+                                         QRegularExpression::UseUnicodePropertiesOption);
+    if (!name.match(t).hasMatch())
+        return false;
+    static const QStringList keywords = {QStringLiteral("SELECT"), QStringLiteral("INSERT"),
+                                         QStringLiteral("UPDATE"), QStringLiteral("DELETE"),
+                                         QStringLiteral("VALUES"), QStringLiteral("SHOW")};
+    return !keywords.contains(t.toUpper());
+}
+
+std::optional<QString> translateForServer(const QString &sql)
+{
+    QString out;
+    out.reserve(sql.size() + 16);
+    const qsizetype n = sql.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = sql[i];
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            // A quoted text of either kind becomes a standard string literal;
+            // a doubled quote inside it stays one quote of the text.
+            QString text;
+            qsizetype j = i + 1;
+            bool closed = false;
+            for (; j < n; ++j) {
+                if (sql[j] == c) {
+                    if (j + 1 < n && sql[j + 1] == c) {
+                        text += c;
+                        ++j;
+                        continue;
+                    }
+                    closed = true;
+                    break;
+                }
+                text += sql[j];
+            }
+            if (!closed)
+                return std::nullopt;
+            text.replace(QLatin1Char('\''), QLatin1String("''"));
+            // Keep two adjacent literals two tokens (the server would join them).
+            if (out.endsWith(QLatin1Char('\'')))
+                out += QLatin1Char(' ');
+            out += QLatin1Char('\'') + text + QLatin1Char('\'');
+            i = j;
+        } else if (c == QLatin1Char('[')) {
+            const qsizetype end = sql.indexOf(QLatin1Char(']'), i + 1);
+            if (end < 0)
+                return std::nullopt;
+            QString name = sql.mid(i + 1, end - i - 1);
+            name.replace(QLatin1Char('"'), QLatin1String("\"\""));
+            out += QLatin1Char('"') + name + QLatin1Char('"');
+            i = end;
+        } else if (c == QLatin1Char('#')) {
+            const qsizetype end = sql.indexOf(QLatin1Char('#'), i + 1);
+            if (end < 0)
+                return std::nullopt;
+            const auto d = parseDate(sql.mid(i + 1, end - i - 1));
+            if (!d)
+                return std::nullopt;
+            if (out.endsWith(QLatin1Char('\'')))
+                out += QLatin1Char(' ');
+            out += QStringLiteral("DATE '") + d->toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('\'');
+            i = end;
+        } else {
+            out += c;
+        }
+    }
+
+    static const QRegularExpression deleteStar(QStringLiteral(R"(^(\s*delete)\s*\*\s*(from\b))"),
+                                               QRegularExpression::CaseInsensitiveOption);
+    out.replace(deleteStar, QStringLiteral("\\1 \\2"));
+
+    const QString trimmed = out.trimmed();
+    if (isBareName(trimmed))
+        return QStringLiteral("select * from ") + trimmed;
+    return out;
+}
+
+}  // namespace xs

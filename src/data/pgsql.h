@@ -1,0 +1,84 @@
+#pragma once
+#include "data/sqlite.h"
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+// RAII over libpq for the shared server database. Every connection and result
+// of the server engine is owned by one of these types; nothing else calls
+// PQfinish or PQclear. Faults come back as values with the same fault kinds
+// and Chinese texts as the file engine's.
+struct pg_conn;
+struct pg_result;
+
+namespace xs {
+
+struct PgFinisher { void operator()(pg_conn *c) const; };
+struct PgClearer { void operator()(pg_result *r) const; };
+using PgHandle = std::unique_ptr<pg_conn, PgFinisher>;
+
+// The fault kind of a server error, from its SQLSTATE (five characters).
+DbFault faultOfSqlState(const QByteArray &sqlState);
+// The Chinese text for a server fault: what happened and what to do; the
+// server's own text, when given, follows as detail.
+QString pgFaultText(DbFault f, const QString &serverDetail = QString());
+
+// The outcome of one statement on the server.
+class PgResult {
+public:
+    PgResult() = default;
+    bool ok() const { return fault_ == DbFault::None && res_ != nullptr; }
+    DbFault fault() const { return fault_; }
+    const QString &error() const { return error_; }
+    int rows() const;
+    int columns() const;
+    QString columnName(int c) const;
+    bool isNull(int r, int c) const;
+    QString text(int r, int c) const;
+    // Rows changed by an action statement.
+    int changes() const;
+
+private:
+    friend class PgConnection;
+    std::unique_ptr<pg_result, PgClearer> res_;
+    DbFault fault_ = DbFault::Other;
+    QString error_;
+};
+
+// One connection to the server, named by a libpq connection string or a
+// service name ("service=chengheng"). Passwords come from libpq's own places
+// (~/.pgpass, pg_service.conf). A connection lost (server restarted, network
+// gone) reports DbFault::Lost once; the next statement connects again.
+class PgConnection {
+public:
+    explicit PgConnection(QString conninfo);
+    // Connects (again) when there is no live connection; false with lastError().
+    bool ensure();
+    bool connected() const;
+    // Runs one statement with text parameters ($1, $2, ...; a null optional
+    // is SQL NULL). Never throws.
+    PgResult exec(const QString &sql, const QList<std::optional<QString>> &params = {});
+    // Runs statements without results (several, separated by ';').
+    bool run(const QString &sql);
+    QString lastError() const { return error_; }
+    DbFault lastFault() const { return fault_; }
+    const QString &conninfo() const { return conninfo_; }
+
+private:
+    void fail(DbFault f, const QString &detail);
+    QString conninfo_;
+    PgHandle conn_;
+    QString error_;
+    DbFault fault_ = DbFault::None;
+};
+
+// The server's form of a statement in the old desktop-database dialect, as the
+// windows write it: #date# -> DATE 'YYYY-MM-DD', delete * from -> delete from,
+// a bare table name -> select * from name, [name] -> "name", a double-quoted
+// text -> a single-quoted string literal. Null for a statement that cannot be
+// read (an unterminated string, an unreadable date).
+std::optional<QString> translateForServer(const QString &sql);
+
+}  // namespace xs
