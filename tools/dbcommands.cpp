@@ -234,6 +234,9 @@ int userList(const QStringList &args)
 
 int runInit(const QStringList &args)
 {
+    for (const QString &a : args)
+        if (a == QLatin1String("--server") || a.startsWith(QLatin1String("--server=")))
+            return runServerInit(args);
     Options o;
     QString why;
     if (!parseOptions(args, {QStringLiteral("--admin-name"), QStringLiteral("--admin-password"), QStringLiteral("--records")},

@@ -5,6 +5,9 @@
 // returns the process exit code; messages go to stdout and stderr.
 namespace xs::tool {
 int runInit(const QStringList &args);
+// The shared server database: init --server CONNINFO, migrate --from FILE --to CONNINFO.
+int runServerInit(const QStringList &args);
+int runMigrate(const QStringList &args);
 int runUser(const QStringList &args);
 int runCatalogue(const QStringList &args);
 int runBackup(const QStringList &args);

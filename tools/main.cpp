@@ -28,8 +28,10 @@ struct Command {
 const Command kCommands[] = {
     {"init",
      "init PATH [--admin-name NAME --admin-password PASSWORD]\n"
-     "init PATH --demo [--records N]",
+     "init PATH --demo [--records N]\n"
+     "init --server CONNINFO [--room NAME] [--admin-name NAME --admin-password PASSWORD]",
      xs::tool::runInit, false},
+    {"migrate", "migrate --from FILE --to CONNINFO [--room NAME]", xs::tool::runMigrate, false},
     {"user",
      "user add NAME [--password PASSWORD] [--db PATH]\n"
      "user grant NAME FLAG... [--db PATH]\n"
@@ -62,6 +64,8 @@ QString usage(const Command *only = nullptr)
           << QStringLiteral("FLAG：admin readonly qx1 qx2 qx3 qx4（权限标志，值为 y 时生效）")
           << QStringLiteral("backup 在程序运行时也能备份，并检查副本；restore 先检查备份，原文件保留为 .before-restore；")
           << QStringLiteral("check 检查完整性、表和列、唯一键；config backup.keep N 设定保留的每日备份数（缺省 14）。")
+          << QStringLiteral("init --server 在 PostgreSQL 服务器上建表（CONNINFO 为 libpq 连接串或 service=名称，密码取自 ~/.pgpass）；")
+          << QStringLiteral("migrate 把数据库文件的每个表复制到空的服务器数据库并核对行数；--room 为诊室名（缺省 1）。")
           << QStringLiteral("--db 缺省为 chengheng-db 所在文件夹中的 xs.mdb。");
     return lines.join(u'\n');
 }

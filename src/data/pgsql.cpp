@@ -152,6 +152,79 @@ bool PgConnection::run(const QString &sql)
     return false;
 }
 
+// A value in COPY's text format: backslash, tab and line breaks escaped.
+static void appendCopyValue(QByteArray &line, const std::optional<QString> &v)
+{
+    if (!v) {
+        line += "\\N";
+        return;
+    }
+    for (const char ch : v->toUtf8()) {
+        switch (ch) {
+        case '\\': line += "\\\\"; break;
+        case '\t': line += "\\t"; break;
+        case '\n': line += "\\n"; break;
+        case '\r': line += "\\r"; break;
+        default: line += ch; break;
+        }
+    }
+}
+
+qint64 PgConnection::copyIn(const QString &table, const QStringList &columns,
+                            const std::function<bool(QList<std::optional<QString>> &row)> &next)
+{
+    if (!ensure())
+        return -1;
+    const QString sql = QStringLiteral("COPY %1(%2) FROM STDIN").arg(table, columns.join(QLatin1Char(',')));
+    {
+        std::unique_ptr<pg_result, PgClearer> r(PQexec(conn_.get(), sql.toUtf8().constData()));
+        if (!r || PQresultStatus(r.get()) != PGRES_COPY_IN) {
+            const char *state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
+            fail(state ? faultOfSqlState(state) : DbFault::Other,
+                 r ? QString::fromUtf8(PQresultErrorMessage(r.get())) : QString());
+            return -1;
+        }
+    }
+    qint64 rows = 0;
+    QList<std::optional<QString>> row;
+    QByteArray buffer;
+    bool sent = true;
+    while (sent) {
+        row.clear();
+        if (!next(row))
+            break;
+        for (qsizetype i = 0; i < row.size(); ++i) {
+            if (i)
+                buffer += '\t';
+            appendCopyValue(buffer, row[i]);
+        }
+        buffer += '\n';
+        ++rows;
+        if (buffer.size() >= (1 << 20)) {
+            sent = PQputCopyData(conn_.get(), buffer.constData(), int(buffer.size())) == 1;
+            buffer.clear();
+        }
+    }
+    if (sent && !buffer.isEmpty())
+        sent = PQputCopyData(conn_.get(), buffer.constData(), int(buffer.size())) == 1;
+    PQputCopyEnd(conn_.get(), sent ? nullptr : "client failed");
+    bool ok = sent;
+    while (pg_result *raw = PQgetResult(conn_.get())) {
+        std::unique_ptr<pg_result, PgClearer> r(raw);
+        if (PQresultStatus(raw) != PGRES_COMMAND_OK) {
+            ok = false;
+            const char *state = PQresultErrorField(raw, PG_DIAG_SQLSTATE);
+            fail(state ? faultOfSqlState(state) : DbFault::Other, QString::fromUtf8(PQresultErrorMessage(raw)));
+        }
+    }
+    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+        fail(DbFault::Lost, QString());
+        conn_.reset();
+        return -1;
+    }
+    return ok ? rows : -1;
+}
+
 static bool isBareName(const QString &t)
 {
     static const QRegularExpression name(QStringLiteral(R"(^(\w+|"[^"]+")$)"),

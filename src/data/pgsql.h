@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -62,6 +63,11 @@ public:
     PgResult exec(const QString &sql, const QList<std::optional<QString>> &params = {});
     // Runs statements without results (several, separated by ';').
     bool run(const QString &sql);
+    // Loads rows into a table with COPY: `next` fills one row's values (a
+    // null optional is SQL NULL) and returns false after the last row. The
+    // rows loaded, or -1 on failure (lastError() says why).
+    qint64 copyIn(const QString &table, const QStringList &columns,
+                  const std::function<bool(QList<std::optional<QString>> &row)> &next);
     QString lastError() const { return error_; }
     DbFault lastFault() const { return fault_; }
     const QString &conninfo() const { return conninfo_; }

@@ -1,0 +1,246 @@
+#include "data/pgschema.h"
+
+#include "data/catalogue.h"
+#include "data/pgsql.h"
+#include "data/schema.h"
+#include "data/sqlite.h"
+
+#include <sqlite3.h>
+
+namespace xs {
+
+static QString quoted(const QString &name)
+{
+    QString n = name;
+    n.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + n + QLatin1Char('"');
+}
+
+QString roomSchema(const QString &room) { return quoted(QStringLiteral("room_") + room.trimmed()); }
+
+QString searchPathFor(const QString &room)
+{
+    return QStringLiteral("SET search_path = %1, chengheng, public").arg(roomSchema(room));
+}
+
+static bool isDateColumn(const QString &c) { return c == QStringLiteral("出生年月") || c == QStringLiteral("入诊时间"); }
+
+static QString caseTable(const QString &qualifiedName)
+{
+    QStringList cols;
+    for (const QString &c : caseColumns())
+        cols << c + (isDateColumn(c) ? QStringLiteral(" date") : QStringLiteral(" citext"));
+    return QStringLiteral("CREATE TABLE %1(%2);").arg(qualifiedName, cols.join(QLatin1Char(',')));
+}
+
+static bool fail(PgConnection &c, QString *error, const QString &what)
+{
+    if (error)
+        *error = what + c.lastError();
+    c.run(QStringLiteral("ROLLBACK"));
+    return false;
+}
+
+bool serverHasSchema(PgConnection &c, QString *error)
+{
+    const PgResult r = c.exec(QStringLiteral("select 1 from pg_namespace where nspname='chengheng'"));
+    if (!r.ok()) {
+        if (error)
+            *error = r.error();
+        return false;
+    }
+    return r.rows() > 0;
+}
+
+static QString roomDdl(const QString &room)
+{
+    const QString schema = roomSchema(room);
+    return QStringLiteral("CREATE SCHEMA IF NOT EXISTS %1;").arg(schema)
+           + caseTable(schema + QStringLiteral(".yc")).replace(QStringLiteral("CREATE TABLE "),
+                                                                QStringLiteral("CREATE TABLE IF NOT EXISTS "));
+}
+
+static QString sharedDdl()
+{
+    QStringList cls, cat;
+    for (const QString &col : classColumns())
+        cls << col + QStringLiteral(" citext");
+    for (const QString &col : catalogueColumns())
+        cat << col + QStringLiteral(" text");
+    return QStringLiteral("CREATE EXTENSION IF NOT EXISTS citext;CREATE SCHEMA chengheng;"
+                          "CREATE TABLE chengheng.use(username citext, password text, admin text, readonly text,"
+                          " qx1 text, qx2 text, qx3 text, qx4 text);"
+                          "CREATE UNIQUE INDEX use_username ON chengheng.use(username);")
+           + QStringLiteral("CREATE TABLE chengheng.class(%1);CREATE UNIQUE INDEX class_keshi ON chengheng.class(科室);"
+                            "CREATE INDEX class_nianji ON chengheng.class(年级);")
+                 .arg(cls.join(QLatin1Char(',')))
+           + caseTable(QStringLiteral("chengheng.xj"))
+           + QStringLiteral("CREATE UNIQUE INDEX xj_menzhenhao ON chengheng.xj(门诊号);"
+                            "CREATE INDEX xj_keshi_menzhenhao ON chengheng.xj(科室, 门诊号);")
+           + QStringLiteral("CREATE TABLE chengheng.表1(%1);").arg(cat.join(QLatin1Char(',')));
+}
+
+bool createServerSchema(PgConnection &c, const QString &room, QString *error)
+{
+    QString why;
+    if (serverHasSchema(c, &why)) {
+        if (error)
+            *error = QStringLiteral("服务器上已经有澄衡数据库（模式 chengheng），init 不改动已有的数据库");
+        return false;
+    }
+    if (!why.isEmpty()) {
+        if (error)
+            *error = why;
+        return false;
+    }
+    const QString ddl = QStringLiteral("BEGIN;") + sharedDdl() + roomDdl(room);
+    if (!c.run(ddl))
+        return fail(c, error, QStringLiteral("建表失败："));
+    if (!c.run(QStringLiteral("COMMIT")))
+        return fail(c, error, QStringLiteral("建表失败："));
+    return true;
+}
+
+namespace {
+struct TableCopy {
+    const char *fileTable;
+    QString serverTable;
+    const QStringList &columns;
+};
+
+// Reads a table of the file row by row for COPY; empty texts in date columns
+// become NULL (the server's date type has no empty value).
+class FileRows {
+public:
+    FileRows(const Connection &c, const char *table, const QStringList &columns)
+    {
+        stmt_ = c.prepare(QStringLiteral("SELECT %1 FROM %2").arg(columns.join(QLatin1Char(',')), QString::fromUtf8(table)));
+        for (const QString &col : columns)
+            date_.push_back(isDateColumn(col));
+    }
+    bool valid() const { return stmt_ != nullptr; }
+    bool failed() const { return rc_ != SQLITE_DONE && rc_ != SQLITE_ROW; }
+    bool next(QList<std::optional<QString>> &row)
+    {
+        rc_ = sqlite3_step(stmt_.get());
+        if (rc_ != SQLITE_ROW)
+            return false;
+        const int n = sqlite3_column_count(stmt_.get());
+        for (int i = 0; i < n; ++i) {
+            if (sqlite3_column_type(stmt_.get(), i) == SQLITE_NULL) {
+                row << std::nullopt;
+                continue;
+            }
+            const QString v = columnText(stmt_.get(), i);
+            row << (date_[size_t(i)] && v.trimmed().isEmpty() ? std::nullopt : std::optional<QString>(v));
+        }
+        return true;
+    }
+
+private:
+    StmtHandle stmt_;
+    std::vector<bool> date_;
+    int rc_ = SQLITE_ROW;
+};
+
+qint64 fileCount(const Connection &c, const char *table)
+{
+    StmtHandle s = c.prepare(QStringLiteral("SELECT count(*) FROM %1").arg(QString::fromUtf8(table)));
+    return s && sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int64(s.get(), 0) : -1;
+}
+}  // namespace
+
+bool copyFileToServer(const Connection &file, PgConnection &server, const QString &room, QStringList *summary,
+                      QString *error)
+{
+    auto refuse = [&](const QString &why) {
+        if (error)
+            *error = why;
+        server.run(QStringLiteral("ROLLBACK"));
+        return false;
+    };
+    QString why;
+    const bool exists = serverHasSchema(server, &why);
+    if (!why.isEmpty())
+        return refuse(why);
+    if (exists) {
+        const PgResult r = server.exec(QStringLiteral("select (select count(*) from chengheng.xj) + (select count(*) from "
+                                                      "chengheng.class) + (select count(*) from chengheng.use)"));
+        if (!r.ok())
+            return refuse(r.error());
+        if (r.text(0, 0).toLongLong() > 0)
+            return refuse(QStringLiteral("服务器上的澄衡数据库已有记录，migrate 不覆盖已有的记录；请迁移到一个空的数据库"));
+    }
+    if (!server.run(QStringLiteral("BEGIN;") + (exists ? QString() : sharedDdl()) + roomDdl(room)))
+        return refuse(QStringLiteral("建表失败：") + server.lastError());
+    const TableCopy tables[] = {
+        {"use", QStringLiteral("chengheng.use"), useColumns()},
+        {"class", QStringLiteral("chengheng.class"), classColumns()},
+        {"xj", QStringLiteral("chengheng.xj"), caseColumns()},
+        {"表1", QStringLiteral("chengheng.表1"), catalogueColumns()},
+        {"yc", roomSchema(room) + QStringLiteral(".yc"), caseColumns()},
+    };
+    QStringList lines;
+    for (const TableCopy &t : tables) {
+        FileRows rows(file, t.fileTable, t.columns);
+        if (!rows.valid())
+            return refuse(QStringLiteral("无法读取文件中的表 %1：").arg(QString::fromUtf8(t.fileTable)) + file.lastError());
+        const qint64 copied =
+            server.copyIn(t.serverTable, t.columns, [&](QList<std::optional<QString>> &row) { return rows.next(row); });
+        if (rows.failed())
+            return refuse(QStringLiteral("读取文件中的表 %1 时出错：").arg(QString::fromUtf8(t.fileTable)) + file.lastError());
+        if (copied < 0)
+            return refuse(QStringLiteral("表 %1 没有复制成功：").arg(QString::fromUtf8(t.fileTable)) + server.lastError());
+        const qint64 inFile = fileCount(file, t.fileTable);
+        const PgResult onServer = server.exec(QStringLiteral("select count(*) from %1").arg(t.serverTable));
+        if (!onServer.ok())
+            return refuse(onServer.error());
+        if (inFile != copied || onServer.text(0, 0).toLongLong() != inFile)
+            return refuse(QStringLiteral("表 %1 的行数不符：文件 %2 行，服务器 %3 行，没有迁移任何数据")
+                              .arg(QString::fromUtf8(t.fileTable), QString::number(inFile), onServer.text(0, 0)));
+        lines << QStringLiteral("%1：%2 行").arg(QString::fromUtf8(t.fileTable), QString::number(inFile));
+    }
+    if (!server.run(QStringLiteral("COMMIT")))
+        return refuse(QStringLiteral("提交失败：") + server.lastError());
+    if (summary)
+        *summary = lines;
+    return true;
+}
+
+bool seedServerCatalogue(PgConnection &server, QString *error)
+{
+    try {
+        Connection mem = Connection::create(QStringLiteral(":memory:"));
+        QString why;
+        if (!createSchema(mem) || !seedCatalogue(mem, &why)) {
+            if (error)
+                *error = why.isEmpty() ? mem.lastError() : why;
+            return false;
+        }
+        FileRows rows(mem, "表1", catalogueColumns());
+        if (server.copyIn(QStringLiteral("chengheng.表1"), catalogueColumns(),
+                          [&](QList<std::optional<QString>> &row) { return rows.next(row); })
+            < 0) {
+            if (error)
+                *error = server.lastError();
+            return false;
+        }
+        return true;
+    } catch (const DbError &e) {
+        if (error)
+            *error = e.message();
+        return false;
+    }
+}
+
+bool ensureRoom(PgConnection &c, const QString &room, QString *error)
+{
+    if (!c.run(roomDdl(room))) {
+        if (error)
+            *error = QStringLiteral("无法建立诊室 %1 的处方工作表：").arg(room) + c.lastError();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace xs

@@ -1,0 +1,37 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+// The shared server database: the tables every consulting room shares (use,
+// class, xj, 表1) live in the schema "chengheng"; each room has a schema of its
+// own holding its prescription work table yc. A room's connection puts its own
+// schema first on the search path, so the windows see the same table names and
+// columns as in a file. Text columns are citext: comparisons and LIKE ignore
+// letter case as they do in the file.
+namespace xs {
+class Connection;
+class PgConnection;
+
+// The schema of a room's work table: "room_" and the room name, as a quoted identifier.
+QString roomSchema(const QString &room);
+// The statement that makes a room's connection see its own yc and the shared tables.
+QString searchPathFor(const QString &room);
+
+// Creates the shared schema, its tables, unique keys and indexes, and the
+// first room, in one transaction. Refuses (false, why in Chinese) a server
+// that already holds a 澄衡 database; nothing is left half-made.
+bool createServerSchema(PgConnection &c, const QString &room, QString *error);
+// Adds a room's work table if it does not exist yet.
+bool ensureRoom(PgConnection &c, const QString &room, QString *error);
+// Copies every table of a database file onto the server: the shared tables
+// into the shared schema (made here when absent), yc into the room's work
+// table, all in one transaction, and compares the counts. Refuses a server
+// whose shared tables hold rows already. `summary` gets one line per table.
+bool copyFileToServer(const Connection &file, PgConnection &server, const QString &room, QStringList *summary,
+                      QString *error);
+// The built-in drug catalogue into the server's 表1 (a new server database).
+bool seedServerCatalogue(PgConnection &server, QString *error);
+
+// Whether the server already holds a 澄衡 database (the shared schema exists).
+bool serverHasSchema(PgConnection &c, QString *error);
+}  // namespace xs

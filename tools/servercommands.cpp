@@ -1,0 +1,98 @@
+// The shared server database from a shell: `init --server` makes the tables
+// on a PostgreSQL server, `migrate` moves a clinic's file onto one.
+#include "data/pgschema.h"
+#include "data/pgsql.h"
+#include "data/sqlite.h"
+#include "dbcommands.h"
+#include "toolsupport.h"
+
+namespace xs::tool {
+
+namespace {
+const QString kDefaultRoom = QStringLiteral("1");
+
+QString roomOf(const Options &o)
+{
+    const QString room = o.value(QStringLiteral("--room")).trimmed();
+    return room.isEmpty() ? kDefaultRoom : room;
+}
+
+std::optional<QString> optionOrAsk(const Options &o, const QString &option, const QString &prompt, bool secret)
+{
+    if (o.has(option))
+        return o.value(option);
+    return ask(prompt, secret);
+}
+}  // namespace
+
+int runServerInit(const QStringList &args)
+{
+    Options o;
+    QString why;
+    if (!parseOptions(args,
+                      {QStringLiteral("--server"), QStringLiteral("--room"), QStringLiteral("--admin-name"),
+                       QStringLiteral("--admin-password")},
+                      {}, &o, &why))
+        return error(ExitUsage, why);
+    if (!o.positional.isEmpty())
+        return error(ExitUsage, QStringLiteral("init --server 不接受文件路径：%1").arg(o.positional[0]));
+    const QString conninfo = o.value(QStringLiteral("--server"));
+    if (conninfo.trimmed().isEmpty())
+        return error(ExitUsage, QStringLiteral("--server 后面要跟服务器的连接串或服务名（如 service=chengheng）"));
+    const std::optional<QString> name =
+        optionOrAsk(o, QStringLiteral("--admin-name"), QStringLiteral("超级管理员用户名："), false);
+    if (!name || name->trimmed().isEmpty())
+        return error(ExitFailed, QStringLiteral("超级管理员用户名不能为空"));
+    const std::optional<QString> password = optionOrAsk(
+        o, QStringLiteral("--admin-password"), QStringLiteral("超级管理员 %1 的密码：").arg(name->trimmed()), true);
+    if (!password || password->trimmed().isEmpty())
+        return error(ExitFailed, QStringLiteral("密码不能为空"));
+
+    PgConnection server(conninfo);
+    if (!server.ensure())
+        return error(ExitFailed, server.lastError());
+    const QString room = roomOf(o);
+    if (!createServerSchema(server, room, &why))
+        return error(ExitFailed, why);
+    QString seedWhy;
+    const bool seeded = server.run(QStringLiteral("BEGIN")) && seedServerCatalogue(server, &seedWhy)
+                        && server.exec(QStringLiteral("INSERT INTO chengheng.use(username, password, admin) "
+                                                      "VALUES($1, $2, 'y')"),
+                                       {name->trimmed(), password->trimmed()})
+                               .ok()
+                        && server.run(QStringLiteral("COMMIT"));
+    if (!seeded) {
+        server.run(QStringLiteral("ROLLBACK"));
+        return error(ExitFailed, QStringLiteral("表已建好，但药品目录或超级管理员没有写入：%1")
+                                     .arg(seedWhy.isEmpty() ? server.lastError() : seedWhy));
+    }
+    out(QStringLiteral("已在服务器上建立澄衡数据库（诊室 %1），超级管理员 %2").arg(room, name->trimmed()));
+    return ExitOk;
+}
+
+int runMigrate(const QStringList &args)
+{
+    Options o;
+    QString why;
+    if (!parseOptions(args, {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--room")}, {}, &o,
+                      &why))
+        return error(ExitUsage, why);
+    if (!o.positional.isEmpty())
+        return error(ExitUsage, QStringLiteral("多出的参数：%1").arg(o.positional[0]));
+    if (!o.has(QStringLiteral("--from")) || !o.has(QStringLiteral("--to")))
+        return error(ExitUsage, QStringLiteral("migrate 需要 --from 数据库文件 和 --to 服务器连接串"));
+    std::optional<Connection> file = openDatabase(o.value(QStringLiteral("--from")));
+    if (!file)
+        return ExitFailed;
+    PgConnection server(o.value(QStringLiteral("--to")));
+    if (!server.ensure())
+        return error(ExitFailed, server.lastError());
+    QStringList summary;
+    if (!copyFileToServer(*file, server, roomOf(o), &summary, &why))
+        return error(ExitFailed, QStringLiteral("迁移没有完成，服务器上的数据没有改动：%1").arg(why));
+    out(QStringLiteral("已把 %1 迁移到服务器（诊室 %2）：%3")
+            .arg(o.value(QStringLiteral("--from")), roomOf(o), summary.join(QStringLiteral("，"))));
+    return ExitOk;
+}
+
+}  // namespace xs::tool
