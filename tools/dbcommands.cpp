@@ -1,6 +1,8 @@
 #include "dbcommands.h"
 
 #include "data/accounts.h"
+#include "data/audit.h"
+#include "data/settings.h"
 #include "data/demoarchive.h"
 #include "data/backup.h"
 #include "data/schema.h"
@@ -129,6 +131,9 @@ bool buildDatabase(const Connection &c, const InitPlan &plan, QString *why)
         return fail(why, text);
     };
     QString err;
+    // A new file keeps only hashes of its passwords.
+    if (!writeSetting(c.get(), QString::fromLatin1(kPasswordHashSetting), QStringLiteral("argon2id"), &err))
+        return abandon(QStringLiteral("设置：%1").arg(err));
     if (!seedCatalogue(c, &err))
         return abandon(QStringLiteral("药品目录：%1").arg(err));
     if (plan.demo) {
@@ -144,6 +149,10 @@ bool buildDatabase(const Connection &c, const InitPlan &plan, QString *why)
     }
     if (!c.exec("COMMIT"))
         return abandon(c.lastError());
+    // The records the file starts with are its first state; every change
+    // after this one is recorded.
+    if (!ensureAuditTrail(c, &err))
+        return fail(why, QStringLiteral("审计记录：%1").arg(err));
     return true;
 }
 
@@ -336,9 +345,11 @@ int runUser(const QStringList &args)
         return userSetFlags(rest, false);
     if (sub == QLatin1String("list"))
         return userList(rest);
+    if (sub == QLatin1String("hash-passwords"))
+        return userHashPasswords(rest);
     if (sub.isEmpty() || sub.startsWith(u'-'))
-        return error(ExitUsage, QStringLiteral("user 后面要跟 add、grant、revoke 或 list"));
-    return error(ExitUsage, QStringLiteral("未知的 user 子命令 %1（可用：add grant revoke list）").arg(sub));
+        return error(ExitUsage, QStringLiteral("user 后面要跟 add、grant、revoke、list 或 hash-passwords"));
+    return error(ExitUsage, QStringLiteral("未知的 user 子命令 %1（可用：add grant revoke list hash-passwords）").arg(sub));
 }
 
 int runCatalogue(const QStringList &args)

@@ -14,4 +14,9 @@ int runBackup(const QStringList &args);
 int runRestore(const QStringList &args);
 int runCheck(const QStringList &args);
 int runConfig(const QStringList &args);
+int runAudit(const QStringList &args);
+// user hash-passwords: every plain password of the file replaced by its hash.
+int userHashPasswords(const QStringList &args);
+// How the audit trail names the changes of this tool: the system account.
+QString systemAccount();
 }  // namespace xs::tool

@@ -1,4 +1,5 @@
 // chengheng-db: creates and administers the database file xs.mdb from a shell.
+#include "data/audit.h"
 #include "data/sqlite.h"
 #include "dbcommands.h"
 #include "reportcmd.h"
@@ -36,7 +37,8 @@ const Command kCommands[] = {
      "user add NAME [--password PASSWORD] [--db PATH]\n"
      "user grant NAME FLAG... [--db PATH]\n"
      "user revoke NAME FLAG... [--db PATH]\n"
-     "user list [--db PATH]",
+     "user list [--db PATH]\n"
+     "user hash-passwords [--db PATH]",
      xs::tool::runUser, false},
     {"catalogue",
      "catalogue export FILE.csv [--db PATH]\n"
@@ -46,6 +48,10 @@ const Command kCommands[] = {
     {"restore", "restore BACKUP [--db FILE]", xs::tool::runRestore, false},
     {"check", "check [--db FILE]", xs::tool::runCheck, false},
     {"config", "config [backup.keep [N]] [--db FILE]", xs::tool::runConfig, false},
+    {"audit",
+     "audit verify [--db FILE]\n"
+     "audit show [--record 门诊号] [--user NAME] [--since DATE] [--db FILE]",
+     xs::tool::runAudit, false},
     {"report", "report cases|departments|prescription --out FILE.pdf [--sql \"STATEMENT\"] [--db PATH]",
      xs::reportCommand, true},
 };
@@ -64,6 +70,9 @@ QString usage(const Command *only = nullptr)
           << QStringLiteral("FLAG：admin readonly qx1 qx2 qx3 qx4（权限标志，值为 y 时生效）")
           << QStringLiteral("backup 在程序运行时也能备份，并检查副本；restore 先检查备份，原文件保留为 .before-restore；")
           << QStringLiteral("check 检查完整性、表和列、唯一键；config backup.keep N 设定保留的每日备份数（缺省 14）。")
+          << QStringLiteral("user hash-passwords 把所有密码换成散列（Argon2id），此后新增的用户也只保存散列。")
+          << QStringLiteral("audit verify 逐条重算审计记录的校验值，指出第一条被改动、插入或删除的记录；")
+          << QStringLiteral("audit show 列出审计记录（谁在何时改了哪条记录的哪些内容），可按门诊号、用户和日期筛选。")
           << QStringLiteral("init --server 在 PostgreSQL 服务器上建表（CONNINFO 为 libpq 连接串或 service=名称，密码取自 ~/.pgpass）；")
           << QStringLiteral("migrate 把数据库文件的每个表复制到空的服务器数据库并核对行数；--room 为诊室名（缺省 1）。")
           << QStringLiteral("--db 缺省为 chengheng-db 所在文件夹中的 xs.mdb。");
@@ -115,6 +124,8 @@ int main(int argc, char **argv)
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
     const QStringList args = QCoreApplication::arguments().mid(1);
+    // Changes the tool makes are recorded under the system account it runs as.
+    xs::setAuditActor(xs::tool::systemAccount());
 
     if (args.isEmpty()) {
         return xs::tool::error(xs::tool::ExitUsage, QStringLiteral("缺少命令\n") + usage());

@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 
+#include "data/audit.h"
 #include "data/sqlite.h"
 
 #include <QFileInfo>
@@ -111,7 +112,14 @@ std::optional<Connection> openDatabase(const QString &path)
 {
     // Opening never creates a file; a missing one is reported, not made.
     try {
-        return Connection::open(path);
+        Connection c = Connection::open(path);
+        // A file of an older version gets the audit trail before any change.
+        QString why;
+        if (!ensureAuditTrail(c, &why)) {
+            error(ExitFailed, QStringLiteral("无法在 %1 中建立审计记录，命令没有执行：%2").arg(path, why));
+            return std::nullopt;
+        }
+        return c;
     } catch (const DbError &e) {
         error(ExitFailed, e.message());
         return std::nullopt;

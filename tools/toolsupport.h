@@ -41,7 +41,8 @@ bool parseOptions(const QStringList &args, const QStringList &valueOptions, cons
 
 // The database a command works on: --db, else xs.mdb in the tool's folder.
 QString databasePath(const Options &opts);
-// Opens an existing database file; on failure says why on stderr and gives nothing.
+// Opens an existing database file and makes sure it has the audit trail; on
+// failure says why on stderr and gives nothing.
 std::optional<Connection> openDatabase(const QString &path);
 
 // Asks on stderr and reads one line from stdin (without its line break).

@@ -1,5 +1,6 @@
 #include "data/accounts.h"
 
+#include "data/passwords.h"
 #include "data/sqlite.h"
 
 #include <sqlite3.h>
@@ -43,11 +44,15 @@ bool insertUser(const Connection &c, const QString &name, const QString &passwor
         cols << f;
         marks << QStringLiteral("'y'");
     }
+    // The file decides whether the password is kept as typed or as its hash.
+    const QString stored = storedPasswordFor(c.get(), password);
+    if (stored.isEmpty() && !password.trimmed().isEmpty())
+        return fail(error, QStringLiteral("计算密码散列时内存不足，用户没有添加。请关闭其他程序后再试。"));
     StmtHandle s = c.prepare(QStringLiteral("INSERT INTO use(%1) VALUES(%2)").arg(cols.join(','), marks.join(',')));
     if (!s)
         return fail(error, c.lastError());
     bindText(s.get(), 1, name);
-    bindText(s.get(), 2, password);
+    bindText(s.get(), 2, stored);
     if (sqlite3_step(s.get()) != SQLITE_DONE) {
         if (sqlite3_errcode(c.get()) == SQLITE_CONSTRAINT)
             return fail(error, QStringLiteral("用户 %1 已存在").arg(name));

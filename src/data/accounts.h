@@ -19,8 +19,8 @@ struct DemoAccount {
 // ordinary user with qx2, ordinary user with qx1, user with no right.
 const std::vector<DemoAccount> &demoAccounts();
 
-// Adds a user (bound parameters); false with a reason when the name exists or
-// the insert fails.
+// Adds a user (bound parameters), the password as the file keeps them (plain
+// or hashed); false with a reason when the name exists or the insert fails.
 bool insertUser(const Connection &c, const QString &name, const QString &password,
                 const QStringList &flags, QString *error = nullptr);
 // Sets (on) or clears the given flags of an existing user.

@@ -1,5 +1,7 @@
 #include "data/sqlite.h"
 
+#include "data/audit.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <cerrno>
@@ -168,6 +170,9 @@ static Connection openWith(const QString &path, int flags)
     if ((flags & SQLITE_OPEN_READWRITE) && sqlite3_db_readonly(raw, "main") == 1)
         fail(path, SQLITE_READONLY, nullptr);
     applyPragmas(raw);
+    // The audit triggers of the file call these; without them every change
+    // of the audited tables fails.
+    registerAuditFunctions(raw);
     // Opening is lazy in SQLite: read the schema now so that a file that is no
     // database fails here and not at the first statement.
     const int check = sqlite3_exec(raw, "SELECT 1 FROM sqlite_master LIMIT 1", nullptr, nullptr, nullptr);

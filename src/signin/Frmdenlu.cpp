@@ -3,6 +3,7 @@
 #include "data/backup.h"
 
 #include "data/globals.h"
+#include "data/passwords.h"
 #include "data/recordset.h"
 #include "data/sqltext.h"
 #include "ui/images.h"
@@ -128,10 +129,9 @@ void Frmdenlu::Command1_Click()
     const QString user = rs->text(0);
     rs.reset();
 
-    const QString password = Text2->text().trimmed();
-    rs = runsql(QStringLiteral("select username from use where username='") + q(name)
-                + QStringLiteral("' and password='") + q(password) + QStringLiteral("'"));
-    if (!rs || rs->atEOF()) {
+    // The password column may hold hashes: the comparison (blanks at the
+    // ends and letter case ignored) is made in the data layer, not in SQL.
+    if (!signInPasswordMatches(name, Text2->text())) {
         MsgBox(QStringLiteral(" 密码错误！"), vbExclamation | vbOKOnly, QStringLiteral("警告"));
         Text2->setFocus();
         Text2->selectAll();

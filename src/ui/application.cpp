@@ -1,5 +1,6 @@
 #include "ui/application.h"
 
+#include "data/audit.h"
 #include "data/listing.h"
 #include "data/sqlite.h"
 #include "ui/fonts.h"
@@ -49,6 +50,14 @@ bool openDatabaseOrTell()
     try {
         ensureWal(dbPath());
         ensureListingIndexes(Connection::open(dbPath()));
+        // A file of an older version gets the audit trail here; should that
+        // fail, the work goes on and the user knows changes go unrecorded.
+        QString why;
+        if (!ensureAuditTrail(Connection::open(dbPath()), &why))
+            MsgBox(QStringLiteral("无法在数据库中建立审计记录：%1\n程序照常使用，但在此问题解决之前所做的修改不会被记录。"
+                                  "请检查数据库文件的写入权限后重新启动程序。")
+                       .arg(why),
+                   vbExclamation | vbOKOnly, QStringLiteral("警告"));
         return true;
     } catch (const DbError &e) {
         reportDbError(e);

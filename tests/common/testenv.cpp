@@ -1,6 +1,7 @@
 #include "testenv.h"
 
 #include "data/accounts.h"
+#include "data/audit.h"
 #include "data/backup.h"
 #include "data/globals.h"
 #include "data/schema.h"
@@ -36,6 +37,10 @@ TestDb::TestDb(unsigned seed)
         qFatal("catalogue: %s", qPrintable(err));
     if ((seed & DemoData) && !seedDemoRecords(c, &err))
         qFatal("demo data: %s", qPrintable(err));
+    // Like a file from chengheng-db init: the seed is the first state, every
+    // change of the test is recorded.
+    if (!ensureAuditTrail(c, &err))
+        qFatal("audit trail: %s", qPrintable(err));
 }
 
 TestDb::~TestDb()

@@ -76,16 +76,18 @@ void TestBackup::init()
 
 void TestBackup::backupWhileAnotherProcessWrites()
 {
-    // 3000 saves of their own, one transaction each, in another process.
+    // 3000 saves of their own, one transaction each, in another process. The
+    // sqlite3 shell may write the catalogue only: the audited tables refuse a
+    // connection that cannot record the change.
     QByteArray script = ".timeout 10000\n";
     for (int i = 0; i < 3000; ++i)
-        script += QStringLiteral("INSERT INTO xj(门诊号, 姓名) VALUES('w%1', '写入');\n").arg(i).toUtf8();
+        script += QStringLiteral("INSERT INTO 表1(输液, 其他) VALUES('w%1', '写入');\n").arg(i).toUtf8();
     QProcess writer;
     writer.start(QStringLiteral("sqlite3"), {db_});
     QVERIFY(writer.waitForStarted());
     writer.write(script);
     writer.closeWriteChannel();
-    QTRY_VERIFY_WITH_TIMEOUT(scalar(db_, "select count(*) from xj").toInt() > 100, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(scalar(db_, "select count(*) from 表1").toInt() > 100, 20000);
 
     const QString dest = tmp_->path() + QStringLiteral("/copy.mdb");
     const ToolRun r = runTool({"backup", "--db", db_, dest});
@@ -95,14 +97,14 @@ void TestBackup::backupWhileAnotherProcessWrites()
     QCOMPARE(writer.exitCode(), 0);
     QCOMPARE(QString::fromUtf8(writer.readAllStandardError()), QString());
     // The writer was not stopped: all its rows are in the file.
-    QCOMPARE(scalar(db_, "select count(*) from xj"), QString::number(34 + 3000));
+    QCOMPARE(scalar(db_, "select count(*) from 表1"), QString::number(25 + 3000));
     // The copy is one consistent snapshot that passes the check.
-    const int copied = scalar(dest, "select count(*) from xj").toInt();
-    QVERIFY2(copied > 100 && copied <= 34 + 3000, qPrintable(QString::number(copied)));
+    const int copied = scalar(dest, "select count(*) from 表1").toInt();
+    QVERIFY2(copied > 100 && copied <= 25 + 3000, qPrintable(QString::number(copied)));
     if (writerStillWriting)
-        QVERIFY(copied < 34 + 3000);
+        QVERIFY(copied < 25 + 3000);
     QVERIFY(checkDatabaseFile(dest).ok());
-    QVERIFY2(r.out.contains(QStringLiteral("xj %1 行").arg(copied)), qPrintable(r.out));
+    QVERIFY2(r.out.contains(QStringLiteral("表1 %1 行").arg(copied)), qPrintable(r.out));
     QVERIFY(r.out.contains(QStringLiteral("%1 字节").arg(QFileInfo(dest).size())));
     QCOMPARE(modeOf(dest), 0660);
     QCOMPARE(QDir(tmp_->path()).entryList({"copy.mdb*"}, QDir::Files), QStringList{"copy.mdb"});
@@ -190,7 +192,8 @@ void TestBackup::check_data()
     QTest::newRow("damaged pages") << "pages" << "已损坏";
     QTest::newRow("doubled 门诊号") << "DROP INDEX xj_menzhenhao; INSERT INTO xj(门诊号) SELECT 门诊号 FROM xj LIMIT 1"
                                     << "中 门诊号 “";
-    QTest::newRow("missing column") << "ALTER TABLE class DROP COLUMN 备注" << "表 class 缺少列：备注";
+    QTest::newRow("missing column") << "DROP TRIGGER audit_class_insert; DROP TRIGGER audit_class_update;"
+                                       " DROP TRIGGER audit_class_delete; ALTER TABLE class DROP COLUMN 备注" << "表 class 缺少列：备注";
     QTest::newRow("missing table") << "DROP TABLE yc" << "缺少表 yc";
 }
 

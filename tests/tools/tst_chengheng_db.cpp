@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include "data/passwords.h"
+
 #include <functional>
 #include <sqlite3.h>
 
@@ -43,6 +45,20 @@ QStringList query(const QString &path, const QString &sql)
         out << cells.join(u'|');
     }
     return out;
+}
+
+// Rows of use ("name|password|...") with each hashed password shown as the
+// expected password of its row when the hash opens the account with it.
+QStringList opened(QStringList rows, const QStringList &expected)
+{
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        QStringList cells = rows[i].split(u'|');
+        const QStringList want = expected.value(i).split(u'|');
+        if (cells.size() > 1 && want.size() > 1 && isPasswordHash(cells[1]) && passwordMatches(cells[1], false, want[1]))
+            cells[1] = want[1];
+        rows[i] = cells.join(u'|');
+    }
+    return rows;
 }
 
 QString scalar(const QString &path, const QString &sql)
@@ -182,7 +198,10 @@ void TestChengHengDb::initWithOptions()
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QVERIFY(r.out.contains(db));
     // One super administrator, name and password trimmed, no other flag.
-    QCOMPARE(query(db, "select * from use"), QStringList{"boss|s3cret|y|∅|∅|∅|∅|∅"});
+    QCOMPARE(opened(query(db, "select * from use"), {"boss|s3cret|y|∅|∅|∅|∅|∅"}), QStringList{"boss|s3cret|y|∅|∅|∅|∅|∅"});
+    // A new file keeps hashes only, and says so.
+    QCOMPARE(scalar(db, "select count(*) from use where password not like '$argon2id$%'"), QString("0"));
+    QCOMPARE(scalar(db, "select value from settings where name='password.hash'"), QString("argon2id"));
     QCOMPARE(scalar(db, "select count(*) from class"), QString("0"));
     QCOMPARE(scalar(db, "select count(*) from xj"), QString("0"));
     QCOMPARE(scalar(db, "select count(*) from yc"), QString("0"));
@@ -252,7 +271,7 @@ void TestChengHengDb::initPrompted()
         return;
     }
     QVERIFY2(r.code == 0, qPrintable(r.err));
-    QCOMPARE(query(db, "select username, password, admin from use"), QStringList{stored + "|y"});
+    QCOMPARE(opened(query(db, "select username, password, admin from use"), {stored + "|y"}), QStringList{stored + "|y"});
 }
 
 void TestChengHengDb::initRefused_data()
@@ -336,7 +355,7 @@ void TestChengHengDb::initDemo()
             cells << (a.flags.contains(f) ? "y" : "∅");
         expected << cells.join('|');
     }
-    QCOMPARE(query(db, "select * from use order by rowid"), expected);
+    QCOMPARE(opened(query(db, "select * from use order by rowid"), expected), expected);
     QCOMPARE(query(db, "select username from use where admin='y'"), QStringList{"admin"});
     QCOMPARE(query(db, "select username from use where readonly='y'"), QStringList{"viewer"});
     QCOMPARE(query(db, "select username from use where qx2='y'"), QStringList{"doctor"});
@@ -398,7 +417,8 @@ void TestChengHengDb::demoIsDeterministic()
     const QString db = dir() + QStringLiteral("/again.mdb");
     const ToolRun r = runTool({"init", db, "--demo"});
     QVERIFY2(r.code == 0, qPrintable(r.err));
-    for (const char *t : {"use", "class", "xj", "yc"})
+    // Passwords are salted: their hashes differ from file to file.
+    for (const char *t : {"(select username, admin, readonly, qx1, qx2, qx3, qx4 from use)", "class", "xj", "yc"})
         QCOMPARE(query(db, QString("select * from %1 order by rowid").arg(t)),
                  query(demo_, QString("select * from %1 order by rowid").arg(t)));
     QCOMPARE(catalogueDump(db), catalogueDump(demo_));
@@ -409,7 +429,8 @@ void TestChengHengDb::userCommands()
     const QString db = freshDemo();
     ToolRun r = runTool({"user", "add", " 李医生 ", "--password", " pw1 ", "--db", db});
     QVERIFY2(r.code == 0, qPrintable(r.err));
-    QCOMPARE(query(db, "select * from use where username='李医生'"), QStringList{"李医生|pw1|∅|∅|∅|∅|∅|∅"});
+    QCOMPARE(opened(query(db, "select * from use where username='李医生'"), {"李医生|pw1|∅|∅|∅|∅|∅|∅"}),
+             QStringList{"李医生|pw1|∅|∅|∅|∅|∅|∅"});
 
     r = runTool({"user", "grant", "李医生", "qx2", "qx3", "qx2", "--db", db});
     QVERIFY2(r.code == 0, qPrintable(r.err));
@@ -440,7 +461,8 @@ void TestChengHengDb::userAddPrompted()
     const ToolRun r = runTool({"user", "add", "nurse", "--db", db}, " typed \n");
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QVERIFY(r.err.contains("用户 nurse 的密码："));
-    QCOMPARE(scalar(db, "select password from use where username='nurse'"), QString("typed"));
+    const QString stored = scalar(db, "select password from use where username='nurse'");
+    QVERIFY2(isPasswordHash(stored) && passwordMatches(stored, false, "typed"), qPrintable(stored));
 }
 
 void TestChengHengDb::refusalsLeaveDatabaseUnchanged_data()

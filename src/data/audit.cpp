@@ -1,0 +1,503 @@
+#include "data/audit.h"
+
+#include "data/globals.h"
+#include "data/schema.h"
+#include "data/sqlite.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <sqlite3.h>
+
+namespace xs {
+
+namespace {
+
+QString g_actor;
+
+// The audited tables, the column that names a row, and the column whose
+// values never reach the trail (only whether it changed).
+struct AuditedTable {
+    const char *name;
+    const char *key;
+    const char *secret;
+};
+const AuditedTable kAudited[] = {
+    {"xj", "门诊号", nullptr},
+    {"yc", "门诊号", nullptr},
+    {"class", "科室", nullptr},
+    {"use", "username", "password"},
+};
+
+const QString kHidden = QStringLiteral("******");
+
+QString valueText(sqlite3_value *v)
+{
+    const auto *p = reinterpret_cast<const char *>(sqlite3_value_text(v));
+    return p ? QString::fromUtf8(p, sqlite3_value_bytes(v)) : QString();
+}
+
+void resultText(sqlite3_context *ctx, const QString &s)
+{
+    const QByteArray u = s.toUtf8();
+    sqlite3_result_text(ctx, u.constData(), int(u.size()), SQLITE_TRANSIENT);
+}
+
+bool sameValue(sqlite3_value *a, sqlite3_value *b)
+{
+    const int ta = sqlite3_value_type(a), tb = sqlite3_value_type(b);
+    if (ta == SQLITE_NULL || tb == SQLITE_NULL)
+        return ta == tb;
+    if (ta != tb)
+        return false;
+    const int na = sqlite3_value_bytes(a), nb = sqlite3_value_bytes(b);
+    return na == nb && std::memcmp(sqlite3_value_blob(a), sqlite3_value_blob(b), size_t(na)) == 0;
+}
+
+// xs_audit_user(): who the entry names.
+void fnUser(sqlite3_context *ctx, int, sqlite3_value **) { resultText(ctx, auditActor()); }
+
+// The statement of this connection that is changing rows right now: the one
+// whose triggers are running.
+QString runningWrite(sqlite3 *db)
+{
+    for (sqlite3_stmt *s = sqlite3_next_stmt(db, nullptr); s; s = sqlite3_next_stmt(db, s))
+        if (sqlite3_stmt_busy(s) && !sqlite3_stmt_readonly(s))
+            return QString::fromUtf8(sqlite3_sql(s));
+    return {};
+}
+
+// xs_audit_action(action, table): the trigger's own action (新增 修改 删除),
+// except for the two that the statement itself tells: a row copied into the
+// archive from the work table is archived, and the work table emptied without
+// a condition is cleared.
+void fnAction(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    static const QRegularExpression archive(QStringLiteral(R"(^\s*insert\s+into\s+xj\b.*\bselect\b.*\bfrom\s+yc\b)"),
+                                            QRegularExpression::CaseInsensitiveOption
+                                                | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression clear(QStringLiteral(R"(^\s*delete\s+from\s+yc\s*;?\s*$)"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    const QString action = valueText(argv[0]);
+    const QString table = valueText(argv[1]);
+    const bool adds = action == QStringLiteral("新增") && table == QLatin1String("xj");
+    const bool removes = action == QStringLiteral("删除") && table == QLatin1String("yc");
+    if (adds || removes) {
+        const QString sql = runningWrite(sqlite3_context_db_handle(ctx));
+        if (adds && archive.match(sql).hasMatch())
+            return resultText(ctx, QStringLiteral("归档"));
+        if (removes && clear.match(sql).hasMatch())
+            return resultText(ctx, QStringLiteral("清空"));
+    }
+    resultText(ctx, action);
+}
+
+// xs_audit_changes(op, column, old, new, ...): the columns an INSERT ('I')
+// gave, an UPDATE ('U') changed or a DELETE ('D') removed, as a JSON array of
+// [column, old, new]. A column written with a leading "*" is secret: its
+// values show as ******. Null for an UPDATE that changed nothing.
+void fnChanges(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    if (argc < 1 || (argc - 1) % 3 != 0)
+        return sqlite3_result_error(ctx, "xs_audit_changes: column, old, new", -1);
+    const QString op = valueText(argv[0]);
+    QJsonArray out;
+    for (int i = 1; i + 2 < argc; i += 3) {
+        sqlite3_value *oldV = argv[i + 1], *newV = argv[i + 2];
+        QString column = valueText(argv[i]);
+        const bool secret = column.startsWith(QLatin1Char('*'));
+        if (secret)
+            column.remove(0, 1);
+        const bool oldNull = sqlite3_value_type(oldV) == SQLITE_NULL;
+        const bool newNull = sqlite3_value_type(newV) == SQLITE_NULL;
+        if (op == QLatin1String("U") ? sameValue(oldV, newV) : op == QLatin1String("I") ? newNull : oldNull)
+            continue;
+        const auto shown = [&](sqlite3_value *v, bool null) {
+            return null ? QJsonValue(QJsonValue::Null) : QJsonValue(secret ? kHidden : valueText(v));
+        };
+        out.append(QJsonArray{column, shown(oldV, oldNull || op == QLatin1String("I")),
+                              shown(newV, newNull || op == QLatin1String("D"))});
+    }
+    if (op == QLatin1String("U") && out.isEmpty())
+        return sqlite3_result_null(ctx);
+    resultText(ctx, QString::fromUtf8(QJsonDocument(out).toJson(QJsonDocument::Compact)));
+}
+
+QString hashOf(const QStringList &fields)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(fields.join(QChar(0x1f)).toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+// xs_audit_hash(time, user, action, table, key, changes, previous hash).
+void fnHash(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    QStringList fields;
+    for (int i = 0; i < argc; ++i)
+        fields << valueText(argv[i]);
+    resultText(ctx, hashOf(fields));
+}
+
+QString quoted(const QString &identifier)
+{
+    return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+QString literal(const QString &text) { return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\''); }
+
+QStringList columnsOf(sqlite3 *db, const QString &table)
+{
+    QStringList cols;
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_info(?)", -1, &raw, nullptr) != SQLITE_OK)
+        return cols;
+    StmtHandle s(raw);
+    bindText(raw, 1, table);
+    while (sqlite3_step(raw) == SQLITE_ROW)
+        cols << columnText(raw, 0);
+    return cols;
+}
+
+const char *const kTableSql =
+    "CREATE TABLE audit(序号 INTEGER PRIMARY KEY AUTOINCREMENT, 时间 TEXT NOT NULL, 用户 TEXT, 操作 TEXT NOT NULL,"
+    " 表名 TEXT NOT NULL, 记录 TEXT, 改动 TEXT NOT NULL, 校验值 TEXT NOT NULL)";
+const char *const kIndexSql = "CREATE INDEX audit_jilu ON audit(记录)";
+
+struct SchemaObject {
+    QString type;
+    QString name;
+    QString sql;
+};
+
+// The triggers of one audited table, written for the columns the file's
+// table has (an older file may lack some).
+QList<SchemaObject> triggersFor(const AuditedTable &t, const QStringList &columns)
+{
+    const QString table = QString::fromUtf8(t.name);
+    const QString key = QString::fromUtf8(t.key);
+    const struct {
+        const char *suffix, *event, *action, *op, *row;
+    } kinds[] = {
+        {"insert", "INSERT", "新增", "I", "NEW"},
+        {"update", "UPDATE", "修改", "U", "OLD"},
+        {"delete", "DELETE", "删除", "D", "OLD"},
+    };
+    QList<SchemaObject> out;
+    for (const auto &k : kinds) {
+        QStringList args = {literal(QString::fromLatin1(k.op))};
+        for (const QString &c : columns) {
+            const bool secret = t.secret && c.compare(QString::fromUtf8(t.secret), Qt::CaseInsensitive) == 0;
+            args << literal(secret ? QLatin1Char('*') + c : c)
+                 << (QString::fromLatin1(k.op) == QLatin1String("I") ? QStringLiteral("NULL") : QStringLiteral("OLD.") + quoted(c))
+                 << (QString::fromLatin1(k.op) == QLatin1String("D") ? QStringLiteral("NULL") : QStringLiteral("NEW.") + quoted(c));
+        }
+        const QString name = QStringLiteral("audit_%1_%2").arg(table, QString::fromLatin1(k.suffix));
+        // The entry's number is one past the highest given out: the engine's
+        // counter remembers the numbers of removed last entries, but it is
+        // written back only at the end of a statement, so within a statement
+        // that changes many rows the highest number in the table counts.
+        const QString sql =
+            QStringLiteral(
+                "CREATE TRIGGER %1 AFTER %2 ON %3 BEGIN"
+                " INSERT INTO audit(序号,时间,用户,操作,表名,记录,改动,校验值)"
+                " SELECT n,t,u,a,%4,k,c,xs_audit_hash(t,u,a,%4,k,c,(SELECT 校验值 FROM audit ORDER BY 序号 DESC LIMIT 1))"
+                " FROM (SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name='audit'),0),"
+                " coalesce((SELECT max(序号) FROM audit),0))+1 AS n,"
+                " strftime('%Y-%m-%d %H:%M:%S','now','localtime') AS t, xs_audit_user() AS u,"
+                " xs_audit_action(%5,%4) AS a, %6.%7 AS k, xs_audit_changes(%8) AS c) WHERE c IS NOT NULL;"
+                " END")
+                .arg(name, QString::fromLatin1(k.event), quoted(table), literal(table),
+                     literal(QString::fromUtf8(k.action)), QString::fromLatin1(k.row), quoted(key), args.join(QLatin1Char(',')));
+        out << SchemaObject{QStringLiteral("trigger"), name, sql};
+    }
+    return out;
+}
+
+// Everything the trail consists of in this file, in creation order.
+QList<SchemaObject> trailObjects(sqlite3 *db)
+{
+    QList<SchemaObject> objects = {
+        {QStringLiteral("table"), QStringLiteral("audit"), QString::fromUtf8(kTableSql)},
+        {QStringLiteral("index"), QStringLiteral("audit_jilu"), QString::fromUtf8(kIndexSql)},
+        {QStringLiteral("trigger"), QStringLiteral("audit_no_update"),
+         QStringLiteral("CREATE TRIGGER audit_no_update BEFORE UPDATE ON audit BEGIN"
+                        " SELECT RAISE(ABORT, '审计记录只能追加，不能修改'); END")},
+        {QStringLiteral("trigger"), QStringLiteral("audit_no_delete"),
+         QStringLiteral("CREATE TRIGGER audit_no_delete BEFORE DELETE ON audit BEGIN"
+                        " SELECT RAISE(ABORT, '审计记录只能追加，不能删除'); END")},
+    };
+    for (const AuditedTable &t : kAudited) {
+        const QStringList cols = columnsOf(db, QString::fromUtf8(t.name));
+        if (cols.contains(QString::fromUtf8(t.key), Qt::CaseInsensitive))
+            objects << triggersFor(t, cols);
+    }
+    return objects;
+}
+
+// Trail objects as the file holds them, by name; also any other trigger on
+// the trail table (one that could silence or change its entries).
+QList<SchemaObject> storedObjects(sqlite3 *db)
+{
+    QList<SchemaObject> out;
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT type, name, sql FROM sqlite_master WHERE name='audit' OR name='audit_jilu'"
+                           " OR type='trigger' AND (name LIKE 'audit!_%' ESCAPE '!' OR tbl_name='audit')",
+                           -1, &raw, nullptr)
+        != SQLITE_OK)
+        return out;
+    StmtHandle s(raw);
+    while (sqlite3_step(raw) == SQLITE_ROW)
+        out << SchemaObject{columnText(raw, 0), columnText(raw, 1), columnText(raw, 2)};
+    return out;
+}
+
+bool fail(QString *why, const QString &text)
+{
+    if (why)
+        *why = text;
+    return false;
+}
+
+}  // namespace
+
+void registerAuditFunctions(sqlite3 *db)
+{
+    const int text = SQLITE_UTF8 | SQLITE_INNOCUOUS;
+    sqlite3_create_function(db, "xs_audit_user", 0, text, nullptr, fnUser, nullptr, nullptr);
+    sqlite3_create_function(db, "xs_audit_action", 2, text, nullptr, fnAction, nullptr, nullptr);
+    sqlite3_create_function(db, "xs_audit_changes", -1, text | SQLITE_DETERMINISTIC, nullptr, fnChanges, nullptr, nullptr);
+    sqlite3_create_function(db, "xs_audit_hash", 7, text | SQLITE_DETERMINISTIC, nullptr, fnHash, nullptr, nullptr);
+}
+
+void setAuditActor(const QString &who) { g_actor = who; }
+
+QString auditActor() { return g_actor.isEmpty() ? CurrentUser : g_actor; }
+
+bool hasAuditTrail(sqlite3 *db)
+{
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='audit'", -1, &raw, nullptr)
+        != SQLITE_OK)
+        return false;
+    StmtHandle s(raw);
+    return sqlite3_step(raw) == SQLITE_ROW;
+}
+
+bool ensureAuditTrail(const Connection &c, QString *why)
+{
+    const QList<SchemaObject> wanted = trailObjects(c.get());
+    const QList<SchemaObject> stored = storedObjects(c.get());
+    QStringList work;
+    const auto find = [&](const QString &name) -> const SchemaObject * {
+        for (const SchemaObject &o : stored)
+            if (o.name == name)
+                return &o;
+        return nullptr;
+    };
+    for (const SchemaObject &o : wanted) {
+        const SchemaObject *have = find(o.name);
+        if (have && (have->sql == o.sql || o.type != QLatin1String("trigger")))
+            continue;  // the table and its entries are never rebuilt
+        if (have)
+            work << QStringLiteral("DROP TRIGGER %1").arg(o.name);
+        work << o.sql;
+    }
+    for (const SchemaObject &o : stored) {
+        const bool ours = std::any_of(wanted.begin(), wanted.end(), [&](const SchemaObject &w) { return w.name == o.name; });
+        if (!ours && o.type == QLatin1String("trigger"))
+            work.prepend(QStringLiteral("DROP TRIGGER %1").arg(quoted(o.name)));
+    }
+    if (work.isEmpty())
+        return true;
+    if (!c.exec("BEGIN IMMEDIATE"))
+        return fail(why, c.lastError());
+    for (const QString &sql : work)
+        if (!c.exec(sql)) {
+            const QString text = c.lastError();
+            c.exec("ROLLBACK");
+            return fail(why, text);
+        }
+    if (!c.exec("COMMIT")) {
+        const QString text = c.lastError();
+        c.exec("ROLLBACK");
+        return fail(why, text);
+    }
+    return true;
+}
+
+QList<AuditChange> parseChanges(const QString &stored)
+{
+    QList<AuditChange> out;
+    for (const QJsonValue &v : QJsonDocument::fromJson(stored.toUtf8()).array()) {
+        const QJsonArray a = v.toArray();
+        AuditChange ch;
+        ch.column = a.at(0).toString();
+        ch.oldNull = a.at(1).isNull();
+        ch.newNull = a.at(2).isNull();
+        ch.oldValue = a.at(1).toString();
+        ch.newValue = a.at(2).toString();
+        out << ch;
+    }
+    return out;
+}
+
+QString describeChanges(const AuditEntry &e)
+{
+    const auto shown = [](const QString &v, bool null) { return null ? QStringLiteral("（空）") : v; };
+    QStringList parts;
+    for (const AuditChange &ch : parseChanges(e.changes)) {
+        const QString column = ch.column == QLatin1String("password") ? QStringLiteral("密码") : ch.column;
+        if (e.action == QStringLiteral("修改"))
+            parts << QStringLiteral("%1：%2 → %3").arg(column, shown(ch.oldValue, ch.oldNull), shown(ch.newValue, ch.newNull));
+        else if (ch.newNull)
+            parts << QStringLiteral("%1：%2").arg(column, shown(ch.oldValue, ch.oldNull));
+        else
+            parts << QStringLiteral("%1：%2").arg(column, ch.newValue);
+    }
+    return parts.join(QStringLiteral("；"));
+}
+
+QString auditHash(const AuditEntry &e, const QString &previous)
+{
+    return hashOf({e.time, e.user, e.action, e.table, e.key, e.changes, previous});
+}
+
+namespace {
+const char *const kEntryColumns = "SELECT 序号,时间,用户,操作,表名,记录,改动,校验值 FROM audit";
+
+AuditEntry entryOf(sqlite3_stmt *s)
+{
+    AuditEntry e;
+    e.id = sqlite3_column_int64(s, 0);
+    e.time = columnText(s, 1);
+    e.user = columnText(s, 2);
+    e.action = columnText(s, 3);
+    e.table = columnText(s, 4);
+    e.key = columnText(s, 5);
+    e.changes = columnText(s, 6);
+    e.hash = columnText(s, 7);
+    return e;
+}
+}  // namespace
+
+AuditVerification verifyAuditTrail(sqlite3 *db)
+{
+    AuditVerification v;
+    if (!hasAuditTrail(db)) {
+        v.problem = QStringLiteral("文件中没有审计记录表 audit（还没有被程序或 chengheng-db 打开过，或审计记录表被删除了）");
+        return v;
+    }
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(db, (QByteArray(kEntryColumns) + " ORDER BY 序号").constData(), -1, &raw, nullptr) != SQLITE_OK) {
+        v.problem = QStringLiteral("审计记录表无法读取：%1").arg(QString::fromUtf8(sqlite3_errmsg(db)));
+        return v;
+    }
+    StmtHandle s(raw);
+    const auto bad = [&](qint64 id, const QString &text) {
+        v.firstBad = id;
+        v.problem = text;
+        return v;
+    };
+    QString previous;
+    qint64 expected = 1;
+    std::optional<AuditEntry> pending;  // an entry whose hash does not fit, judged by the next one
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+        const AuditEntry e = entryOf(raw);
+        ++v.entries;
+        if (pending) {
+            // The entry after a misfit tells what happened to it: the chain
+            // goes on past it (it was put in) or from it (it was changed).
+            if (auditHash(e, previous) == e.hash)
+                return bad(pending->id, QStringLiteral("第 %1 条审计记录不是程序写入的（被插入）").arg(pending->id));
+            return bad(pending->id, QStringLiteral("第 %1 条审计记录被改动").arg(pending->id));
+        }
+        if (e.id != expected) {
+            return bad(expected, e.id == expected + 1
+                                     ? QStringLiteral("第 %1 条审计记录被删除").arg(expected)
+                                     : QStringLiteral("第 %1 至 %2 条审计记录被删除").arg(expected).arg(e.id - 1));
+        }
+        if (auditHash(e, previous) != e.hash) {
+            pending = e;
+            continue;
+        }
+        previous = e.hash;
+        ++expected;
+    }
+    if (rc != SQLITE_DONE)
+        return bad(expected, QStringLiteral("审计记录表读到第 %1 条时出错：%2").arg(expected).arg(QString::fromUtf8(sqlite3_errmsg(db))));
+    if (pending)
+        return bad(pending->id, QStringLiteral("第 %1 条审计记录被改动或不是程序写入的").arg(pending->id));
+    s.reset();
+    // Entries removed from the end leave no gap; the engine's counter of the
+    // numbers given out still knows them.
+    if (sqlite3_prepare_v2(db, "SELECT seq FROM sqlite_sequence WHERE name='audit'", -1, &raw, nullptr) == SQLITE_OK) {
+        StmtHandle seq(raw);
+        const qint64 given = sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : 0;
+        if (given >= expected)
+            return bad(expected, given == expected ? QStringLiteral("最后的第 %1 条审计记录被删除").arg(expected)
+                                                   : QStringLiteral("最后的第 %1 至 %2 条审计记录被删除").arg(expected).arg(given));
+    }
+    // The triggers that write the trail must be those of the program.
+    const QList<SchemaObject> stored = storedObjects(db);
+    const QList<SchemaObject> wanted = trailObjects(db);
+    for (const SchemaObject &o : wanted) {
+        if (o.type != QLatin1String("trigger"))
+            continue;
+        const auto it = std::find_if(stored.begin(), stored.end(), [&](const SchemaObject &h) { return h.name == o.name; });
+        if (it == stored.end())
+            return bad(0, QStringLiteral("审计触发器 %1 缺失：此后的修改没有记录").arg(o.name));
+        if (it->sql != o.sql)
+            return bad(0, QStringLiteral("审计触发器 %1 被改动：此后的修改可能没有记录").arg(o.name));
+    }
+    for (const SchemaObject &o : stored)
+        if (o.type == QLatin1String("trigger")
+            && std::none_of(wanted.begin(), wanted.end(), [&](const SchemaObject &w) { return w.name == o.name; }))
+            return bad(0, QStringLiteral("审计记录表上有不属于程序的触发器 %1").arg(o.name));
+    v.ok = true;
+    v.lastHash = previous;
+    return v;
+}
+
+bool readAuditTrail(sqlite3 *db, const AuditFilter &filter, QList<AuditEntry> *out, QString *why)
+{
+    if (!hasAuditTrail(db))
+        return fail(why, QStringLiteral("文件中没有审计记录表 audit"));
+    QStringList where;
+    QStringList values;
+    if (!filter.record.isEmpty()) {
+        where << QStringLiteral("记录=?");
+        values << filter.record;
+    }
+    if (!filter.user.isEmpty()) {
+        where << QStringLiteral("用户=? COLLATE NOCASE");
+        values << filter.user;
+    }
+    if (filter.since.isValid()) {
+        where << QStringLiteral("时间>=?");
+        values << filter.since.toString(QStringLiteral("yyyy-MM-dd"));
+    }
+    QString sql = QString::fromUtf8(kEntryColumns);
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    sql += QStringLiteral(" ORDER BY 序号");
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &raw, nullptr) != SQLITE_OK)
+        return fail(why, faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
+    StmtHandle s(raw);
+    for (int i = 0; i < int(values.size()); ++i)
+        bindText(raw, i + 1, values[i]);
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
+        *out << entryOf(raw);
+    if (rc != SQLITE_DONE)
+        return fail(why, faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
+    return true;
+}
+
+}  // namespace xs

@@ -1,0 +1,86 @@
+#pragma once
+#include <QDate>
+#include <QList>
+#include <QString>
+
+struct sqlite3;
+
+// The audit trail: table `audit`, one entry per changed row of xj, yc, class
+// and use, written by triggers on those tables inside the changing statement
+// (so in its transaction, and no statement of the program can forget it).
+// The triggers ask this module, through SQL functions that every connection
+// of the system registers, for the signed-in user, the action, the changed
+// columns and the entry's hash: SHA-256 over its content and the previous
+// entry's hash, so that `chengheng-db audit verify` finds any entry altered,
+// inserted or removed. Other triggers refuse UPDATE and DELETE on the trail.
+// A connection without the functions (the sqlite3 shell) cannot change the
+// four tables: its statement fails on the missing function, since the change
+// could not be recorded.
+namespace xs {
+class Connection;
+
+// Registers the trail's SQL functions on a connection.
+void registerAuditFunctions(sqlite3 *db);
+
+// Who the trail names for changes of this process: the given name when one
+// was set (the database tool sets the system account it runs as), else the
+// signed-in user (CurrentUser).
+void setAuditActor(const QString &who);
+QString auditActor();
+
+// Adds the trail (table, index, triggers) to a file that lacks it and puts
+// back any of its triggers that is missing or not as written here, in one
+// transaction. Reads only when all is in place. False with a reason on failure.
+bool ensureAuditTrail(const Connection &c, QString *why = nullptr);
+// Whether the file has the trail table.
+bool hasAuditTrail(sqlite3 *db);
+
+struct AuditChange {
+    QString column;
+    QString oldValue;  // "" with oldNull when the row did not exist / the cell was null
+    QString newValue;
+    bool oldNull = false;
+    bool newNull = false;
+};
+
+struct AuditEntry {
+    qint64 id = 0;
+    QString time;     // YYYY-MM-DD HH:MM:SS, local time
+    QString user;
+    QString action;   // 新增 修改 删除 归档 清空
+    QString table;
+    QString key;      // 门诊号, 科室 or username of the row
+    QString changes;  // the changed columns as stored (JSON)
+    QString hash;
+};
+
+// The changed columns of an entry, in column order.
+QList<AuditChange> parseChanges(const QString &stored);
+// "姓名：张三 → 李四；性别：男 → 女" (a new row lists its values, a deleted one
+// what it held).
+QString describeChanges(const AuditEntry &e);
+
+// The hash an entry must carry after the entry whose hash is `previous`
+// ("" for the first entry).
+QString auditHash(const AuditEntry &e, const QString &previous);
+
+struct AuditVerification {
+    bool ok = false;
+    qint64 entries = 0;    // entries read
+    qint64 firstBad = 0;   // the first entry at fault (0 when none)
+    QString problem;       // in Chinese: which entry and what happened to it
+    QString lastHash;      // the hash of the last entry (when ok)
+};
+// Recomputes the chain over the whole trail (reading only).
+AuditVerification verifyAuditTrail(sqlite3 *db);
+
+struct AuditFilter {
+    QString record;  // key of the row (门诊号 and the other tables' keys), exact
+    QString user;    // exact, ignoring letter case
+    QDate since;     // entries from this day on
+};
+// Entries that pass the filter, in the order written; false with a reason
+// when the trail cannot be read.
+bool readAuditTrail(sqlite3 *db, const AuditFilter &filter, QList<AuditEntry> *out, QString *why);
+
+}  // namespace xs

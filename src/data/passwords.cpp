@@ -1,0 +1,186 @@
+#include "data/passwords.h"
+
+#include "data/recordset.h"
+#include "data/settings.h"
+#include "data/sqlite.h"
+#include "data/sqltext.h"
+
+#include <sodium.h>
+#include <sqlite3.h>
+#include <vector>
+
+namespace xs {
+
+namespace {
+
+const QString kHashPrefix = QStringLiteral("$argon2id$");
+const QString kHashSettingValue = QStringLiteral("argon2id");
+
+bool sodiumReady()
+{
+    static const bool ready = sodium_init() >= 0;
+    return ready;
+}
+
+// Letter case as the column's NOCASE comparison ignores it: A-Z only.
+QString foldCase(const QString &s)
+{
+    QString out = s;
+    for (QChar &c : out)
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            c = QChar(c.unicode() + 32);
+    return out;
+}
+
+// The hash of an already normalised password.
+QString hashNormalised(const QString &normalised)
+{
+    if (!sodiumReady())
+        return {};
+    const QByteArray utf8 = normalised.toUtf8();
+    char out[crypto_pwhash_STRBYTES];
+    if (crypto_pwhash_str(out, utf8.constData(), static_cast<unsigned long long>(utf8.size()), kPasswordOps,
+                          kPasswordMemory)
+        != 0)
+        return {};
+    return QString::fromLatin1(out);
+}
+
+}  // namespace
+
+bool isPasswordHash(const QString &stored)
+{
+    // A hash is all ASCII with its parameters after the prefix; a typed
+    // password that happens to begin so is compared as typed.
+    return stored.startsWith(kHashPrefix) && stored.contains(QLatin1String("$m=")) && stored.size() < crypto_pwhash_STRBYTES;
+}
+
+QString hashPassword(const QString &typed) { return hashNormalised(foldCase(typed.trimmed())); }
+
+bool passwordMatches(const QString &stored, bool storedIsNull, const QString &typed)
+{
+    if (storedIsNull)
+        return false;
+    const QString given = foldCase(typed.trimmed());
+    if (!isPasswordHash(stored))
+        return foldCase(stored) == given;
+    if (!sodiumReady())
+        return false;
+    const QByteArray hash = stored.toLatin1();
+    const QByteArray utf8 = given.toUtf8();
+    return crypto_pwhash_str_verify(hash.constData(), utf8.constData(), static_cast<unsigned long long>(utf8.size())) == 0;
+}
+
+bool fileHashesPasswords(sqlite3 *db)
+{
+    return readSetting(db, QString::fromLatin1(kPasswordHashSetting)) == kHashSettingValue;
+}
+
+QString storedPasswordFor(sqlite3 *db, const QString &typed)
+{
+    return fileHashesPasswords(db) ? hashPassword(typed) : typed.trimmed();
+}
+
+bool signInPasswordMatches(const QString &name, const QString &typed)
+{
+    RecordsetPtr rs = runsql(QStringLiteral("select password from use where username='") + q(name) + QStringLiteral("'"));
+    if (!rs)
+        return false;
+    std::optional<QString> plainMatch;
+    bool matched = false;
+    for (; !rs->atEOF() && !matched; rs->MoveNext()) {
+        const Value v = rs->field(0);
+        if (!passwordMatches(v.text(), v.isNull(), typed))
+            continue;
+        matched = true;
+        if (!isPasswordHash(v.text()))
+            plainMatch = v.text();
+    }
+    rs.reset();
+    if (!matched || !plainMatch)
+        return matched;
+    // A plain row of a file that hashes gets its hash now. Not being able to
+    // write it costs nothing but the delay: the next sign-in tries again.
+    try {
+        Connection c = Connection::open(dbPath());
+        if (!fileHashesPasswords(c.get()))
+            return true;
+        const QString hash = hashNormalised(foldCase(*plainMatch));
+        StmtHandle s = c.prepare(QStringLiteral("UPDATE use SET password=? WHERE username=? AND password=? COLLATE BINARY"));
+        if (!hash.isEmpty() && s && c.exec("BEGIN IMMEDIATE")) {
+            bindText(s.get(), 1, hash);
+            bindText(s.get(), 2, name);
+            bindText(s.get(), 3, *plainMatch);
+            const bool written = sqlite3_step(s.get()) == SQLITE_DONE;
+            s.reset();
+            c.exec(written ? "COMMIT" : "ROLLBACK");
+        }
+    } catch (const DbError &) {
+    }
+    return true;
+}
+
+HashConversion convertPasswordsToHashes(sqlite3 *db)
+{
+    HashConversion r;
+    const auto failed = [&](const QString &why) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        r.ok = false;
+        r.converted = 0;
+        r.error = why;
+        return r;
+    };
+    const auto engineText = [&] { return faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))); };
+    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        r.error = engineText();
+        return r;
+    }
+    struct Row {
+        qint64 rowid;
+        QString password;
+    };
+    std::vector<Row> plain;
+    {
+        sqlite3_stmt *raw = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT rowid, password FROM use", -1, &raw, nullptr) != SQLITE_OK)
+            return failed(engineText());
+        StmtHandle s(raw);
+        int rc;
+        while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+            const QString p = columnText(raw, 1);
+            if (sqlite3_column_type(raw, 1) == SQLITE_NULL || isPasswordHash(p))
+                ++r.kept;
+            else
+                plain.push_back({sqlite3_column_int64(raw, 0), p});
+        }
+        if (rc != SQLITE_DONE)
+            return failed(engineText());
+    }
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(db, "UPDATE use SET password=? WHERE rowid=?", -1, &raw, nullptr) != SQLITE_OK)
+        return failed(engineText());
+    StmtHandle update(raw);
+    for (const Row &row : plain) {
+        // Exactly what signed in before opens the account after: the stored
+        // text with its letter case folded, blanks and all.
+        const QString hash = hashNormalised(foldCase(row.password));
+        if (hash.isEmpty())
+            return failed(QStringLiteral("计算密码散列时内存不足，密码没有改动。请关闭其他程序后再试。"));
+        sqlite3_reset(raw);
+        bindText(raw, 1, hash);
+        sqlite3_bind_int64(raw, 2, row.rowid);
+        if (sqlite3_step(raw) != SQLITE_DONE)
+            return failed(engineText());
+        ++r.converted;
+    }
+    update.reset();
+    QString why;
+    if (!writeSetting(db, QString::fromLatin1(kPasswordHashSetting), kHashSettingValue, &why))
+        return failed(faultText(sqlite3_extended_errcode(db), why));
+    if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return failed(engineText());
+    r.ok = true;
+    return r;
+}
+
+}  // namespace xs

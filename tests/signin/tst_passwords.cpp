@@ -1,0 +1,179 @@
+// Passwords kept as hashes: plain and hashed accounts signing in through the
+// login window, the conversion of a file, and the add-user dialog writing what
+// the file keeps.
+#include "data/globals.h"
+#include "data/passwords.h"
+#include "data/sqlite.h"
+#include "mainwin/MDIForm1.h"
+#include "signin/Frmdenlu.h"
+#include "signin/frmuser1.h"
+#include "testenv.h"
+#include "ui/window.h"
+
+#include <QTest>
+#include <sqlite3.h>
+
+using namespace xs;
+using namespace xs::test;
+
+class TestPasswords : public QObject {
+    Q_OBJECT
+private slots:
+    void signIn_data();
+    void signIn();
+    void plainRowHashedAtSignIn_data();
+    void plainRowHashedAtSignIn();
+    void conversionIsWhole();
+    void addUserWritesWhatTheFileKeeps_data();
+    void addUserWritesWhatTheFileKeeps();
+};
+
+namespace {
+
+// Signs in through the login window; the message shown, "" when signed in.
+QString signInThroughWindow(const QString &name, const QString &password)
+{
+    MsgRecorder rec;
+    auto *w = WindowRegistry::show<Frmdenlu>();
+    w->Text1->setText(name);
+    w->Text2->setText(password);
+    QTest::mouseClick(w->Command1, Qt::LeftButton);
+    if (!rec.calls.isEmpty())
+        return rec.calls.last().text;
+    return WindowRegistry::find<MDIForm1>() ? QString() : QStringLiteral("(no main window)");
+}
+
+void convert(const TestDb &db)
+{
+    const ToolRun r = runTool({"user", "hash-passwords", "--db", db.path()});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+}
+
+}  // namespace
+
+void TestPasswords::signIn_data()
+{
+    QTest::addColumn<bool>("hashed");     // the file converted before signing in
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("message");  // "" when signed in
+    for (const bool hashed : {false, true}) {
+        const char *kind = hashed ? "hashed: " : "plain: ";
+        QTest::newRow(QByteArray(kind).append("exact").constData()) << hashed << "doctor" << "doctor123" << "";
+        QTest::newRow(QByteArray(kind).append("blanks and case").constData()) << hashed << " Doctor " << "  DocTor123 " << "";
+        QTest::newRow(QByteArray(kind).append("mixed-case stored").constData()) << hashed << "mixed" << "ab cd" << "";
+        QTest::newRow(QByteArray(kind).append("wide letters keep case").constData()) << hashed << "wide" << "ＡＢ" << " 密码错误！";
+        QTest::newRow(QByteArray(kind).append("other's password").constData()) << hashed << "doctor" << "admin123" << " 密码错误！";
+        QTest::newRow(QByteArray(kind).append("inner blank").constData()) << hashed << "doctor" << "doctor 123" << " 密码错误！";
+        QTest::newRow(QByteArray(kind).append("no password stored").constData()) << hashed << "nopw" << "" << " 密码错误！";
+    }
+    // Whoever reads the file learns nothing that signs in.
+    QTest::newRow("hashed: the hash typed") << true << "doctor" << "@hash" << " 密码错误！";
+}
+
+void TestPasswords::signIn()
+{
+    QFETCH(bool, hashed);
+    QFETCH(QString, name);
+    QFETCH(QString, password);
+    QFETCH(QString, message);
+    TestDb db;
+    db.exec("insert into use(username,password) values('mixed','AB CD'),('wide','ａｂ'),('nopw',NULL)");
+    if (hashed) {
+        convert(db);
+        QCOMPARE(db.count("use where password like '$argon2id$%'"), 7);
+    }
+    if (password == QLatin1String("@hash"))
+        password = db.scalar("select password from use where username='doctor'");
+    const QString storedBefore = db.rows("select password from use order by rowid").join(u'\n');
+    QCOMPARE(signInThroughWindow(name, password), message);
+    if (message.isEmpty())
+        QCOMPARE(CurrentUser, name.trimmed().toLower());
+    // Signing in changes nothing when the rows are as the file keeps them.
+    QCOMPARE(db.rows("select password from use order by rowid").join(u'\n'), storedBefore);
+}
+
+void TestPasswords::plainRowHashedAtSignIn_data()
+{
+    QTest::addColumn<bool>("fileHashes");
+    QTest::newRow("file keeps plain rows") << false;
+    QTest::newRow("file converted") << true;
+}
+
+void TestPasswords::plainRowHashedAtSignIn()
+{
+    QFETCH(bool, fileHashes);
+    TestDb db;
+    if (fileHashes)
+        convert(db);
+    // A row written plain by an older tool after the conversion.
+    db.exec("insert into use(username,password) values('late','Late Pw')");
+    QCOMPARE(signInThroughWindow("late", "late pw"), QString());
+    const QString stored = db.scalar("select password from use where username='late'");
+    QCOMPARE(isPasswordHash(stored), fileHashes);
+    QVERIFY(passwordMatches(stored, false, " LATE PW "));
+    QVERIFY(!passwordMatches(stored, false, "late"));
+    // And it still signs in.
+    WindowRegistry::closeAll();
+    QCOMPARE(signInThroughWindow("late", "Late Pw"), QString());
+}
+
+void TestPasswords::conversionIsWhole()
+{
+    TestDb db;
+    ToolRun r = runTool({"user", "hash-passwords", "--db", db.path()});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out.trimmed(),
+             QStringLiteral("已把 5 个用户的密码换成散列（另有 0 个已是散列或没有密码）；此后新增的用户也只保存散列"));
+    QCOMPARE(db.count("use where password like '$argon2id$%'"), 5);
+    QCOMPARE(db.scalar("select value from settings where name='password.hash'"), QStringLiteral("argon2id"));
+    r = runTool({"user", "hash-passwords", "--db", db.path()});
+    QVERIFY2(r.out.contains(QStringLiteral("已把 0 个用户的密码换成散列（另有 5 个")), qPrintable(r.out));
+
+    // While another program holds the write lock the conversion fails and
+    // changes nothing: not one row, not the setting.
+    TestDb other;
+    Connection holder = Connection::open(other.path());
+    QVERIFY(holder.exec("BEGIN IMMEDIATE"));
+    r = runTool({"user", "hash-passwords", "--db", other.path()});
+    QVERIFY(holder.exec("ROLLBACK"));
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("密码没有转换，文件没有改动")), qPrintable(r.err));
+    QCOMPARE(other.count("use where password like '$argon2id$%'"), 0);
+    QCOMPARE(other.count("sqlite_master where name='settings'"), 0);
+}
+
+void TestPasswords::addUserWritesWhatTheFileKeeps_data()
+{
+    QTest::addColumn<bool>("fileHashes");
+    QTest::newRow("plain file") << false;
+    QTest::newRow("hashing file") << true;
+}
+
+void TestPasswords::addUserWritesWhatTheFileKeeps()
+{
+    QFETCH(bool, fileHashes);
+    TestDb db;
+    if (fileHashes)
+        convert(db);
+    signInAs(QStringLiteral("clerk"));
+    MsgRecorder rec;
+    auto *w = WindowRegistry::show<frmuser1>();
+    w->Text1[0]->setText(QStringLiteral("新人"));
+    w->Text1[1]->setText(QStringLiteral(" Pw9 "));
+    w->Text1[2]->setText(QStringLiteral("Pw9"));
+    w->Command1->click();
+    QCOMPARE(rec.lastText(), QStringLiteral(" 用户添加成功！"));
+    const QString stored = db.scalar("select password from use where username='新人'");
+    QCOMPARE(isPasswordHash(stored), fileHashes);
+    if (!fileHashes)
+        QCOMPARE(stored, QStringLiteral("Pw9"));
+    WindowRegistry::closeAll();
+    QCOMPARE(signInThroughWindow(QStringLiteral("新人"), QStringLiteral("pw9")), QString());
+    // The trail names the new account, never its password.
+    const QString entry = db.scalar("select 改动 from audit where 记录='新人'");
+    QVERIFY2(entry.contains("******") && !entry.contains("Pw9") && !entry.contains("argon2"), qPrintable(entry));
+}
+
+QTEST_MAIN(TestPasswords)
+#include "tst_passwords.moc"
