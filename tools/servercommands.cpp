@@ -1,5 +1,6 @@
 // The shared server database from a shell: `init --server` makes the tables
 // on a PostgreSQL server, `migrate` moves a clinic's file onto one.
+#include "data/passwords.h"
 #include "data/pgschema.h"
 #include "data/pgsql.h"
 #include "data/sqlite.h"
@@ -48,6 +49,10 @@ int runServerInit(const QStringList &args)
     if (!password || password->trimmed().isEmpty())
         return error(ExitFailed, QStringLiteral("密码不能为空"));
 
+    // A new server database keeps passwords only as hashes.
+    const QString stored = hashPassword(*password);
+    if (stored.isEmpty())
+        return error(ExitFailed, QStringLiteral("密码散列失败（内存不足），没有建立数据库"));
     PgConnection server(conninfo);
     if (!server.ensure())
         return error(ExitFailed, server.lastError());
@@ -58,7 +63,7 @@ int runServerInit(const QStringList &args)
     const bool seeded = server.run(QStringLiteral("BEGIN")) && seedServerCatalogue(server, &seedWhy)
                         && server.exec(QStringLiteral("INSERT INTO chengheng.use(username, password, admin) "
                                                       "VALUES($1, $2, 'y')"),
-                                       {name->trimmed(), password->trimmed()})
+                                       {name->trimmed(), stored})
                                .ok()
                         && server.run(QStringLiteral("COMMIT"));
     if (!seeded) {
