@@ -1,0 +1,35 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+// Where the archive lives. Without a configuration file the program opens
+// xs.mdb beside itself. A configuration file (QSettings INI) named
+// chengheng.conf beside the program, else /etc/chengheng/chengheng.conf, may
+// name a PostgreSQL server instead:
+//
+//   [server]
+//   connection = service=chengheng        ; a libpq connection string or service name
+//   room = 1                              ; this consulting room's work table
+//
+// A password in the file is refused: libpq takes it from ~/.pgpass or
+// pg_service.conf, which only the account can read.
+namespace xs {
+
+struct DatabaseChoice {
+    bool server = false;
+    QString conninfo;  // with server
+    QString room;      // with server; "1" when the file names none
+    QString source;    // the configuration file read, empty without one
+    QString error;     // in Chinese: the file could not be used (the program refuses to start)
+};
+
+// The configuration files looked at, in order.
+QStringList configurationFiles();
+// Reads the first configuration file that exists.
+DatabaseChoice loadDatabaseChoice();
+// Reads one configuration file (tests and the tool name it).
+DatabaseChoice readDatabaseChoice(const QString &file);
+// Test seam: the folder of the system-wide file instead of /etc/chengheng.
+void setSystemConfigFolderForTesting(const QString &folder);
+
+}  // namespace xs
