@@ -86,9 +86,26 @@ bool PgConnection::ensure()
     PQsetClientEncoding(conn_.get(), "UTF8");
     // The server's notices (in English) are not for the user.
     PQsetNoticeProcessor(conn_.get(), [](void *, const char *) {}, nullptr);
+    if (!onConnect_.isEmpty()) {
+        std::unique_ptr<pg_result, PgClearer> r(PQexec(conn_.get(), onConnect_.toUtf8().constData()));
+        if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
+            const char *state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
+            fail(state ? faultOfSqlState(state) : DbFault::Other,
+                 r ? QString::fromUtf8(PQresultErrorMessage(r.get())) : QString());
+            conn_.reset();
+            return false;
+        }
+    }
     fault_ = DbFault::None;
     error_.clear();
     return true;
+}
+
+bool PgConnection::idle() const { return connected() && PQtransactionStatus(conn_.get()) == PQTRANS_IDLE; }
+
+bool PgConnection::inFailedTransaction() const
+{
+    return connected() && PQtransactionStatus(conn_.get()) == PQTRANS_INERROR;
 }
 
 PgResult PgConnection::exec(const QString &sql, const QList<std::optional<QString>> &params)
@@ -223,6 +240,105 @@ qint64 PgConnection::copyIn(const QString &table, const QStringList &columns,
         return -1;
     }
     return ok ? rows : -1;
+}
+
+namespace {
+constexpr unsigned kDateOid = 1082;  // the server's date type
+constexpr int kCursorBatch = 500;
+}
+
+PgCursor::PgCursor(std::shared_ptr<PgConnection> conn, const QString &sql, bool ownTransaction)
+    : conn_(std::move(conn)), sql_(sql), ownTransaction_(ownTransaction)
+{
+    static unsigned serial = 0;
+    name_ = QStringLiteral("xs_rows_%1").arg(++serial);
+    open();
+}
+
+PgCursor::~PgCursor() { close(); }
+
+bool PgCursor::open()
+{
+    auto failed = [&](const QString &why, DbFault f) {
+        fault_ = f;
+        error_ = why;
+        close();
+        return false;
+    };
+    if (ownTransaction_ && !conn_->run(QStringLiteral("BEGIN READ ONLY")))
+        return failed(conn_->lastError(), conn_->lastFault());
+    open_ = true;
+    const PgResult declared = conn_->exec(QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR ").arg(name_) + sql_);
+    if (!declared.ok())
+        return failed(declared.error(), declared.fault());
+    exhausted_ = false;
+    row_ = -1;
+    if (!fetch())
+        return false;
+    names_.clear();
+    isDate_.clear();
+    for (int c = 0; c < batch_.columns(); ++c) {
+        names_ << batch_.columnName(c);
+        isDate_.push_back(PQftype(batch_.res_.get(), c) == kDateOid);
+    }
+    return true;
+}
+
+bool PgCursor::fetch()
+{
+    batch_ = conn_->exec(QStringLiteral("FETCH FORWARD %1 FROM %2").arg(kCursorBatch).arg(name_));
+    if (!batch_.ok()) {
+        fault_ = batch_.fault();
+        error_ = batch_.error();
+        close();
+        return false;
+    }
+    exhausted_ = batch_.rows() < kCursorBatch;
+    row_ = -1;
+    return true;
+}
+
+bool PgCursor::next()
+{
+    if (!open_)
+        return false;
+    if (row_ + 1 < batch_.rows()) {
+        ++row_;
+        return true;
+    }
+    if (exhausted_) {
+        row_ = batch_.rows();
+        return false;
+    }
+    if (!fetch())
+        return false;
+    if (batch_.rows() == 0) {
+        row_ = 0;
+        return false;
+    }
+    row_ = 0;
+    return true;
+}
+
+bool PgCursor::rewind()
+{
+    close();
+    fault_ = DbFault::None;
+    error_.clear();
+    return open();
+}
+
+void PgCursor::close()
+{
+    if (!open_)
+        return;
+    open_ = false;
+    if (!conn_->connected())
+        return;
+    if (ownTransaction_)
+        conn_->run(QStringLiteral("COMMIT"));
+    else
+        conn_->run(QStringLiteral("CLOSE ") + name_);
 }
 
 static bool isBareName(const QString &t)

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // RAII over libpq for the shared server database. Every connection and result
 // of the server engine is owned by one of these types; nothing else calls
@@ -43,6 +44,7 @@ public:
 
 private:
     friend class PgConnection;
+    friend class PgCursor;
     std::unique_ptr<pg_result, PgClearer> res_;
     DbFault fault_ = DbFault::Other;
     QString error_;
@@ -71,13 +73,64 @@ public:
     QString lastError() const { return error_; }
     DbFault lastFault() const { return fault_; }
     const QString &conninfo() const { return conninfo_; }
+    // Statements run on every (re)connection before anything else (the
+    // room's search path, say).
+    void setOnConnect(const QString &sql) { onConnect_ = sql; }
+    // No transaction is open on the connection (so it may go back to a pool).
+    bool idle() const;
+    // A statement failed inside the open transaction: it can only be rolled back.
+    bool inFailedTransaction() const;
 
 private:
     void fail(DbFault f, const QString &detail);
     QString conninfo_;
+    QString onConnect_;
     PgHandle conn_;
     QString error_;
     DbFault fault_ = DbFault::None;
+};
+
+// A query read forward in batches through a server-side cursor, so a large
+// result never lies whole in memory. Outside a caller's transaction it opens
+// a read-only transaction of its own, which ends when the cursor closes (a
+// server snapshot blocks no writer).
+class PgCursor {
+public:
+    // Opens the query; on failure ok() is false and error() says why.
+    PgCursor(std::shared_ptr<PgConnection> conn, const QString &sql, bool ownTransaction);
+    ~PgCursor();
+    PgCursor(const PgCursor &) = delete;
+    PgCursor &operator=(const PgCursor &) = delete;
+    bool ok() const { return fault_ == DbFault::None; }
+    DbFault fault() const { return fault_; }
+    const QString &error() const { return error_; }
+    const QStringList &names() const { return names_; }
+    const std::vector<bool> &dateColumns() const { return isDate_; }
+    // Moves to the next row; false at the end or on a fault (then !ok()).
+    bool next();
+    bool atRow() const { return row_ >= 0 && row_ < batch_.rows(); }
+    bool isNull(int c) const { return !atRow() || batch_.isNull(row_, c); }
+    QString text(int c) const { return atRow() ? batch_.text(row_, c) : QString(); }
+    // Back to the first row (the query runs again).
+    bool rewind();
+    void close();
+    const std::shared_ptr<PgConnection> &connection() const { return conn_; }
+
+private:
+    bool open();
+    bool fetch();
+    std::shared_ptr<PgConnection> conn_;
+    QString sql_;
+    QString name_;  // of the server-side cursor, unique in the process
+    bool ownTransaction_;
+    bool open_ = false;
+    PgResult batch_;
+    int row_ = -1;
+    bool exhausted_ = false;
+    QStringList names_;
+    std::vector<bool> isDate_;
+    DbFault fault_ = DbFault::None;
+    QString error_;
 };
 
 // The server's form of a statement in the old desktop-database dialect, as the

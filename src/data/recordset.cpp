@@ -1,6 +1,8 @@
 #include "data/recordset.h"
 
 #include "data/dates.h"
+#include "data/pgsql.h"
+#include "data/serverdb.h"
 #include "data/sqltext.h"
 
 #include <QRegularExpression>
@@ -10,6 +12,7 @@ namespace xs {
 
 namespace {
 std::shared_ptr<Connection> g_txConnection;  // the connection of the live Transaction
+std::shared_ptr<PgConnection> g_txServer;    // the same, on the shared server
 // Set while a Transaction lives whose connection could not be opened: its
 // writes are refused with this text instead of each being kept on its own.
 QString g_txOpenFailure;
@@ -37,6 +40,32 @@ void fillFault(SqlOutcome &out, const Connection &c)
         code = SQLITE_ERROR;
     fillFault(out, code, c.lastError());
 }
+
+void fillServerFault(SqlOutcome &out, DbFault f, const QString &text)
+{
+    out.ok = false;
+    out.code = 0;
+    out.fault = f == DbFault::None ? DbFault::Other : f;
+    out.error = text;
+}
+
+// The server connection a statement runs on: the live Transaction's, else one
+// of the pool. Null with the outcome filled when the server cannot be reached.
+std::shared_ptr<PgConnection> serverForStatement(SqlOutcome &out)
+{
+    if (g_txServer)
+        return g_txServer;
+    DbFault f = DbFault::None;
+    QString why;
+    std::shared_ptr<PgConnection> c = takeServerConnection(&f, &why);
+    if (!c)
+        fillServerFault(out, f, why);
+    return c;
+}
+
+// A Transaction on the server whose connection broke: the connection met
+// again is a new one, in autocommit, where a write would be kept on its own.
+bool serverTransactionLost(const PgConnection &c) { return g_txServer && g_txServer.get() == &c && c.idle(); }
 
 // A fresh connection to the database file, or null with the outcome filled
 // when the file cannot be opened. Nothing is thrown past this point.
@@ -144,6 +173,15 @@ Recordset::~Recordset() { Close(); }
 
 void Recordset::step()
 {
+    if (cursor_) {
+        eof_ = !cursor_->next();
+        if (!cursor_->ok()) {
+            fault_ = cursor_->fault();
+            error_ = cursor_->error();
+            reportFault(fault_, error_);
+        }
+        return;
+    }
     if (!stmt_) {
         eof_ = true;
         return;
@@ -162,6 +200,17 @@ void Recordset::step()
 
 void Recordset::MoveFirst()
 {
+    if (cursor_) {
+        if (!cursor_->rewind()) {
+            eof_ = true;
+            fault_ = cursor_->fault();
+            error_ = cursor_->error();
+            reportFault(fault_, error_);
+            return;
+        }
+        step();
+        return;
+    }
     if (!stmt_)
         return;
     sqlite3_reset(stmt_.get());
@@ -189,6 +238,11 @@ int Recordset::fieldIndex(const QString &name) const
 
 Value Recordset::field(int i) const
 {
+    if (cursor_) {
+        if (eof_ || i < 0 || i >= fieldCount() || cursor_->isNull(i))
+            return {};
+        return Value(isDate_[size_t(i)] ? Value::Kind::Date : Value::Kind::Text, cursor_->text(i));
+    }
     if (eof_ || !stmt_ || i < 0 || i >= fieldCount())
         return {};
     if (sqlite3_column_type(stmt_.get(), i) == SQLITE_NULL)
@@ -208,7 +262,7 @@ static QString tableOfSource(const QString &source)
 
 bool Recordset::AddNew()
 {
-    if (!stmt_ || tableOfSource(source_).isEmpty()) {
+    if (!isOpen() || tableOfSource(source_).isEmpty()) {
         error_ = QStringLiteral("结果集不可追加记录");
         return false;
     }
@@ -262,6 +316,8 @@ bool Recordset::Update()
         fault_ = DbFault::Gone;
         return false;
     }
+    if (cursor_)
+        return updateOnServer(cols, values);
     if (transactionLost(*conn_)) {
         error_ = kNoTransaction;
         fault_ = DbFault::Busy;
@@ -309,8 +365,53 @@ bool Recordset::Update()
     return true;
 }
 
+// The INSERT of Update on the server: inside a Transaction it joins it,
+// otherwise it is a statement of its own (the server's autocommit), on a
+// connection with no cursor open.
+bool Recordset::updateOnServer(const QStringList &cols, const std::vector<std::optional<QString>> &values)
+{
+    SqlOutcome o;
+    std::shared_ptr<PgConnection> writer = serverForStatement(o);
+    if (!writer) {
+        error_ = o.error;
+        fault_ = o.fault;
+        return false;
+    }
+    if (serverTransactionLost(*writer)) {
+        error_ = kNoTransaction;
+        fault_ = DbFault::Lost;
+        return false;
+    }
+    QStringList marks;
+    QList<std::optional<QString>> params;
+    for (size_t k = 0; k < values.size(); ++k) {
+        marks << QStringLiteral("$%1").arg(k + 1);
+        params << values[k];
+    }
+    const QString table = tableOfSource(source_);
+    const QString sql = cols.isEmpty()
+        ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
+        : QStringLiteral("INSERT INTO %1(%2) VALUES(%3)").arg(table, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+    const PgResult r = writer->exec(sql, params);
+    if (writer != g_txServer)
+        giveBackServerConnection(writer);
+    if (!r.ok()) {
+        fault_ = r.fault();
+        error_ = r.error();
+        return false;
+    }
+    fault_ = DbFault::None;
+    return true;
+}
+
 void Recordset::Close()
 {
+    if (cursor_) {
+        std::shared_ptr<PgConnection> c = cursor_->connection();
+        cursor_.reset();
+        if (c != g_txServer)
+            giveBackServerConnection(std::move(c));
+    }
     stmt_.reset();
     conn_.reset();
     eof_ = true;
@@ -358,12 +459,87 @@ RecordsetPtr openRecordset(std::shared_ptr<Connection> conn, const QString &sour
     return rs;
 }
 
+RecordsetPtr openServerRecordset(const QString &source, SqlOutcome *outcome)
+{
+    SqlOutcome local;
+    SqlOutcome &out = outcome ? *outcome : local;
+    const auto translated = translateForServer(source);
+    if (!translated) {
+        fillServerFault(out, DbFault::Other, QStringLiteral("语句无法解析"));
+        return {};
+    }
+    std::shared_ptr<PgConnection> conn = serverForStatement(out);
+    if (!conn) {
+        reportFault(out.fault, out.error);
+        return {};
+    }
+    const bool inTransaction = conn == g_txServer;
+    auto cursor = std::make_unique<PgCursor>(conn, *translated, !inTransaction);
+    if (!cursor->ok()) {
+        fillServerFault(out, cursor->fault(), cursor->error());
+        reportFault(out.fault, out.error);
+        if (!inTransaction)
+            giveBackServerConnection(conn);
+        return {};
+    }
+    RecordsetPtr rs(new Recordset);
+    for (const QString &n : cursor->names())
+        rs->names_.push_back(n);
+    rs->isDate_ = cursor->dateColumns();
+    rs->source_ = source;
+    rs->cursor_ = std::move(cursor);
+    rs->step();
+    if (rs->fault_ != DbFault::None) {
+        fillServerFault(out, rs->fault_, rs->error_);
+        return {};
+    }
+    out.ok = true;
+    return rs;
+}
+
+// An action statement on the server: its own transaction (autocommit) or the
+// live Transaction's.
+static void runServerAction(const QString &sql, SqlOutcome &out)
+{
+    const auto translated = translateForServer(sql);
+    if (!translated) {
+        fillServerFault(out, DbFault::Other, QStringLiteral("语句无法解析"));
+        return;
+    }
+    std::shared_ptr<PgConnection> conn = serverForStatement(out);
+    if (!conn)
+        return;
+    if (serverTransactionLost(*conn)) {
+        fillServerFault(out, DbFault::Lost, kNoTransaction);
+        return;
+    }
+    const PgResult r = conn->exec(*translated);
+    if (conn != g_txServer)
+        giveBackServerConnection(conn);
+    if (!r.ok()) {
+        fillServerFault(out, r.fault(), r.error());
+        return;
+    }
+    out.ok = true;
+    out.changes = r.changes();
+}
+
 RecordsetPtr runsql(const QString &sql, SqlOutcome *outcome)
 {
     SqlOutcome local;
     SqlOutcome &out = outcome ? *outcome : local;
     out = SqlOutcome{};
     const bool action = isActionStatement(sql);
+    if (onServer()) {
+        if (!action)
+            return openServerRecordset(sql.trimmed(), &out);
+        if (!g_txOpenFailure.isEmpty()) {
+            fillServerFault(out, DbFault::Gone, g_txOpenFailure);
+            return {};
+        }
+        runServerAction(sql, out);
+        return {};
+    }
     if (action && !g_txOpenFailure.isEmpty()) {
         fillFault(out, SQLITE_CANTOPEN, g_txOpenFailure);
         return {};
@@ -416,6 +592,18 @@ RecordsetPtr runsql(const QString &sql, SqlOutcome *outcome)
 
 Transaction::Transaction()
 {
+    if (onServer()) {
+        DbFault f = DbFault::None;
+        QString why;
+        server_ = takeServerConnection(&f, &why);
+        if (!server_ || !server_->run(QStringLiteral("BEGIN"))) {
+            g_txOpenFailure = server_ ? server_->lastError() : why;
+            server_.reset();
+            return;
+        }
+        g_txServer = server_;
+        return;
+    }
     SqlOutcome o;
     conn_ = openFresh(o);
     if (!conn_) {
@@ -430,6 +618,14 @@ Transaction::Transaction()
 
 Transaction::~Transaction()
 {
+    if (server_) {
+        if (!done_)
+            server_->run(QStringLiteral("ROLLBACK"));
+        if (g_txServer == server_)
+            g_txServer.reset();
+        giveBackServerConnection(std::move(server_));
+        return;
+    }
     if (!conn_) {
         g_txOpenFailure.clear();
         return;
@@ -444,6 +640,14 @@ bool Transaction::commit()
 {
     if (done_)
         return false;
+    if (server_) {
+        // A connection that broke inside the transaction lost it: nothing to commit.
+        // after a failed statement the server would answer COMMIT with a rollback.
+        done_ = !server_->idle() && !server_->inFailedTransaction() && server_->run(QStringLiteral("COMMIT"));
+        if (g_txServer == server_)
+            g_txServer.reset();
+        return done_;
+    }
     if (!conn_)
         return false;
     done_ = conn_->exec("COMMIT");

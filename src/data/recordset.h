@@ -36,6 +36,8 @@ struct SqlOutcome {
     QString error;    // in Chinese: what happened and what to do
 };
 
+class PgCursor;
+class PgConnection;
 class Recordset;
 using RecordsetPtr = std::unique_ptr<Recordset>;
 
@@ -77,15 +79,19 @@ public:
     DbFault lastFault() const { return fault_; }
 
     void Close();
-    bool isOpen() const { return stmt_ != nullptr; }
+    bool isOpen() const { return stmt_ != nullptr || cursor_ != nullptr; }
 
 private:
     friend RecordsetPtr openRecordset(std::shared_ptr<Connection>, const QString &, SqlOutcome *);
+    friend RecordsetPtr openServerRecordset(const QString &, SqlOutcome *);
     Recordset() = default;
     void step();
 
+    bool updateOnServer(const QStringList &cols, const std::vector<std::optional<QString>> &values);
+
     std::shared_ptr<Connection> conn_;
     StmtHandle stmt_;
+    std::unique_ptr<PgCursor> cursor_;  // the query's rows on the server, instead of stmt_
     QString source_;
     std::vector<QString> names_;
     std::vector<bool> isDate_;
@@ -128,6 +134,7 @@ public:
 
 private:
     std::shared_ptr<Connection> conn_;
+    std::shared_ptr<PgConnection> server_;  // on the shared server instead of conn_
     bool done_ = false;
 };
 

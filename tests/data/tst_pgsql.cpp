@@ -126,7 +126,7 @@ void TestPgSql::lostConnectionToldThenReconnected()
     const PgResult pid = room.exec(QStringLiteral("select pg_backend_pid()"));
     QVERIFY(pid.ok());
     PgConnection admin(conninfo_);
-    QVERIFY(admin.exec(QStringLiteral("select pg_terminate_backend($1::int)"), {pid.text(0, 0)}).ok());
+    QVERIFY(admin.exec(QStringLiteral("select pg_terminate_backend($1::int, 10000)"), {pid.text(0, 0)}).ok());
     QTest::qWait(100);
     const PgResult lost = room.exec(QStringLiteral("select count(*) from xj"));
     QVERIFY(!lost.ok());

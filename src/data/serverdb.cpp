@@ -1,0 +1,74 @@
+#include "data/serverdb.h"
+
+#include "data/pgschema.h"
+#include "data/pgsql.h"
+
+#include <vector>
+
+namespace xs {
+
+namespace {
+struct ServerState {
+    bool on = false;
+    QString conninfo;
+    QString room;
+    std::vector<std::shared_ptr<PgConnection>> idle;
+};
+ServerState &state()
+{
+    static ServerState s;
+    return s;
+}
+constexpr size_t kPoolSize = 4;
+}  // namespace
+
+void useServer(const QString &conninfo, const QString &room)
+{
+    ServerState &s = state();
+    s.on = true;
+    s.conninfo = conninfo;
+    s.room = room;
+    s.idle.clear();
+}
+
+void useFile()
+{
+    ServerState &s = state();
+    s.on = false;
+    s.conninfo.clear();
+    s.room.clear();
+    s.idle.clear();
+}
+
+bool onServer() { return state().on; }
+QString serverRoom() { return state().room; }
+
+std::shared_ptr<PgConnection> takeServerConnection(DbFault *fault, QString *error)
+{
+    ServerState &s = state();
+    while (!s.idle.empty()) {
+        std::shared_ptr<PgConnection> c = std::move(s.idle.back());
+        s.idle.pop_back();
+        if (c->idle())
+            return c;
+    }
+    auto c = std::make_shared<PgConnection>(s.conninfo);
+    c->setOnConnect(searchPathFor(s.room));
+    if (!c->ensure()) {
+        if (fault)
+            *fault = c->lastFault();
+        if (error)
+            *error = c->lastError();
+        return {};
+    }
+    return c;
+}
+
+void giveBackServerConnection(std::shared_ptr<PgConnection> c)
+{
+    ServerState &s = state();
+    if (c && s.on && c->conninfo() == s.conninfo && c->idle() && s.idle.size() < kPoolSize)
+        s.idle.push_back(std::move(c));
+}
+
+}  // namespace xs

@@ -1,0 +1,25 @@
+#pragma once
+#include "data/sqlite.h"
+
+#include <QString>
+#include <memory>
+
+// The shared server as this process's database, in place of the file. Set once
+// at start-up from the database choice; every statement of the system
+// (runsql, the recordsets, transactions) then runs on the server, on
+// connections of a small pool that put the room's work table first on the
+// search path.
+namespace xs {
+class PgConnection;
+
+void useServer(const QString &conninfo, const QString &room);
+void useFile();
+bool onServer();
+QString serverRoom();
+
+// A live connection of the pool, or null with `fault` and `error` set.
+std::shared_ptr<PgConnection> takeServerConnection(DbFault *fault, QString *error);
+// Gives a connection back to the pool (dropped when it is not idle or the
+// pool is full).
+void giveBackServerConnection(std::shared_ptr<PgConnection> c);
+}  // namespace xs

@@ -1,0 +1,216 @@
+// The statement runner, the recordsets and transactions on the shared server
+// (the cluster CTest starts): the same calls as on the file give the same
+// rows, dates and outcomes; each room sees its own work table; a failed
+// statement inside a transaction keeps nothing; a broken connection refuses
+// the rest of its transaction and the next statement connects again.
+#include "data/pgschema.h"
+#include "data/pgsql.h"
+#include "data/recordset.h"
+#include "data/serverdb.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace xs;
+
+class TestServerDb : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void queries_data();
+    void queries();
+    void longResultInBatches();
+    void addNewUpdate();
+    void actionsAndFaults();
+    void roomsKeepTheirOwnWorkTable();
+    void transactionWholeOrNothing();
+    void brokenConnectionInTransaction();
+
+private:
+    QString base_;
+    QString db_;
+    int serial_ = 0;
+};
+
+static QStringList column(const QString &sql, int c = 0)
+{
+    QStringList out;
+    for (RecordsetPtr rs = runsql(sql); rs && !rs->atEOF(); rs->MoveNext())
+        out << (rs->field(c).isNull() ? QStringLiteral("<null>") : rs->text(c));
+    return out;
+}
+
+void TestServerDb::initTestCase()
+{
+    base_ = qEnvironmentVariable("XS_PG");
+    QVERIFY2(!base_.isEmpty(), "XS_PG is not set: run this test through ctest, which starts the server");
+}
+
+void TestServerDb::init()
+{
+    const QString name = QStringLiteral("srv_%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial_);
+    PgConnection admin(base_);
+    QVERIFY2(admin.run(QStringLiteral("CREATE DATABASE ") + name), qPrintable(admin.lastError()));
+    db_ = base_;
+    db_.replace(QRegularExpression(QStringLiteral("dbname=\\S+")), QStringLiteral("dbname=") + name);
+    PgConnection c(db_);
+    QString why;
+    QVERIFY2(createServerSchema(c, QStringLiteral("1"), &why), qPrintable(why));
+    QVERIFY(c.run(QStringLiteral(
+        "insert into chengheng.class values('一组','内科','101','五年','临床','王医生',null),"
+        "('一组','Waike','102','五年','外科学','李医生','无');"
+        "insert into chengheng.xj(门诊号,姓名,科室,入诊时间) values('0001','甲','内科','2024-03-01'),"
+        "('0002','乙','waike',null);")));
+    useServer(db_, QStringLiteral("1"));
+}
+
+void TestServerDb::cleanup() { useFile(); }
+
+void TestServerDb::queries_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("values");
+    QTest::newRow("bare name") << "class" << QStringList{"内科", "Waike"};
+    QTest::newRow("case-insensitive =") << "select 科室 from class where 科室='WAIKE'" << QStringList{"Waike"};
+    QTest::newRow("date literal") << "select 门诊号 from xj where 入诊时间>=#2024-1-1#" << QStringList{"0001"};
+    QTest::newRow("dates and nulls") << "select 入诊时间 from xj order by 门诊号" << QStringList{"2024-03-01", "<null>"};
+    QTest::newRow("join ignores case")
+        << "select xj.姓名 from xj inner join class on xj.科室=class.科室 order by xj.门诊号" << QStringList{"甲", "乙"};
+    QTest::newRow("no rows") << "select * from xj where 门诊号='x'" << QStringList{};
+}
+
+void TestServerDb::queries()
+{
+    QFETCH(QString, sql);
+    QFETCH(QStringList, values);
+    const int col = sql == QLatin1String("class") ? 1 : 0;
+    QCOMPARE(column(sql, col), values);
+    if (sql.contains(QStringLiteral("入诊时间 from"))) {
+        RecordsetPtr rs = runsql(sql);
+        QVERIFY(rs);
+        QCOMPARE(rs->field(0).kind(), Value::Kind::Date);
+        QCOMPARE(rs->field(0).date(), QDate(2024, 3, 1));
+    }
+}
+
+void TestServerDb::longResultInBatches()
+{
+    QVERIFY(runaction(QStringLiteral("insert into xj(门诊号,姓名) select lpad(g::text,6,'0'),'病人'||g from "
+                                     "generate_series(10,1309) g")));
+    RecordsetPtr rs = runsql(QStringLiteral("select 门诊号 from xj where length(门诊号)=6 order by 门诊号"));
+    QVERIFY(rs);
+    int n = 0;
+    QString last;
+    for (; !rs->atEOF(); rs->MoveNext(), ++n)
+        last = rs->text(0);
+    QCOMPARE(n, 1300);
+    QCOMPARE(last, QStringLiteral("001309"));
+    rs->MoveFirst();
+    QCOMPARE(rs->text(0), QStringLiteral("000010"));
+}
+
+void TestServerDb::addNewUpdate()
+{
+    RecordsetPtr rs = runsql(QStringLiteral("select * from xj "));
+    QVERIFY(rs && rs->AddNew());
+    QVERIFY(rs->setField(QStringLiteral("门诊号"), QStringLiteral("0100")));
+    QVERIFY(rs->setField(QStringLiteral("姓名"), QStringLiteral("O'Brien")));
+    QVERIFY(rs->setField(QStringLiteral("出生年月"), QStringLiteral("1990-5-6")));
+    QVERIFY(rs->setField(QStringLiteral("入诊时间"), QString()));
+    QVERIFY2(rs->Update(), qPrintable(rs->lastError()));
+    QCOMPARE(column(QStringLiteral("select 姓名||'|'||出生年月||'|'||coalesce(入诊时间::text,'null') from xj where 门诊号='0100'")),
+             QStringList{"O'Brien|1990-05-06|null"});
+    // The same number in other letter case is the same key.
+    rs = runsql(QStringLiteral("select * from xj "));
+    QVERIFY(rs && rs->AddNew());
+    rs->setField(QStringLiteral("门诊号"), QStringLiteral("0001"));
+    QVERIFY(!rs->Update());
+    QCOMPARE(rs->lastFault(), DbFault::Unique);
+    QVERIFY(rs->lastError().startsWith(QStringLiteral("已经存在相同编号的记录，不能重复保存。")));
+}
+
+void TestServerDb::actionsAndFaults()
+{
+    SqlOutcome o;
+    runsql(QStringLiteral("update xj set 姓名='丙' where 科室='WAIKE'"), &o);
+    QVERIFY2(o.ok, qPrintable(o.error));
+    QCOMPARE(o.changes, 1);
+    runsql(QStringLiteral("delete * from xj where 门诊号='0002'"), &o);
+    QVERIFY(o.ok);
+    QCOMPARE(o.changes, 1);
+    runsql(QStringLiteral("insert into xj(门诊号) values('0001')"), &o);
+    QVERIFY(!o.ok);
+    QCOMPARE(o.fault, DbFault::Unique);
+    runsql(QStringLiteral("select * from nosuchtable"), &o);
+    QVERIFY(!o.ok);
+    QCOMPARE(o.fault, DbFault::Other);
+    QVERIFY2(o.error.startsWith(QStringLiteral("数据库操作失败。")), qPrintable(o.error));
+    useServer(QStringLiteral("host=/nonexistent dbname=x connect_timeout=2"), QStringLiteral("1"));
+    QVERIFY(!runsql(QStringLiteral("select * from xj"), &o));
+    QCOMPARE(o.fault, DbFault::Gone);
+    QVERIFY(o.error.startsWith(QStringLiteral("无法连接数据库服务器。")));
+}
+
+void TestServerDb::roomsKeepTheirOwnWorkTable()
+{
+    QVERIFY(runaction(QStringLiteral("insert into yc(门诊号,姓名) values('Y1','一室')")));
+    PgConnection c(db_);
+    QString why;
+    QVERIFY2(ensureRoom(c, QStringLiteral("诊室二"), &why), qPrintable(why));
+    useServer(db_, QStringLiteral("诊室二"));
+    QCOMPARE(column(QStringLiteral("yc")), QStringList{});
+    QVERIFY(runaction(QStringLiteral("insert into yc(门诊号,姓名) values('Y2','二室')")));
+    SqlOutcome o;
+    runsql(QStringLiteral("delete * from yc"), &o);
+    QCOMPARE(o.changes, 1);
+    // The shared archive is one for both rooms.
+    QCOMPARE(column(QStringLiteral("select count(*) from xj")), QStringList{"2"});
+    useServer(db_, QStringLiteral("1"));
+    QCOMPARE(column(QStringLiteral("select 姓名 from yc")), QStringList{"一室"});
+}
+
+void TestServerDb::transactionWholeOrNothing()
+{
+    {
+        Transaction t;
+        QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) values('T1')")));
+        QVERIFY(!runaction(QStringLiteral("insert into xj(门诊号) values('0001')")));  // doubled
+        QVERIFY(!t.commit());
+    }
+    QCOMPARE(column(QStringLiteral("select count(*) from yc")), QStringList{"0"});
+    {
+        Transaction t;
+        QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) values('T2')")));
+        // A recordset inside the transaction sees its uncommitted row.
+        QCOMPARE(column(QStringLiteral("select 门诊号 from yc")), QStringList{"T2"});
+        QVERIFY(t.commit());
+    }
+    QCOMPARE(column(QStringLiteral("select 门诊号 from yc")), QStringList{"T2"});
+}
+
+void TestServerDb::brokenConnectionInTransaction()
+{
+    {
+        Transaction t;
+        QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) values('L1')")));
+        const QString pid = column(QStringLiteral("select pg_backend_pid()")).value(0);
+        PgConnection admin(db_);
+        QVERIFY(admin.exec(QStringLiteral("select pg_terminate_backend($1::int, 10000)"), {pid}).ok());
+        QTest::qWait(100);
+        SqlOutcome o;
+        runsql(QStringLiteral("insert into yc(门诊号) values('L2')"), &o);
+        QVERIFY2(!o.ok, qPrintable(pid + column(QStringLiteral("select pg_backend_pid()")).value(0)));
+        QCOMPARE(o.fault, DbFault::Lost);
+        // Reconnected, the rest of the transaction is still refused.
+        runsql(QStringLiteral("insert into yc(门诊号) values('L3')"), &o);
+        QVERIFY(!o.ok);
+        QVERIFY(!t.commit());
+    }
+    QCOMPARE(column(QStringLiteral("select count(*) from yc")), QStringList{"0"});
+    QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) values('L4')")));
+}
+
+QTEST_GUILESS_MAIN(TestServerDb)
+#include "tst_serverdb.moc"
