@@ -308,6 +308,10 @@ bool Form1::modify()
     const auto sql = caseUpdateStatement(kCaseUpdateHead, v, key);
     if (sql)
         runsql(*sql, &o);
+    if (sql && !o.ok && o.fault == DbFault::Unique) {
+        refuseAt(Text1[0], kDuplicate, vbExclamation, kTitle);
+        return false;
+    }
     if (!sql || !o.ok) {
         MsgBox(QStringLiteral("病例记录没有修改成功！\n") + o.error, vbExclamation | vbOKOnly, kTitle);
         return false;
@@ -327,6 +331,12 @@ bool Form1::store()
     for (int c = 0; ok && c < 20; ++c)
         ok = rs->setField(c, v[size_t(c)]);
     ok = ok && rs->Update();
+    // Another room stored the same number between the check and the save:
+    // the same refusal as the check's.
+    if (!ok && rs && rs->lastFault() == DbFault::Unique) {
+        refuseAt(Text1[0], kDuplicate, vbExclamation, kTitle);
+        return false;
+    }
     if (!ok) {
         const QString why = rs ? rs->lastError() : QString();
         MsgBox(QStringLiteral("病例记录没有保存成功！") + (why.isEmpty() ? QString() : QLatin1Char('\n') + why),

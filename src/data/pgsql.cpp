@@ -244,6 +244,9 @@ qint64 PgConnection::copyIn(const QString &table, const QStringList &columns,
 
 namespace {
 constexpr unsigned kDateOid = 1082;  // the server's date type
+// The first batch is small: many queries read one row (a check, the head of
+// a table to append to); the rest come in larger batches.
+constexpr int kFirstBatch = 20;
 constexpr int kCursorBatch = 500;
 }
 
@@ -273,7 +276,7 @@ bool PgCursor::open()
         return failed(declared.error(), declared.fault());
     exhausted_ = false;
     row_ = -1;
-    if (!fetch())
+    if (!fetch(kFirstBatch))
         return false;
     names_.clear();
     isDate_.clear();
@@ -284,16 +287,16 @@ bool PgCursor::open()
     return true;
 }
 
-bool PgCursor::fetch()
+bool PgCursor::fetch(int rows)
 {
-    batch_ = conn_->exec(QStringLiteral("FETCH FORWARD %1 FROM %2").arg(kCursorBatch).arg(name_));
+    batch_ = conn_->exec(QStringLiteral("FETCH FORWARD %1 FROM %2").arg(rows).arg(name_));
     if (!batch_.ok()) {
         fault_ = batch_.fault();
         error_ = batch_.error();
         close();
         return false;
     }
-    exhausted_ = batch_.rows() < kCursorBatch;
+    exhausted_ = batch_.rows() < rows;
     row_ = -1;
     return true;
 }
@@ -310,7 +313,7 @@ bool PgCursor::next()
         row_ = batch_.rows();
         return false;
     }
-    if (!fetch())
+    if (!fetch(kCursorBatch))
         return false;
     if (batch_.rows() == 0) {
         row_ = 0;

@@ -118,7 +118,7 @@ public:
 
 private:
     bool open();
-    bool fetch();
+    bool fetch(int rows);
     std::shared_ptr<PgConnection> conn_;
     QString sql_;
     QString name_;  // of the server-side cursor, unique in the process

@@ -1,0 +1,177 @@
+// Several consulting rooms on one server (the cluster CTest starts), each a
+// program of its own registering case records through the case entry window:
+// four rooms saving 300 records each store all 1,200; two rooms saving one
+// 门诊号 at the same moment store it once, and the other room is told with
+// the window's own duplicate message.
+#include "cases/Form1.h"
+#include "data/globals.h"
+#include "data/pgschema.h"
+#include "data/pgsql.h"
+#include "data/serverdb.h"
+#include "ui/application.h"
+#include "ui/fieldform.h"
+#include "ui/window.h"
+#include "windowtest.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <QThread>
+
+using namespace xs;
+using namespace xs::test;
+
+namespace {
+const QString kDuplicate = QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！");
+
+void typeRecord(Form1 *f, const QString &number)
+{
+    const QStringList texts{number, "张三", "1990-5-6", "西街2号", "200000", "5550202", "2024-04-01", "无", "正常",
+                            "无",   "发热", "流感",     "药B",     "3盒",    "李",     "34",      "22020"};
+    for (int i = 0; i < 17; ++i)
+        f->Text1[size_t(i)]->setText(texts[i]);
+}
+
+// One room: once the start file exists, registers `count` records numbered
+// prefix001.. (a count of 1 registers the number `prefix` itself); prints
+// every message it was shown.
+int roomChild(const QString &conninfo, const QString &room, const QString &prefix, int count, const QString &startFile)
+{
+    useServer(conninfo, room);
+    MsgRecorder rec;
+    openMainAs();
+    Form1 *f = WindowRegistry::show<Form1>();
+    CaseEditMode = false;
+    WindowRegistry::bringToFront(f);
+    f->load1();
+    while (!QFile::exists(startFile))
+        QThread::msleep(5);
+    for (int i = 1; i <= count; ++i) {
+        typeRecord(f, count == 1 ? prefix : prefix + QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0')));
+        f->Command1->click();
+    }
+    for (const auto &c : rec.calls)
+        printf("message: %s\n", qPrintable(c.text));
+    printf("done\n");
+    fflush(stdout);
+    WindowRegistry::closeAll();
+    useFile();
+    return 0;
+}
+}  // namespace
+
+class TestServerRooms : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void fourRoomsSaveTogether();
+    void twoRoomsRaceForOneNumber();
+
+private:
+    // Starts one room per entry (room, prefix, count) and lets them go at once;
+    // the output of each.
+    QStringList runRooms(const QList<QStringList> &rooms);
+    QString scalar(const QString &sql);
+    QString base_, db_;
+    int serial_ = 0;
+};
+
+void TestServerRooms::initTestCase()
+{
+    base_ = qEnvironmentVariable("XS_PG");
+    QVERIFY2(!base_.isEmpty(), "XS_PG is not set: run this test through ctest, which starts the server");
+}
+
+void TestServerRooms::init()
+{
+    const QString name = QStringLiteral("rooms_%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial_);
+    PgConnection admin(base_);
+    QVERIFY2(admin.run(QStringLiteral("CREATE DATABASE ") + name), qPrintable(admin.lastError()));
+    db_ = base_;
+    db_.replace(QRegularExpression(QStringLiteral("dbname=\\S+")), QStringLiteral("dbname=") + name);
+    PgConnection c(db_);
+    QString why;
+    QVERIFY2(createServerSchema(c, QStringLiteral("1"), &why), qPrintable(why));
+    for (const QString &room : {QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4")})
+        QVERIFY2(ensureRoom(c, room, &why), qPrintable(why));
+    QVERIFY(c.run(QStringLiteral("insert into chengheng.class values('一组','内科','101','五年','临床','王医生','无')")));
+}
+
+QString TestServerRooms::scalar(const QString &sql)
+{
+    PgConnection c(db_);
+    const PgResult r = c.exec(sql);
+    return r.ok() && r.rows() ? r.text(0, 0) : r.error();
+}
+
+QStringList TestServerRooms::runRooms(const QList<QStringList> &rooms)
+{
+    QTemporaryDir dir;
+    const QString start = dir.path() + QStringLiteral("/go");
+    std::vector<std::unique_ptr<QProcess>> procs;
+    for (const QStringList &r : rooms) {
+        auto p = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        p->setProcessEnvironment(env);
+        p->start(QCoreApplication::applicationFilePath(), QStringList{"--room", db_} + r + QStringList{start});
+        procs.push_back(std::move(p));
+    }
+    QTest::qWait(1500);  // every room has its window open
+    QFile go(start);
+    go.open(QIODevice::WriteOnly);
+    go.close();
+    QStringList outs;
+    for (auto &p : procs) {
+        if (!p->waitForFinished(600000))
+            p->kill();
+        outs << QString::fromUtf8(p->readAllStandardOutput()) + QString::fromUtf8(p->readAllStandardError()).left(2000);
+    }
+    return outs;
+}
+
+void TestServerRooms::fourRoomsSaveTogether()
+{
+    const QStringList outs = runRooms({{"1", "A", "300"}, {"2", "B", "300"}, {"3", "C", "300"}, {"4", "D", "300"}});
+    for (const QString &o : outs) {
+        QVERIFY2(o.contains(QStringLiteral("done")), qPrintable(o));
+        QVERIFY2(!o.contains(QStringLiteral("message:")), qPrintable(o.left(2000)));
+    }
+    QCOMPARE(scalar(QStringLiteral("select count(*) from chengheng.xj")), QStringLiteral("1200"));
+    for (const char *p : {"A", "B", "C", "D"})
+        QCOMPARE(scalar(QStringLiteral("select count(*) from chengheng.xj where 门诊号 like '%1%'").arg(QLatin1String(p))),
+                 QStringLiteral("300"));
+}
+
+void TestServerRooms::twoRoomsRaceForOneNumber()
+{
+    const QStringList outs = runRooms({{"1", "R0001", "1"}, {"2", "r0001", "1"}});
+    int told = 0;
+    for (const QString &o : outs) {
+        QVERIFY2(o.contains(QStringLiteral("done")), qPrintable(o));
+        const int messages = int(o.count(QStringLiteral("message:")));
+        QVERIFY2(messages <= 1, qPrintable(o));
+        if (messages == 1) {
+            ++told;
+            QVERIFY2(o.contains(QStringLiteral("message: ") + kDuplicate), qPrintable(o));
+        }
+    }
+    QCOMPARE(told, 1);
+    QCOMPARE(scalar(QStringLiteral("select count(*) from chengheng.xj where 门诊号='r0001'")), QStringLiteral("1"));
+}
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    Application app(argc, argv);
+    if (argc == 7 && qstrcmp(argv[1], "--room") == 0)
+        return roomChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]),
+                         atoi(argv[5]), QString::fromLocal8Bit(argv[6]));
+    TestServerRooms t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_serverrooms.moc"
