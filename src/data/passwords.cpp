@@ -1,6 +1,7 @@
 #include "data/passwords.h"
 
 #include "data/recordset.h"
+#include "data/serverdb.h"
 #include "data/settings.h"
 #include "data/sqlite.h"
 #include "data/sqltext.h"
@@ -97,7 +98,8 @@ bool signInPasswordMatches(const QString &name, const QString &typed)
             plainMatch = v.text();
     }
     rs.reset();
-    if (!matched || !plainMatch)
+    // The shared server keeps only hashes (migrate hashes every plain row).
+    if (!matched || !plainMatch || onServer())
         return matched;
     // A plain row of a file that hashes gets its hash now. Not being able to
     // write it costs nothing but the delay: the next sign-in tries again.

@@ -1,6 +1,7 @@
 #include "data/pgschema.h"
 
 #include "data/catalogue.h"
+#include "data/passwords.h"
 #include "data/pgsql.h"
 #include "data/schema.h"
 #include "data/sqlite.h"
@@ -185,8 +186,20 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
         FileRows rows(file, t.fileTable, t.columns);
         if (!rows.valid())
             return refuse(QStringLiteral("无法读取文件中的表 %1：").arg(QString::fromUtf8(t.fileTable)) + file.lastError());
-        const qint64 copied =
-            server.copyIn(t.serverTable, t.columns, [&](QList<std::optional<QString>> &row) { return rows.next(row); });
+        // The server keeps passwords only as hashes: a plain one is hashed on its way.
+        const bool accounts = t.columns == useColumns();
+        bool hashFailed = false;
+        const qint64 copied = server.copyIn(t.serverTable, t.columns, [&](QList<std::optional<QString>> &row) {
+            if (!rows.next(row))
+                return false;
+            if (accounts && row.size() > 1 && row[1] && !isPasswordHash(*row[1])) {
+                row[1] = hashPassword(*row[1]);
+                hashFailed = hashFailed || row[1]->isEmpty();
+            }
+            return true;
+        });
+        if (hashFailed)
+            return refuse(QStringLiteral("密码散列失败（内存不足）"));
         if (rows.failed())
             return refuse(QStringLiteral("读取文件中的表 %1 时出错：").arg(QString::fromUtf8(t.fileTable)) + file.lastError());
         if (copied < 0)

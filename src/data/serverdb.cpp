@@ -40,6 +40,28 @@ void useFile()
     s.idle.clear();
 }
 
+bool openServerDatabase(const QString &conninfo, const QString &room, QString *why)
+{
+    PgConnection c(conninfo);
+    if (!c.ensure()) {
+        if (why)
+            *why = c.lastError();
+        return false;
+    }
+    QString error;
+    if (!serverHasSchema(c, &error)) {
+        if (why)
+            *why = error.isEmpty() ? QStringLiteral("服务器上还没有澄衡数据库。请先用 chengheng-db init --server 或 "
+                                                    "chengheng-db migrate 建立它。")
+                                   : error;
+        return false;
+    }
+    if (!ensureRoom(c, room, why))
+        return false;
+    useServer(conninfo, room);
+    return true;
+}
+
 bool onServer() { return state().on; }
 QString serverRoom() { return state().room; }
 

@@ -13,6 +13,10 @@ namespace xs {
 class PgConnection;
 
 void useServer(const QString &conninfo, const QString &room);
+// Connects to the server, checks that it holds a 澄衡 database, gives the room
+// its work table when it has none yet, and then uses it. False with why (in
+// Chinese, with what to do) when the server cannot be used.
+bool openServerDatabase(const QString &conninfo, const QString &room, QString *why);
 void useFile();
 bool onServer();
 QString serverRoom();

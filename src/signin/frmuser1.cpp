@@ -3,6 +3,7 @@
 #include "data/globals.h"
 #include "data/passwords.h"
 #include "data/recordset.h"
+#include "data/serverdb.h"
 #include "data/sqltext.h"
 #include "ui/images.h"
 #include "ui/msgbox.h"
@@ -139,7 +140,7 @@ void frmuser1::Command1_Click()
     // The password as the file keeps them: as typed, or its hash.
     QString kept;
     try {
-        kept = storedPasswordFor(Connection::open(dbPath()).get(), password);
+        kept = onServer() ? hashPassword(password) : storedPasswordFor(Connection::open(dbPath()).get(), password);
     } catch (const DbError &e) {
         MsgBox(QStringLiteral("用户没有添加成功！\n") + e.message(), vbExclamation | vbOKOnly, QStringLiteral("警告"));
         return;

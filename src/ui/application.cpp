@@ -1,6 +1,8 @@
 #include "ui/application.h"
 
 #include "data/audit.h"
+#include "data/dbconfig.h"
+#include "data/serverdb.h"
 #include "data/listing.h"
 #include "data/sqlite.h"
 #include "ui/fonts.h"
@@ -47,6 +49,21 @@ bool Application::openDatabase() { return openDatabaseOrTell(); }
 
 bool openDatabaseOrTell()
 {
+    const DatabaseChoice choice = loadDatabaseChoice();
+    if (!choice.error.isEmpty()) {
+        MsgBox(choice.error, vbCritical | vbOKOnly, QStringLiteral("澄衡"));
+        return false;
+    }
+    if (choice.server) {
+        QString why;
+        if (!openServerDatabase(choice.conninfo, choice.room, &why)) {
+            MsgBox(QStringLiteral("无法使用配置文件 %1 中的数据库服务器：\n").arg(choice.source) + why, vbCritical | vbOKOnly,
+                   QStringLiteral("澄衡"));
+            return false;
+        }
+        return true;
+    }
+    useFile();
     try {
         ensureWal(dbPath());
         ensureListingIndexes(Connection::open(dbPath()));

@@ -1,15 +1,21 @@
-// Several consulting rooms on one server (the cluster CTest starts), each a
-// program of its own registering case records through the case entry window:
-// four rooms saving 300 records each store all 1,200; two rooms saving one
-// 门诊号 at the same moment store it once, and the other room is told with
-// the window's own duplicate message.
+// The program on the shared server (the cluster CTest starts): start-up
+// follows chengheng.conf and refuses a server it cannot use, in Chinese; an
+// account migrated from a file signs in through the login window and the
+// add-user dialog stores a hash; several consulting rooms, each a program of
+// its own registering case records through the case entry window: four rooms
+// saving 300 records each store all 1,200; two rooms saving one 门诊号 at the
+// same moment store it once, and the other room is told with the window's own
+// duplicate message.
 #include "cases/Form1.h"
 #include "data/globals.h"
+#include "data/passwords.h"
 #include "data/pgschema.h"
 #include "data/pgsql.h"
 #include "data/serverdb.h"
 #include "ui/application.h"
 #include "ui/fieldform.h"
+#include "signin/Frmdenlu.h"
+#include "signin/frmuser1.h"
 #include "ui/window.h"
 #include "windowtest.h"
 
@@ -67,6 +73,9 @@ class TestServerRooms : public QObject {
 private slots:
     void initTestCase();
     void init();
+    void startUp_data();
+    void startUp();
+    void signInAndAddUser();
     void fourRoomsSaveTogether();
     void twoRoomsRaceForOneNumber();
 
@@ -131,6 +140,87 @@ QStringList TestServerRooms::runRooms(const QList<QStringList> &rooms)
         outs << QString::fromUtf8(p->readAllStandardOutput()) + QString::fromUtf8(p->readAllStandardError()).left(2000);
     }
     return outs;
+}
+
+void TestServerRooms::startUp_data()
+{
+    QTest::addColumn<QString>("connection");  // DB: the test's database
+    QTest::addColumn<QString>("message");     // empty: the program starts on the server
+    QTest::newRow("the server") << "DB" << "";
+    QTest::newRow("no such server") << "host=/nonexistent dbname=x connect_timeout=2"
+                                    << "无法连接数据库服务器。请检查配置文件中的服务器设置、网络和服务器是否在运行。";
+    QTest::newRow("no 澄衡 database there") << "BASE"
+                                            << "服务器上还没有澄衡数据库。请先用 chengheng-db init --server 或 "
+                                               "chengheng-db migrate 建立它。";
+}
+
+void TestServerRooms::startUp()
+{
+    QFETCH(QString, connection);
+    QFETCH(QString, message);
+    connection.replace(QStringLiteral("BASE"), base_).replace(QStringLiteral("DB"), db_);
+    QTemporaryDir app;
+    setAppDirForTesting(app.path());
+    QFile conf(app.path() + QStringLiteral("/chengheng.conf"));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write("[server]\nconnection=\"" + connection.toUtf8() + "\"\nroom=诊室九\n");
+    conf.close();
+    MsgRecorder rec;
+    const bool started = openDatabaseOrTell();
+    setAppDirForTesting(QString());
+    if (message.isEmpty()) {
+        QVERIFY(started);
+        QVERIFY(rec.calls.isEmpty());
+        QVERIFY(onServer());
+        QCOMPARE(serverRoom(), QStringLiteral("诊室九"));
+        // The room got its own work table, and no file was made beside the program.
+        QCOMPARE(scalar(QStringLiteral("select count(*) from \"room_诊室九\".yc")), QStringLiteral("0"));
+        QVERIFY(!QFile::exists(app.path() + QStringLiteral("/xs.mdb")));
+        useFile();
+        return;
+    }
+    QVERIFY(!started);
+    QCOMPARE(rec.calls.size(), 1);
+    QVERIFY2(rec.calls[0].text.startsWith(QStringLiteral("无法使用配置文件 %1/chengheng.conf 中的数据库服务器：\n%2")
+                                              .arg(app.path(), message)),
+             qPrintable(rec.calls[0].text));
+    QCOMPARE(rec.calls[0].icon(), int(vbCritical));
+    QVERIFY(!onServer());
+}
+
+void TestServerRooms::signInAndAddUser()
+{
+    // A plain account of a file arrives on the server as a hash.
+    TestDb file;
+    file.exec(QStringLiteral("insert into use(username,password,qx1) values('Wang','pw1','y')"));
+    PgConnection admin(base_);
+    const QString migrated = db_.section(QStringLiteral("dbname="), 1).section(QLatin1Char(' '), 0, 0) + QStringLiteral("_m");
+    QVERIFY(admin.run(QStringLiteral("CREATE DATABASE ") + migrated));
+    QString target = db_;
+    target.replace(QRegularExpression(QStringLiteral("dbname=\\S+")), QStringLiteral("dbname=") + migrated);
+    const ToolRun r = runTool({"migrate", "--from", file.path(), "--to", target});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    useServer(target, QStringLiteral("1"));
+    MsgRecorder rec;
+    Frmdenlu *w = showInFront<Frmdenlu>();
+    w->Text1->setText(QStringLiteral("wang"));
+    w->Text2->setText(QStringLiteral(" PW1 "));
+    QTest::mouseClick(w->Command1, Qt::LeftButton);
+    QVERIFY2(rec.calls.isEmpty(), qPrintable(rec.lastText()));
+    QCOMPARE(CurrentUser, QStringLiteral("Wang"));
+    PgConnection c(target);
+    QVERIFY(isPasswordHash(c.exec(QStringLiteral("select password from chengheng.use where username='Wang'")).text(0, 0)));
+
+    frmuser1 *add = showInFront<frmuser1>();
+    add->Text1[0]->setText(QStringLiteral("Li"));
+    add->Text1[1]->setText(QStringLiteral("secret"));
+    add->Text1[2]->setText(QStringLiteral("secret"));
+    add->Command1->click();
+    const QString stored = c.exec(QStringLiteral("select password from chengheng.use where username='Li'")).text(0, 0);
+    QVERIFY2(isPasswordHash(stored), qPrintable(stored + rec.lastText()));
+    QVERIFY(passwordMatches(stored, false, QStringLiteral("SECRET")));
+    WindowRegistry::closeAll();
+    useFile();
 }
 
 void TestServerRooms::fourRoomsSaveTogether()
