@@ -314,6 +314,10 @@ void setAuditActor(const QString &who) { g_actor = who; }
 
 QString auditActor() { return g_actor.isEmpty() ? CurrentUser : g_actor; }
 
+AuditActorScope::AuditActorScope(const QString &who) : saved_(g_actor) { g_actor = who; }
+
+AuditActorScope::~AuditActorScope() { g_actor = saved_; }
+
 bool hasAuditTrail(sqlite3 *db)
 {
     sqlite3_stmt *raw = nullptr;
