@@ -1,7 +1,6 @@
 #include "data/audit.h"
 
 #include "data/globals.h"
-#include "data/schema.h"
 #include "data/sqlite.h"
 
 #include <QCryptographicHash>
@@ -56,7 +55,8 @@ bool sameValue(sqlite3_value *a, sqlite3_value *b)
     if (ta != tb)
         return false;
     const int na = sqlite3_value_bytes(a), nb = sqlite3_value_bytes(b);
-    return na == nb && std::memcmp(sqlite3_value_blob(a), sqlite3_value_blob(b), size_t(na)) == 0;
+    // An empty value has no bytes to compare (and no pointer to them).
+    return na == nb && (na == 0 || std::memcmp(sqlite3_value_blob(a), sqlite3_value_blob(b), size_t(na)) == 0);
 }
 
 // xs_audit_user(): who the entry names.
