@@ -1,10 +1,10 @@
 #include "data/audit.h"
 
 #include "data/globals.h"
-#include "data/schema.h"
 #include "data/sqlite.h"
 
 #include <QCryptographicHash>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -55,7 +55,8 @@ bool sameValue(sqlite3_value *a, sqlite3_value *b)
     if (ta != tb)
         return false;
     const int na = sqlite3_value_bytes(a), nb = sqlite3_value_bytes(b);
-    return na == nb && std::memcmp(sqlite3_value_blob(a), sqlite3_value_blob(b), size_t(na)) == 0;
+    // An empty value has no bytes to compare (and no pointer to them).
+    return na == nb && (na == 0 || std::memcmp(sqlite3_value_blob(a), sqlite3_value_blob(b), size_t(na)) == 0);
 }
 
 // xs_audit_user(): who the entry names.
@@ -96,33 +97,60 @@ void fnAction(sqlite3_context *ctx, int, sqlite3_value **argv)
     resultText(ctx, action);
 }
 
-// xs_audit_changes(op, column, old, new, ...): the columns an INSERT ('I')
-// gave, an UPDATE ('U') changed or a DELETE ('D') removed, as a JSON array of
-// [column, old, new]. A column written with a leading "*" is secret: its
-// values show as ******. Null for an UPDATE that changed nothing.
+// Column names of the audited tables, per connection: the triggers pass the
+// row's values in the table's column order and no names, which keeps them
+// small (every connection of the system parses them when it opens).
+struct ConnectionState {
+    QHash<QString, QStringList> columns;
+};
+
+QStringList columnsOf(sqlite3 *db, const QString &table);
+
+const AuditedTable *auditedTable(const QString &name)
+{
+    for (const AuditedTable &t : kAudited)
+        if (name == QLatin1String(t.name))
+            return &t;
+    return nullptr;
+}
+
+// xs_audit_changes(op, table, values...): the columns an INSERT ('I', the new
+// values) gave, an UPDATE ('U', old and new value of each column in turn)
+// changed or a DELETE ('D', the old values) removed, as a JSON array of
+// [column, old, new]. The secret column's values show as ******. Null for an
+// UPDATE that changed nothing.
 void fnChanges(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 {
-    if (argc < 1 || (argc - 1) % 3 != 0)
-        return sqlite3_result_error(ctx, "xs_audit_changes: column, old, new", -1);
+    if (argc < 2)
+        return sqlite3_result_error(ctx, "xs_audit_changes: op, table, values", -1);
     const QString op = valueText(argv[0]);
+    const QString table = valueText(argv[1]);
+    auto *state = static_cast<ConnectionState *>(sqlite3_user_data(ctx));
+    auto it = state->columns.find(table);
+    if (it == state->columns.end())
+        it = state->columns.insert(table, columnsOf(sqlite3_context_db_handle(ctx), table));
+    const QStringList &names = *it;
+    const AuditedTable *t = auditedTable(table);
+    const bool pairs = op == QLatin1String("U");
+    const int step = pairs ? 2 : 1;
+    if ((argc - 2) % step != 0 || (argc - 2) / step > int(names.size()))
+        return sqlite3_result_error(ctx, "xs_audit_changes: values do not fit the table", -1);
     QJsonArray out;
-    for (int i = 1; i + 2 < argc; i += 3) {
-        sqlite3_value *oldV = argv[i + 1], *newV = argv[i + 2];
-        QString column = valueText(argv[i]);
-        const bool secret = column.startsWith(QLatin1Char('*'));
-        if (secret)
-            column.remove(0, 1);
-        const bool oldNull = sqlite3_value_type(oldV) == SQLITE_NULL;
-        const bool newNull = sqlite3_value_type(newV) == SQLITE_NULL;
-        if (op == QLatin1String("U") ? sameValue(oldV, newV) : op == QLatin1String("I") ? newNull : oldNull)
+    for (int i = 0; i < (argc - 2) / step; ++i) {
+        sqlite3_value *oldV = op == QLatin1String("I") ? nullptr : argv[2 + i * step];
+        sqlite3_value *newV = op == QLatin1String("D") ? nullptr : argv[2 + i * step + (pairs ? 1 : 0)];
+        const bool oldNull = !oldV || sqlite3_value_type(oldV) == SQLITE_NULL;
+        const bool newNull = !newV || sqlite3_value_type(newV) == SQLITE_NULL;
+        if (pairs ? sameValue(oldV, newV) : (oldV ? oldNull : newNull))
             continue;
+        const QString &column = names[i];
+        const bool secret = t && t->secret && column.compare(QString::fromUtf8(t->secret), Qt::CaseInsensitive) == 0;
         const auto shown = [&](sqlite3_value *v, bool null) {
             return null ? QJsonValue(QJsonValue::Null) : QJsonValue(secret ? kHidden : valueText(v));
         };
-        out.append(QJsonArray{column, shown(oldV, oldNull || op == QLatin1String("I")),
-                              shown(newV, newNull || op == QLatin1String("D"))});
+        out.append(QJsonArray{column, shown(oldV, oldNull), shown(newV, newNull)});
     }
-    if (op == QLatin1String("U") && out.isEmpty())
+    if (pairs && out.isEmpty())
         return sqlite3_result_null(ctx);
     resultText(ctx, QString::fromUtf8(QJsonDocument(out).toJson(QJsonDocument::Compact)));
 }
@@ -133,12 +161,24 @@ QString hashOf(const QStringList &fields)
         QCryptographicHash::hash(fields.join(QChar(0x1f)).toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
-// xs_audit_hash(time, user, action, table, key, changes, previous hash).
+// xs_audit_hash(time, user, action, table, key, changes): the hash of the
+// entry being written, chained to the last entry of the trail. The trigger
+// runs inside the changing statement's write transaction, so no other
+// connection can append in between.
 void fnHash(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 {
     QStringList fields;
     for (int i = 0; i < argc; ++i)
         fields << valueText(argv[i]);
+    sqlite3 *db = sqlite3_context_db_handle(ctx);
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT 校验值 FROM audit ORDER BY 序号 DESC LIMIT 1", -1, &raw, nullptr) != SQLITE_OK)
+        return sqlite3_result_error(ctx, "xs_audit_hash: the trail cannot be read", -1);
+    StmtHandle last(raw);
+    const int rc = sqlite3_step(raw);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return sqlite3_result_error(ctx, "xs_audit_hash: the trail cannot be read", -1);
+    fields << (rc == SQLITE_ROW ? columnText(raw, 0) : QString());
     resultText(ctx, hashOf(fields));
 }
 
@@ -188,28 +228,23 @@ QList<SchemaObject> triggersFor(const AuditedTable &t, const QStringList &column
     };
     QList<SchemaObject> out;
     for (const auto &k : kinds) {
-        QStringList args = {literal(QString::fromLatin1(k.op))};
+        const QString op = QString::fromLatin1(k.op);
+        QStringList args = {literal(op), literal(table)};
         for (const QString &c : columns) {
-            const bool secret = t.secret && c.compare(QString::fromUtf8(t.secret), Qt::CaseInsensitive) == 0;
-            args << literal(secret ? QLatin1Char('*') + c : c)
-                 << (QString::fromLatin1(k.op) == QLatin1String("I") ? QStringLiteral("NULL") : QStringLiteral("OLD.") + quoted(c))
-                 << (QString::fromLatin1(k.op) == QLatin1String("D") ? QStringLiteral("NULL") : QStringLiteral("NEW.") + quoted(c));
+            if (op != QLatin1String("I"))
+                args << QStringLiteral("OLD.") + quoted(c);
+            if (op != QLatin1String("D"))
+                args << QStringLiteral("NEW.") + quoted(c);
         }
         const QString name = QStringLiteral("audit_%1_%2").arg(table, QString::fromLatin1(k.suffix));
-        // The entry's number is one past the highest given out: the engine's
-        // counter remembers the numbers of removed last entries, but it is
-        // written back only at the end of a statement, so within a statement
-        // that changes many rows the highest number in the table counts.
+        // The entry's number comes from the table (AUTOINCREMENT: the numbers
+        // of removed last entries are never given again).
         const QString sql =
             QStringLiteral(
                 "CREATE TRIGGER %1 AFTER %2 ON %3 BEGIN"
-                " INSERT INTO audit(序号,时间,用户,操作,表名,记录,改动,校验值)"
-                " SELECT n,t,u,a,%4,k,c,xs_audit_hash(t,u,a,%4,k,c,(SELECT 校验值 FROM audit ORDER BY 序号 DESC LIMIT 1))"
-                " FROM (SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name='audit'),0),"
-                " coalesce((SELECT max(序号) FROM audit),0))+1 AS n,"
-                " strftime('%Y-%m-%d %H:%M:%S','now','localtime') AS t, xs_audit_user() AS u,"
-                " xs_audit_action(%5,%4) AS a, %6.%7 AS k, xs_audit_changes(%8) AS c) WHERE c IS NOT NULL;"
-                " END")
+                " INSERT INTO audit(时间,用户,操作,表名,记录,改动,校验值) SELECT t,u,a,%4,k,c,xs_audit_hash(t,u,a,%4,k,c)"
+                " FROM (SELECT strftime('%Y-%m-%d %H:%M:%S','now','localtime') AS t,xs_audit_user() AS u,"
+                "xs_audit_action(%5,%4) AS a,%6.%7 AS k,xs_audit_changes(%8) AS c) WHERE c IS NOT NULL; END")
                 .arg(name, QString::fromLatin1(k.event), quoted(table), literal(table),
                      literal(QString::fromUtf8(k.action)), QString::fromLatin1(k.row), quoted(key), args.join(QLatin1Char(',')));
         out << SchemaObject{QStringLiteral("trigger"), name, sql};
@@ -270,13 +305,18 @@ void registerAuditFunctions(sqlite3 *db)
     const int text = SQLITE_UTF8 | SQLITE_INNOCUOUS;
     sqlite3_create_function(db, "xs_audit_user", 0, text, nullptr, fnUser, nullptr, nullptr);
     sqlite3_create_function(db, "xs_audit_action", 2, text, nullptr, fnAction, nullptr, nullptr);
-    sqlite3_create_function(db, "xs_audit_changes", -1, text | SQLITE_DETERMINISTIC, nullptr, fnChanges, nullptr, nullptr);
-    sqlite3_create_function(db, "xs_audit_hash", 7, text | SQLITE_DETERMINISTIC, nullptr, fnHash, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "xs_audit_changes", -1, text | SQLITE_DETERMINISTIC, new ConnectionState, fnChanges,
+                               nullptr, nullptr, [](void *p) { delete static_cast<ConnectionState *>(p); });
+    sqlite3_create_function(db, "xs_audit_hash", 6, text, nullptr, fnHash, nullptr, nullptr);
 }
 
 void setAuditActor(const QString &who) { g_actor = who; }
 
 QString auditActor() { return g_actor.isEmpty() ? CurrentUser : g_actor; }
+
+AuditActorScope::AuditActorScope(const QString &who) : saved_(g_actor) { g_actor = who; }
+
+AuditActorScope::~AuditActorScope() { g_actor = saved_; }
 
 bool hasAuditTrail(sqlite3 *db)
 {

@@ -27,6 +27,18 @@ void registerAuditFunctions(sqlite3 *db);
 // signed-in user (CurrentUser).
 void setAuditActor(const QString &who);
 QString auditActor();
+// Names `who` for the changes made while it lives (a sign-in's own write,
+// before CurrentUser is set), then puts back what was named before.
+class AuditActorScope {
+public:
+    explicit AuditActorScope(const QString &who);
+    ~AuditActorScope();
+    AuditActorScope(const AuditActorScope &) = delete;
+    AuditActorScope &operator=(const AuditActorScope &) = delete;
+
+private:
+    QString saved_;
+};
 
 // Adds the trail (table, index, triggers) to a file that lacks it and puts
 // back any of its triggers that is missing or not as written here, in one

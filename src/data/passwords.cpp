@@ -1,5 +1,6 @@
 #include "data/passwords.h"
 
+#include "data/audit.h"
 #include "data/recordset.h"
 #include "data/serverdb.h"
 #include "data/settings.h"
@@ -84,16 +85,19 @@ QString storedPasswordFor(sqlite3 *db, const QString &typed)
 
 bool signInPasswordMatches(const QString &name, const QString &typed)
 {
-    RecordsetPtr rs = runsql(QStringLiteral("select password from use where username='") + q(name) + QStringLiteral("'"));
+    RecordsetPtr rs =
+        runsql(QStringLiteral("select password, username from use where username='") + q(name) + QStringLiteral("'"));
     if (!rs)
         return false;
     std::optional<QString> plainMatch;
+    QString storedName;
     bool matched = false;
     for (; !rs->atEOF() && !matched; rs->MoveNext()) {
         const Value v = rs->field(0);
         if (!passwordMatches(v.text(), v.isNull(), typed))
             continue;
         matched = true;
+        storedName = rs->text(1);
         if (!isPasswordHash(v.text()))
             plainMatch = v.text();
     }
@@ -109,6 +113,8 @@ bool signInPasswordMatches(const QString &name, const QString &typed)
             return true;
         const QString hash = hashNormalised(foldCase(*plainMatch));
         StmtHandle s = c.prepare(QStringLiteral("UPDATE use SET password=? WHERE username=? AND password=? COLLATE BINARY"));
+        // The trail names the user signing in, who is not yet CurrentUser.
+        const AuditActorScope actor(storedName);
         if (!hash.isEmpty() && s && c.exec("BEGIN IMMEDIATE")) {
             bindText(s.get(), 1, hash);
             bindText(s.get(), 2, name);

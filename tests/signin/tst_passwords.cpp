@@ -106,6 +106,7 @@ void TestPasswords::plainRowHashedAtSignIn()
     TestDb db;
     if (fileHashes)
         convert(db);
+    signInAs(QStringLiteral("admin"));
     // A row written plain by an older tool after the conversion.
     db.exec("insert into use(username,password) values('late','Late Pw')");
     QCOMPARE(signInThroughWindow("late", "late pw"), QString());
@@ -113,6 +114,10 @@ void TestPasswords::plainRowHashedAtSignIn()
     QCOMPARE(isPasswordHash(stored), fileHashes);
     QVERIFY(passwordMatches(stored, false, " LATE PW "));
     QVERIFY(!passwordMatches(stored, false, "late"));
+    // The hashing is a change like any other, made by the user signing in
+    // (not by whoever was signed in before).
+    QCOMPARE(db.rows("select 用户, 操作, 改动 from audit where 记录='late' and 操作='修改'"),
+             fileHashes ? QStringList{"late|修改|[[\"password\",\"******\",\"******\"]]"} : QStringList{});
     // And it still signs in.
     WindowRegistry::closeAll();
     QCOMPARE(signInThroughWindow("late", "Late Pw"), QString());
