@@ -1,0 +1,604 @@
+#include "data/pager.h"
+
+#include "data/sqltext.h"
+
+#include <QMetaObject>
+#include <mutex>
+#include <sqlite3.h>
+#include <thread>
+
+namespace xs {
+
+void SqlValueFree::operator()(sqlite3_value *v) const { sqlite3_value_free(v); }
+
+namespace {
+
+// A word of the statement outside quotes and parentheses: where it starts
+// and ends, and its text in lower case.
+struct Word {
+    qsizetype at, end;
+    QString lower;
+};
+
+bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == u'_'; }
+
+// The words at nesting depth 0; false when a quote or parenthesis is left open.
+bool topWords(const QString &s, std::vector<Word> &words, std::vector<qsizetype> *commas = nullptr)
+{
+    int depth = 0;
+    for (qsizetype i = 0; i < s.size();) {
+        const QChar c = s[i];
+        if (c == u'\'' || c == u'"' || c == u'`' || c == u'[') {
+            const QChar close = c == u'[' ? QChar(u']') : c;
+            qsizetype j = i + 1;
+            for (;; ++j) {
+                if (j >= s.size())
+                    return false;
+                if (s[j] == close) {
+                    if (close != u']' && j + 1 < s.size() && s[j + 1] == close) {
+                        ++j;
+                        continue;
+                    }
+                    break;
+                }
+            }
+            i = j + 1;
+        } else if (c == u'(') {
+            ++depth;
+            ++i;
+        } else if (c == u')') {
+            if (--depth < 0)
+                return false;
+            ++i;
+        } else if (isWordChar(c)) {
+            qsizetype j = i;
+            while (j < s.size() && isWordChar(s[j]))
+                ++j;
+            if (depth == 0)
+                words.push_back({i, j, s.mid(i, j - i).toLower()});
+            i = j;
+        } else {
+            if (c == u',' && depth == 0 && commas)
+                commas->push_back(i);
+            ++i;
+        }
+    }
+    return depth == 0;
+}
+
+// A plain table name: letters, digits and underscores.
+bool isName(const QString &s)
+{
+    if (s.isEmpty() || s[0].isDigit())
+        return false;
+    for (QChar c : s)
+        if (!isWordChar(c))
+            return false;
+    return true;
+}
+
+// The key predicate "this row comes after the key bound at ?first.." as an
+// expression that is never NULL, so that it can also be negated. ORDER BY puts
+// NULL first when ascending and last when descending; comparisons take the
+// key's own collation, as the ordering does.
+QString afterKey(const std::vector<PagedQuery::Key> &keys, int first)
+{
+    QString expr;
+    for (int i = int(keys.size()) - 1; i >= 0; --i) {
+        const QString k = keys[size_t(i)].expr;
+        const QString p = QStringLiteral("?%1").arg(first + i);
+        QString strict;
+        if (k.endsWith(QLatin1String(".rowid")))
+            strict = k + QStringLiteral(">") + p;  // a rowid is never NULL
+        else if (keys[size_t(i)].desc)
+            strict = QStringLiteral("CASE WHEN %1 IS NULL THEN 0 ELSE (%2 IS NULL OR %2<%1) END").arg(p, k);
+        else
+            strict = QStringLiteral("CASE WHEN %1 IS NULL THEN %2 IS NOT NULL ELSE (%2 IS NOT NULL AND %2>%1) END")
+                         .arg(p, k);
+        if (expr.isEmpty())
+            expr = strict;
+        else
+            expr = QStringLiteral("(%1) OR (%2 IS %3 AND (%4))").arg(strict, k, p, expr);
+    }
+    return expr;
+}
+
+}  // namespace
+
+PagedQuery PagedQuery::parse(const QString &sqlIn)
+{
+    PagedQuery q;
+    QString sql = sqlIn.trimmed();
+    while (sql.endsWith(u';'))
+        sql.chop(1);
+    std::vector<Word> w;
+    if (!topWords(sql, w) || w.empty() || w[0].lower != QLatin1String("select") || w[0].at != 0)
+        return q;
+    static const QStringList refused = {
+        QStringLiteral("distinct"), QStringLiteral("group"), QStringLiteral("having"), QStringLiteral("limit"),
+        QStringLiteral("union"), QStringLiteral("intersect"), QStringLiteral("except"), QStringLiteral("window"),
+        QStringLiteral("offset"), QStringLiteral("nulls"), QStringLiteral("collate"), QStringLiteral("left"),
+        QStringLiteral("right"), QStringLiteral("full"), QStringLiteral("outer"), QStringLiteral("natural"),
+        QStringLiteral("using"), QStringLiteral("values")};
+    qsizetype from = -1, where = -1, order = -1, orderEnd = -1;
+    for (size_t i = 1; i < w.size(); ++i) {
+        if (refused.contains(w[i].lower))
+            return q;
+        if (w[i].lower == QLatin1String("select"))
+            return q;
+        if (w[i].lower == QLatin1String("from")) {
+            if (from >= 0)
+                return q;
+            from = qsizetype(i);
+        } else if (w[i].lower == QLatin1String("where") && from >= 0 && where < 0 && order < 0) {
+            where = qsizetype(i);
+        } else if (w[i].lower == QLatin1String("order") && i + 1 < w.size() && w[i + 1].lower == QLatin1String("by")) {
+            if (order >= 0 || from < 0)
+                return q;
+            order = qsizetype(i);
+            orderEnd = w[i + 1].end;
+        }
+    }
+    if (from < 0)
+        return q;
+    const qsizetype fromText = w[size_t(from)].end;
+    const qsizetype fromStop = where >= 0 ? w[size_t(where)].at : order >= 0 ? w[size_t(order)].at : sql.size();
+    q.list = sql.mid(w[0].end, w[size_t(from)].at - w[0].end).trimmed();
+    q.from = sql.mid(fromText, fromStop - fromText).trimmed();
+    if (where >= 0) {
+        const qsizetype at = w[size_t(where)].end;
+        const qsizetype stop = order >= 0 ? w[size_t(order)].at : sql.size();
+        q.where = sql.mid(at, stop - at).trimmed();
+        if (q.where.isEmpty())
+            return q;
+    }
+    if (q.list.isEmpty())
+        return q;
+
+    // The tables whose rowids break ties: one table, or the two of one join.
+    std::vector<Word> fw;
+    if (!topWords(q.from, fw))
+        return q;
+    QStringList tables;
+    if (fw.size() == 1 && isName(q.from)) {
+        tables << q.from;
+    } else {
+        size_t j = 0;
+        const bool inner = fw.size() > 2 && fw[1].lower == QLatin1String("inner");
+        j = inner ? 2 : 1;
+        if (fw.size() < j + 3 || fw[j].lower != QLatin1String("join") || fw[j + 2].lower != QLatin1String("on"))
+            return q;
+        const QString a = q.from.left(fw[0].end).trimmed();
+        const QString b = q.from.mid(fw[j + 1].at, fw[j + 1].end - fw[j + 1].at);
+        if (!isName(a) || !isName(b) || fw[0].at != 0)
+            return q;
+        // Nothing but the join condition may follow "on".
+        for (size_t k = j + 3; k < fw.size(); ++k)
+            if (fw[k].lower == QLatin1String("join") || fw[k].lower == QLatin1String("on"))
+                return q;
+        tables << a << b;
+    }
+
+    if (order >= 0) {
+        const QString text = sql.mid(orderEnd);
+        std::vector<Word> ow;
+        std::vector<qsizetype> commas;
+        if (!topWords(text, ow, &commas))
+            return q;
+        qsizetype start = 0;
+        commas.push_back(text.size());
+        for (qsizetype stop : commas) {
+            QString item = text.mid(start, stop - start).trimmed();
+            start = stop + 1;
+            Key k;
+            const QString lower = item.toLower();
+            if (lower.endsWith(QLatin1String(" desc")) || lower.endsWith(QLatin1String("\tdesc"))) {
+                k.desc = true;
+                item.chop(4);
+            } else if (lower.endsWith(QLatin1String(" asc")) || lower.endsWith(QLatin1String("\tasc"))) {
+                item.chop(3);
+            }
+            k.expr = item.trimmed();
+            bool number = false;
+            k.expr.toInt(&number);
+            if (k.expr.isEmpty() || number)
+                return q;  // an ordinal names an output column, not a key
+            q.keys.push_back(k);
+        }
+    }
+    q.orderKeys = int(q.keys.size());
+    for (const QString &t : tables)
+        q.keys.push_back({t + QStringLiteral(".rowid"), false});
+    q.ok = true;
+    return q;
+}
+
+static QString keyList(const std::vector<PagedQuery::Key> &keys, bool withDirection)
+{
+    QStringList parts;
+    for (const auto &k : keys)
+        parts << (withDirection && k.desc ? k.expr + QStringLiteral(" desc") : k.expr);
+    return parts.join(QStringLiteral(", "));
+}
+
+QString PagedQuery::pageStatement(bool after, bool upTo, int limit) const
+{
+    QStringList conds;
+    if (!where.isEmpty())
+        conds << QStringLiteral("(") + where + QStringLiteral(")");
+    const int m = int(keys.size());
+    if (after)
+        conds << QStringLiteral("(") + afterKey(keys, 1) + QStringLiteral(")");
+    if (upTo)
+        conds << QStringLiteral("NOT (") + afterKey(keys, m + 1) + QStringLiteral(")");
+    QString s = QStringLiteral("select ") + list + QStringLiteral(", ") + keyList(keys, false) + QStringLiteral(" from ")
+                + from;
+    if (!conds.isEmpty())
+        s += QStringLiteral(" where ") + conds.join(QStringLiteral(" AND "));
+    s += QStringLiteral(" order by ") + keyList(keys, true) + QStringLiteral(" limit %1").arg(limit);
+    return s;
+}
+
+QString PagedQuery::keyStatement() const
+{
+    QString s = QStringLiteral("select ") + keyList(keys, false) + QStringLiteral(" from ") + from;
+    if (!where.isEmpty())
+        s += QStringLiteral(" where (") + where + QStringLiteral(")");
+    return s + QStringLiteral(" order by ") + keyList(keys, true);
+}
+
+// The background pass: its own connection and thread; what it learned.
+struct Pager::Walk {
+    std::mutex m;
+    sqlite3 *db = nullptr;  // while the pass runs, so that it can be interrupted
+    bool cancelled = false;
+    std::thread thread;
+    bool ok = false;
+    int count = 0;
+    std::vector<RowKey> lastKeys;
+};
+
+std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome)
+{
+    SqlOutcome local;
+    SqlOutcome &out = outcome ? *outcome : local;
+    out = SqlOutcome{};
+    const auto translated = translateSql(sql.trimmed());
+    if (!translated) {
+        out.code = SQLITE_ERROR;
+        out.fault = DbFault::Other;
+        out.error = QStringLiteral("语句无法解析");
+        return {};
+    }
+    std::unique_ptr<Pager> p(new Pager);
+    p->path_ = dbPath();
+    try {
+        p->conn_ = std::make_shared<Connection>(Connection::open(p->path_));
+    } catch (const DbError &e) {
+        out.fault = e.fault();
+        out.error = e.message();
+        reportFault(out.fault, out.error);
+        return {};
+    }
+    const auto fail = [&]() -> std::unique_ptr<Pager> {
+        out.code = p->conn_->lastCode() == SQLITE_OK ? SQLITE_ERROR : p->conn_->lastCode();
+        out.fault = faultOf(out.code);
+        out.error = p->conn_->lastError();
+        reportFault(out.fault, out.error);
+        return {};
+    };
+
+    p->query_ = PagedQuery::parse(*translated);
+    if (p->query_.ok) {
+        StmtHandle first = p->conn_->prepare(p->query_.pageStatement(false, false, kPageRows));
+        if (!first || !sqlite3_stmt_readonly(first.get())) {
+            p->query_.ok = false;  // read it as it stands
+        } else {
+            const int n = sqlite3_column_count(first.get()) - int(p->query_.keys.size());
+            for (int i = 0; i < n; ++i) {
+                p->names_.push_back(QString::fromUtf8(sqlite3_column_name(first.get(), i)));
+                const char *decl = sqlite3_column_decltype(first.get(), i);
+                p->isDate_.push_back(decl && QByteArray(decl).compare("DATE", Qt::CaseInsensitive) == 0);
+            }
+            p->stmt_[0] = std::move(first);
+        }
+    }
+    if (!p->query_.ok) {
+        if (!p->readWhole(*translated))
+            return fail();
+        out.ok = true;
+        return p;
+    }
+    if (!p->readPage(0))
+        return fail();
+    if (!p->complete_)
+        p->startWalk();
+    out.ok = true;
+    return p;
+}
+
+Pager::~Pager()
+{
+    if (walk_) {
+        {
+            std::lock_guard<std::mutex> lock(walk_->m);
+            walk_->cancelled = true;
+            if (walk_->db)
+                sqlite3_interrupt(walk_->db);
+        }
+        if (walk_->thread.joinable())
+            walk_->thread.join();
+    }
+}
+
+int Pager::knownRows() const { return complete_ ? total_ : int(lastKey_.size()) * kPageRows; }
+
+bool Pager::readWhole(const QString &sql)
+{
+    StmtHandle s = conn_->prepare(sql);
+    if (!s || !sqlite3_stmt_readonly(s.get()))
+        return false;
+    const int n = sqlite3_column_count(s.get());
+    for (int i = 0; i < n; ++i) {
+        names_.push_back(QString::fromUtf8(sqlite3_column_name(s.get(), i)));
+        const char *decl = sqlite3_column_decltype(s.get(), i);
+        isDate_.push_back(decl && QByteArray(decl).compare("DATE", Qt::CaseInsensitive) == 0);
+    }
+    int rows = 0;
+    Page page;
+    int k = 0;
+    int rc;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+        for (int i = 0; i < n; ++i) {
+            if (sqlite3_column_type(s.get(), i) == SQLITE_NULL)
+                page.cells.emplace_back();
+            else
+                page.cells.push_back(
+                    Value(isDate_[size_t(i)] ? Value::Kind::Date : Value::Kind::Text, columnText(s.get(), i)).text());
+        }
+        ++rows;
+        if (++page.rows == kPageRows) {
+            cache_.emplace_back(k++, std::move(page));
+            page = Page{};
+        }
+    }
+    if (rc != SQLITE_DONE)
+        return false;
+    if (page.rows > 0)
+        cache_.emplace_back(k, std::move(page));
+    ++pagesRead_;
+    complete_ = true;
+    total_ = rows;
+    return true;
+}
+
+bool Pager::readPage(int k)
+{
+    if (k > int(lastKey_.size()))
+        return false;
+    const bool after = k > 0;
+    const bool upTo = k < int(lastKey_.size());
+    const int variant = (after ? 1 : 0) | (upTo ? 2 : 0);
+    StmtHandle &s = stmt_[variant];
+    if (!s && !(s = conn_->prepare(query_.pageStatement(after, upTo, kPageRows))))
+        return false;
+    const int m = int(query_.keys.size());
+    if (after)
+        for (int i = 0; i < m; ++i)
+            sqlite3_bind_value(s.get(), i + 1, lastKey_[size_t(k - 1)][size_t(i)].get());
+    if (upTo)
+        for (int i = 0; i < m; ++i)
+            sqlite3_bind_value(s.get(), m + i + 1, lastKey_[size_t(k)][size_t(i)].get());
+    const int n = columnCount();
+    Page page;
+    page.cells.reserve(size_t(kPageRows) * size_t(n));
+    RowKey last;
+    int rc;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+        for (int i = 0; i < n; ++i) {
+            if (sqlite3_column_type(s.get(), i) == SQLITE_NULL)
+                page.cells.emplace_back();
+            else
+                page.cells.push_back(
+                    Value(isDate_[size_t(i)] ? Value::Kind::Date : Value::Kind::Text, columnText(s.get(), i)).text());
+        }
+        ++page.rows;
+        if (page.rows == kPageRows && !upTo) {
+            last.clear();
+            for (int i = 0; i < m; ++i)
+                last.emplace_back(sqlite3_value_dup(sqlite3_column_value(s.get(), n + i)));
+        }
+    }
+    // Reset at once: the page's read transaction ends here.
+    sqlite3_reset(s.get());
+    sqlite3_clear_bindings(s.get());
+    ++pagesRead_;
+    if (rc != SQLITE_DONE) {
+        const int code = conn_->lastCode();
+        reportFault(faultOf(code), conn_->lastError());
+        return false;
+    }
+    if (!upTo) {
+        if (page.rows == kPageRows) {
+            lastKey_.push_back(std::move(last));
+            if (complete_ && total_ < (k + 1) * kPageRows)
+                total_ = (k + 1) * kPageRows;  // rows added after the count
+        } else if (!complete_) {
+            complete_ = true;
+            total_ = k * kPageRows + page.rows;
+        }
+    }
+    page.cells.shrink_to_fit();
+    cache_.emplace_front(k, std::move(page));
+    while (int(cache_.size()) > kCachedPages) {
+        auto victim = std::prev(cache_.end());
+        if (victim->first == pinnedPage_ && cache_.size() > 1)
+            victim = std::prev(victim);
+        cache_.erase(victim);
+    }
+    return true;
+}
+
+void Pager::touch(int k)
+{
+    for (auto it = cache_.begin(); it != cache_.end(); ++it)
+        if (it->first == k) {
+            cache_.splice(cache_.begin(), cache_, it);
+            return;
+        }
+}
+
+const Pager::Page *Pager::page(int k)
+{
+    for (auto it = cache_.begin(); it != cache_.end(); ++it)
+        if (it->first == k) {
+            if (query_.ok)
+                cache_.splice(cache_.begin(), cache_, it);
+            return &it->second;
+        }
+    if (!query_.ok)
+        return nullptr;
+    if (!readPage(k))
+        return nullptr;
+    return &cache_.front().second;
+}
+
+bool Pager::fetchMore()
+{
+    if (complete_)
+        return false;
+    const int before = knownRows();
+    const bool read = readPage(int(lastKey_.size()));
+    if (knownRows() != before || complete_)
+        emit rowsChanged();
+    return read && (knownRows() != before || !complete_);
+}
+
+QString Pager::cell(int row, int c)
+{
+    if (row < 0 || c < 0 || c >= columnCount())
+        return {};
+    const int k = row / kPageRows;
+    while (!complete_ && k > int(lastKey_.size()))
+        if (!fetchMore())
+            break;
+    if (k > int(lastKey_.size()))
+        return {};
+    const Page *p = page(k);
+    const int i = row % kPageRows;
+    if (!p || i >= p->rows)
+        return {};
+    return p->cells[size_t(i) * size_t(columnCount()) + size_t(c)];
+}
+
+void Pager::pin(int row)
+{
+    pinnedPage_ = row < 0 ? -1 : row / kPageRows;
+    if (pinnedPage_ >= 0)
+        touch(pinnedPage_);
+}
+
+void Pager::startWalk()
+{
+    walk_ = std::make_shared<Walk>();
+    std::shared_ptr<Walk> w = walk_;
+    const QString path = path_;
+    const QString sql = query_.keyStatement();
+    const int m = int(query_.keys.size());
+    w->thread = std::thread([w, path, sql, m, self = this] {
+        try {
+            Connection c = Connection::open(path);
+            {
+                std::lock_guard<std::mutex> lock(w->m);
+                if (w->cancelled)
+                    return;
+                w->db = c.get();
+            }
+            StmtHandle s = c.prepare(sql);
+            int rc = SQLITE_ERROR;
+            if (s) {
+                int count = 0;
+                while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+                    if (++count % kPageRows == 0) {
+                        RowKey key;
+                        for (int i = 0; i < m; ++i)
+                            key.emplace_back(sqlite3_value_dup(sqlite3_column_value(s.get(), i)));
+                        w->lastKeys.push_back(std::move(key));
+                    }
+                }
+                w->count = count;
+            }
+            s.reset();
+            {
+                std::lock_guard<std::mutex> lock(w->m);
+                w->db = nullptr;
+                w->ok = rc == SQLITE_DONE && !w->cancelled;
+                if (w->cancelled)
+                    return;
+            }
+        } catch (const DbError &) {
+            // The pages are then counted as they are read.
+        }
+        QMetaObject::invokeMethod(self, [self] { self->takeWalk(); }, Qt::QueuedConnection);
+    });
+}
+
+void Pager::takeWalk()
+{
+    if (!walk_)
+        return;
+    std::shared_ptr<Walk> w = std::move(walk_);
+    if (w->thread.joinable())
+        w->thread.join();
+    if (!w->ok || complete_)
+        return;
+    for (size_t k = lastKey_.size(); k < w->lastKeys.size(); ++k)
+        lastKey_.push_back(std::move(w->lastKeys[k]));
+    total_ = std::max(w->count, int(lastKey_.size()) * kPageRows);
+    complete_ = true;
+    emit rowsChanged();
+}
+
+void Pager::waitForCount()
+{
+    if (complete_)
+        return;
+    takeWalk();
+    while (!complete_ && fetchMore()) {
+    }
+}
+
+namespace {
+struct Prefetched {
+    QString sql;
+    std::unique_ptr<Pager> pager;
+};
+Prefetched &prefetched()
+{
+    static Prefetched p;
+    return p;
+}
+}  // namespace
+
+void PrefetchedListing::put(const QString &sql, std::unique_ptr<Pager> pager)
+{
+    prefetched().sql = sql;
+    prefetched().pager = std::move(pager);
+}
+
+std::unique_ptr<Pager> PrefetchedListing::take(const QString &sql)
+{
+    Prefetched &p = prefetched();
+    if (!p.pager || p.sql != sql)
+        return {};
+    p.sql.clear();
+    return std::move(p.pager);
+}
+
+void PrefetchedListing::drop()
+{
+    prefetched().pager.reset();
+    prefetched().sql.clear();
+}
+
+}  // namespace xs
