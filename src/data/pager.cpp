@@ -2,6 +2,7 @@
 
 #include "data/sqltext.h"
 
+#include <QElapsedTimer>
 #include <QMetaObject>
 #include <mutex>
 #include <sqlite3.h>
@@ -177,7 +178,9 @@ PagedQuery PagedQuery::parse(const QString &sqlIn)
             if (fw[k].lower == QLatin1String("join") || fw[k].lower == QLatin1String("on"))
                 return q;
         tables << a << b;
+        q.on = q.from.mid(fw[j + 2].end).trimmed();
     }
+    q.tables = tables;
 
     if (order >= 0) {
         const QString text = sql.mid(orderEnd);
@@ -239,13 +242,59 @@ QString PagedQuery::pageStatement(bool after, bool upTo, int limit) const
     return s;
 }
 
-QString PagedQuery::keyStatement() const
+QString PagedQuery::keyStatement(bool scan) const
 {
-    QString s = QStringLiteral("select ") + keyList(keys, false) + QStringLiteral(" from ") + from;
+    QString s = QStringLiteral("select ") + keyList(keys, false) + QStringLiteral(" from ");
+    if (!scan)
+        s += from;
+    else if (tables.size() > 1)
+        s += tables[0] + QStringLiteral(" NOT INDEXED CROSS JOIN ") + tables[1] + QStringLiteral(" ON ") + on;
+    else
+        s += tables[0] + QStringLiteral(" NOT INDEXED");
     if (!where.isEmpty())
         s += QStringLiteral(" where (") + where + QStringLiteral(")");
     return s + QStringLiteral(" order by ") + keyList(keys, true);
 }
+
+QString PagedQuery::scanStatement() const
+{
+    QStringList ids;
+    for (const QString &t : tables)
+        ids << t + QStringLiteral(".rowid");
+    QString s = QStringLiteral("select ") + ids.join(QStringLiteral(", ")) + QStringLiteral(" from ") + tables[0]
+                + QStringLiteral(" NOT INDEXED");
+    if (tables.size() > 1)
+        s += QStringLiteral(" CROSS JOIN ") + tables[1] + QStringLiteral(" ON ") + on;
+    if (!where.isEmpty())
+        s += QStringLiteral(" where (") + where + QStringLiteral(")");
+    return s + QStringLiteral(" order by ") + keyList(keys, true);
+}
+
+QString PagedQuery::rowStatement() const
+{
+    QStringList conds;
+    for (int i = 0; i < int(tables.size()); ++i)
+        conds << tables[i] + QStringLiteral(".rowid=?%1").arg(i + 1);
+    return QStringLiteral("select ") + list + QStringLiteral(" from ") + from + QStringLiteral(" where ")
+           + conds.join(QStringLiteral(" AND "));
+}
+
+QString PagedQuery::countStatement() const { return QStringLiteral("select count(*) from ") + from; }
+
+namespace {
+// Interrupts a statement that runs longer than its budget: an ordered reading
+// that meets too few matching rows gives way to one pass over the table.
+struct Budget {
+    QElapsedTimer clock;
+    qint64 ms;
+    static int check(void *self)
+    {
+        auto *b = static_cast<Budget *>(self);
+        return b->clock.elapsed() >= b->ms ? 1 : 0;
+    }
+};
+constexpr qint64 kOrderedBudgetMs = Pager::kOrderedBudgetMs;
+}  // namespace
 
 // The background pass: its own connection and thread; what it learned.
 struct Pager::Walk {
@@ -253,12 +302,13 @@ struct Pager::Walk {
     sqlite3 *db = nullptr;  // while the pass runs, so that it can be interrupted
     bool cancelled = false;
     std::thread thread;
-    bool ok = false;
+    int counted = -1;   // the row count, once known (before the keys, when cheap)
+    bool ok = false;    // the keys of every page are in lastKeys
     int count = 0;
     std::vector<RowKey> lastKeys;
 };
 
-std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome)
+std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome, int orderedBudgetMs)
 {
     SqlOutcome local;
     SqlOutcome &out = outcome ? *outcome : local;
@@ -309,7 +359,21 @@ std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome)
         out.ok = true;
         return p;
     }
-    if (!p->readPage(0))
+    // A condition that few rows meet makes the ordered reading visit the
+    // whole archive through its indexes, row by row; past a short budget the
+    // rows are found by one pass over the table instead.
+    bool read;
+    {
+        Budget budget{QElapsedTimer(), orderedBudgetMs};
+        budget.clock.start();
+        if (!p->query_.where.isEmpty() && orderedBudgetMs >= 0)
+            sqlite3_progress_handler(p->conn_->get(), 4000, &Budget::check, &budget);
+        read = p->readPage(0);
+        sqlite3_progress_handler(p->conn_->get(), 0, nullptr, nullptr);
+        if (!read && p->conn_->lastCode() == SQLITE_INTERRUPT)
+            read = p->readRowids();
+    }
+    if (!read)
         return fail();
     if (!p->complete_)
         p->startWalk();
@@ -372,8 +436,72 @@ bool Pager::readWhole(const QString &sql)
     return true;
 }
 
+bool Pager::readRowids()
+{
+    StmtHandle s = conn_->prepare(query_.scanStatement());
+    if (!s)
+        return false;
+    const int n = int(query_.tables.size());
+    std::vector<qint64> ids;
+    int rc;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+        for (int i = 0; i < n; ++i)
+            ids.push_back(sqlite3_column_int64(s.get(), i));
+    s.reset();
+    if (rc != SQLITE_DONE) {
+        reportFault(faultOf(conn_->lastCode()), conn_->lastError());
+        return false;
+    }
+    ids.shrink_to_fit();
+    ids_ = std::move(ids);
+    stride_ = n;
+    complete_ = true;
+    total_ = int(ids_.size() / size_t(n));
+    cache_.clear();
+    return readPageByRowids(0);
+}
+
+// A page by rowids: each row looked up by its rowids, all in one short read
+// transaction. A row deleted since the pass shows empty.
+bool Pager::readPageByRowids(int k)
+{
+    if (!rowStmt_ && !(rowStmt_ = conn_->prepare(query_.rowStatement())))
+        return false;
+    const int n = columnCount();
+    Page page;
+    const int first = k * kPageRows;
+    const int last = std::min(total_, first + kPageRows);
+    page.rows = std::max(last - first, 0);
+    page.cells.resize(size_t(page.rows) * size_t(n));
+    conn_->exec("BEGIN");
+    for (int r = first; r < last; ++r) {
+        sqlite3_stmt *s = rowStmt_.get();
+        for (int i = 0; i < stride_; ++i)
+            sqlite3_bind_int64(s, i + 1, ids_[size_t(r) * size_t(stride_) + size_t(i)]);
+        if (sqlite3_step(s) == SQLITE_ROW) {
+            for (int i = 0; i < n; ++i)
+                if (sqlite3_column_type(s, i) != SQLITE_NULL)
+                    page.cells[size_t(r - first) * size_t(n) + size_t(i)] =
+                        Value(isDate_[size_t(i)] ? Value::Kind::Date : Value::Kind::Text, columnText(s, i)).text();
+        }
+        sqlite3_reset(s);
+    }
+    conn_->exec("COMMIT");
+    ++pagesRead_;
+    cache_.emplace_front(k, std::move(page));
+    while (int(cache_.size()) > kCachedPages) {
+        auto victim = std::prev(cache_.end());
+        if (victim->first == pinnedPage_ && cache_.size() > 1)
+            victim = std::prev(victim);
+        cache_.erase(victim);
+    }
+    return true;
+}
+
 bool Pager::readPage(int k)
 {
+    if (stride_ > 0)
+        return readPageByRowids(k);
     if (k > int(lastKey_.size()))
         return false;
     const bool after = k > 0;
@@ -415,7 +543,8 @@ bool Pager::readPage(int k)
     ++pagesRead_;
     if (rc != SQLITE_DONE) {
         const int code = conn_->lastCode();
-        reportFault(faultOf(code), conn_->lastError());
+        if (code != SQLITE_INTERRUPT)
+            reportFault(faultOf(code), conn_->lastError());
         return false;
     }
     if (!upTo) {
@@ -479,10 +608,19 @@ QString Pager::cell(int row, int c)
     if (row < 0 || c < 0 || c >= columnCount())
         return {};
     const int k = row / kPageRows;
-    while (!complete_ && k > int(lastKey_.size()))
-        if (!fetchMore())
+    if (stride_ > 0 && row >= total_)
+        return {};
+    // The keys of the pages before it are read first, when the background
+    // pass has not brought them.
+    while (stride_ == 0 && k > int(lastKey_.size())) {
+        const size_t had = lastKey_.size();
+        const int before = knownRows();
+        if (!readPage(int(had)) || lastKey_.size() == had)
             break;
-    if (k > int(lastKey_.size()))
+        if (knownRows() != before)
+            emit rowsChanged();
+    }
+    if (stride_ == 0 && k > int(lastKey_.size()))
         return {};
     const Page *p = page(k);
     const int i = row % kPageRows;
@@ -503,9 +641,10 @@ void Pager::startWalk()
     walk_ = std::make_shared<Walk>();
     std::shared_ptr<Walk> w = walk_;
     const QString path = path_;
-    const QString sql = query_.keyStatement();
+    const PagedQuery q = query_;
     const int m = int(query_.keys.size());
-    w->thread = std::thread([w, path, sql, m, self = this] {
+    w->thread = std::thread([w, path, q, m, self = this] {
+        const auto post = [self] { QMetaObject::invokeMethod(self, [self] { self->takeWalk(); }, Qt::QueuedConnection); };
         try {
             Connection c = Connection::open(path);
             {
@@ -514,32 +653,56 @@ void Pager::startWalk()
                     return;
                 w->db = c.get();
             }
-            StmtHandle s = c.prepare(sql);
+            // Without a condition the count comes from the smallest index at
+            // once; the keys follow.
+            if (q.where.isEmpty()) {
+                if (StmtHandle s = c.prepare(q.countStatement()); s && sqlite3_step(s.get()) == SQLITE_ROW) {
+                    std::lock_guard<std::mutex> lock(w->m);
+                    w->counted = sqlite3_column_int(s.get(), 0);
+                }
+                post();
+            }
+            // The keys in order: through the indexes while that is quick, else
+            // by one pass over the first table and a sort.
             int rc = SQLITE_ERROR;
-            if (s) {
+            for (const bool scan : {false, true}) {
+                if (scan && rc != SQLITE_INTERRUPT)
+                    break;
+                Budget budget{QElapsedTimer(), 3 * kOrderedBudgetMs};
+                budget.clock.start();
+                if (!scan && !q.where.isEmpty())
+                    sqlite3_progress_handler(c.get(), 4000, &Budget::check, &budget);
+                StmtHandle s = c.prepare(q.keyStatement(scan));
+                if (!s)
+                    break;
                 int count = 0;
+                std::vector<RowKey> keys;
                 while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
                     if (++count % kPageRows == 0) {
                         RowKey key;
                         for (int i = 0; i < m; ++i)
                             key.emplace_back(sqlite3_value_dup(sqlite3_column_value(s.get(), i)));
-                        w->lastKeys.push_back(std::move(key));
+                        keys.push_back(std::move(key));
                     }
                 }
-                w->count = count;
-            }
-            s.reset();
-            {
+                sqlite3_progress_handler(c.get(), 0, nullptr, nullptr);
+                if (rc == SQLITE_DONE) {
+                    w->count = count;
+                    w->lastKeys = std::move(keys);
+                }
                 std::lock_guard<std::mutex> lock(w->m);
-                w->db = nullptr;
-                w->ok = rc == SQLITE_DONE && !w->cancelled;
                 if (w->cancelled)
-                    return;
+                    break;
             }
+            std::lock_guard<std::mutex> lock(w->m);
+            w->db = nullptr;
+            w->ok = rc == SQLITE_DONE && !w->cancelled;
+            if (w->cancelled)
+                return;
         } catch (const DbError &) {
             // The pages are then counted as they are read.
         }
-        QMetaObject::invokeMethod(self, [self] { self->takeWalk(); }, Qt::QueuedConnection);
+        post();
     });
 }
 
@@ -547,23 +710,46 @@ void Pager::takeWalk()
 {
     if (!walk_)
         return;
-    std::shared_ptr<Walk> w = std::move(walk_);
+    std::shared_ptr<Walk> w = walk_;
+    int counted;
+    {
+        std::lock_guard<std::mutex> lock(w->m);
+        counted = w->counted;
+    }
+    if (counted >= 0 && !complete_) {
+        total_ = std::max(counted, knownRows());
+        complete_ = true;
+        emit rowsChanged();
+    }
+    {
+        std::lock_guard<std::mutex> lock(w->m);
+        if (!w->ok && w->db)
+            return;  // the keys are still being read
+    }
+    walk_.reset();
     if (w->thread.joinable())
         w->thread.join();
-    if (!w->ok || complete_)
+    if (!w->ok)
         return;
     for (size_t k = lastKey_.size(); k < w->lastKeys.size(); ++k)
         lastKey_.push_back(std::move(w->lastKeys[k]));
-    total_ = std::max(w->count, int(lastKey_.size()) * kPageRows);
-    complete_ = true;
-    emit rowsChanged();
+    if (!complete_) {
+        total_ = std::max(w->count, int(lastKey_.size()) * kPageRows);
+        complete_ = true;
+        emit rowsChanged();
+    }
 }
 
 void Pager::waitForCount()
 {
     if (complete_)
         return;
-    takeWalk();
+    if (walk_) {
+        // The whole pass, so that the keys come with the count.
+        if (walk_->thread.joinable())
+            walk_->thread.join();
+        takeWalk();
+    }
     while (!complete_ && fetchMore()) {
     }
 }

@@ -31,14 +31,24 @@ struct PagedQuery {
     };
     std::vector<Key> keys;  // the statement's ORDER BY, then the rowid of each table
     int orderKeys = 0;      // how many of keys are the statement's own
+    QStringList tables;     // one table, or the two of the join
+    QString on;             // the join condition (empty for one table)
 
     static PagedQuery parse(const QString &sql);
     // One page: the rows after key ?1.. (when `after`), up to and including
     // the key that follows (when `upTo`), at most `limit` rows, in key order.
     // The listed columns come first, the key's values after them.
     QString pageStatement(bool after, bool upTo, int limit) const;
-    // Only the keys of every row, in order: what the background pass reads.
-    QString keyStatement() const;
+    // Only the keys of every row, in order: what the background pass reads
+    // (with `scan`, by one pass over the first table).
+    QString keyStatement(bool scan = false) const;
+    // The rowids of every row in order, the first table read straight through
+    // (no index) and the second looked up: one pass over the first table.
+    QString scanStatement() const;
+    // The listed columns of the one row with the rowids ?1 (and ?2).
+    QString rowStatement() const;
+    // The number of rows (a statement without a condition only).
+    QString countStatement() const;
 };
 
 // A query shown as a window of its result. The first page is read when it
@@ -62,10 +72,15 @@ public:
     static constexpr int kPageRows = 256;
     static constexpr int kCachedPages = 6;
 
+    // How long the first page of a statement with a condition may take in key
+    // order before its rows are found by one pass instead.
+    static constexpr int kOrderedBudgetMs = 120;
+
     // Translates and opens `sql` (a query in the windows' dialect) on the
     // application's database and reads its first page. Null when it cannot be
     // read; `outcome` says why.
-    static std::unique_ptr<Pager> open(const QString &sql, SqlOutcome *outcome = nullptr);
+    static std::unique_ptr<Pager> open(const QString &sql, SqlOutcome *outcome = nullptr,
+                                       int orderedBudgetMs = kOrderedBudgetMs);
     ~Pager() override;
 
     int columnCount() const { return int(names_.size()); }
@@ -85,6 +100,9 @@ public:
     void pin(int row);
     // Whether the statement runs in keyset pages (false: read whole).
     bool paged() const { return query_.ok; }
+    // Whether the rows are found by one pass that keeps the rowids of every
+    // row (a condition that the ordered reading meets too rarely).
+    bool byRowids() const { return stride_ > 0; }
     // How many page statements ran so far.
     int pagesRead() const { return pagesRead_; }
 
@@ -100,6 +118,8 @@ private:
     struct Walk;
     Pager() = default;
     bool readPage(int k);
+    bool readRowids();
+    bool readPageByRowids(int k);
     bool readWhole(const QString &sql);
     void startWalk();
     void takeWalk();
@@ -121,6 +141,10 @@ private:
     int pinnedPage_ = -1;
     int pagesRead_ = 0;
     std::shared_ptr<Walk> walk_;
+    // By rowids: the rowids of every row in order, `stride_` per row.
+    int stride_ = 0;
+    std::vector<qint64> ids_;
+    StmtHandle rowStmt_;
 };
 
 // Holds a listing opened ahead of the window that shows it: a query dialog
