@@ -7,6 +7,11 @@
 #include <mutex>
 #include <sqlite3.h>
 #include <thread>
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace xs {
 
@@ -568,15 +573,6 @@ bool Pager::readPage(int k)
     return true;
 }
 
-void Pager::touch(int k)
-{
-    for (auto it = cache_.begin(); it != cache_.end(); ++it)
-        if (it->first == k) {
-            cache_.splice(cache_.begin(), cache_, it);
-            return;
-        }
-}
-
 const Pager::Page *Pager::page(int k)
 {
     for (auto it = cache_.begin(); it != cache_.end(); ++it)
@@ -632,8 +628,10 @@ QString Pager::cell(int row, int c)
 void Pager::pin(int row)
 {
     pinnedPage_ = row < 0 ? -1 : row / kPageRows;
+    // Read now if it is not cached: the record pinned is the one at that row
+    // the moment it became current.
     if (pinnedPage_ >= 0)
-        touch(pinnedPage_);
+        cell(row, 0);
 }
 
 void Pager::startWalk()
@@ -645,6 +643,10 @@ void Pager::startWalk()
     const int m = int(query_.keys.size());
     w->thread = std::thread([w, path, q, m, self = this] {
         const auto post = [self] { QMetaObject::invokeMethod(self, [self] { self->takeWalk(); }, Qt::QueuedConnection); };
+#if defined(__linux__)
+        // The pass yields to the window's own reading on a busy machine.
+        setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 10);
+#endif
         try {
             Connection c = Connection::open(path);
             {

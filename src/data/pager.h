@@ -74,7 +74,7 @@ public:
 
     // How long the first page of a statement with a condition may take in key
     // order before its rows are found by one pass instead.
-    static constexpr int kOrderedBudgetMs = 120;
+    static constexpr int kOrderedBudgetMs = 50;
 
     // Translates and opens `sql` (a query in the windows' dialect) on the
     // application's database and reads its first page. Null when it cannot be
@@ -124,7 +124,6 @@ private:
     void startWalk();
     void takeWalk();
     const Page *page(int k);
-    void touch(int k);
 
     QString path_;
     PagedQuery query_;
