@@ -287,18 +287,24 @@ QString PagedQuery::rowStatement() const
 QString PagedQuery::countStatement() const { return QStringLiteral("select count(*) from ") + from; }
 
 namespace {
-// Interrupts a statement that runs longer than its budget: an ordered reading
-// that meets too few matching rows gives way to one pass over the table.
+// Interrupts a statement that does more than its budget of work: an ordered
+// reading that meets too few matching rows gives way to one pass over the table.
+constexpr int kStepsPerCall = 1000;
 struct Budget {
     QElapsedTimer clock;
     qint64 ms;
+    int minCalls;
+    int calls = 0;
+    Budget(qint64 budgetMs, int minSteps) : ms(budgetMs), minCalls(budgetMs > 0 ? minSteps / kStepsPerCall : 0)
+    {
+        clock.start();
+    }
     static int check(void *self)
     {
         auto *b = static_cast<Budget *>(self);
-        return b->clock.elapsed() >= b->ms ? 1 : 0;
+        return ++b->calls > b->minCalls && b->clock.elapsed() >= b->ms ? 1 : 0;
     }
 };
-constexpr qint64 kOrderedBudgetMs = Pager::kOrderedBudgetMs;
 }  // namespace
 
 // The background pass: its own connection and thread; what it learned.
@@ -307,7 +313,6 @@ struct Pager::Walk {
     sqlite3 *db = nullptr;  // while the pass runs, so that it can be interrupted
     bool cancelled = false;
     std::thread thread;
-    int counted = -1;   // the row count, once known (before the keys, when cheap)
     bool ok = false;    // the keys of every page are in lastKeys
     int count = 0;
     std::vector<RowKey> lastKeys;
@@ -369,10 +374,9 @@ std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome, int 
     // rows are found by one pass over the table instead.
     bool read;
     {
-        Budget budget{QElapsedTimer(), orderedBudgetMs};
-        budget.clock.start();
+        Budget budget(orderedBudgetMs, kOrderedMinSteps);
         if (!p->query_.where.isEmpty() && orderedBudgetMs >= 0)
-            sqlite3_progress_handler(p->conn_->get(), 4000, &Budget::check, &budget);
+            sqlite3_progress_handler(p->conn_->get(), kStepsPerCall, &Budget::check, &budget);
         read = p->readPage(0);
         sqlite3_progress_handler(p->conn_->get(), 0, nullptr, nullptr);
         if (!read && p->conn_->lastCode() == SQLITE_INTERRUPT)
@@ -380,7 +384,15 @@ std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome, int 
     }
     if (!read)
         return fail();
-    if (!p->complete_)
+    if (!p->complete_ && p->query_.where.isEmpty()) {
+        if (StmtHandle c = p->conn_->prepare(p->query_.countStatement()); c && sqlite3_step(c.get()) == SQLITE_ROW) {
+            p->total_ = std::max(sqlite3_column_int(c.get(), 0), p->knownRows());
+            p->complete_ = true;
+        }
+    }
+    // The keys of every page (and the count, when not known yet) come from
+    // the background.
+    if (p->knownRows() > kPageRows || !p->complete_)
         p->startWalk();
     out.ok = true;
     return p;
@@ -655,25 +667,15 @@ void Pager::startWalk()
                     return;
                 w->db = c.get();
             }
-            // Without a condition the count comes from the smallest index at
-            // once; the keys follow.
-            if (q.where.isEmpty()) {
-                if (StmtHandle s = c.prepare(q.countStatement()); s && sqlite3_step(s.get()) == SQLITE_ROW) {
-                    std::lock_guard<std::mutex> lock(w->m);
-                    w->counted = sqlite3_column_int(s.get(), 0);
-                }
-                post();
-            }
             // The keys in order: through the indexes while that is quick, else
             // by one pass over the first table and a sort.
             int rc = SQLITE_ERROR;
             for (const bool scan : {false, true}) {
                 if (scan && rc != SQLITE_INTERRUPT)
                     break;
-                Budget budget{QElapsedTimer(), 3 * kOrderedBudgetMs};
-                budget.clock.start();
+                Budget budget(10 * kOrderedBudgetMs, 10 * kOrderedMinSteps);
                 if (!scan && !q.where.isEmpty())
-                    sqlite3_progress_handler(c.get(), 4000, &Budget::check, &budget);
+                    sqlite3_progress_handler(c.get(), kStepsPerCall, &Budget::check, &budget);
                 StmtHandle s = c.prepare(q.keyStatement(scan));
                 if (!s)
                     break;
@@ -712,23 +714,7 @@ void Pager::takeWalk()
 {
     if (!walk_)
         return;
-    std::shared_ptr<Walk> w = walk_;
-    int counted;
-    {
-        std::lock_guard<std::mutex> lock(w->m);
-        counted = w->counted;
-    }
-    if (counted >= 0 && !complete_) {
-        total_ = std::max(counted, knownRows());
-        complete_ = true;
-        emit rowsChanged();
-    }
-    {
-        std::lock_guard<std::mutex> lock(w->m);
-        if (!w->ok && w->db)
-            return;  // the keys are still being read
-    }
-    walk_.reset();
+    std::shared_ptr<Walk> w = std::move(walk_);
     if (w->thread.joinable())
         w->thread.join();
     if (!w->ok)

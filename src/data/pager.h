@@ -73,12 +73,17 @@ public:
     static constexpr int kCachedPages = 6;
 
     // How long the first page of a statement with a condition may take in key
-    // order before its rows are found by one pass instead.
-    static constexpr int kOrderedBudgetMs = 50;
+    // order before its rows are found by one pass instead. A page that costs
+    // the engine few steps (a listing served by its indexes) is never cut
+    // short, however busy the machine or cold the disk: only a reading that
+    // has worked through many rows and is still short of a page gives way.
+    static constexpr int kOrderedBudgetMs = 40;
+    static constexpr int kOrderedMinSteps = 100'000;
 
     // Translates and opens `sql` (a query in the windows' dialect) on the
-    // application's database and reads its first page. Null when it cannot be
-    // read; `outcome` says why.
+    // application's database and reads its first page; a statement without a
+    // condition is counted at once (from its smallest index). Null when it
+    // cannot be read; `outcome` says why.
     static std::unique_ptr<Pager> open(const QString &sql, SqlOutcome *outcome = nullptr,
                                        int orderedBudgetMs = kOrderedBudgetMs);
     ~Pager() override;
