@@ -4,6 +4,8 @@
 
 #include <QElapsedTimer>
 #include <QMetaObject>
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <sqlite3.h>
 #include <thread>
@@ -295,15 +297,24 @@ struct Budget {
     qint64 ms;
     int minCalls;
     int calls = 0;
+    qint64 paused = 0;
     Budget(qint64 budgetMs, int minSteps) : ms(budgetMs), minCalls(budgetMs > 0 ? minSteps / kStepsPerCall : 0)
     {
         clock.start();
     }
-    static int check(void *self)
-    {
-        auto *b = static_cast<Budget *>(self);
-        return ++b->calls > b->minCalls && b->clock.elapsed() >= b->ms ? 1 : 0;
-    }
+    bool spent() { return ++calls > minCalls && clock.elapsed() - paused >= ms; }
+    static int check(void *self) { return static_cast<Budget *>(self)->spent() ? 1 : 0; }
+};
+
+// Reads of the window (a first page, a page scrolled to) in progress. The
+// background passes wait while there is one, so that on a busy machine they
+// never slow down what the user is waiting for.
+std::atomic<int> g_foregroundReads{0};
+struct ForegroundRead {
+    ForegroundRead() { ++g_foregroundReads; }
+    ~ForegroundRead() { --g_foregroundReads; }
+    ForegroundRead(const ForegroundRead &) = delete;
+    ForegroundRead &operator=(const ForegroundRead &) = delete;
 };
 }  // namespace
 
@@ -311,7 +322,7 @@ struct Budget {
 struct Pager::Walk {
     std::mutex m;
     sqlite3 *db = nullptr;  // while the pass runs, so that it can be interrupted
-    bool cancelled = false;
+    std::atomic<bool> cancelled{false};
     std::thread thread;
     bool ok = false;    // the keys of every page are in lastKeys
     int count = 0;
@@ -320,6 +331,7 @@ struct Pager::Walk {
 
 std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome, int orderedBudgetMs)
 {
+    const ForegroundRead foreground;
     SqlOutcome local;
     SqlOutcome &out = outcome ? *outcome : local;
     out = SqlOutcome{};
@@ -482,6 +494,7 @@ bool Pager::readRowids()
 // transaction. A row deleted since the pass shows empty.
 bool Pager::readPageByRowids(int k)
 {
+    const ForegroundRead foreground;
     if (!rowStmt_ && !(rowStmt_ = conn_->prepare(query_.rowStatement())))
         return false;
     const int n = columnCount();
@@ -519,6 +532,7 @@ bool Pager::readPage(int k)
 {
     if (stride_ > 0)
         return readPageByRowids(k);
+    const ForegroundRead foreground;
     if (k > int(lastKey_.size()))
         return false;
     const bool after = k > 0;
@@ -673,9 +687,26 @@ void Pager::startWalk()
             for (const bool scan : {false, true}) {
                 if (scan && rc != SQLITE_INTERRUPT)
                     break;
-                Budget budget(10 * kOrderedBudgetMs, 10 * kOrderedMinSteps);
-                if (!scan && !q.where.isEmpty())
-                    sqlite3_progress_handler(c.get(), kStepsPerCall, &Budget::check, &budget);
+                // The ordered reading has a budget (ten times the first
+                // page's); both wait while the window reads.
+                struct Gate {
+                    Budget budget;
+                    bool limited;
+                    Walk *w;
+                    static int check(void *self)
+                    {
+                        auto *g = static_cast<Gate *>(self);
+                        if (g_foregroundReads.load() > 0) {
+                            QElapsedTimer waited;
+                            waited.start();
+                            while (g_foregroundReads.load() > 0 && !g->w->cancelled.load())
+                                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                            g->budget.paused += waited.elapsed();
+                        }
+                        return g->limited && g->budget.spent() ? 1 : 0;
+                    }
+                } gate{Budget(10 * kOrderedBudgetMs, 10 * kOrderedMinSteps), !scan && !q.where.isEmpty(), w.get()};
+                sqlite3_progress_handler(c.get(), kStepsPerCall, &Gate::check, &gate);
                 StmtHandle s = c.prepare(q.keyStatement(scan));
                 if (!s)
                     break;
