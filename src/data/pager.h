@@ -77,8 +77,8 @@ public:
     // the engine few steps (a listing served by its indexes) is never cut
     // short, however busy the machine or cold the disk: only a reading that
     // has worked through many rows and is still short of a page gives way.
-    static constexpr int kOrderedBudgetMs = 40;
-    static constexpr int kOrderedMinSteps = 100'000;
+    static constexpr int kOrderedBudgetMs = 20;
+    static constexpr int kOrderedMinSteps = 60'000;
 
     // Translates and opens `sql` (a query in the windows' dialect) on the
     // application's database and reads its first page; a statement without a
