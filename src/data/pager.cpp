@@ -632,6 +632,13 @@ QString Pager::cell(int row, int c)
     const int k = row / kPageRows;
     if (stride_ > 0 && row >= total_)
         return {};
+    // A page far beyond the keys known: the background pass brings them
+    // sooner than reading every page before it would.
+    if (stride_ == 0 && k > int(lastKey_.size()) + 1 && walk_) {
+        if (walk_->thread.joinable())
+            walk_->thread.join();
+        takeWalk();
+    }
     // The keys of the pages before it are read first, when the background
     // pass has not brought them.
     while (stride_ == 0 && k > int(lastKey_.size())) {
