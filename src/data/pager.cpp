@@ -396,7 +396,7 @@ std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome, int 
     }
     if (!read)
         return fail();
-    if (!p->complete_ && p->query_.where.isEmpty()) {
+    if (!p->complete_ && p->query_.where.isEmpty() && p->query_.tables.size() == 1) {
         if (StmtHandle c = p->conn_->prepare(p->query_.countStatement()); c && sqlite3_step(c.get()) == SQLITE_ROW) {
             p->total_ = std::max(sqlite3_column_int(c.get(), 0), p->knownRows());
             p->complete_ = true;

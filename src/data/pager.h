@@ -81,7 +81,7 @@ public:
     static constexpr int kOrderedMinSteps = 60'000;
 
     // Translates and opens `sql` (a query in the windows' dialect) on the
-    // application's database and reads its first page; a statement without a
+    // application's database and reads its first page; one table without a
     // condition is counted at once (from its smallest index). Null when it
     // cannot be read; `outcome` says why.
     static std::unique_ptr<Pager> open(const QString &sql, SqlOutcome *outcome = nullptr,
