@@ -2,6 +2,7 @@
 
 #include "data/globals.h"
 #include "data/listing.h"
+#include "data/pager.h"
 #include "data/recordset.h"
 #include "data/sqltext.h"
 #include "ui/images.h"
@@ -198,8 +199,14 @@ void RecordBrowser::listRows()
     // delete statement when no tree node was selected; a later refresh must
     // never run it again (it would delete records added since).
     const QString statement = SqlText.trimmed();
-    RecordsetPtr rs = isActionStatement(statement) ? nullptr : runsql(listingStatement(statement));
-    if (!rs || rs->atEOF()) {
+    std::unique_ptr<Pager> rows;
+    if (!isActionStatement(statement)) {
+        const QString run = listingStatement(statement);
+        rows = PrefetchedListing::take(run);
+        if (!rows)
+            rows = Pager::open(run);
+    }
+    if (!rows || rows->isEmpty()) {
         if (!*p_.queryFlag)
             return;  // browsing: the grid keeps what it shows
         // The query found records that this listing does not show (they name
@@ -214,35 +221,22 @@ void RecordBrowser::listRows()
         return;
     }
 
-    const int fields = std::min(rs->fieldCount(), MSF1->Cols() - 1);
+    // The grid shows the listing as a window onto it: field i - 1 of each row
+    // in column i, read as the rows are shown.
     MSF1->setRedraw(false);
-    int row;
     if (p_.keepEmptyRows) {
         // Rows 1..n take the records and 49 empty rows follow; the current row
-        // ends on the first empty one. Data rows of an earlier listing are
-        // emptied first so that none of them stays below a shorter list.
-        MSF1->setRows(1);
-        MSF1->setRows(50);
-        row = 1;
-        for (; !rs->atEOF(); rs->MoveNext(), ++row) {
-            MSF1->setRows(MSF1->Rows() + 1);
-            for (int i = 1; i <= fields; ++i)
-                MSF1->setTextMatrix(row, i, rs->text(i - 1));
-        }
+        // is the first empty one.
+        MSF1->setSource(querySource(std::move(rows)), 49);
+        MSF1->setRedraw(true);
+        MSF1->setRowAfterData();
     } else {
         // Exactly one grid row per listed row; no row is current until the
         // user clicks one.
-        MSF1->setRows(1);
-        row = 0;
-        for (int r = 1; !rs->atEOF(); rs->MoveNext(), ++r) {
-            MSF1->setRows(r + 1);
-            for (int i = 1; i <= fields; ++i)
-                MSF1->setTextMatrix(r, i, rs->text(i - 1));
-        }
+        MSF1->setSource(querySource(std::move(rows)), 0);
+        MSF1->setRedraw(true);
+        MSF1->setRow(0);
     }
-    rs->Close();
-    MSF1->setRedraw(true);
-    MSF1->setRow(row);
 }
 
 void RecordBrowser::TreeView1_DblClick()

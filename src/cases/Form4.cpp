@@ -2,6 +2,7 @@
 
 #include "cases/Form3.h"
 #include "data/globals.h"
+#include "data/pager.h"
 #include "data/sqltext.h"
 #include "ui/fieldform.h"
 #include "ui/fonts.h"
@@ -161,16 +162,27 @@ void Form4::Command1_Click()
     SqlText = condition();
     if (SqlText.isEmpty())
         return tellNoCondition(Text1[0]);
-    if (!hasRows(QStringLiteral("select * from xj where ") + SqlText))
+    const QString cond = SqlText;
+    const QString list = kListHead + cond + kListOrder;
+    // The listing's first page is read first: a listed record is a matching
+    // record, so the archive is searched once. Only a listing without rows
+    // leaves open whether any record matches (records naming no department
+    // are not listed); the plain search answers that.
+    std::unique_ptr<Pager> first = Pager::open(list);
+    const bool listed = first && !first->isEmpty();
+    if (!listed && !hasRows(QStringLiteral("select * from xj where ") + cond))
         return tellNothingFound(this, Text1[0], kNothingFound);
 
-    SqlText = kListHead + SqlText + kListOrder;
+    SqlText = list;
+    // The browser lists this statement with the page already read.
+    PrefetchedListing::put(SqlText, std::move(first));
     CaseQueryFlag = true;
     Form3 *browser = WindowRegistry::show<Form3>();
     browser->printstr = SqlText;
     browser->setWindowTitle(QStringLiteral("病例档案查询结果"));
     browser->showtitle();
     browser->showdata();
+    PrefetchedListing::drop();
 }
 
 void Form4::Command2_Click() { close(); }

@@ -25,8 +25,11 @@ QString listingStatement(const QString &sql)
 bool ensureListingIndexes(const Connection &c)
 {
     // 年级 nodes of both browsers start from class(年级); the records of each
-    // department come in 门诊号 order from xj(科室, 门诊号).
+    // department come in 门诊号 order from xj(科室, 门诊号). Listings sorted by
+    // group and department read class in that order from class(年级, 科室),
+    // so only the records of one department are sorted at a time.
     const bool made = c.exec("CREATE INDEX IF NOT EXISTS class_nianji ON class(年级);"
+                             "CREATE INDEX IF NOT EXISTS class_nianji_keshi ON class(年级, 科室);"
                              "CREATE INDEX IF NOT EXISTS xj_keshi_menzhenhao ON xj(科室, 门诊号);");
     // Statistics let the planner drive a listing from the small table.
     c.exec("PRAGMA optimize");

@@ -57,7 +57,8 @@ bool createSchema(const Connection &c)
                        " admin TEXT, readonly TEXT, qx1 TEXT, qx2 TEXT, qx3 TEXT, qx4 TEXT);"
                        "CREATE UNIQUE INDEX use_username ON use(username);")
         + QStringLiteral("CREATE TABLE class(%1);CREATE UNIQUE INDEX class_keshi ON class(科室);"
-                       "CREATE INDEX class_nianji ON class(年级);")
+                       "CREATE INDEX class_nianji ON class(年级);"
+                       "CREATE INDEX class_nianji_keshi ON class(年级, 科室);")
               .arg(cls.join(QLatin1Char(',')))
         + caseTable("xj") + QStringLiteral("CREATE UNIQUE INDEX xj_menzhenhao ON xj(门诊号);")
         + QStringLiteral("CREATE INDEX xj_keshi ON xj(科室);CREATE INDEX xj_keshi_menzhenhao ON xj(科室, 门诊号);") + caseTable("yc")

@@ -3,6 +3,7 @@
 #include "data/caserecord.h"
 #include "data/dates.h"
 #include "data/globals.h"
+#include "data/pager.h"
 #include "data/recordset.h"
 #include "data/rights.h"
 #include "data/schema.h"
@@ -257,11 +258,13 @@ void Form2::fillGrid(FlexGrid *grid, const QString &table)
 {
     grid->setRedraw(false);
     grid->setRows(0);
-    RecordsetPtr rs = runsql(table);
+    // The grid shows the table as a window onto it: pages are read as they
+    // are shown, never the whole table at once.
+    std::unique_ptr<Pager> rows = Pager::open(table);
     QStringList titles;
-    if (rs)
-        for (int c = 0; c < rs->fieldCount(); ++c)
-            titles << rs->fieldName(c);
+    if (rows)
+        for (int c = 0; c < rows->columnCount(); ++c)
+            titles << rows->columnName(c);
     else
         titles = caseColumns();
     const int cols = int(titles.size());
@@ -269,17 +272,12 @@ void Form2::fillGrid(FlexGrid *grid, const QString &table)
     grid->setRows(1);
     for (int c = 0; c < cols; ++c)
         grid->setTextMatrix(0, c + 1, titles[c]);
-    // Row by row straight into the grid (its storage grows geometrically).
-    int rows = 0;
-    for (; rs && !rs->atEOF(); rs->MoveNext()) {
-        grid->setRows(++rows + 1);
-        for (int c = 0; c < cols; ++c)
-            grid->setTextMatrix(rows, c + 1, rs->text(c));
-    }
-    rs.reset();
+    const bool any = rows && !rows->isEmpty();
+    if (rows)
+        grid->setSource(querySource(std::move(rows)));
     grid->setColWidth(0, 240);
     grid->setRedraw(true);
-    if (rows > 0)
+    if (any)
         grid->setRow(1);
 }
 
@@ -389,8 +387,8 @@ QString Form2::workRowKey() const
 Form2 *Form2::reopen()
 {
     close();
-    // This window is deleted later; its copies of the tables go now, so that
-    // the fresh window does not hold a second copy of the archive beside them.
+    // This window is deleted later; its pages of the tables and their
+    // background counts go now, before the fresh window reads its own.
     MSF1->setRows(0);
     MSHFlexGrid1->setRows(0);
     return WindowRegistry::show<Form2>();

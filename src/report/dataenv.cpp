@@ -1,5 +1,7 @@
 #include "report/dataenv.h"
 
+#include "data/listing.h"
+
 #include "data/sqlite.h"
 #include "data/sqltext.h"
 
@@ -32,7 +34,7 @@ bool DataEnvRecordset::Open(const QString &source)
     // A recordset is only ever a source of rows: an action statement given as
     // its source is not run (reopening report data must not change data).
     if (!isActionStatement(source))
-        rs_ = runsql(source);  // DbError (file cannot be opened) travels up
+        rs_ = runsql(listingStatement(source));  // DbError (file cannot be opened) travels up
     state_ = rs_ ? State::Open : State::Failed;
     return rs_ != nullptr;
 }
@@ -61,7 +63,7 @@ void DataEnvRecordset::ensureOpen()
     if (state() == State::Closed) {
         Open(command_.CommandText);
     } else if (state_ == State::Open && !rs_) {
-        rs_ = runsql(source_);
+        rs_ = runsql(listingStatement(source_));
         if (!rs_)
             state_ = State::Failed;
     }

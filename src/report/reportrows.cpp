@@ -1,5 +1,7 @@
 #include "report/reportrows.h"
 
+#include "data/listing.h"
+
 #include "data/recordset.h"
 #include "data/sqlite.h"
 #include "data/sqltext.h"
@@ -295,7 +297,8 @@ std::unique_ptr<ReportRows> ReportRows::open(const QString &dbFile, const QStrin
     if (!impl->conn->exec("BEGIN"))
         return failConn();
     impl->inTransaction = true;
-    impl->stmt = impl->conn->prepare(*translated);
+    // A browser's node listing runs in its index-driven form (same rows, same order).
+    impl->stmt = impl->conn->prepare(listingStatement(*translated));
     if (!impl->stmt)
         return failConn();
     if (!sqlite3_stmt_readonly(impl->stmt.get()) || sqlite3_column_count(impl->stmt.get()) == 0)

@@ -2,13 +2,18 @@
 
 #include "ui/twips.h"
 
+#include <QCoreApplication>
 #include <QHeaderView>
+#include <QTimer>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace xs {
 
 int FlexModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : std::max(rows_ - 1, 0);
+    return parent.isValid() ? 0 : std::max(rows() - 1, 0);
 }
 
 int FlexModel::columnCount(const QModelIndex &parent) const
@@ -40,18 +45,26 @@ void FlexModel::resize(int rows, int cols)
 {
     rows = std::max(rows, 0);
     cols = std::max(cols, 0);
+    if (src_) {
+        if (redraw_)
+            beginResetModel();
+        dropSource();
+        if (redraw_)
+            endResetModel();
+    }
     if (rows == rows_ && cols == cols_)
         return;
     if (redraw_)
         beginResetModel();
+    const int keep = std::min(rows, storedRows());
     if (cols == cols_) {
-        cells_.resize(size_t(rows) * size_t(cols));
+        cells_.resize(size_t(keep) * size_t(cols));
         // A grid cut back after a large listing gives the memory back.
         if (cells_.capacity() > 2 * cells_.size() + 4096)
             cells_.shrink_to_fit();
     } else {
-        std::vector<QString> next(size_t(rows) * size_t(cols));
-        for (int r = 0; r < std::min(rows, rows_); ++r)
+        std::vector<QString> next(size_t(keep) * size_t(cols));
+        for (int r = 0; r < keep; ++r)
             for (int c = 0; c < std::min(cols, cols_); ++c)
                 next[size_t(r) * size_t(cols) + size_t(c)] = std::move(cells_[size_t(r) * size_t(cols_) + size_t(c)]);
         cells_.swap(next);
@@ -63,18 +76,90 @@ void FlexModel::resize(int rows, int cols)
         endResetModel();
 }
 
-const QString &FlexModel::cell(int r, int c) const
+bool FlexModel::canFetchMore(const QModelIndex &parent) const
 {
-    static const QString empty;
-    if (r < 0 || c < 0 || r >= rows_ || c >= cols_)
-        return empty;
+    return !parent.isValid() && src_ && !src_->countKnown();
+}
+
+void FlexModel::fetchMore(const QModelIndex &parent)
+{
+    if (!parent.isValid() && src_)
+        src_->fetchMore();  // the source tells of the new rows
+}
+
+void FlexModel::setSource(std::unique_ptr<GridSource> src, int trailing)
+{
+    if (redraw_)
+        beginResetModel();
+    dropSource();
+    // Only the title row stays the window's.
+    cells_.resize(std::min(cells_.size(), size_t(cols_)));
+    src_ = std::move(src);
+    trailing_ = std::max(trailing, 0);
+    shownKnown_ = src_ ? src_->knownRows() : 0;
+    if (src_)
+        src_->rowsChanged = [this] { sourceRowsChanged(); };
+    else
+        rows_ = 1 + trailing_;
+    if (redraw_)
+        endResetModel();
+}
+
+void FlexModel::dropSource()
+{
+    if (!src_)
+        return;
+    rows_ = rows();
+    src_->rowsChanged = nullptr;
+    src_.reset();
+    shownKnown_ = 0;
+    trailing_ = 0;
+}
+
+void FlexModel::sourceRowsChanged()
+{
+    const int known = src_->knownRows();
+    if (known == shownKnown_)
+        return;
+    if (!redraw_ || known < shownKnown_) {
+        if (redraw_)
+            beginResetModel();
+        shownKnown_ = known;
+        if (redraw_)
+            endResetModel();
+        return;
+    }
+    // The new rows come before the trailing empty ones.
+    beginInsertRows(QModelIndex(), shownKnown_, known - 1);
+    shownKnown_ = known;
+    endInsertRows();
+}
+
+QString FlexModel::cell(int r, int c) const
+{
+    if (r < 0 || c < 0 || r >= rows() || c >= cols_)
+        return {};
+    if (src_ && r >= 1) {
+        if (c == 0 || r > shownKnown_)
+            return {};
+        return src_->cell(r - 1, c - 1);
+    }
+    if (r >= storedRows())
+        return {};
     return cells_[size_t(r) * size_t(cols_) + size_t(c)];
 }
 
 void FlexModel::setCell(int r, int c, const QString &v)
 {
-    if (r < 0 || c < 0 || r >= rows_ || c >= cols_)
+    if (r < 0 || c < 0 || r >= rows() || c >= cols_)
         return;
+    if (src_ && r >= 1)
+        return;  // the rows of a query are the query's
+    if (r >= storedRows()) {
+        if (v.isEmpty())
+            return;
+        cells_.resize(size_t(r + 1) * size_t(cols_));
+    }
     cells_[size_t(r) * size_t(cols_) + size_t(c)] = v;
     if (!redraw_)
         return;
@@ -90,6 +175,7 @@ void FlexModel::clearText()
 {
     if (redraw_)
         beginResetModel();
+    dropSource();
     for (QString &s : cells_)
         s.clear();
     if (redraw_)
@@ -141,27 +227,79 @@ FlexGrid::FlexGrid(QWidget *parent) : QTableView(parent), model_(new FlexModel(t
     connect(this, &QTableView::clicked, this, [this](const QModelIndex &i) {
         row_ = i.row() + 1;
         col_ = i.column() + 1;
+        pinCurrent();
         emit Click();
     });
     connect(this, &QTableView::doubleClicked, this, [this](const QModelIndex &i) {
         row_ = i.row() + 1;
         col_ = i.column() + 1;
+        pinCurrent();
         emit DblClick();
     });
     connect(verticalHeader(), &QHeaderView::sectionClicked, this, [this](int s) {
         row_ = s + 1;
         col_ = 0;
+        pinCurrent();
         emit Click();
     });
     connect(verticalHeader(), &QHeaderView::sectionDoubleClicked, this, [this](int s) {
         row_ = s + 1;
         col_ = 0;
+        pinCurrent();
         emit DblClick();
     });
 }
 
+FlexGrid::~FlexGrid()
+{
+    // The pages and strings of a large listing go back to the system once the
+    // window holding the grid is gone, not only to the allocator's free lists.
+#if defined(__GLIBC__)
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QTimer::singleShot(0, app, [] { malloc_trim(0); });
+#endif
+}
+
+int FlexGrid::Row() const
+{
+    if (afterData_) {
+        if (GridSource *s = model_->source()) {
+            s->waitForCount();
+            return 1 + s->knownRows();
+        }
+    }
+    return row_;
+}
+
+void FlexGrid::setSource(std::unique_ptr<GridSource> src, int trailingEmptyRows)
+{
+    afterData_ = false;
+    model_->setSource(std::move(src), trailingEmptyRows);
+    row_ = 0;
+    if (model_->redraw())
+        selectionModel()->clearSelection();
+}
+
+void FlexGrid::setRowAfterData()
+{
+    if (!model_->source())
+        return;
+    afterData_ = true;
+    row_ = 1 + model_->source()->knownRows();
+    model_->source()->pin(-1);
+    syncCurrent();
+}
+
+void FlexGrid::pinCurrent()
+{
+    afterData_ = false;
+    if (GridSource *s = model_->source())
+        s->pin(row_ - 1);
+}
+
 void FlexGrid::setRows(int n)
 {
+    afterData_ = false;
     model_->resize(n, Cols());
     row_ = std::min(row_, std::max(n - 1, 0));
 }
@@ -173,7 +311,14 @@ void FlexGrid::setCols(int n)
     col_ = std::min(col_, std::max(n - 1, 0));
 }
 
-QString FlexGrid::TextMatrix(int r, int c) const { return model_->cell(r, c); }
+QString FlexGrid::TextMatrix(int r, int c) const
+{
+    // A row beyond those read so far is read on to before it is answered.
+    if (GridSource *s = model_->source())
+        while (r >= 1 && r > s->knownRows() && !s->countKnown() && s->fetchMore()) {
+        }
+    return model_->cell(r, c);
+}
 
 void FlexGrid::setTextMatrix(int r, int c, const QString &text) { model_->setCell(r, c, text); }
 
@@ -190,6 +335,7 @@ void FlexGrid::setRow(int r)
     if (r < 0 || r >= Rows())
         return;
     row_ = r;
+    pinCurrent();
     syncCurrent();
 }
 

@@ -7,6 +7,8 @@
 // same moment store it once, and the other room is told with the window's own
 // duplicate message.
 #include "cases/Form1.h"
+#include "cases/Form3.h"
+#include "prescribe/Form2.h"
 #include "data/globals.h"
 #include "data/passwords.h"
 #include "data/pgschema.h"
@@ -76,6 +78,7 @@ private slots:
     void startUp_data();
     void startUp();
     void signInAndAddUser();
+    void windowsListFromServer();
     void fourRoomsSaveTogether();
     void twoRoomsRaceForOneNumber();
 
@@ -219,6 +222,36 @@ void TestServerRooms::signInAndAddUser()
     const QString stored = c.exec(QStringLiteral("select password from chengheng.use where username='Li'")).text(0, 0);
     QVERIFY2(isPasswordHash(stored), qPrintable(stored + rec.lastText()));
     QVERIFY(passwordMatches(stored, false, QStringLiteral("SECRET")));
+    WindowRegistry::closeAll();
+    useFile();
+}
+
+// The browsers' listings and the prescribing window's grids read the server.
+void TestServerRooms::windowsListFromServer()
+{
+    PgConnection c(db_);
+    QVERIFY(c.run(QStringLiteral("insert into chengheng.xj(门诊号,姓名,科室) select 'S'||lpad(g::text,4,'0'),'病人'||g,"
+                                 "'内科' from generate_series(1,600) g;"
+                                 "insert into \"room_2\".yc(门诊号,姓名) values('W1','二室的')")));
+    useServer(db_, QStringLiteral("1"));
+    MsgRecorder rec;
+    openMainAs();
+    Form3 *b = listNode<Form3>(QStringLiteral("内科"));
+    const QStringList numbers = gridColumn(b->MSF1, 1, true);
+    QCOMPARE(numbers.size(), 600);
+    QCOMPARE(numbers.first(), QStringLiteral("S0001"));
+    QCOMPARE(numbers.last(), QStringLiteral("S0600"));
+    Form2 *w = showSettled<Form2>();
+    QStringList seen;
+    for (FlexGrid *g : {w->MSF1, w->MSHFlexGrid1})
+        seen << QString::number(g->Rows());
+    // One grid lists the archive (600 records and the title row), the other
+    // this room's empty work table: room 2's row is not shown here.
+    QVERIFY2(seen.contains(QStringLiteral("601")), qPrintable(seen.join(u',')));
+    for (FlexGrid *g : {w->MSF1, w->MSHFlexGrid1})
+        for (int r = 1; r < g->Rows(); ++r)
+            QVERIFY(g->TextMatrix(r, 1) != QStringLiteral("W1"));
+    QVERIFY2(rec.calls.isEmpty(), qPrintable(rec.lastText()));
     WindowRegistry::closeAll();
     useFile();
 }

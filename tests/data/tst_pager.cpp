@@ -1,0 +1,286 @@
+// Queries read in keyset pages: the same rows in the same order as the
+// statement, pages read through indexes, no read left open between pages,
+// and what an open listing shows when another connection changes the rows.
+#include "cases/Form3.h"
+#include "data/listing.h"
+#include "data/pager.h"
+#include "data/sqlite.h"
+#include "dept/Formclass2.h"
+#include "testenv.h"
+
+#include <QRegularExpression>
+#include <QTest>
+#include <sqlite3.h>
+
+using namespace xs;
+using namespace xs::test;
+
+namespace {
+
+const QString kQueryHead = QStringLiteral(
+    "select xj.门诊号,xj.姓名,xj.性别,class.年级,xj.科室,class.专业,class.年制,xj.出生年月,xj.家庭住址,"
+    "xj.邮政编码,xj.联系电话,xj.入诊时间,xj.备注 ,xj.婚否,xj.体格检查,xj.既往病史,xj.症状,xj.诊断,xj.药名,"
+    "xj.药量,xj.医生签字,xj.年龄,xj.身份证 from xj inner join class on xj.科室=class.科室  where ");
+const QString kQueryOrder = QStringLiteral("order by class.年级 desc,class.科室 desc,xj.门诊号 desc");
+
+// Groups and departments with letter-case variants and NULLs, a department
+// without records, records without a department, and `records` case records
+// spread over them (every seventh without a name, one without a number per
+// department, dates in some).
+void seed(const TestDb &db, int records)
+{
+    db.exec(QStringLiteral(
+        "insert into class values('一组','内科','101','五年','临床','王医生','无');"
+        "insert into class values('一组','ENT','102','五年','耳鼻喉','李医生','无');"
+        "insert into class values('Grp','儿科','201','四年','儿科学','赵医生','无');"
+        "insert into class values('grp','眼科','301',NULL,'眼科学','钱医生','无');"
+        "insert into class values('三组','牙科','401','三年','口腔','孙医生','无');"
+        "insert into class values(NULL,'无组','501',NULL,NULL,NULL,NULL);"
+        "insert into class values('一组',NULL,'601',NULL,NULL,NULL,NULL);"));
+    db.exec(QStringLiteral(
+        "with recursive n(i) as (select 1 union all select i+1 from n where i<%1) "
+        "insert into xj(门诊号,姓名,科室,入诊时间) select printf('%05d',i), "
+        "case when i%7=0 then NULL else '王'||i end, "
+        "case i%8 when 0 then '内科' when 1 then 'ent' when 2 then 'Ent' when 3 then NULL "
+        "when 4 then '儿科' when 5 then '骨科' when 6 then '眼科' else '无组' end, "
+        "case when i%3=0 then '2024-01-0'||(1+i%9) end from n;"
+        "insert into xj(门诊号,姓名,科室) values(NULL,'无号甲','内科');"
+        "insert into xj(门诊号,姓名,科室) values(NULL,'无号乙','儿科');")
+                .arg(records));
+}
+
+QString nodeStatement(const BrowserParams &p, const QString &t)
+{
+    return p.nodeHead + t + p.nodeMiddle + t + p.nodeTail;
+}
+
+// Every row of an open pager as "a|b|c" lines, read from `first` on and then
+// from the start (so pages are also read out of order).
+QStringList allRows(Pager &p, int first = 0)
+{
+    p.waitForCount();
+    const int n = p.knownRows();
+    QStringList out(n);
+    auto read = [&](int r) {
+        QStringList cells;
+        for (int c = 0; c < p.columnCount(); ++c)
+            cells << p.cell(r, c);
+        out[r] = cells.join(QLatin1Char('|'));
+    };
+    for (int r = first; r < n; ++r)
+        read(r);
+    for (int r = 0; r < first && r < n; ++r)
+        read(r);
+    return out;
+}
+
+QStringList plan(const QString &path, const QString &sql)
+{
+    Connection c = Connection::open(path);
+    StmtHandle s = c.prepare(QStringLiteral("EXPLAIN QUERY PLAN ") + sql);
+    if (!s)
+        return {QStringLiteral("<does not compile: %1>").arg(c.lastError())};
+    QStringList lines;
+    while (sqlite3_step(s.get()) == SQLITE_ROW)
+        lines << columnText(s.get(), 3);
+    return lines;
+}
+
+bool scansOrSorts(const QStringList &lines, const QString &table)
+{
+    const QRegularExpression re(QStringLiteral("^SCAN (TABLE )?%1( |$)").arg(table));
+    for (const QString &l : lines)
+        if (re.match(l).hasMatch())
+            return true;
+    return false;
+}
+
+}  // namespace
+
+class TestPager : public QObject {
+    Q_OBJECT
+private slots:
+    void sameRowsSameOrder_data();
+    void sameRowsSameOrder();
+    void otherShapesReadWhole();
+    void pagePlansUseIndexes_data();
+    void pagePlansUseIndexes();
+    void noReadLeftOpen();
+    void outsideChanges();
+};
+
+void TestPager::sameRowsSameOrder_data()
+{
+    QTest::addColumn<QString>("kept");  // the statement the window keeps
+    QTest::addColumn<QString>("run");   // the statement the pager reads
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("firstRead");
+    Form3 cases;
+    Formclass2 depts;
+    const QString group = nodeStatement(cases.params(), QStringLiteral("一组"));
+    const QString grp = nodeStatement(cases.params(), QStringLiteral("GRP"));
+    QTest::newRow("whole table, bare name") << "select * from xj" << "xj" << 1202 << 0;
+    QTest::newRow("whole table, read from the end") << "select * from xj" << "xj" << 1202 << 1100;
+    QTest::newRow("case node, group of two departments") << group << listingStatement(group) << 451 << 300;
+    QTest::newRow("case node, group in two letter cases") << grp << listingStatement(grp) << 301 << 0;
+    const QString query = kQueryHead + QStringLiteral("xj.姓名 like '%王%'") + kQueryOrder;
+    QTest::newRow("case query, descending keys") << query << query << 772 << 500;
+    QTest::newRow("case query, found by one pass") << query << query << 772 << 700;
+    const QString dated = kQueryHead + QStringLiteral("xj.入诊时间=#2024-01-05#") + kQueryOrder;
+    QTest::newRow("case query, a date") << QString(dated).replace(QStringLiteral("#2024-01-05#"), QStringLiteral("'2024-01-05'"))
+                                        << dated << 0 << 0;
+    const QString dept = nodeStatement(depts.params(), QStringLiteral("一组"));
+    QTest::newRow("department node, NULL department") << dept << dept << 3 << 0;
+    QTest::newRow("department query, no ordering") << "select * from class where 年制 is null" << "select * from class where 年制 is null"
+                                                   << 3 << 0;
+}
+
+void TestPager::sameRowsSameOrder()
+{
+    QFETCH(QString, kept);
+    QFETCH(QString, run);
+    QFETCH(int, rows);
+    QFETCH(int, firstRead);
+    TestDb db(Empty);
+    seed(db, 1200);
+    const QStringList expected = db.rows(kept);
+    if (rows > 0)
+        QCOMPARE(expected.size(), rows);
+    // "found by one pass": no time at all for the ordered reading.
+    const bool onePass = QByteArray(QTest::currentDataTag()).contains("one pass");
+    std::unique_ptr<Pager> p = Pager::open(run, nullptr, onePass ? 0 : Pager::kOrderedBudgetMs);
+    QVERIFY(p);
+    QVERIFY(p->paged());
+    QCOMPARE(p->byRowids(), onePass);
+    QCOMPARE(allRows(*p, firstRead), expected);
+    QCOMPARE(p->isEmpty(), expected.isEmpty());
+    // Pages, not the whole result at once.
+    if (expected.size() > Pager::kPageRows)
+        QVERIFY(p->pagesRead() > 1);
+}
+
+void TestPager::otherShapesReadWhole()
+{
+    TestDb db(Empty);
+    seed(db, 300);
+    for (const QString &sql : {QStringLiteral("select distinct 科室 from xj order by 科室"),
+                               QStringLiteral("select 科室, count(*) from xj group by 科室"),
+                               QStringLiteral("select * from xj order by 1 limit 5")}) {
+        std::unique_ptr<Pager> p = Pager::open(sql);
+        QVERIFY2(p, qPrintable(sql));
+        QVERIFY(!p->paged());
+        QCOMPARE(allRows(*p), db.rows(sql));
+    }
+    SqlOutcome o;
+    QVERIFY(!Pager::open(QStringLiteral("select * from 没有这个表"), &o));
+    QVERIFY(!o.ok);
+    QVERIFY(!o.error.isEmpty());
+}
+
+void TestPager::pagePlansUseIndexes_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("table");
+    Form3 cases;
+    Formclass2 depts;
+    QTest::newRow("archive grid") << "select * from xj" << "xj";
+    QTest::newRow("work grid") << "select * from yc" << "yc";
+    QTest::newRow("case group node") << listingStatement(nodeStatement(cases.params(), QStringLiteral("组3"))) << "xj";
+    QTest::newRow("case department node") << listingStatement(nodeStatement(cases.params(), QStringLiteral("科7"))) << "xj";
+    QTest::newRow("department group node") << nodeStatement(depts.params(), QStringLiteral("组3")) << "class";
+    QTest::newRow("department node") << nodeStatement(depts.params(), QStringLiteral("科7")) << "class";
+}
+
+void TestPager::pagePlansUseIndexes()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, table);
+    TestDb db(Empty);
+    // 400 departments in 20 groups, 5 records each, and the statistics.
+    db.exec(QStringLiteral(
+        "with recursive n(i) as (select 1 union all select i+1 from n where i<400) "
+        "insert into class(年级,科室) select '组'||(i%20), '科'||i from n;"
+        "with recursive n(i) as (select 1 union all select i+1 from n where i<2000) "
+        "insert into xj(门诊号,姓名,科室) select printf('%05d',i), '名'||i, '科'||(i%400) from n;"
+        "insert into yc select * from xj;"));
+    {
+        Connection c = Connection::open(db.path());
+        QVERIFY(ensureListingIndexes(c));
+        QVERIFY(c.exec("ANALYZE"));
+    }
+    const PagedQuery q = PagedQuery::parse(sql);
+    QVERIFY(q.ok);
+    // The first page, a page after a key, and a page between two keys: the
+    // table is searched through an index (a whole table in rowid order is
+    // read from the key on), never read whole.
+    for (const auto &[after, upTo] : {std::pair{false, false}, {true, false}, {true, true}}) {
+        const QStringList lines = plan(db.path(), q.pageStatement(after, upTo, Pager::kPageRows));
+        const QString text = lines.join(QLatin1String(" / "));
+        QVERIFY2(!lines.isEmpty() && !lines.first().startsWith(u'<'), qPrintable(text));
+        if (q.where.isEmpty() && after)
+            QVERIFY2(text.contains(QStringLiteral("SEARCH %1 USING INTEGER PRIMARY KEY (rowid>?").arg(table)), qPrintable(text));
+        else if (!q.where.isEmpty())
+            QVERIFY2(!scansOrSorts(lines, table), qPrintable(text));
+        QVERIFY2(!text.contains(QLatin1String("USE TEMP B-TREE FOR ORDER BY")) || !q.where.isEmpty(), qPrintable(text));
+    }
+}
+
+void TestPager::noReadLeftOpen()
+{
+    TestDb db(Empty);
+    seed(db, 3000);
+    std::unique_ptr<Pager> p = Pager::open(QStringLiteral("xj"));
+    QVERIFY(p);
+    QVERIFY(!p->cell(1500, 0).isEmpty());  // pages in the middle read
+    p->waitForCount();
+    QCOMPARE(p->knownRows(), 3002);
+    // Another room writes, and a checkpoint that needs every reader gone completes.
+    Connection other = Connection::open(db.path());
+    QVERIFY(other.exec("insert into xj(门诊号,姓名) values('X1','新')"));
+    StmtHandle cp = other.prepare(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    QVERIFY(cp);
+    QCOMPARE(sqlite3_step(cp.get()), SQLITE_ROW);
+    QCOMPARE(sqlite3_column_int(cp.get(), 0), 0);  // not busy
+    QCOMPARE(sqlite3_column_int(cp.get(), 1), 0);  // the log is empty: truncated
+}
+
+void TestPager::outsideChanges()
+{
+    TestDb db(Empty);
+    seed(db, 3000);
+    std::unique_ptr<Pager> p = Pager::open(QStringLiteral("xj"));
+    QVERIFY(p);
+    p->waitForCount();
+    const QString chosen = p->cell(300, 0);  // the row the user clicked
+    p->pin(300);
+    const QString far = p->cell(2000, 0);
+    // Another program deletes the chosen record and the one before it, and rows on a page not read yet.
+    Connection other = Connection::open(db.path());
+    QVERIFY(other.exec(QStringLiteral("delete from xj where 门诊号 in ('%1','00300','%2','01900');"
+                                      "insert into xj(门诊号,姓名) values('Y1','后来的')")
+                           .arg(chosen, far)));
+    // Reading every other page again does not change the pinned row.
+    for (int r = 0; r < p->knownRows(); r += Pager::kPageRows)
+        p->cell(r, 0);
+    QCOMPARE(p->cell(300, 0), chosen);
+    // A page read after the change holds the rows now in its range: the
+    // deleted one is gone, a later row is not pulled in from the next page.
+    const QStringList now = db.rows(QStringLiteral("select 门诊号 from xj order by rowid"));
+    const int k = 1900 / Pager::kPageRows;
+    QStringList page;
+    for (int r = k * Pager::kPageRows; r < (k + 1) * Pager::kPageRows; ++r)
+        page << p->cell(r, 0);
+    QVERIFY(!page.contains(QStringLiteral("01900")));
+    QCOMPARE(page.last(), QString());
+    QCOMPARE(p->cell((k + 1) * Pager::kPageRows, 0), QStringLiteral("%1").arg((k + 1) * Pager::kPageRows + 1, 5, 10, QLatin1Char('0')));
+    // Opening again shows the truth.
+    std::unique_ptr<Pager> again = Pager::open(QStringLiteral("xj"));
+    QVERIFY(again);
+    QStringList fresh = allRows(*again);
+    for (QString &row : fresh)
+        row = row.section(u'|', 0, 0);
+    QCOMPARE(fresh, now);
+}
+
+QTEST_MAIN(TestPager)
+#include "tst_pager.moc"
