@@ -20,7 +20,7 @@ namespace xs {
 namespace {
 
 // One text box of the form: caption, typing limit (0: none), place in Frame1.
-struct BoxSpec {
+struct BoxLayout {
     const char *caption;
     int limit;
     int left, top, width, height;
@@ -28,7 +28,7 @@ struct BoxSpec {
 
 // Text1(0..16). The boxes of the first column end before the labels of the
 // combo boxes; the findings below them have the width of the frame's left half.
-const BoxSpec kBoxes[17] = {
+const BoxLayout kBoxes[17] = {
     {"门诊号：", 5, 1440, 240, 1560, 300},
     {"姓名：", 8, 1440, 840, 1560, 300},
     {"出生年月：", 0, 1200, 1320, 1800, 300},
@@ -101,7 +101,7 @@ Form1::Form1(QWidget *parent) : XsWindow(parent)
     placeTw(Frame1, 120, 480, 11775, 9135);
 
     for (int i = 0; i < 17; ++i) {
-        const BoxSpec &s = kBoxes[i];
+        const BoxLayout &s = kBoxes[i];
         auto *box = new TextBox(i == kMemoBox ? TextBox::MultiLine : TextBox::SingleLine, Frame1);
         box->setObjectName(QStringLiteral("Text1(%1)").arg(i));
         box->setTypingLimit(s.limit);

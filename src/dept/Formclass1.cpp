@@ -13,14 +13,14 @@ namespace xs {
 
 namespace {
 
-struct BoxSpec {
+struct BoxLayout {
     const char *caption;
     int limit;  // 0: no limit
     int left, top;
 };
 
 // Text1(0..6), in the column order of class.
-const BoxSpec kBoxes[7] = {
+const BoxLayout kBoxes[7] = {
     {"年级：", 16, 1320, 840}, {"科室：", 20, 3600, 840}, {"诊室：", 5, 1320, 1320}, {"年制：", 8, 3600, 1320},
     {"专业：", 16, 1320, 1920}, {"医生：", 8, 3600, 1920}, {"备注：", 0, 1320, 2400},
 };
@@ -45,7 +45,7 @@ Formclass1::Formclass1(QWidget *parent) : XsWindow(parent)
     placeTw(Label1, 2040, 240, 2400, 420);
 
     for (int i = 0; i < 7; ++i) {
-        const BoxSpec &s = kBoxes[i];
+        const BoxLayout &s = kBoxes[i];
         auto *box = new TextBox(i == kMemo ? TextBox::MultiLine : TextBox::SingleLine, this);
         box->setObjectName(QStringLiteral("Text1(%1)").arg(i));
         box->setTypingLimit(s.limit);
