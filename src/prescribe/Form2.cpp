@@ -9,6 +9,7 @@
 #include "data/sqltext.h"
 #include "prescribe/DataReport1.h"
 #include "prescribe/prescribefields.h"
+#include "prescribe/worktable.h"
 #include "ui/entertab.h"
 #include "ui/fonts.h"
 #include "ui/images.h"
@@ -410,89 +411,51 @@ void Form2::List1_DblClick()
     Text2[13]->setText(Text2[13]->text() + quantity);
 }
 
-bool Form2::generateChecks()
-{
-    for (int i = 0; i < 17; ++i) {
-        if (Text2[size_t(i)]->text().isEmpty()) {
-            const PrescribeField &f = prescribeFields()[size_t(columnOfTextBox(i))];
-            refuseAt(Text2[size_t(i)], Label2[size_t(f.label)]->text() + QStringLiteral("不能为空！"), vbExclamation);
-            return false;
-        }
-    }
-    if (!CaseEditMode) {
-        SqlOutcome o;
-        RecordsetPtr rs = runsql(QStringLiteral("select * from xj where 门诊号='") + q(Text2[0]->text().trimmed())
-                                     + QStringLiteral("'"),
-                                 &o);
-        if (!rs) {
-            tellFailure(QStringLiteral("无法检查门诊号是否重复，处方没有保存。"), o.error);
-            return false;
-        }
-        if (!rs->atEOF()) {
-            rs.reset();
-            refuseAt(Text2[0], QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！"), vbExclamation);
-            return false;
-        }
-    }
-    for (int i : {2, 6}) {
-        if (!isDate(Text2[size_t(i)]->text().trimmed())) {
-            refuseAt(Text2[size_t(i)], QStringLiteral("应输入日期 mm-dd-yy"), vbInformation);
-            return false;
-        }
-    }
-    return true;
-}
-
 void Form2::sccf_Click()
 {
     if (!prescribingAllowed())
         return;
-    if (!generateChecks())
-        return;
-    const QStringList values = fieldValues();
-    if (CaseEditMode) {
-        if (!loadedKey_) {
-            MsgBox(QStringLiteral("处方没有修改：打开窗口时没有找到要修改的处方。\n请关闭本窗口，重新选择要修改的病例。"),
-                   vbExclamation | vbOKOnly, kWarning);
-            return;
-        }
-        std::array<QString, 20> record;
-        for (int c = 0; c < 20; ++c)
-            record[size_t(c)] = values[c];
-        SqlOutcome o;
-        const QString key = *loadedKey_;
-        if (const auto sql = caseUpdateStatement(kWorkUpdateHead, record, key))
-            runsql(*sql, &o);
-        if (!o.ok) {
-            tellFailure(QStringLiteral("处方没有修改。"), o.error);
-            return;
-        }
-        // The loaded work row is gone (removed or cleared meanwhile): nothing
-        // was stored, so the window must not close as if it had been.
-        if (o.changes == 0) {
-            MsgBox(QStringLiteral("处方没有修改：打印库中已经没有门诊号为 ") + key
-                       + QStringLiteral(" 的处方。\n请关闭本窗口，重新选择要修改的病例。"),
-                   vbExclamation | vbOKOnly, kWarning);
-            return;
-        }
-        close();
-        return;
-    }
-    SqlOutcome o;
-    RecordsetPtr rs = runsql(QStringLiteral("select * from yc "), &o);
-    if (!rs) {
-        tellFailure(QStringLiteral("处方没有保存。"), o.error);
-        return;
-    }
-    rs->AddNew();
+    WorkRecord typed;
     for (int c = 0; c < 20; ++c)
-        rs->setField(c, values[c]);
-    if (!rs->Update()) {
-        tellFailure(QStringLiteral("处方没有保存。"), rs->lastError());
+        typed[size_t(c)] = fieldText(c);
+    const GenerateOutcome g = generatePrescription(typed, CaseEditMode, loadedKey_);
+    QWidget *box = g.box >= 0 ? Text2[size_t(g.box)] : nullptr;
+    const QString notStored = CaseEditMode ? QStringLiteral("处方没有修改。") : QStringLiteral("处方没有保存。");
+    switch (g.result) {
+    case GenerateOutcome::EmptyBox: {
+        const PrescribeField &f = prescribeFields()[size_t(columnOfTextBox(g.box))];
+        refuseAt(box, Label2[size_t(f.label)]->text() + QStringLiteral("不能为空！"), vbExclamation);
         return;
     }
-    rs.reset();
-    reopen();
+    case GenerateOutcome::NumberTaken:
+        refuseAt(box, QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！"), vbExclamation);
+        return;
+    case GenerateOutcome::CheckFailed:
+        tellFailure(QStringLiteral("无法检查门诊号是否重复，处方没有保存。"), g.error);
+        return;
+    case GenerateOutcome::NotADate:
+        refuseAt(box, QStringLiteral("应输入日期 mm-dd-yy"), vbInformation);
+        return;
+    case GenerateOutcome::NothingLoaded:
+        MsgBox(QStringLiteral("处方没有修改：打开窗口时没有找到要修改的处方。\n请关闭本窗口，重新选择要修改的病例。"),
+               vbExclamation | vbOKOnly, kWarning);
+        return;
+    case GenerateOutcome::WriteFailed:
+        tellFailure(notStored, g.error);
+        return;
+    case GenerateOutcome::RowGone:
+        // Nothing was stored, so the window must not close as if it had been.
+        MsgBox(QStringLiteral("处方没有修改：打印库中已经没有门诊号为 ") + *loadedKey_
+                   + QStringLiteral(" 的处方。\n请关闭本窗口，重新选择要修改的病例。"),
+               vbExclamation | vbOKOnly, kWarning);
+        return;
+    case GenerateOutcome::Stored:
+        break;
+    }
+    if (CaseEditMode)
+        close();
+    else
+        reopen();
 }
 
 void Form2::baocun_Click()
@@ -536,10 +499,8 @@ void Form2::MSHFlexGrid1_DblClick()
                           + QStringLiteral("\n\r该操作会导致该病例的丢失！确定吗？"),
                       vbExclamation | vbOKCancel, kWarning)
                == vbOK) {
-        SqlOutcome o;
-        runsql(QStringLiteral("delete * from yc where 门诊号='") + q(key) + QStringLiteral("'"), &o);
-        if (!o.ok) {
-            tellFailure(QStringLiteral("记录没有删除。"), o.error);
+        if (const WorkWrite w = removeWorkRows(key); !w.ok) {
+            tellFailure(QStringLiteral("记录没有删除。"), w.error);
             return;
         }
     }
@@ -552,10 +513,8 @@ void Form2::ck_Click()
         return;
     // The work table is emptied first: when that fails, the window keeps
     // everything and says so.
-    SqlOutcome o;
-    runsql(QStringLiteral("delete from yc"), &o);
-    if (!o.ok) {
-        tellFailure(QStringLiteral("打印库没有清空。"), o.error);
+    if (const WorkWrite w = clearWorkTable(); !w.ok) {
+        tellFailure(QStringLiteral("打印库没有清空。"), w.error);
         return;
     }
     for (int i = List2->count() - 1; i >= 0; --i)

@@ -19,7 +19,7 @@
 using namespace xs;
 using namespace xs::test;
 
-class TestWorkTable : public QObject {
+class TestPrescribeActions : public QObject {
     Q_OBJECT
 private slots:
     void removal_data();
@@ -68,7 +68,7 @@ void typeAndPick(Form2 *w)
 }
 }  // namespace
 
-void TestWorkTable::removal_data()
+void TestPrescribeActions::removal_data()
 {
     QTest::addColumn<int>("answer");
     QTest::addColumn<int>("row");
@@ -79,7 +79,7 @@ void TestWorkTable::removal_data()
     QTest::newRow("Cancel removes nothing") << int(vbCancel) << 1 << "M1" << QStringList{"M1", "M2", "M1"};
 }
 
-void TestWorkTable::removal()
+void TestPrescribeActions::removal()
 {
     QFETCH(int, answer);
     QFETCH(int, row);
@@ -115,7 +115,7 @@ void TestWorkTable::removal()
     QCOMPARE(n->MSHFlexGrid1->Rows(), left.size() + 1);
 }
 
-void TestWorkTable::removalEmptyKey_data()
+void TestPrescribeActions::removalEmptyKey_data()
 {
     QTest::addColumn<QString>("number");  // SQL literal
     QTest::newRow("null") << "NULL";
@@ -123,7 +123,7 @@ void TestWorkTable::removalEmptyKey_data()
     QTest::newRow("blanks") << "'   '";
 }
 
-void TestWorkTable::removalEmptyKey()
+void TestPrescribeActions::removalEmptyKey()
 {
     QFETCH(QString, number);
     TestDb db;
@@ -145,7 +145,7 @@ void TestWorkTable::removalEmptyKey()
     QCOMPARE(n->Text2[1]->text(), QString());
 }
 
-void TestWorkTable::saveCopiesCurrentRow()
+void TestPrescribeActions::saveCopiesCurrentRow()
 {
     TestDb db;
     addDepartments(db);
@@ -172,7 +172,7 @@ void TestWorkTable::saveCopiesCurrentRow()
     QCOMPARE(n->MSF1->TextMatrix(1, 10), QStringLiteral("O'Neil"));
 }
 
-void TestWorkTable::saveTwice()
+void TestPrescribeActions::saveTwice()
 {
     TestDb db;
     addDepartments(db);
@@ -205,7 +205,7 @@ void TestWorkTable::saveTwice()
     QCOMPARE(w->List2->count(), 2);
 }
 
-void TestWorkTable::saveSharedNumberRefused_data()
+void TestPrescribeActions::saveSharedNumberRefused_data()
 {
     QTest::addColumn<QStringList>("work");      // 门诊号 of the work rows, in order
     QTest::addColumn<QStringList>("archived");  // 门诊号 already in the archive
@@ -222,7 +222,7 @@ void TestWorkTable::saveSharedNumberRefused_data()
 // The archive holds each number once: when the work rows of the current
 // number cannot all enter it, nothing is copied, the work table stays as it
 // was, and the user is told which number and why.
-void TestWorkTable::saveSharedNumberRefused()
+void TestPrescribeActions::saveSharedNumberRefused()
 {
     QFETCH(QStringList, work);
     QFETCH(QStringList, archived);
@@ -262,7 +262,7 @@ void TestWorkTable::saveSharedNumberRefused()
     QCOMPARE(w->List2->count(), 2);
 }
 
-void TestWorkTable::saveWithoutWorkRows()
+void TestPrescribeActions::saveWithoutWorkRows()
 {
     TestDb db;
     addDepartments(db);
@@ -280,7 +280,7 @@ void TestWorkTable::saveWithoutWorkRows()
     QVERIFY(reopened(old));
 }
 
-void TestWorkTable::clear_data()
+void TestPrescribeActions::clear_data()
 {
     QTest::addColumn<QString>("user");
     QTest::addColumn<bool>("passes");
@@ -291,7 +291,7 @@ void TestWorkTable::clear_data()
     QTest::newRow("no right") << "guest" << false;
 }
 
-void TestWorkTable::clear()
+void TestPrescribeActions::clear()
 {
     QFETCH(QString, user);
     QFETCH(bool, passes);
@@ -338,7 +338,7 @@ void TestWorkTable::clear()
     QCOMPARE(db.count(QStringLiteral("yc")), 0);
 }
 
-void TestWorkTable::clearVanishedUser()
+void TestPrescribeActions::clearVanishedUser()
 {
     TestDb db;
     addDepartments(db);
@@ -354,7 +354,7 @@ void TestWorkTable::clearVanishedUser()
     QCOMPARE(db.count(QStringLiteral("yc")), 1);
 }
 
-void TestWorkTable::exitKeepsWorkTable()
+void TestPrescribeActions::exitKeepsWorkTable()
 {
     TestDb db;
     addDepartments(db);
@@ -371,7 +371,7 @@ void TestWorkTable::exitKeepsWorkTable()
     QCOMPARE(db.count(QStringLiteral("yc")), 1);
 }
 
-void TestWorkTable::printShowsWorkTable()
+void TestPrescribeActions::printShowsWorkTable()
 {
     TestDb db;
     addDepartments(db);
@@ -407,7 +407,7 @@ void TestWorkTable::printShowsWorkTable()
     QCOMPARE(db.count(QStringLiteral("yc")), 2);
 }
 
-void TestWorkTable::otherWorkingDirectory()
+void TestPrescribeActions::otherWorkingDirectory()
 {
     TestDb db;
     addDepartments(db);
@@ -452,7 +452,7 @@ void TestWorkTable::otherWorkingDirectory()
     QVERIFY(QDir::setCurrent(previous));
 }
 
-void TestWorkTable::actionsAskSignedInUser_data()
+void TestPrescribeActions::actionsAskSignedInUser_data()
 {
     QTest::addColumn<QString>("action");  // 生成处方, 保存 or 删除 (double-click)
     QTest::addColumn<QString>("user");    // signed in after the window opened
@@ -468,7 +468,7 @@ void TestWorkTable::actionsAskSignedInUser_data()
 
 // The window stays open when another user signs in; each action that writes
 // asks the prescribing right of whoever is signed in at that moment.
-void TestWorkTable::actionsAskSignedInUser()
+void TestPrescribeActions::actionsAskSignedInUser()
 {
     QFETCH(QString, action);
     QFETCH(QString, user);
@@ -527,5 +527,5 @@ void TestWorkTable::actionsAskSignedInUser()
     }
 }
 
-QTEST_MAIN(TestWorkTable)
-#include "tst_worktable.moc"
+QTEST_MAIN(TestPrescribeActions)
+#include "tst_prescribeactions.moc"
