@@ -21,6 +21,14 @@ QWidget *Controls::widget(const QString &name) const
     return w;
 }
 
+const Control *controlNamed(std::span<const Control> controls, const QString &name)
+{
+    for (const Control &c : controls)
+        if (name == QLatin1String(c.name))
+            return &c;
+    return nullptr;
+}
+
 Controls buildControls(QWidget *window, std::span<const Control> controls)
 {
     Controls built;
@@ -50,7 +58,8 @@ Controls buildControls(QWidget *window, std::span<const Control> controls)
         case Control::Frame: w = new QGroupBox(caption, parent); break;
         }
         w->setObjectName(QString::fromUtf8(c.name));
-        placeTw(w, c.left, c.top, c.width, c.height);
+        if (c.width || c.height)
+            placeTw(w, c.left, c.top, c.width, c.height);
         built.byName_.insert(w->objectName(), w);
     }
     // Pairs last: a label may stand before the box it names.

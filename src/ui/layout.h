@@ -26,7 +26,7 @@ struct Control {
     Kind kind;
     const char *name;     // object name, as "Text1(0)" for an element of a control array
     const char *caption;  // "" for none
-    int left, top, width, height;
+    int left, top, width, height;  // no width and height: not placed, it takes its own size
     const char *parent = nullptr;  // the Frame, earlier in the table, it lies in; null: the window
     const char *buddy = nullptr;   // a Label's box: the label names it (pairLabel)
     int limit = 0;                 // a Box's typing limit
@@ -67,6 +67,9 @@ private:
     friend Controls buildControls(QWidget *, std::span<const Control>);
     QHash<QString, QWidget *> byName_;
 };
+
+// The control of that name in the table; null when it has none.
+const Control *controlNamed(std::span<const Control> controls, const QString &name);
 
 // Makes the controls of the table on `window`: each with its name and
 // caption, placed in twips in its parent, labels paired with their boxes.
