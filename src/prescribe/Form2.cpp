@@ -13,6 +13,7 @@
 #include "ui/entertab.h"
 #include "ui/fonts.h"
 #include "ui/images.h"
+#include "ui/layout.h"
 #include "ui/msgbox.h"
 #include "ui/rightsgate.h"
 #include "ui/twips.h"
@@ -60,13 +61,104 @@ void tellFailure(const QString &what, const QString &reason)
 }
 }  // namespace
 
+namespace {
+using C = Control;
+// The controls on the page, in twips; the patient fields inside Frame2 follow
+// the field table (prescribeFields).
+const Control kControls[] = {
+    {C::Grid, "MSF1", "", 0, 0, 23775, 2295},
+    {C::Grid, "MSHFlexGrid1", "", 0, 2400, 23775, 2415},
+    {C::Frame, "Frame2", "Frame2", 0, 4800, 13500, 8055},
+    {C::List, "List1", "", 13560, 4920, 4335, 7620},
+    {C::Frame, "Frame1", "Frame1", 18000, 4920, 1935, 7815},
+    {C::Caret, "Text1", "", 360, 360, 1095, 495, "Frame1"},
+    {C::Label, "Label4", "输入数量", 480, 1080, 1095, 255, "Frame1", "Text1"},
+    {C::List, "List2", "", 19920, 4920, 3855, 7620},
+};
+}  // namespace
+
 Form2::Form2(QWidget *parent) : XsWindow(parent)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Form1"));
     setWindowIcon(appIcon());
     setFont(oldFont(QStringLiteral("宋体"), 9));
+    buildMenus();
 
+    // The controls lie on one page of the old window's size (23775 x 12855
+    // twips); the page scrolls when the screen is smaller.
+    client = new QScrollArea(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFrameShape(QFrame::NoFrame);
+    client->setFocusPolicy(Qt::NoFocus);
+    auto *page = new QWidget;
+    page->setObjectName(QStringLiteral("page"));
+    page->setFixedSize(tw(23775), tw(12855));
+    client->setWidget(page);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(menuBar);
+    layout->addWidget(client);
+
+    const Controls c = buildControls(page, kControls);
+    MSF1 = c.get<FlexGrid>("MSF1");
+    MSF1->setAccessibleName(QStringLiteral("病例档案"));
+    MSHFlexGrid1 = c.get<FlexGrid>("MSHFlexGrid1");
+    MSHFlexGrid1->setAccessibleName(QStringLiteral("打印库"));
+    Frame2 = c.get<QGroupBox>("Frame2");
+    buildFields();
+    List1 = c.get<QListWidget>("List1");
+    List1->setAccessibleName(QStringLiteral("药品目录"));
+    Frame1 = c.get<QGroupBox>("Frame1");
+    Text1 = c.get<QLineEdit>("Text1");
+    Label4 = c.get<QLabel>("Label4");
+    List2 = c.get<QListWidget>("List2");
+    List2->setAccessibleName(QStringLiteral("已选药品"));
+
+    // Tab order, which Enter follows as well.
+    auto box = [this](int i) { return Text2[size_t(i)]->editor(); };
+    const std::vector<QWidget *> order = {
+        Text1,     List1,     List2,     box(13),   box(12),   box(11),   box(10),   box(9),
+        box(0),    box(1),    box(2),    box(3),    box(4),    box(5),    box(6),    box(7),
+        box(8),    box(14),   Combo1[0], Combo1[1], MSF1,      box(15),   box(16),   Combo1[2],
+        MSHFlexGrid1};
+    for (size_t i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
+    for (TextBox *t : Text2)
+        EnterAsTab::install(t->editor());
+    for (QComboBox *combo : Combo1)
+        EnterAsTab::install(combo);
+
+    connect(List1, &QListWidget::itemDoubleClicked, this, &Form2::List1_DblClick);
+    connect(MSHFlexGrid1, &FlexGrid::DblClick, this, &Form2::MSHFlexGrid1_DblClick);
+
+    // Which window had the focus before this one: activation runs the set-up
+    // only when the user comes from another window of the application.
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *w) {
+        if (w && w == windowHandle())
+            return;
+        if (!w)
+            came_ = Came::Outside;
+        else if (w->modality() != Qt::NonModal || w->type() == Qt::Popup || w->type() == Qt::ToolTip)
+            came_ = Came::Modal;
+        else
+            came_ = Came::Window;
+    });
+
+    // Opening: the category 消化, empty fields, both grids.
+    drugload(QStringLiteral("消化"));
+    for (TextBox *t : Text2)
+        t->setText(QString());
+    fillGrid(MSF1, QStringLiteral("xj"));
+    fillGrid(MSHFlexGrid1, QStringLiteral("yc"));
+
+    const QScreen *s = QGuiApplication::primaryScreen();
+    resize(openingSize(s ? s->availableSize() : QSize(1920, 1040)));
+}
+
+void Form2::buildMenus()
+{
     // Menus: names equal to captions, except the prescription menu.
     menuBar = new QMenuBar(this);
     menuBar->setObjectName(QStringLiteral("menuBar"));
@@ -99,36 +191,12 @@ Form2::Form2(QWidget *parent) : XsWindow(parent)
     connect(sccf, &QAction::triggered, this, &Form2::sccf_Click);
     connect(ck, &QAction::triggered, this, &Form2::ck_Click);
     connect(dayin, &QAction::triggered, this, &Form2::dayin_Click);
+}
 
-    // The controls lie on one page of the old window's size (23775 x 12855
-    // twips); the page scrolls when the screen is smaller.
-    client = new QScrollArea(this);
-    client->setObjectName(QStringLiteral("client"));
-    client->setFrameShape(QFrame::NoFrame);
-    client->setFocusPolicy(Qt::NoFocus);
-    auto *page = new QWidget;
-    page->setObjectName(QStringLiteral("page"));
-    page->setFixedSize(tw(23775), tw(12855));
-    client->setWidget(page);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->setMenuBar(menuBar);
-    layout->addWidget(client);
-
-    MSF1 = new FlexGrid(page);
-    MSF1->setObjectName(QStringLiteral("MSF1"));
-    MSF1->setAccessibleName(QStringLiteral("病例档案"));
-    placeTw(MSF1, 0, 0, 23775, 2295);
-    MSHFlexGrid1 = new FlexGrid(page);
-    MSHFlexGrid1->setObjectName(QStringLiteral("MSHFlexGrid1"));
-    MSHFlexGrid1->setAccessibleName(QStringLiteral("打印库"));
-    placeTw(MSHFlexGrid1, 0, 2400, 23775, 2415);
-
-    Frame2 = new QGroupBox(QStringLiteral("Frame2"), page);
-    Frame2->setObjectName(QStringLiteral("Frame2"));
-    placeTw(Frame2, 0, 4800, 13500, 8055);
-
+// The patient fields in Frame2, each with its label; the date of the visit is
+// selected whole when it gets the focus.
+void Form2::buildFields()
+{
     for (int column = 0; column < 20; ++column) {
         const CaseFieldSlot slot = caseFieldSlots()[size_t(column)];
         const PrescribeField &f = prescribeFields()[size_t(column)];
@@ -179,70 +247,7 @@ Form2::Form2(QWidget *parent) : XsWindow(parent)
         }
         Label2[size_t(f.label)] = label;
     }
-    // The date of the visit is selected whole when it gets the focus.
     Text2[6]->editor()->installEventFilter(this);
-
-    List1 = new QListWidget(page);
-    List1->setObjectName(QStringLiteral("List1"));
-    List1->setAccessibleName(QStringLiteral("药品目录"));
-    placeTw(List1, 13560, 4920, 4335, 7620);
-
-    Frame1 = new QGroupBox(QStringLiteral("Frame1"), page);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    placeTw(Frame1, 18000, 4920, 1935, 7815);
-    Text1 = new KeepCaretLineEdit(Frame1);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    placeTw(Text1, 360, 360, 1095, 495);
-    Label4 = new QLabel(QStringLiteral("输入数量"), Frame1);
-    Label4->setObjectName(QStringLiteral("Label4"));
-    placeTw(Label4, 480, 1080, 1095, 255);
-    Label4->setBuddy(Text1);
-    Text1->setAccessibleName(QStringLiteral("输入数量"));
-
-    List2 = new QListWidget(page);
-    List2->setObjectName(QStringLiteral("List2"));
-    List2->setAccessibleName(QStringLiteral("已选药品"));
-    placeTw(List2, 19920, 4920, 3855, 7620);
-
-    // Tab order, which Enter follows as well.
-    auto box = [this](int i) { return Text2[size_t(i)]->editor(); };
-    const std::vector<QWidget *> order = {
-        Text1,     List1,     List2,     box(13),   box(12),   box(11),   box(10),   box(9),
-        box(0),    box(1),    box(2),    box(3),    box(4),    box(5),    box(6),    box(7),
-        box(8),    box(14),   Combo1[0], Combo1[1], MSF1,      box(15),   box(16),   Combo1[2],
-        MSHFlexGrid1};
-    for (size_t i = 0; i + 1 < order.size(); ++i)
-        setTabOrder(order[i], order[i + 1]);
-    for (TextBox *t : Text2)
-        EnterAsTab::install(t->editor());
-    for (QComboBox *c : Combo1)
-        EnterAsTab::install(c);
-
-    connect(List1, &QListWidget::itemDoubleClicked, this, &Form2::List1_DblClick);
-    connect(MSHFlexGrid1, &FlexGrid::DblClick, this, &Form2::MSHFlexGrid1_DblClick);
-
-    // Which window had the focus before this one: activation runs the set-up
-    // only when the user comes from another window of the application.
-    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *w) {
-        if (w && w == windowHandle())
-            return;
-        if (!w)
-            came_ = Came::Outside;
-        else if (w->modality() != Qt::NonModal || w->type() == Qt::Popup || w->type() == Qt::ToolTip)
-            came_ = Came::Modal;
-        else
-            came_ = Came::Window;
-    });
-
-    // Opening: the category 消化, empty fields, both grids.
-    drugload(QStringLiteral("消化"));
-    for (TextBox *t : Text2)
-        t->setText(QString());
-    fillGrid(MSF1, QStringLiteral("xj"));
-    fillGrid(MSHFlexGrid1, QStringLiteral("yc"));
-
-    const QScreen *s = QGuiApplication::primaryScreen();
-    resize(openingSize(s ? s->availableSize() : QSize(1920, 1040)));
 }
 
 QSize Form2::openingSize(const QSize &available) const

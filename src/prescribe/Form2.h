@@ -91,6 +91,8 @@ protected:
 
 private:
     enum class Came { Nothing, Window, Modal, Outside };
+    void buildMenus();
+    void buildFields();
     void fillGrid(FlexGrid *grid, const QString &table);
     QString fieldText(int column) const;
     void setFieldText(int column, const QString &text);

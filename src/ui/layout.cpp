@@ -1,6 +1,7 @@
 #include "ui/layout.h"
 
 #include "ui/fieldform.h"
+#include "ui/flexgrid.h"
 #include "ui/images.h"
 #include "ui/twips.h"
 #include "ui/window.h"
@@ -9,6 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 
 namespace xs {
@@ -46,6 +48,7 @@ Controls buildControls(QWidget *window, std::span<const Control> controls)
             break;
         }
         case Control::Line: w = new QLineEdit(parent); break;
+        case Control::Caret: w = new KeepCaretLineEdit(parent); break;
         case Control::Box:
         case Control::Memo: {
             auto *t = new TextBox(c.kind == Control::Memo ? TextBox::MultiLine : TextBox::SingleLine, parent);
@@ -56,6 +59,8 @@ Controls buildControls(QWidget *window, std::span<const Control> controls)
         case Control::Combo: w = new QComboBox(parent); break;
         case Control::Button: w = new QPushButton(caption, parent); break;
         case Control::Frame: w = new QGroupBox(caption, parent); break;
+        case Control::Grid: w = new FlexGrid(parent); break;
+        case Control::List: w = new QListWidget(parent); break;
         }
         w->setObjectName(QString::fromUtf8(c.name));
         if (c.width || c.height)

@@ -17,11 +17,14 @@ struct Control {
         Label,    // QLabel with the caption
         Picture,  // QLabel without text; the window gives it its picture
         Line,     // QLineEdit
+        Caret,    // KeepCaretLineEdit: a QLineEdit that keeps its caret on Tab
         Box,      // TextBox, one line, with the typing limit `limit` (0: none)
         Memo,     // TextBox of several lines
         Combo,    // QComboBox
         Button,   // QPushButton with the caption
         Frame,    // QGroupBox with the caption; other controls may lie in it
+        Grid,     // FlexGrid
+        List,     // QListWidget
     };
     Kind kind;
     const char *name;     // object name, as "Text1(0)" for an element of a control array
