@@ -168,7 +168,7 @@ void Form2::buildMenus()
         m->menuAction()->setObjectName(name);
         return m;
     };
-    auto addEntry = [this](QMenu *menu, const QString &name, const QString &caption) {
+    auto addEntry = [](QMenu *menu, const QString &name, const QString &caption) {
         QAction *a = menu->addAction(caption);
         a->setObjectName(name);
         return a;

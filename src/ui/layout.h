@@ -67,7 +67,7 @@ public:
     }
 
 private:
-    friend Controls buildControls(QWidget *, std::span<const Control>);
+    friend Controls buildControls(QWidget *window, std::span<const Control> controls);
     QHash<QString, QWidget *> byName_;
 };
 
