@@ -53,6 +53,11 @@ void hideWindow(QWidget *w)
         w->hide();
 }
 
+// The frame of the tool bar and the tool bar in it (twips); the frames of the
+// tree and of the grid are the browser's own (BrowserParams).
+const int kToolFrame[4] = {0, 0, 3040, 940};
+const int kToolBar[4] = {120, 120, 2895, 840};
+
 const QString kWarn = QStringLiteral("警告");
 const QString kRightsWarn = QStringLiteral(" 警告");
 
@@ -64,15 +69,14 @@ RecordBrowser::RecordBrowser(BrowserParams params, QWidget *parent) : XsWindow(p
     setWindowIcon(appIcon());
     setClientSizeTw(p_.clientWidth, p_.clientHeight);
 
-    static const int frame3[4] = {0, 0, 3040, 940};
-    Frame3 = frame(this, "Frame3", QString(), frame3);
+    Frame3 = frame(this, "Frame3", QString(), kToolFrame);
     Toolbar1 = new QToolBar(Frame3);
     Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
     Toolbar1->setIconSize(QSize(32, 32));
     Toolbar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     Toolbar1->setMovable(false);
     Toolbar1->setFloatable(false);
-    placeTw(Toolbar1, 120, 120, 2895, 840);
+    placeTw(Toolbar1, kToolBar[0], kToolBar[1], kToolBar[2], kToolBar[3]);
 
     // Toolbar entries: caption, and the tag (= key) the handlers dispatch on.
     auto button = [this](const QString &caption, const QString &tag) {

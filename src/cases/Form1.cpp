@@ -10,7 +10,7 @@
 #include "ui/fonts.h"
 #include "ui/images.h"
 #include "ui/msgbox.h"
-#include "ui/twips.h"
+#include "ui/layout.h"
 
 #include <QEvent>
 #include <QTimer>
@@ -19,38 +19,70 @@ namespace xs {
 
 namespace {
 
-// One text box of the form: caption, typing limit (0: none), place in Frame1.
-struct BoxSpec {
-    const char *caption;
-    int limit;
-    int left, top, width, height;
+using C = Control;
+constexpr int kRight = Qt::AlignRight | Qt::AlignVCenter;
+// Text1(0..16) with their labels, then the combo boxes 性别, 科室, 婚否 with
+// theirs. The boxes of the first column end before the labels of the combo
+// boxes; the findings below them have the width of the frame's left half.
+const Control kControls[] = {
+    {C::Label, "Label10", "病例登记", 2400, 0, 4000, 480},
+    {C::Frame, "Frame1", "", 120, 480, 11775, 9135},
+    {C::Box, "Text1(0)", "", 1440, 240, 1560, 300, "Frame1", nullptr, 5},
+    {C::Label, "Label1(0)", "门诊号：", 400, 240, 1000, 300, "Frame1", "Text1(0)", 0, kRight},
+    {C::Box, "Text1(1)", "", 1440, 840, 1560, 300, "Frame1", nullptr, 8},
+    {C::Label, "Label1(1)", "姓名：", 400, 840, 1000, 300, "Frame1", "Text1(1)", 0, kRight},
+    {C::Box, "Text1(2)", "", 1200, 1320, 1800, 300, "Frame1", nullptr, 0},
+    {C::Label, "Label1(2)", "出生年月：", 160, 1320, 1000, 300, "Frame1", "Text1(2)", 0, kRight},
+    {C::Box, "Text1(3)", "", 1320, 1800, 1680, 300, "Frame1", nullptr, 30},
+    {C::Label, "Label1(3)", "家庭住址：", 280, 1800, 1000, 300, "Frame1", "Text1(3)", 0, kRight},
+    {C::Box, "Text1(4)", "", 1200, 2160, 1800, 300, "Frame1", nullptr, 6},
+    {C::Label, "Label1(4)", "邮政编码：", 160, 2160, 1000, 300, "Frame1", "Text1(4)", 0, kRight},
+    {C::Box, "Text1(5)", "", 1200, 2520, 1800, 300, "Frame1", nullptr, 12},
+    {C::Label, "Label1(5)", "联系电话：", 160, 2520, 1000, 300, "Frame1", "Text1(5)", 0, kRight},
+    {C::Box, "Text1(6)", "", 1320, 3000, 1680, 300, "Frame1", nullptr, 0},
+    {C::Label, "Label1(6)", "入诊时间：", 280, 3000, 1000, 300, "Frame1", "Text1(6)", 0, kRight},
+    {C::Memo, "Text1(7)", "", 1320, 3480, 2415, 420, "Frame1", nullptr, 0},
+    {C::Label, "Label1(7)", "备注：", 280, 3480, 1000, 300, "Frame1", "Text1(7)", 0, kRight},
+    {C::Box, "Text1(8)", "", 1320, 4560, 4800, 300, "Frame1", nullptr, 5},
+    {C::Label, "Label1(8)", "体格检查：", 280, 4560, 1000, 300, "Frame1", "Text1(8)", 0, kRight},
+    {C::Box, "Text1(9)", "", 1200, 5040, 4800, 300, "Frame1", nullptr, 5},
+    {C::Label, "Label1(9)", "既往病史：", 160, 5040, 1000, 300, "Frame1", "Text1(9)", 0, kRight},
+    {C::Box, "Text1(10)", "", 1080, 5640, 4800, 300, "Frame1", nullptr, 5},
+    {C::Label, "Label1(10)", "症状：", 40, 5640, 1000, 300, "Frame1", "Text1(10)", 0, kRight},
+    {C::Box, "Text1(11)", "", 1080, 6360, 4800, 300, "Frame1", nullptr, 5},
+    {C::Label, "Label1(11)", "诊断：", 40, 6360, 1000, 300, "Frame1", "Text1(11)", 0, kRight},
+    {C::Box, "Text1(12)", "", 1080, 6840, 4800, 300, "Frame1", nullptr, 5},
+    {C::Label, "Label1(12)", "药名：", 40, 6840, 1000, 300, "Frame1", "Text1(12)", 0, kRight},
+    {C::Box, "Text1(13)", "", 8640, 1680, 2400, 300, "Frame1", nullptr, 5},
+    {C::Label, "Label1(13)", "药量：", 7600, 1680, 1000, 300, "Frame1", "Text1(13)", 0, kRight},
+    {C::Box, "Text1(14)", "", 8760, 2520, 2400, 300, "Frame1", nullptr, 5},
+    {C::Label, "Label1(14)", "医生签字：", 7720, 2520, 1000, 300, "Frame1", "Text1(14)", 0, kRight},
+    {C::Box, "Text1(15)", "", 8520, 3240, 2400, 300, "Frame1", nullptr, 5},
+    {C::Label, "Label1(15)", "年龄：", 7480, 3240, 1000, 300, "Frame1", "Text1(15)", 0, kRight},
+    {C::Box, "Text1(16)", "", 8640, 3960, 2400, 300, "Frame1", nullptr, 5},
+    {C::Label, "Label1(16)", "身份证：", 7600, 3960, 1000, 300, "Frame1", "Text1(16)", 0, kRight},
+    {C::Combo, "Combo1(0)", "", 4080, 1440, 1800, 300, "Frame1"},
+    {C::Combo, "Combo1(1)", "", 4080, 2040, 1800, 300, "Frame1"},
+    {C::Combo, "Combo1(2)", "", 4080, 2520, 1800, 300, "Frame1"},
+    {C::Label, "Label2", "性别", 3040, 1440, 1000, 300, "Frame1", "Combo1(0)", 0, kRight},
+    {C::Label, "Label3", "科室：", 3040, 2040, 1000, 300, "Frame1", "Combo1(1)", 0, kRight},
+    {C::Label, "Label4", "婚否：", 3040, 2520, 1000, 300, "Frame1", "Combo1(2)", 0, kRight},
+    {C::Button, "Command1", "确定", 600, 8280, 1095, 270, "Frame1"},
+    {C::Button, "Command2", "取消", 4200, 8280, 1095, 270, "Frame1"},
 };
+// The findings upwards from 身份证, the buttons, then the personal data;
+// Enter follows the same order.
+const char *const kTabOrder[] = {
+    "Text1(16)", "Text1(15)", "Text1(14)", "Text1(13)", "Text1(12)", "Text1(11)", "Text1(10)", "Text1(9)",
+    "Text1(8)",  "Command1",  "Command2",  "Text1(0)",  "Text1(1)",  "Text1(3)",  "Text1(4)",  "Text1(5)",
+    "Text1(6)",  "Text1(7)",  "Combo1(1)", "Text1(2)",  "Combo1(0)", "Combo1(2)",
+};
+// The designer caption; set-up replaces it with 登记 or 修改 and leaves it
+// when there is no department to register under.
+const WindowLayout kLayout{"Form1", "Form1", 11715, 9975, kControls, kTabOrder};
 
-// Text1(0..16). The boxes of the first column end before the labels of the
-// combo boxes; the findings below them have the width of the frame's left half.
-const BoxSpec kBoxes[17] = {
-    {"门诊号：", 5, 1440, 240, 1560, 300},
-    {"姓名：", 8, 1440, 840, 1560, 300},
-    {"出生年月：", 0, 1200, 1320, 1800, 300},
-    {"家庭住址：", 30, 1320, 1800, 1680, 300},
-    {"邮政编码：", 6, 1200, 2160, 1800, 300},
-    {"联系电话：", 12, 1200, 2520, 1800, 300},
-    {"入诊时间：", 0, 1320, 3000, 1680, 300},
-    {"备注：", 0, 1320, 3480, 2415, 420},
-    {"体格检查：", 5, 1320, 4560, 4800, 300},
-    {"既往病史：", 5, 1200, 5040, 4800, 300},
-    {"症状：", 5, 1080, 5640, 4800, 300},
-    {"诊断：", 5, 1080, 6360, 4800, 300},
-    {"药名：", 5, 1080, 6840, 4800, 300},
-    {"药量：", 5, 8640, 1680, 2400, 300},
-    {"医生签字：", 5, 8760, 2520, 2400, 300},
-    {"年龄：", 5, 8520, 3240, 2400, 300},
-    {"身份证：", 5, 8640, 3960, 2400, 300},
-};
-constexpr int kMemoBox = 7;     // 备注: several lines
 constexpr int kVisitBox = 6;    // 入诊时间
 constexpr int kBirthBox = 2;    // 出生年月
-constexpr int kLabelWidth = 1000;
 
 const QString kTitle = QStringLiteral("警告");
 const QString kDuplicate = QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！");
@@ -64,94 +96,43 @@ void paintEntryBox(QWidget *w)
     w->setPalette(p);
 }
 
-QLabel *makeLabel(const QString &caption, const QString &name, QWidget *parent, int boxLeft, int top)
-{
-    auto *l = new QLabel(caption, parent);
-    l->setObjectName(name);
-    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    placeTw(l, boxLeft - kLabelWidth - 40, top, kLabelWidth, 300);
-    return l;
-}
-
 }  // namespace
 
-int Form1::typingLimit(int i) { return i >= 0 && i < 17 ? kBoxes[i].limit : 0; }
+int Form1::typingLimit(int i)
+{
+    const Control *box = controlNamed(kControls, QStringLiteral("Text1(%1)").arg(i));
+    return box ? box->limit : 0;
+}
 
 Form1::Form1(QWidget *parent) : XsWindow(parent)
 {
-    setObjectName(QStringLiteral("Form1"));
-    // The designer caption; set-up replaces it with 登记 or 修改 and leaves it
-    // when there is no department to register under.
-    setWindowTitle(QStringLiteral("Form1"));
-    setWindowIcon(appIcon());
-    setClientSizeTw(11715, 9975);
-
-    Label10 = new QLabel(QStringLiteral("病例登记"), this);
-    Label10->setObjectName(QStringLiteral("Label10"));
+    const Controls c = buildWindow(this, kLayout);
+    Label10 = c.get<QLabel>("Label10");
     Label10->setFont(oldFont(QStringLiteral("宋体"), 18));
     {
         QPalette p = Label10->palette();
         p.setColor(QPalette::WindowText, QColor(0, 0, 192));
         Label10->setPalette(p);
     }
-    placeTw(Label10, 2400, 0, 4000, 480);
-
-    Frame1 = new QGroupBox(this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    placeTw(Frame1, 120, 480, 11775, 9135);
-
-    for (int i = 0; i < 17; ++i) {
-        const BoxSpec &s = kBoxes[i];
-        auto *box = new TextBox(i == kMemoBox ? TextBox::MultiLine : TextBox::SingleLine, Frame1);
-        box->setObjectName(QStringLiteral("Text1(%1)").arg(i));
-        box->setTypingLimit(s.limit);
-        placeTw(box, s.left, s.top, s.width, s.height);
-        paintEntryBox(box->editor());
-        Text1[size_t(i)] = box;
-        Label1[size_t(i)] = makeLabel(QString::fromUtf8(s.caption), QStringLiteral("Label1(%1)").arg(i), Frame1,
-                                      s.left, s.top);
-        pairLabel(Label1[size_t(i)], box);
-    }
-
-    const int comboTops[3] = {1440, 2040, 2520};
-    for (int i = 0; i < 3; ++i) {
-        auto *c = new QComboBox(Frame1);
-        c->setObjectName(QStringLiteral("Combo1(%1)").arg(i));
-        c->setEditable(true);
+    Frame1 = c.get<QGroupBox>("Frame1");
+    c.getArray("Text1", Text1);
+    c.getArray("Label1", Label1);
+    c.getArray("Combo1", Combo1);
+    for (TextBox *t : Text1)
+        paintEntryBox(t->editor());
+    for (QComboBox *box : Combo1) {
+        box->setEditable(true);
         // Enter moves on; it must not add the typed text to the list.
-        c->setInsertPolicy(QComboBox::NoInsert);
-        placeTw(c, 4080, comboTops[i], 1800, 300);
-        paintEntryBox(c);
-        Combo1[size_t(i)] = c;
+        box->setInsertPolicy(QComboBox::NoInsert);
+        paintEntryBox(box);
     }
     Combo1[0]->setEditText(QStringLiteral("Combo1"));
     Combo1[2]->setEditText(QStringLiteral("Combo1"));
-    Label2 = makeLabel(QStringLiteral("性别"), QStringLiteral("Label2"), Frame1, 4080, comboTops[0]);
-    Label3 = makeLabel(QStringLiteral("科室："), QStringLiteral("Label3"), Frame1, 4080, comboTops[1]);
-    Label4 = makeLabel(QStringLiteral("婚否："), QStringLiteral("Label4"), Frame1, 4080, comboTops[2]);
-    pairLabel(Label2, Combo1[0]);
-    pairLabel(Label3, Combo1[1]);
-    pairLabel(Label4, Combo1[2]);
-
-    Command1 = new QPushButton(QStringLiteral("确定"), Frame1);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    placeTw(Command1, 600, 8280, 1095, 270);
-    Command2 = new QPushButton(QStringLiteral("取消"), Frame1);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    placeTw(Command2, 4200, 8280, 1095, 270);
-
-    // Tab order: the findings upwards from 身份证, the buttons, then the
-    // personal data; Enter follows the same order.
-    const std::vector<QWidget *> order = {
-        Text1[16]->editor(), Text1[15]->editor(), Text1[14]->editor(), Text1[13]->editor(),
-        Text1[12]->editor(), Text1[11]->editor(), Text1[10]->editor(), Text1[9]->editor(),
-        Text1[8]->editor(),  Command1,            Command2,            Text1[0]->editor(),
-        Text1[1]->editor(),  Text1[3]->editor(),  Text1[4]->editor(),  Text1[5]->editor(),
-        Text1[6]->editor(),  Text1[7]->editor(),  Combo1[1],           Text1[2]->editor(),
-        Combo1[0],           Combo1[2],
-    };
-    for (size_t k = 0; k + 1 < order.size(); ++k)
-        setTabOrder(order[k], order[k + 1]);
+    Label2 = c.get<QLabel>("Label2");
+    Label3 = c.get<QLabel>("Label3");
+    Label4 = c.get<QLabel>("Label4");
+    Command1 = c.get<QPushButton>("Command1");
+    Command2 = c.get<QPushButton>("Command2");
 
     for (TextBox *t : Text1)
         EnterAsTab::install(t->editor());

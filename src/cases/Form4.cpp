@@ -7,7 +7,7 @@
 #include "ui/fieldform.h"
 #include "ui/fonts.h"
 #include "ui/images.h"
-#include "ui/twips.h"
+#include "ui/layout.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -30,59 +30,44 @@ const QString kListOrder = QStringLiteral("order by class.年级 desc,class.科�
 const QString kNothingFound = QStringLiteral("对不起，没有此病例的档案记录！");
 }  // namespace
 
+namespace {
+using C = Control;
+// The labels overlap the boxes' left edge; the boxes, later in the table, lie
+// on top of them.
+const Control kControls[] = {
+    {C::Label, "Label3", "病例档案查询", 1200, 0, 2175, 375},
+    {C::Label, "Label1", "门诊号：", 1200, 600, 975, 255, nullptr, "Text1(0)"},
+    {C::Label, "Label2", "姓名：", 1200, 1080, 1455, 255, nullptr, "Text1(1)"},
+    {C::Label, "Label4", "科室：", 1200, 1560, 1575, 255, nullptr, "Text1(2)"},
+    {C::Label, "Label5", "按姓名关键字查询：", 0, 2040, 2775, 255, nullptr, "Text1(3)"},
+    {C::Line, "Text1(0)", "", 1920, 600, 975, 255},
+    {C::Line, "Text1(1)", "", 1920, 1080, 1215, 255},
+    {C::Line, "Text1(2)", "", 1920, 1560, 1695, 255},
+    {C::Line, "Text1(3)", "", 1920, 2040, 1695, 255},
+    {C::Button, "Command1", "确定", 600, 2520, 1095, 255},
+    {C::Button, "Command2", "取消", 2880, 2520, 1095, 255},
+};
+const char *const kTabOrder[] = {"Text1(0)", "Command1", "Command2", "Text1(1)", "Text1(2)", "Text1(3)"};
+const WindowLayout kLayout{"Form4", "查询", 4530, 2970, kControls, kTabOrder};
+}  // namespace
+
 Form4::Form4(QWidget *parent) : XsWindow(parent)
 {
-    setObjectName(QStringLiteral("Form4"));
-    setWindowTitle(QStringLiteral("查询"));
-    setWindowIcon(appIcon());
-    setClientSizeTw(4530, 2970);
-
-    Label3 = new QLabel(QStringLiteral("病例档案查询"), this);
-    Label3->setObjectName(QStringLiteral("Label3"));
+    const Controls c = buildWindow(this, kLayout);
+    Label3 = c.get<QLabel>("Label3");
     Label3->setFont(oldFont(QStringLiteral("宋体"), 15.75));
-    placeTw(Label3, 1200, 0, 2175, 375);
-
-    auto label = [this](const char *caption, const char *name, int left, int top, int width) {
-        auto *l = new QLabel(QString::fromUtf8(caption), this);
-        l->setObjectName(QString::fromLatin1(name));
+    Label1 = c.get<QLabel>("Label1");
+    Label2 = c.get<QLabel>("Label2");
+    Label4 = c.get<QLabel>("Label4");
+    Label5 = c.get<QLabel>("Label5");
+    for (QLabel *l : {Label1, Label2, Label4, Label5})
         styleQueryLabel(l);
-        placeTw(l, left, top, width, 255);
-        return l;
-    };
-    Label1 = label("门诊号：", "Label1", 1200, 600, 975);
-    Label2 = label("姓名：", "Label2", 1200, 1080, 1455);
-    Label4 = label("科室：", "Label4", 1200, 1560, 1575);
-    Label5 = label("按姓名关键字查询：", "Label5", 0, 2040, 2775);
-
-    const int boxes[4][2] = {{600, 975}, {1080, 1215}, {1560, 1695}, {2040, 1695}};
-    for (int i = 0; i < 4; ++i) {
-        auto *t = new QLineEdit(this);
-        t->setObjectName(QStringLiteral("Text1(%1)").arg(i));
-        placeTw(t, 1920, boxes[i][0], boxes[i][1], 255);
-        t->installEventFilter(this);
-        Text1[size_t(i)] = t;
-    }
-    // The labels overlap the boxes' left edge; the boxes stay on top.
+    c.getArray("Text1", Text1);
     for (QLineEdit *t : Text1)
-        t->raise();
+        t->installEventFilter(this);
     Text1[0]->setText(QStringLiteral("   "));
-    pairLabel(Label1, Text1[0]);
-    pairLabel(Label2, Text1[1]);
-    pairLabel(Label4, Text1[2]);
-    pairLabel(Label5, Text1[3]);
-
-    Command1 = new QPushButton(QStringLiteral("确定"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    placeTw(Command1, 600, 2520, 1095, 255);
-    Command2 = new QPushButton(QStringLiteral("取消"), this);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    placeTw(Command2, 2880, 2520, 1095, 255);
-
-    setTabOrder(Text1[0], Command1);
-    setTabOrder(Command1, Command2);
-    setTabOrder(Command2, Text1[1]);
-    setTabOrder(Text1[1], Text1[2]);
-    setTabOrder(Text1[2], Text1[3]);
+    Command1 = c.get<QPushButton>("Command1");
+    Command2 = c.get<QPushButton>("Command2");
 
     connect(Command1, &QPushButton::clicked, this, &Form4::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form4::Command2_Click);

@@ -7,82 +7,64 @@
 #include "ui/fonts.h"
 #include "ui/images.h"
 #include "ui/msgbox.h"
-#include "ui/twips.h"
+#include "ui/layout.h"
 
 namespace xs {
 
 namespace {
 
-struct BoxSpec {
-    const char *caption;
-    int limit;  // 0: no limit
-    int left, top;
+using C = Control;
+constexpr int kRight = Qt::AlignRight | Qt::AlignVCenter;
+// Text1(0..6) in the column order of class, each with its label.
+const Control kControls[] = {
+    {C::Label, "Label1", "班级设置", 2040, 240, 2400, 420},
+    {C::Box, "Text1(0)", "", 1320, 840, 1095, 300, nullptr, nullptr, 16},
+    {C::Label, "Label2(0)", "年级：", 320, 840, 960, 300, nullptr, "Text1(0)", 0, kRight},
+    {C::Box, "Text1(1)", "", 3600, 840, 1095, 300, nullptr, nullptr, 20},
+    {C::Label, "Label2(1)", "科室：", 2600, 840, 960, 300, nullptr, "Text1(1)", 0, kRight},
+    {C::Box, "Text1(2)", "", 1320, 1320, 1095, 300, nullptr, nullptr, 5},
+    {C::Label, "Label2(2)", "诊室：", 320, 1320, 960, 300, nullptr, "Text1(2)", 0, kRight},
+    {C::Box, "Text1(3)", "", 3600, 1320, 1095, 300, nullptr, nullptr, 8},
+    {C::Label, "Label2(3)", "年制：", 2600, 1320, 960, 300, nullptr, "Text1(3)", 0, kRight},
+    {C::Box, "Text1(4)", "", 1320, 1920, 1095, 300, nullptr, nullptr, 16},
+    {C::Label, "Label2(4)", "专业：", 320, 1920, 960, 300, nullptr, "Text1(4)", 0, kRight},
+    {C::Box, "Text1(5)", "", 3600, 1920, 1095, 300, nullptr, nullptr, 8},
+    {C::Label, "Label2(5)", "医生：", 2600, 1920, 960, 300, nullptr, "Text1(5)", 0, kRight},
+    {C::Memo, "Text1(6)", "", 1320, 2400, 3375, 1215, nullptr, nullptr, 0},
+    {C::Label, "Label8", "备注：", 320, 2400, 960, 300, nullptr, "Text1(6)", 0, kRight},
+    // Two labels without caption or place that show nothing.
+    {C::Label, "Label4", "", 0, 0, 0, 0},
+    {C::Label, "Label7", "", 0, 0, 0, 0},
+    {C::Button, "Command1", "确定", 1440, 3840, 1215, 255},
+    {C::Button, "Command2", "取消", 3240, 3840, 1215, 255},
 };
-
-// Text1(0..6), in the column order of class.
-const BoxSpec kBoxes[7] = {
-    {"年级：", 16, 1320, 840}, {"科室：", 20, 3600, 840}, {"诊室：", 5, 1320, 1320}, {"年制：", 8, 3600, 1320},
-    {"专业：", 16, 1320, 1920}, {"医生：", 8, 3600, 1920}, {"备注：", 0, 1320, 2400},
-};
+const char *const kTabOrder[] = {"Text1(0)", "Text1(1)", "Text1(2)", "Text1(3)", "Text1(4)",
+                                 "Text1(5)", "Text1(6)", "Command1", "Command2"};
+const WindowLayout kLayout{"Formclass1", "添加科室", 5940, 4305, kControls, kTabOrder};
 constexpr int kMemo = 6;
 constexpr int kDept = 1;
 const QString kTitle = QStringLiteral("警告");
 
 }  // namespace
 
-int Formclass1::typingLimit(int i) { return i >= 0 && i < 7 ? kBoxes[i].limit : 0; }
+int Formclass1::typingLimit(int i)
+{
+    const Control *box = controlNamed(kControls, QStringLiteral("Text1(%1)").arg(i));
+    return box ? box->limit : 0;
+}
 
 Formclass1::Formclass1(QWidget *parent) : XsWindow(parent)
 {
-    setObjectName(QStringLiteral("Formclass1"));
-    setWindowTitle(QStringLiteral("添加科室"));
-    setWindowIcon(appIcon());
-    setClientSizeTw(5940, 4305);
-
-    Label1 = new QLabel(QStringLiteral("班级设置"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
+    const Controls c = buildWindow(this, kLayout);
+    Label1 = c.get<QLabel>("Label1");
     Label1->setFont(oldFont(QStringLiteral("宋体"), 15.75, true));
-    placeTw(Label1, 2040, 240, 2400, 420);
-
-    for (int i = 0; i < 7; ++i) {
-        const BoxSpec &s = kBoxes[i];
-        auto *box = new TextBox(i == kMemo ? TextBox::MultiLine : TextBox::SingleLine, this);
-        box->setObjectName(QStringLiteral("Text1(%1)").arg(i));
-        box->setTypingLimit(s.limit);
-        if (i == kMemo)
-            placeTw(box, s.left, s.top, 3375, 1215);
-        else
-            placeTw(box, s.left, s.top, 1095, 300);
-        Text1[size_t(i)] = box;
-
-        auto *l = new QLabel(QString::fromUtf8(s.caption), this);
-        l->setObjectName(i == kMemo ? QStringLiteral("Label8") : QStringLiteral("Label2(%1)").arg(i));
-        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        placeTw(l, s.left - 1000, s.top, 960, 300);
-        pairLabel(l, box);
-        if (i == kMemo)
-            Label8 = l;
-        else
-            Label2[size_t(i)] = l;
-    }
-
-    // Two labels without caption that show nothing.
-    Label4 = new QLabel(this);
-    Label4->setObjectName(QStringLiteral("Label4"));
-    Label7 = new QLabel(this);
-    Label7->setObjectName(QStringLiteral("Label7"));
-
-    Command1 = new QPushButton(QStringLiteral("确定"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    placeTw(Command1, 1440, 3840, 1215, 255);
-    Command2 = new QPushButton(QStringLiteral("取消"), this);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    placeTw(Command2, 3240, 3840, 1215, 255);
-
-    for (int i = 0; i + 1 < 7; ++i)
-        setTabOrder(Text1[size_t(i)]->editor(), Text1[size_t(i + 1)]->editor());
-    setTabOrder(Text1[kMemo]->editor(), Command1);
-    setTabOrder(Command1, Command2);
+    c.getArray("Text1", Text1);
+    c.getArray("Label2", Label2);
+    Label8 = c.get<QLabel>("Label8");
+    Label4 = c.get<QLabel>("Label4");
+    Label7 = c.get<QLabel>("Label7");
+    Command1 = c.get<QPushButton>("Command1");
+    Command2 = c.get<QPushButton>("Command2");
 
     connect(Command1, &QPushButton::clicked, this, &Formclass1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Formclass1::Command2_Click);

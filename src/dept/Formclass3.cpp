@@ -5,54 +5,42 @@
 #include "ui/fieldform.h"
 #include "ui/fonts.h"
 #include "ui/images.h"
-#include "ui/twips.h"
+#include "ui/layout.h"
 
 #include <QCloseEvent>
 
 namespace xs {
 
+namespace {
+using C = Control;
+const Control kControls[] = {
+    {C::Label, "Label3", "科室设置查询", 840, 120, 2175, 375},
+    {C::Label, "Label1", "年级：", 840, 960, 975, 255, nullptr, "Text1(0)"},
+    {C::Label, "Label2", "科室：", 840, 1440, 1455, 255, nullptr, "Text1(1)"},
+    {C::Label, "Label4", "专业：", 840, 1920, 1575, 255, nullptr, "Text1(2)"},
+    {C::Line, "Text1(0)", "", 1560, 960, 975, 270},
+    {C::Line, "Text1(1)", "", 1560, 1440, 1215, 255},
+    {C::Line, "Text1(2)", "", 1560, 1920, 1695, 255},
+    {C::Button, "Command1", "确定", 1440, 2520, 1095, 255},
+};
+const char *const kTabOrder[] = {"Text1(2)", "Text1(1)", "Command1", "Text1(0)"};
+const WindowLayout kLayout{"Formclass3", "科室查询", 3990, 2895, kControls, kTabOrder};
+}  // namespace
+
 Formclass3::Formclass3(QWidget *parent) : XsWindow(parent)
 {
-    setObjectName(QStringLiteral("Formclass3"));
-    setWindowTitle(QStringLiteral("科室查询"));
-    setWindowIcon(appIcon());
-    setClientSizeTw(3990, 2895);
-
-    Label3 = new QLabel(QStringLiteral("科室设置查询"), this);
-    Label3->setObjectName(QStringLiteral("Label3"));
+    const Controls c = buildWindow(this, kLayout);
+    Label3 = c.get<QLabel>("Label3");
     Label3->setFont(oldFont(QStringLiteral("华文中宋"), 15.75));
-    placeTw(Label3, 840, 120, 2175, 375);
-
-    auto label = [this](const char *caption, const char *name, int top, int width) {
-        auto *l = new QLabel(QString::fromUtf8(caption), this);
-        l->setObjectName(QString::fromLatin1(name));
+    Label1 = c.get<QLabel>("Label1");
+    Label2 = c.get<QLabel>("Label2");
+    Label4 = c.get<QLabel>("Label4");
+    for (QLabel *l : {Label1, Label2, Label4})
         styleQueryLabel(l);
-        placeTw(l, 840, top, width, 255);
-        return l;
-    };
-    Label1 = label("年级：", "Label1", 960, 975);
-    Label2 = label("科室：", "Label2", 1440, 1455);
-    Label4 = label("专业：", "Label4", 1920, 1575);
-
-    const int boxes[3][3] = {{960, 975, 270}, {1440, 1215, 255}, {1920, 1695, 255}};
-    for (int i = 0; i < 3; ++i) {
-        auto *t = new QLineEdit(this);
-        t->setObjectName(QStringLiteral("Text1(%1)").arg(i));
+    c.getArray("Text1", Text1);
+    for (QLineEdit *t : Text1)
         t->setFont(oldFont(QStringLiteral("宋体"), 10.5));
-        placeTw(t, 1560, boxes[i][0], boxes[i][1], boxes[i][2]);
-        Text1[size_t(i)] = t;
-    }
-    pairLabel(Label1, Text1[0]);
-    pairLabel(Label2, Text1[1]);
-    pairLabel(Label4, Text1[2]);
-
-    Command1 = new QPushButton(QStringLiteral("确定"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    placeTw(Command1, 1440, 2520, 1095, 255);
-
-    setTabOrder(Text1[2], Text1[1]);
-    setTabOrder(Text1[1], Command1);
-    setTabOrder(Command1, Text1[0]);
+    Command1 = c.get<QPushButton>("Command1");
     // A new dialog starts in the first box of its tab order.
     Text1[2]->setFocus();
 

@@ -183,7 +183,8 @@ void MDIForm1::runGate(const GateEntry &g)
 
 void MDIForm1::buildGates()
 {
-    // Windows that are not part of this build yet are wired as they land.
+    // The gated entries of the menus: name, caption, shortcut, right code, the
+    // gate that guards it and the window it opens.
     gates_ = {
         {"useradd", "添加用户", "Ctrl+A", 1, Gate::Change,
          [] { WindowRegistry::bringToFront(WindowRegistry::show<frmuser1>()); }},

@@ -10,9 +10,11 @@
 #include "data/sqltext.h"
 #include "prescribe/DataReport1.h"
 #include "prescribe/prescribefields.h"
+#include "prescribe/worktable.h"
 #include "ui/entertab.h"
 #include "ui/fonts.h"
 #include "ui/images.h"
+#include "ui/layout.h"
 #include "ui/msgbox.h"
 #include "ui/rightsgate.h"
 #include "ui/twips.h"
@@ -62,13 +64,104 @@ void tellFailure(const QString &what, const QString &reason)
 }
 }  // namespace
 
+namespace {
+using C = Control;
+// The controls on the page, in twips; the patient fields inside Frame2 follow
+// the field table (prescribeFields).
+const Control kControls[] = {
+    {C::Grid, "MSF1", "", 0, 0, 23775, 2295},
+    {C::Grid, "MSHFlexGrid1", "", 0, 2400, 23775, 2415},
+    {C::Frame, "Frame2", "Frame2", 0, 4800, 13500, 8055},
+    {C::List, "List1", "", 13560, 4920, 4335, 7620},
+    {C::Frame, "Frame1", "Frame1", 18000, 4920, 1935, 7815},
+    {C::Caret, "Text1", "", 360, 360, 1095, 495, "Frame1"},
+    {C::Label, "Label4", "输入数量", 480, 1080, 1095, 255, "Frame1", "Text1"},
+    {C::List, "List2", "", 19920, 4920, 3855, 7620},
+};
+}  // namespace
+
 Form2::Form2(QWidget *parent) : XsWindow(parent)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Form1"));
     setWindowIcon(appIcon());
     setFont(oldFont(QStringLiteral("宋体"), 9));
+    buildMenus();
 
+    // The controls lie on one page of the old window's size (23775 x 12855
+    // twips); the page scrolls when the screen is smaller.
+    client = new QScrollArea(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFrameShape(QFrame::NoFrame);
+    client->setFocusPolicy(Qt::NoFocus);
+    auto *page = new QWidget;
+    page->setObjectName(QStringLiteral("page"));
+    page->setFixedSize(tw(23775), tw(12855));
+    client->setWidget(page);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(menuBar);
+    layout->addWidget(client);
+
+    const Controls c = buildControls(page, kControls);
+    MSF1 = c.get<FlexGrid>("MSF1");
+    MSF1->setAccessibleName(QStringLiteral("病例档案"));
+    MSHFlexGrid1 = c.get<FlexGrid>("MSHFlexGrid1");
+    MSHFlexGrid1->setAccessibleName(QStringLiteral("打印库"));
+    Frame2 = c.get<QGroupBox>("Frame2");
+    buildFields();
+    List1 = c.get<QListWidget>("List1");
+    List1->setAccessibleName(QStringLiteral("药品目录"));
+    Frame1 = c.get<QGroupBox>("Frame1");
+    Text1 = c.get<QLineEdit>("Text1");
+    Label4 = c.get<QLabel>("Label4");
+    List2 = c.get<QListWidget>("List2");
+    List2->setAccessibleName(QStringLiteral("已选药品"));
+
+    // Tab order, which Enter follows as well.
+    auto box = [this](int i) { return Text2[size_t(i)]->editor(); };
+    const std::vector<QWidget *> order = {
+        Text1,     List1,     List2,     box(13),   box(12),   box(11),   box(10),   box(9),
+        box(0),    box(1),    box(2),    box(3),    box(4),    box(5),    box(6),    box(7),
+        box(8),    box(14),   Combo1[0], Combo1[1], MSF1,      box(15),   box(16),   Combo1[2],
+        MSHFlexGrid1};
+    for (size_t i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
+    for (TextBox *t : Text2)
+        EnterAsTab::install(t->editor());
+    for (QComboBox *combo : Combo1)
+        EnterAsTab::install(combo);
+
+    connect(List1, &QListWidget::itemDoubleClicked, this, &Form2::List1_DblClick);
+    connect(MSHFlexGrid1, &FlexGrid::DblClick, this, &Form2::MSHFlexGrid1_DblClick);
+
+    // Which window had the focus before this one: activation runs the set-up
+    // only when the user comes from another window of the application.
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *w) {
+        if (w && w == windowHandle())
+            return;
+        if (!w)
+            came_ = Came::Outside;
+        else if (w->modality() != Qt::NonModal || w->type() == Qt::Popup || w->type() == Qt::ToolTip)
+            came_ = Came::Modal;
+        else
+            came_ = Came::Window;
+    });
+
+    // Opening: the category 消化, empty fields, both grids.
+    drugload(QStringLiteral("消化"));
+    for (TextBox *t : Text2)
+        t->setText(QString());
+    fillGrid(MSF1, QStringLiteral("xj"));
+    fillGrid(MSHFlexGrid1, QStringLiteral("yc"));
+
+    const QScreen *s = QGuiApplication::primaryScreen();
+    resize(openingSize(s ? s->availableSize() : QSize(1920, 1040)));
+}
+
+void Form2::buildMenus()
+{
     // Menus: names equal to captions, except the prescription menu.
     menuBar = new QMenuBar(this);
     menuBar->setObjectName(QStringLiteral("menuBar"));
@@ -78,7 +171,7 @@ Form2::Form2(QWidget *parent) : XsWindow(parent)
         m->menuAction()->setObjectName(name);
         return m;
     };
-    auto addEntry = [this](QMenu *menu, const QString &name, const QString &caption) {
+    auto addEntry = [](QMenu *menu, const QString &name, const QString &caption) {
         QAction *a = menu->addAction(caption);
         a->setObjectName(name);
         return a;
@@ -101,36 +194,12 @@ Form2::Form2(QWidget *parent) : XsWindow(parent)
     connect(sccf, &QAction::triggered, this, &Form2::sccf_Click);
     connect(ck, &QAction::triggered, this, &Form2::ck_Click);
     connect(dayin, &QAction::triggered, this, &Form2::dayin_Click);
+}
 
-    // The controls lie on one page of the old window's size (23775 x 12855
-    // twips); the page scrolls when the screen is smaller.
-    client = new QScrollArea(this);
-    client->setObjectName(QStringLiteral("client"));
-    client->setFrameShape(QFrame::NoFrame);
-    client->setFocusPolicy(Qt::NoFocus);
-    auto *page = new QWidget;
-    page->setObjectName(QStringLiteral("page"));
-    page->setFixedSize(tw(23775), tw(12855));
-    client->setWidget(page);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->setMenuBar(menuBar);
-    layout->addWidget(client);
-
-    MSF1 = new FlexGrid(page);
-    MSF1->setObjectName(QStringLiteral("MSF1"));
-    MSF1->setAccessibleName(QStringLiteral("病例档案"));
-    placeTw(MSF1, 0, 0, 23775, 2295);
-    MSHFlexGrid1 = new FlexGrid(page);
-    MSHFlexGrid1->setObjectName(QStringLiteral("MSHFlexGrid1"));
-    MSHFlexGrid1->setAccessibleName(QStringLiteral("打印库"));
-    placeTw(MSHFlexGrid1, 0, 2400, 23775, 2415);
-
-    Frame2 = new QGroupBox(QStringLiteral("Frame2"), page);
-    Frame2->setObjectName(QStringLiteral("Frame2"));
-    placeTw(Frame2, 0, 4800, 13500, 8055);
-
+// The patient fields in Frame2, each with its label; the date of the visit is
+// selected whole when it gets the focus.
+void Form2::buildFields()
+{
     for (int column = 0; column < 20; ++column) {
         const CaseFieldSlot slot = caseFieldSlots()[size_t(column)];
         const PrescribeField &f = prescribeFields()[size_t(column)];
@@ -181,70 +250,7 @@ Form2::Form2(QWidget *parent) : XsWindow(parent)
         }
         Label2[size_t(f.label)] = label;
     }
-    // The date of the visit is selected whole when it gets the focus.
     Text2[6]->editor()->installEventFilter(this);
-
-    List1 = new QListWidget(page);
-    List1->setObjectName(QStringLiteral("List1"));
-    List1->setAccessibleName(QStringLiteral("药品目录"));
-    placeTw(List1, 13560, 4920, 4335, 7620);
-
-    Frame1 = new QGroupBox(QStringLiteral("Frame1"), page);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    placeTw(Frame1, 18000, 4920, 1935, 7815);
-    Text1 = new KeepCaretLineEdit(Frame1);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    placeTw(Text1, 360, 360, 1095, 495);
-    Label4 = new QLabel(QStringLiteral("输入数量"), Frame1);
-    Label4->setObjectName(QStringLiteral("Label4"));
-    placeTw(Label4, 480, 1080, 1095, 255);
-    Label4->setBuddy(Text1);
-    Text1->setAccessibleName(QStringLiteral("输入数量"));
-
-    List2 = new QListWidget(page);
-    List2->setObjectName(QStringLiteral("List2"));
-    List2->setAccessibleName(QStringLiteral("已选药品"));
-    placeTw(List2, 19920, 4920, 3855, 7620);
-
-    // Tab order, which Enter follows as well.
-    auto box = [this](int i) { return Text2[size_t(i)]->editor(); };
-    const std::vector<QWidget *> order = {
-        Text1,     List1,     List2,     box(13),   box(12),   box(11),   box(10),   box(9),
-        box(0),    box(1),    box(2),    box(3),    box(4),    box(5),    box(6),    box(7),
-        box(8),    box(14),   Combo1[0], Combo1[1], MSF1,      box(15),   box(16),   Combo1[2],
-        MSHFlexGrid1};
-    for (size_t i = 0; i + 1 < order.size(); ++i)
-        setTabOrder(order[i], order[i + 1]);
-    for (TextBox *t : Text2)
-        EnterAsTab::install(t->editor());
-    for (QComboBox *c : Combo1)
-        EnterAsTab::install(c);
-
-    connect(List1, &QListWidget::itemDoubleClicked, this, &Form2::List1_DblClick);
-    connect(MSHFlexGrid1, &FlexGrid::DblClick, this, &Form2::MSHFlexGrid1_DblClick);
-
-    // Which window had the focus before this one: activation runs the set-up
-    // only when the user comes from another window of the application.
-    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *w) {
-        if (w && w == windowHandle())
-            return;
-        if (!w)
-            came_ = Came::Outside;
-        else if (w->modality() != Qt::NonModal || w->type() == Qt::Popup || w->type() == Qt::ToolTip)
-            came_ = Came::Modal;
-        else
-            came_ = Came::Window;
-    });
-
-    // Opening: the category 消化, empty fields, both grids.
-    drugload(QStringLiteral("消化"));
-    for (TextBox *t : Text2)
-        t->setText(QString());
-    fillGrid(MSF1, QStringLiteral("xj"));
-    fillGrid(MSHFlexGrid1, QStringLiteral("yc"));
-
-    const QScreen *s = QGuiApplication::primaryScreen();
-    resize(openingSize(s ? s->availableSize() : QSize(1920, 1040)));
 }
 
 QSize Form2::openingSize(const QSize &available) const
@@ -410,89 +416,51 @@ void Form2::List1_DblClick()
     Text2[13]->setText(Text2[13]->text() + quantity);
 }
 
-bool Form2::generateChecks()
-{
-    for (int i = 0; i < 17; ++i) {
-        if (Text2[size_t(i)]->text().isEmpty()) {
-            const PrescribeField &f = prescribeFields()[size_t(columnOfTextBox(i))];
-            refuseAt(Text2[size_t(i)], Label2[size_t(f.label)]->text() + QStringLiteral("不能为空！"), vbExclamation);
-            return false;
-        }
-    }
-    if (!CaseEditMode) {
-        SqlOutcome o;
-        RecordsetPtr rs = runsql(QStringLiteral("select * from xj where 门诊号='") + q(Text2[0]->text().trimmed())
-                                     + QStringLiteral("'"),
-                                 &o);
-        if (!rs) {
-            tellFailure(QStringLiteral("无法检查门诊号是否重复，处方没有保存。"), o.error);
-            return false;
-        }
-        if (!rs->atEOF()) {
-            rs.reset();
-            refuseAt(Text2[0], QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！"), vbExclamation);
-            return false;
-        }
-    }
-    for (int i : {2, 6}) {
-        if (!isDate(Text2[size_t(i)]->text().trimmed())) {
-            refuseAt(Text2[size_t(i)], QStringLiteral("应输入日期 mm-dd-yy"), vbInformation);
-            return false;
-        }
-    }
-    return true;
-}
-
 void Form2::sccf_Click()
 {
     if (!prescribingAllowed())
         return;
-    if (!generateChecks())
-        return;
-    const QStringList values = fieldValues();
-    if (CaseEditMode) {
-        if (!loadedKey_) {
-            MsgBox(QStringLiteral("处方没有修改：打开窗口时没有找到要修改的处方。\n请关闭本窗口，重新选择要修改的病例。"),
-                   vbExclamation | vbOKOnly, kWarning);
-            return;
-        }
-        std::array<QString, 20> record;
-        for (int c = 0; c < 20; ++c)
-            record[size_t(c)] = values[c];
-        SqlOutcome o;
-        const QString key = *loadedKey_;
-        if (const auto sql = caseUpdateStatement(kWorkUpdateHead, record, key))
-            runsql(*sql, &o);
-        if (!o.ok) {
-            tellFailure(QStringLiteral("处方没有修改。"), o.error);
-            return;
-        }
-        // The loaded work row is gone (removed or cleared meanwhile): nothing
-        // was stored, so the window must not close as if it had been.
-        if (o.changes == 0) {
-            MsgBox(QStringLiteral("处方没有修改：打印库中已经没有门诊号为 ") + key
-                       + QStringLiteral(" 的处方。\n请关闭本窗口，重新选择要修改的病例。"),
-                   vbExclamation | vbOKOnly, kWarning);
-            return;
-        }
-        close();
-        return;
-    }
-    SqlOutcome o;
-    RecordsetPtr rs = runsql(QStringLiteral("select * from yc "), &o);
-    if (!rs) {
-        tellFailure(QStringLiteral("处方没有保存。"), o.error);
-        return;
-    }
-    rs->AddNew();
+    WorkRecord typed;
     for (int c = 0; c < 20; ++c)
-        rs->setField(c, values[c]);
-    if (!rs->Update()) {
-        tellFailure(QStringLiteral("处方没有保存。"), rs->lastError());
+        typed[size_t(c)] = fieldText(c);
+    const GenerateOutcome g = generatePrescription(typed, CaseEditMode, loadedKey_);
+    QWidget *box = g.box >= 0 ? Text2[size_t(g.box)] : nullptr;
+    const QString notStored = CaseEditMode ? QStringLiteral("处方没有修改。") : QStringLiteral("处方没有保存。");
+    switch (g.result) {
+    case GenerateOutcome::EmptyBox: {
+        const PrescribeField &f = prescribeFields()[size_t(columnOfTextBox(g.box))];
+        refuseAt(box, Label2[size_t(f.label)]->text() + QStringLiteral("不能为空！"), vbExclamation);
         return;
     }
-    rs.reset();
-    reopen();
+    case GenerateOutcome::NumberTaken:
+        refuseAt(box, QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！"), vbExclamation);
+        return;
+    case GenerateOutcome::CheckFailed:
+        tellFailure(QStringLiteral("无法检查门诊号是否重复，处方没有保存。"), g.error);
+        return;
+    case GenerateOutcome::NotADate:
+        refuseAt(box, QStringLiteral("应输入日期 mm-dd-yy"), vbInformation);
+        return;
+    case GenerateOutcome::NothingLoaded:
+        MsgBox(QStringLiteral("处方没有修改：打开窗口时没有找到要修改的处方。\n请关闭本窗口，重新选择要修改的病例。"),
+               vbExclamation | vbOKOnly, kWarning);
+        return;
+    case GenerateOutcome::WriteFailed:
+        tellFailure(notStored, g.error);
+        return;
+    case GenerateOutcome::RowGone:
+        // Nothing was stored, so the window must not close as if it had been.
+        MsgBox(QStringLiteral("处方没有修改：打印库中已经没有门诊号为 ") + *loadedKey_
+                   + QStringLiteral(" 的处方。\n请关闭本窗口，重新选择要修改的病例。"),
+               vbExclamation | vbOKOnly, kWarning);
+        return;
+    case GenerateOutcome::Stored:
+        break;
+    }
+    if (CaseEditMode)
+        close();
+    else
+        reopen();
 }
 
 void Form2::baocun_Click()
@@ -536,10 +504,8 @@ void Form2::MSHFlexGrid1_DblClick()
                           + QStringLiteral("\n\r该操作会导致该病例的丢失！确定吗？"),
                       vbExclamation | vbOKCancel, kWarning)
                == vbOK) {
-        SqlOutcome o;
-        runsql(QStringLiteral("delete * from yc where 门诊号='") + q(key) + QStringLiteral("'"), &o);
-        if (!o.ok) {
-            tellFailure(QStringLiteral("记录没有删除。"), o.error);
+        if (const WorkWrite w = removeWorkRows(key); !w.ok) {
+            tellFailure(QStringLiteral("记录没有删除。"), w.error);
             return;
         }
     }
@@ -552,10 +518,8 @@ void Form2::ck_Click()
         return;
     // The work table is emptied first: when that fails, the window keeps
     // everything and says so.
-    SqlOutcome o;
-    runsql(QStringLiteral("delete from yc"), &o);
-    if (!o.ok) {
-        tellFailure(QStringLiteral("打印库没有清空。"), o.error);
+    if (const WorkWrite w = clearWorkTable(); !w.ok) {
+        tellFailure(QStringLiteral("打印库没有清空。"), w.error);
         return;
     }
     for (int i = List2->count() - 1; i >= 0; --i)

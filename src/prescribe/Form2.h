@@ -91,10 +91,11 @@ protected:
 
 private:
     enum class Came { Nothing, Window, Modal, Outside };
+    void buildMenus();
+    void buildFields();
     void fillGrid(FlexGrid *grid, const QString &table);
     QString fieldText(int column) const;
     void setFieldText(int column, const QString &text);
-    bool generateChecks();
     bool setUp_ = false;
     // Modify mode: the 门诊号 of the work row that set-up loaded into the
     // fields (none when no row was found); 生成处方 stores into that row.

@@ -1,9 +1,5 @@
 #include "prescribe/prescribefields.h"
 
-#include "data/recordset.h"
-#include "data/sqltext.h"
-
-#include <optional>
 
 namespace xs {
 
@@ -32,56 +28,6 @@ const std::array<PrescribeField, 20> &prescribeFields()
         {"身份证", 8, 720, 3120, 4815, 375},
     }};
     return f;
-}
-
-QString archiveStatement(const QString &key)
-{
-    return QStringLiteral(
-               "insert into xj(门诊号,姓名,性别,科室,出生年月,家庭住址,邮政编码,联系电话,入诊时间,备注,婚否,"
-               "体格检查,既往病史,症状,诊断,药名,药量,医生签字,年龄,身份证)select 门诊号,姓名,性别,科室,"
-               "出生年月,家庭住址,邮政编码,联系电话,入诊时间,备注,婚否,体格检查,既往病史,症状,诊断,药名,"
-               "药量,医生签字,年龄,身份证  from yc where 门诊号='")
-           + q(key) + QStringLiteral("'");
-}
-
-ArchiveOutcome archiveWorkRows(const QString &key)
-{
-    ArchiveOutcome out;
-    Transaction tx;
-    SqlOutcome o;
-    const QString where = QStringLiteral(" where 门诊号='") + q(key) + QStringLiteral("'");
-    auto count = [&](const QString &table) -> std::optional<int> {
-        RecordsetPtr rs = runsql(QStringLiteral("select count(*) from ") + table + where, &o);
-        if (!rs || rs->atEOF())
-            return std::nullopt;
-        return rs->text(0).toInt();
-    };
-    const std::optional<int> archived = count(QStringLiteral("xj"));
-    const std::optional<int> work = archived ? count(QStringLiteral("yc")) : std::nullopt;
-    if (!work) {
-        out.error = o.error;
-        return out;
-    }
-    out.workRows = *work;
-    if (*archived > 0) {
-        out.result = ArchiveOutcome::AlreadyArchived;
-        return out;
-    }
-    if (*work > 1) {
-        out.result = ArchiveOutcome::Doubled;
-        return out;
-    }
-    runsql(archiveStatement(key), &o);
-    if (!o.ok) {
-        out.error = o.error;
-        return out;
-    }
-    if (!tx.commit()) {
-        out.error = QStringLiteral("数据库没有接受这次修改");
-        return out;
-    }
-    out.result = ArchiveOutcome::Copied;
-    return out;
 }
 
 }  // namespace xs

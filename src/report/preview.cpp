@@ -112,6 +112,51 @@ ReportPreview::ReportPreview(std::unique_ptr<ReportDocument> document, QWidget *
                    | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(true);
 
+    QToolBar *bar = buildToolBar();
+
+    notice_ = new QLabel(QStringLiteral("没有可打印的记录。"), this);
+    notice_->setObjectName(QStringLiteral("emptyNotice"));
+    notice_->setStyleSheet(QStringLiteral("QLabel { background: #fff4c2; color: #5a4500; padding: 4px 8px; }"));
+    notice_->setVisible(doc_->isEmpty());
+
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("pageArea"));
+    scroll_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    scroll_->setBackgroundRole(QPalette::Dark);
+    view_ = new ReportPageView(this);
+    scroll_->setWidget(view_);
+    scroll_->viewport()->installEventFilter(this);
+
+    auto *lay = new QVBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->setSpacing(0);
+    lay->addWidget(bar);
+    lay->addWidget(notice_);
+    lay->addWidget(scroll_, 1);
+
+    // Room for the whole width of the paper at 100 %, within the screen.
+    const QSize paper = doc_->layout().paperSize();
+    QSize want(paper.width() / kTwipsPerPixel + 2 * ReportPageView::kPad + 40, 900);
+    if (QScreen *s = QGuiApplication::primaryScreen())
+        want = want.boundedTo(s->availableGeometry().size() * 0.95);
+    resize(want);
+
+    shown_ = doc_->page(0);
+    setZoom(ZoomMode::Percent, 100);
+    // The rows of a large report are still being read: the page count
+    // follows as they come in.
+    if (!doc_->complete()) {
+        readingTimer_ = new QTimer(this);
+        readingTimer_->setInterval(100);
+        connect(readingTimer_, &QTimer::timeout, this, &ReportPreview::readingProgressed);
+        readingTimer_->start();
+    }
+    readingProgressed();
+}
+
+// The tool bar: print and export, paging, the zoom, close.
+QToolBar *ReportPreview::buildToolBar()
+{
     auto *bar = new QToolBar(this);
     bar->setObjectName(QStringLiteral("previewToolBar"));
     bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -153,45 +198,7 @@ ReportPreview::ReportPreview(std::unique_ptr<ReportDocument> document, QWidget *
     connect(zoomBox_, &QComboBox::activated, this, &ReportPreview::zoomChosen);
     bar->addSeparator();
     action(QStringLiteral("closePreview"), QStringLiteral("关闭"), QKeySequence(), [this] { close(); });
-
-    notice_ = new QLabel(QStringLiteral("没有可打印的记录。"), this);
-    notice_->setObjectName(QStringLiteral("emptyNotice"));
-    notice_->setStyleSheet(QStringLiteral("QLabel { background: #fff4c2; color: #5a4500; padding: 4px 8px; }"));
-    notice_->setVisible(doc_->isEmpty());
-
-    scroll_ = new QScrollArea(this);
-    scroll_->setObjectName(QStringLiteral("pageArea"));
-    scroll_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    scroll_->setBackgroundRole(QPalette::Dark);
-    view_ = new ReportPageView(this);
-    scroll_->setWidget(view_);
-    scroll_->viewport()->installEventFilter(this);
-
-    auto *lay = new QVBoxLayout(this);
-    lay->setContentsMargins(0, 0, 0, 0);
-    lay->setSpacing(0);
-    lay->addWidget(bar);
-    lay->addWidget(notice_);
-    lay->addWidget(scroll_, 1);
-
-    // Room for the whole width of the paper at 100 %, within the screen.
-    const QSize paper = doc_->layout().paperSize();
-    QSize want(paper.width() / kTwipsPerPixel + 2 * ReportPageView::kPad + 40, 900);
-    if (QScreen *s = QGuiApplication::primaryScreen())
-        want = want.boundedTo(s->availableGeometry().size() * 0.95);
-    resize(want);
-
-    shown_ = doc_->page(0);
-    setZoom(ZoomMode::Percent, 100);
-    // The rows of a large report are still being read: the page count
-    // follows as they come in.
-    if (!doc_->complete()) {
-        readingTimer_ = new QTimer(this);
-        readingTimer_->setInterval(100);
-        connect(readingTimer_, &QTimer::timeout, this, &ReportPreview::readingProgressed);
-        readingTimer_->start();
-    }
-    readingProgressed();
+    return bar;
 }
 
 void ReportPreview::readingProgressed()

@@ -12,6 +12,7 @@ class QPrinter;
 class QProgressDialog;
 class QScrollArea;
 class QTimer;
+class QToolBar;
 
 namespace xs {
 
@@ -96,6 +97,7 @@ protected:
 
 private:
     friend class ReportPageView;
+    QToolBar *buildToolBar();
     void updateControls();
     void applyZoom();
     void zoomChosen(int index);

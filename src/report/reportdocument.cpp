@@ -162,7 +162,10 @@ RenderedPage ReportDocument::page(int index)
     RenderedPage out;
     out.number = index + 1;
     out.sections = pages_.sectionsOnPage(index);
-    const auto [first, last] = pages_.rowsOnPage(index);
+    // Plain variables, not a structured binding: the lambdas below capture
+    // them, which clang (clang-tidy) before 16 does not accept.
+    const std::pair<int, int> rows = pages_.rowsOnPage(index);
+    const int first = rows.first, last = rows.second;
 
     // The rows of this page, read once: only the bound columns, as text.
     std::vector<QStringList> values(size_t(std::max(0, last - first)));

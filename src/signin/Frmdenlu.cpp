@@ -9,6 +9,7 @@
 #include "data/sqltext.h"
 #include "ui/images.h"
 #include "ui/msgbox.h"
+#include "ui/layout.h"
 #include "ui/twips.h"
 
 #include <QGuiApplication>
@@ -22,81 +23,65 @@ std::function<void()> g_signedIn;
 
 void Frmdenlu::setSignedInHandler(std::function<void()> handler) { g_signedIn = std::move(handler); }
 
+namespace {
+using C = Control;
+const Control kControls[] = {
+    {C::Picture, "Image1", "", 0, 0, 6240, 1080},  // the banner
+    {C::Label, "Label3", "澄衡", 0, 180, 6240, 720, nullptr, nullptr, 0, Qt::AlignCenter},
+    {C::Frame, "Frame1", "", 600, 1320, 5040, 1560},
+    {C::Label, "Label1", "用户名：", 600, 360, 1080, 300, "Frame1", "Text1"},
+    {C::Line, "Text1", "", 1740, 330, 2700, 360, "Frame1"},
+    {C::Label, "Label2", "密码：", 600, 900, 1080, 300, "Frame1", "Text2"},
+    {C::Line, "Text2", "", 1740, 870, 2700, 360, "Frame1"},
+    {C::Button, "Command1", "", 1560, 3180, 1200, 600},
+    {C::Button, "Command2", "", 3480, 3180, 1200, 600},
+    {C::Picture, "Image2", "", 120, 3780, 360, 360},
+    {C::Picture, "Image3", "", 540, 3780, 360, 360},
+    {C::Picture, "Image4", "", 960, 3780, 360, 360},
+};
+const char *const kTabOrder[] = {"Text1", "Text2", "Command1", "Command2"};
+const WindowLayout kLayout{"Frmdenlu", "登录", 6240, 4200, kControls, kTabOrder};
+
+// A picture button: the icon fills it; its name is said by the tooltip.
+void pictureButton(QPushButton *b, const QIcon &icon, const QString &name)
+{
+    b->setIcon(icon);
+    b->setIconSize(b->size() - QSize(12, 12));
+    b->setToolTip(name);
+    b->setAccessibleName(name);
+}
+}  // namespace
+
 Frmdenlu::Frmdenlu(QWidget *parent) : XsWindow(parent)
 {
-    setObjectName(QStringLiteral("Frmdenlu"));
-    setWindowTitle(QStringLiteral("登录"));
-    setWindowIcon(appIcon());
-    setClientSizeTw(6240, 4200);
+    const Controls c = buildWindow(this, kLayout);
     setFixedSize(size());
+    for (int i = 0; i < 4; ++i)
+        Image[size_t(i)] = c.get<QLabel>(qPrintable(QStringLiteral("Image%1").arg(i + 1)));
+    Image[0]->setPixmap(loginBanner(tw(6240), tw(1080)));
+    for (int i = 1; i < 4; ++i)
+        Image[size_t(i)]->setPixmap(decorationPixmap(i, tw(360)));
 
-    auto *banner = new QLabel(this);
-    banner->setPixmap(loginBanner(tw(6240), tw(1080)));
-    placeTw(banner, 0, 0, 6240, 1080);
-    Image[0] = banner;
-
-    Label3 = new QLabel(QStringLiteral("澄衡"), this);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    Label3->setAlignment(Qt::AlignCenter);
+    Label3 = c.get<QLabel>("Label3");
     QFont title(QStringLiteral("华文中宋"));
     title.setPointSizeF(24);
     title.setBold(true);
     Label3->setFont(title);
     Label3->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
-    placeTw(Label3, 0, 180, 6240, 720);
 
-    Frame1 = new QGroupBox(this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    placeTw(Frame1, 600, 1320, 5040, 1560);
-
-    Label1 = new QLabel(QStringLiteral("用户名："), Frame1);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    placeTw(Label1, 600, 360, 1080, 300);
-    Text1 = new QLineEdit(Frame1);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    placeTw(Text1, 1740, 330, 2700, 360);
-    Label1->setBuddy(Text1);
-    Text1->setAccessibleName(QStringLiteral("用户名"));
-
-    Label2 = new QLabel(QStringLiteral("密码："), Frame1);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    placeTw(Label2, 600, 900, 1080, 300);
-    Text2 = new QLineEdit(Frame1);
-    Text2->setObjectName(QStringLiteral("Text2"));
+    Frame1 = c.get<QGroupBox>("Frame1");
+    Label1 = c.get<QLabel>("Label1");
+    Text1 = c.get<QLineEdit>("Text1");
+    Label2 = c.get<QLabel>("Label2");
+    Text2 = c.get<QLineEdit>("Text2");
     Text2->setEchoMode(QLineEdit::Password);
     // Each typed character shows as "*", not as the style's own dot.
     Text2->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
-    placeTw(Text2, 1740, 870, 2700, 360);
-    Label2->setBuddy(Text2);
-    Text2->setAccessibleName(QStringLiteral("密码"));
 
-    Command1 = new QPushButton(this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setIcon(signInIcon());
-    Command1->setIconSize(QSize(tw(1200) - 12, tw(600) - 12));
-    Command1->setToolTip(QStringLiteral("登录"));
-    Command1->setAccessibleName(QStringLiteral("登录"));
-    placeTw(Command1, 1560, 3180, 1200, 600);
-
-    Command2 = new QPushButton(this);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    Command2->setIcon(closeIcon());
-    Command2->setIconSize(QSize(tw(1200) - 12, tw(600) - 12));
-    Command2->setToolTip(QStringLiteral("关闭"));
-    Command2->setAccessibleName(QStringLiteral("关闭"));
-    placeTw(Command2, 3480, 3180, 1200, 600);
-
-    for (int i = 1; i < 4; ++i) {
-        Image[size_t(i)] = new QLabel(this);
-        Image[size_t(i)]->setObjectName(QStringLiteral("Image%1").arg(i + 1));
-        Image[size_t(i)]->setPixmap(decorationPixmap(i, tw(360)));
-        placeTw(Image[size_t(i)], 120 + (i - 1) * 420, 3780, 360, 360);
-    }
-    Image[0]->setObjectName(QStringLiteral("Image1"));
-
-    setTabOrder(Text1, Text2);
-    setTabOrder(Text2, Command1);
-    setTabOrder(Command1, Command2);
+    Command1 = c.get<QPushButton>("Command1");
+    pictureButton(Command1, signInIcon(), QStringLiteral("登录"));
+    Command2 = c.get<QPushButton>("Command2");
+    pictureButton(Command2, closeIcon(), QStringLiteral("关闭"));
 
     connect(Command1, &QPushButton::clicked, this, &Frmdenlu::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Frmdenlu::Command2_Click);

@@ -7,6 +7,7 @@
 #include "data/sqltext.h"
 #include "ui/images.h"
 #include "ui/msgbox.h"
+#include "ui/layout.h"
 #include "ui/twips.h"
 
 #include <QEvent>
@@ -15,62 +16,42 @@
 
 namespace xs {
 
+namespace {
+using C = Control;
+const Control kControls[] = {
+    {C::Frame, "Frame1", "新增用户", 120, 120, 6360, 2040},
+    {C::Picture, "Image1", "", 240, 360, 480, 480, "Frame1"},
+    {C::Label, "Label2", "新用户名：", 960, 480, 1080, 300, "Frame1", "Text1(0)"},
+    {C::Label, "Label1", "密码：", 240, 1320, 720, 300, "Frame1", "Text1(1)"},
+    {C::Label, "Label3", "确定密码：", 3240, 1320, 1080, 300, "Frame1", "Text1(2)"},
+    {C::Line, "Text1(0)", "", 2040, 450, 2880, 360, "Frame1"},
+    {C::Line, "Text1(1)", "", 960, 1290, 2040, 360, "Frame1"},
+    {C::Line, "Text1(2)", "", 4320, 1290, 1860, 360, "Frame1"},
+    {C::Button, "Command1", "确定", 1560, 2520, 1200, 420},
+    {C::Button, "Command2", "取消", 3840, 2520, 1200, 420},
+};
+// The confirmation box comes after the buttons in the tab order.
+const char *const kTabOrder[] = {"Text1(0)", "Text1(1)", "Command1", "Command2", "Text1(2)"};
+const WindowLayout kLayout{"frmuser1", "新增用户", 6600, 3300, kControls, kTabOrder};
+}  // namespace
+
 frmuser1::frmuser1(QWidget *parent) : XsWindow(parent)
 {
-    setObjectName(QStringLiteral("frmuser1"));
-    setWindowTitle(QStringLiteral("新增用户"));
-    setWindowIcon(appIcon());
-    setClientSizeTw(6600, 3300);
-
-    Frame1 = new QGroupBox(QStringLiteral("新增用户"), this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    placeTw(Frame1, 120, 120, 6360, 2040);
-
-    Image1 = new QLabel(Frame1);
-    Image1->setObjectName(QStringLiteral("Image1"));
+    const Controls c = buildWindow(this, kLayout);
+    Frame1 = c.get<QGroupBox>("Frame1");
+    Image1 = c.get<QLabel>("Image1");
     Image1->setPixmap(decorationPixmap(0, tw(480)));
-    placeTw(Image1, 240, 360, 480, 480);
-
-    Label2 = new QLabel(QStringLiteral("新用户名："), Frame1);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    placeTw(Label2, 960, 480, 1080, 300);
-    Label1 = new QLabel(QStringLiteral("密码："), Frame1);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    placeTw(Label1, 240, 1320, 720, 300);
-    Label3 = new QLabel(QStringLiteral("确定密码："), Frame1);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    placeTw(Label3, 3240, 1320, 1080, 300);
-
-    const QString names[3] = {QStringLiteral("新用户名"), QStringLiteral("密码"), QStringLiteral("确定密码")};
-    for (int i = 0; i < 3; ++i) {
-        Text1[size_t(i)] = new QLineEdit(Frame1);
-        Text1[size_t(i)]->setObjectName(QStringLiteral("Text1(%1)").arg(i));
-        Text1[size_t(i)]->setAccessibleName(names[i]);
-    }
-    placeTw(Text1[0], 2040, 450, 2880, 360);
-    placeTw(Text1[1], 960, 1290, 2040, 360);
-    placeTw(Text1[2], 4320, 1290, 1860, 360);
+    Label2 = c.get<QLabel>("Label2");
+    Label1 = c.get<QLabel>("Label1");
+    Label3 = c.get<QLabel>("Label3");
+    c.getArray("Text1", Text1);
     // Each typed character of the passwords shows as "*", not as the style's own dot.
     for (int i = 1; i < 3; ++i) {
         Text1[size_t(i)]->setEchoMode(QLineEdit::Password);
         Text1[size_t(i)]->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     }
-    Label2->setBuddy(Text1[0]);
-    Label1->setBuddy(Text1[1]);
-    Label3->setBuddy(Text1[2]);
-
-    Command1 = new QPushButton(QStringLiteral("确定"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    placeTw(Command1, 1560, 2520, 1200, 420);
-    Command2 = new QPushButton(QStringLiteral("取消"), this);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    placeTw(Command2, 3840, 2520, 1200, 420);
-
-    // The confirmation box comes after the buttons in the tab order.
-    setTabOrder(Text1[0], Text1[1]);
-    setTabOrder(Text1[1], Command1);
-    setTabOrder(Command1, Command2);
-    setTabOrder(Command2, Text1[2]);
+    Command1 = c.get<QPushButton>("Command1");
+    Command2 = c.get<QPushButton>("Command2");
 
     connect(Command1, &QPushButton::clicked, this, &frmuser1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmuser1::Command2_Click);

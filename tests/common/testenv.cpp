@@ -8,7 +8,6 @@
 #include "data/catalogue.h"
 #include "data/demodata.h"
 #include "data/sqlite.h"
-#include "mainwin/MDIForm1.h"
 #include "ui/window.h"
 
 #include <QProcess>
@@ -18,11 +17,18 @@
 
 namespace xs::test {
 
+namespace {
+void (*g_beforeEachTest)() = nullptr;
+}  // namespace
+
+void setBeforeEachTest(void (*hook)()) { g_beforeEachTest = hook; }
+
 TestDb::TestDb(unsigned seed)
 {
     QVERIFY2(dir_.isValid(), "temporary folder");
     WindowRegistry::closeAll();
-    MDIForm1::wireSignIn();
+    if (g_beforeEachTest)
+        g_beforeEachTest();
     resetGlobals();
     setAppDirForTesting(dir_.path());
     Connection c = Connection::create(path());

@@ -19,6 +19,11 @@ enum Seed : unsigned {
     All = Accounts | Catalogue | DemoData,
 };
 
+// Run by every TestDb before its test starts. The window drivers
+// (windowtest.cpp) set it to wire the sign-in to the main window, as the
+// application does; tests below the main window run without.
+void setBeforeEachTest(void (*hook)());
+
 // A fresh application folder with its own xs.mdb for one test. The data layer
 // points at it while the object lives; process-wide variables start reset.
 class TestDb {

@@ -11,6 +11,11 @@
 
 namespace xs::test {
 
+namespace {
+// A signed-in user gets the main window, in every test that drives windows.
+[[maybe_unused]] const bool g_signInWired = (setBeforeEachTest(&MDIForm1::wireSignIn), true);
+}  // namespace
+
 MDIForm1 *openMainAs(const QString &user)
 {
     signInAs(user);

@@ -8,6 +8,7 @@
 #include "data/schema.h"
 #include "data/sqlite.h"
 #include "prescribe/prescribefields.h"
+#include "prescribe/worktable.h"
 #include "testenv.h"
 #include "ui/application.h"
 

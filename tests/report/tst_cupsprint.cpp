@@ -14,7 +14,6 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
 #include <QPrintDialog>
@@ -165,18 +164,11 @@ void TestCupsPrint::printedPagesMatchTheExport()
     QCOMPARE(rec.calls.size(), 0);  // no "打印失败" told
 
     // The job leaves the queue and cups-pdf has written its file.
-    QElapsedTimer waited;
-    waited.start();
-    QStringList written;
-    while (waited.elapsed() < 40000) {
-        written = QDir(out_).entryList({QStringLiteral("*.pdf")}, QDir::Files);
-        if (!written.isEmpty() && pendingJobs(queue_).isEmpty())
-            break;
-        QTest::qWait(100);
-    }
-    QVERIFY2(pendingJobs(queue_).isEmpty(), qPrintable(QStringLiteral("still queued: ") + pendingJobs(queue_)));
-    QCOMPARE(written.size(), 1);
-    const QString printedPdf = QDir(out_).filePath(written.first());
+    auto written = [this] { return QDir(out_).entryList({QStringLiteral("*.pdf")}, QDir::Files); };
+    QTRY_VERIFY2_WITH_TIMEOUT(!written().isEmpty() && pendingJobs(queue_).isEmpty(),
+                              qPrintable(QStringLiteral("still queued: ") + pendingJobs(queue_)), 40000);
+    QCOMPARE(written().size(), 1);
+    const QString printedPdf = QDir(out_).filePath(written().first());
 
     QCOMPARE(pdfPages(printedPdf), pages);
     // Page by page the printed pages look like the exported ones, and each

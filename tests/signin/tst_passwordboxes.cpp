@@ -1,4 +1,4 @@
-// The sign-in windows: details of their boxes that the other tests leave out.
+// The password boxes of the sign-in windows show every typed character as "*".
 #include "signin/Frmdenlu.h"
 #include "signin/frmuser1.h"
 #include "testenv.h"
@@ -9,14 +9,14 @@
 using namespace xs;
 using namespace xs::test;
 
-class TestSigninAudit : public QObject {
+class TestPasswordBoxes : public QObject {
     Q_OBJECT
 private slots:
     void passwordBoxesShowStars_data();
     void passwordBoxesShowStars();
 };
 
-void TestSigninAudit::passwordBoxesShowStars_data()
+void TestPasswordBoxes::passwordBoxesShowStars_data()
 {
     QTest::addColumn<QString>("window");
     QTest::addColumn<int>("box");  // -1: the login window's Text2; else frmuser1's Text1(box)
@@ -27,7 +27,7 @@ void TestSigninAudit::passwordBoxesShowStars_data()
 
 // Every typed character of a password is shown as "*", whatever the style's
 // own mask character is.
-void TestSigninAudit::passwordBoxesShowStars()
+void TestPasswordBoxes::passwordBoxesShowStars()
 {
     QFETCH(QString, window);
     QFETCH(int, box);
@@ -44,5 +44,5 @@ void TestSigninAudit::passwordBoxesShowStars()
     QCOMPARE(edit->displayText(), QStringLiteral("****"));
 }
 
-QTEST_MAIN(TestSigninAudit)
-#include "tst_signin_audit.moc"
+QTEST_MAIN(TestPasswordBoxes)
+#include "tst_passwordboxes.moc"

@@ -1,5 +1,5 @@
-// The prescribing window: details of its boxes and grids that the other tests
-// leave out.
+// The prescribing window's boxes and the focus: which of them select their
+// whole text when the focus comes to them.
 #include "prescribetest.h"
 
 #include <QApplication>
@@ -7,14 +7,14 @@
 using namespace xs;
 using namespace xs::test;
 
-class TestRxAudit : public QObject {
+class TestPrescribeFocus : public QObject {
     Q_OBJECT
 private slots:
     void focusKeepsOrSelectsText_data();
     void focusKeepsOrSelectsText();
 };
 
-void TestRxAudit::focusKeepsOrSelectsText_data()
+void TestPrescribeFocus::focusKeepsOrSelectsText_data()
 {
     QTest::addColumn<int>("box");  // -1: the quantity box Text1; else Text2(box)
     QTest::addColumn<int>("reason");
@@ -32,7 +32,7 @@ void TestRxAudit::focusKeepsOrSelectsText_data()
 
 // Only the date of the visit has its whole text selected when it gets the
 // focus; every other box, the quantity box included, keeps its caret.
-void TestRxAudit::focusKeepsOrSelectsText()
+void TestPrescribeFocus::focusKeepsOrSelectsText()
 {
     QFETCH(int, box);
     QFETCH(int, reason);
@@ -56,5 +56,5 @@ void TestRxAudit::focusKeepsOrSelectsText()
     QCOMPARE(sel, selected ? text : QString());
 }
 
-QTEST_MAIN(TestRxAudit)
-#include "tst_rx_audit.moc"
+QTEST_MAIN(TestPrescribeFocus)
+#include "tst_prescribefocus.moc"
