@@ -373,7 +373,8 @@ bool ensureAuditTrail(const Connection &c, QString *why)
 QList<AuditChange> parseChanges(const QString &stored)
 {
     QList<AuditChange> out;
-    for (const QJsonValue &v : QJsonDocument::fromJson(stored.toUtf8()).array()) {
+    const QJsonArray entries = QJsonDocument::fromJson(stored.toUtf8()).array();
+    for (const QJsonValue v : entries) {
         const QJsonArray a = v.toArray();
         AuditChange ch;
         ch.column = a.at(0).toString();

@@ -5,6 +5,7 @@
 #include "data/sqltext.h"
 
 #include <QElapsedTimer>
+#include <algorithm>
 #include <QMetaObject>
 #include <atomic>
 #include <chrono>
@@ -81,10 +82,7 @@ bool isName(const QString &s)
 {
     if (s.isEmpty() || s[0].isDigit())
         return false;
-    for (QChar c : s)
-        if (!isWordChar(c))
-            return false;
-    return true;
+    return std::all_of(s.cbegin(), s.cend(), isWordChar);
 }
 
 // The key predicate "this row comes after the key bound at ?first.." as an
@@ -765,7 +763,7 @@ void Pager::startWalk()
                         }
                         return g->limited && g->budget.spent() ? 1 : 0;
                     }
-                } gate{Budget(10 * kOrderedBudgetMs, 10 * kOrderedMinSteps), !scan && !q.where.isEmpty(), w.get()};
+                } gate{Budget(10 * qint64(kOrderedBudgetMs), 10 * kOrderedMinSteps), !scan && !q.where.isEmpty(), w.get()};
                 sqlite3_progress_handler(c.get(), kStepsPerCall, &Gate::check, &gate);
                 StmtHandle s = c.prepare(q.keyStatement(scan));
                 if (!s)

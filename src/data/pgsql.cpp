@@ -1,6 +1,6 @@
 #include "data/pgsql.h"
 
-#include "data/dates.h"
+#include "data/sqltext.h"
 
 #include <QRegularExpression>
 #include <libpq-fe.h>
@@ -250,8 +250,8 @@ constexpr int kFirstBatch = 20;
 constexpr int kCursorBatch = 500;
 }
 
-PgCursor::PgCursor(std::shared_ptr<PgConnection> conn, const QString &sql, bool ownTransaction)
-    : conn_(std::move(conn)), sql_(sql), ownTransaction_(ownTransaction)
+PgCursor::PgCursor(std::shared_ptr<PgConnection> conn, QString sql, bool ownTransaction)
+    : conn_(std::move(conn)), sql_(std::move(sql)), ownTransaction_(ownTransaction)
 {
     static unsigned serial = 0;
     name_ = QStringLiteral("xs_rows_%1").arg(++serial);
@@ -344,83 +344,6 @@ void PgCursor::close()
         conn_->run(QStringLiteral("CLOSE ") + name_);
 }
 
-static bool isBareName(const QString &t)
-{
-    static const QRegularExpression name(QStringLiteral(R"(^(\w+|"[^"]+")$)"),
-                                         QRegularExpression::UseUnicodePropertiesOption);
-    if (!name.match(t).hasMatch())
-        return false;
-    static const QStringList keywords = {QStringLiteral("SELECT"), QStringLiteral("INSERT"),
-                                         QStringLiteral("UPDATE"), QStringLiteral("DELETE"),
-                                         QStringLiteral("VALUES"), QStringLiteral("SHOW")};
-    return !keywords.contains(t.toUpper());
-}
-
-std::optional<QString> translateForServer(const QString &sql)
-{
-    QString out;
-    out.reserve(sql.size() + 16);
-    const qsizetype n = sql.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = sql[i];
-        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-            // A quoted text of either kind becomes a standard string literal;
-            // a doubled quote inside it stays one quote of the text.
-            QString text;
-            qsizetype j = i + 1;
-            bool closed = false;
-            for (; j < n; ++j) {
-                if (sql[j] == c) {
-                    if (j + 1 < n && sql[j + 1] == c) {
-                        text += c;
-                        ++j;
-                        continue;
-                    }
-                    closed = true;
-                    break;
-                }
-                text += sql[j];
-            }
-            if (!closed)
-                return std::nullopt;
-            text.replace(QLatin1Char('\''), QLatin1String("''"));
-            // Keep two adjacent literals two tokens (the server would join them).
-            if (out.endsWith(QLatin1Char('\'')))
-                out += QLatin1Char(' ');
-            out += QLatin1Char('\'') + text + QLatin1Char('\'');
-            i = j;
-        } else if (c == QLatin1Char('[')) {
-            const qsizetype end = sql.indexOf(QLatin1Char(']'), i + 1);
-            if (end < 0)
-                return std::nullopt;
-            QString name = sql.mid(i + 1, end - i - 1);
-            name.replace(QLatin1Char('"'), QLatin1String("\"\""));
-            out += QLatin1Char('"') + name + QLatin1Char('"');
-            i = end;
-        } else if (c == QLatin1Char('#')) {
-            const qsizetype end = sql.indexOf(QLatin1Char('#'), i + 1);
-            if (end < 0)
-                return std::nullopt;
-            const auto d = parseDate(sql.mid(i + 1, end - i - 1));
-            if (!d)
-                return std::nullopt;
-            if (out.endsWith(QLatin1Char('\'')))
-                out += QLatin1Char(' ');
-            out += QStringLiteral("DATE '") + d->toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('\'');
-            i = end;
-        } else {
-            out += c;
-        }
-    }
-
-    static const QRegularExpression deleteStar(QStringLiteral(R"(^(\s*delete)\s*\*\s*(from\b))"),
-                                               QRegularExpression::CaseInsensitiveOption);
-    out.replace(deleteStar, QStringLiteral("\\1 \\2"));
-
-    const QString trimmed = out.trimmed();
-    if (isBareName(trimmed))
-        return QStringLiteral("select * from ") + trimmed;
-    return out;
-}
+std::optional<QString> translateForServer(const QString &sql) { return translateSql(sql, SqlDialect::Server); }
 
 }  // namespace xs

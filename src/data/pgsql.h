@@ -97,7 +97,7 @@ private:
 class PgCursor {
 public:
     // Opens the query; on failure ok() is false and error() says why.
-    PgCursor(std::shared_ptr<PgConnection> conn, const QString &sql, bool ownTransaction);
+    PgCursor(std::shared_ptr<PgConnection> conn, QString sql, bool ownTransaction);
     ~PgCursor();
     PgCursor(const PgCursor &) = delete;
     PgCursor &operator=(const PgCursor &) = delete;

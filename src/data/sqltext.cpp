@@ -21,49 +21,77 @@ bool isActionStatement(const QString &sql)
     return w == QLatin1String("INSERT") || w == QLatin1String("DELETE") || w == QLatin1String("UPDATE");
 }
 
-static bool isBareName(const QString &t)
+// A statement that is only a table's name (on the server a bracketed name
+// has become a double-quoted one by now).
+static bool isBareName(const QString &t, bool server)
 {
-    static const QRegularExpression name(QStringLiteral(R"(^(\w+|\[[^\]]+\])$)"),
-                                         QRegularExpression::UseUnicodePropertiesOption);
-    if (!name.match(t).hasMatch())
+    static const QRegularExpression fileName(QStringLiteral(R"(^(\w+|\[[^\]]+\])$)"),
+                                             QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression serverName(QStringLiteral(R"(^(\w+|"[^"]+")$)"),
+                                               QRegularExpression::UseUnicodePropertiesOption);
+    if (!(server ? serverName : fileName).match(t).hasMatch())
         return false;
     static const QStringList keywords = {QStringLiteral("SELECT"), QStringLiteral("INSERT"),
                                          QStringLiteral("UPDATE"), QStringLiteral("DELETE"),
                                          QStringLiteral("VALUES"), QStringLiteral("PRAGMA")};
-    return !keywords.contains(t.toUpper());
+    return !keywords.contains(t.toUpper()) && !(server && t.toUpper() == QLatin1String("SHOW"));
 }
 
-std::optional<QString> translateSql(const QString &sql)
+std::optional<QString> translateSql(const QString &sql, SqlDialect dialect)
 {
+    const bool server = dialect == SqlDialect::Server;
     QString out;
     out.reserve(sql.size() + 16);
     const qsizetype n = sql.size();
     for (qsizetype i = 0; i < n; ++i) {
         const QChar c = sql[i];
         if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-            // Copy the quoted string untouched; a doubled quote stays inside it.
-            out += c;
+            // A quoted string; a doubled quote stays inside it. The file's
+            // engine takes it as it stands; for the server a text in either
+            // kind of quote becomes a standard string literal.
+            QString text;
             qsizetype j = i + 1;
+            bool closed = false;
             for (; j < n; ++j) {
-                out += sql[j];
                 if (sql[j] == c) {
                     if (j + 1 < n && sql[j + 1] == c) {
-                        out += sql[++j];
+                        text += c;
+                        text += c;
+                        ++j;
                         continue;
                     }
+                    closed = true;
                     break;
                 }
+                text += sql[j];
             }
-            if (j >= n)
+            if (!closed)
                 return std::nullopt;  // unterminated string
+            if (!server) {
+                out += c + text + c;
+            } else {
+                if (c == QLatin1Char('"')) {
+                    text.replace(QLatin1String("\"\""), QLatin1String("\""));
+                    text.replace(QLatin1Char('\''), QLatin1String("''"));
+                }
+                // Two adjacent literals stay two tokens (the server would join them).
+                if (out.endsWith(QLatin1Char('\'')))
+                    out += QLatin1Char(' ');
+                out += QLatin1Char('\'') + text + QLatin1Char('\'');
+            }
             i = j;
         } else if (c == QLatin1Char('[')) {
-            // A bracketed name is copied untouched: a # or a quote inside it
-            // is part of the name.
+            // A bracketed name: a # or a quote inside it is part of the name.
             const qsizetype end = sql.indexOf(QLatin1Char(']'), i + 1);
             if (end < 0)
                 return std::nullopt;
-            out += sql.mid(i, end - i + 1);
+            if (!server) {
+                out += sql.mid(i, end - i + 1);
+            } else {
+                QString name = sql.mid(i + 1, end - i - 1);
+                name.replace(QLatin1Char('"'), QLatin1String("\"\""));
+                out += QLatin1Char('"') + name + QLatin1Char('"');
+            }
             i = end;
         } else if (c == QLatin1Char('#')) {
             const qsizetype end = sql.indexOf(QLatin1Char('#'), i + 1);
@@ -77,8 +105,11 @@ std::optional<QString> translateSql(const QString &sql)
             // through a doubled quote.
             if (out.endsWith(QLatin1Char('\'')))
                 out += QLatin1Char(' ');
-            out += QLatin1Char('\'') + shortDate(*d) + QLatin1Char('\'');
-            if (end + 1 < n && sql[end + 1] == QLatin1Char('\''))
+            if (server)
+                out += QStringLiteral("DATE '") + d->toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('\'');
+            else
+                out += QLatin1Char('\'') + shortDate(*d) + QLatin1Char('\'');
+            if (!server && end + 1 < n && sql[end + 1] == QLatin1Char('\''))
                 out += QLatin1Char(' ');
             i = end;
         } else {
@@ -91,7 +122,7 @@ std::optional<QString> translateSql(const QString &sql)
     out.replace(deleteStar, QStringLiteral("\\1 \\2"));
 
     const QString trimmed = out.trimmed();
-    if (isBareName(trimmed))
+    if (isBareName(trimmed, server))
         return QStringLiteral("select * from ") + trimmed;
     return out;
 }

@@ -9,7 +9,11 @@
 //   a bare name     -> select * from name
 // Everything else passes through unchanged.
 namespace xs {
-std::optional<QString> translateSql(const QString &sql);
+// The file's engine (SQLite) or the shared server (PostgreSQL), whose form
+// differs: #date# -> DATE 'YYYY-MM-DD', [name] -> "name", and a text in
+// double quotes -> a single-quoted string literal.
+enum class SqlDialect { File, Server };
+std::optional<QString> translateSql(const QString &sql, SqlDialect dialect = SqlDialect::File);
 
 // Doubles single quotes so that a typed value pasted between quotes stays one
 // string literal: "O'Brien" -> "O''Brien".

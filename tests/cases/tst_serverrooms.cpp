@@ -88,7 +88,6 @@ private:
     QStringList runRooms(const QList<QStringList> &rooms);
     QString scalar(const QString &sql);
     QString base_, db_;
-    int serial_ = 0;
 };
 
 void TestServerRooms::initTestCase()
@@ -99,13 +98,10 @@ void TestServerRooms::initTestCase()
 
 void TestServerRooms::init()
 {
-    const QString name = QStringLiteral("rooms_%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial_);
-    PgConnection admin(base_);
-    QVERIFY2(admin.run(QStringLiteral("CREATE DATABASE ") + name), qPrintable(admin.lastError()));
-    db_ = base_;
-    db_.replace(QRegularExpression(QStringLiteral("dbname=\\S+")), QStringLiteral("dbname=") + name);
-    PgConnection c(db_);
     QString why;
+    db_ = freshServerDatabase(&why);
+    QVERIFY2(!db_.isEmpty(), qPrintable(why));
+    PgConnection c(db_);
     QVERIFY2(createServerSchema(c, QStringLiteral("1"), &why), qPrintable(why));
     for (const QString &room : {QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4")})
         QVERIFY2(ensureRoom(c, room, &why), qPrintable(why));
@@ -196,11 +192,8 @@ void TestServerRooms::signInAndAddUser()
     // A plain account of a file arrives on the server as a hash.
     TestDb file;
     file.exec(QStringLiteral("insert into use(username,password,qx1) values('Wang','pw1','y')"));
-    PgConnection admin(base_);
-    const QString migrated = db_.section(QStringLiteral("dbname="), 1).section(QLatin1Char(' '), 0, 0) + QStringLiteral("_m");
-    QVERIFY(admin.run(QStringLiteral("CREATE DATABASE ") + migrated));
-    QString target = db_;
-    target.replace(QRegularExpression(QStringLiteral("dbname=\\S+")), QStringLiteral("dbname=") + migrated);
+    const QString target = freshServerDatabase();
+    QVERIFY(!target.isEmpty());
     const ToolRun r = runTool({"migrate", "--from", file.path(), "--to", target});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     useServer(target, QStringLiteral("1"));

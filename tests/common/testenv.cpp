@@ -7,10 +7,12 @@
 #include "data/schema.h"
 #include "data/catalogue.h"
 #include "data/demodata.h"
+#include "data/pgsql.h"
 #include "data/sqlite.h"
 #include "ui/window.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 #include <QWidget>
 #include <sqlite3.h>
@@ -108,6 +110,32 @@ MsgRecorder::MsgRecorder()
 }
 
 MsgRecorder::~MsgRecorder() { setMsgBoxAnswerer({}); }
+
+QString withDatabaseName(const QString &conninfo, const QString &name)
+{
+    QString out = conninfo;
+    out.replace(QRegularExpression(QStringLiteral("dbname=\\S+")), QStringLiteral("dbname=") + name);
+    return out;
+}
+
+QString freshServerDatabase(QString *why)
+{
+    const QString base = qEnvironmentVariable("XS_PG");
+    if (base.isEmpty()) {
+        if (why)
+            *why = QStringLiteral("XS_PG is not set: run this test through ctest, which starts the server");
+        return {};
+    }
+    static int serial = 0;
+    const QString name = QStringLiteral("t%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial);
+    PgConnection admin(base);
+    if (!admin.run(QStringLiteral("CREATE DATABASE ") + name)) {
+        if (why)
+            *why = admin.lastError();
+        return {};
+    }
+    return withDatabaseName(base, name);
+}
 
 void signInAs(const QString &name) { CurrentUser = name; }
 

@@ -55,6 +55,13 @@ public:
     QString lastText() const { return calls.isEmpty() ? QString() : calls.last().text; }
 };
 
+// The test server (the throwaway cluster CTest starts; XS_PG names its own
+// database): an empty database of its own for one test, as a connection
+// string; empty when XS_PG is not set or the database cannot be made.
+QString freshServerDatabase(QString *why = nullptr);
+// The same database with another database name.
+QString withDatabaseName(const QString &conninfo, const QString &name);
+
 // Signs in a user the way the login window would leave it.
 void signInAs(const QString &name);
 

@@ -7,11 +7,13 @@
 #include "data/pgsql.h"
 #include "data/recordset.h"
 #include "data/serverdb.h"
+#include "testenv.h"
 
 #include <QRegularExpression>
 #include <QTest>
 
 using namespace xs;
+using namespace xs::test;
 
 class TestServerDb : public QObject {
     Q_OBJECT
@@ -31,7 +33,6 @@ private slots:
 private:
     QString base_;
     QString db_;
-    int serial_ = 0;
 };
 
 static QStringList column(const QString &sql, int c = 0)
@@ -50,13 +51,10 @@ void TestServerDb::initTestCase()
 
 void TestServerDb::init()
 {
-    const QString name = QStringLiteral("srv_%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial_);
-    PgConnection admin(base_);
-    QVERIFY2(admin.run(QStringLiteral("CREATE DATABASE ") + name), qPrintable(admin.lastError()));
-    db_ = base_;
-    db_.replace(QRegularExpression(QStringLiteral("dbname=\\S+")), QStringLiteral("dbname=") + name);
-    PgConnection c(db_);
     QString why;
+    db_ = freshServerDatabase(&why);
+    QVERIFY2(!db_.isEmpty(), qPrintable(why));
+    PgConnection c(db_);
     QVERIFY2(createServerSchema(c, QStringLiteral("1"), &why), qPrintable(why));
     QVERIFY(c.run(QStringLiteral(
         "insert into chengheng.class values('一组','内科','101','五年','临床','王医生',null),"

@@ -26,7 +26,6 @@ private slots:
 private:
     QString base_;     // the cluster's own database
     QString fresh_;    // an empty database for the running test
-    int serial_ = 0;
 };
 
 static QString scalar(const QString &conninfo, const QString &sql)
@@ -44,11 +43,9 @@ void TestServerTool::initTestCase()
 
 void TestServerTool::init()
 {
-    const QString name = QStringLiteral("tool_%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial_);
-    PgConnection c(base_);
-    QVERIFY2(c.run(QStringLiteral("CREATE DATABASE ") + name), qPrintable(c.lastError()));
-    fresh_ = base_;
-    fresh_.replace(QRegularExpression(QStringLiteral("dbname=\\S+")), QStringLiteral("dbname=") + name);
+    QString why;
+    fresh_ = freshServerDatabase(&why);
+    QVERIFY2(!fresh_.isEmpty(), qPrintable(why));
 }
 
 void TestServerTool::initServer()
