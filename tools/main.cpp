@@ -52,7 +52,7 @@ const Command kCommands[] = {
      "audit verify [--db FILE | --server CONNINFO]\n"
      "audit show [--record 门诊号] [--user NAME] [--since DATE] [--db FILE | --server CONNINFO]",
      xs::tool::runAudit, false},
-    {"report", "report cases|departments|prescription --out FILE.pdf [--sql \"STATEMENT\"] [--db PATH]",
+    {"report", "report cases|departments|prescription --out FILE.pdf [--sql \"STATEMENT\"] [--db PATH | --server CONNINFO [--room NAME]]",
      xs::reportCommand, true},
 };
 
