@@ -4,6 +4,7 @@
 // a file's every table onto an empty server, checked by counts, and refuses a
 // server that holds records; a server that cannot be reached is told in Chinese.
 #include "data/passwords.h"
+#include "data/pgschema.h"
 #include "data/pgsql.h"
 #include "testenv.h"
 
@@ -37,6 +38,8 @@ private slots:
     void trailIsAppendOnly_data();
     void trailIsAppendOnly();
     void concurrentWritersKeepOneChain();
+    void reportsOnServer_data();
+    void reportsOnServer();
 
 private:
     void initServerDb();
@@ -371,6 +374,50 @@ void TestServerTool::concurrentWritersKeepOneChain()
     const ToolRun v = runTool({"audit", "verify", "--server", fresh_});
     QVERIFY2(v.code == 0, qPrintable(v.err));
     QVERIFY2(v.out.startsWith(QStringLiteral("审计记录完好：共 1201 条，逐条校验一致。")), qPrintable(v.out));
+}
+
+void TestServerTool::reportsOnServer_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QStringList>("printed");  // texts the PDF holds
+    QTest::newRow("cases") << QStringList{"cases"} << "DataReportclass：2 条记录，1 页"
+                           << QStringList{"门诊号: A1", "姓名: 欧阳", "1999-03-09", "门诊号: A2"};
+    QTest::newRow("departments") << QStringList{"departments"} << "DataReportclass2：1 条记录，1 页"
+                                 << QStringList{"王医生"};
+    QTest::newRow("a room's work table") << QStringList{"prescription", "--room", "二"} << "DataReport1：1 条记录，1 页"
+                                         << QStringList{"门诊号 R2"};
+    QTest::newRow("statement") << QStringList{"cases", "--sql", "select * from xj where 姓名 like '欧%'"}
+                               << "DataReportclass：1 条记录，1 页" << QStringList{"姓名: 欧阳"};
+}
+
+void TestServerTool::reportsOnServer()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, summary);
+    QFETCH(QStringList, printed);
+    initServerDb();
+    PgConnection c(fresh_);
+    QString why;
+    QVERIFY2(ensureRoom(c, QStringLiteral("二"), &why), qPrintable(why));
+    QVERIFY2(c.run("insert into chengheng.class(年级,科室,医生) values('一组','内科','王医生');"
+                   "insert into chengheng.xj(门诊号,姓名,科室,出生年月) values('A1','欧阳','内科','1999-03-09'),"
+                   "('A2','钱','内科',null);"
+                   "insert into room_1.yc(门诊号) values('R1'); insert into \"room_二\".yc(门诊号) values('R2')"),
+             qPrintable(c.lastError()));
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
+    const ToolRun r = runTool(QStringList{"report"} + args + QStringList{"--out", pdf, "--server", fresh_});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(r.out.trimmed(), summary + QStringLiteral(" -> ") + pdf);
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    QVERIFY(text.waitForFinished(30000));
+    const QString content = QString::fromUtf8(text.readAllStandardOutput());
+    for (const QString &p : printed)
+        QVERIFY2(content.contains(p), qPrintable(p + QStringLiteral(" not in:\n") + content));
+    // Another room's work table stays out of this room's prescription.
+    QVERIFY(!content.contains(QStringLiteral("R1")));
 }
 
 QTEST_GUILESS_MAIN(TestServerTool)
