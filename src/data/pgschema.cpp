@@ -299,6 +299,16 @@ bool ensureRoom(PgConnection &c, const QString &room, QString *error)
             *error = why;
         return false;
     }
+    if (trail) {
+        // A room already set up needs no DDL (and no lock on its table) at every start.
+        const QString schema = QStringLiteral("room_") + room.trimmed();
+        const PgResult r = c.exec(QStringLiteral("select 1 from pg_trigger t join pg_class k on k.oid=t.tgrelid join pg_namespace n"
+                                                 " on n.oid=k.relnamespace where n.nspname=$1 and k.relname='yc'"
+                                                 " and t.tgname='audit_trail'"),
+                                  {schema});
+        if (r.ok() && r.rows() > 0)
+            return true;
+    }
     if (!c.run(QStringLiteral("BEGIN;") + (trail ? QString() : serverAuditDdl()) + roomDdl(room) + QStringLiteral("COMMIT"))) {
         c.run(QStringLiteral("ROLLBACK"));
         if (error)

@@ -31,6 +31,7 @@ private slots:
     void brokenConnectionInTransaction();
     void changesWriteTheTrail_data();
     void changesWriteTheTrail();
+    void olderServerGetsTheTrail();
 
 private:
     QString base_;
@@ -269,6 +270,24 @@ void TestServerDb::changesWriteTheTrail()
     QCOMPARE(column(QStringLiteral("select count(*) from chengheng.audit where 改动 like '%old%' or 改动 like '%new%'")),
              QStringList{"0"});
     PgConnection c(db_);
+    const AuditVerification v = verifyServerAuditTrail(c);
+    QVERIFY2(v.ok, qPrintable(v.problem));
+}
+
+// A server set up before the trail existed gets it when the program opens it.
+void TestServerDb::olderServerGetsTheTrail()
+{
+    PgConnection c(db_);
+    QVERIFY(c.run(QStringLiteral("drop table chengheng.audit, chengheng.audit_counter;"
+                                 "drop function chengheng.audit_write, chengheng.audit_refuse cascade")));
+    QString why;
+    QVERIFY(!serverHasAuditTrail(c, &why));
+    QVERIFY2(openServerDatabase(db_, QStringLiteral("1"), &why), qPrintable(why));
+    CurrentUser = QStringLiteral("doctor");
+    QVERIFY(runaction(QStringLiteral("update xj set 姓名='丁' where 门诊号='0002'")));
+    QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) values('Y9')")));
+    QCOMPARE(column(QStringLiteral("select 序号||' '||用户||' '||操作||' '||表名 from chengheng.audit order by 序号")),
+             (QStringList{"1 doctor 修改 xj", "2 doctor 新增 yc"}));
     const AuditVerification v = verifyServerAuditTrail(c);
     QVERIFY2(v.ok, qPrintable(v.problem));
 }
