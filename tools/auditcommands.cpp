@@ -32,10 +32,13 @@ int auditVerify(const QStringList &args)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--db")}, {}, &o, &why))
+    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o, &why))
         return error(ExitUsage, why);
     if (!o.positional.isEmpty())
-        return error(ExitUsage, QStringLiteral("用法：audit verify [--db FILE]"));
+        return error(ExitUsage, QStringLiteral("用法：audit verify [--db FILE | --server CONNINFO]"));
+    int code = ExitOk;
+    if (pickServer(o, &code))
+        return code != ExitOk ? code : serverAuditVerify(o.value(QStringLiteral("--server")));
     // Reading only: the trail is not added or repaired here.
     const QString path = databasePath(o);
     std::optional<Connection> c;
@@ -57,12 +60,13 @@ int auditShow(const QStringList &args)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--record"), QStringLiteral("--user"), QStringLiteral("--since")},
+    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server"), QStringLiteral("--record"), QStringLiteral("--user"),
+                       QStringLiteral("--since")},
                       {}, &o, &why))
         return error(ExitUsage, why);
     if (!o.positional.isEmpty())
         return error(ExitUsage,
-                     QStringLiteral("用法：audit show [--record 门诊号] [--user NAME] [--since DATE] [--db FILE]"));
+                     QStringLiteral("用法：audit show [--record 门诊号] [--user NAME] [--since DATE] [--db FILE | --server CONNINFO]"));
     AuditFilter filter;
     filter.record = o.value(QStringLiteral("--record")).trimmed();
     filter.user = o.value(QStringLiteral("--user")).trimmed();
@@ -72,15 +76,23 @@ int auditShow(const QStringList &args)
             return error(ExitUsage, QStringLiteral("--since 后面要跟日期，例如 2026-12-01"));
         filter.since = *d;
     }
-    std::optional<Connection> c;
-    try {
-        c.emplace(Connection::open(databasePath(o)));
-    } catch (const DbError &e) {
-        return error(ExitFailed, e.message());
-    }
     QList<AuditEntry> entries;
-    if (!readAuditTrail(c->get(), filter, &entries, &why))
-        return error(ExitFailed, QStringLiteral("无法读取审计记录：%1").arg(why));
+    int code = ExitOk;
+    if (pickServer(o, &code)) {
+        if (code != ExitOk)
+            return code;
+        if (!serverAuditEntries(o.value(QStringLiteral("--server")), filter, &entries))
+            return ExitFailed;
+    } else {
+        std::optional<Connection> c;
+        try {
+            c.emplace(Connection::open(databasePath(o)));
+        } catch (const DbError &e) {
+            return error(ExitFailed, e.message());
+        }
+        if (!readAuditTrail(c->get(), filter, &entries, &why))
+            return error(ExitFailed, QStringLiteral("无法读取审计记录：%1").arg(why));
+    }
     if (entries.isEmpty()) {
         out(QStringLiteral("没有符合条件的审计记录"));
         return ExitOk;

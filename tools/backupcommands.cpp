@@ -37,10 +37,12 @@ int runBackup(const QStringList &args)
 {
     Options o;
     int code = ExitOk;
-    if (!parseDbOnly(args, {QStringLiteral("--db")}, &o, &code))
+    if (!parseDbOnly(args, {QStringLiteral("--db"), QStringLiteral("--server")}, &o, &code))
         return code;
     if (o.positional.size() != 1)
-        return error(ExitUsage, QStringLiteral("用法：backup [--db FILE] DEST"));
+        return error(ExitUsage, QStringLiteral("用法：backup [--db FILE | --server CONNINFO] DEST"));
+    if (pickServer(o, &code))
+        return code != ExitOk ? code : serverBackup(o.value(QStringLiteral("--server")), o.positional[0]);
     const QString source = databasePath(o);
     const BackupResult r = backupDatabase(source, o.positional[0]);
     if (!r.ok)
@@ -72,10 +74,12 @@ int runCheck(const QStringList &args)
 {
     Options o;
     int code = ExitOk;
-    if (!parseDbOnly(args, {QStringLiteral("--db")}, &o, &code))
+    if (!parseDbOnly(args, {QStringLiteral("--db"), QStringLiteral("--server")}, &o, &code))
         return code;
     if (!o.positional.isEmpty())
         return error(ExitUsage, QStringLiteral("check 不接受参数 %1").arg(o.positional[0]));
+    if (pickServer(o, &code))
+        return code != ExitOk ? code : serverCheck(o.value(QStringLiteral("--server")));
     const QString path = databasePath(o);
     const DbCheck r = checkDatabaseFile(path);
     if (r.ok()) {

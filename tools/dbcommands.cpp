@@ -160,13 +160,18 @@ int userAdd(const QStringList &args)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--password"), QStringLiteral("--db")}, {}, &o, &why))
+    if (!parseOptions(args, {QStringLiteral("--password"), QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o, &why))
         return error(ExitUsage, why);
     if (o.positional.size() != 1)
-        return error(ExitUsage, QStringLiteral("用法：user add NAME [--password PASSWORD] [--db PATH]"));
+        return error(ExitUsage, QStringLiteral("用法：user add NAME [--password PASSWORD] [--db PATH | --server CONNINFO]"));
     const QString name = o.positional[0].trimmed();
     if (name.isEmpty())
         return error(ExitFailed, QStringLiteral("用户名不能为空"));
+    int code = ExitOk;
+    if (pickServer(o, &code))
+        return code != ExitOk ? code : serverUserAdd(o.value(QStringLiteral("--server")), name, [&] {
+            return obtainPassword(o, QStringLiteral("--password"), QStringLiteral("用户 %1 的密码：").arg(name));
+        });
 
     const QString path = databasePath(o);
     std::optional<Connection> c = openDatabase(path);
@@ -188,7 +193,7 @@ int userSetFlags(const QStringList &args, bool on)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--db")}, {}, &o, &why))
+    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o, &why))
         return error(ExitUsage, why);
     if (o.positional.size() < 2)
         return error(ExitUsage, QStringLiteral("用法：user %1 NAME FLAG... [--db PATH]")
@@ -201,6 +206,9 @@ int userSetFlags(const QStringList &args, bool on)
         if (!flags.contains(f))
             flags << f;
     }
+    int code = ExitOk;
+    if (pickServer(o, &code))
+        return code != ExitOk ? code : serverUserFlags(o.value(QStringLiteral("--server")), name, flags, on);
 
     std::optional<Connection> c = openDatabase(databasePath(o));
     if (!c)
@@ -218,10 +226,13 @@ int userList(const QStringList &args)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--db")}, {}, &o, &why))
+    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o, &why))
         return error(ExitUsage, why);
     if (!o.positional.isEmpty())
         return error(ExitUsage, QStringLiteral("user list 不接受参数 %1").arg(o.positional[0]));
+    int code = ExitOk;
+    if (pickServer(o, &code))
+        return code != ExitOk ? code : serverUserList(o.value(QStringLiteral("--server")));
     std::optional<Connection> c = openDatabase(databasePath(o));
     if (!c)
         return ExitFailed;
@@ -361,11 +372,15 @@ int runCatalogue(const QStringList &args)
                                     : QStringLiteral("未知的 catalogue 子命令 %1（可用：export import）").arg(sub));
     Options o;
     QString why;
-    if (!parseOptions(args.mid(1), {QStringLiteral("--db")}, {}, &o, &why))
+    if (!parseOptions(args.mid(1), {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o, &why))
         return error(ExitUsage, why);
     if (o.positional.size() != 1)
-        return error(ExitUsage, QStringLiteral("用法：catalogue %1 FILE.csv [--db PATH]").arg(sub));
+        return error(ExitUsage, QStringLiteral("用法：catalogue %1 FILE.csv [--db PATH | --server CONNINFO]").arg(sub));
     const QString csv = o.positional[0];
+    int code = ExitOk;
+    if (pickServer(o, &code))
+        return code != ExitOk ? code
+                              : serverCatalogue(o.value(QStringLiteral("--server")), sub == QLatin1String("export"), csv);
 
     std::optional<Connection> c = openDatabase(databasePath(o));
     if (!c)

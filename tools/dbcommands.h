@@ -1,9 +1,19 @@
 #pragma once
 #include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace xs {
+class PgConnection;
+struct AuditEntry;
+struct AuditFilter;
+}  // namespace xs
 
 // The commands of chengheng-db. Each takes the words after its own name and
 // returns the process exit code; messages go to stdout and stderr.
 namespace xs::tool {
+struct Options;
 int runInit(const QStringList &args);
 // The shared server database: init --server CONNINFO, migrate --from FILE --to CONNINFO.
 int runServerInit(const QStringList &args);
@@ -17,6 +27,23 @@ int runConfig(const QStringList &args);
 int runAudit(const QStringList &args);
 // user hash-passwords: every plain password of the file replaced by its hash.
 int userHashPasswords(const QStringList &args);
+// The same commands on the shared server (--server CONNINFO).
+// Connects, names the tool's account for the trail and checks the schema;
+// null after a message on stderr.
+std::unique_ptr<PgConnection> connectServer(const QString &conninfo);
+// True when the options name the server (`code` set when --db is given too).
+bool pickServer(const Options &o, int *code);
+int serverUserAdd(const QString &conninfo, const QString &name, const std::function<std::optional<QString>()> &password);
+int serverUserFlags(const QString &conninfo, const QString &name, const QStringList &flags, bool on);
+int serverUserList(const QString &conninfo);
+int serverCatalogue(const QString &conninfo, bool exporting, const QString &csv);
+int serverCheck(const QString &conninfo);
+int serverBackup(const QString &conninfo, const QString &dest);
+int serverAuditVerify(const QString &conninfo);
+// The filtered entries of the server's trail; false after a message.
+bool serverAuditEntries(const QString &conninfo, const AuditFilter &filter, QList<AuditEntry> *entries);
+// A schema or table name as a quoted identifier.
+QString roomQuoted(const QString &identifier);
 // How the audit trail names the changes of this tool: the system account.
 QString systemAccount();
 }  // namespace xs::tool

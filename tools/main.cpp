@@ -34,25 +34,25 @@ const Command kCommands[] = {
      xs::tool::runInit, false},
     {"migrate", "migrate --from FILE --to CONNINFO [--room NAME]", xs::tool::runMigrate, false},
     {"user",
-     "user add NAME [--password PASSWORD] [--db PATH]\n"
-     "user grant NAME FLAG... [--db PATH]\n"
-     "user revoke NAME FLAG... [--db PATH]\n"
-     "user list [--db PATH]\n"
+     "user add NAME [--password PASSWORD] [--db PATH | --server CONNINFO]\n"
+     "user grant NAME FLAG... [--db PATH | --server CONNINFO]\n"
+     "user revoke NAME FLAG... [--db PATH | --server CONNINFO]\n"
+     "user list [--db PATH | --server CONNINFO]\n"
      "user hash-passwords [--db PATH]",
      xs::tool::runUser, false},
     {"catalogue",
-     "catalogue export FILE.csv [--db PATH]\n"
-     "catalogue import FILE.csv [--db PATH]",
+     "catalogue export FILE.csv [--db PATH | --server CONNINFO]\n"
+     "catalogue import FILE.csv [--db PATH | --server CONNINFO]",
      xs::tool::runCatalogue, false},
-    {"backup", "backup [--db FILE] DEST", xs::tool::runBackup, false},
+    {"backup", "backup [--db FILE | --server CONNINFO] DEST", xs::tool::runBackup, false},
     {"restore", "restore BACKUP [--db FILE]", xs::tool::runRestore, false},
-    {"check", "check [--db FILE]", xs::tool::runCheck, false},
+    {"check", "check [--db FILE | --server CONNINFO]", xs::tool::runCheck, false},
     {"config", "config [backup.keep [N]] [--db FILE]", xs::tool::runConfig, false},
     {"audit",
-     "audit verify [--db FILE]\n"
-     "audit show [--record 门诊号] [--user NAME] [--since DATE] [--db FILE]",
+     "audit verify [--db FILE | --server CONNINFO]\n"
+     "audit show [--record 门诊号] [--user NAME] [--since DATE] [--db FILE | --server CONNINFO]",
      xs::tool::runAudit, false},
-    {"report", "report cases|departments|prescription --out FILE.pdf [--sql \"STATEMENT\"] [--db PATH]",
+    {"report", "report cases|departments|prescription --out FILE.pdf [--sql \"STATEMENT\"] [--db PATH | --server CONNINFO [--room NAME]]",
      xs::reportCommand, true},
 };
 
@@ -75,6 +75,7 @@ QString usage(const Command *only = nullptr)
           << QStringLiteral("audit show 列出审计记录（谁在何时改了哪条记录的哪些内容），可按门诊号、用户和日期筛选。")
           << QStringLiteral("init --server 在 PostgreSQL 服务器上建表（CONNINFO 为 libpq 连接串或 service=名称，密码取自 ~/.pgpass）；")
           << QStringLiteral("migrate 把数据库文件的每个表复制到空的服务器数据库并核对行数；--room 为诊室名（缺省 1）。")
+          << QStringLiteral("--server CONNINFO 代替 --db：命令作用于服务器上的澄衡数据库；服务器上的 backup 用 pg_dump（自定义格式）。")
           << QStringLiteral("--db 缺省为 chengheng-db 所在文件夹中的 xs.mdb。");
     return lines.join(u'\n');
 }

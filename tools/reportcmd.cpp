@@ -1,7 +1,10 @@
 #include "reportcmd.h"
 
 #include "cases/DataReportclass.h"
+#include "data/pgsql.h"
+#include "data/serverdb.h"
 #include "data/sqlite.h"
+#include "dbcommands.h"
 #include "dept/DataReportclass2.h"
 #include "prescribe/DataReport1.h"
 #include "report/dataenv.h"
@@ -19,7 +22,7 @@ namespace xs {
 QString reportUsage()
 {
     return QStringLiteral("用法: chengheng-db report cases|departments|prescription --out FILE.pdf "
-                          "[--sql \"STATEMENT\"] [--db PATH]");
+                          "[--sql \"STATEMENT\"] [--db PATH | --server CONNINFO [--room NAME]]");
 }
 
 int reportCommand(const QStringList &args)
@@ -33,7 +36,9 @@ int reportCommand(const QStringList &args)
 
     tool::Options opts;
     QString why;
-    if (!tool::parseOptions(args, {QStringLiteral("--out"), QStringLiteral("--db"), QStringLiteral("--sql")}, {},
+    if (!tool::parseOptions(args, {QStringLiteral("--out"), QStringLiteral("--db"), QStringLiteral("--sql"),
+                                   QStringLiteral("--server"), QStringLiteral("--room")},
+                            {},
                             &opts, &why))
         return usage(why);
     if (opts.positional.size() > 1)
@@ -83,11 +88,25 @@ int reportCommand(const QStringList &args)
         return fail(1, QStringLiteral("report 需要图形应用对象（请在创建 QCoreApplication 之前调用）。"));
     }
 
-    // A file that cannot be opened is told as such, not as a failed statement.
-    try {
-        Connection::open(dbFile);
-    } catch (const DbError &e) {
-        return fail(1, e.message());
+    int code = 0;
+    if (tool::pickServer(opts, &code)) {
+        if (code != 0)
+            return code;
+        // The report reads the shared tables and the room's own work table.
+        const QString conninfo = opts.value(QStringLiteral("--server"));
+        if (!tool::connectServer(conninfo))
+            return 1;
+        const QString room = opts.value(QStringLiteral("--room")).trimmed();
+        useServer(conninfo, room.isEmpty() ? QStringLiteral("1") : room);
+    } else {
+        if (opts.has(QStringLiteral("--room")))
+            return usage(QStringLiteral("--room 只能与 --server 同用。"));
+        // A file that cannot be opened is told as such, not as a failed statement.
+        try {
+            Connection::open(dbFile);
+        } catch (const DbError &e) {
+            return fail(1, e.message());
+        }
     }
     auto rows = ReportRows::open(dbFile, *sql, layout->boundColumns(), &why);
     if (!rows)

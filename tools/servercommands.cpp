@@ -1,5 +1,6 @@
 // The shared server database from a shell: `init --server` makes the tables
 // on a PostgreSQL server, `migrate` moves a clinic's file onto one.
+#include "data/audit.h"
 #include "data/passwords.h"
 #include "data/pgschema.h"
 #include "data/pgsql.h"
@@ -54,6 +55,7 @@ int runServerInit(const QStringList &args)
     if (stored.isEmpty())
         return error(ExitFailed, QStringLiteral("密码散列失败（内存不足），没有建立数据库"));
     PgConnection server(conninfo);
+    server.setAuditUser(auditActor());
     if (!server.ensure())
         return error(ExitFailed, server.lastError());
     const QString room = roomOf(o);
@@ -90,6 +92,7 @@ int runMigrate(const QStringList &args)
     if (!file)
         return ExitFailed;
     PgConnection server(o.value(QStringLiteral("--to")));
+    server.setAuditUser(auditActor());
     if (!server.ensure())
         return error(ExitFailed, server.lastError());
     QStringList summary;

@@ -439,51 +439,28 @@ AuditVerification verifyAuditTrail(sqlite3 *db)
         return v;
     }
     StmtHandle s(raw);
+    AuditChainCheck check;
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
+        if (!check.next(entryOf(raw)))
+            return check.result();
+    if (rc != SQLITE_DONE)
+        return check.readFailed(QString::fromUtf8(sqlite3_errmsg(db)));
+    s.reset();
+    qint64 given = 0;
+    if (sqlite3_prepare_v2(db, "SELECT seq FROM sqlite_sequence WHERE name='audit'", -1, &raw, nullptr) == SQLITE_OK) {
+        StmtHandle seq(raw);
+        given = sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : 0;
+    }
+    v = check.finish(given);
+    if (!v.ok)
+        return v;
+    v.ok = false;
     const auto bad = [&](qint64 id, const QString &text) {
         v.firstBad = id;
         v.problem = text;
         return v;
     };
-    QString previous;
-    qint64 expected = 1;
-    std::optional<AuditEntry> pending;  // an entry whose hash does not fit, judged by the next one
-    int rc;
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
-        const AuditEntry e = entryOf(raw);
-        ++v.entries;
-        if (pending) {
-            // The entry after a misfit tells what happened to it: the chain
-            // goes on past it (it was put in) or from it (it was changed).
-            if (auditHash(e, previous) == e.hash)
-                return bad(pending->id, QStringLiteral("第 %1 条审计记录不是程序写入的（被插入）").arg(pending->id));
-            return bad(pending->id, QStringLiteral("第 %1 条审计记录被改动").arg(pending->id));
-        }
-        if (e.id != expected) {
-            return bad(expected, e.id == expected + 1
-                                     ? QStringLiteral("第 %1 条审计记录被删除").arg(expected)
-                                     : QStringLiteral("第 %1 至 %2 条审计记录被删除").arg(expected).arg(e.id - 1));
-        }
-        if (auditHash(e, previous) != e.hash) {
-            pending = e;
-            continue;
-        }
-        previous = e.hash;
-        ++expected;
-    }
-    if (rc != SQLITE_DONE)
-        return bad(expected, QStringLiteral("审计记录表读到第 %1 条时出错：%2").arg(expected).arg(QString::fromUtf8(sqlite3_errmsg(db))));
-    if (pending)
-        return bad(pending->id, QStringLiteral("第 %1 条审计记录被改动或不是程序写入的").arg(pending->id));
-    s.reset();
-    // Entries removed from the end leave no gap; the engine's counter of the
-    // numbers given out still knows them.
-    if (sqlite3_prepare_v2(db, "SELECT seq FROM sqlite_sequence WHERE name='audit'", -1, &raw, nullptr) == SQLITE_OK) {
-        StmtHandle seq(raw);
-        const qint64 given = sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : 0;
-        if (given >= expected)
-            return bad(expected, given == expected ? QStringLiteral("最后的第 %1 条审计记录被删除").arg(expected)
-                                                   : QStringLiteral("最后的第 %1 至 %2 条审计记录被删除").arg(expected).arg(given));
-    }
     // The triggers that write the trail must be those of the program.
     const QList<SchemaObject> stored = storedObjects(db);
     const QList<SchemaObject> wanted = trailObjects(db);
@@ -501,8 +478,67 @@ AuditVerification verifyAuditTrail(sqlite3 *db)
             && std::none_of(wanted.begin(), wanted.end(), [&](const SchemaObject &w) { return w.name == o.name; }))
             return bad(0, QStringLiteral("审计记录表上有不属于程序的触发器 %1").arg(o.name));
     v.ok = true;
-    v.lastHash = previous;
     return v;
+}
+
+bool AuditChainCheck::bad(qint64 id, const QString &text)
+{
+    v_.firstBad = id;
+    v_.problem = text;
+    done_ = true;
+    return false;
+}
+
+bool AuditChainCheck::next(const AuditEntry &e)
+{
+    if (done_)
+        return false;
+    ++v_.entries;
+    if (pending_) {
+        // The entry after a misfit tells what happened to it: the chain goes
+        // on past it (it was put in) or from it (it was changed).
+        if (auditHash(e, previous_) == e.hash)
+            return bad(misfit_.id, QStringLiteral("第 %1 条审计记录不是程序写入的（被插入）").arg(misfit_.id));
+        return bad(misfit_.id, QStringLiteral("第 %1 条审计记录被改动").arg(misfit_.id));
+    }
+    if (e.id != expected_)
+        return bad(expected_, e.id == expected_ + 1
+                                  ? QStringLiteral("第 %1 条审计记录被删除").arg(expected_)
+                                  : QStringLiteral("第 %1 至 %2 条审计记录被删除").arg(expected_).arg(e.id - 1));
+    if (auditHash(e, previous_) != e.hash) {
+        pending_ = true;
+        misfit_ = e;
+        return true;
+    }
+    previous_ = e.hash;
+    ++expected_;
+    return true;
+}
+
+AuditVerification AuditChainCheck::readFailed(const QString &detail)
+{
+    if (!done_)
+        bad(expected_, QStringLiteral("审计记录表读到第 %1 条时出错：%2").arg(expected_).arg(detail));
+    return v_;
+}
+
+AuditVerification AuditChainCheck::finish(qint64 given)
+{
+    if (done_)
+        return v_;
+    if (pending_) {
+        bad(misfit_.id, QStringLiteral("第 %1 条审计记录被改动或不是程序写入的").arg(misfit_.id));
+        return v_;
+    }
+    if (given >= expected_) {
+        bad(expected_, given == expected_ ? QStringLiteral("最后的第 %1 条审计记录被删除").arg(expected_)
+                                          : QStringLiteral("最后的第 %1 至 %2 条审计记录被删除").arg(expected_).arg(given));
+        return v_;
+    }
+    done_ = true;
+    v_.ok = true;
+    v_.lastHash = previous_;
+    return v_;
 }
 
 bool readAuditTrail(sqlite3 *db, const AuditFilter &filter, QList<AuditEntry> *out, QString *why)

@@ -86,6 +86,29 @@ struct AuditVerification {
 // Recomputes the chain over the whole trail (reading only).
 AuditVerification verifyAuditTrail(sqlite3 *db);
 
+// The chain check itself, for a trail read from either engine: entries are
+// fed in number order; the first one at fault ends the check.
+class AuditChainCheck {
+public:
+    // False once a fault is known (then result() names it).
+    bool next(const AuditEntry &e);
+    // After the last entry: `given` is the highest number the trail ever gave
+    // out (entries removed from the end leave no gap, the counter knows them).
+    AuditVerification finish(qint64 given);
+    // Reading stopped at the next entry for this reason.
+    AuditVerification readFailed(const QString &detail);
+    const AuditVerification &result() const { return v_; }
+
+private:
+    bool bad(qint64 id, const QString &text);
+    AuditVerification v_;
+    QString previous_;
+    qint64 expected_ = 1;
+    bool pending_ = false;
+    AuditEntry misfit_;  // an entry whose hash does not fit, judged by the next one
+    bool done_ = false;
+};
+
 struct AuditFilter {
     QString record;  // key of the row (门诊号 and the other tables' keys), exact
     QString user;    // exact, ignoring letter case

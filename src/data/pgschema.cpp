@@ -1,7 +1,9 @@
 #include "data/pgschema.h"
 
 #include "data/catalogue.h"
+#include "data/audit.h"
 #include "data/passwords.h"
+#include "data/pgaudit.h"
 #include "data/pgsql.h"
 #include "data/schema.h"
 #include "data/sqlite.h"
@@ -53,13 +55,16 @@ bool serverHasSchema(PgConnection &c, QString *error)
     return r.rows() > 0;
 }
 
-static QString roomDdl(const QString &room)
+static QString roomTableDdl(const QString &room)
 {
     const QString schema = roomSchema(room);
     return QStringLiteral("CREATE SCHEMA IF NOT EXISTS %1;").arg(schema)
            + caseTable(schema + QStringLiteral(".yc")).replace(QStringLiteral("CREATE TABLE "),
                                                                 QStringLiteral("CREATE TABLE IF NOT EXISTS "));
 }
+
+// The room's work table and the trigger that records its changes.
+static QString roomDdl(const QString &room) { return roomTableDdl(room) + serverRoomAuditDdl(room); }
 
 static QString sharedDdl()
 {
@@ -94,7 +99,7 @@ bool createServerSchema(PgConnection &c, const QString &room, QString *error)
             *error = why;
         return false;
     }
-    const QString ddl = QStringLiteral("BEGIN;") + sharedDdl() + roomDdl(room);
+    const QString ddl = QStringLiteral("BEGIN;") + sharedDdl() + serverAuditDdl() + roomDdl(room);
     if (!c.run(ddl))
         return fail(c, error, QStringLiteral("建表失败："));
     if (!c.run(QStringLiteral("COMMIT")))
@@ -172,8 +177,20 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
         if (r.text(0, 0).toLongLong() > 0)
             return refuse(QStringLiteral("服务器上的澄衡数据库已有记录，migrate 不覆盖已有的记录；请迁移到一个空的数据库"));
     }
-    if (!server.run(QStringLiteral("BEGIN;") + (exists ? QString() : sharedDdl()) + roomDdl(room)))
+    // The copied rows are the server's first state, not changes: the trail's
+    // triggers start once they are in, and the file's own trail comes along
+    // whole (same entries, same chain).
+    if (!server.run(QStringLiteral("BEGIN;") + (exists ? QString() : sharedDdl()) + serverAuditDdl()
+                    + dropServerAuditTriggers() + roomTableDdl(room)
+                    + QStringLiteral("DROP TRIGGER IF EXISTS audit_trail ON %1.yc;").arg(roomSchema(room))))
         return refuse(QStringLiteral("建表失败：") + server.lastError());
+    {
+        const PgResult trail = server.exec(QStringLiteral("select count(*) from chengheng.audit"));
+        if (!trail.ok())
+            return refuse(trail.error());
+        if (trail.text(0, 0).toLongLong() > 0)
+            return refuse(QStringLiteral("服务器上的澄衡数据库已有审计记录，migrate 不覆盖已有的记录；请迁移到一个空的数据库"));
+    }
     const TableCopy tables[] = {
         {"use", QStringLiteral("chengheng.use"), useColumns()},
         {"class", QStringLiteral("chengheng.class"), classColumns()},
@@ -213,6 +230,32 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
                               .arg(QString::fromUtf8(t.fileTable), QString::number(inFile), onServer.text(0, 0)));
         lines << QStringLiteral("%1：%2 行").arg(QString::fromUtf8(t.fileTable), QString::number(inFile));
     }
+    if (hasAuditTrail(file.get())) {
+        static const QStringList kTrail = {QStringLiteral("序号"), QStringLiteral("时间"), QStringLiteral("用户"),
+                                           QStringLiteral("操作"), QStringLiteral("表名"), QStringLiteral("记录"),
+                                           QStringLiteral("改动"), QStringLiteral("校验值")};
+        FileRows rows(file, "audit", kTrail);
+        if (!rows.valid())
+            return refuse(QStringLiteral("无法读取文件中的审计记录：") + file.lastError());
+        const qint64 copied = server.copyIn(QStringLiteral("chengheng.audit"), kTrail,
+                                            [&](QList<std::optional<QString>> &row) { return rows.next(row); });
+        if (rows.failed() || copied < 0)
+            return refuse(QStringLiteral("审计记录没有复制成功：") + server.lastError());
+        qint64 given = 0;
+        if (StmtHandle seq = file.prepare(QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name='audit'"));
+            seq && sqlite3_step(seq.get()) == SQLITE_ROW)
+            given = sqlite3_column_int64(seq.get(), 0);
+        const PgResult counter = server.exec(
+            QStringLiteral("update chengheng.audit_counter set given=greatest($1::bigint, (select coalesce(max(序号),0) from"
+                           " chengheng.audit)), last_hash=coalesce((select 校验值 from chengheng.audit order by 序号 desc"
+                           " limit 1), '')"),
+            {QString::number(given)});
+        if (!counter.ok())
+            return refuse(QStringLiteral("审计记录没有复制成功：") + counter.error());
+        lines << QStringLiteral("审计记录：%1 条").arg(copied);
+    }
+    if (!server.run(serverAuditTriggers() + serverRoomAuditDdl(room)))
+        return refuse(QStringLiteral("建立审计触发器失败：") + server.lastError());
     if (!server.run(QStringLiteral("COMMIT")))
         return refuse(QStringLiteral("提交失败：") + server.lastError());
     if (summary)
@@ -248,7 +291,26 @@ bool seedServerCatalogue(PgConnection &server, QString *error)
 
 bool ensureRoom(PgConnection &c, const QString &room, QString *error)
 {
-    if (!c.run(roomDdl(room))) {
+    // A server made before the trail existed gets it here.
+    QString why;
+    const bool trail = serverHasAuditTrail(c, &why);
+    if (!why.isEmpty()) {
+        if (error)
+            *error = why;
+        return false;
+    }
+    if (trail) {
+        // A room already set up needs no DDL (and no lock on its table) at every start.
+        const QString schema = QStringLiteral("room_") + room.trimmed();
+        const PgResult r = c.exec(QStringLiteral("select 1 from pg_trigger t join pg_class k on k.oid=t.tgrelid join pg_namespace n"
+                                                 " on n.oid=k.relnamespace where n.nspname=$1 and k.relname='yc'"
+                                                 " and t.tgname='audit_trail'"),
+                                  {schema});
+        if (r.ok() && r.rows() > 0)
+            return true;
+    }
+    if (!c.run(QStringLiteral("BEGIN;") + (trail ? QString() : serverAuditDdl()) + roomDdl(room) + QStringLiteral("COMMIT"))) {
+        c.run(QStringLiteral("ROLLBACK"));
         if (error)
             *error = QStringLiteral("无法建立诊室 %1 的处方工作表：").arg(room) + c.lastError();
         return false;

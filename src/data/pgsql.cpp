@@ -96,9 +96,38 @@ bool PgConnection::ensure()
             return false;
         }
     }
+    auditUserApplied_ = false;
+    if (auditUser_ && !applyAuditUser()) {
+        conn_.reset();
+        return false;
+    }
     fault_ = DbFault::None;
     error_.clear();
     return true;
+}
+
+bool PgConnection::applyAuditUser()
+{
+    const QByteArray who = auditUser_->toUtf8();
+    const char *values[] = {who.constData()};
+    std::unique_ptr<pg_result, PgClearer> r(
+        PQexecParams(conn_.get(), "select set_config('xs.user', $1, false)", 1, nullptr, values, nullptr, nullptr, 0));
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
+        const char *state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
+        fail(state ? faultOfSqlState(state) : DbFault::Other, r ? QString::fromUtf8(PQresultErrorMessage(r.get())) : QString());
+        return false;
+    }
+    auditUserApplied_ = true;
+    return true;
+}
+
+bool PgConnection::setAuditUser(const QString &who)
+{
+    if (auditUser_ && *auditUser_ == who && (auditUserApplied_ || !connected()))
+        return true;
+    auditUser_ = who;
+    auditUserApplied_ = false;
+    return !connected() || applyAuditUser();
 }
 
 bool PgConnection::idle() const { return connected() && PQtransactionStatus(conn_.get()) == PQTRANS_IDLE; }

@@ -76,6 +76,10 @@ public:
     // Statements run on every (re)connection before anything else (the
     // room's search path, say).
     void setOnConnect(const QString &sql) { onConnect_ = sql; }
+    // The user the server's audit trail names for this connection's changes
+    // (the session setting xs.user), set now and after every reconnection.
+    // Call it outside a transaction; false with lastError() on failure.
+    bool setAuditUser(const QString &who);
     // No transaction is open on the connection (so it may go back to a pool).
     bool idle() const;
     // A statement failed inside the open transaction: it can only be rolled back.
@@ -84,7 +88,10 @@ public:
 private:
     void fail(DbFault f, const QString &detail);
     QString conninfo_;
+    bool applyAuditUser();
     QString onConnect_;
+    std::optional<QString> auditUser_;
+    bool auditUserApplied_ = false;
     PgHandle conn_;
     QString error_;
     DbFault fault_ = DbFault::None;

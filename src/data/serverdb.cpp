@@ -1,5 +1,6 @@
 #include "data/serverdb.h"
 
+#include "data/audit.h"
 #include "data/pgschema.h"
 #include "data/pgsql.h"
 
@@ -71,11 +72,13 @@ std::shared_ptr<PgConnection> takeServerConnection(DbFault *fault, QString *erro
     while (!s.idle.empty()) {
         std::shared_ptr<PgConnection> c = std::move(s.idle.back());
         s.idle.pop_back();
-        if (c->idle())
+        if (c->idle() && c->setAuditUser(auditActor()))
             return c;
     }
     auto c = std::make_shared<PgConnection>(s.conninfo);
     c->setOnConnect(searchPathFor(s.room));
+    // The server's audit trail names the signed-in user (or the tool's account).
+    c->setAuditUser(auditActor());
     if (!c->ensure()) {
         if (fault)
             *fault = c->lastFault();

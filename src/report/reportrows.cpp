@@ -1,8 +1,9 @@
 #include "report/reportrows.h"
 
 #include "data/listing.h"
-
+#include "data/pgsql.h"
 #include "data/recordset.h"
+#include "data/serverdb.h"
 #include "data/sqlite.h"
 #include "data/sqltext.h"
 
@@ -86,6 +87,10 @@ std::FILE *anonymousFile()
 struct ReportRows::Impl {
     std::optional<Connection> conn;
     StmtHandle stmt;         // declared after conn: finalized before the connection closes
+    // On the shared server: a cursor in a read-only transaction of its own,
+    // on a connection that stays with this pass (never back to the pool,
+    // which belongs to the main thread).
+    std::unique_ptr<PgCursor> cursor;
     std::vector<int> index;  // statement column of each wanted column, -1 when absent
     std::vector<bool> isDate;
 
@@ -119,7 +124,8 @@ struct ReportRows::Impl {
     {
         stop = true;
         if (worker.joinable()) {
-            sqlite3_interrupt(conn->get());
+            if (conn)
+                sqlite3_interrupt(conn->get());
             worker.join();
         }
         endTransaction();
@@ -130,12 +136,37 @@ struct ReportRows::Impl {
     void endTransaction()
     {
         stmt.reset();
+        if (cursor) {
+            inTransaction = false;
+            cursor.reset();
+        }
         if (conn && inTransaction.exchange(false))
             conn->exec("ROLLBACK");
     }
 
+    // The next row of the statement: SQLITE_ROW, SQLITE_DONE or an error code.
+    int step()
+    {
+        if (!cursor)
+            return sqlite3_step(stmt.get());
+        if (cursor->next())
+            return SQLITE_ROW;
+        return cursor->ok() ? SQLITE_DONE : SQLITE_ERROR;
+    }
+
     void appendRow()
     {
+        if (cursor) {
+            for (size_t c = 0; c < index.size(); ++c) {
+                const int i = index[c];
+                const QByteArray text = i < 0 || cursor->isNull(i) ? QByteArray()
+                                        : isDate[c] ? Value(Value::Kind::Date, cursor->text(i)).text().toUtf8()
+                                                    : cursor->text(i).toUtf8();
+                appendValue(building, i < 0 || cursor->isNull(i) ? nullptr : text.constData(), int(text.size()));
+            }
+            ++buildingRows;
+            return;
+        }
         sqlite3_stmt *s = stmt.get();
         for (size_t c = 0; c < index.size(); ++c) {
             const int i = index[c];
@@ -208,7 +239,7 @@ struct ReportRows::Impl {
                 finish(QString());
                 return;
             }
-            const int rc = sqlite3_step(stmt.get());
+            const int rc = step();
             ++steps;
             if (rc == SQLITE_ROW) {
                 appendRow();
@@ -275,6 +306,8 @@ std::unique_ptr<ReportRows> ReportRows::open(const QString &dbFile, const QStrin
             *error = why;
         return std::unique_ptr<ReportRows>();
     };
+    if (onServer())
+        return openOnServer(sql, columns, error);
     const auto translated = translateSql(sql.trimmed());
     if (!translated)
         return fail(QStringLiteral("语句无法解析"));
@@ -316,11 +349,53 @@ std::unique_ptr<ReportRows> ReportRows::open(const QString &dbFile, const QStrin
         impl->isDate.push_back(decl && QByteArray(decl).compare("DATE", Qt::CaseInsensitive) == 0);
     }
 
+    return start(std::move(impl), columns, error);
+}
+
+std::unique_ptr<ReportRows> ReportRows::openOnServer(const QString &sql, const QStringList &columns, QString *error)
+{
+    auto fail = [&](DbFault f, const QString &why) {
+        reportFault(f, why);
+        if (error)
+            *error = why;
+        return std::unique_ptr<ReportRows>();
+    };
+    const auto translated = translateForServer(sql.trimmed());
+    if (!translated) {
+        if (error)
+            *error = QStringLiteral("语句无法解析");
+        return {};
+    }
+    DbFault f = DbFault::None;
+    QString why;
+    std::shared_ptr<PgConnection> conn = takeServerConnection(&f, &why);
+    if (!conn)
+        return fail(f, why);
+    auto impl = std::make_unique<Impl>();
+    // A server cursor takes queries only: an action statement fails here.
+    impl->cursor = std::make_unique<PgCursor>(conn, *translated, true);
+    if (!impl->cursor->ok())
+        return fail(impl->cursor->fault(), impl->cursor->error());
+    impl->inTransaction = true;
+    const QStringList &names = impl->cursor->names();
+    for (const QString &want : columns) {
+        int found = -1;
+        for (int i = 0; i < int(names.size()) && found < 0; ++i)
+            if (names[i].compare(want, Qt::CaseInsensitive) == 0)
+                found = i;
+        impl->index.push_back(found);
+        impl->isDate.push_back(found >= 0 && impl->cursor->dateColumns()[size_t(found)]);
+    }
+    return start(std::move(impl), columns, error);
+}
+
+std::unique_ptr<ReportRows> ReportRows::start(std::unique_ptr<Impl> impl, const QStringList &columns, QString *error)
+{
     // The first rows now; a small result is read whole and its transaction
     // ends before open() returns.
     int rc = SQLITE_ROW;
     for (int row = 0; row < kForegroundRows; ++row) {
-        rc = sqlite3_step(s);
+        rc = impl->step();
         ++impl->steps;
         if (rc != SQLITE_ROW)
             break;
@@ -328,8 +403,14 @@ std::unique_ptr<ReportRows> ReportRows::open(const QString &dbFile, const QStrin
         if (impl->buildingRows == kChunkRows)
             impl->flush();  // memory only this early: cannot fail
     }
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        return failConn();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        const DbFault f = impl->cursor ? impl->cursor->fault() : faultOf(impl->conn->lastCode());
+        const QString why = impl->cursor ? impl->cursor->error() : impl->conn->lastError();
+        reportFault(f, why);
+        if (error)
+            *error = why;
+        return {};
+    }
     if (rc == SQLITE_DONE) {
         impl->flush();
         impl->finish(QString());

@@ -29,7 +29,8 @@ public:
     // No rows at all (a recordset that could not be opened).
     static std::unique_ptr<ReportRows> none(const QStringList &columns);
     // Runs `sql` (the old dialect, translated as runsql does) against the
-    // database file at `dbFile`, reading the given columns by name. Null with
+    // database file at `dbFile` (or the shared server, when the process uses
+    // it, through a server cursor), reading the given columns by name. Null with
     // *error set when the statement does not compile or is not a query; a file
     // that cannot be opened throws DbError.
     static std::unique_ptr<ReportRows> open(const QString &dbFile, const QString &sql,
@@ -62,6 +63,10 @@ public:
 private:
     ReportRows() = default;
     struct Impl;
+    // The same pass on the shared server (when the process uses it).
+    static std::unique_ptr<ReportRows> openOnServer(const QString &sql, const QStringList &columns, QString *error);
+    // Reads the first rows and hands the rest to the worker.
+    static std::unique_ptr<ReportRows> start(std::unique_ptr<Impl> impl, const QStringList &columns, QString *error);
     std::unique_ptr<Impl> d;
     QStringList columns_;
 };

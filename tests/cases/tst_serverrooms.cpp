@@ -5,12 +5,13 @@
 // its own registering case records through the case entry window: four rooms
 // saving 300 records each store all 1,200; two rooms saving one 门诊号 at the
 // same moment store it once, and the other room is told with the window's own
-// duplicate message.
+// duplicate message; the four rooms' saves keep one unbroken audit chain.
 #include "cases/Form1.h"
 #include "cases/Form3.h"
 #include "prescribe/Form2.h"
 #include "data/globals.h"
 #include "data/passwords.h"
+#include "data/pgaudit.h"
 #include "data/pgschema.h"
 #include "data/pgsql.h"
 #include "data/serverdb.h"
@@ -260,6 +261,13 @@ void TestServerRooms::fourRoomsSaveTogether()
     for (const char *p : {"A", "B", "C", "D"})
         QCOMPARE(scalar(QStringLiteral("select count(*) from chengheng.xj where 门诊号 like '%1%'").arg(QLatin1String(p))),
                  QStringLiteral("300"));
+    // The four rooms appended to one trail, one after another: every save
+    // has its entry and the chain is unbroken.
+    QCOMPARE(scalar(QStringLiteral("select count(*) from chengheng.audit where 操作='新增' and 表名='xj'")),
+             QStringLiteral("1200"));
+    PgConnection c(db_);
+    const AuditVerification v = verifyServerAuditTrail(c);
+    QVERIFY2(v.ok, qPrintable(v.problem));
 }
 
 void TestServerRooms::twoRoomsRaceForOneNumber()

@@ -3,6 +3,8 @@
 // rows, dates and outcomes; each room sees its own work table; a failed
 // statement inside a transaction keeps nothing; a broken connection refuses
 // the rest of its transaction and the next statement connects again.
+#include "data/globals.h"
+#include "data/pgaudit.h"
 #include "data/pgschema.h"
 #include "data/pgsql.h"
 #include "data/recordset.h"
@@ -29,6 +31,9 @@ private slots:
     void roomsKeepTheirOwnWorkTable();
     void transactionWholeOrNothing();
     void brokenConnectionInTransaction();
+    void changesWriteTheTrail_data();
+    void changesWriteTheTrail();
+    void olderServerGetsTheTrail();
 
 private:
     QString base_;
@@ -64,7 +69,11 @@ void TestServerDb::init()
     useServer(db_, QStringLiteral("1"));
 }
 
-void TestServerDb::cleanup() { useFile(); }
+void TestServerDb::cleanup()
+{
+    useFile();
+    CurrentUser.clear();
+}
 
 void TestServerDb::queries_data()
 {
@@ -208,6 +217,77 @@ void TestServerDb::brokenConnectionInTransaction()
     }
     QCOMPARE(column(QStringLiteral("select count(*) from yc")), QStringList{"0"});
     QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) values('L4')")));
+}
+
+
+// Statements of the program on the server leave the entries the file's trail
+// would: who (the signed-in user of this process), what, which row, and the
+// old and new values of the changed columns only; never a password.
+void TestServerDb::changesWriteTheTrail_data()
+{
+    QTest::addColumn<QString>("setup");  // run first, by someone else
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("entries");  // 用户|操作|表名|记录|改动
+    QTest::newRow("modify") << "" << "update xj set 姓名='丙' where 门诊号='0001'"
+                            << QStringList{R"(doctor|修改|xj|0001|[["姓名","甲","丙"]])"};
+    QTest::newRow("nothing changed") << "" << "update xj set 姓名='甲' where 门诊号='0001'" << QStringList{};
+    QTest::newRow("add") << "" << "insert into yc(门诊号,姓名) values('Y1','张')"
+                         << QStringList{R"(doctor|新增|yc|Y1|[["门诊号",null,"Y1"],["姓名",null,"张"]])"};
+    QTest::newRow("delete") << "" << "delete * from xj where 门诊号='0002'"
+                            << QStringList{R"(doctor|删除|xj|0002|[["门诊号","0002",null],["姓名","乙",null],["科室","waike",null]])"};
+    QTest::newRow("archive") << "insert into yc(门诊号,姓名) values('Y2','李')" << "insert into xj select * from yc"
+                             << QStringList{R"(doctor|归档|xj|Y2|[["门诊号",null,"Y2"],["姓名",null,"李"]])"};
+    QTest::newRow("clear") << "insert into yc(门诊号) values('Y3')" << "delete from yc"
+                           << QStringList{R"(doctor|清空|yc|Y3|[["门诊号","Y3",null]])"};
+    QTest::newRow("one row of the work table") << "insert into yc(门诊号) values('Y4')" << "delete * from yc where 门诊号='Y4'"
+                                               << QStringList{R"(doctor|删除|yc|Y4|[["门诊号","Y4",null]])"};
+    QTest::newRow("department") << "" << "update class set 诊室='201' where 科室='内科'"
+                                << QStringList{R"(doctor|修改|class|内科|[["诊室","101","201"]])"};
+    QTest::newRow("password hidden") << "insert into use(username,password) values('nurse','old')"
+                                     << "update use set password='new', qx1='y' where username='nurse'"
+                                     << QStringList{R"(doctor|修改|use|nurse|[["password","******","******"],["qx1",null,"y"]])"};
+}
+
+void TestServerDb::changesWriteTheTrail()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, sql);
+    QFETCH(QStringList, entries);
+    CurrentUser = QStringLiteral("clerk");
+    if (!setup.isEmpty())
+        QVERIFY(runaction(setup));
+    const QString before = column(QStringLiteral("select count(*) from chengheng.audit")).value(0);
+    // The same pooled connection, another signed-in user.
+    CurrentUser = QStringLiteral("doctor");
+    QVERIFY(runaction(sql));
+    QCOMPARE(column(QStringLiteral("select 用户||'|'||操作||'|'||表名||'|'||记录||'|'||改动 from chengheng.audit"
+                                   " where 序号>") + before + QStringLiteral(" order by 序号")),
+             entries);
+    if (!setup.isEmpty())
+        QCOMPARE(column(QStringLiteral("select 用户 from chengheng.audit where 序号=") + before), QStringList{"clerk"});
+    QCOMPARE(column(QStringLiteral("select count(*) from chengheng.audit where 改动 like '%old%' or 改动 like '%new%'")),
+             QStringList{"0"});
+    PgConnection c(db_);
+    const AuditVerification v = verifyServerAuditTrail(c);
+    QVERIFY2(v.ok, qPrintable(v.problem));
+}
+
+// A server set up before the trail existed gets it when the program opens it.
+void TestServerDb::olderServerGetsTheTrail()
+{
+    PgConnection c(db_);
+    QVERIFY(c.run(QStringLiteral("drop table chengheng.audit, chengheng.audit_counter;"
+                                 "drop function chengheng.audit_write, chengheng.audit_refuse cascade")));
+    QString why;
+    QVERIFY(!serverHasAuditTrail(c, &why));
+    QVERIFY2(openServerDatabase(db_, QStringLiteral("1"), &why), qPrintable(why));
+    CurrentUser = QStringLiteral("doctor");
+    QVERIFY(runaction(QStringLiteral("update xj set 姓名='丁' where 门诊号='0002'")));
+    QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) values('Y9')")));
+    QCOMPARE(column(QStringLiteral("select 序号||' '||用户||' '||操作||' '||表名 from chengheng.audit order by 序号")),
+             (QStringList{"1 doctor 修改 xj", "2 doctor 新增 yc"}));
+    const AuditVerification v = verifyServerAuditTrail(c);
+    QVERIFY2(v.ok, qPrintable(v.problem));
 }
 
 QTEST_GUILESS_MAIN(TestServerDb)

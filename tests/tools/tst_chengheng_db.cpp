@@ -184,7 +184,7 @@ void TestChengHengDb::usage()
     QCOMPARE(r.code, code);
     // Asked for, the usage is the output; after a mistake it is the error.
     const QString text = code == 0 ? r.out : r.err;
-    QVERIFY2(text.contains(QStringLiteral("chengheng-db user grant NAME FLAG... [--db PATH]")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("chengheng-db user grant NAME FLAG... [--db PATH | --server CONNINFO]")), qPrintable(text));
     QVERIFY(text.contains(QStringLiteral("admin readonly qx1 qx2 qx3 qx4")));
     QCOMPARE((code == 0 ? r.err : r.out), QString());
     if (args.isEmpty())

@@ -4,11 +4,17 @@
 // a file's every table onto an empty server, checked by counts, and refuses a
 // server that holds records; a server that cannot be reached is told in Chinese.
 #include "data/passwords.h"
+#include "data/pgschema.h"
 #include "data/pgsql.h"
 #include "testenv.h"
 
+#include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
+#include <pwd.h>
+#include <unistd.h>
 
 using namespace xs;
 using namespace xs::test;
@@ -22,6 +28,21 @@ private slots:
     void migrate();
     void refusals_data();
     void refusals();
+    void commandsOnServer_data();
+    void commandsOnServer();
+    void checkFindsFaults_data();
+    void checkFindsFaults();
+    void backupThroughPgDump();
+    void tamperingFound_data();
+    void tamperingFound();
+    void trailIsAppendOnly_data();
+    void trailIsAppendOnly();
+    void concurrentWritersKeepOneChain();
+    void reportsOnServer_data();
+    void reportsOnServer();
+
+private:
+    void initServerDb();
 
 private:
     QString base_;     // the cluster's own database
@@ -83,6 +104,13 @@ void TestServerTool::migrate()
                             "where y.门诊号=x.门诊号 and y.姓名 is not distinct from x.姓名)"),
              QStringLiteral("0"));
 
+    // The file's trail comes along whole: the chain verifies on the server
+    // and the copied rows wrote no entries of their own.
+    const QString fileEntries = QString::number(db.count(QStringLiteral("audit")));
+    QCOMPARE(scalar(fresh_, "select count(*) from chengheng.audit"), fileEntries);
+    const ToolRun verified = runTool({"audit", "verify", "--server", fresh_});
+    QVERIFY2(verified.code == 0 && verified.out.contains(QStringLiteral("共 %1 条").arg(fileEntries)), qPrintable(verified.err));
+
     // A second migration would mix two archives: refused, nothing changes.
     const ToolRun again = runTool({"migrate", "--from", db.path(), "--to", fresh_});
     QCOMPARE(again.code, 1);
@@ -116,6 +144,275 @@ void TestServerTool::refusals()
     const ToolRun r = runTool(args);
     QVERIFY(r.code != 0);
     QVERIFY2(r.err.contains(message), qPrintable(r.err));
+}
+
+void TestServerTool::initServerDb()
+{
+    const ToolRun r = runTool({"init", "--server", fresh_, "--admin-name", "boss", "--admin-password", "pw"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+}
+
+static QString account()
+{
+    const passwd *pw = getpwuid(geteuid());
+    return QStringLiteral("chengheng-db:") + QString::fromLocal8Bit(pw->pw_name);
+}
+
+// Each row: the commands run one after another on a new server database, the
+// last one's exit code and output; then the trail names the tool's account.
+void TestServerTool::commandsOnServer_data()
+{
+    QTest::addColumn<QList<QStringList>>("runs");  // SERVER: the test's database; CSV: a file of the test
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("user add") << QList<QStringList>{{"user", "add", "Doc", "--password", " Secret ", "--server", "SERVER"}}
+                              << 0 << "已添加用户 Doc，权限：（无）";
+    QTest::newRow("user add twice, letter case ignored")
+        << QList<QStringList>{{"user", "add", "doc", "--password", "a", "--server", "SERVER"},
+                              {"user", "add", "DOC", "--password", "b", "--server", "SERVER"}}
+        << 1 << "chengheng-db: 用户 doc 已存在";
+    QTest::newRow("grant and revoke")
+        << QList<QStringList>{{"user", "add", "doc", "--password", "a", "--server", "SERVER"},
+                              {"user", "grant", "DOC", "qx2", "admin", "--server", "SERVER"},
+                              {"user", "revoke", "doc", "admin", "--server", "SERVER"}}
+        << 0 << "用户 doc 的权限：qx2";
+    QTest::newRow("grant to nobody") << QList<QStringList>{{"user", "grant", "nobody", "qx1", "--server", "SERVER"}} << 1
+                                     << "chengheng-db: 没有名为 nobody 的用户";
+    QTest::newRow("user list")
+        << QList<QStringList>{{"user", "add", "doc", "--password", "a", "--server", "SERVER"},
+                              {"user", "grant", "doc", "qx1", "--server", "SERVER"},
+                              {"user", "list", "--server", "SERVER"}}
+        << 0 << "用户名  权限\nboss    admin\ndoc     qx1";
+    QTest::newRow("catalogue round trip")
+        << QList<QStringList>{{"catalogue", "export", "CSV", "--server", "SERVER"},
+                              {"catalogue", "import", "CSV", "--server", "SERVER"}}
+        << 0 << "已从 CSV 导入药品目录，共 25 行";
+    QTest::newRow("check") << QList<QStringList>{{"check", "--server", "SERVER"}} << 0
+                           << "服务器数据库检查通过：表和列、唯一键、审计记录都正常；chengheng.use 1 行，chengheng.class 0 "
+                              "行，chengheng.xj 0 行，chengheng.表1 25 行，room_1.yc 0 行";
+    QTest::newRow("both --db and --server") << QList<QStringList>{{"user", "list", "--db", "x.mdb", "--server", "SERVER"}}
+                                            << 2 << "chengheng-db: --db 和 --server 只能给一个：一个命令只处理一个数据库";
+}
+
+void TestServerTool::commandsOnServer()
+{
+    QFETCH(QList<QStringList>, runs);
+    QFETCH(int, code);
+    QFETCH(QString, output);
+    initServerDb();
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("drugs.csv"));
+    output.replace(QStringLiteral("CSV"), csv);
+    ToolRun r;
+    for (QStringList args : runs) {
+        args.replaceInStrings(QStringLiteral("SERVER"), fresh_);
+        args.replaceInStrings(QStringLiteral("CSV"), csv);
+        r = runTool(args);
+    }
+    QCOMPARE(r.code, code);
+    QCOMPARE((code == 0 ? r.out : r.err).trimmed(), output);
+    // Every change the tool made is in the trail under its account, and the chain holds.
+    QCOMPARE(scalar(fresh_, "select count(*) from chengheng.audit where 用户 <> '" + account() + "'"), QStringLiteral("0"));
+    const ToolRun v = runTool({"audit", "verify", "--server", fresh_});
+    QVERIFY2(v.code == 0, qPrintable(v.err));
+    if (QTest::currentDataTag() == QLatin1String("user add")) {
+        QVERIFY(passwordMatches(scalar(fresh_, "select password from chengheng.use where username='doc'"), false,
+                                QStringLiteral("secret")));
+        const ToolRun show = runTool({"audit", "show", "--record", "Doc", "--server", fresh_});
+        QVERIFY2(show.out.contains(account() + QStringLiteral("  新增  用户  Doc   username：Doc；密码：******")),
+                 qPrintable(show.out));
+        QCOMPARE(scalar(fresh_, "select count(*) from chengheng.audit where 改动 like '%ecret%'"), QStringLiteral("0"));
+    }
+}
+
+void TestServerTool::checkFindsFaults_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("unique key gone") << "drop index chengheng.xj_menzhenhao"
+                                     << "表 chengheng.xj 的 门诊号 没有唯一键：同一个门诊号可能存了两次";
+    QTest::newRow("column gone") << "alter table chengheng.class drop column 年级" << "表 chengheng.class 缺少列：年级";
+    QTest::newRow("room without its table") << "create schema room_9"  << "缺少表 room_9.yc";
+    QTest::newRow("trigger off") << "alter table chengheng.xj disable trigger audit_trail"
+                                 << "审计记录：表 chengheng.xj 的审计触发器被停用：此后的修改没有记录";
+}
+
+void TestServerTool::checkFindsFaults()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, problem);
+    initServerDb();
+    PgConnection c(fresh_);
+    QVERIFY2(c.run(damage), qPrintable(c.lastError()));
+    const ToolRun r = runTool({"check", "--server", fresh_});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("服务器数据库没有通过检查：\n")) && r.err.contains(QStringLiteral("  ") + problem),
+             qPrintable(r.err));
+}
+
+void TestServerTool::backupThroughPgDump()
+{
+    initServerDb();
+    QTemporaryDir dir;
+    const QString dest = dir.filePath(QStringLiteral("clinic.dump"));
+    const ToolRun r = runTool({"backup", "--server", fresh_, dest});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY2(r.out.startsWith(QStringLiteral("已把服务器数据库备份到 %1：%2 字节，pg_restore --list 检查通过；chengheng.use 1 行")
+                                  .arg(dest)
+                                  .arg(QFile(dest).size())),
+             qPrintable(r.out));
+    QCOMPARE(QFile::permissions(dest) & ~(QFile::ReadUser | QFile::WriteUser),
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup);
+    // The dump restores into an empty database with every record.
+    const QString target = freshServerDatabase();
+    QVERIFY(!target.isEmpty());
+    QProcess restore;
+    restore.start(QStringLiteral("pg_restore"), {QStringLiteral("--dbname"), target, dest});
+    QVERIFY(restore.waitForFinished(60000));
+    QCOMPARE(restore.exitCode(), 0);
+    QCOMPARE(scalar(target, "select username from chengheng.use"), QStringLiteral("boss"));
+    QCOMPARE(runTool({"audit", "verify", "--server", target}).code, 0);
+
+    // A dump that fails leaves nothing that looks like a backup.
+    const ToolRun again = runTool({"backup", "--server", fresh_, dest});
+    QCOMPARE(again.code, 1);
+    QCOMPARE(again.err.trimmed(), QStringLiteral("chengheng-db: %1 已存在；备份不覆盖已有的文件").arg(dest));
+    const QString broken = dir.filePath(QStringLiteral("nofolder/clinic.dump"));
+    const ToolRun failed = runTool({"backup", "--server", fresh_, broken});
+    QCOMPARE(failed.code, 1);
+    QVERIFY2(failed.err.contains(QStringLiteral("备份失败，没有留下备份文件：pg_dump 没有完成")), qPrintable(failed.err));
+    QVERIFY(!QFile::exists(broken));
+}
+
+// Changes made to the trail past its guards (a superuser switching them off)
+// are found by audit verify, naming the first entry at fault.
+void TestServerTool::tamperingFound_data()
+{
+    QTest::addColumn<QString>("tamper");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("altered") << "update chengheng.audit set 改动=replace(改动,'qx1','qx4') where 序号=3"
+                             << "第 3 条审计记录被改动";
+    QTest::newRow("removed") << "delete from chengheng.audit where 序号=2" << "第 2 条审计记录被删除";
+    QTest::newRow("last removed") << "delete from chengheng.audit where 序号=4" << "最后的第 4 条审计记录被删除";
+    QTest::newRow("put in") << "insert into chengheng.audit select 5,时间,用户,操作,表名,记录,改动,'0' from "
+                               "chengheng.audit where 序号=4"
+                            << "第 5 条审计记录被改动或不是程序写入的";
+}
+
+void TestServerTool::tamperingFound()
+{
+    QFETCH(QString, tamper);
+    QFETCH(QString, problem);
+    initServerDb();
+    QCOMPARE(runTool({"user", "add", "doc", "--password", "a", "--server", fresh_}).code, 0);
+    QCOMPARE(runTool({"user", "grant", "doc", "qx1", "--server", fresh_}).code, 0);
+    QCOMPARE(runTool({"user", "grant", "doc", "qx2", "--server", fresh_}).code, 0);
+    QCOMPARE(scalar(fresh_, "select count(*) from chengheng.audit"), QStringLiteral("4"));
+    PgConnection c(fresh_);
+    QVERIFY2(c.run("alter table chengheng.audit disable trigger audit_no_change;" + tamper
+                   + ";alter table chengheng.audit enable trigger audit_no_change"),
+             qPrintable(c.lastError()));
+    const ToolRun r = runTool({"audit", "verify", "--server", fresh_});
+    QCOMPARE(r.code, 1);
+    QCOMPARE(r.err.trimmed(), QStringLiteral("chengheng-db: 审计记录校验不通过：") + problem);
+}
+
+void TestServerTool::trailIsAppendOnly_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("update") << "update chengheng.audit set 用户='someone'" << "审计记录只能追加，不能修改";
+    QTest::newRow("delete") << "delete from chengheng.audit" << "审计记录只能追加，不能删除";
+    QTest::newRow("truncate") << "truncate chengheng.audit" << "审计记录只能追加，不能删除";
+}
+
+void TestServerTool::trailIsAppendOnly()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, refusal);
+    initServerDb();
+    PgConnection c(fresh_);
+    QVERIFY(!c.run(sql));
+    QVERIFY2(c.lastError().contains(refusal), qPrintable(c.lastError()));
+    QCOMPARE(scalar(fresh_, "select count(*)||' '||min(用户) from chengheng.audit"), QStringLiteral("1 ") + account());
+}
+
+// Two processes (each committing one change at a time) append at once: the
+// chain stays whole and holds every change.
+void TestServerTool::concurrentWritersKeepOneChain()
+{
+    initServerDb();
+    QTemporaryDir dir;
+    QList<QProcess *> writers;
+    for (const char *room : {"A", "B"}) {
+        QString script;
+        for (int i = 0; i < 300; ++i)
+            script += QStringLiteral("insert into chengheng.xj(门诊号,姓名) values('%1%2','病人%2');"
+                                     "update chengheng.xj set 姓名='改%2' where 门诊号='%1%2';\n")
+                          .arg(QLatin1String(room))
+                          .arg(i);
+        const QString path = dir.filePath(QLatin1String(room) + QStringLiteral(".sql"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(script.toUtf8());
+        f.close();
+        auto *p = new QProcess(this);
+        p->start(QStringLiteral("psql"), {QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
+                                          QStringLiteral("-f"), path, fresh_});
+        writers << p;
+    }
+    for (QProcess *p : writers) {
+        QVERIFY(p->waitForFinished(120000));
+        QCOMPARE(p->exitCode(), 0);
+    }
+    QCOMPARE(scalar(fresh_, "select count(*) from chengheng.xj"), QStringLiteral("600"));
+    const ToolRun v = runTool({"audit", "verify", "--server", fresh_});
+    QVERIFY2(v.code == 0, qPrintable(v.err));
+    QVERIFY2(v.out.startsWith(QStringLiteral("审计记录完好：共 1201 条，逐条校验一致。")), qPrintable(v.out));
+}
+
+void TestServerTool::reportsOnServer_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QStringList>("printed");  // texts the PDF holds
+    QTest::newRow("cases") << QStringList{"cases"} << "DataReportclass：2 条记录，1 页"
+                           << QStringList{"门诊号: A1", "姓名: 欧阳", "1999-03-09", "门诊号: A2"};
+    QTest::newRow("departments") << QStringList{"departments"} << "DataReportclass2：1 条记录，1 页"
+                                 << QStringList{"王医生"};
+    QTest::newRow("a room's work table") << QStringList{"prescription", "--room", "二"} << "DataReport1：1 条记录，1 页"
+                                         << QStringList{"门诊号 R2"};
+    QTest::newRow("statement") << QStringList{"cases", "--sql", "select * from xj where 姓名 like '欧%'"}
+                               << "DataReportclass：1 条记录，1 页" << QStringList{"姓名: 欧阳"};
+}
+
+void TestServerTool::reportsOnServer()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, summary);
+    QFETCH(QStringList, printed);
+    initServerDb();
+    PgConnection c(fresh_);
+    QString why;
+    QVERIFY2(ensureRoom(c, QStringLiteral("二"), &why), qPrintable(why));
+    QVERIFY2(c.run("insert into chengheng.class(年级,科室,医生) values('一组','内科','王医生');"
+                   "insert into chengheng.xj(门诊号,姓名,科室,出生年月) values('A1','欧阳','内科','1999-03-09'),"
+                   "('A2','钱','内科',null);"
+                   "insert into room_1.yc(门诊号) values('R1'); insert into \"room_二\".yc(门诊号) values('R2')"),
+             qPrintable(c.lastError()));
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
+    const ToolRun r = runTool(QStringList{"report"} + args + QStringList{"--out", pdf, "--server", fresh_});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(r.out.trimmed(), summary + QStringLiteral(" -> ") + pdf);
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    QVERIFY(text.waitForFinished(30000));
+    const QString content = QString::fromUtf8(text.readAllStandardOutput());
+    for (const QString &p : printed)
+        QVERIFY2(content.contains(p), qPrintable(p + QStringLiteral(" not in:\n") + content));
+    // Another room's work table stays out of this room's prescription.
+    QVERIFY(!content.contains(QStringLiteral("R1")));
 }
 
 QTEST_GUILESS_MAIN(TestServerTool)
