@@ -223,9 +223,10 @@ int main(int argc, char **argv)
     row("without the trail, trail table full", withoutFull);
     std::printf("| with the trail (%lld entries) | %.2f (%.2f) | %.2f (%.2f) |\n", static_cast<long long>(entries),
                 withFull.addMedian(), median(withFull.addsCpu), withFull.modMedian(), median(withFull.modsCpu));
-    std::printf("| cost of the trail (%lld entries) | %+.2f (%+.2f) | %+.2f (%+.2f) |\n\n", static_cast<long long>(entries),
-                withFull.addMedian() - withoutFull.addMedian(), median(withFull.addsCpu) - median(withoutFull.addsCpu),
-                withFull.modMedian() - withoutFull.modMedian(), median(withFull.modsCpu) - median(withoutFull.modsCpu));
+    std::printf("| cost of the trail (%lld entries) | %+.2f (%+.2f) | %+.2f (%+.2f) |\n\n",
+                static_cast<long long>(entries), withFull.addMedian() - withoutFull.addMedian(),
+                median(withFull.addsCpu) - median(withoutFull.addsCpu), withFull.modMedian() - withoutFull.modMedian(),
+                median(withFull.modsCpu) - median(withoutFull.modsCpu));
 
     // Sign-in's password check (median of 5): a plain account, a hashed one,
     // and a plain row of a hashing file (checked, then hashed).
@@ -241,7 +242,8 @@ int main(int argc, char **argv)
     signInPasswordMatches(QStringLiteral("plain"), QStringLiteral("plain123"));
     const double rehash = msSince(first);
     std::printf("| sign-in password check (ms) | |\n|---|---|\n");
-    std::printf("| hashed account (Argon2id, %llu passes, %zu MiB) | %.1f |\n", kPasswordOps, kPasswordMemory >> 20, hashed);
+    std::printf("| hashed account (Argon2id, %llu passes, %zu MiB) | %.1f |\n", kPasswordOps, kPasswordMemory >> 20,
+                hashed);
     std::printf("| plain row of a hashing file: checked and hashed | %.1f |\n", rehash);
     std::printf("| the same account at its next sign-in (now hashed) | %.1f |\n",
                 signInMs(QStringLiteral("plain"), QStringLiteral("plain123")));

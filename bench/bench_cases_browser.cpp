@@ -24,8 +24,10 @@ void fill(const Connection &c, int records, int departments, int groups)
     insertRows(c, QStringLiteral("class"), departments, [&](int d) {
         return std::array<QString, 7>{QStringLiteral("年级%1").arg(d % groups, 2, 10, QLatin1Char('0')),
                                       QStringLiteral("科室%1").arg(d, 4, 10, QLatin1Char('0')),
-                                      QString::number(100 + d % 400), QStringLiteral("五年"),
-                                      QStringLiteral("临床医学"), QStringLiteral("医生%1").arg(d % 97),
+                                      QString::number(100 + d % 400),
+                                      QStringLiteral("五年"),
+                                      QStringLiteral("临床医学"),
+                                      QStringLiteral("医生%1").arg(d % 97),
                                       QStringLiteral("无")};
     });
     insertRows(c, QStringLiteral("xj"), records, [&](int r) {
@@ -53,11 +55,11 @@ int main(int argc, char **argv)
     const long baseKb = peakKb();
 
     // The listing of every case record, in the browser's own column list and order.
-    const QString sql = QStringLiteral(
-        "select xj.门诊号,xj.姓名,xj.性别,class.年级,xj.科室,class.专业,class.年制,xj.出生年月,"
-        "xj.家庭住址,xj.邮政编码,xj.联系电话,xj.入诊时间,xj.备注 ,xj.婚否,xj.体格检查,xj.既往病史,"
-        "xj.症状,xj.诊断,xj.药名,xj.药量,xj.医生签字,xj.年龄,xj.身份证  from xj inner join class on "
-        "xj.科室=class.科室  order by class.年级 ,class.科室 ,xj.门诊号 ");
+    const QString sql =
+        QStringLiteral("select xj.门诊号,xj.姓名,xj.性别,class.年级,xj.科室,class.专业,class.年制,xj.出生年月,"
+                       "xj.家庭住址,xj.邮政编码,xj.联系电话,xj.入诊时间,xj.备注 ,xj.婚否,xj.体格检查,xj.既往病史,"
+                       "xj.症状,xj.诊断,xj.药名,xj.药量,xj.医生签字,xj.年龄,xj.身份证  from xj inner join class on "
+                       "xj.科室=class.科室  order by class.年级 ,class.科室 ,xj.门诊号 ");
 
     auto *form = new Form3;
     form->show();
@@ -101,8 +103,8 @@ int main(int argc, char **argv)
     std::printf("showdata:            %8.1f ms  (%d rows x %d columns)\n", showMs, records, form->MSF1->Cols());
     std::printf("sqlite3 loop+QString:%8.1f ms  ratio %.2f (target <= 2.00)\n", rawMs, showMs / rawMs);
     std::printf("sqlite3 step only:   %8.1f ms  (reference)\n", stepMs);
-    std::printf("peak memory:         %8.1f MB after showdata (%.1f MB before; target < 300 MB)\n",
-                showKb / 1024.0, baseKb / 1024.0);
+    std::printf("peak memory:         %8.1f MB after showdata (%.1f MB before; target < 300 MB)\n", showKb / 1024.0,
+                baseKb / 1024.0);
 
     // The tree: departments in their groups.
     const int runs = 5;

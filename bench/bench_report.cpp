@@ -61,13 +61,25 @@ void fill(const QString &path, int rows)
     for (int i = 0; i < rows; ++i) {
         const QString n = QString::number(i);
         const QString vals[20] = {
-            "MZ" + n.rightJustified(6, QLatin1Char('0')), "患者" + n, i % 2 ? "男" : "女", i % 3 ? "心内科" : "普外科",
-            "1980-01-02", "青禾市长安路" + n + "号院3号楼2单元501室", "100000", "1380000" + n, "2026-12-01",
-            "患者自述近期睡眠不佳，建议两周后复诊。", "已婚", "血压 150/95 mmHg，心率 88 次/分，律齐，双肺呼吸音清。",
-            "高血压病史五年，糖尿病史两年，否认药物过敏史。", "头晕、头痛三天，伴有胸闷、心悸，活动后加重。",
+            "MZ" + n.rightJustified(6, QLatin1Char('0')),
+            "患者" + n,
+            i % 2 ? "男" : "女",
+            i % 3 ? "心内科" : "普外科",
+            "1980-01-02",
+            "青禾市长安路" + n + "号院3号楼2单元501室",
+            "100000",
+            "1380000" + n,
+            "2026-12-01",
+            "患者自述近期睡眠不佳，建议两周后复诊。",
+            "已婚",
+            "血压 150/95 mmHg，心率 88 次/分，律齐，双肺呼吸音清。",
+            "高血压病史五年，糖尿病史两年，否认药物过敏史。",
+            "头晕、头痛三天，伴有胸闷、心悸，活动后加重。",
             "原发性高血压（2级），冠心病待排",
             "硝苯地平控释片、阿司匹林肠溶片、阿托伐他汀钙片、二甲双胍缓释片、酒石酸美托洛尔片、单硝酸异山梨酯缓释片",
-            "30mg×14片 每日一次；100mg×30片 每日一次；20mg×7片 每晚一次；0.5g×30片 每日两次", "王建国", "46",
+            "30mg×14片 每日一次；100mg×30片 每日一次；20mg×7片 每晚一次；0.5g×30片 每日两次",
+            "王建国",
+            "46",
             "110101198001020000"};
         for (int k = 0; k < 20; ++k)
             bindText(s.get(), k + 1, vals[k]);
@@ -141,7 +153,8 @@ QMap<QString, QString> runChild(const QStringList &args)
     p.start(QCoreApplication::applicationFilePath(), args);
     p.waitForFinished(-1);
     QMap<QString, QString> kv;
-    for (const QString &line : QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+    for (const QString &line :
+         QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         kv.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
     if (p.exitCode() != 0 || kv.isEmpty())
         qFatal("child %s failed", qPrintable(args.join(QLatin1Char(' '))));

@@ -24,10 +24,10 @@
 #include "cases/Form3.h"
 #include "cases/Form4.h"
 #include "data/accounts.h"
-#include "data/demoarchive.h"
-#include "data/globals.h"
 #include "data/catalogue.h"
+#include "data/demoarchive.h"
 #include "data/demodata.h"
+#include "data/globals.h"
 #include "dept/DataReportclass2.h"
 #include "dept/Formclass2.h"
 #include "dept/Formclass3.h"
@@ -252,144 +252,186 @@ int child(int records, const QString &group, const QString &source)
     waitFor([&] { return main->isActiveWindow(); });
 
     if (group == QLatin1String("prescribe")) {
-    // --- Prescribing window.
-    const long beforeForm2 = statusKb("VmRSS:");
-    measure("kaiyao", [&] { main->entry(QStringLiteral("kaiyao"))->trigger(); }, [&] {
-        Form2 *w = WindowRegistry::find<Form2>();
-        return w && w->isActiveWindow() && w->MSF1->Rows() > 1;
-    });
-    Form2 *f2 = WindowRegistry::find<Form2>();
-    const QString number = QStringLiteral("B%1").arg(records);
-    const QStringList patient = {number, QStringLiteral("张三"), QStringLiteral("1980-05-06"), QStringLiteral("北京路1号"),
-                                 QStringLiteral("100000"), QStringLiteral("13800000000"), QStringLiteral("2024-03-01"),
-                                 QStringLiteral("无"), QStringLiteral("正常"), QStringLiteral("无"), QStringLiteral("腹痛"),
-                                 QStringLiteral("胃炎"), QStringLiteral("奥美拉唑"), QStringLiteral("2盒"),
-                                 QStringLiteral("王医生"), QStringLiteral("45"), QStringLiteral("110101198005060011")};
-    for (int i = 0; i < 17 && f2; ++i)
-        f2->Text2[size_t(i)]->setText(patient[i]);
-    QPointer<Form2> old = f2;
-    measure("sccf", [&] { f2->sccf_Click(); }, [&] {
-        Form2 *w = WindowRegistry::find<Form2>();
-        return !old && w && w->isActiveWindow() && w->MSHFlexGrid1->Rows() > 6;
-    });
-    f2 = WindowRegistry::find<Form2>();
-    for (int r = 1; f2 && r < f2->MSHFlexGrid1->Rows(); ++r)
-        if (f2->MSHFlexGrid1->TextMatrix(r, 1).trimmed() == number)
-            f2->MSHFlexGrid1->setRow(r);
-    old = f2;
-    measure("baocun", [&] { f2->baocun_Click(); }, [&] {
-        Form2 *w = WindowRegistry::find<Form2>();
-        return !old && w && w->isActiveWindow() && w->MSF1->Rows() > records + 1;
-    });
-    if (Form2 *w = WindowRegistry::find<Form2>())
-        w->close();
-    waitFor([] { return !WindowRegistry::find<Form2>(); });
-    results["form2_back"] = {-1, (statusKb("VmRSS:") - beforeForm2), QString()};
-
+        // --- Prescribing window.
+        const long beforeForm2 = statusKb("VmRSS:");
+        measure(
+            "kaiyao", [&] { main->entry(QStringLiteral("kaiyao"))->trigger(); },
+            [&] {
+                Form2 *w = WindowRegistry::find<Form2>();
+                return w && w->isActiveWindow() && w->MSF1->Rows() > 1;
+            });
+        Form2 *f2 = WindowRegistry::find<Form2>();
+        const QString number = QStringLiteral("B%1").arg(records);
+        const QStringList patient = {number,
+                                     QStringLiteral("张三"),
+                                     QStringLiteral("1980-05-06"),
+                                     QStringLiteral("北京路1号"),
+                                     QStringLiteral("100000"),
+                                     QStringLiteral("13800000000"),
+                                     QStringLiteral("2024-03-01"),
+                                     QStringLiteral("无"),
+                                     QStringLiteral("正常"),
+                                     QStringLiteral("无"),
+                                     QStringLiteral("腹痛"),
+                                     QStringLiteral("胃炎"),
+                                     QStringLiteral("奥美拉唑"),
+                                     QStringLiteral("2盒"),
+                                     QStringLiteral("王医生"),
+                                     QStringLiteral("45"),
+                                     QStringLiteral("110101198005060011")};
+        for (int i = 0; i < 17 && f2; ++i)
+            f2->Text2[size_t(i)]->setText(patient[i]);
+        QPointer<Form2> old = f2;
+        measure(
+            "sccf", [&] { f2->sccf_Click(); },
+            [&] {
+                Form2 *w = WindowRegistry::find<Form2>();
+                return !old && w && w->isActiveWindow() && w->MSHFlexGrid1->Rows() > 6;
+            });
+        f2 = WindowRegistry::find<Form2>();
+        for (int r = 1; f2 && r < f2->MSHFlexGrid1->Rows(); ++r)
+            if (f2->MSHFlexGrid1->TextMatrix(r, 1).trimmed() == number)
+                f2->MSHFlexGrid1->setRow(r);
+        old = f2;
+        measure(
+            "baocun", [&] { f2->baocun_Click(); },
+            [&] {
+                Form2 *w = WindowRegistry::find<Form2>();
+                return !old && w && w->isActiveWindow() && w->MSF1->Rows() > records + 1;
+            });
+        if (Form2 *w = WindowRegistry::find<Form2>())
+            w->close();
+        waitFor([] { return !WindowRegistry::find<Form2>(); });
+        results["form2_back"] = {-1, (statusKb("VmRSS:") - beforeForm2), QString()};
     }
     if (group == QLatin1String("cases")) {
-    // --- Case browser.
-    const long beforeForm3 = statusKb("VmRSS:");
-    measure("liulan", [&] { main->entry(QStringLiteral("liulan"))->trigger(); }, [&] {
+        // --- Case browser.
+        const long beforeForm3 = statusKb("VmRSS:");
+        measure(
+            "liulan", [&] { main->entry(QStringLiteral("liulan"))->trigger(); },
+            [&] {
+                Form3 *b = WindowRegistry::find<Form3>();
+                return b && b->isVisible() && b->TreeView1->topLevelItemCount() > 0;
+            });
         Form3 *b = WindowRegistry::find<Form3>();
-        return b && b->isVisible() && b->TreeView1->topLevelItemCount() > 0;
-    });
-    Form3 *b = WindowRegistry::find<Form3>();
-    QTreeWidgetItem *grade = b->TreeView1->topLevelItem(0);
-    measure("grade", [&] {
-        b->TreeView1->setCurrentItem(grade);
-        b->TreeView1_DblClick();
-    }, [&] { return b->MSF1->Rows() > 1; });
-    QTreeWidgetItem *dept = grade->child(0);
-    measure("dept", [&] {
-        b->TreeView1->setCurrentItem(dept);
-        b->TreeView1_DblClick();
-    }, [&] { return b->MSF1->Rows() > 1; });
-    measurePreview("dang", DataReportclass::layout().name, [&] { b->Toolbar1_ButtonMenuClick(QStringLiteral("dang")); });
-    measurePreview("all", DataReportclass::layout().name, [&] { b->Toolbar1_ButtonMenuClick(QStringLiteral("all")); });
+        QTreeWidgetItem *grade = b->TreeView1->topLevelItem(0);
+        measure(
+            "grade",
+            [&] {
+                b->TreeView1->setCurrentItem(grade);
+                b->TreeView1_DblClick();
+            },
+            [&] { return b->MSF1->Rows() > 1; });
+        QTreeWidgetItem *dept = grade->child(0);
+        measure(
+            "dept",
+            [&] {
+                b->TreeView1->setCurrentItem(dept);
+                b->TreeView1_DblClick();
+            },
+            [&] { return b->MSF1->Rows() > 1; });
+        measurePreview("dang", DataReportclass::layout().name,
+                       [&] { b->Toolbar1_ButtonMenuClick(QStringLiteral("dang")); });
+        measurePreview("all", DataReportclass::layout().name,
+                       [&] { b->Toolbar1_ButtonMenuClick(QStringLiteral("all")); });
 
-    b->MSF1->setRow(1);
-    const QString modKey = b->MSF1->TextMatrix(1, 1).trimmed();
-    measure("modi", [&] { b->Toolbar1_ButtonClick(QStringLiteral("modi")); }, [&] {
-        Form1 *e = WindowRegistry::find<Form1>();
-        return e && e->isVisible() && e->Text1[0]->text().trimmed() == modKey;
-    });
-    measure("modi_back", [&] {
-        if (Form1 *e = WindowRegistry::find<Form1>())
-            e->close();
-        WindowRegistry::bringToFront(b);
-    }, [&] { return !WindowRegistry::find<Form1>() && b->MSF1->Rows() > 1; });
-    b->MSF1->setRow(1);
-    const QString delKey = b->MSF1->TextMatrix(1, 1).trimmed();
-    measure("del", [&] { b->Toolbar1_ButtonClick(QStringLiteral("del")); },
+        b->MSF1->setRow(1);
+        const QString modKey = b->MSF1->TextMatrix(1, 1).trimmed();
+        measure(
+            "modi", [&] { b->Toolbar1_ButtonClick(QStringLiteral("modi")); },
+            [&] {
+                Form1 *e = WindowRegistry::find<Form1>();
+                return e && e->isVisible() && e->Text1[0]->text().trimmed() == modKey;
+            });
+        measure(
+            "modi_back",
+            [&] {
+                if (Form1 *e = WindowRegistry::find<Form1>())
+                    e->close();
+                WindowRegistry::bringToFront(b);
+            },
+            [&] { return !WindowRegistry::find<Form1>() && b->MSF1->Rows() > 1; });
+        b->MSF1->setRow(1);
+        const QString delKey = b->MSF1->TextMatrix(1, 1).trimmed();
+        measure(
+            "del", [&] { b->Toolbar1_ButtonClick(QStringLiteral("del")); },
             [&] { return b->MSF1->TextMatrix(1, 1).trimmed() != delKey; });
-    b->close();
-    waitFor([] { return !WindowRegistry::find<Form3>(); });
-    results["form3_back"] = {-1, (statusKb("VmRSS:") - beforeForm3), QString()};
-
+        b->close();
+        waitFor([] { return !WindowRegistry::find<Form3>(); });
+        results["form3_back"] = {-1, (statusKb("VmRSS:") - beforeForm3), QString()};
     }
     if (group == QLatin1String("query")) {
-    // --- Case query.
-    measure("claasfind", [&] { main->entry(QStringLiteral("claasfind"))->trigger(); }, [&] {
+        // --- Case query.
+        measure(
+            "claasfind", [&] { main->entry(QStringLiteral("claasfind"))->trigger(); },
+            [&] {
+                Form4 *q = WindowRegistry::find<Form4>();
+                return q && q->isVisible();
+            });
         Form4 *q = WindowRegistry::find<Form4>();
-        return q && q->isVisible();
-    });
-    Form4 *q = WindowRegistry::find<Form4>();
-    // Waits for the browser listing whose first row's name passes `nameOk`.
-    auto query = [&](const char *key, const QString &part, const std::function<bool(const QString &)> &nameOk) {
-        q = WindowRegistry::find<Form4>();
-        if (!q) {
-            main->entry(QStringLiteral("claasfind"))->trigger();
-            waitFor([&] { return (q = WindowRegistry::find<Form4>()) != nullptr; });
-        }
-        for (QLineEdit *t : q->Text1)
-            t->clear();
-        q->Text1[3]->setText(part);
-        measure(key, [&] { q->Command1_Click(); }, [&] {
-            Form3 *r = WindowRegistry::find<Form3>();
-            return r && r->isVisible() && nameOk(r->MSF1->TextMatrix(1, 2));
-        });
-    };
-    query("half", QStringLiteral("王"), [](const QString &n) { return n.contains(u'王'); });
-    const QString halfSql = SqlText;
-    if (Form3 *r = WindowRegistry::find<Form3>())
-        r->MSF1->setTextMatrix(1, 2, QString());  // the next listing must write it again
-    query("rare", QStringLiteral("罕见"), [](const QString &n) { return n == QStringLiteral("欧阳罕见"); });
-    const double shell = shellSeconds(dbPath(), QStringLiteral("select count(*) from xj where xj.姓名 like '%罕见%'"));
-    results["rare_shell"] = {shell * 1000, -1, QString()};
-    results["rare_ratio"] = {results["rare"].ms / (shell * 1000), -1, QString()};
-    if (Form3 *r = WindowRegistry::find<Form3>())
-        r->close();
-    if (Form4 *r = WindowRegistry::find<Form4>())
-        r->close();
-    settle();
-    std::fprintf(stderr, "  half statement: %s\n", qPrintable(halfSql));
-
+        // Waits for the browser listing whose first row's name passes `nameOk`.
+        auto query = [&](const char *key, const QString &part, const std::function<bool(const QString &)> &nameOk) {
+            q = WindowRegistry::find<Form4>();
+            if (!q) {
+                main->entry(QStringLiteral("claasfind"))->trigger();
+                waitFor([&] { return (q = WindowRegistry::find<Form4>()) != nullptr; });
+            }
+            for (QLineEdit *t : q->Text1)
+                t->clear();
+            q->Text1[3]->setText(part);
+            measure(
+                key, [&] { q->Command1_Click(); },
+                [&] {
+                    Form3 *r = WindowRegistry::find<Form3>();
+                    return r && r->isVisible() && nameOk(r->MSF1->TextMatrix(1, 2));
+                });
+        };
+        query("half", QStringLiteral("王"), [](const QString &n) { return n.contains(u'王'); });
+        const QString halfSql = SqlText;
+        if (Form3 *r = WindowRegistry::find<Form3>())
+            r->MSF1->setTextMatrix(1, 2, QString());  // the next listing must write it again
+        query("rare", QStringLiteral("罕见"), [](const QString &n) { return n == QStringLiteral("欧阳罕见"); });
+        const double shell =
+            shellSeconds(dbPath(), QStringLiteral("select count(*) from xj where xj.姓名 like '%罕见%'"));
+        results["rare_shell"] = {shell * 1000, -1, QString()};
+        results["rare_ratio"] = {results["rare"].ms / (shell * 1000), -1, QString()};
+        if (Form3 *r = WindowRegistry::find<Form3>())
+            r->close();
+        if (Form4 *r = WindowRegistry::find<Form4>())
+            r->close();
+        settle();
+        std::fprintf(stderr, "  half statement: %s\n", qPrintable(halfSql));
     }
     if (group == QLatin1String("dept")) {
-    // --- Department browser and query.
-    measure("classbrowse", [&] { main->entry(QStringLiteral("classbrowse"))->trigger(); }, [&] {
-        Formclass2 *c = WindowRegistry::find<Formclass2>();
-        return c && c->isVisible() && c->TreeView1->topLevelItemCount() > 0;
-    });
-    Formclass2 *cb = WindowRegistry::find<Formclass2>();
-    QTreeWidgetItem *cgrade = cb->TreeView1->topLevelItem(0);
-    measure("class_grade", [&] {
-        cb->TreeView1->setCurrentItem(cgrade);
-        cb->TreeView1_DblClick();
-    }, [&] { return cb->MSF1->Rows() > 1 && !cb->MSF1->TextMatrix(1, 1).isEmpty(); });
-    const QString group = cgrade->text(0).trimmed();
-    cb->close();
-    settle();
-    main->entry(QStringLiteral("classfind"))->trigger();
-    Formclass3 *cq = nullptr;
-    waitFor([&] { return (cq = WindowRegistry::find<Formclass3>()) != nullptr; });
-    cq->Text1[0]->setText(group);
-    measure("classfind", [&] { cq->Command1_Click(); }, [&] {
-        Formclass2 *c = WindowRegistry::find<Formclass2>();
-        return c && c->isVisible() && !c->MSF1->TextMatrix(1, 1).isEmpty();
-    });
-
+        // --- Department browser and query.
+        measure(
+            "classbrowse", [&] { main->entry(QStringLiteral("classbrowse"))->trigger(); },
+            [&] {
+                Formclass2 *c = WindowRegistry::find<Formclass2>();
+                return c && c->isVisible() && c->TreeView1->topLevelItemCount() > 0;
+            });
+        Formclass2 *cb = WindowRegistry::find<Formclass2>();
+        QTreeWidgetItem *cgrade = cb->TreeView1->topLevelItem(0);
+        measure(
+            "class_grade",
+            [&] {
+                cb->TreeView1->setCurrentItem(cgrade);
+                cb->TreeView1_DblClick();
+            },
+            [&] { return cb->MSF1->Rows() > 1 && !cb->MSF1->TextMatrix(1, 1).isEmpty(); });
+        const QString group = cgrade->text(0).trimmed();
+        cb->close();
+        settle();
+        main->entry(QStringLiteral("classfind"))->trigger();
+        Formclass3 *cq = nullptr;
+        waitFor([&] { return (cq = WindowRegistry::find<Formclass3>()) != nullptr; });
+        cq->Text1[0]->setText(group);
+        measure(
+            "classfind", [&] { cq->Command1_Click(); },
+            [&] {
+                Formclass2 *c = WindowRegistry::find<Formclass2>();
+                return c && c->isVisible() && !c->MSF1->TextMatrix(1, 1).isEmpty();
+            });
     }
     for (const auto &[key, r] : results)
         std::printf("%s=%.1f|%ld|%s\n", key.c_str(), r.ms, r.peakKb, qPrintable(r.note));
@@ -415,10 +457,7 @@ QMap<QString, QString> runChild(int records, const QString &group, const QString
     return kv;
 }
 
-QString thousands(double v, int decimals = 0)
-{
-    return QLocale(QLocale::English).toString(v, 'f', decimals);
-}
+QString thousands(double v, int decimals = 0) { return QLocale(QLocale::English).toString(v, 'f', decimals); }
 
 }  // namespace
 

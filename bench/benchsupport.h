@@ -112,8 +112,7 @@ inline std::array<QString, 20> caseRecord(int r, const QString &number, const QS
 // The least any listing has to do: steps sql in a plain sqlite3 loop and
 // appends every value to cells as a QString (room made first for
 // reserveRows rows). Returns the statement's column count.
-inline int readAsQStrings(const Connection &c, const QString &sql, std::vector<QString> &cells,
-                          size_t reserveRows = 0)
+inline int readAsQStrings(const Connection &c, const QString &sql, std::vector<QString> &cells, size_t reserveRows = 0)
 {
     StmtHandle s = c.prepare(sql);
     const int n = sqlite3_column_count(s.get());

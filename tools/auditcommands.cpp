@@ -60,13 +60,16 @@ int auditShow(const QStringList &args)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server"), QStringLiteral("--record"), QStringLiteral("--user"),
-                       QStringLiteral("--since")},
+    if (!parseOptions(args,
+                      {QStringLiteral("--db"), QStringLiteral("--server"), QStringLiteral("--record"),
+                       QStringLiteral("--user"), QStringLiteral("--since")},
                       {}, &o, &why))
         return error(ExitUsage, why);
     if (!o.positional.isEmpty())
-        return error(ExitUsage,
-                     QStringLiteral("用法：audit show [--record 门诊号] [--user NAME] [--since DATE] [--db FILE | --server CONNINFO]"));
+        return error(
+            ExitUsage,
+            QStringLiteral(
+                "用法：audit show [--record 门诊号] [--user NAME] [--since DATE] [--db FILE | --server CONNINFO]"));
     AuditFilter filter;
     filter.record = o.value(QStringLiteral("--record")).trimmed();
     filter.user = o.value(QStringLiteral("--user")).trimmed();
@@ -97,11 +100,17 @@ int auditShow(const QStringList &args)
         out(QStringLiteral("没有符合条件的审计记录"));
         return ExitOk;
     }
-    QList<QStringList> table = {{QStringLiteral("序号"), QStringLiteral("时间"), QStringLiteral("用户"), QStringLiteral("操作"),
-                                 QStringLiteral("表"), QStringLiteral("记录"), QStringLiteral("改动")}};
+    QList<QStringList> table = {{QStringLiteral("序号"), QStringLiteral("时间"), QStringLiteral("用户"),
+                                 QStringLiteral("操作"), QStringLiteral("表"), QStringLiteral("记录"),
+                                 QStringLiteral("改动")}};
     for (const AuditEntry &e : entries)
-        table << QStringList{QString::number(e.id), e.time, e.user.isEmpty() ? QStringLiteral("（未登录）") : e.user,
-                             e.action, tableTitle(e.table), e.key, describeChanges(e)};
+        table << QStringList{QString::number(e.id),
+                             e.time,
+                             e.user.isEmpty() ? QStringLiteral("（未登录）") : e.user,
+                             e.action,
+                             tableTitle(e.table),
+                             e.key,
+                             describeChanges(e)};
     out(formatTable(table));
     out(QStringLiteral("共 %1 条").arg(entries.size()));
     return ExitOk;

@@ -95,7 +95,8 @@ int runCheck(const QStringList &args)
     lines << (newest.isEmpty()
                   ? QStringLiteral("%1 中没有备份。").arg(backupFolder(path))
                   : QStringLiteral("最新的备份：%1（%2）；可用 chengheng-db restore %1 --db %3 恢复")
-                        .arg(newest, QFileInfo(newest).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm")), path));
+                        .arg(newest, QFileInfo(newest).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                             path));
     return error(ExitFailed, lines.join(u'\n'));
 }
 
@@ -107,7 +108,9 @@ int runConfig(const QStringList &args)
         return code;
     const QString keepName = QString::fromLatin1(kBackupKeepSetting);
     if (o.positional.size() > 2 || (!o.positional.isEmpty() && o.positional[0] != keepName))
-        return error(ExitUsage, QStringLiteral("用法：config [%1 [N]] [--db FILE]（N 为保留的每日备份数，1 到 3650）").arg(keepName));
+        return error(
+            ExitUsage,
+            QStringLiteral("用法：config [%1 [N]] [--db FILE]（N 为保留的每日备份数，1 到 3650）").arg(keepName));
     std::optional<Connection> c = openDatabase(databasePath(o));
     if (!c)
         return ExitFailed;
@@ -115,7 +118,8 @@ int runConfig(const QStringList &args)
         bool ok = false;
         const int n = o.positional[1].toInt(&ok);
         if (!ok || n < 1 || n > 3650)
-            return error(ExitUsage, QStringLiteral("%1 要是 1 到 3650 之间的整数，不是 %2").arg(keepName, o.positional[1]));
+            return error(ExitUsage,
+                         QStringLiteral("%1 要是 1 到 3650 之间的整数，不是 %2").arg(keepName, o.positional[1]));
         QString why;
         if (!writeSetting(c->get(), keepName, QString::number(n), &why))
             return error(ExitFailed, QStringLiteral("无法保存设置：%1").arg(why));

@@ -2,12 +2,12 @@
 
 #include "data/accounts.h"
 #include "data/audit.h"
-#include "data/settings.h"
-#include "data/demoarchive.h"
 #include "data/backup.h"
-#include "data/schema.h"
 #include "data/catalogue.h"
+#include "data/demoarchive.h"
 #include "data/demodata.h"
+#include "data/schema.h"
+#include "data/settings.h"
 #include "data/sqlite.h"
 #include "toolsupport.h"
 
@@ -137,8 +137,8 @@ bool buildDatabase(const Connection &c, const InitPlan &plan, QString *why)
     if (!seedCatalogue(c, &err))
         return abandon(QStringLiteral("药品目录：%1").arg(err));
     if (plan.demo) {
-        const bool seeded = plan.records >= 0 ? fillDemoArchive(c, demoArchiveFor(plan.records), &err)
-                                              : seedDemoRecords(c, &err);
+        const bool seeded =
+            plan.records >= 0 ? fillDemoArchive(c, demoArchiveFor(plan.records), &err) : seedDemoRecords(c, &err);
         if (!seeded)
             return abandon(QStringLiteral("演示数据：%1").arg(err));
         for (const DemoAccount &a : demoAccounts())
@@ -160,10 +160,12 @@ int userAdd(const QStringList &args)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--password"), QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o, &why))
+    if (!parseOptions(args, {QStringLiteral("--password"), QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o,
+                      &why))
         return error(ExitUsage, why);
     if (o.positional.size() != 1)
-        return error(ExitUsage, QStringLiteral("用法：user add NAME [--password PASSWORD] [--db PATH | --server CONNINFO]"));
+        return error(ExitUsage,
+                     QStringLiteral("用法：user add NAME [--password PASSWORD] [--db PATH | --server CONNINFO]"));
     const QString name = o.positional[0].trimmed();
     if (name.isEmpty())
         return error(ExitFailed, QStringLiteral("用户名不能为空"));
@@ -259,7 +261,8 @@ int runInit(const QStringList &args)
             return runServerInit(args);
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--admin-name"), QStringLiteral("--admin-password"), QStringLiteral("--records")},
+    if (!parseOptions(args,
+                      {QStringLiteral("--admin-name"), QStringLiteral("--admin-password"), QStringLiteral("--records")},
                       {QStringLiteral("--demo")}, &o, &why))
         return error(ExitUsage, why);
     if (o.positional.size() != 1)
@@ -360,7 +363,8 @@ int runUser(const QStringList &args)
         return userHashPasswords(rest);
     if (sub.isEmpty() || sub.startsWith(u'-'))
         return error(ExitUsage, QStringLiteral("user 后面要跟 add、grant、revoke、list 或 hash-passwords"));
-    return error(ExitUsage, QStringLiteral("未知的 user 子命令 %1（可用：add grant revoke list hash-passwords）").arg(sub));
+    return error(ExitUsage,
+                 QStringLiteral("未知的 user 子命令 %1（可用：add grant revoke list hash-passwords）").arg(sub));
 }
 
 int runCatalogue(const QStringList &args)
@@ -379,8 +383,9 @@ int runCatalogue(const QStringList &args)
     const QString csv = o.positional[0];
     int code = ExitOk;
     if (pickServer(o, &code))
-        return code != ExitOk ? code
-                              : serverCatalogue(o.value(QStringLiteral("--server")), sub == QLatin1String("export"), csv);
+        return code != ExitOk
+                   ? code
+                   : serverCatalogue(o.value(QStringLiteral("--server")), sub == QLatin1String("export"), csv);
 
     std::optional<Connection> c = openDatabase(databasePath(o));
     if (!c)
@@ -392,7 +397,8 @@ int runCatalogue(const QStringList &args)
     } else {
         if (!importCatalogueCsv(*c, csv, &why))
             return error(ExitFailed, QStringLiteral("导入失败，药品目录没有改动：%1").arg(why));
-        out(QStringLiteral("已从 %1 导入药品目录，共 %2 行").arg(csv, QString::number(count(*c, QStringLiteral("表1")))));
+        out(QStringLiteral("已从 %1 导入药品目录，共 %2 行")
+                .arg(csv, QString::number(count(*c, QStringLiteral("表1")))));
     }
     return ExitOk;
 }

@@ -33,7 +33,8 @@ int userHashPasswords(const QStringList &args);
 std::unique_ptr<PgConnection> connectServer(const QString &conninfo);
 // True when the options name the server (`code` set when --db is given too).
 bool pickServer(const Options &o, int *code);
-int serverUserAdd(const QString &conninfo, const QString &name, const std::function<std::optional<QString>()> &password);
+int serverUserAdd(const QString &conninfo, const QString &name,
+                  const std::function<std::optional<QString>()> &password);
 int serverUserFlags(const QString &conninfo, const QString &name, const QStringList &flags, bool on);
 int serverUserList(const QString &conninfo);
 int serverCatalogue(const QString &conninfo, bool exporting, const QString &csv);

@@ -52,7 +52,9 @@ const Command kCommands[] = {
      "audit verify [--db FILE | --server CONNINFO]\n"
      "audit show [--record 门诊号] [--user NAME] [--since DATE] [--db FILE | --server CONNINFO]",
      xs::tool::runAudit, false},
-    {"report", "report cases|departments|prescription --out FILE.pdf [--sql \"STATEMENT\"] [--db PATH | --server CONNINFO [--room NAME]]",
+    {"report",
+     "report cases|departments|prescription --out FILE.pdf [--sql \"STATEMENT\"] [--db PATH | --server CONNINFO "
+     "[--room NAME]]",
      xs::reportCommand, true},
 };
 
@@ -66,16 +68,20 @@ QString usage(const Command *only = nullptr)
     lines << QString()
           << QStringLiteral("init 在新文件中建表，填入药品目录，并询问超级管理员的用户名和密码（或取自选项）；")
           << QStringLiteral("     --demo 另加演示科室、病例档案和五个演示账户，不询问。已有的文件不会被改动。")
-          << QStringLiteral("     --records N 生成 N 份病例档案代替内置的演示病例（10 万份起用 50 个年级的 2000 个科室）。")
+          << QStringLiteral(
+                 "     --records N 生成 N 份病例档案代替内置的演示病例（10 万份起用 50 个年级的 2000 个科室）。")
           << QStringLiteral("FLAG：admin readonly qx1 qx2 qx3 qx4（权限标志，值为 y 时生效）")
-          << QStringLiteral("backup 在程序运行时也能备份，并检查副本；restore 先检查备份，原文件保留为 .before-restore；")
+          << QStringLiteral(
+                 "backup 在程序运行时也能备份，并检查副本；restore 先检查备份，原文件保留为 .before-restore；")
           << QStringLiteral("check 检查完整性、表和列、唯一键；config backup.keep N 设定保留的每日备份数（缺省 14）。")
           << QStringLiteral("user hash-passwords 把所有密码换成散列（Argon2id），此后新增的用户也只保存散列。")
           << QStringLiteral("audit verify 逐条重算审计记录的校验值，指出第一条被改动、插入或删除的记录；")
           << QStringLiteral("audit show 列出审计记录（谁在何时改了哪条记录的哪些内容），可按门诊号、用户和日期筛选。")
-          << QStringLiteral("init --server 在 PostgreSQL 服务器上建表（CONNINFO 为 libpq 连接串或 service=名称，密码取自 ~/.pgpass）；")
+          << QStringLiteral("init --server 在 PostgreSQL 服务器上建表（CONNINFO 为 libpq 连接串或 "
+                            "service=名称，密码取自 ~/.pgpass）；")
           << QStringLiteral("migrate 把数据库文件的每个表复制到空的服务器数据库并核对行数；--room 为诊室名（缺省 1）。")
-          << QStringLiteral("--server CONNINFO 代替 --db：命令作用于服务器上的澄衡数据库；服务器上的 backup 用 pg_dump（自定义格式）。")
+          << QStringLiteral("--server CONNINFO 代替 --db：命令作用于服务器上的澄衡数据库；服务器上的 backup 用 "
+                            "pg_dump（自定义格式）。")
           << QStringLiteral("--db 缺省为 chengheng-db 所在文件夹中的 xs.mdb。");
     return lines.join(u'\n');
 }

@@ -36,10 +36,10 @@ int reportCommand(const QStringList &args)
 
     tool::Options opts;
     QString why;
-    if (!tool::parseOptions(args, {QStringLiteral("--out"), QStringLiteral("--db"), QStringLiteral("--sql"),
-                                   QStringLiteral("--server"), QStringLiteral("--room")},
-                            {},
-                            &opts, &why))
+    if (!tool::parseOptions(args,
+                            {QStringLiteral("--out"), QStringLiteral("--db"), QStringLiteral("--sql"),
+                             QStringLiteral("--server"), QStringLiteral("--room")},
+                            {}, &opts, &why))
         return usage(why);
     if (opts.positional.size() > 1)
         return usage(QStringLiteral("多余的参数：%1").arg(opts.positional[1]));

@@ -35,9 +35,10 @@ std::unique_ptr<PgConnection> connectServer(const QString &conninfo)
     }
     QString why;
     if (!serverHasSchema(*c, &why)) {
-        error(ExitFailed, why.isEmpty() ? QStringLiteral("服务器上还没有澄衡数据库。请先用 chengheng-db init --server 或 "
-                                                         "chengheng-db migrate 建立它。")
-                                        : why);
+        error(ExitFailed, why.isEmpty()
+                              ? QStringLiteral("服务器上还没有澄衡数据库。请先用 chengheng-db init --server 或 "
+                                               "chengheng-db migrate 建立它。")
+                              : why);
         return {};
     }
     return c;
@@ -101,7 +102,8 @@ int serverUserAdd(const QString &conninfo, const QString &name, const std::funct
     const QString stored = hashPassword(*typed);
     if (stored.isEmpty())
         return error(ExitFailed, QStringLiteral("密码散列失败（内存不足），没有添加用户"));
-    const PgResult r = c->exec(QStringLiteral("insert into chengheng.use(username, password) values($1, $2)"), {name, stored});
+    const PgResult r =
+        c->exec(QStringLiteral("insert into chengheng.use(username, password) values($1, $2)"), {name, stored});
     if (!r.ok())
         return error(ExitFailed, r.fault() == DbFault::Unique ? QStringLiteral("用户 %1 已存在").arg(name)
                                                               : QStringLiteral("无法添加用户：%1").arg(r.error()));
@@ -121,7 +123,8 @@ int serverUserFlags(const QString &conninfo, const QString &name, const QStringL
     QStringList sets;
     for (const QString &f : flags)
         sets << f + (on ? QStringLiteral("='y'") : QStringLiteral("=NULL"));
-    const PgResult r = c->exec(QStringLiteral("update chengheng.use set %1 where username=$1").arg(sets.join(u',')), {*stored});
+    const PgResult r =
+        c->exec(QStringLiteral("update chengheng.use set %1 where username=$1").arg(sets.join(u',')), {*stored});
     if (!r.ok())
         return error(ExitFailed, r.error());
     out(QStringLiteral("用户 %1 的权限：%2").arg(*stored, serverFlags(*c, *stored)));
@@ -163,8 +166,8 @@ int serverCatalogue(const QString &conninfo, bool exporting, const QString &csv)
         for (int i = 0; i < int(cols.size()); ++i)
             marks << QStringLiteral("?");
         mem.exec("BEGIN");
-        StmtHandle ins = mem.prepare(
-            QStringLiteral("INSERT INTO 表1(%1) VALUES(%2)").arg(cols.join(u','), marks.join(u',')));
+        StmtHandle ins =
+            mem.prepare(QStringLiteral("INSERT INTO 表1(%1) VALUES(%2)").arg(cols.join(u','), marks.join(u',')));
         for (int row = 0; ins && row < r.rows(); ++row) {
             sqlite3_reset(ins.get());
             for (int i = 0; i < int(cols.size()); ++i)
@@ -192,8 +195,9 @@ int serverCatalogue(const QString &conninfo, bool exporting, const QString &csv)
         if (sqlite3_step(rows.get()) != SQLITE_ROW)
             return false;
         for (int i = 0; i < int(cols.size()); ++i)
-            row << (sqlite3_column_type(rows.get(), i) == SQLITE_NULL ? std::nullopt
-                                                                      : std::optional<QString>(columnText(rows.get(), i)));
+            row << (sqlite3_column_type(rows.get(), i) == SQLITE_NULL
+                        ? std::nullopt
+                        : std::optional<QString>(columnText(rows.get(), i)));
         return true;
     });
     if (loaded < 0 || !c->run(QStringLiteral("COMMIT"))) {
@@ -216,7 +220,9 @@ QString countsOf(PgConnection &c, const QList<ServerTable> &tables)
 {
     QStringList parts;
     for (const ServerTable &t : tables)
-        parts << QStringLiteral("%1.%2 %3 行").arg(t.schema, t.name).arg(serverCount(c, QStringLiteral("%1.%2").arg(roomQuoted(t.schema), roomQuoted(t.name))));
+        parts << QStringLiteral("%1.%2 %3 行")
+                     .arg(t.schema, t.name)
+                     .arg(serverCount(c, QStringLiteral("%1.%2").arg(roomQuoted(t.schema), roomQuoted(t.name))));
     return parts.join(QStringLiteral("，"));
 }
 }  // namespace
@@ -234,7 +240,8 @@ static bool serverTables(PgConnection &c, QList<ServerTable> *tables, QString *w
                {shared, QStringLiteral("class"), classColumns()},
                {shared, QStringLiteral("xj"), caseColumns()},
                {shared, QStringLiteral("表1"), catalogueColumns()}};
-    const PgResult rooms = c.exec(QStringLiteral("select nspname from pg_namespace where nspname like 'room\\_%' order by 1"));
+    const PgResult rooms =
+        c.exec(QStringLiteral("select nspname from pg_namespace where nspname like 'room\\_%' order by 1"));
     if (!rooms.ok()) {
         *why = rooms.error();
         return false;
@@ -280,10 +287,11 @@ int serverCheck(const QString &conninfo)
         const char *table, *column;
     } keys[] = {{"use", "username"}, {"class", "科室"}, {"xj", "门诊号"}};
     for (const auto &k : keys) {
-        const PgResult r = c->exec(
-            QStringLiteral("select 1 from pg_index i join pg_attribute a on a.attrelid=i.indrelid and a.attnum=i.indkey[0]"
-                           " where i.indrelid=to_regclass($1) and i.indisunique and i.indnatts=1 and a.attname=$2"),
-            {QStringLiteral("chengheng.") + QString::fromUtf8(k.table), QString::fromUtf8(k.column)});
+        const PgResult r =
+            c->exec(QStringLiteral(
+                        "select 1 from pg_index i join pg_attribute a on a.attrelid=i.indrelid and a.attnum=i.indkey[0]"
+                        " where i.indrelid=to_regclass($1) and i.indisunique and i.indnatts=1 and a.attname=$2"),
+                    {QStringLiteral("chengheng.") + QString::fromUtf8(k.table), QString::fromUtf8(k.column)});
         if (!r.ok())
             return error(ExitFailed, r.error());
         if (r.rows() == 0)
@@ -324,8 +332,9 @@ int serverBackup(const QString &conninfo, const QString &dest)
         return refuse(QStringLiteral("找不到 pg_dump（请安装 postgresql-client）"));
     dump.waitForFinished(-1);
     if (dump.exitStatus() != QProcess::NormalExit || dump.exitCode() != 0)
-        return refuse(QStringLiteral("pg_dump 没有完成（退出码 %1）；请检查服务器连接、服务器账户的读权限和目标文件夹的空间")
-                          .arg(dump.exitCode()));
+        return refuse(
+            QStringLiteral("pg_dump 没有完成（退出码 %1）；请检查服务器连接、服务器账户的读权限和目标文件夹的空间")
+                .arg(dump.exitCode()));
     // The copy must read back: its table of contents lists the data of every table.
     QProcess list;
     list.start(QStringLiteral("pg_restore"), {QStringLiteral("--list"), dest});

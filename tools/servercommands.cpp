@@ -63,9 +63,10 @@ int runServerInit(const QStringList &args)
         return error(ExitFailed, why);
     QString seedWhy;
     const bool seeded = server.run(QStringLiteral("BEGIN")) && seedServerCatalogue(server, &seedWhy)
-                        && server.exec(QStringLiteral("INSERT INTO chengheng.use(username, password, admin) "
-                                                      "VALUES($1, $2, 'y')"),
-                                       {name->trimmed(), stored})
+                        && server
+                               .exec(QStringLiteral("INSERT INTO chengheng.use(username, password, admin) "
+                                                    "VALUES($1, $2, 'y')"),
+                                     {name->trimmed(), stored})
                                .ok()
                         && server.run(QStringLiteral("COMMIT"));
     if (!seeded) {
@@ -81,8 +82,7 @@ int runMigrate(const QStringList &args)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--room")}, {}, &o,
-                      &why))
+    if (!parseOptions(args, {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--room")}, {}, &o, &why))
         return error(ExitUsage, why);
     if (!o.positional.isEmpty())
         return error(ExitUsage, QStringLiteral("多出的参数：%1").arg(o.positional[0]));

@@ -58,7 +58,9 @@ bool parseOptions(const QStringList &args, const QStringList &valueOptions, cons
     // ending the options); its English complaints are replaced by our own.
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    auto bare = [](const QString &name) { return QString(name).remove(0, name.startsWith(QLatin1String("--")) ? 2 : 1); };
+    auto bare = [](const QString &name) {
+        return QString(name).remove(0, name.startsWith(QLatin1String("--")) ? 2 : 1);
+    };
     for (const QString &name : valueOptions)
         parser.addOption(QCommandLineOption(bare(name), QString(), QStringLiteral("value")));
     for (const QString &name : switchOptions)
@@ -68,7 +70,8 @@ bool parseOptions(const QStringList &args, const QStringList &valueOptions, cons
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty()) {
             const QString u = unknown.first();
-            *error = QStringLiteral("未知的选项 %1").arg(u.size() == 1 ? QStringLiteral("-") + u : QStringLiteral("--") + u);
+            *error =
+                QStringLiteral("未知的选项 %1").arg(u.size() == 1 ? QStringLiteral("-") + u : QStringLiteral("--") + u);
             return false;
         }
         // The other complaint of the parser: a value option at the end.
@@ -179,10 +182,10 @@ static int cellWidth(const QString &s)
 {
     int w = 0;
     for (const char32_t c : s.toUcs4()) {
-        const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF)
-                          || (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF)
-                          || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60)
-                          || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+        const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3)
+                          || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F)
+                          || (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6)
+                          || (c >= 0x20000 && c <= 0x3FFFD);
         w += wide ? 2 : 1;
     }
     return w;

@@ -102,8 +102,7 @@ RecordBrowser::RecordBrowser(BrowserParams params, QWidget *parent) : XsWindow(p
     allAction = printMenu->addAction(QStringLiteral("打印全部记录"));
     allAction->setObjectName(QStringLiteral("all"));
     allAction->setData(QStringLiteral("all"));
-    connect(printMenu, &QMenu::triggered, this,
-            [this](QAction *a) { Toolbar1_ButtonMenuClick(a->data().toString()); });
+    connect(printMenu, &QMenu::triggered, this, [this](QAction *a) { Toolbar1_ButtonMenuClick(a->data().toString()); });
     printButton = new QToolButton(Toolbar1);
     printButton->setObjectName(QStringLiteral("print"));
     auto *printAction = new QAction(QIcon(toolbarPixmap(QStringLiteral("print"))), QStringLiteral("打印"), printButton);

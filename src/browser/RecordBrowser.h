@@ -28,17 +28,17 @@ struct BrowserColumn {
 // differ. Both windows are RecordBrowser instances built from one of these.
 struct BrowserParams {
     // Window
-    const char *caption;          // design caption, also set again by a node listing
+    const char *caption;            // design caption, also set again by a node listing
     int clientWidth, clientHeight;  // twips
     // Frame1 / TreeView1 / Frame2 / MSF1 rectangles (left, top, width, height, twips)
     int frame1[4], tree[4], frame2[4], grid[4];
-    bool rootLines;               // the tree draws lines between its top-level nodes
+    bool rootLines;  // the tree draws lines between its top-level nodes
 
     // Grid: column 0 first (empty title), then the listed columns.
     std::vector<BrowserColumn> columns;
-    bool keepEmptyRows;           // true: 50 + n rows, current row n + 1; false: n + 1 rows
-    int keyColumn;                // grid column identifying a row (门诊号 / 科室)
-    int selectColumn;             // grid column whose emptiness means "no row selected"
+    bool keepEmptyRows;  // true: 50 + n rows, current row n + 1; false: n + 1 rows
+    int keyColumn;       // grid column identifying a row (门诊号 / 科室)
+    int selectColumn;    // grid column whose emptiness means "no row selected"
 
     // Statements. The node listing is nodeHead + t + nodeMiddle + t + nodeTail,
     // t the node text (trimmed when trimNodeText).
@@ -46,21 +46,21 @@ struct BrowserParams {
     bool trimNodeText;
     // Delete statements, each followed by the key and "'"; run in order.
     std::vector<QString> deleteHeads;
-    QString deleteQuestionTail;   // second line of the delete question
-    bool rightsBeforeSelection;   // 删除 asks for the right before testing the row
+    QString deleteQuestionTail;  // second line of the delete question
+    bool rightsBeforeSelection;  // 删除 asks for the right before testing the row
 
-    QString noRecordQueryMessage; // showdata's message when a query listing is empty
+    QString noRecordQueryMessage;  // showdata's message when a query listing is empty
 
     // Shared flags this browser reads and writes.
-    bool *queryFlag;              // CaseQueryFlag / DeptQueryFlag
-    bool *editMode;               // CaseEditMode / DeptEditMode
-    bool clearQueryFlagOnClose;   // closing the browser ends the pending query
+    bool *queryFlag;             // CaseQueryFlag / DeptQueryFlag
+    bool *editMode;              // CaseEditMode / DeptEditMode
+    bool clearQueryFlagOnClose;  // closing the browser ends the pending query
 
     // Windows that belong to this browser (the query dialog and the editor).
-    std::function<QWidget *()> findQuery;   // the open query dialog, or null
-    std::function<QWidget *()> showQuery;   // shows (creates) the query dialog
+    std::function<QWidget *()> findQuery;  // the open query dialog, or null
+    std::function<QWidget *()> showQuery;  // shows (creates) the query dialog
     std::function<void(QWidget *)> focusQueryFirstBox;
-    std::function<void()> openEditor;       // modify mode: flag set, window shown, loaded
+    std::function<void()> openEditor;  // modify mode: flag set, window shown, loaded
     // The report of the print menu and of a grid double-click: the data
     // environment's recordset it prints (打印全部记录 reopens it with its
     // command's own text) and the report's Show(modal).
@@ -90,8 +90,8 @@ public:
     QAction *modiAction;
     QAction *delAction;
     QToolButton *printButton;
-    QAction *dangAction;   // 打印当前记录
-    QAction *allAction;    // 打印全部记录
+    QAction *dangAction;  // 打印当前记录
+    QAction *allAction;   // 打印全部记录
 
     const BrowserParams &params() const { return p_; }
     // The key (trimmed) of the grid's current data row: the record that modify

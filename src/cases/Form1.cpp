@@ -1,7 +1,7 @@
 #include "cases/Form1.h"
 
-#include "data/caserecord.h"
 #include "cases/Form3.h"
+#include "data/caserecord.h"
 #include "data/dates.h"
 #include "data/globals.h"
 #include "data/recordset.h"
@@ -9,8 +9,8 @@
 #include "ui/entertab.h"
 #include "ui/fonts.h"
 #include "ui/images.h"
-#include "ui/msgbox.h"
 #include "ui/layout.h"
+#include "ui/msgbox.h"
 
 #include <QEvent>
 #include <QTimer>
@@ -81,8 +81,8 @@ const char *const kTabOrder[] = {
 // when there is no department to register under.
 const WindowLayout kLayout{"Form1", "Form1", 11715, 9975, kControls, kTabOrder};
 
-constexpr int kVisitBox = 6;    // 入诊时间
-constexpr int kBirthBox = 2;    // 出生年月
+constexpr int kVisitBox = 6;  // 入诊时间
+constexpr int kBirthBox = 2;  // 出生年月
 
 const QString kTitle = QStringLiteral("警告");
 const QString kDuplicate = QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！");
@@ -201,8 +201,8 @@ void Form1::load1()
 
     if (CaseEditMode) {
         setWindowTitle(QStringLiteral("修改"));
-        RecordsetPtr rec = runsql(QStringLiteral("select * from xj where 门诊号='") + q(browserKey())
-                                  + QStringLiteral("'"));
+        RecordsetPtr rec =
+            runsql(QStringLiteral("select * from xj where 门诊号='") + q(browserKey()) + QStringLiteral("'"));
         // The record may have gone meanwhile: the boxes are then left empty,
         // and 确定 tells that there is nothing to change.
         clearBoxes();
@@ -220,7 +220,8 @@ std::array<QString, 20> Form1::values() const
     std::array<QString, 20> v;
     const auto &fieldSlots = caseFieldSlots();
     for (size_t c = 0; c < fieldSlots.size(); ++c)
-        v[c] = (fieldSlots[c].combo ? Combo1[size_t(fieldSlots[c].index)]->currentText() : Text1[size_t(fieldSlots[c].index)]->text())
+        v[c] = (fieldSlots[c].combo ? Combo1[size_t(fieldSlots[c].index)]->currentText()
+                                    : Text1[size_t(fieldSlots[c].index)]->text())
                    .trimmed();
     return v;
 }
@@ -229,8 +230,8 @@ void Form1::Command1_Click()
 {
     for (int i = 0; i < 17; ++i)
         if (Text1[size_t(i)]->text().isEmpty())
-            return refuseAt(Text1[size_t(i)], Label1[size_t(i)]->text() + QStringLiteral("不能为空！"),
-                            vbExclamation, kTitle);
+            return refuseAt(Text1[size_t(i)], Label1[size_t(i)]->text() + QStringLiteral("不能为空！"), vbExclamation,
+                            kTitle);
 
     const bool modifying = CaseEditMode;
     if (!modifying) {

@@ -32,8 +32,8 @@ static bool fail(QString *error, const QString &why)
     return false;
 }
 
-bool insertUser(const Connection &c, const QString &name, const QString &password,
-                const QStringList &flags, QString *error)
+bool insertUser(const Connection &c, const QString &name, const QString &password, const QStringList &flags,
+                QString *error)
 {
     for (const QString &f : flags)
         if (!rightFlags().contains(f))

@@ -21,8 +21,8 @@ const std::vector<DemoAccount> &demoAccounts();
 
 // Adds a user (bound parameters), the password as the file keeps them (plain
 // or hashed); false with a reason when the name exists or the insert fails.
-bool insertUser(const Connection &c, const QString &name, const QString &password,
-                const QStringList &flags, QString *error = nullptr);
+bool insertUser(const Connection &c, const QString &name, const QString &password, const QStringList &flags,
+                QString *error = nullptr);
 // Sets (on) or clears the given flags of an existing user.
 bool setUserFlags(const Connection &c, const QString &name, const QStringList &flags, bool on,
                   QString *error = nullptr);

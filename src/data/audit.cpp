@@ -187,7 +187,10 @@ QString quoted(const QString &identifier)
     return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
 }
 
-QString literal(const QString &text) { return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\''); }
+QString literal(const QString &text)
+{
+    return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
+}
 
 QStringList columnsOf(sqlite3 *db, const QString &table)
 {
@@ -240,13 +243,14 @@ QList<SchemaObject> triggersFor(const AuditedTable &t, const QStringList &column
         // The entry's number comes from the table (AUTOINCREMENT: the numbers
         // of removed last entries are never given again).
         const QString sql =
-            QStringLiteral(
-                "CREATE TRIGGER %1 AFTER %2 ON %3 BEGIN"
-                " INSERT INTO audit(时间,用户,操作,表名,记录,改动,校验值) SELECT t,u,a,%4,k,c,xs_audit_hash(t,u,a,%4,k,c)"
-                " FROM (SELECT strftime('%Y-%m-%d %H:%M:%S','now','localtime') AS t,xs_audit_user() AS u,"
-                "xs_audit_action(%5,%4) AS a,%6.%7 AS k,xs_audit_changes(%8) AS c) WHERE c IS NOT NULL; END")
+            QStringLiteral("CREATE TRIGGER %1 AFTER %2 ON %3 BEGIN"
+                           " INSERT INTO audit(时间,用户,操作,表名,记录,改动,校验值) SELECT "
+                           "t,u,a,%4,k,c,xs_audit_hash(t,u,a,%4,k,c)"
+                           " FROM (SELECT strftime('%Y-%m-%d %H:%M:%S','now','localtime') AS t,xs_audit_user() AS u,"
+                           "xs_audit_action(%5,%4) AS a,%6.%7 AS k,xs_audit_changes(%8) AS c) WHERE c IS NOT NULL; END")
                 .arg(name, QString::fromLatin1(k.event), quoted(table), literal(table),
-                     literal(QString::fromUtf8(k.action)), QString::fromLatin1(k.row), quoted(key), args.join(QLatin1Char(',')));
+                     literal(QString::fromUtf8(k.action)), QString::fromLatin1(k.row), quoted(key),
+                     args.join(QLatin1Char(',')));
         out << SchemaObject{QStringLiteral("trigger"), name, sql};
     }
     return out;
@@ -348,7 +352,8 @@ bool ensureAuditTrail(const Connection &c, QString *why)
         work << o.sql;
     }
     for (const SchemaObject &o : stored) {
-        const bool ours = std::any_of(wanted.begin(), wanted.end(), [&](const SchemaObject &w) { return w.name == o.name; });
+        const bool ours =
+            std::any_of(wanted.begin(), wanted.end(), [&](const SchemaObject &w) { return w.name == o.name; });
         if (!ours && o.type == QLatin1String("trigger"))
             work.prepend(QStringLiteral("DROP TRIGGER %1").arg(quoted(o.name)));
     }
@@ -394,7 +399,8 @@ QString describeChanges(const AuditEntry &e)
     for (const AuditChange &ch : parseChanges(e.changes)) {
         const QString column = ch.column == QLatin1String("password") ? QStringLiteral("密码") : ch.column;
         if (e.action == QStringLiteral("修改"))
-            parts << QStringLiteral("%1：%2 → %3").arg(column, shown(ch.oldValue, ch.oldNull), shown(ch.newValue, ch.newNull));
+            parts << QStringLiteral("%1：%2 → %3")
+                         .arg(column, shown(ch.oldValue, ch.oldNull), shown(ch.newValue, ch.newNull));
         else if (ch.newNull)
             parts << QStringLiteral("%1：%2").arg(column, shown(ch.oldValue, ch.oldNull));
         else
@@ -430,11 +436,13 @@ AuditVerification verifyAuditTrail(sqlite3 *db)
 {
     AuditVerification v;
     if (!hasAuditTrail(db)) {
-        v.problem = QStringLiteral("文件中没有审计记录表 audit（还没有被程序或 chengheng-db 打开过，或审计记录表被删除了）");
+        v.problem =
+            QStringLiteral("文件中没有审计记录表 audit（还没有被程序或 chengheng-db 打开过，或审计记录表被删除了）");
         return v;
     }
     sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(db, (QByteArray(kEntryColumns) + " ORDER BY 序号").constData(), -1, &raw, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, (QByteArray(kEntryColumns) + " ORDER BY 序号").constData(), -1, &raw, nullptr)
+        != SQLITE_OK) {
         v.problem = QStringLiteral("审计记录表无法读取：%1").arg(QString::fromUtf8(sqlite3_errmsg(db)));
         return v;
     }
@@ -467,7 +475,8 @@ AuditVerification verifyAuditTrail(sqlite3 *db)
     for (const SchemaObject &o : wanted) {
         if (o.type != QLatin1String("trigger"))
             continue;
-        const auto it = std::find_if(stored.begin(), stored.end(), [&](const SchemaObject &h) { return h.name == o.name; });
+        const auto it =
+            std::find_if(stored.begin(), stored.end(), [&](const SchemaObject &h) { return h.name == o.name; });
         if (it == stored.end())
             return bad(0, QStringLiteral("审计触发器 %1 缺失：此后的修改没有记录").arg(o.name));
         if (it->sql != o.sql)
@@ -531,8 +540,9 @@ AuditVerification AuditChainCheck::finish(qint64 given)
         return v_;
     }
     if (given >= expected_) {
-        bad(expected_, given == expected_ ? QStringLiteral("最后的第 %1 条审计记录被删除").arg(expected_)
-                                          : QStringLiteral("最后的第 %1 至 %2 条审计记录被删除").arg(expected_).arg(given));
+        bad(expected_, given == expected_
+                           ? QStringLiteral("最后的第 %1 条审计记录被删除").arg(expected_)
+                           : QStringLiteral("最后的第 %1 至 %2 条审计记录被删除").arg(expected_).arg(given));
         return v_;
     }
     done_ = true;

@@ -57,9 +57,9 @@ struct AuditChange {
 
 struct AuditEntry {
     qint64 id = 0;
-    QString time;     // YYYY-MM-DD HH:MM:SS, local time
+    QString time;  // YYYY-MM-DD HH:MM:SS, local time
     QString user;
-    QString action;   // 新增 修改 删除 归档 清空
+    QString action;  // 新增 修改 删除 归档 清空
     QString table;
     QString key;      // 门诊号, 科室 or username of the row
     QString changes;  // the changed columns as stored (JSON)
@@ -78,10 +78,10 @@ QString auditHash(const AuditEntry &e, const QString &previous);
 
 struct AuditVerification {
     bool ok = false;
-    qint64 entries = 0;    // entries read
-    qint64 firstBad = 0;   // the first entry at fault (0 when none)
-    QString problem;       // in Chinese: which entry and what happened to it
-    QString lastHash;      // the hash of the last entry (when ok)
+    qint64 entries = 0;   // entries read
+    qint64 firstBad = 0;  // the first entry at fault (0 when none)
+    QString problem;      // in Chinese: which entry and what happened to it
+    QString lastHash;     // the hash of the last entry (when ok)
 };
 // Recomputes the chain over the whole trail (reading only).
 AuditVerification verifyAuditTrail(sqlite3 *db);

@@ -32,16 +32,32 @@ QString engineReason(int rc, sqlite3 *db)
 {
     QString what;
     switch (rc & 0xff) {
-    case SQLITE_FULL: what = QStringLiteral("磁盘已满，请腾出空间后再试"); break;
-    case SQLITE_IOERR: what = QStringLiteral("读写文件出错，请检查磁盘"); break;
-    case SQLITE_CANTOPEN: what = QStringLiteral("文件不存在或无法打开"); break;
-    case SQLITE_NOTADB: what = QStringLiteral("不是数据库文件"); break;
-    case SQLITE_CORRUPT: what = QStringLiteral("数据库文件已损坏"); break;
+    case SQLITE_FULL:
+        what = QStringLiteral("磁盘已满，请腾出空间后再试");
+        break;
+    case SQLITE_IOERR:
+        what = QStringLiteral("读写文件出错，请检查磁盘");
+        break;
+    case SQLITE_CANTOPEN:
+        what = QStringLiteral("文件不存在或无法打开");
+        break;
+    case SQLITE_NOTADB:
+        what = QStringLiteral("不是数据库文件");
+        break;
+    case SQLITE_CORRUPT:
+        what = QStringLiteral("数据库文件已损坏");
+        break;
     case SQLITE_PERM:
-    case SQLITE_READONLY: what = QStringLiteral("没有读写权限"); break;
+    case SQLITE_READONLY:
+        what = QStringLiteral("没有读写权限");
+        break;
     case SQLITE_BUSY:
-    case SQLITE_LOCKED: what = QStringLiteral("数据库正忙，请稍后再试"); break;
-    default: what = QStringLiteral("数据库出错"); break;
+    case SQLITE_LOCKED:
+        what = QStringLiteral("数据库正忙，请稍后再试");
+        break;
+    default:
+        what = QStringLiteral("数据库出错");
+        break;
     }
     const QString detail = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
     return detail.isEmpty() ? what : what + QStringLiteral("（") + detail + QStringLiteral("）");
@@ -77,7 +93,7 @@ struct TableShape {
     const char *key;  // the unique column, or nullptr
 };
 const TableShape kTables[] = {
-    {"use", useColumns, "username"}, {"class", classColumns, "科室"}, {"xj", caseColumns, "门诊号"},
+    {"use", useColumns, "username"}, {"class", classColumns, "科室"},    {"xj", caseColumns, "门诊号"},
     {"yc", caseColumns, nullptr},    {"表1", catalogueColumns, nullptr},
 };
 
@@ -116,10 +132,7 @@ int scanTable(sqlite3 *db, const QString &table, qint64 *rows)
 
 }  // namespace
 
-bool setSharedFileMode(const QString &path)
-{
-    return ::chmod(QFile::encodeName(path).constData(), 0660) == 0;
-}
+bool setSharedFileMode(const QString &path) { return ::chmod(QFile::encodeName(path).constData(), 0660) == 0; }
 
 DbCheck checkDatabaseFile(const QString &path)
 {
@@ -172,9 +185,8 @@ DbCheck checkDatabaseFile(const QString &path)
             for (const QString &col : t.columns())
                 if (!cols.contains(col))
                     missing << col;
-            r.problems << (missing.isEmpty()
-                               ? QStringLiteral("表 %1 的列与本系统的不同：%2").arg(name, cols.join(u','))
-                               : QStringLiteral("表 %1 缺少列：%2").arg(name, missing.join(u',')));
+            r.problems << (missing.isEmpty() ? QStringLiteral("表 %1 的列与本系统的不同：%2").arg(name, cols.join(u','))
+                                             : QStringLiteral("表 %1 缺少列：%2").arg(name, missing.join(u',')));
             continue;
         }
         qint64 rows = 0;
@@ -233,7 +245,8 @@ BackupResult backupDatabase(const QString &source, const QString &dest)
             return failed(QStringLiteral("无法打开数据库 %1：%2").arg(source, engineReason(rc, src.db)));
         rc = openRaw(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &dst);
         if (rc == SQLITE_OK)
-            rc = sqlite3_exec(dst.db, "PRAGMA synchronous=FULL; SELECT 1 FROM sqlite_master", nullptr, nullptr, nullptr);
+            rc =
+                sqlite3_exec(dst.db, "PRAGMA synchronous=FULL; SELECT 1 FROM sqlite_master", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK)
             return failed(QStringLiteral("无法写入 %1：%2").arg(dest, engineReason(rc, dst.db)));
         setSharedFileMode(part);
@@ -262,7 +275,8 @@ BackupResult backupDatabase(const QString &source, const QString &dest)
         return failed(QStringLiteral("无法把备份写到磁盘上：%1").arg(QString::fromLocal8Bit(strerror(errno))));
     const DbCheck check = checkDatabaseFile(part);
     if (!check.ok())
-        return failed(QStringLiteral("备份的副本没有通过检查，已删除：%1").arg(check.problems.join(QStringLiteral("；"))));
+        return failed(
+            QStringLiteral("备份的副本没有通过检查，已删除：%1").arg(check.problems.join(QStringLiteral("；"))));
     // link() never replaces a file that appeared meanwhile.
     if (::link(QFile::encodeName(part).constData(), QFile::encodeName(dest).constData()) != 0)
         return failed(QStringLiteral("无法命名备份 %1：%2").arg(dest, QString::fromLocal8Bit(strerror(errno))));
@@ -287,7 +301,8 @@ QStringList processesHolding(const QString &path)
     QStringList holders;
     const auto describe = [](const QString &pid) {
         QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-        const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
+        const QString name =
+            comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
         return name.isEmpty() ? QStringLiteral("进程 %1").arg(pid) : QStringLiteral("进程 %1（%2）").arg(pid, name);
     };
     const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
@@ -361,7 +376,8 @@ RestoreResult restoreDatabase(const QString &backup, const QString &target)
         if (rc == SQLITE_OK)
             rc = openRaw(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &dst);
         if (rc == SQLITE_OK)
-            rc = sqlite3_exec(dst.db, "PRAGMA synchronous=FULL; SELECT 1 FROM sqlite_master", nullptr, nullptr, nullptr);
+            rc =
+                sqlite3_exec(dst.db, "PRAGMA synchronous=FULL; SELECT 1 FROM sqlite_master", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK)
             return failed(QStringLiteral("无法写入 %1：%2").arg(part, engineReason(rc, dst.db ? dst.db : src.db)));
         setSharedFileMode(part);
@@ -393,7 +409,8 @@ RestoreResult restoreDatabase(const QString &backup, const QString &target)
         if (::link(targetName.constData(), QFile::encodeName(keptPart).constData()) != 0
             || ::rename(QFile::encodeName(keptPart).constData(), QFile::encodeName(kept).constData()) != 0) {
             QFile::remove(keptPart);
-            return failed(QStringLiteral("无法保留原来的数据库为 %1：%2").arg(kept, QString::fromLocal8Bit(strerror(errno))));
+            return failed(
+                QStringLiteral("无法保留原来的数据库为 %1：%2").arg(kept, QString::fromLocal8Bit(strerror(errno))));
         }
         r.keptAs = kept;
         // A log the checkpoint could not empty belongs to the kept file; it
@@ -408,7 +425,8 @@ RestoreResult restoreDatabase(const QString &backup, const QString &target)
         QFile::remove(target + QStringLiteral("-journal"));
     }
     if (::rename(QFile::encodeName(part).constData(), targetName.constData()) != 0)
-        return failed(QStringLiteral("无法把恢复的文件放到 %1：%2").arg(target, QString::fromLocal8Bit(strerror(errno))));
+        return failed(
+            QStringLiteral("无法把恢复的文件放到 %1：%2").arg(target, QString::fromLocal8Bit(strerror(errno))));
     fsyncPath(QFileInfo(target).absolutePath(), true);
     r.ok = true;
     r.counts = check.counts;

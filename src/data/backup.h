@@ -16,9 +16,9 @@ struct TableCount {
 // What a check of a database file found.
 struct DbCheck {
     bool opened = false;
-    QStringList problems;     // in Chinese, one line each; empty when all holds
-    QStringList damaged;      // the tables that cannot be read in full
-    QList<TableCount> counts; // rows of this system's tables that could be counted
+    QStringList problems;      // in Chinese, one line each; empty when all holds
+    QStringList damaged;       // the tables that cannot be read in full
+    QList<TableCount> counts;  // rows of this system's tables that could be counted
     bool ok() const { return opened && problems.isEmpty(); }
 };
 // Opens the file read-only (not a byte changes) and checks: the engine's
@@ -28,7 +28,7 @@ DbCheck checkDatabaseFile(const QString &path);
 
 struct BackupResult {
     bool ok = false;
-    QString error;            // in Chinese when !ok
+    QString error;  // in Chinese when !ok
     qint64 bytes = 0;
     QList<TableCount> counts;
 };
@@ -43,8 +43,8 @@ QStringList processesHolding(const QString &path);
 
 struct RestoreResult {
     bool ok = false;
-    QString error;            // in Chinese when !ok
-    QString keptAs;           // where the replaced file was kept ("" when there was none)
+    QString error;   // in Chinese when !ok
+    QString keptAs;  // where the replaced file was kept ("" when there was none)
     QList<TableCount> counts;
 };
 // Replaces the database at `target` by the backup: checks the backup, refuses

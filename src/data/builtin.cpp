@@ -36,8 +36,7 @@ QByteArray readResource(const QString &name, QString *error)
 
 }  // namespace
 
-bool readBuiltinTable(const QString &name, const QStringList &columns, std::vector<CsvRecord> *rows,
-                   QString *error)
+bool readBuiltinTable(const QString &name, const QStringList &columns, std::vector<CsvRecord> *rows, QString *error)
 {
     QString why;
     const QByteArray bytes = readResource(name, &why);

@@ -6,6 +6,5 @@
 namespace xs {
 // Loads one built-in CSV table (":/seed/NAME.csv") with cells in `columns`
 // order; its faults are the program's own, so the message names the resource.
-bool readBuiltinTable(const QString &name, const QStringList &columns, std::vector<CsvRecord> *rows,
-                      QString *error);
+bool readBuiltinTable(const QString &name, const QStringList &columns, std::vector<CsvRecord> *rows, QString *error);
 }  // namespace xs

@@ -52,10 +52,10 @@ std::optional<QString> caseUpdateStatement(const QString &head, const std::array
     // The literal in front of each column's value, in column order; the first
     // one is the head. The blanks in them are part of the statement.
     static const char *const literals[20] = {
-        nullptr,          "',姓名='",       "',性别='",       "',科室='",         "',出生年月=#",
-        "# ,家庭住址='",  "' ,邮政编码='",  "' ,联系电话='",  "' ,入诊时间=#",    "# ,备注='",
-        "',婚否='",       "' ,体格检查='",  "' ,既往病史='",  "' ,症状='",        "' ,诊断='",
-        "' ,药名='",      "' ,药量='",      "' ,医生签字='",  "' ,年龄='",        "' ,身份证='",
+        nullptr,         "',姓名='",      "',性别='",      "',科室='",      "',出生年月=#",
+        "# ,家庭住址='", "' ,邮政编码='", "' ,联系电话='", "' ,入诊时间=#", "# ,备注='",
+        "',婚否='",      "' ,体格检查='", "' ,既往病史='", "' ,症状='",     "' ,诊断='",
+        "' ,药名='",     "' ,药量='",     "' ,医生签字='", "' ,年龄='",     "' ,身份证='",
     };
     QString sql = head;
     for (int c = 0; c < 20; ++c) {

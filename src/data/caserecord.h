@@ -20,8 +20,8 @@ const std::array<CaseFieldSlot, 20> &caseFieldSlots();
 int columnOfTextBox(int i);
 int columnOfComboBox(int i);
 // Positions of the two date columns.
-constexpr int kBirthColumn = 4;   // 出生年月
-constexpr int kVisitColumn = 8;   // 入诊时间
+constexpr int kBirthColumn = 4;  // 出生年月
+constexpr int kVisitColumn = 8;  // 入诊时间
 inline bool isDateColumn(int column) { return column == kBirthColumn || column == kVisitColumn; }
 
 // The first literal of the modify statement of the case entry window.

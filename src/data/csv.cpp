@@ -14,8 +14,7 @@ bool fail(QString *error, const QString &why)
 }
 
 // Parses CSV text; lines[i] is the line on which record i starts (1-based).
-bool parseCsvLines(const QByteArray &utf8, std::vector<CsvRecord> *records, std::vector<int> *lines,
-                   QString *error)
+bool parseCsvLines(const QByteArray &utf8, std::vector<CsvRecord> *records, std::vector<int> *lines, QString *error)
 {
     QByteArrayView bytes(utf8);
     if (bytes.startsWith("\xEF\xBB\xBF"))
@@ -119,8 +118,8 @@ QByteArray formatCsv(const std::vector<CsvRecord> &records)
             if (!record[i])
                 continue;  // null: nothing between the commas
             const QString &v = *record[i];
-            const bool quote = v.isEmpty() || v.contains(u',') || v.contains(u'"') || v.contains(u'\n')
-                               || v.contains(u'\r');
+            const bool quote =
+                v.isEmpty() || v.contains(u',') || v.contains(u'"') || v.contains(u'\n') || v.contains(u'\r');
             if (!quote) {
                 out += v;
                 continue;
@@ -134,8 +133,7 @@ QByteArray formatCsv(const std::vector<CsvRecord> &records)
     return out.toUtf8();
 }
 
-bool readTableCsv(const QByteArray &utf8, const QStringList &columns, std::vector<CsvRecord> *rows,
-                  QString *error)
+bool readTableCsv(const QByteArray &utf8, const QStringList &columns, std::vector<CsvRecord> *rows, QString *error)
 {
     std::vector<CsvRecord> records;
     std::vector<int> lines;
@@ -172,17 +170,16 @@ bool readTableCsv(const QByteArray &utf8, const QStringList &columns, std::vecto
     if (!missing.isEmpty())
         problems << QStringLiteral("缺少列 %1").arg(missing.join(QStringLiteral("、")));
     if (!problems.isEmpty())
-        return fail(error, QStringLiteral("第%1行表头不对：%2").arg(lines.front()).arg(problems.join(QStringLiteral("；"))));
+        return fail(error,
+                    QStringLiteral("第%1行表头不对：%2").arg(lines.front()).arg(problems.join(QStringLiteral("；"))));
 
     std::vector<CsvRecord> out;
     out.reserve(records.size() - 1);
     for (size_t r = 1; r < records.size(); ++r) {
         const CsvRecord &rec = records[r];
         if (rec.size() != header.size())
-            return fail(error, QStringLiteral("第%1行有%2个字段，表头有%3个")
-                                   .arg(lines[r])
-                                   .arg(rec.size())
-                                   .arg(header.size()));
+            return fail(
+                error, QStringLiteral("第%1行有%2个字段，表头有%3个").arg(lines[r]).arg(rec.size()).arg(header.size()));
         CsvRecord row(columns.size());
         for (size_t f = 0; f < rec.size(); ++f)
             row[columnOfField[f]] = rec[f];
@@ -191,6 +188,5 @@ bool readTableCsv(const QByteArray &utf8, const QStringList &columns, std::vecto
     *rows = std::move(out);
     return true;
 }
-
 
 }  // namespace xs

@@ -21,6 +21,5 @@ QByteArray formatCsv(const std::vector<CsvRecord> &records);
 // Reads CSV text whose header names every one of `columns` exactly once (in
 // any order, blanks around a name ignored) and returns its data rows with the
 // cells put into the order of `columns`. False with the reason otherwise.
-bool readTableCsv(const QByteArray &utf8, const QStringList &columns, std::vector<CsvRecord> *rows,
-                  QString *error);
+bool readTableCsv(const QByteArray &utf8, const QStringList &columns, std::vector<CsvRecord> *rows, QString *error);
 }  // namespace xs

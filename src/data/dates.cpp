@@ -4,20 +4,15 @@
 
 namespace xs {
 
-QString shortDate(const QDate &d)
-{
-    return d.isValid() ? d.toString(QStringLiteral("yyyy-MM-dd")) : QString();
-}
+QString shortDate(const QDate &d) { return d.isValid() ? d.toString(QStringLiteral("yyyy-MM-dd")) : QString(); }
 
 QString todayText() { return shortDate(QDate::currentDate()); }
 
 std::optional<QDate> parseDate(const QString &input)
 {
-    static const QRegularExpression ymd(
-        QStringLiteral(R"(^(\d{4})([-/.])(\d{1,2})\2(\d{1,2})$)"));
+    static const QRegularExpression ymd(QStringLiteral(R"(^(\d{4})([-/.])(\d{1,2})\2(\d{1,2})$)"));
     static const QRegularExpression ymdCn(QStringLiteral(R"(^(\d{4})年(\d{1,2})月(\d{1,2})日$)"));
-    static const QRegularExpression mdy(
-        QStringLiteral(R"(^(\d{1,2})([-/])(\d{1,2})\2(\d{2}|\d{4})$)"));
+    static const QRegularExpression mdy(QStringLiteral(R"(^(\d{1,2})([-/])(\d{1,2})\2(\d{2}|\d{4})$)"));
     const QString t = input.trimmed();
     int y = 0, m = 0, d = 0;
     if (auto r = ymd.match(t); r.hasMatch()) {

@@ -34,12 +34,14 @@ DatabaseChoice readDatabaseChoice(const QString &file)
     const QString conninfo = s.value(QStringLiteral("server/connection")).toString().trimmed();
     if (conninfo.isEmpty()) {
         if (s.contains(QStringLiteral("server/connection")))
-            c.error = QStringLiteral("配置文件 %1 的 [server] connection 是空的。请填写服务器的连接串或删去这一行。").arg(file);
+            c.error = QStringLiteral("配置文件 %1 的 [server] connection 是空的。请填写服务器的连接串或删去这一行。")
+                          .arg(file);
         return c;  // no server named: the file beside the program
     }
     static const QRegularExpression password(QStringLiteral(R"((^|\s)password\s*=)"),
                                              QRegularExpression::CaseInsensitiveOption);
-    if (password.match(conninfo).hasMatch() || conninfo.contains(QRegularExpression(QStringLiteral(R"(://[^/@]*:[^/@]*@)")))) {
+    if (password.match(conninfo).hasMatch()
+        || conninfo.contains(QRegularExpression(QStringLiteral(R"(://[^/@]*:[^/@]*@)")))) {
         c.error = QStringLiteral("配置文件 %1 中写有服务器密码。密码不能放在配置文件里，请删去它，"
                                  "改放在 ~/.pgpass 或 pg_service.conf 中。")
                       .arg(file);

@@ -5,8 +5,8 @@
 #include "data/sqltext.h"
 
 #include <QElapsedTimer>
-#include <algorithm>
 #include <QMetaObject>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -123,11 +123,11 @@ PagedQuery PagedQuery::parse(const QString &sqlIn)
     if (!topWords(sql, w) || w.empty() || w[0].lower != QLatin1String("select") || w[0].at != 0)
         return q;
     static const QStringList refused = {
-        QStringLiteral("distinct"), QStringLiteral("group"), QStringLiteral("having"), QStringLiteral("limit"),
-        QStringLiteral("union"), QStringLiteral("intersect"), QStringLiteral("except"), QStringLiteral("window"),
-        QStringLiteral("offset"), QStringLiteral("nulls"), QStringLiteral("collate"), QStringLiteral("left"),
-        QStringLiteral("right"), QStringLiteral("full"), QStringLiteral("outer"), QStringLiteral("natural"),
-        QStringLiteral("using"), QStringLiteral("values")};
+        QStringLiteral("distinct"), QStringLiteral("group"),     QStringLiteral("having"),  QStringLiteral("limit"),
+        QStringLiteral("union"),    QStringLiteral("intersect"), QStringLiteral("except"),  QStringLiteral("window"),
+        QStringLiteral("offset"),   QStringLiteral("nulls"),     QStringLiteral("collate"), QStringLiteral("left"),
+        QStringLiteral("right"),    QStringLiteral("full"),      QStringLiteral("outer"),   QStringLiteral("natural"),
+        QStringLiteral("using"),    QStringLiteral("values")};
     qsizetype from = -1, where = -1, order = -1, orderEnd = -1;
     for (size_t i = 1; i < w.size(); ++i) {
         if (refused.contains(w[i].lower))
@@ -241,8 +241,8 @@ QString PagedQuery::pageStatement(bool after, bool upTo, int limit) const
         conds << QStringLiteral("(") + afterKey(keys, 1) + QStringLiteral(")");
     if (upTo)
         conds << QStringLiteral("NOT (") + afterKey(keys, m + 1) + QStringLiteral(")");
-    QString s = QStringLiteral("select ") + list + QStringLiteral(", ") + keyList(keys, false) + QStringLiteral(" from ")
-                + from;
+    QString s = QStringLiteral("select ") + list + QStringLiteral(", ") + keyList(keys, false)
+                + QStringLiteral(" from ") + from;
     if (!conds.isEmpty())
         s += QStringLiteral(" where ") + conds.join(QStringLiteral(" AND "));
     s += QStringLiteral(" order by ") + keyList(keys, true) + QStringLiteral(" limit %1").arg(limit);
@@ -324,7 +324,7 @@ struct Pager::Walk {
     sqlite3 *db = nullptr;  // while the pass runs, so that it can be interrupted
     std::atomic<bool> cancelled{false};
     std::thread thread;
-    bool ok = false;    // the keys of every page are in lastKeys
+    bool ok = false;  // the keys of every page are in lastKeys
     int count = 0;
     std::vector<RowKey> lastKeys;
 };
@@ -726,7 +726,10 @@ void Pager::startWalk()
     const PagedQuery q = query_;
     const int m = int(query_.keys.size());
     w->thread = std::thread([w, path, q, m, self = this] {
-        const auto post = [self] { QMetaObject::invokeMethod(self, [self] { self->takeWalk(); }, Qt::QueuedConnection); };
+        const auto post = [self] {
+            QMetaObject::invokeMethod(
+                self, [self] { self->takeWalk(); }, Qt::QueuedConnection);
+        };
 #if defined(__linux__)
         // The pass yields to the window's own reading on a busy machine.
         setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 10);
@@ -763,7 +766,8 @@ void Pager::startWalk()
                         }
                         return g->limited && g->budget.spent() ? 1 : 0;
                     }
-                } gate{Budget(10 * qint64(kOrderedBudgetMs), 10 * kOrderedMinSteps), !scan && !q.where.isEmpty(), w.get()};
+                } gate{Budget(10 * qint64(kOrderedBudgetMs), 10 * kOrderedMinSteps), !scan && !q.where.isEmpty(),
+                       w.get()};
                 sqlite3_progress_handler(c.get(), kStepsPerCall, &Gate::check, &gate);
                 StmtHandle s = c.prepare(q.keyStatement(scan));
                 if (!s)

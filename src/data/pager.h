@@ -13,7 +13,9 @@ struct sqlite3_value;
 
 namespace xs {
 
-struct SqlValueFree { void operator()(sqlite3_value *v) const; };
+struct SqlValueFree {
+    void operator()(sqlite3_value *v) const;
+};
 using SqlValuePtr = std::unique_ptr<sqlite3_value, SqlValueFree>;
 // The sort key of one row: its ORDER BY values, then the rowids that break ties.
 using RowKey = std::vector<SqlValuePtr>;

@@ -54,7 +54,8 @@ bool isPasswordHash(const QString &stored)
 {
     // A hash is all ASCII with its parameters after the prefix; a typed
     // password that happens to begin so is compared as typed.
-    return stored.startsWith(kHashPrefix) && stored.contains(QLatin1String("$m=")) && stored.size() < crypto_pwhash_STRBYTES;
+    return stored.startsWith(kHashPrefix) && stored.contains(QLatin1String("$m="))
+           && stored.size() < crypto_pwhash_STRBYTES;
 }
 
 QString hashPassword(const QString &typed) { return hashNormalised(foldCase(typed.trimmed())); }
@@ -70,7 +71,8 @@ bool passwordMatches(const QString &stored, bool storedIsNull, const QString &ty
         return false;
     const QByteArray hash = stored.toLatin1();
     const QByteArray utf8 = given.toUtf8();
-    return crypto_pwhash_str_verify(hash.constData(), utf8.constData(), static_cast<unsigned long long>(utf8.size())) == 0;
+    return crypto_pwhash_str_verify(hash.constData(), utf8.constData(), static_cast<unsigned long long>(utf8.size()))
+           == 0;
 }
 
 bool fileHashesPasswords(sqlite3 *db)
@@ -112,7 +114,8 @@ bool signInPasswordMatches(const QString &name, const QString &typed)
         if (!fileHashesPasswords(c.get()))
             return true;
         const QString hash = hashNormalised(foldCase(*plainMatch));
-        StmtHandle s = c.prepare(QStringLiteral("UPDATE use SET password=? WHERE username=? AND password=? COLLATE BINARY"));
+        StmtHandle s =
+            c.prepare(QStringLiteral("UPDATE use SET password=? WHERE username=? AND password=? COLLATE BINARY"));
         // The trail names the user signing in, who is not yet CurrentUser.
         const AuditActorScope actor(storedName);
         if (!hash.isEmpty() && s && c.exec("BEGIN IMMEDIATE")) {
@@ -138,7 +141,9 @@ HashConversion convertPasswordsToHashes(sqlite3 *db)
         r.error = why;
         return r;
     };
-    const auto engineText = [&] { return faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))); };
+    const auto engineText = [&] {
+        return faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db)));
+    };
     if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
         r.error = engineText();
         return r;

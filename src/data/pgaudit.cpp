@@ -89,7 +89,10 @@ QString triggerOn(const QString &table, const QString &key, const QString &secre
         .arg(table, key, secret);
 }
 
-QString sqlLiteral(const QString &s) { return QLatin1Char('\'') + QString(s).replace(u'\'', QLatin1String("''")) + QLatin1Char('\''); }
+QString sqlLiteral(const QString &s)
+{
+    return QLatin1Char('\'') + QString(s).replace(u'\'', QLatin1String("''")) + QLatin1Char('\'');
+}
 
 }  // namespace
 
@@ -117,7 +120,8 @@ QString serverAuditDdl()
                " 操作 text NOT NULL, 表名 text NOT NULL, 记录 text, 改动 text NOT NULL, 校验值 text NOT NULL);"
                "CREATE INDEX IF NOT EXISTS audit_jilu ON chengheng.audit(记录);"
                "CREATE TABLE IF NOT EXISTS chengheng.audit_counter(given bigint NOT NULL, last_hash text NOT NULL);"
-               "INSERT INTO chengheng.audit_counter SELECT 0, '' WHERE NOT EXISTS (SELECT 1 FROM chengheng.audit_counter);"
+               "INSERT INTO chengheng.audit_counter SELECT 0, '' WHERE NOT EXISTS (SELECT 1 FROM "
+               "chengheng.audit_counter);"
                "CREATE OR REPLACE FUNCTION chengheng.audit_write() RETURNS trigger LANGUAGE plpgsql AS $xs$%1$xs$;"
                "CREATE OR REPLACE FUNCTION chengheng.audit_refuse() RETURNS trigger LANGUAGE plpgsql AS $xs$%2$xs$;"
                "CREATE OR REPLACE TRIGGER audit_no_change BEFORE UPDATE OR DELETE ON chengheng.audit"
@@ -177,14 +181,15 @@ std::shared_ptr<PgConnection> readerFor(const PgConnection &c, QString *why)
 // What is wrong with the triggers that write the trail, or nothing.
 QString triggerProblem(PgConnection &c)
 {
-    const PgResult body = c.exec(QStringLiteral(
-        "select p.proname, p.prosrc from pg_proc p join pg_namespace n on n.oid=p.pronamespace"
-        " where n.nspname='chengheng' and p.proname in ('audit_write','audit_refuse')"));
+    const PgResult body =
+        c.exec(QStringLiteral("select p.proname, p.prosrc from pg_proc p join pg_namespace n on n.oid=p.pronamespace"
+                              " where n.nspname='chengheng' and p.proname in ('audit_write','audit_refuse')"));
     if (!body.ok())
         return QStringLiteral("无法读取审计触发器：%1").arg(body.error());
     int found = 0;
     for (int i = 0; i < body.rows(); ++i) {
-        const QString want = QString::fromUtf8(body.text(i, 0) == QLatin1String("audit_write") ? kWriteBody : kRefuseBody);
+        const QString want =
+            QString::fromUtf8(body.text(i, 0) == QLatin1String("audit_write") ? kWriteBody : kRefuseBody);
         if (body.text(i, 1) != want)
             return QStringLiteral("审计触发器函数 chengheng.%1 被改动：此后的修改可能没有记录").arg(body.text(i, 0));
         ++found;
@@ -192,11 +197,11 @@ QString triggerProblem(PgConnection &c)
     if (found != 2)
         return QStringLiteral("审计触发器函数缺失：此后的修改没有记录");
     // Every audited table (the shared ones and each room's yc) has its trigger, enabled.
-    const PgResult tables = c.exec(QStringLiteral(
-        "select n.nspname||'.'||c.relname, (select t.tgenabled from pg_trigger t where t.tgrelid=c.oid"
-        " and t.tgname='audit_trail') from pg_class c join pg_namespace n on n.oid=c.relnamespace"
-        " where c.relkind='r' and (n.nspname='chengheng' and c.relname in ('xj','class','use')"
-        " or n.nspname like 'room\\_%' and c.relname='yc') order by 1"));
+    const PgResult tables = c.exec(
+        QStringLiteral("select n.nspname||'.'||c.relname, (select t.tgenabled from pg_trigger t where t.tgrelid=c.oid"
+                       " and t.tgname='audit_trail') from pg_class c join pg_namespace n on n.oid=c.relnamespace"
+                       " where c.relkind='r' and (n.nspname='chengheng' and c.relname in ('xj','class','use')"
+                       " or n.nspname like 'room\\_%' and c.relname='yc') order by 1"));
     if (!tables.ok())
         return QStringLiteral("无法读取审计触发器：%1").arg(tables.error());
     for (int i = 0; i < tables.rows(); ++i) {
@@ -205,9 +210,9 @@ QString triggerProblem(PgConnection &c)
         if (tables.text(i, 1) != QLatin1String("O"))
             return QStringLiteral("表 %1 的审计触发器被停用：此后的修改没有记录").arg(tables.text(i, 0));
     }
-    const PgResult others = c.exec(QStringLiteral(
-        "select t.tgname from pg_trigger t where t.tgrelid='chengheng.audit'::regclass"
-        " and t.tgname not in ('audit_no_change','audit_no_truncate') order by 1"));
+    const PgResult others =
+        c.exec(QStringLiteral("select t.tgname from pg_trigger t where t.tgrelid='chengheng.audit'::regclass"
+                              " and t.tgname not in ('audit_no_change','audit_no_truncate') order by 1"));
     if (!others.ok())
         return QStringLiteral("无法读取审计触发器：%1").arg(others.error());
     if (others.rows() > 0)

@@ -1,7 +1,7 @@
 #include "data/pgschema.h"
 
-#include "data/catalogue.h"
 #include "data/audit.h"
+#include "data/catalogue.h"
 #include "data/passwords.h"
 #include "data/pgaudit.h"
 #include "data/pgsql.h"
@@ -26,7 +26,10 @@ QString searchPathFor(const QString &room)
     return QStringLiteral("SET search_path = %1, chengheng, public").arg(roomSchema(room));
 }
 
-static bool isDateColumn(const QString &c) { return c == QStringLiteral("出生年月") || c == QStringLiteral("入诊时间"); }
+static bool isDateColumn(const QString &c)
+{
+    return c == QStringLiteral("出生年月") || c == QStringLiteral("入诊时间");
+}
 
 static QString caseTable(const QString &qualifiedName)
 {
@@ -59,8 +62,8 @@ static QString roomTableDdl(const QString &room)
 {
     const QString schema = roomSchema(room);
     return QStringLiteral("CREATE SCHEMA IF NOT EXISTS %1;").arg(schema)
-           + caseTable(schema + QStringLiteral(".yc")).replace(QStringLiteral("CREATE TABLE "),
-                                                                QStringLiteral("CREATE TABLE IF NOT EXISTS "));
+           + caseTable(schema + QStringLiteral(".yc"))
+                 .replace(QStringLiteral("CREATE TABLE "), QStringLiteral("CREATE TABLE IF NOT EXISTS "));
 }
 
 // The room's work table and the trigger that records its changes.
@@ -120,7 +123,8 @@ class FileRows {
 public:
     FileRows(const Connection &c, const char *table, const QStringList &columns)
     {
-        stmt_ = c.prepare(QStringLiteral("SELECT %1 FROM %2").arg(columns.join(QLatin1Char(',')), QString::fromUtf8(table)));
+        stmt_ = c.prepare(
+            QStringLiteral("SELECT %1 FROM %2").arg(columns.join(QLatin1Char(',')), QString::fromUtf8(table)));
         for (const QString &col : columns)
             date_.push_back(isDateColumn(col));
     }
@@ -170,12 +174,14 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
     if (!why.isEmpty())
         return refuse(why);
     if (exists) {
-        const PgResult r = server.exec(QStringLiteral("select (select count(*) from chengheng.xj) + (select count(*) from "
-                                                      "chengheng.class) + (select count(*) from chengheng.use)"));
+        const PgResult r =
+            server.exec(QStringLiteral("select (select count(*) from chengheng.xj) + (select count(*) from "
+                                       "chengheng.class) + (select count(*) from chengheng.use)"));
         if (!r.ok())
             return refuse(r.error());
         if (r.text(0, 0).toLongLong() > 0)
-            return refuse(QStringLiteral("服务器上的澄衡数据库已有记录，migrate 不覆盖已有的记录；请迁移到一个空的数据库"));
+            return refuse(
+                QStringLiteral("服务器上的澄衡数据库已有记录，migrate 不覆盖已有的记录；请迁移到一个空的数据库"));
     }
     // The copied rows are the server's first state, not changes: the trail's
     // triggers start once they are in, and the file's own trail comes along
@@ -189,7 +195,8 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
         if (!trail.ok())
             return refuse(trail.error());
         if (trail.text(0, 0).toLongLong() > 0)
-            return refuse(QStringLiteral("服务器上的澄衡数据库已有审计记录，migrate 不覆盖已有的记录；请迁移到一个空的数据库"));
+            return refuse(
+                QStringLiteral("服务器上的澄衡数据库已有审计记录，migrate 不覆盖已有的记录；请迁移到一个空的数据库"));
     }
     const TableCopy tables[] = {
         {"use", QStringLiteral("chengheng.use"), useColumns()},
@@ -202,7 +209,8 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
     for (const TableCopy &t : tables) {
         FileRows rows(file, t.fileTable, t.columns);
         if (!rows.valid())
-            return refuse(QStringLiteral("无法读取文件中的表 %1：").arg(QString::fromUtf8(t.fileTable)) + file.lastError());
+            return refuse(QStringLiteral("无法读取文件中的表 %1：").arg(QString::fromUtf8(t.fileTable))
+                          + file.lastError());
         // The server keeps passwords only as hashes: a plain one is hashed on its way.
         const bool accounts = t.columns == useColumns();
         bool hashFailed = false;
@@ -218,9 +226,11 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
         if (hashFailed)
             return refuse(QStringLiteral("密码散列失败（内存不足）"));
         if (rows.failed())
-            return refuse(QStringLiteral("读取文件中的表 %1 时出错：").arg(QString::fromUtf8(t.fileTable)) + file.lastError());
+            return refuse(QStringLiteral("读取文件中的表 %1 时出错：").arg(QString::fromUtf8(t.fileTable))
+                          + file.lastError());
         if (copied < 0)
-            return refuse(QStringLiteral("表 %1 没有复制成功：").arg(QString::fromUtf8(t.fileTable)) + server.lastError());
+            return refuse(QStringLiteral("表 %1 没有复制成功：").arg(QString::fromUtf8(t.fileTable))
+                          + server.lastError());
         const qint64 inFile = fileCount(file, t.fileTable);
         const PgResult onServer = server.exec(QStringLiteral("select count(*) from %1").arg(t.serverTable));
         if (!onServer.ok())
@@ -231,8 +241,8 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
         lines << QStringLiteral("%1：%2 行").arg(QString::fromUtf8(t.fileTable), QString::number(inFile));
     }
     if (hasAuditTrail(file.get())) {
-        static const QStringList kTrail = {QStringLiteral("序号"), QStringLiteral("时间"), QStringLiteral("用户"),
-                                           QStringLiteral("操作"), QStringLiteral("表名"), QStringLiteral("记录"),
+        static const QStringList kTrail = {QStringLiteral("序号"), QStringLiteral("时间"),  QStringLiteral("用户"),
+                                           QStringLiteral("操作"), QStringLiteral("表名"),  QStringLiteral("记录"),
                                            QStringLiteral("改动"), QStringLiteral("校验值")};
         FileRows rows(file, "audit", kTrail);
         if (!rows.valid())
@@ -246,9 +256,10 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
             seq && sqlite3_step(seq.get()) == SQLITE_ROW)
             given = sqlite3_column_int64(seq.get(), 0);
         const PgResult counter = server.exec(
-            QStringLiteral("update chengheng.audit_counter set given=greatest($1::bigint, (select coalesce(max(序号),0) from"
-                           " chengheng.audit)), last_hash=coalesce((select 校验值 from chengheng.audit order by 序号 desc"
-                           " limit 1), '')"),
+            QStringLiteral(
+                "update chengheng.audit_counter set given=greatest($1::bigint, (select coalesce(max(序号),0) from"
+                " chengheng.audit)), last_hash=coalesce((select 校验值 from chengheng.audit order by 序号 desc"
+                " limit 1), '')"),
             {QString::number(given)});
         if (!counter.ok())
             return refuse(QStringLiteral("审计记录没有复制成功：") + counter.error());
@@ -302,14 +313,16 @@ bool ensureRoom(PgConnection &c, const QString &room, QString *error)
     if (trail) {
         // A room already set up needs no DDL (and no lock on its table) at every start.
         const QString schema = QStringLiteral("room_") + room.trimmed();
-        const PgResult r = c.exec(QStringLiteral("select 1 from pg_trigger t join pg_class k on k.oid=t.tgrelid join pg_namespace n"
-                                                 " on n.oid=k.relnamespace where n.nspname=$1 and k.relname='yc'"
-                                                 " and t.tgname='audit_trail'"),
-                                  {schema});
+        const PgResult r =
+            c.exec(QStringLiteral("select 1 from pg_trigger t join pg_class k on k.oid=t.tgrelid join pg_namespace n"
+                                  " on n.oid=k.relnamespace where n.nspname=$1 and k.relname='yc'"
+                                  " and t.tgname='audit_trail'"),
+                   {schema});
         if (r.ok() && r.rows() > 0)
             return true;
     }
-    if (!c.run(QStringLiteral("BEGIN;") + (trail ? QString() : serverAuditDdl()) + roomDdl(room) + QStringLiteral("COMMIT"))) {
+    if (!c.run(QStringLiteral("BEGIN;") + (trail ? QString() : serverAuditDdl()) + roomDdl(room)
+               + QStringLiteral("COMMIT"))) {
         c.run(QStringLiteral("ROLLBACK"));
         if (error)
             *error = QStringLiteral("无法建立诊室 %1 的处方工作表：").arg(room) + c.lastError();

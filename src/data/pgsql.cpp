@@ -85,7 +85,8 @@ bool PgConnection::ensure()
     }
     PQsetClientEncoding(conn_.get(), "UTF8");
     // The server's notices (in English) are not for the user.
-    PQsetNoticeProcessor(conn_.get(), [](void *, const char *) {}, nullptr);
+    PQsetNoticeProcessor(
+        conn_.get(), [](void *, const char *) {}, nullptr);
     if (!onConnect_.isEmpty()) {
         std::unique_ptr<pg_result, PgClearer> r(PQexec(conn_.get(), onConnect_.toUtf8().constData()));
         if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
@@ -114,7 +115,8 @@ bool PgConnection::applyAuditUser()
         PQexecParams(conn_.get(), "select set_config('xs.user', $1, false)", 1, nullptr, values, nullptr, nullptr, 0));
     if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
         const char *state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
-        fail(state ? faultOfSqlState(state) : DbFault::Other, r ? QString::fromUtf8(PQresultErrorMessage(r.get())) : QString());
+        fail(state ? faultOfSqlState(state) : DbFault::Other,
+             r ? QString::fromUtf8(PQresultErrorMessage(r.get())) : QString());
         return false;
     }
     auditUserApplied_ = true;
@@ -152,8 +154,8 @@ PgResult PgConnection::exec(const QString &sql, const QList<std::optional<QStrin
         values.push_back(p ? p->toUtf8() : QByteArray());
         pointers.push_back(p ? values.back().constData() : nullptr);
     }
-    out.res_.reset(PQexecParams(conn_.get(), sql.toUtf8().constData(), int(pointers.size()), nullptr,
-                                pointers.data(), nullptr, nullptr, 0));
+    out.res_.reset(PQexecParams(conn_.get(), sql.toUtf8().constData(), int(pointers.size()), nullptr, pointers.data(),
+                                nullptr, nullptr, 0));
     const ExecStatusType st = out.res_ ? PQresultStatus(out.res_.get()) : PGRES_FATAL_ERROR;
     if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) {
         out.fault_ = DbFault::None;
@@ -207,11 +209,21 @@ static void appendCopyValue(QByteArray &line, const std::optional<QString> &v)
     }
     for (const char ch : v->toUtf8()) {
         switch (ch) {
-        case '\\': line += "\\\\"; break;
-        case '\t': line += "\\t"; break;
-        case '\n': line += "\\n"; break;
-        case '\r': line += "\\r"; break;
-        default: line += ch; break;
+        case '\\':
+            line += "\\\\";
+            break;
+        case '\t':
+            line += "\\t";
+            break;
+        case '\n':
+            line += "\\n";
+            break;
+        case '\r':
+            line += "\\r";
+            break;
+        default:
+            line += ch;
+            break;
         }
     }
 }
@@ -277,7 +289,7 @@ constexpr unsigned kDateOid = 1082;  // the server's date type
 // a table to append to); the rest come in larger batches.
 constexpr int kFirstBatch = 20;
 constexpr int kCursorBatch = 500;
-}
+}  // namespace
 
 PgCursor::PgCursor(std::shared_ptr<PgConnection> conn, QString sql, bool ownTransaction)
     : conn_(std::move(conn)), sql_(std::move(sql)), ownTransaction_(ownTransaction)

@@ -17,8 +17,12 @@ struct pg_result;
 
 namespace xs {
 
-struct PgFinisher { void operator()(pg_conn *c) const; };
-struct PgClearer { void operator()(pg_result *r) const; };
+struct PgFinisher {
+    void operator()(pg_conn *c) const;
+};
+struct PgClearer {
+    void operator()(pg_result *r) const;
+};
 using PgHandle = std::unique_ptr<pg_conn, PgFinisher>;
 
 // The fault kind of a server error, from its SQLSTATE (five characters).

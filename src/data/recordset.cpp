@@ -144,8 +144,10 @@ private:
 QString Value::text() const
 {
     switch (kind_) {
-    case Kind::Null: return {};
-    case Kind::Text: return raw_;
+    case Kind::Null:
+        return {};
+    case Kind::Text:
+        return raw_;
     case Kind::Date:
         if (raw_.size() == 10 && raw_[4] == QLatin1Char('-') && raw_[7] == QLatin1Char('-'))
             return raw_;
@@ -165,8 +167,7 @@ QDate Value::date() const
 
 QString connstr()
 {
-    return QStringLiteral("provider=Microsoft.Jet.OLEDB.4.0;Data source =") + appDir()
-           + QStringLiteral("/xs.mdb");
+    return QStringLiteral("provider=Microsoft.Jet.OLEDB.4.0;Data source =") + appDir() + QStringLiteral("/xs.mdb");
 }
 
 Recordset::~Recordset() { Close(); }
@@ -223,10 +224,7 @@ void Recordset::MoveNext()
         step();
 }
 
-QString Recordset::fieldName(int i) const
-{
-    return i >= 0 && i < fieldCount() ? names_[size_t(i)] : QString();
-}
+QString Recordset::fieldName(int i) const { return i >= 0 && i < fieldCount() ? names_[size_t(i)] : QString(); }
 
 int Recordset::fieldIndex(const QString &name) const
 {
@@ -296,7 +294,8 @@ bool Recordset::Update()
         const auto &v = pending_[size_t(i)];
         if (!v)
             continue;
-        cols << QLatin1Char('"') + QString(names_[size_t(i)]).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+        cols << QLatin1Char('"') + QString(names_[size_t(i)]).replace(QLatin1Char('"'), QLatin1String("\"\""))
+                    + QLatin1Char('"');
         marks << QStringLiteral("?");
         if (isDate_[size_t(i)]) {
             if (v->trimmed().isEmpty()) {
@@ -344,9 +343,9 @@ bool Recordset::Update()
     if (!write.begin())
         return failWith(*writer);
     const QString table = tableOfSource(source_);
-    const QString sql = cols.isEmpty()
-        ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
-        : QStringLiteral("INSERT INTO %1(%2) VALUES(%3)").arg(table, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+    const QString sql = cols.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
+                                       : QStringLiteral("INSERT INTO %1(%2) VALUES(%3)")
+                                             .arg(table, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
     StmtHandle ins = writer->prepare(sql);
     if (!ins)
         return failWith(*writer);
@@ -389,9 +388,9 @@ bool Recordset::updateOnServer(const QStringList &cols, const std::vector<std::o
         params << values[k];
     }
     const QString table = tableOfSource(source_);
-    const QString sql = cols.isEmpty()
-        ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
-        : QStringLiteral("INSERT INTO %1(%2) VALUES(%3)").arg(table, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+    const QString sql = cols.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
+                                       : QStringLiteral("INSERT INTO %1(%2) VALUES(%3)")
+                                             .arg(table, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
     const PgResult r = writer->exec(sql, params);
     if (writer != g_txServer)
         giveBackServerConnection(writer);

@@ -56,10 +56,14 @@ bool gatePasses(Gate g, const QString &r)
     if (r.isEmpty() || r == QLatin1String("nothing"))
         return false;
     switch (g) {
-    case Gate::View: return r != QLatin1String("false");
-    case Gate::Change: return r != QLatin1String("readonly") && r != QLatin1String("false");
-    case Gate::EditButton: return r != QLatin1String("readonly");
-    case Gate::Prescribing: return r == QLatin1String("admin") || r == QLatin1String("readonly");
+    case Gate::View:
+        return r != QLatin1String("false");
+    case Gate::Change:
+        return r != QLatin1String("readonly") && r != QLatin1String("false");
+    case Gate::EditButton:
+        return r != QLatin1String("readonly");
+    case Gate::Prescribing:
+        return r == QLatin1String("admin") || r == QLatin1String("readonly");
     }
     return false;
 }

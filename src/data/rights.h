@@ -7,11 +7,11 @@ namespace xs {
 
 // Result of a rights look-up for the signed-in user (CurrentUser).
 struct RightLookup {
-    QString result;        // "admin", "readonly", "true", "false", "nothing" or empty
-    bool vanished = false; // the signed-in name is no longer in table use
-    bool failed = false;   // the look-up itself failed (the file cannot be read, say)
+    QString result;         // "admin", "readonly", "true", "false", "nothing" or empty
+    bool vanished = false;  // the signed-in name is no longer in table use
+    bool failed = false;    // the look-up itself failed (the file cannot be read, say)
     DbFault fault = DbFault::None;
-    QString error;         // why, in Chinese, when failed
+    QString error;  // why, in Chinese, when failed
 };
 
 // Reads the user's flags afresh: admin "y" -> "admin"; else readonly "y" ->

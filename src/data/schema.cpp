@@ -18,17 +18,17 @@ const QStringList &classColumns()
 
 const QStringList &caseColumns()
 {
-    static const QStringList c = {"门诊号", "姓名", "性别", "科室", "出生年月", "家庭住址", "邮政编码",
-                                  "联系电话", "入诊时间", "备注", "婚否", "体格检查", "既往病史", "症状",
-                                  "诊断", "药名", "药量", "医生签字", "年龄", "身份证"};
+    static const QStringList c = {"门诊号",   "姓名",     "性别", "科室",     "出生年月", "家庭住址", "邮政编码",
+                                  "联系电话", "入诊时间", "备注", "婚否",     "体格检查", "既往病史", "症状",
+                                  "诊断",     "药名",     "药量", "医生签字", "年龄",     "身份证"};
     return c;
 }
 
 const QStringList &catalogueColumns()
 {
-    static const QStringList c = {"输液", "抗生素", "心血管", "呼吸", "消化", "神经", "内分泌", "解热阵痛",
-                                  "维生素激素", "外用", "中成药", "其他", "收费项目", "用法", "中药",
-                                  "中药方剂", "个人定制"};
+    static const QStringList c = {"输液",     "抗生素",   "心血管",     "呼吸",     "消化",    "神经",
+                                  "内分泌",   "解热阵痛", "维生素激素", "外用",     "中成药",  "其他",
+                                  "收费项目", "用法",     "中药",       "中药方剂", "个人定制"};
     return c;
 }
 
@@ -52,17 +52,16 @@ bool createSchema(const Connection &c)
         cls << col + QStringLiteral(" TEXT COLLATE NOCASE");
     const QString ddl =
         QStringLiteral("PRAGMA journal_mode=WAL;PRAGMA application_id=%1;BEGIN;").arg(kApplicationId)
-        + QStringLiteral(
-                       "CREATE TABLE use(username TEXT COLLATE NOCASE, password TEXT COLLATE NOCASE,"
-                       " admin TEXT, readonly TEXT, qx1 TEXT, qx2 TEXT, qx3 TEXT, qx4 TEXT);"
-                       "CREATE UNIQUE INDEX use_username ON use(username);")
+        + QStringLiteral("CREATE TABLE use(username TEXT COLLATE NOCASE, password TEXT COLLATE NOCASE,"
+                         " admin TEXT, readonly TEXT, qx1 TEXT, qx2 TEXT, qx3 TEXT, qx4 TEXT);"
+                         "CREATE UNIQUE INDEX use_username ON use(username);")
         + QStringLiteral("CREATE TABLE class(%1);CREATE UNIQUE INDEX class_keshi ON class(科室);"
-                       "CREATE INDEX class_nianji ON class(年级);"
-                       "CREATE INDEX class_nianji_keshi ON class(年级, 科室);")
+                         "CREATE INDEX class_nianji ON class(年级);"
+                         "CREATE INDEX class_nianji_keshi ON class(年级, 科室);")
               .arg(cls.join(QLatin1Char(',')))
         + caseTable("xj") + QStringLiteral("CREATE UNIQUE INDEX xj_menzhenhao ON xj(门诊号);")
-        + QStringLiteral("CREATE INDEX xj_keshi ON xj(科室);CREATE INDEX xj_keshi_menzhenhao ON xj(科室, 门诊号);") + caseTable("yc")
-        + QStringLiteral("CREATE TABLE 表1(%1);COMMIT;").arg(cat.join(QLatin1Char(',')));
+        + QStringLiteral("CREATE INDEX xj_keshi ON xj(科室);CREATE INDEX xj_keshi_menzhenhao ON xj(科室, 门诊号);")
+        + caseTable("yc") + QStringLiteral("CREATE TABLE 表1(%1);COMMIT;").arg(cat.join(QLatin1Char(',')));
     if (!c.exec(ddl)) {
         c.exec("ROLLBACK");
         return false;

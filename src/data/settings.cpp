@@ -25,8 +25,8 @@ bool writeSetting(sqlite3 *db, const QString &name, const QString &value, QStrin
             *why = QString::fromUtf8(sqlite3_errmsg(db));
         return false;
     };
-    if (sqlite3_exec(db, "CREATE TABLE IF NOT EXISTS settings(name TEXT PRIMARY KEY, value TEXT)", nullptr,
-                     nullptr, nullptr)
+    if (sqlite3_exec(db, "CREATE TABLE IF NOT EXISTS settings(name TEXT PRIMARY KEY, value TEXT)", nullptr, nullptr,
+                     nullptr)
         != SQLITE_OK)
         return failed();
     sqlite3_stmt *raw = nullptr;

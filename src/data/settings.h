@@ -9,7 +9,7 @@ struct sqlite3;
 namespace xs {
 
 // Names in use.
-inline constexpr const char *kBackupKeepSetting = "backup.keep";     // daily backups kept (default 14)
+inline constexpr const char *kBackupKeepSetting = "backup.keep";      // daily backups kept (default 14)
 inline constexpr const char *kPasswordHashSetting = "password.hash";  // "argon2id" once passwords are hashed
 
 inline constexpr int kDefaultBackupKeep = 14;

@@ -12,45 +12,59 @@ namespace xs {
 namespace {
 QString g_appDirOverride;
 FaultListener g_faultListener;
-}
+}  // namespace
 
 DbFault faultOf(int rc)
 {
     switch (rc) {
     case SQLITE_OK:
     case SQLITE_ROW:
-    case SQLITE_DONE: return DbFault::None;
+    case SQLITE_DONE:
+        return DbFault::None;
     case SQLITE_CONSTRAINT_UNIQUE:
-    case SQLITE_CONSTRAINT_PRIMARYKEY: return DbFault::Unique;
+    case SQLITE_CONSTRAINT_PRIMARYKEY:
+        return DbFault::Unique;
     case SQLITE_IOERR_DELETE_NOENT:
     case SQLITE_READONLY_DBMOVED:
     case SQLITE_CANTOPEN_ISDIR:
-    case SQLITE_CANTOPEN_FULLPATH: return DbFault::Gone;
-    default: break;
+    case SQLITE_CANTOPEN_FULLPATH:
+        return DbFault::Gone;
+    default:
+        break;
     }
     switch (rc & 0xff) {
     case SQLITE_BUSY:
-    case SQLITE_LOCKED: return DbFault::Busy;
-    case SQLITE_FULL: return DbFault::Full;
+    case SQLITE_LOCKED:
+        return DbFault::Busy;
+    case SQLITE_FULL:
+        return DbFault::Full;
     case SQLITE_READONLY:
     case SQLITE_PERM:
-    case SQLITE_AUTH: return DbFault::ReadOnly;
+    case SQLITE_AUTH:
+        return DbFault::ReadOnly;
     case SQLITE_CORRUPT:
-    case SQLITE_FORMAT: return DbFault::Damaged;
+    case SQLITE_FORMAT:
+        return DbFault::Damaged;
     case SQLITE_CANTOPEN:
-    case SQLITE_NOTFOUND: return DbFault::Gone;
-    case SQLITE_NOTADB: return DbFault::NotOurs;
+    case SQLITE_NOTFOUND:
+        return DbFault::Gone;
+    case SQLITE_NOTADB:
+        return DbFault::NotOurs;
     case SQLITE_IOERR:
-    case SQLITE_PROTOCOL: return DbFault::Io;
-    case SQLITE_NOMEM: return DbFault::Io;
-    default: return DbFault::Other;
+    case SQLITE_PROTOCOL:
+        return DbFault::Io;
+    case SQLITE_NOMEM:
+        return DbFault::Io;
+    default:
+        return DbFault::Other;
     }
 }
 
 static QString faultReason(DbFault f)
 {
     switch (f) {
-    case DbFault::None: return {};
+    case DbFault::None:
+        return {};
     case DbFault::Busy:
         return QStringLiteral("数据库正被另一个程序写入，操作没有进行。请稍后再试。");
     case DbFault::Full:
@@ -66,9 +80,11 @@ static QString faultReason(DbFault f)
     case DbFault::NotOurs:
         return QStringLiteral("该文件不是澄衡数据库。请确认程序文件夹中的 xs.mdb 是否正确。");
     case DbFault::Io:
-        return QStringLiteral("读写数据库文件时出错（磁盘或网络故障）。请检查磁盘后再试；若反复出现，请运行 chengheng-db check。");
+        return QStringLiteral(
+            "读写数据库文件时出错（磁盘或网络故障）。请检查磁盘后再试；若反复出现，请运行 chengheng-db check。");
     case DbFault::Lost:
-        return QStringLiteral("与数据库服务器的连接中断，刚才的操作没有完成。请检查网络和服务器后再试，下一次操作会重新连接。");
+        return QStringLiteral(
+            "与数据库服务器的连接中断，刚才的操作没有完成。请检查网络和服务器后再试，下一次操作会重新连接。");
     case DbFault::Other:
         return QStringLiteral("数据库操作失败。");
     }
@@ -87,10 +103,7 @@ QString faultText(int rc, const QString &engineDetail)
     return text;
 }
 
-bool isFileFault(DbFault f)
-{
-    return f != DbFault::None && f != DbFault::Unique && f != DbFault::Other;
-}
+bool isFileFault(DbFault f) { return f != DbFault::None && f != DbFault::Unique && f != DbFault::Other; }
 
 void setFaultListener(FaultListener listener) { g_faultListener = std::move(listener); }
 
@@ -101,15 +114,11 @@ void reportFault(DbFault f, const QString &message)
 }
 
 DbError::DbError(QString path, QString reason, DbFault fault)
-    : std::runtime_error((path + QStringLiteral(": ") + reason).toStdString()),
-      path_(std::move(path)), reason_(std::move(reason)), fault_(fault)
-{
-}
+    : std::runtime_error((path + QStringLiteral(": ") + reason).toStdString()), path_(std::move(path)),
+      reason_(std::move(reason)), fault_(fault)
+{}
 
-QString DbError::message() const
-{
-    return QStringLiteral("无法打开数据库文件 %1：%2").arg(path_, reason_);
-}
+QString DbError::message() const { return QStringLiteral("无法打开数据库文件 %1：%2").arg(path_, reason_); }
 
 void DbCloser::operator()(sqlite3 *db) const { sqlite3_close_v2(db); }
 void StmtFinalizer::operator()(sqlite3_stmt *s) const { sqlite3_finalize(s); }
@@ -126,12 +135,24 @@ static QString reasonFor(int rc, sqlite3 *db)
     const DbFault f = faultOf(rc);
     QString reason;
     switch (f) {
-    case DbFault::Gone: reason = QStringLiteral("文件不存在或无法读取，请检查文件是否被移走或删除"); break;
-    case DbFault::NotOurs: reason = QStringLiteral("不是数据库文件，不是澄衡数据库"); break;
-    case DbFault::Damaged: reason = QStringLiteral("数据库文件已损坏，请运行 chengheng-db check 检查或从备份恢复"); break;
-    case DbFault::ReadOnly: reason = QStringLiteral("没有读写权限，请检查文件及所在文件夹的权限"); break;
-    case DbFault::Busy: reason = QStringLiteral("文件被其他程序独占，请稍后再试"); break;
-    default: reason = faultReason(f); break;
+    case DbFault::Gone:
+        reason = QStringLiteral("文件不存在或无法读取，请检查文件是否被移走或删除");
+        break;
+    case DbFault::NotOurs:
+        reason = QStringLiteral("不是数据库文件，不是澄衡数据库");
+        break;
+    case DbFault::Damaged:
+        reason = QStringLiteral("数据库文件已损坏，请运行 chengheng-db check 检查或从备份恢复");
+        break;
+    case DbFault::ReadOnly:
+        reason = QStringLiteral("没有读写权限，请检查文件及所在文件夹的权限");
+        break;
+    case DbFault::Busy:
+        reason = QStringLiteral("文件被其他程序独占，请稍后再试");
+        break;
+    default:
+        reason = faultReason(f);
+        break;
     }
     const QString detail = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
     if (!detail.isEmpty() && f != DbFault::Gone)
@@ -183,10 +204,7 @@ static Connection openWith(const QString &path, int flags)
 
 Connection Connection::fromHandle(DbHandle db) { return Connection(std::move(db)); }
 
-Connection Connection::open(const QString &path)
-{
-    return openWith(path, SQLITE_OPEN_READWRITE);
-}
+Connection Connection::open(const QString &path) { return openWith(path, SQLITE_OPEN_READWRITE); }
 
 Connection Connection::create(const QString &path)
 {

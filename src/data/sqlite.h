@@ -53,8 +53,12 @@ private:
     DbFault fault_;
 };
 
-struct DbCloser { void operator()(sqlite3 *db) const; };
-struct StmtFinalizer { void operator()(sqlite3_stmt *s) const; };
+struct DbCloser {
+    void operator()(sqlite3 *db) const;
+};
+struct StmtFinalizer {
+    void operator()(sqlite3_stmt *s) const;
+};
 using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
 using StmtHandle = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 

@@ -31,9 +31,8 @@ static bool isBareName(const QString &t, bool server)
                                                QRegularExpression::UseUnicodePropertiesOption);
     if (!(server ? serverName : fileName).match(t).hasMatch())
         return false;
-    static const QStringList keywords = {QStringLiteral("SELECT"), QStringLiteral("INSERT"),
-                                         QStringLiteral("UPDATE"), QStringLiteral("DELETE"),
-                                         QStringLiteral("VALUES"), QStringLiteral("PRAGMA")};
+    static const QStringList keywords = {QStringLiteral("SELECT"), QStringLiteral("INSERT"), QStringLiteral("UPDATE"),
+                                         QStringLiteral("DELETE"), QStringLiteral("VALUES"), QStringLiteral("PRAGMA")};
     return !keywords.contains(t.toUpper()) && !(server && t.toUpper() == QLatin1String("SHOW"));
 }
 
@@ -117,8 +116,8 @@ std::optional<QString> translateSql(const QString &sql, SqlDialect dialect)
         }
     }
 
-    static const QRegularExpression deleteStar(
-        QStringLiteral(R"(^(\s*delete)\s*\*\s*(from\b))"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression deleteStar(QStringLiteral(R"(^(\s*delete)\s*\*\s*(from\b))"),
+                                               QRegularExpression::CaseInsensitiveOption);
     out.replace(deleteStar, QStringLiteral("\\1 \\2"));
 
     const QString trimmed = out.trimmed();

@@ -6,8 +6,8 @@
 #include "dept/Formclass2.h"
 #include "ui/fonts.h"
 #include "ui/images.h"
-#include "ui/msgbox.h"
 #include "ui/layout.h"
+#include "ui/msgbox.h"
 
 namespace xs {
 
@@ -106,8 +106,8 @@ void Formclass1::Command1_Click()
 {
     for (int i = 0; i < 6; ++i)
         if (Text1[size_t(i)]->text().isEmpty())
-            return refuseAt(Text1[size_t(i)], Label2[size_t(i)]->text() + QStringLiteral("不能为空！"),
-                            vbExclamation, kTitle);
+            return refuseAt(Text1[size_t(i)], Label2[size_t(i)]->text() + QStringLiteral("不能为空！"), vbExclamation,
+                            kTitle);
 
     const QString dept = Text1[kDept]->text().trimmed();
     const bool modifying = DeptEditMode;

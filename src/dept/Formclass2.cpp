@@ -20,8 +20,14 @@ BrowserParams deptBrowser()
         .frame2 = {3120, 0, 8655, 5655},
         .grid = {120, 240, 8445, 5295},
         .rootLines = true,
-        .columns = {{"", 100},    {"年级", 1300}, {"科室", 1200}, {"诊室", 800},
-                    {"年制", 800}, {"专业", 800},  {"医生", 800},  {"备注", 5000}},
+        .columns = {{"", 100},
+                    {"年级", 1300},
+                    {"科室", 1200},
+                    {"诊室", 800},
+                    {"年制", 800},
+                    {"专业", 800},
+                    {"医生", 800},
+                    {"备注", 5000}},
         .keepEmptyRows = false,
         .keyColumn = 2,
         .selectColumn = 1,
@@ -40,16 +46,18 @@ BrowserParams deptBrowser()
         .clearQueryFlagOnClose = false,
         .findQuery = []() -> QWidget * { return WindowRegistry::find<Formclass3>(); },
         .showQuery = []() -> QWidget * { return WindowRegistry::show<Formclass3>(); },
-        .focusQueryFirstBox = [](QWidget *w) {
-            if (auto *f = qobject_cast<Formclass3 *>(w))
-                f->Text1[0]->setFocus();
-        },
+        .focusQueryFirstBox =
+            [](QWidget *w) {
+                if (auto *f = qobject_cast<Formclass3 *>(w))
+                    f->Text1[0]->setFocus();
+            },
         // The editor reads the 科室 of the current grid row itself in classload.
-        .openEditor = [] {
-            Formclass1 *editor = WindowRegistry::show<Formclass1>();
-            editor->classload();
-            WindowRegistry::bringToFront(editor);
-        },
+        .openEditor =
+            [] {
+                Formclass1 *editor = WindowRegistry::show<Formclass1>();
+                editor->classload();
+                WindowRegistry::bringToFront(editor);
+            },
         .reportData = &DataEnv1.rsCommand2,
         .showReport = &DataReportclass2::Show,
     };

@@ -19,8 +19,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
-#include <QMenuBar>
 #include <QMdiSubWindow>
+#include <QMenuBar>
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -189,28 +189,34 @@ void MDIForm1::buildGates()
         {"useradd", "添加用户", "Ctrl+A", 1, Gate::Change,
          [] { WindowRegistry::bringToFront(WindowRegistry::show<frmuser1>()); }},
         {"classbrowse", "科室浏览", "Ctrl+C", 2, Gate::View, [] { WindowRegistry::show<Formclass2>(); }},
-        {"classapp", "添加科室", "Ctrl+D", 2, Gate::Change, [] {
+        {"classapp", "添加科室", "Ctrl+D", 2, Gate::Change,
+         [] {
              Formclass1 *w = WindowRegistry::show<Formclass1>();
              DeptEditMode = false;
              w->classload();
              WindowRegistry::bringToFront(w);
          }},
-        {"classfind", "科室查询", "Ctrl+E", 2, Gate::View, [] { WindowRegistry::bringToFront(WindowRegistry::show<Formclass3>()); }},
-        {"add", "档案添加", "Ctrl+F", 2, Gate::Change, [] {
+        {"classfind", "科室查询", "Ctrl+E", 2, Gate::View,
+         [] { WindowRegistry::bringToFront(WindowRegistry::show<Formclass3>()); }},
+        {"add", "档案添加", "Ctrl+F", 2, Gate::Change,
+         [] {
              Form1 *w = WindowRegistry::show<Form1>();
              CaseEditMode = false;
              WindowRegistry::bringToFront(w);
          }},
-        {"liulan", "档案浏览", "Ctrl+G", 2, Gate::View, [] {
+        {"liulan", "档案浏览", "Ctrl+G", 2, Gate::View,
+         [] {
              CaseQueryFlag = false;
              WindowRegistry::show<Form3>();
          }},
-        {"claasfind", "档案查询", "Ctrl+H", 2, Gate::View, [] {
+        {"claasfind", "档案查询", "Ctrl+H", 2, Gate::View,
+         [] {
              Form4 *w = WindowRegistry::show<Form4>();
              WindowRegistry::bringToFront(w);
              w->keepOnTop();
          }},
-        {"kaiyao", "开药", "", 1, Gate::Prescribing, [] { WindowRegistry::bringToFront(WindowRegistry::show<Form2>()); }},
+        {"kaiyao", "开药", "", 1, Gate::Prescribing,
+         [] { WindowRegistry::bringToFront(WindowRegistry::show<Form2>()); }},
     };
 }
 

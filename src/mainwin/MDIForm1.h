@@ -15,14 +15,13 @@ class MDIForm1;
 // One gated menu entry: which right it asks for, which gate rule decides, and
 // what it does when the gate passes.
 struct GateEntry {
-    const char *name;     // menu entry name (objectName of its action)
-    const char *caption;  // caption shown in the menu
-    const char *shortcut; // key sequence, or empty
-    int code;             // rights code asked of userright
+    const char *name;      // menu entry name (objectName of its action)
+    const char *caption;   // caption shown in the menu
+    const char *shortcut;  // key sequence, or empty
+    int code;              // rights code asked of userright
     Gate gate;
     std::function<void()> onPass;
 };
-
 
 // The application's frame: an MDI parent whose menus are the only way to the
 // functions, each behind a rights gate.

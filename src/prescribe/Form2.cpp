@@ -121,11 +121,10 @@ Form2::Form2(QWidget *parent) : XsWindow(parent)
 
     // Tab order, which Enter follows as well.
     auto box = [this](int i) { return Text2[size_t(i)]->editor(); };
-    const std::vector<QWidget *> order = {
-        Text1,     List1,     List2,     box(13),   box(12),   box(11),   box(10),   box(9),
-        box(0),    box(1),    box(2),    box(3),    box(4),    box(5),    box(6),    box(7),
-        box(8),    box(14),   Combo1[0], Combo1[1], MSF1,      box(15),   box(16),   Combo1[2],
-        MSHFlexGrid1};
+    const std::vector<QWidget *> order = {Text1,   List1,   List2,     box(13),     box(12),   box(11),   box(10),
+                                          box(9),  box(0),  box(1),    box(2),      box(3),    box(4),    box(5),
+                                          box(6),  box(7),  box(8),    box(14),     Combo1[0], Combo1[1], MSF1,
+                                          box(15), box(16), Combo1[2], MSHFlexGrid1};
     for (size_t i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
     for (TextBox *t : Text2)

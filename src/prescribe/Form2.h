@@ -50,15 +50,15 @@ public:
     Form2 *reopen();
 
     QMenuBar *menuBar;
-    QMenu *wenjian;       // "文件"
-    QAction *baocun;      // "保存"
-    QAction *tuichu;      // "退出"
-    QMenu *yaowuchaxun;   // "药物查询"
+    QMenu *wenjian;                       // "文件"
+    QAction *baocun;                      // "保存"
+    QAction *tuichu;                      // "退出"
+    QMenu *yaowuchaxun;                   // "药物查询"
     std::array<QAction *, 17> drugEntry;  // one per catalogue column, menu order
-    QMenu *chufang;       // "处方"
-    QAction *sccf;        // "生成处方"
-    QAction *ck;          // "清空打印库(按2次）"
-    QAction *dayin;       // "打印"
+    QMenu *chufang;                       // "处方"
+    QAction *sccf;                        // "生成处方"
+    QAction *ck;                          // "清空打印库(按2次）"
+    QAction *dayin;                       // "打印"
 
     QScrollArea *client;  // holds the controls; scrolls on a small screen
     FlexGrid *MSF1;

@@ -28,9 +28,8 @@ std::optional<GenerateOutcome> check(const WorkRecord &typed, bool modify)
             return outcome(GenerateOutcome::EmptyBox, i);
     if (!modify) {
         SqlOutcome o;
-        RecordsetPtr rs = runsql(QStringLiteral("select * from xj where 门诊号='") + q(box(0).trimmed())
-                                     + QStringLiteral("'"),
-                                 &o);
+        RecordsetPtr rs =
+            runsql(QStringLiteral("select * from xj where 门诊号='") + q(box(0).trimmed()) + QStringLiteral("'"), &o);
         if (!rs)
             return outcome(GenerateOutcome::CheckFailed, -1, o.error);
         if (!rs->atEOF())
@@ -81,11 +80,10 @@ GenerateOutcome generatePrescription(const WorkRecord &typed, bool modify, const
 
 QString archiveStatement(const QString &key)
 {
-    return QStringLiteral(
-               "insert into xj(门诊号,姓名,性别,科室,出生年月,家庭住址,邮政编码,联系电话,入诊时间,备注,婚否,"
-               "体格检查,既往病史,症状,诊断,药名,药量,医生签字,年龄,身份证)select 门诊号,姓名,性别,科室,"
-               "出生年月,家庭住址,邮政编码,联系电话,入诊时间,备注,婚否,体格检查,既往病史,症状,诊断,药名,"
-               "药量,医生签字,年龄,身份证  from yc where 门诊号='")
+    return QStringLiteral("insert into xj(门诊号,姓名,性别,科室,出生年月,家庭住址,邮政编码,联系电话,入诊时间,备注,婚否,"
+                          "体格检查,既往病史,症状,诊断,药名,药量,医生签字,年龄,身份证)select 门诊号,姓名,性别,科室,"
+                          "出生年月,家庭住址,邮政编码,联系电话,入诊时间,备注,婚否,体格检查,既往病史,症状,诊断,药名,"
+                          "药量,医生签字,年龄,身份证  from yc where 门诊号='")
            + q(key) + QStringLiteral("'");
 }
 

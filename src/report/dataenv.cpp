@@ -11,8 +11,7 @@ DataEnvironment DataEnv1;
 
 QString DataEnvConnection::ConnectionString() const
 {
-    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Persist Security Info=False;Data Source=")
-           + DataSource();
+    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Persist Security Info=False;Data Source=") + DataSource();
 }
 
 QString DataEnvConnection::DataSource() const { return dbPath(); }
@@ -113,10 +112,7 @@ Value DataEnvRecordset::field(const QString &name)
     return rs_ ? rs_->field(name) : Value();
 }
 
-QString DataEnvRecordset::Source()
-{
-    return state() == State::Closed ? command_.CommandText : source_;
-}
+QString DataEnvRecordset::Source() { return state() == State::Closed ? command_.CommandText : source_; }
 
 Recordset *DataEnvRecordset::recordset()
 {
@@ -128,9 +124,12 @@ Recordset *DataEnvRecordset::recordset()
 std::optional<QString> DataEnvRecordset::reportSource()
 {
     switch (state()) {
-    case State::Closed: return command_.CommandText;
-    case State::Open: return source_;
-    case State::Failed: return std::nullopt;
+    case State::Closed:
+        return command_.CommandText;
+    case State::Open:
+        return source_;
+    case State::Failed:
+        return std::nullopt;
     }
     return std::nullopt;
 }
@@ -141,13 +140,11 @@ DataEnvironment::DataEnvironment()
                               "xj.联系电话,xj.入诊时间,xj.备注,xj.婚否,xj.体格检查,xj.既往病史, xj.症状, "
                               "xj.诊断,xj.药名,xj.药量, xj.医生签字, xj.年龄,xj.身份证,class.专业 from xj "
                               "inner join class on xj.科室=class.科室")},
-      Command2{QStringLiteral("Command2"), QStringLiteral("select * from class")},
-      Command3{QStringLiteral("Command3"), QStringLiteral("select *from yc")},
-      rsCommand1(Command1),
-      rsCommand2(Command2),
-      rsCommand3(Command3)
-{
-}
+      Command2{QStringLiteral("Command2"), QStringLiteral("select * from class")}, Command3{QStringLiteral("Command3"),
+                                                                                            QStringLiteral(
+                                                                                                "select *from yc")},
+      rsCommand1(Command1), rsCommand2(Command2), rsCommand3(Command3)
+{}
 
 DataEnvRecordset *DataEnvironment::recordsetOf(const QString &commandName)
 {

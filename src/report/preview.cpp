@@ -164,7 +164,9 @@ QToolBar *ReportPreview::buildToolBar()
     auto action = [&](const QString &objectName, const QString &text, const QKeySequence &key, auto slot) {
         QAction *a = bar->addAction(text);
         a->setObjectName(objectName);
-        a->setToolTip(key.isEmpty() ? text : text + QStringLiteral(" (") + key.toString(QKeySequence::NativeText) + QLatin1Char(')'));
+        a->setToolTip(key.isEmpty()
+                          ? text
+                          : text + QStringLiteral(" (") + key.toString(QKeySequence::NativeText) + QLatin1Char(')'));
         if (!key.isEmpty())
             a->setShortcut(key);
         connect(a, &QAction::triggered, this, slot);
@@ -174,14 +176,18 @@ QToolBar *ReportPreview::buildToolBar()
     print_->setIcon(QIcon(toolbarPixmap(QStringLiteral("print"))));
     pdf_ = action(QStringLiteral("exportPdf"), QStringLiteral("导出PDF..."), QKeySequence(), [this] { exportPdf(); });
     bar->addSeparator();
-    first_ = action(QStringLiteral("firstPage"), QStringLiteral("首页"), QKeySequence(Qt::CTRL | Qt::Key_Home), [this] { firstPage(); });
-    prev_ = action(QStringLiteral("previousPage"), QStringLiteral("上一页"), QKeySequence(Qt::Key_PageUp), [this] { previousPage(); });
+    first_ = action(QStringLiteral("firstPage"), QStringLiteral("首页"), QKeySequence(Qt::CTRL | Qt::Key_Home),
+                    [this] { firstPage(); });
+    prev_ = action(QStringLiteral("previousPage"), QStringLiteral("上一页"), QKeySequence(Qt::Key_PageUp),
+                   [this] { previousPage(); });
     pageLabel_ = new QLabel(bar);
     pageLabel_->setObjectName(QStringLiteral("pageLabel"));
     pageLabel_->setContentsMargins(8, 0, 8, 0);
     bar->addWidget(pageLabel_);
-    next_ = action(QStringLiteral("nextPage"), QStringLiteral("下一页"), QKeySequence(Qt::Key_PageDown), [this] { nextPage(); });
-    last_ = action(QStringLiteral("lastPage"), QStringLiteral("末页"), QKeySequence(Qt::CTRL | Qt::Key_End), [this] { lastPage(); });
+    next_ = action(QStringLiteral("nextPage"), QStringLiteral("下一页"), QKeySequence(Qt::Key_PageDown),
+                   [this] { nextPage(); });
+    last_ = action(QStringLiteral("lastPage"), QStringLiteral("末页"), QKeySequence(Qt::CTRL | Qt::Key_End),
+                   [this] { lastPage(); });
     bar->addSeparator();
 
     auto *zoomLabel = new QLabel(QStringLiteral("显示比例："), bar);
@@ -333,9 +339,15 @@ void ReportPreview::applyZoom()
     const double fitWidth = std::max(1, vp.width() - pad) * double(kTwipsPerPixel) / paper.width();
     const double fitHeight = std::max(1, vp.height() - pad) * double(kTwipsPerPixel) / paper.height();
     switch (zoomMode_) {
-    case ZoomMode::FitPage: zoom_ = std::min(fitWidth, fitHeight); break;
-    case ZoomMode::FitWidth: zoom_ = fitWidth; break;
-    case ZoomMode::Percent: zoom_ = percent_ / 100.0; break;
+    case ZoomMode::FitPage:
+        zoom_ = std::min(fitWidth, fitHeight);
+        break;
+    case ZoomMode::FitWidth:
+        zoom_ = fitWidth;
+        break;
+    case ZoomMode::Percent:
+        zoom_ = percent_ / 100.0;
+        break;
     }
     zoom_ = std::max(zoom_, 0.05);
     view_->resize(view_->sizeHint());
@@ -377,8 +389,8 @@ bool ReportPreview::printReport()
     std::unique_ptr<QProgressDialog> dlg;
     // Stopping takes back what was sent so far: the spooled job is dropped,
     // and a print to a file leaves no file.
-    const PageProgress progress = progressDialog(QStringLiteral("打印"), QStringLiteral("正在打印……"), dlg,
-                                                 [&printer] { printer.abort(); });
+    const PageProgress progress =
+        progressDialog(QStringLiteral("打印"), QStringLiteral("正在打印……"), dlg, [&printer] { printer.abort(); });
     if (!doc_->printTo(printer, from, std::min(to, pageCount()), progress)) {
         if (doc_->wasStopped()) {
             if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty())

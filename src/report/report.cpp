@@ -49,7 +49,8 @@ ReportPreview *showReport(const ReportLayout &layout, const std::optional<QStrin
         closeReportPreview(layout.name);
     }
     // A statement the engine refuses prints nothing; the preview says so.
-    auto *w = new ReportPreview(makeReportDocument(layout, sql, dbPath()), modal ? QApplication::activeWindow() : nullptr);
+    auto *w =
+        new ReportPreview(makeReportDocument(layout, sql, dbPath()), modal ? QApplication::activeWindow() : nullptr);
     w->setAttribute(Qt::WA_DeleteOnClose);
     previews()[layout.name] = w;
     if (oldGeometry.isValid())

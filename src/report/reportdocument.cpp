@@ -116,8 +116,7 @@ void drawBoxText(QPainter &p, const QRect &rect, const QString &text, const Repo
 }
 
 ReportDocument::ReportDocument(ReportLayout layout, std::unique_ptr<ReportRows> rows)
-    : layout_(std::move(layout)),
-      rows_(rows ? std::move(rows) : ReportRows::none(layout_.boundColumns())),
+    : layout_(std::move(layout)), rows_(rows ? std::move(rows) : ReportRows::none(layout_.boundColumns())),
       pages_(layout_, rows_->count())
 {
     syncPages();

@@ -45,8 +45,8 @@ QFont reportQFont(const ReportFont &f)
     return font;
 }
 
-ReportElement reportLabel(const QString &name, const QString &caption, int left, int top, int width,
-                          int height, const ReportFont &font)
+ReportElement reportLabel(const QString &name, const QString &caption, int left, int top, int width, int height,
+                          const ReportFont &font)
 {
     ReportElement e;
     e.name = name;
@@ -60,8 +60,8 @@ ReportElement reportLabel(const QString &name, const QString &caption, int left,
     return e;
 }
 
-ReportElement reportField(const QString &name, const QString &column, int left, int top, int width,
-                          int height, const ReportFont &font)
+ReportElement reportField(const QString &name, const QString &column, int left, int top, int width, int height,
+                          const ReportFont &font)
 {
     ReportElement e = reportLabel(name, QString(), left, top, width, height, font);
     e.kind = ElementKind::Field;
@@ -74,9 +74,10 @@ void addCells(ReportSection &section, std::span<const LayoutCell> cells, const R
 {
     for (const LayoutCell &c : cells) {
         const QString text = QString::fromUtf8(c.text);
-        section.elements.push_back(
-            c.field ? reportField(QStringLiteral("Text%1").arg(++counter.fields), text, c.left, c.top, c.width, c.height, fieldFont)
-                    : reportLabel(QStringLiteral("Label%1").arg(++counter.labels), text, c.left, c.top, c.width, c.height, labelFont));
+        section.elements.push_back(c.field ? reportField(QStringLiteral("Text%1").arg(++counter.fields), text, c.left,
+                                                         c.top, c.width, c.height, fieldFont)
+                                           : reportLabel(QStringLiteral("Label%1").arg(++counter.labels), text, c.left,
+                                                         c.top, c.width, c.height, labelFont));
     }
 }
 

@@ -19,16 +19,16 @@ constexpr int kTwipsPerInch = 1440;
 
 struct ReportFont {
     QString name = QStringLiteral("宋体");
-    double size = 9;      // points
-    int weight = 400;     // 400 regular, 700 bold
-    int charset = 134;    // GB2312; Qt picks the glyphs by script, so this is recorded only
+    double size = 9;    // points
+    int weight = 400;   // 400 regular, 700 bold
+    int charset = 134;  // GB2312; Qt picks the glyphs by script, so this is recorded only
     bool italic = false;
 };
 
 enum class ElementKind { Label, Field };
 
 struct ReportElement {
-    QString name;       // designer name: Label1, Text1, ...
+    QString name;  // designer name: Label1, Text1, ...
     ElementKind kind = ElementKind::Label;
     QString caption;    // labels; "%p" in a caption prints the page number
     QString dataField;  // fields: the column, found by name (letter case ignored)
@@ -79,10 +79,10 @@ struct ReportLayout {
 QFont reportQFont(const ReportFont &f);
 
 // Small builders that keep the layout tables readable.
-ReportElement reportLabel(const QString &name, const QString &caption, int left, int top, int width,
-                          int height, const ReportFont &font);
-ReportElement reportField(const QString &name, const QString &column, int left, int top, int width,
-                          int height, const ReportFont &font);
+ReportElement reportLabel(const QString &name, const QString &caption, int left, int top, int width, int height,
+                          const ReportFont &font);
+ReportElement reportField(const QString &name, const QString &column, int left, int top, int width, int height,
+                          const ReportFont &font);
 
 // One row of a layout table: a label with its caption or a field with its
 // column, at (left, top) in its section, all in twips.

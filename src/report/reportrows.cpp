@@ -86,7 +86,7 @@ std::FILE *anonymousFile()
 
 struct ReportRows::Impl {
     std::optional<Connection> conn;
-    StmtHandle stmt;         // declared after conn: finalized before the connection closes
+    StmtHandle stmt;  // declared after conn: finalized before the connection closes
     // On the shared server: a cursor in a read-only transaction of its own,
     // on a connection that stays with this pass (never back to the pool,
     // which belongs to the main thread).
@@ -244,7 +244,8 @@ struct ReportRows::Impl {
             if (rc == SQLITE_ROW) {
                 appendRow();
                 if (buildingRows == kChunkRows && !flush()) {
-                    finish(QStringLiteral("临时文件写不进去（磁盘可能已满），报表只读到了前 %1 条记录").arg(published.load()));
+                    finish(QStringLiteral("临时文件写不进去（磁盘可能已满），报表只读到了前 %1 条记录")
+                               .arg(published.load()));
                     return;
                 }
                 continue;
@@ -255,7 +256,8 @@ struct ReportRows::Impl {
             else if (stop)
                 finish(QString());
             else if (!ok)
-                finish(QStringLiteral("临时文件写不进去（磁盘可能已满），报表只读到了前 %1 条记录").arg(published.load()));
+                finish(
+                    QStringLiteral("临时文件写不进去（磁盘可能已满），报表只读到了前 %1 条记录").arg(published.load()));
             else
                 finish(QStringLiteral("读取记录时数据库出错，报表只读到了前 %1 条记录").arg(published.load()));
             return;
@@ -298,8 +300,8 @@ std::unique_ptr<ReportRows> ReportRows::none(const QStringList &columns)
     return r;
 }
 
-std::unique_ptr<ReportRows> ReportRows::open(const QString &dbFile, const QString &sql,
-                                             const QStringList &columns, QString *error)
+std::unique_ptr<ReportRows> ReportRows::open(const QString &dbFile, const QString &sql, const QStringList &columns,
+                                             QString *error)
 {
     auto fail = [&](const QString &why) {
         if (error)

@@ -33,8 +33,8 @@ public:
     // it, through a server cursor), reading the given columns by name. Null with
     // *error set when the statement does not compile or is not a query; a file
     // that cannot be opened throws DbError.
-    static std::unique_ptr<ReportRows> open(const QString &dbFile, const QString &sql,
-                                            const QStringList &columns, QString *error = nullptr);
+    static std::unique_ptr<ReportRows> open(const QString &dbFile, const QString &sql, const QStringList &columns,
+                                            QString *error = nullptr);
 
     // Rows read so far; the final count once complete().
     int count() const;

@@ -8,8 +8,8 @@
 #include "data/serverdb.h"
 #include "data/sqltext.h"
 #include "ui/images.h"
-#include "ui/msgbox.h"
 #include "ui/layout.h"
+#include "ui/msgbox.h"
 #include "ui/twips.h"
 
 #include <QGuiApplication>
@@ -102,7 +102,8 @@ void Frmdenlu::showEvent(QShowEvent *e)
 void Frmdenlu::Command1_Click()
 {
     const QString name = Text1->text().trimmed();
-    RecordsetPtr rs = runsql(QStringLiteral("select username from use where username='") + q(name) + QStringLiteral("'"));
+    RecordsetPtr rs =
+        runsql(QStringLiteral("select username from use where username='") + q(name) + QStringLiteral("'"));
     if (!rs || rs->atEOF()) {
         MsgBox(QStringLiteral(" 用户名错误！"), vbExclamation | vbOKOnly, QStringLiteral("警告"));
         Text1->setFocus();
@@ -129,10 +130,11 @@ void Frmdenlu::Command1_Click()
     // (On the shared server the clinic's own server backups take its place.)
     if (!onServer()) {
         startDailyBackup(dbPath(), [](const QString &why) {
-            MsgBox(QStringLiteral("今天的自动备份没有成功：%1\n程序照常使用。请检查 backups 文件夹所在磁盘的空间和权限，"
-                                  "或用 chengheng-db backup 手动备份。")
-                       .arg(why),
-                   vbExclamation | vbOKOnly, QStringLiteral("警告"));
+            MsgBox(
+                QStringLiteral("今天的自动备份没有成功：%1\n程序照常使用。请检查 backups 文件夹所在磁盘的空间和权限，"
+                               "或用 chengheng-db backup 手动备份。")
+                    .arg(why),
+                vbExclamation | vbOKOnly, QStringLiteral("警告"));
         });
     }
     if (g_signedIn)

@@ -6,8 +6,8 @@
 #include "data/serverdb.h"
 #include "data/sqltext.h"
 #include "ui/images.h"
-#include "ui/msgbox.h"
 #include "ui/layout.h"
+#include "ui/msgbox.h"
 #include "ui/twips.h"
 
 #include <QEvent>
@@ -128,7 +128,8 @@ void frmuser1::Command1_Click()
     }
     SqlText = QStringLiteral("select * from use");
     rs = runsql(SqlText);
-    const bool stored = !kept.isEmpty() && rs && rs->AddNew() && rs->setField(0, name) && rs->setField(1, kept) && rs->Update();
+    const bool stored =
+        !kept.isEmpty() && rs && rs->AddNew() && rs->setField(0, name) && rs->setField(1, kept) && rs->Update();
     if (!stored) {
         // Nothing was added: say so and keep what was typed.
         const QString why = rs ? rs->lastError() : QString();

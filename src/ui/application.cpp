@@ -2,8 +2,8 @@
 
 #include "data/audit.h"
 #include "data/dbconfig.h"
-#include "data/serverdb.h"
 #include "data/listing.h"
+#include "data/serverdb.h"
 #include "data/sqlite.h"
 #include "ui/fonts.h"
 #include "ui/msgbox.h"
@@ -22,10 +22,7 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
     WindowFilter::ensureInstalled();
 }
 
-void reportDbError(const DbError &e)
-{
-    MsgBox(e.message(), vbCritical | vbOKOnly, QStringLiteral("澄衡"));
-}
+void reportDbError(const DbError &e) { MsgBox(e.message(), vbCritical | vbOKOnly, QStringLiteral("澄衡")); }
 
 bool Application::notify(QObject *receiver, QEvent *event)
 {
@@ -57,8 +54,8 @@ bool openDatabaseOrTell()
     if (choice.server) {
         QString why;
         if (!openServerDatabase(choice.conninfo, choice.room, &why)) {
-            MsgBox(QStringLiteral("无法使用配置文件 %1 中的数据库服务器：\n").arg(choice.source) + why, vbCritical | vbOKOnly,
-                   QStringLiteral("澄衡"));
+            MsgBox(QStringLiteral("无法使用配置文件 %1 中的数据库服务器：\n").arg(choice.source) + why,
+                   vbCritical | vbOKOnly, QStringLiteral("澄衡"));
             return false;
         }
         return true;
@@ -71,10 +68,11 @@ bool openDatabaseOrTell()
         // fail, the work goes on and the user knows changes go unrecorded.
         QString why;
         if (!ensureAuditTrail(Connection::open(dbPath()), &why))
-            MsgBox(QStringLiteral("无法在数据库中建立审计记录：%1\n程序照常使用，但在此问题解决之前所做的修改不会被记录。"
-                                  "请检查数据库文件的写入权限后重新启动程序。")
-                       .arg(why),
-                   vbExclamation | vbOKOnly, QStringLiteral("警告"));
+            MsgBox(
+                QStringLiteral("无法在数据库中建立审计记录：%1\n程序照常使用，但在此问题解决之前所做的修改不会被记录。"
+                               "请检查数据库文件的写入权限后重新启动程序。")
+                    .arg(why),
+                vbExclamation | vbOKOnly, QStringLiteral("警告"));
         return true;
     } catch (const DbError &e) {
         reportDbError(e);

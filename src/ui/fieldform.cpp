@@ -122,7 +122,7 @@ void styleQueryLabel(QLabel *label)
 void addCondition(QString &cond, const QString &column, const QString &value)
 {
     cond += (cond.isEmpty() ? QString() : QStringLiteral("and ")) + column + QStringLiteral("='") + q(value)
-        + QStringLiteral("'");
+            + QStringLiteral("'");
 }
 
 bool hasRows(const QString &sql)

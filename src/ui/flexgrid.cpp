@@ -11,15 +11,9 @@
 
 namespace xs {
 
-int FlexModel::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : std::max(rows() - 1, 0);
-}
+int FlexModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : std::max(rows() - 1, 0); }
 
-int FlexModel::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : std::max(cols_ - 1, 0);
-}
+int FlexModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : std::max(cols_ - 1, 0); }
 
 QVariant FlexModel::data(const QModelIndex &index, int role) const
 {
@@ -379,9 +373,6 @@ void FlexGrid::setColWidth(int c, int twips)
         setColumnWidth(c - 1, tw(twips));
 }
 
-void FlexGrid::Clear()
-{
-    model_->clearText();
-}
+void FlexGrid::Clear() { model_->clearText(); }
 
 }  // namespace xs

@@ -47,8 +47,12 @@ Controls buildControls(QWidget *window, std::span<const Control> controls)
             w = l;
             break;
         }
-        case Control::Line: w = new QLineEdit(parent); break;
-        case Control::Caret: w = new KeepCaretLineEdit(parent); break;
+        case Control::Line:
+            w = new QLineEdit(parent);
+            break;
+        case Control::Caret:
+            w = new KeepCaretLineEdit(parent);
+            break;
         case Control::Box:
         case Control::Memo: {
             auto *t = new TextBox(c.kind == Control::Memo ? TextBox::MultiLine : TextBox::SingleLine, parent);
@@ -56,11 +60,21 @@ Controls buildControls(QWidget *window, std::span<const Control> controls)
             w = t;
             break;
         }
-        case Control::Combo: w = new QComboBox(parent); break;
-        case Control::Button: w = new QPushButton(caption, parent); break;
-        case Control::Frame: w = new QGroupBox(caption, parent); break;
-        case Control::Grid: w = new FlexGrid(parent); break;
-        case Control::List: w = new QListWidget(parent); break;
+        case Control::Combo:
+            w = new QComboBox(parent);
+            break;
+        case Control::Button:
+            w = new QPushButton(caption, parent);
+            break;
+        case Control::Frame:
+            w = new QGroupBox(caption, parent);
+            break;
+        case Control::Grid:
+            w = new FlexGrid(parent);
+            break;
+        case Control::List:
+            w = new QListWidget(parent);
+            break;
         }
         w->setObjectName(QString::fromUtf8(c.name));
         if (c.width || c.height)

@@ -27,8 +27,8 @@ struct Control {
         List,     // QListWidget
     };
     Kind kind;
-    const char *name;     // object name, as "Text1(0)" for an element of a control array
-    const char *caption;  // "" for none
+    const char *name;              // object name, as "Text1(0)" for an element of a control array
+    const char *caption;           // "" for none
     int left, top, width, height;  // no width and height: not placed, it takes its own size
     const char *parent = nullptr;  // the Frame, earlier in the table, it lies in; null: the window
     const char *buddy = nullptr;   // a Label's box: the label names it (pairLabel)

@@ -36,12 +36,14 @@ public:
     static void setMdiArea(QMdiArea *area);
     static QMdiArea *mdiArea();
 
-    template <class W> static W *find()
+    template <class W>
+    static W *find()
     {
         return qobject_cast<W *>(findByName(W::staticMetaObject.className()));
     }
 
-    template <class W> static W *show()
+    template <class W>
+    static W *show()
     {
         if (W *w = find<W>()) {
             bringToFront(w);

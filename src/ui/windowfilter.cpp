@@ -11,7 +11,7 @@ namespace xs {
 namespace {
 // QLineEdit's default maxLength.
 constexpr int kLineEditDefaultLimit = 32767;
-}
+}  // namespace
 
 void WindowFilter::ensureInstalled()
 {

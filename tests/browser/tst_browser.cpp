@@ -50,7 +50,7 @@ const QString kCaption = QStringLiteral("浏览病例档案");
 const bool kRootLines = false;
 const bool kKeepEmptyRows = true;
 const bool kQueryEndsOnClose = true;
-const int kListColumn = 1;     // 门诊号
+const int kListColumn = 1;  // 门诊号
 const QString kTable = QStringLiteral("xj"), kKeyField = QStringLiteral("门诊号");
 const QString kNoQueryRows = QStringLiteral("对不起，没有此病例的档案记录！");
 const QString kQuestionTail = QStringLiteral("该操作会导致该病例记录的丢失！确定吗？");
@@ -67,45 +67,51 @@ QString nodeStatement(const QString &t)
 // Groups 一组, 二组, 三组 and a group named like a department ("内科" is both);
 // case records: one per department, one more in 内科, one naming no
 // department (骨科), one naming only a group (二组).
-const QString kSeed = QStringLiteral(
-    "insert into class values('一组','内科','101','五年','临床','王医生','无');"
-    "insert into class values('一组','外科','102','五年','外科学','李医生','无');"
-    "insert into class values('二组','儿科','201','四年','儿科学','赵医生','无');"
-    "insert into class values('内科','眼科','301','三年','眼科学','钱医生','无');"
-    "insert into class values('三组','牙科','401','三年','口腔','孙医生','无');"
-    "insert into xj(门诊号,姓名,性别,科室,出生年月,家庭住址,入诊时间) values('0001','甲','男','内科','1980-01-02','东路1号','2024-03-01');"
-    "insert into xj(门诊号,姓名,性别,科室) values('0002','乙','女','外科');"
-    "insert into xj(门诊号,姓名,性别,科室) values('0003','丙','男','儿科');"
-    "insert into xj(门诊号,姓名,性别,科室) values('0004','丁','女','眼科');"
-    "insert into xj(门诊号,姓名,性别,科室) values('0005','戊','男','内科');"
-    "insert into xj(门诊号,姓名,性别,科室) values('0006','己','女','骨科');"
-    "insert into xj(门诊号,姓名,性别,科室) values('0007','庚','男','二组');");
+const QString kSeed = QStringLiteral("insert into class values('一组','内科','101','五年','临床','王医生','无');"
+                                     "insert into class values('一组','外科','102','五年','外科学','李医生','无');"
+                                     "insert into class values('二组','儿科','201','四年','儿科学','赵医生','无');"
+                                     "insert into class values('内科','眼科','301','三年','眼科学','钱医生','无');"
+                                     "insert into class values('三组','牙科','401','三年','口腔','孙医生','无');"
+                                     "insert into xj(门诊号,姓名,性别,科室,出生年月,家庭住址,入诊时间) "
+                                     "values('0001','甲','男','内科','1980-01-02','东路1号','2024-03-01');"
+                                     "insert into xj(门诊号,姓名,性别,科室) values('0002','乙','女','外科');"
+                                     "insert into xj(门诊号,姓名,性别,科室) values('0003','丙','男','儿科');"
+                                     "insert into xj(门诊号,姓名,性别,科室) values('0004','丁','女','眼科');"
+                                     "insert into xj(门诊号,姓名,性别,科室) values('0005','戊','男','内科');"
+                                     "insert into xj(门诊号,姓名,性别,科室) values('0006','己','女','骨科');"
+                                     "insert into xj(门诊号,姓名,性别,科室) values('0007','庚','男','二组');");
 const int kRecords = 7, kDepartments = 5;
 const QStringList kGroups{"一组", "三组", "二组", "内科"};
 const QList<QStringList> kTreeDepts{{"内科", "外科"}, {"牙科"}, {"儿科"}, {"眼科"}};
 
 void nodeRows()
 {
-    QTest::newRow("group: its departments' records") << "一组" << "一组" << QStringList{"0001", "0005", "0002"};
-    QTest::newRow("department") << "外科" << "外科" << QStringList{"0002"};
-    QTest::newRow("group and department: both sets") << "内科" << "内科" << QStringList{"0001", "0005", "0004"};
-    QTest::newRow("group named by an orphan record") << "二组" << "二组" << QStringList{"0003"};
-    QTest::newRow("department without records") << "牙科" << "牙科" << QStringList{};
-    QTest::newRow("blanks around the text are kept") << " 一组 " << " 一组 " << QStringList{};
+    QTest::newRow("group: its departments' records") << "一组"
+                                                     << "一组" << QStringList{"0001", "0005", "0002"};
+    QTest::newRow("department") << "外科"
+                                << "外科" << QStringList{"0002"};
+    QTest::newRow("group and department: both sets") << "内科"
+                                                     << "内科" << QStringList{"0001", "0005", "0004"};
+    QTest::newRow("group named by an orphan record") << "二组"
+                                                     << "二组" << QStringList{"0003"};
+    QTest::newRow("department without records") << "牙科"
+                                                << "牙科" << QStringList{};
+    QTest::newRow("blanks around the text are kept") << " 一组 "
+                                                     << " 一组 " << QStringList{};
 }
 const QString kEmptyNode = QStringLiteral("牙科");
 const QStringList kApostropheListed{"0100"};
 
-const QStringList kTitles{"门诊号", "姓名", "性别", "年级", "科室", "专业", "年制", "出生年月",
-                          "家庭住址", "邮政编码", "联系电话", "入诊时间", "备注", "婚否", "体格检查",
-                          "既往病史", "症状", "诊断", "药名", "药量", "医生签字", "年龄", "身份证"};
-const QList<int> kWidths{800, 800, 700, 500, 1000, 800, 700, 800, 800, 3000, 800, 1000,
-                         800, 6000, 1000, 1000, 1000, 1000, 1000, 800, 700, 800, 800, 800};
+const QStringList kTitles{"门诊号",   "姓名",     "性别",     "年级",     "科室",     "专业", "年制",     "出生年月",
+                          "家庭住址", "邮政编码", "联系电话", "入诊时间", "备注",     "婚否", "体格检查", "既往病史",
+                          "症状",     "诊断",     "药名",     "药量",     "医生签字", "年龄", "身份证"};
+const QList<int> kWidths{800, 800,  700,  500,  1000, 800,  700,  800, 800, 3000, 800, 1000,
+                         800, 6000, 1000, 1000, 1000, 1000, 1000, 800, 700, 800,  800, 800};
 // Row 1 of 内科: 0001 of group 一组; joined columns and dates as short
 // dates, columns without a value empty.
 const QString kCellsNode = QStringLiteral("内科");
-const QList<Cell> kCells{{0, ""}, {1, "0001"}, {2, "甲"}, {4, "一组"}, {5, "内科"}, {6, "临床"}, {7, "五年"},
-                         {8, "1980-01-02"}, {9, "东路1号"}, {12, "2024-03-01"}, {13, ""}};
+const QList<Cell> kCells{{0, ""},     {1, "0001"},       {2, "甲"},      {4, "一组"},        {5, "内科"}, {6, "临床"},
+                         {7, "五年"}, {8, "1980-01-02"}, {9, "东路1号"}, {12, "2024-03-01"}, {13, ""}};
 
 // 修改 tests the row before the right, and so does 删除.
 void refusalRows()
@@ -114,20 +120,30 @@ void refusalRows()
     const QString noModify = QStringLiteral("对不起，你是只读用户不能修改记录，请与管理员联系！");
     const QString noDelete = QStringLiteral("对不起，你是只读用户不能删除记录，请与管理员联系！");
     const QString vanished = QStringLiteral("非法用户！");
-    QTest::newRow("修改 right after listing") << "一组" << -1 << "admin" << "modi" << QStringList{none} << "";
-    QTest::newRow("删除 right after listing") << "一组" << -1 << "admin" << "del" << QStringList{none} << "";
-    QTest::newRow("修改 on an empty row") << "一组" << 10 << "admin" << "modi" << QStringList{none} << "";
-    QTest::newRow("删除 on an empty row") << "一组" << 10 << "admin" << "del" << QStringList{none} << "";
-    QTest::newRow("删除 on the title row") << "一组" << 0 << "admin" << "del" << QStringList{none} << "";
-    QTest::newRow("viewer 删除, no row") << "一组" << 0 << "viewer" << "del" << QStringList{none} << "";
-    QTest::newRow("viewer 修改") << "一组" << 2 << "viewer" << "modi" << QStringList{noModify} << "readonly";
-    QTest::newRow("viewer 删除") << "一组" << 2 << "viewer" << "del" << QStringList{noDelete} << "readonly";
-    QTest::newRow("vanished user 修改") << "一组" << 2 << "ghost" << "modi" << QStringList{vanished, noModify}
-                                      << "nothing";
-    QTest::newRow("vanished user 删除") << "一组" << 2 << "ghost" << "del" << QStringList{vanished, noDelete}
-                                      << "nothing";
-    QTest::newRow("doctor 修改") << "一组" << 2 << "doctor" << "modi" << QStringList{} << "true";
-    QTest::newRow("admin 修改") << "一组" << 2 << "admin" << "modi" << QStringList{} << "admin";
+    QTest::newRow("修改 right after listing") << "一组" << -1 << "admin"
+                                              << "modi" << QStringList{none} << "";
+    QTest::newRow("删除 right after listing") << "一组" << -1 << "admin"
+                                              << "del" << QStringList{none} << "";
+    QTest::newRow("修改 on an empty row") << "一组" << 10 << "admin"
+                                          << "modi" << QStringList{none} << "";
+    QTest::newRow("删除 on an empty row") << "一组" << 10 << "admin"
+                                          << "del" << QStringList{none} << "";
+    QTest::newRow("删除 on the title row") << "一组" << 0 << "admin"
+                                           << "del" << QStringList{none} << "";
+    QTest::newRow("viewer 删除, no row") << "一组" << 0 << "viewer"
+                                         << "del" << QStringList{none} << "";
+    QTest::newRow("viewer 修改") << "一组" << 2 << "viewer"
+                                 << "modi" << QStringList{noModify} << "readonly";
+    QTest::newRow("viewer 删除") << "一组" << 2 << "viewer"
+                                 << "del" << QStringList{noDelete} << "readonly";
+    QTest::newRow("vanished user 修改") << "一组" << 2 << "ghost"
+                                        << "modi" << QStringList{vanished, noModify} << "nothing";
+    QTest::newRow("vanished user 删除") << "一组" << 2 << "ghost"
+                                        << "del" << QStringList{vanished, noDelete} << "nothing";
+    QTest::newRow("doctor 修改") << "一组" << 2 << "doctor"
+                                 << "modi" << QStringList{} << "true";
+    QTest::newRow("admin 修改") << "一组" << 2 << "admin"
+                                << "modi" << QStringList{} << "admin";
 }
 
 // 删除 of row 2 of 一组: 0005.
@@ -139,8 +155,8 @@ const QStringList kCasesAfterDelete{"0001", "0002", "0003", "0004", "0006", "000
 void storedKeyRows()
 {
     QTest::newRow("apostrophe in the number")
-        << "insert into xj(门诊号,姓名,科室) values('A''1','x','外科')" << "外科" << 2 << "A'1"
-        << QStringList{"0001", "0002", "0003", "0004", "0005", "0006", "0007"} << kRecords;
+        << "insert into xj(门诊号,姓名,科室) values('A''1','x','外科')"
+        << "外科" << 2 << "A'1" << QStringList{"0001", "0002", "0003", "0004", "0005", "0006", "0007"} << kRecords;
 }
 
 // What the entry window's save does: 0005 moves to another group's
@@ -166,12 +182,18 @@ void runOtherQuery()
 
 void printRows()
 {
-    QTest::newRow("打印当前记录 before any listing") << "dang" << "" << -1;
-    QTest::newRow("打印当前记录 after a listing") << "dang" << "一组" << 3;
-    QTest::newRow("打印当前记录, listing without rows") << "dang" << "牙科" << -1;
-    QTest::newRow("打印全部记录") << "all" << "" << 5;
-    QTest::newRow("打印全部记录 after a listing") << "all" << "一组" << 5;
-    QTest::newRow("another key") << "print" << "一组" << 0;
+    QTest::newRow("打印当前记录 before any listing") << "dang"
+                                                     << "" << -1;
+    QTest::newRow("打印当前记录 after a listing") << "dang"
+                                                  << "一组" << 3;
+    QTest::newRow("打印当前记录, listing without rows") << "dang"
+                                                        << "牙科" << -1;
+    QTest::newRow("打印全部记录") << "all"
+                                  << "" << 5;
+    QTest::newRow("打印全部记录 after a listing") << "all"
+                                                  << "一组" << 5;
+    QTest::newRow("another key") << "print"
+                                 << "一组" << 0;
 }
 DataEnvRecordset &reportData() { return DataEnv1.rsCommand1; }
 const DataCommand &reportCommand() { return DataEnv1.Command1; }
@@ -190,7 +212,7 @@ const QString kCaption = QStringLiteral("浏览科室");
 const bool kRootLines = true;
 const bool kKeepEmptyRows = false;
 const bool kQueryEndsOnClose = false;
-const int kListColumn = 2;     // 科室
+const int kListColumn = 2;  // 科室
 const QString kTable = QStringLiteral("class"), kKeyField = QStringLiteral("科室");
 const QString kNoQueryRows = QStringLiteral("对不起，没有此科室的档案记录！");
 const QString kQuestionTail = QStringLiteral("该操作会导致该学生交费记录和成绩记录的丢失！确定吗？");
@@ -203,27 +225,30 @@ QString nodeStatement(const QString &t)
 
 // Groups 一组, 二组, a group named like a department (内科) and one without a
 // name; case records in three departments and one naming no department.
-const QString kSeed = QStringLiteral(
-    "insert into class values('一组','内科','101','五年','临床','王医生','无');"
-    "insert into class values('一组','外科','102','五年','外科学','李医生','备注一');"
-    "insert into class values('二组','儿科','201','四年','儿科学','赵医生','无');"
-    "insert into class values('内科','眼科','301','三年','眼科学','钱医生','无');"
-    "insert into class values('','无组科','9','1','x','y','无');"
-    "insert into xj(门诊号,姓名,科室) values('0001','甲','内科');"
-    "insert into xj(门诊号,姓名,科室) values('0002','乙','外科');"
-    "insert into xj(门诊号,姓名,科室) values('0003','丙','内科');"
-    "insert into xj(门诊号,姓名,科室) values('0004','丁','眼科');"
-    "insert into xj(门诊号,姓名,科室) values('0005','戊','骨科')");
+const QString kSeed = QStringLiteral("insert into class values('一组','内科','101','五年','临床','王医生','无');"
+                                     "insert into class values('一组','外科','102','五年','外科学','李医生','备注一');"
+                                     "insert into class values('二组','儿科','201','四年','儿科学','赵医生','无');"
+                                     "insert into class values('内科','眼科','301','三年','眼科学','钱医生','无');"
+                                     "insert into class values('','无组科','9','1','x','y','无');"
+                                     "insert into xj(门诊号,姓名,科室) values('0001','甲','内科');"
+                                     "insert into xj(门诊号,姓名,科室) values('0002','乙','外科');"
+                                     "insert into xj(门诊号,姓名,科室) values('0003','丙','内科');"
+                                     "insert into xj(门诊号,姓名,科室) values('0004','丁','眼科');"
+                                     "insert into xj(门诊号,姓名,科室) values('0005','戊','骨科')");
 const int kRecords = 5, kDepartments = 5;
 const QStringList kGroups{"", "一组", "二组", "内科"};
 const QList<QStringList> kTreeDepts{{"无组科"}, {"内科", "外科"}, {"儿科"}, {"眼科"}};
 
 void nodeRows()
 {
-    QTest::newRow("group") << "一组" << "一组" << QStringList{"内科", "外科"};
-    QTest::newRow("department") << "儿科" << "儿科" << QStringList{"儿科"};
-    QTest::newRow("group and department") << "内科" << "内科" << QStringList{"内科", "眼科"};
-    QTest::newRow("blanks around the text are trimmed") << " 二组 " << "二组" << QStringList{"儿科"};
+    QTest::newRow("group") << "一组"
+                           << "一组" << QStringList{"内科", "外科"};
+    QTest::newRow("department") << "儿科"
+                                << "儿科" << QStringList{"儿科"};
+    QTest::newRow("group and department") << "内科"
+                                          << "内科" << QStringList{"内科", "眼科"};
+    QTest::newRow("blanks around the text are trimmed") << " 二组 "
+                                                        << "二组" << QStringList{"儿科"};
 }
 const QString kEmptyNode = QStringLiteral("九组");
 const QStringList kApostropheListed{"O'Neil"};
@@ -231,8 +256,8 @@ const QStringList kApostropheListed{"O'Neil"};
 const QStringList kTitles{"年级", "科室", "诊室", "年制", "专业", "医生", "备注"};
 const QList<int> kWidths{100, 1300, 1200, 800, 800, 800, 800, 5000};
 const QString kCellsNode = QStringLiteral("外科");
-const QList<Cell> kCells{{0, ""}, {1, "一组"}, {2, "外科"}, {3, "102"}, {4, "五年"}, {5, "外科学"}, {6, "李医生"},
-                         {7, "备注一"}};
+const QList<Cell> kCells{{0, ""},     {1, "一组"},   {2, "外科"},   {3, "102"},
+                         {4, "五年"}, {5, "外科学"}, {6, "李医生"}, {7, "备注一"}};
 
 // 修改 tests the row first, 删除 the right first.
 void refusalRows()
@@ -240,17 +265,26 @@ void refusalRows()
     const QString none = QStringLiteral("你还没有选择记录！");
     const QString noModify = QStringLiteral("对不起，你是只读用户不能修改记录，请与管理员联系！");
     const QString noDelete = QStringLiteral("对不起，你是只读用户不能删除记录，请与管理员联系！");
-    QTest::newRow("viewer 修改, no row") << "一组" << -1 << "viewer" << "modi" << QStringList{none} << "";
-    QTest::newRow("viewer 删除, no row") << "一组" << -1 << "viewer" << "del" << QStringList{noDelete}
-                                       << "readonly";
-    QTest::newRow("viewer 修改, row") << "一组" << 1 << "viewer" << "modi" << QStringList{noModify} << "readonly";
-    QTest::newRow("viewer 删除, row") << "一组" << 1 << "viewer" << "del" << QStringList{noDelete} << "readonly";
-    QTest::newRow("admin 修改, title row") << "一组" << 0 << "admin" << "modi" << QStringList{none} << "";
-    QTest::newRow("admin 删除, title row") << "一组" << 0 << "admin" << "del" << QStringList{none} << "";
-    QTest::newRow("修改 of a row without group") << "无组科" << 1 << "admin" << "modi" << QStringList{none} << "";
-    QTest::newRow("删除 of a row without group") << "无组科" << 1 << "admin" << "del" << QStringList{none} << "";
-    QTest::newRow("doctor 修改") << "一组" << 1 << "doctor" << "modi" << QStringList{} << "true";
-    QTest::newRow("admin 修改") << "一组" << 1 << "admin" << "modi" << QStringList{} << "admin";
+    QTest::newRow("viewer 修改, no row") << "一组" << -1 << "viewer"
+                                         << "modi" << QStringList{none} << "";
+    QTest::newRow("viewer 删除, no row") << "一组" << -1 << "viewer"
+                                         << "del" << QStringList{noDelete} << "readonly";
+    QTest::newRow("viewer 修改, row") << "一组" << 1 << "viewer"
+                                      << "modi" << QStringList{noModify} << "readonly";
+    QTest::newRow("viewer 删除, row") << "一组" << 1 << "viewer"
+                                      << "del" << QStringList{noDelete} << "readonly";
+    QTest::newRow("admin 修改, title row") << "一组" << 0 << "admin"
+                                           << "modi" << QStringList{none} << "";
+    QTest::newRow("admin 删除, title row") << "一组" << 0 << "admin"
+                                           << "del" << QStringList{none} << "";
+    QTest::newRow("修改 of a row without group") << "无组科" << 1 << "admin"
+                                                 << "modi" << QStringList{none} << "";
+    QTest::newRow("删除 of a row without group") << "无组科" << 1 << "admin"
+                                                 << "del" << QStringList{none} << "";
+    QTest::newRow("doctor 修改") << "一组" << 1 << "doctor"
+                                 << "modi" << QStringList{} << "true";
+    QTest::newRow("admin 修改") << "一组" << 1 << "admin"
+                                << "modi" << QStringList{} << "admin";
 }
 
 // 删除 of row 1 of 一组: 内科, and with it exactly its case records.
@@ -265,11 +299,11 @@ const QStringList kCasesAfterDelete{"0002", "0004", "0005"};
 void storedKeyRows()
 {
     QTest::newRow("blanks around the name")
-        << "insert into class values('五组',' 内科 ','9','1','x','y','无')" << "五组" << 1 << "内科"
-        << QStringList{"儿科", "内科", "外科", "无组科", "眼科"} << kRecords;
+        << "insert into class values('五组',' 内科 ','9','1','x','y','无')"
+        << "五组" << 1 << "内科" << QStringList{"儿科", "内科", "外科", "无组科", "眼科"} << kRecords;
     QTest::newRow("apostrophe in the name")
-        << "insert into class values('五组','O''Neil','9','1','x','y','无')" << "五组" << 1 << "O'Neil"
-        << QStringList{"儿科", "内科", "外科", "无组科", "眼科"} << kRecords;
+        << "insert into class values('五组','O''Neil','9','1','x','y','无')"
+        << "五组" << 1 << "O'Neil" << QStringList{"儿科", "内科", "外科", "无组科", "眼科"} << kRecords;
 }
 
 // What the editor's save does: 外科 gets another consulting room.
@@ -293,11 +327,16 @@ void runOtherQuery()
 
 void printRows()
 {
-    QTest::newRow("打印当前记录 before any listing") << "dang" << "" << -1;
-    QTest::newRow("打印当前记录 after a listing") << "dang" << "一组" << 2;
-    QTest::newRow("打印全部记录") << "all" << "" << 5;
-    QTest::newRow("打印全部记录 after a listing") << "all" << "一组" << 5;
-    QTest::newRow("another key") << "print" << "一组" << 0;
+    QTest::newRow("打印当前记录 before any listing") << "dang"
+                                                     << "" << -1;
+    QTest::newRow("打印当前记录 after a listing") << "dang"
+                                                  << "一组" << 2;
+    QTest::newRow("打印全部记录") << "all"
+                                  << "" << 5;
+    QTest::newRow("打印全部记录 after a listing") << "all"
+                                                  << "一组" << 5;
+    QTest::newRow("another key") << "print"
+                                 << "一组" << 0;
 }
 DataEnvRecordset &reportData() { return DataEnv1.rsCommand2; }
 const DataCommand &reportCommand() { return DataEnv1.Command2; }
@@ -450,7 +489,7 @@ private slots:
         Browser *f = listNode(QStringLiteral("一组"));
         const int rows = f->MSF1->Rows();
         selectAndList(f, nodeByText(f->TreeView1, kEmptyNode) ? nodeByText(f->TreeView1, kEmptyNode)
-                                                               : new QTreeWidgetItem(f->TreeView1, {kEmptyNode}));
+                                                              : new QTreeWidgetItem(f->TreeView1, {kEmptyNode}));
         QCOMPARE(f->MSF1->Rows(), rows);
         QCOMPARE(f->MSF1->TextMatrix(0, 1), kTitles[0]);
         for (int r = 1; r < rows; ++r)
@@ -564,7 +603,8 @@ private slots:
         f->Toolbar1_ButtonClick(QStringLiteral("del"));
         QCOMPARE(rec.calls.size(), 1);
         XS_COMPARE_MSG(rec.calls[0],
-                       QStringLiteral("确定要删除门诊号为 ") + kDeleteKey + QStringLiteral(" 的记录吗？\n\r") + kQuestionTail,
+                       QStringLiteral("确定要删除门诊号为 ") + kDeleteKey + QStringLiteral(" 的记录吗？\n\r")
+                           + kQuestionTail,
                        vbExclamation | vbOKCancel, QStringLiteral("警告"));
         if (answer != vbOK) {
             QCOMPARE(db->count(QStringLiteral("xj")), kRecords);
@@ -585,9 +625,9 @@ private slots:
         QTest::addColumn<QString>("insert");
         QTest::addColumn<QString>("node");
         QTest::addColumn<int>("row");
-        QTest::addColumn<QString>("asked");        // the key the question names
+        QTest::addColumn<QString>("asked");          // the key the question names
         QTest::addColumn<QStringList>("remaining");  // keys of the table afterwards
-        QTest::addColumn<int>("records");          // case records afterwards
+        QTest::addColumn<int>("records");            // case records afterwards
         storedKeyRows();
     }
     void deleteTakesTheKeyAsStored()
@@ -831,7 +871,7 @@ private slots:
             QVERIFY(rec.calls.isEmpty());
             QVERIFY(f);
             QCOMPARE(f->TreeView1->topLevelItemCount(), kGroups.size());  // its activation built the tree
-            QCOMPARE(f->MSF1->TextMatrix(0, 1), QString());              // and the grid is empty
+            QCOMPARE(f->MSF1->TextMatrix(0, 1), QString());               // and the grid is empty
         } else {
             QVERIFY(!f);
             QCOMPARE(rec.calls.size(), 1);

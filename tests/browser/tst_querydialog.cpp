@@ -38,7 +38,10 @@ const QStringList kCaptions{"门诊号：", "姓名：", "科室：", "按姓名
 const QStringList kInitialTexts{"   ", "", "", ""};
 const QString kTypedApostrophe = QStringLiteral("OBrien");  // the apostrophe cannot be typed
 std::vector<QLabel *> labels(Query *f) { return {f->Label1, f->Label2, f->Label4, f->Label5}; }
-QList<QWidget *> tabOrder(Query *f) { return {f->Text1[0], f->Command1, f->Command2, f->Text1[1], f->Text1[2], f->Text1[3]}; }
+QList<QWidget *> tabOrder(Query *f)
+{
+    return {f->Text1[0], f->Command1, f->Command2, f->Text1[1], f->Text1[2], f->Text1[3]};
+}
 QWidget *firstTabStop(Query *f) { return f->Text1[0]; }
 void closeQuery(Query *f) { f->Command2->click(); }
 
@@ -52,17 +55,16 @@ QString statement(const QString &condition)
 }
 
 // Two groups, three departments; records in each, one naming no department.
-const QString kSeed = QStringLiteral(
-    "insert into class values('一组','内科','101','五年','临床','王医生','无');"
-    "insert into class values('一组','外科','102','五年','外科学','李医生','无');"
-    "insert into class values('二组','儿科','201','四年','儿科学','赵医生','无');"
-    "insert into xj(门诊号,姓名,科室) values('0001','张三','内科');"
-    "insert into xj(门诊号,姓名,科室) values('0002','李三','内科');"
-    "insert into xj(门诊号,姓名,科室) values('0003','张三丰','外科');"
-    "insert into xj(门诊号,姓名,科室) values('0004','王五','儿科');"
-    "insert into xj(门诊号,姓名,科室) values('0005','张三','儿科');"
-    "insert into xj(门诊号,姓名,科室) values('0006','孤儿','骨科');"
-    "insert into xj(门诊号,姓名,科室) values('0007','O''Brien','外科');");
+const QString kSeed = QStringLiteral("insert into class values('一组','内科','101','五年','临床','王医生','无');"
+                                     "insert into class values('一组','外科','102','五年','外科学','李医生','无');"
+                                     "insert into class values('二组','儿科','201','四年','儿科学','赵医生','无');"
+                                     "insert into xj(门诊号,姓名,科室) values('0001','张三','内科');"
+                                     "insert into xj(门诊号,姓名,科室) values('0002','李三','内科');"
+                                     "insert into xj(门诊号,姓名,科室) values('0003','张三丰','外科');"
+                                     "insert into xj(门诊号,姓名,科室) values('0004','王五','儿科');"
+                                     "insert into xj(门诊号,姓名,科室) values('0005','张三','儿科');"
+                                     "insert into xj(门诊号,姓名,科室) values('0006','孤儿','骨科');"
+                                     "insert into xj(门诊号,姓名,科室) values('0007','O''Brien','外科');");
 
 // Boxes: 门诊号, 姓名, 科室, keyword.
 void conditionRows()
@@ -89,12 +91,12 @@ void matchRows()
                                          << QStringList{"0001"};
     QTest::newRow("number trimmed") << QStringList{" 0003 "} << "xj.门诊号='0003'" << QStringList{"0003"};
     // 一组 before 二组 would be ascending; descending puts 一组 (U+4E00) last.
-    QTest::newRow("keyword, sorted descending") << QStringList{"", "", "", "三"} << "xj.姓名 like '%三%'"
-                                               << QStringList{"0005", "0003", "0002", "0001"};
-    QTest::newRow("keyword overrides name") << QStringList{"", "王五", "", "丰"} << "xj.姓名 like '%丰%'"
-                                           << QStringList{"0003"};
-    QTest::newRow("apostrophe found as typed") << QStringList{"", "O'Brien"} << "xj.姓名='O''Brien'"
-                                              << QStringList{"0007"};
+    QTest::newRow("keyword, sorted descending")
+        << QStringList{"", "", "", "三"} << "xj.姓名 like '%三%'" << QStringList{"0005", "0003", "0002", "0001"};
+    QTest::newRow("keyword overrides name")
+        << QStringList{"", "王五", "", "丰"} << "xj.姓名 like '%丰%'" << QStringList{"0003"};
+    QTest::newRow("apostrophe found as typed")
+        << QStringList{"", "O'Brien"} << "xj.姓名='O''Brien'" << QStringList{"0007"};
 }
 
 void nothingRows()
@@ -132,11 +134,11 @@ void closeQuery(Query *f) { frameOf(f)->close(); }
 
 QString statement(const QString &condition) { return QStringLiteral("select * from class where ") + condition; }
 
-const QString kSeed = QStringLiteral(
-    "insert into class values('一组','内科','101','五年','临床','王医生','无');"
-    "insert into class values('一组','外科','102','五年','外科学','李医生','无');"
-    "insert into class values('二组','儿科','201','四年','临床','赵医生','无');"
-    "insert into class values('二组','O''Neil科','202','四年','眼科学','钱医生','无');");
+const QString kSeed =
+    QStringLiteral("insert into class values('一组','内科','101','五年','临床','王医生','无');"
+                   "insert into class values('一组','外科','102','五年','外科学','李医生','无');"
+                   "insert into class values('二组','儿科','201','四年','临床','赵医生','无');"
+                   "insert into class values('二组','O''Neil科','202','四年','眼科学','钱医生','无');");
 
 // Boxes: 年级, 科室, 专业. A box counts when it holds anything, blanks too.
 void conditionRows()
@@ -167,12 +169,12 @@ void matchRows()
 {
     QTest::newRow("group") << QStringList{"一组"} << "年级='一组'" << QStringList{"内科", "外科"};
     QTest::newRow("speciality") << QStringList{"", "", "临床"} << "专业='临床'" << QStringList{"内科", "儿科"};
-    QTest::newRow("group and speciality") << QStringList{"二组", "", " 临床 "} << "年级='二组'and 专业='临床'"
-                                          << QStringList{"儿科"};
+    QTest::newRow("group and speciality")
+        << QStringList{"二组", "", " 临床 "} << "年级='二组'and 专业='临床'" << QStringList{"儿科"};
     QTest::newRow("all three") << QStringList{"一组", "外科", "外科学"} << "年级='一组'and 科室='外科'and 专业='外科学'"
                                << QStringList{"外科"};
-    QTest::newRow("apostrophe found as typed") << QStringList{"", "O'Neil科"} << "科室='O''Neil科'"
-                                               << QStringList{"O'Neil科"};
+    QTest::newRow("apostrophe found as typed")
+        << QStringList{"", "O'Neil科"} << "科室='O''Neil科'" << QStringList{"O'Neil科"};
 }
 
 void nothingRows()
@@ -331,7 +333,8 @@ private slots:
         f->Text1[2]->setFocus();
         f->Command1->click();
         QCOMPARE(rec->calls.size(), 1);
-        XS_COMPARE_MSG(rec->calls[0], QStringLiteral("你至少要输入一个条件以上才能查询！"), vbOKOnly, QStringLiteral(" 警告"));
+        XS_COMPARE_MSG(rec->calls[0], QStringLiteral("你至少要输入一个条件以上才能查询！"), vbOKOnly,
+                       QStringLiteral(" 警告"));
         QVERIFY(focusIn(f->Text1[0]));
         QVERIFY(!WindowRegistry::find<Browser>());
     }

@@ -1,8 +1,8 @@
 // The case record entry window: set-up in both modes, its boxes, Enter, the
 // checks of 确定 in their order, registering and modifying a record.
-#include "data/caserecord.h"
 #include "cases/Form1.h"
 #include "cases/Form3.h"
+#include "data/caserecord.h"
 #include "data/dates.h"
 #include "data/globals.h"
 #include "mainwin/MDIForm1.h"
@@ -20,9 +20,9 @@ using Typed = QMap<int, QString>;  // box -> text
 namespace {
 
 // The box order of the window's Text1 array, with the captions.
-const char *const kCaptions[17] = {"门诊号：", "姓名：",   "出生年月：", "家庭住址：", "邮政编码：", "联系电话：",
-                                   "入诊时间：", "备注：",   "体格检查：", "既往病史：", "症状：",     "诊断：",
-                                   "药名：",     "药量：",   "医生签字：", "年龄：",     "身份证："};
+const char *const kCaptions[17] = {"门诊号：",   "姓名：", "出生年月：", "家庭住址：", "邮政编码：", "联系电话：",
+                                   "入诊时间：", "备注：", "体格检查：", "既往病史：", "症状：",     "诊断：",
+                                   "药名：",     "药量：", "医生签字：", "年龄：",     "身份证："};
 
 const QString kAllColumns = QStringLiteral(
     "门诊号,姓名,性别,科室,出生年月,家庭住址,邮政编码,联系电话,入诊时间,备注,婚否,体格检查,既往病史,症状,诊断,"
@@ -78,8 +78,8 @@ Form1 *openModify(const QString &number)
 // A complete, valid record typed into the window.
 void typeValid(Form1 *f, const QString &number = QStringLiteral("0100"))
 {
-    setBoxTexts(f->Text1, {number, "张三", "1990-5-6", "西街2号", "200000", "5550202", "2024-04-01", "无", "正常",
-                           "无", "发热", "流感", "药B", "3盒", "李", "34", "22020"});
+    setBoxTexts(f->Text1, {number, "张三", "1990-5-6", "西街2号", "200000", "5550202", "2024-04-01", "无", "正常", "无",
+                           "发热", "流感", "药B", "3盒", "李", "34", "22020"});
 }
 
 QString row(const TestDb &db, const QString &number)
@@ -292,28 +292,38 @@ void TestForm1::activationStartsAfresh()
 
 void TestForm1::checks_data()
 {
-    QTest::addColumn<Typed>("typed");  // over a valid record
-    QTest::addColumn<QString>("existing");          // 门诊号 already in xj, or empty
+    QTest::addColumn<Typed>("typed");       // over a valid record
+    QTest::addColumn<QString>("existing");  // 门诊号 already in xj, or empty
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("icon");
     QTest::addColumn<int>("focusBox");
 
     const int ex = vbExclamation, info = vbInformation;
     using M = Typed;
-    QTest::newRow("门诊号 empty") << M{{0, ""}} << "" << "门诊号：不能为空！" << ex << 0;
-    QTest::newRow("身份证 empty") << M{{16, ""}} << "" << "身份证：不能为空！" << ex << 16;
-    QTest::newRow("备注 empty") << M{{7, ""}} << "" << "备注：不能为空！" << ex << 7;
-    QTest::newRow("first empty in index order") << M{{16, ""}, {2, ""}, {9, ""}} << "" << "出生年月：不能为空！" << ex << 2;
-    QTest::newRow("empty before duplicate") << M{{0, "0001"}, {1, ""}} << "0001" << "姓名：不能为空！" << ex << 1;
-    QTest::newRow("duplicate") << M{{0, "0001"}} << "0001" << "已经存在该门诊号的记录,门诊号不能重复！" << ex << 0;
+    QTest::newRow("门诊号 empty") << M{{0, ""}} << ""
+                                  << "门诊号：不能为空！" << ex << 0;
+    QTest::newRow("身份证 empty") << M{{16, ""}} << ""
+                                  << "身份证：不能为空！" << ex << 16;
+    QTest::newRow("备注 empty") << M{{7, ""}} << ""
+                                << "备注：不能为空！" << ex << 7;
+    QTest::newRow("first empty in index order") << M{{16, ""}, {2, ""}, {9, ""}} << ""
+                                                << "出生年月：不能为空！" << ex << 2;
+    QTest::newRow("empty before duplicate") << M{{0, "0001"}, {1, ""}} << "0001"
+                                            << "姓名：不能为空！" << ex << 1;
+    QTest::newRow("duplicate") << M{{0, "0001"}} << "0001"
+                               << "已经存在该门诊号的记录,门诊号不能重复！" << ex << 0;
     QTest::newRow("duplicate other case, blanks") << M{{0, " a12 "}} << "A12"
                                                   << "已经存在该门诊号的记录,门诊号不能重复！" << ex << 0;
     QTest::newRow("duplicate before dates") << M{{0, "0001"}, {2, "x"}} << "0001"
                                             << "已经存在该门诊号的记录,门诊号不能重复！" << ex << 0;
-    QTest::newRow("birth unreadable") << M{{2, "1990-2-30"}} << "" << "应输入日期 mm-dd-yy" << info << 2;
-    QTest::newRow("birth blanks only") << M{{2, "   "}} << "" << "应输入日期 mm-dd-yy" << info << 2;
-    QTest::newRow("visit unreadable") << M{{6, "昨天"}} << "" << "应输入日期 mm-dd-yy" << info << 6;
-    QTest::newRow("both dates unreadable") << M{{2, "abc"}, {6, "def"}} << "" << "应输入日期 mm-dd-yy" << info << 2;
+    QTest::newRow("birth unreadable") << M{{2, "1990-2-30"}} << ""
+                                      << "应输入日期 mm-dd-yy" << info << 2;
+    QTest::newRow("birth blanks only") << M{{2, "   "}} << ""
+                                       << "应输入日期 mm-dd-yy" << info << 2;
+    QTest::newRow("visit unreadable") << M{{6, "昨天"}} << ""
+                                      << "应输入日期 mm-dd-yy" << info << 6;
+    QTest::newRow("both dates unreadable") << M{{2, "abc"}, {6, "def"}} << ""
+                                           << "应输入日期 mm-dd-yy" << info << 2;
 }
 
 // 确定 reports the first failing check only, focuses its box with the text
@@ -368,7 +378,7 @@ void TestForm1::registerStoresTrimmed()
     f->Text1[1]->setText(QStringLiteral(" O'Brien "));
     f->Text1[2]->setText(QStringLiteral("5/6/90"));
     f->Text1[9]->setText(QStringLiteral("   "));  // blanks only: passes, stored empty
-    f->Combo1[1]->setCurrentIndex(2);           // "内科 ": stored trimmed
+    f->Combo1[1]->setCurrentIndex(2);             // "内科 ": stored trimmed
     f->Command1->setFocus();
     f->Command1->click();
     QVERIFY2(rec.calls.isEmpty(), qPrintable(rec.lastText()));
@@ -418,8 +428,9 @@ void TestForm1::modifyLoads()
     openMainAs();
     Form1 *f = openModify(QStringLiteral(" 0001 "));  // the grid cell is trimmed
     QCOMPARE(f->windowTitle(), QStringLiteral("修改"));
-    const QStringList expected = {"0001", "甲",   "1980-01-02", "东路1号", "100000", "5550101",
-                                  "2024-03-01", "过敏", "正常", "无", "咳嗽", "感冒", "药A", "2盒", "王", "44", "11010"};
+    const QStringList expected = {"0001",       "甲",   "1980-01-02", "东路1号", "100000", "5550101",
+                                  "2024-03-01", "过敏", "正常",       "无",      "咳嗽",   "感冒",
+                                  "药A",        "2盒",  "王",         "44",      "11010"};
     for (int i = 0; i < 17; ++i)
         QCOMPARE(f->Text1[size_t(i)]->text(), expected[i]);
     QCOMPARE(f->Combo1[0]->currentText(), QStringLiteral("男"));
@@ -441,10 +452,18 @@ void TestForm1::modifyWritesToBrowserKey_data()
     QTest::addColumn<QString>("newNumber");
     QTest::addColumn<QString>("selected");  // the browser's row when 确定 is pressed
     QTest::addColumn<QString>("changed");   // the 门诊号 of the row written to, afterwards
-    QTest::newRow("number unchanged") << "0001" << "0001" << "0001";
-    QTest::newRow("number changed") << "0009" << "0001" << "0009";
-    QTest::newRow("only letter case changed") << "b1" << "B1" << "b1";
-    QTest::newRow("selection moved meanwhile") << "0005" << "0002" << "0005";
+    QTest::newRow("number unchanged") << "0001"
+                                      << "0001"
+                                      << "0001";
+    QTest::newRow("number changed") << "0009"
+                                    << "0001"
+                                    << "0009";
+    QTest::newRow("only letter case changed") << "b1"
+                                              << "B1"
+                                              << "b1";
+    QTest::newRow("selection moved meanwhile") << "0005"
+                                               << "0002"
+                                               << "0005";
 }
 
 // 确定 writes to the record selected in the browser at the moment of the
@@ -515,9 +534,11 @@ void TestForm1::modifyFailureTold_data()
     QTest::newRow("update refused") << "create trigger no_upd before update on xj "
                                        "begin select raise(abort, '不改'); end"
                                     << "病例记录没有修改成功！";
-    QTest::newRow("record gone") << "delete from xj where 门诊号='0001'" << "没有找到门诊号为 0001 的记录";
+    QTest::newRow("record gone") << "delete from xj where 门诊号='0001'"
+                                 << "没有找到门诊号为 0001 的记录";
     // The record itself is not "another record with this number".
-    QTest::newRow("browser closed") << "" << "没有找到门诊号为  的记录";
+    QTest::newRow("browser closed") << ""
+                                    << "没有找到门诊号为  的记录";
 }
 
 // A change that does not reach the database is told; the window stays open
@@ -584,22 +605,24 @@ void TestForm1::updateStatementText_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
     QTest::newRow("plain")
-        << QStringList{"0012", "张三", "男", "内科", "1990-5-6", "西街", "200000", "555", "3/5/24", "无", "已婚",
-                       "a", "b", "c", "d", "e", "f", "g", "h", "i"}
+        << QStringList{"0012", "张三", "男", "内科", "1990-5-6", "西街", "200000", "555", "3/5/24", "无",
+                       "已婚", "a",    "b",  "c",    "d",        "e",    "f",      "g",   "h",      "i"}
         << "0011"
         << "update   xj  set 门诊号='0012',姓名='张三',性别='男',科室='内科',出生年月=#1990-05-06# ,家庭住址='西街' "
            ",邮政编码='200000' ,联系电话='555' ,入诊时间=#2024-03-05# ,备注='无',婚否='已婚' ,体格检查='a' "
-           ",既往病史='b' ,症状='c' ,诊断='d' ,药名='e' ,药量='f' ,医生签字='g' ,年龄='h' ,身份证='i'where 门诊号='0011'";
+           ",既往病史='b' ,症状='c' ,诊断='d' ,药名='e' ,药量='f' ,医生签字='g' ,年龄='h' ,身份证='i'where "
+           "门诊号='0011'";
     QTest::newRow("quotes doubled")
-        << QStringList{"1'2", "O'Brien", "", "", "1990-1-1", "", "", "", "2024-1-1", "", "", "", "", "", "", "", "",
-                       "", "", "x'"}
+        << QStringList{"1'2", "O'Brien", "", "", "1990-1-1", "", "", "", "2024-1-1", "",
+                       "",    "",        "", "", "",         "", "", "", "",         "x'"}
         << "k'"
         << "update   xj  set 门诊号='1''2',姓名='O''Brien',性别='',科室='',出生年月=#1990-01-01# ,家庭住址='' "
            ",邮政编码='' ,联系电话='' ,入诊时间=#2024-01-01# ,备注='',婚否='' ,体格检查='' ,既往病史='' ,症状='' "
            ",诊断='' ,药名='' ,药量='' ,医生签字='' ,年龄='' ,身份证='x'''where 门诊号='k'''";
-    QTest::newRow("unreadable date") << QStringList{"1", "", "", "", "1990-2-30", "", "", "", "2024-1-1", "", "", "",
-                                                    "", "", "", "", "", "", "", ""}
-                                     << "1" << "";
+    QTest::newRow("unreadable date") << QStringList{"1", "", "", "", "1990-2-30", "", "", "", "2024-1-1", "",
+                                                    "",  "", "", "", "",          "", "", "", "",         ""}
+                                     << "1"
+                                     << "";
 }
 
 void TestForm1::updateStatementText()

@@ -8,17 +8,17 @@
 // duplicate message; the four rooms' saves keep one unbroken audit chain.
 #include "cases/Form1.h"
 #include "cases/Form3.h"
-#include "prescribe/Form2.h"
 #include "data/globals.h"
 #include "data/passwords.h"
 #include "data/pgaudit.h"
 #include "data/pgschema.h"
 #include "data/pgsql.h"
 #include "data/serverdb.h"
-#include "ui/application.h"
-#include "ui/fieldform.h"
+#include "prescribe/Form2.h"
 #include "signin/Frmdenlu.h"
 #include "signin/frmuser1.h"
+#include "ui/application.h"
+#include "ui/fieldform.h"
 #include "ui/window.h"
 #include "windowtest.h"
 
@@ -37,8 +37,8 @@ const QString kDuplicate = QStringLiteral("已经存在该门诊号的记录,门
 
 void typeRecord(Form1 *f, const QString &number)
 {
-    const QStringList texts{number, "张三", "1990-5-6", "西街2号", "200000", "5550202", "2024-04-01", "无", "正常",
-                            "无",   "发热", "流感",     "药B",     "3盒",    "李",     "34",      "22020"};
+    const QStringList texts{number, "张三", "1990-5-6", "西街2号", "200000", "5550202", "2024-04-01", "无",   "正常",
+                            "无",   "发热", "流感",     "药B",     "3盒",    "李",      "34",         "22020"};
     for (int i = 0; i < 17; ++i)
         f->Text1[size_t(i)]->setText(texts[i]);
 }
@@ -106,7 +106,8 @@ void TestServerRooms::init()
     QVERIFY2(createServerSchema(c, QStringLiteral("1"), &why), qPrintable(why));
     for (const QString &room : {QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4")})
         QVERIFY2(ensureRoom(c, room, &why), qPrintable(why));
-    QVERIFY(c.run(QStringLiteral("insert into chengheng.class values('一组','内科','101','五年','临床','王医生','无')")));
+    QVERIFY(
+        c.run(QStringLiteral("insert into chengheng.class values('一组','内科','101','五年','临床','王医生','无')")));
 }
 
 QString TestServerRooms::scalar(const QString &sql)
@@ -146,7 +147,8 @@ void TestServerRooms::startUp_data()
 {
     QTest::addColumn<QString>("connection");  // DB: the test's database
     QTest::addColumn<QString>("message");     // empty: the program starts on the server
-    QTest::newRow("the server") << "DB" << "";
+    QTest::newRow("the server") << "DB"
+                                << "";
     QTest::newRow("no such server") << "host=/nonexistent dbname=x connect_timeout=2"
                                     << "无法连接数据库服务器。请检查配置文件中的服务器设置、网络和服务器是否在运行。";
     QTest::newRow("no 澄衡 database there") << "BASE"
@@ -181,8 +183,8 @@ void TestServerRooms::startUp()
     }
     QVERIFY(!started);
     QCOMPARE(rec.calls.size(), 1);
-    QVERIFY2(rec.calls[0].text.startsWith(QStringLiteral("无法使用配置文件 %1/chengheng.conf 中的数据库服务器：\n%2")
-                                              .arg(app.path(), message)),
+    QVERIFY2(rec.calls[0].text.startsWith(
+                 QStringLiteral("无法使用配置文件 %1/chengheng.conf 中的数据库服务器：\n%2").arg(app.path(), message)),
              qPrintable(rec.calls[0].text));
     QCOMPARE(rec.calls[0].icon(), int(vbCritical));
     QVERIFY(!onServer());
@@ -206,7 +208,8 @@ void TestServerRooms::signInAndAddUser()
     QVERIFY2(rec.calls.isEmpty(), qPrintable(rec.lastText()));
     QCOMPARE(CurrentUser, QStringLiteral("Wang"));
     PgConnection c(target);
-    QVERIFY(isPasswordHash(c.exec(QStringLiteral("select password from chengheng.use where username='Wang'")).text(0, 0)));
+    QVERIFY(
+        isPasswordHash(c.exec(QStringLiteral("select password from chengheng.use where username='Wang'")).text(0, 0)));
 
     frmuser1 *add = showInFront<frmuser1>();
     add->Text1[0]->setText(QStringLiteral("Li"));
@@ -259,8 +262,9 @@ void TestServerRooms::fourRoomsSaveTogether()
     }
     QCOMPARE(scalar(QStringLiteral("select count(*) from chengheng.xj")), QStringLiteral("1200"));
     for (const char *p : {"A", "B", "C", "D"})
-        QCOMPARE(scalar(QStringLiteral("select count(*) from chengheng.xj where 门诊号 like '%1%'").arg(QLatin1String(p))),
-                 QStringLiteral("300"));
+        QCOMPARE(
+            scalar(QStringLiteral("select count(*) from chengheng.xj where 门诊号 like '%1%'").arg(QLatin1String(p))),
+            QStringLiteral("300"));
     // The four rooms appended to one trail, one after another: every save
     // has its entry and the chain is unbroken.
     QCOMPARE(scalar(QStringLiteral("select count(*) from chengheng.audit where 操作='新增' and 表名='xj'")),
@@ -292,8 +296,8 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     Application app(argc, argv);
     if (argc == 7 && qstrcmp(argv[1], "--room") == 0)
-        return roomChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]),
-                         atoi(argv[5]), QString::fromLocal8Bit(argv[6]));
+        return roomChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                         QString::fromLocal8Bit(argv[4]), atoi(argv[5]), QString::fromLocal8Bit(argv[6]));
     TestServerRooms t;
     return QTest::qExec(&t, argc, argv);
 }

@@ -3,11 +3,11 @@
 #include "data/accounts.h"
 #include "data/audit.h"
 #include "data/backup.h"
-#include "data/globals.h"
-#include "data/schema.h"
 #include "data/catalogue.h"
 #include "data/demodata.h"
+#include "data/globals.h"
 #include "data/pgsql.h"
+#include "data/schema.h"
 #include "data/sqlite.h"
 #include "ui/window.h"
 
@@ -179,8 +179,8 @@ QList<QWidget *> tabOrder(QWidget *first)
         }
     QList<QWidget *> out{first};
     for (QWidget *w = first->nextInFocusChain(); w && w != first; w = w->nextInFocusChain())
-        if ((w->focusPolicy() & Qt::TabFocus) && root->isAncestorOf(w) && !w->focusProxy()
-            && w->isVisibleTo(root) && w->isEnabled())
+        if ((w->focusPolicy() & Qt::TabFocus) && root->isAncestorOf(w) && !w->focusProxy() && w->isVisibleTo(root)
+            && w->isEnabled())
             out << w;
     return out;
 }

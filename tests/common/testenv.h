@@ -12,10 +12,10 @@ class QWidget;
 namespace xs::test {
 
 enum Seed : unsigned {
-    Empty = 0,        // the five tables, no rows
-    Accounts = 1,     // the five demo accounts
-    Catalogue = 2,    // the drug catalogue
-    DemoData = 4,     // demo departments and case records
+    Empty = 0,      // the five tables, no rows
+    Accounts = 1,   // the five demo accounts
+    Catalogue = 2,  // the drug catalogue
+    DemoData = 4,   // demo departments and case records
     All = Accounts | Catalogue | DemoData,
 };
 

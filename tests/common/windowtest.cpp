@@ -92,7 +92,8 @@ void checkPrintMenu(RecordBrowser *b, const QString &key, int rows, ReportWindow
     QCoreApplication::processEvents();
     if (rows < 0) {
         QCOMPARE(rec.calls.size(), 1);
-        XS_COMPARE_MSG(rec.calls[0], QStringLiteral("没有当前记录！"), vbExclamation | vbOKOnly, QStringLiteral("警告"));
+        XS_COMPARE_MSG(rec.calls[0], QStringLiteral("没有当前记录！"), vbExclamation | vbOKOnly,
+                       QStringLiteral("警告"));
         QCOMPARE(shownRows, 0);
         return;
     }

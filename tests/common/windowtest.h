@@ -20,20 +20,20 @@ class QWidget;
 namespace xs {
 class MDIForm1;
 class ReportPreview;
-}
+}  // namespace xs
 
 // Compares one recorded message box call with the text, flags and title
 // expected; like QCOMPARE, a mismatch ends the test function.
-#define XS_COMPARE_MSG(call, expText, expFlags, expTitle) \
-    do {                                                  \
-        QCOMPARE((call).text, QString(expText));          \
-        QCOMPARE((call).flags, int(expFlags));            \
-        QCOMPARE((call).title, QString(expTitle));        \
+#define XS_COMPARE_MSG(call, expText, expFlags, expTitle)                                                              \
+    do {                                                                                                               \
+        QCOMPARE((call).text, QString(expText));                                                                       \
+        QCOMPARE((call).flags, int(expFlags));                                                                         \
+        QCOMPARE((call).title, QString(expTitle));                                                                     \
     } while (false)
 
 // Compares a recorded call with the refusal of a main window entry whose
 // rights gate says no.
-#define XS_COMPARE_REFUSAL(call) \
+#define XS_COMPARE_REFUSAL(call)                                                                                       \
     XS_COMPARE_MSG(call, xs::test::kNoRightText, vbInformation | vbOKOnly, QStringLiteral(" 警告"))
 
 namespace xs::test {

@@ -66,8 +66,9 @@ QString changesOf(const AuditEntry &e)
 {
     QStringList parts;
     for (const AuditChange &c : parseChanges(e.changes))
-        parts << QStringLiteral("%1:%2>%3").arg(c.column, c.oldNull ? QStringLiteral("∅") : c.oldValue,
-                                               c.newNull ? QStringLiteral("∅") : c.newValue);
+        parts << QStringLiteral("%1:%2>%3")
+                     .arg(c.column, c.oldNull ? QStringLiteral("∅") : c.oldValue,
+                          c.newNull ? QStringLiteral("∅") : c.newValue);
     return parts.join(u' ');
 }
 
@@ -85,18 +86,46 @@ std::array<QString, 20> caseValues(const QString &key, const QString &name)
 
 void TestAudit::eachChangeRecorded_data()
 {
-    QTest::addColumn<QString>("change");    // what is done, below
+    QTest::addColumn<QString>("change");  // what is done, below
     QTest::addColumn<QString>("action");
     QTest::addColumn<QString>("table");
     QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("changes");   // changesOf the entry
-    QTest::newRow("case added") << "add" << "新增" << "xj" << "A1" << "门诊号:∅>A1 姓名:∅>张三";
-    QTest::newRow("case modified") << "modify" << "修改" << "xj" << "B1" << "姓名:李四>李五 出生年月:1970-03-04>1980-01-02 入诊时间:2026-11-30>2026-12-01";
-    QTest::newRow("case deleted") << "delete" << "删除" << "xj" << "B1" << "门诊号:B1>∅ 姓名:李四>∅ 出生年月:1970-03-04>∅ 入诊时间:2026-11-30>∅";
-    QTest::newRow("work row archived") << "archive" << "归档" << "xj" << "W1" << "门诊号:∅>W1 姓名:∅>王五 诊断:∅>感冒";
-    QTest::newRow("one work row deleted") << "deletework" << "删除" << "yc" << "W1" << "门诊号:W1>∅ 姓名:王五>∅ 诊断:感冒>∅";
-    QTest::newRow("department renamed") << "dept" << "修改" << "class" << "内科" << "医生:赵>钱";
-    QTest::newRow("user granted") << "grant" << "修改" << "use" << "guest" << "qx2:∅>y";
+    QTest::addColumn<QString>("changes");  // changesOf the entry
+    QTest::newRow("case added") << "add"
+                                << "新增"
+                                << "xj"
+                                << "A1"
+                                << "门诊号:∅>A1 姓名:∅>张三";
+    QTest::newRow("case modified") << "modify"
+                                   << "修改"
+                                   << "xj"
+                                   << "B1"
+                                   << "姓名:李四>李五 出生年月:1970-03-04>1980-01-02 入诊时间:2026-11-30>2026-12-01";
+    QTest::newRow("case deleted") << "delete"
+                                  << "删除"
+                                  << "xj"
+                                  << "B1"
+                                  << "门诊号:B1>∅ 姓名:李四>∅ 出生年月:1970-03-04>∅ 入诊时间:2026-11-30>∅";
+    QTest::newRow("work row archived") << "archive"
+                                       << "归档"
+                                       << "xj"
+                                       << "W1"
+                                       << "门诊号:∅>W1 姓名:∅>王五 诊断:∅>感冒";
+    QTest::newRow("one work row deleted") << "deletework"
+                                          << "删除"
+                                          << "yc"
+                                          << "W1"
+                                          << "门诊号:W1>∅ 姓名:王五>∅ 诊断:感冒>∅";
+    QTest::newRow("department renamed") << "dept"
+                                        << "修改"
+                                        << "class"
+                                        << "内科"
+                                        << "医生:赵>钱";
+    QTest::newRow("user granted") << "grant"
+                                  << "修改"
+                                  << "use"
+                                  << "guest"
+                                  << "qx2:∅>y";
 }
 
 void TestAudit::eachChangeRecorded()
@@ -115,7 +144,8 @@ void TestAudit::eachChangeRecorded()
         // they were are no change.
         QStringList blanks;
         for (const QString &c : caseColumns())
-            if (c != QStringLiteral("门诊号") && c != QStringLiteral("姓名") && !isDateColumn(int(caseColumns().indexOf(c))))
+            if (c != QStringLiteral("门诊号") && c != QStringLiteral("姓名")
+                && !isDateColumn(int(caseColumns().indexOf(c))))
                 blanks << c + QStringLiteral("=''");
         db.exec(QStringLiteral("update xj set ") + blanks.join(u','));
     }
@@ -149,7 +179,8 @@ void TestAudit::eachChangeRecorded()
     QCOMPARE(e.table, table);
     QCOMPARE(e.key, key);
     QCOMPARE(changesOf(e), changes);
-    QVERIFY(QDateTime::fromString(e.time, QStringLiteral("yyyy-MM-dd HH:mm:ss")).secsTo(QDateTime::currentDateTime()) < 60);
+    QVERIFY(QDateTime::fromString(e.time, QStringLiteral("yyyy-MM-dd HH:mm:ss")).secsTo(QDateTime::currentDateTime())
+            < 60);
     // A save that changes nothing is no change.
     runsql(QStringLiteral("update class set 医生=医生"), &o);
     QVERIFY(o.ok);
@@ -199,8 +230,10 @@ void TestAudit::trailRefusesUpdateAndDelete_data()
 {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("update") << "update audit set 用户='x'" << "审计记录只能追加，不能修改";
-    QTest::newRow("delete") << "delete from audit" << "审计记录只能追加，不能删除";
+    QTest::newRow("update") << "update audit set 用户='x'"
+                            << "审计记录只能追加，不能修改";
+    QTest::newRow("delete") << "delete from audit"
+                            << "审计记录只能追加，不能删除";
 }
 
 void TestAudit::trailRefusesUpdateAndDelete()
@@ -229,20 +262,27 @@ void TestAudit::verifyFindsTampering_data()
     QTest::addColumn<QString>("tamper");   // run by hand, past the program, on a trail of entries 1..4
     QTest::addColumn<QString>("message");  // "" when the trail is sound
     const QString unguard = QStringLiteral("drop trigger audit_no_update; drop trigger audit_no_delete;");
-    QTest::newRow("untouched") << "" << "";
+    QTest::newRow("untouched") << ""
+                               << "";
     QTest::newRow("value altered") << unguard + "update audit set 改动=replace(改动,'y','n') where 序号=2"
                                    << "第 2 条审计记录被改动";
-    QTest::newRow("user altered") << unguard + "update audit set 用户='nobody' where 序号=3" << "第 3 条审计记录被改动";
-    QTest::newRow("entry removed") << unguard + "delete from audit where 序号=2" << "第 2 条审计记录被删除";
-    QTest::newRow("two removed") << unguard + "delete from audit where 序号 in (2,3)" << "第 2 至 3 条审计记录被删除";
-    QTest::newRow("last removed") << unguard + "delete from audit where 序号=4" << "最后的第 4 条审计记录被删除";
+    QTest::newRow("user altered") << unguard + "update audit set 用户='nobody' where 序号=3"
+                                  << "第 3 条审计记录被改动";
+    QTest::newRow("entry removed") << unguard + "delete from audit where 序号=2"
+                                   << "第 2 条审计记录被删除";
+    QTest::newRow("two removed") << unguard + "delete from audit where 序号 in (2,3)"
+                                 << "第 2 至 3 条审计记录被删除";
+    QTest::newRow("last removed") << unguard + "delete from audit where 序号=4"
+                                  << "最后的第 4 条审计记录被删除";
     QTest::newRow("entry put in between")
-        << unguard + "update audit set 序号=序号+100 where 序号>=2; update audit set 序号=序号-99 where 序号>=100;"
-                     "insert into audit values(2,'2026-01-01 00:00:00','x','删除','xj','1','[]','00')"
+        << unguard
+               + "update audit set 序号=序号+100 where 序号>=2; update audit set 序号=序号-99 where 序号>=100;"
+                 "insert into audit values(2,'2026-01-01 00:00:00','x','删除','xj','1','[]','00')"
         << "第 2 条审计记录不是程序写入的（被插入）";
     QTest::newRow("entry appended") << "insert into audit values(5,'2026-01-01 00:00:00','x','删除','xj','1','[]','00')"
                                     << "第 5 条审计记录被改动或不是程序写入的";
-    QTest::newRow("trigger dropped") << "drop trigger audit_xj_update" << "审计触发器 audit_xj_update 缺失";
+    QTest::newRow("trigger dropped") << "drop trigger audit_xj_update"
+                                     << "审计触发器 audit_xj_update 缺失";
 }
 
 void TestAudit::verifyFindsTampering()
@@ -261,8 +301,9 @@ void TestAudit::verifyFindsTampering()
         return;
     }
     QCOMPARE(r.code, 1);
-    QCOMPARE(r.err.trimmed(), QStringLiteral("chengheng-db: 审计记录校验不通过：") + message
-                                  + (message.contains(QStringLiteral("触发器")) ? QStringLiteral("：此后的修改没有记录") : QString()));
+    QCOMPARE(r.err.trimmed(),
+             QStringLiteral("chengheng-db: 审计记录校验不通过：") + message
+                 + (message.contains(QStringLiteral("触发器")) ? QStringLiteral("：此后的修改没有记录") : QString()));
 }
 
 void TestAudit::shellCannotChangeUnrecorded()
@@ -320,9 +361,12 @@ void TestAudit::showFilters()
     QCOMPARE(r.code, 0);
     QStringList lines = r.out.trimmed().split(u'\n');
     QCOMPARE(lines.size(), 4);
-    QVERIFY2(lines[0].startsWith(QStringLiteral("序号  时间")) && lines[0].endsWith(QStringLiteral("改动")), qPrintable(lines[0]));
-    QVERIFY2(lines[1].simplified().contains(QStringLiteral("doctor 新增 病例档案 M1 门诊号：M1；姓名：甲")), qPrintable(lines[1]));
-    QVERIFY2(lines[2].simplified().contains(QStringLiteral("admin 修改 病例档案 M1 姓名：甲 → 丙")), qPrintable(lines[2]));
+    QVERIFY2(lines[0].startsWith(QStringLiteral("序号  时间")) && lines[0].endsWith(QStringLiteral("改动")),
+             qPrintable(lines[0]));
+    QVERIFY2(lines[1].simplified().contains(QStringLiteral("doctor 新增 病例档案 M1 门诊号：M1；姓名：甲")),
+             qPrintable(lines[1]));
+    QVERIFY2(lines[2].simplified().contains(QStringLiteral("admin 修改 病例档案 M1 姓名：甲 → 丙")),
+             qPrintable(lines[2]));
     QCOMPARE(lines[3], QStringLiteral("共 2 条"));
     r = runTool({"audit", "show", "--user", "DOCTOR", "--db", db.path()});
     QVERIFY(r.out.contains(QStringLiteral("共 2 条")));

@@ -33,18 +33,28 @@ void TestDbConfig::read_data()
     QTest::addColumn<QString>("conninfo");
     QTest::addColumn<QString>("room");
     QTest::addColumn<QString>("error");  // a part of the refusal, empty when accepted
-    QTest::newRow("no server section") << QByteArray("[other]\nx=1\n") << false << "" << "" << "";
+    QTest::newRow("no server section") << QByteArray("[other]\nx=1\n") << false << ""
+                                       << ""
+                                       << "";
     QTest::newRow("service and room") << QByteArray("[server]\nconnection=service=chengheng\nroom=诊室三\n") << true
-                                      << "service=chengheng" << "诊室三" << "";
+                                      << "service=chengheng"
+                                      << "诊室三"
+                                      << "";
     QTest::newRow("connection string, no room")
         << QByteArray("[server]\nconnection=\"host=db.clinic dbname=chengheng user=room\"\n") << true
-        << "host=db.clinic dbname=chengheng user=room" << "1" << "";
+        << "host=db.clinic dbname=chengheng user=room"
+        << "1"
+        << "";
     QTest::newRow("password in the string")
-        << QByteArray("[server]\nconnection=\"host=db password=secret\"\n") << false << "" << ""
+        << QByteArray("[server]\nconnection=\"host=db password=secret\"\n") << false << ""
+        << ""
         << "中写有服务器密码。密码不能放在配置文件里";
     QTest::newRow("password in a URI") << QByteArray("[server]\nconnection=postgresql://room:secret@db/chengheng\n")
-                                       << false << "" << "" << "中写有服务器密码。";
-    QTest::newRow("empty connection") << QByteArray("[server]\nconnection=\n") << false << "" << ""
+                                       << false << ""
+                                       << ""
+                                       << "中写有服务器密码。";
+    QTest::newRow("empty connection") << QByteArray("[server]\nconnection=\n") << false << ""
+                                      << ""
                                       << "的 [server] connection 是空的。";
 }
 

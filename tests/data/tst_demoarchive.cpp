@@ -92,7 +92,8 @@ void TestDemoArchive::recordsAndDepartments()
     QString previousNumber;
     QDate previousVisit;
     const QStringList rows = db.rows(QStringLiteral(
-        "select 门诊号,姓名,性别,出生年月,入诊时间,年龄,身份证,联系电话,家庭住址,症状,诊断,药名,医生签字 from xj order by rowid"));
+        "select 门诊号,姓名,性别,出生年月,入诊时间,年龄,身份证,联系电话,家庭住址,症状,诊断,药名,医生签字 from xj order "
+        "by rowid"));
     for (const QString &line : rows) {
         const QStringList f = line.split(u'|');
         QVERIFY2(f[0] > previousNumber, qPrintable(line));
@@ -166,7 +167,8 @@ void TestDemoArchive::toolOption_data()
     QTest::newRow("records") << QStringList{"--demo", "--records", "2500"} << 0
                              << QStringLiteral("已创建演示数据库 %1：科室 17 个，病例档案 2500 份，药品目录 ");
     QTest::newRow("large archive") << QStringList{"--demo", "--records=100000"} << 0
-                                   << QStringLiteral("已创建演示数据库 %1：科室 2000 个，病例档案 100000 份，药品目录 ");
+                                   << QStringLiteral(
+                                          "已创建演示数据库 %1：科室 2000 个，病例档案 100000 份，药品目录 ");
     QTest::newRow("without --demo") << QStringList{"--records", "10"} << 2
                                     << QStringLiteral("chengheng-db: --records 只能与 --demo 同用");
     QTest::newRow("not a number") << QStringList{"--demo", "--records", "十"} << 2

@@ -19,25 +19,24 @@ namespace {
 // without records, records without a department and records naming a group.
 void seed(const TestDb &db)
 {
-    db.exec(QStringLiteral(
-        "insert into class values('一组','内科','101','五年','临床','王医生','无');"
-        "insert into class values('一组','ENT','102','五年','耳鼻喉','李医生','无');"
-        "insert into class values('Grp','儿科','201','四年','儿科学','赵医生','无');"
-        "insert into class values('内科','眼科','301','三年','眼科学','钱医生','无');"
-        "insert into class values('三组','牙科','401','三年','口腔','孙医生','无');"
-        "insert into class values(NULL,'无组','501',NULL,NULL,NULL,NULL);"
-        "insert into class values('grp',NULL,'601',NULL,NULL,NULL,NULL);"
-        "insert into xj(门诊号,姓名,科室) values('0001','甲','内科');"
-        "insert into xj(门诊号,姓名,科室) values('0002','乙','ent');"
-        "insert into xj(门诊号,姓名,科室) values('0003','丙','Ent');"
-        "insert into xj(门诊号,姓名,科室) values('0004','丁','儿科');"
-        "insert into xj(门诊号,姓名,科室) values('0005','戊','眼科');"
-        "insert into xj(门诊号,姓名,科室) values(NULL,'己','内科');"
-        "insert into xj(门诊号,姓名,科室) values('0007','庚','骨科');"
-        "insert into xj(门诊号,姓名,科室) values('0008','辛',NULL);"
-        "insert into xj(门诊号,姓名,科室) values('0009','壬','一组');"
-        "insert into xj(门诊号,姓名,科室) values('0010','癸','无组');"
-        "insert into xj(门诊号,姓名,科室) values('0011','子','GRP');"));
+    db.exec(QStringLiteral("insert into class values('一组','内科','101','五年','临床','王医生','无');"
+                           "insert into class values('一组','ENT','102','五年','耳鼻喉','李医生','无');"
+                           "insert into class values('Grp','儿科','201','四年','儿科学','赵医生','无');"
+                           "insert into class values('内科','眼科','301','三年','眼科学','钱医生','无');"
+                           "insert into class values('三组','牙科','401','三年','口腔','孙医生','无');"
+                           "insert into class values(NULL,'无组','501',NULL,NULL,NULL,NULL);"
+                           "insert into class values('grp',NULL,'601',NULL,NULL,NULL,NULL);"
+                           "insert into xj(门诊号,姓名,科室) values('0001','甲','内科');"
+                           "insert into xj(门诊号,姓名,科室) values('0002','乙','ent');"
+                           "insert into xj(门诊号,姓名,科室) values('0003','丙','Ent');"
+                           "insert into xj(门诊号,姓名,科室) values('0004','丁','儿科');"
+                           "insert into xj(门诊号,姓名,科室) values('0005','戊','眼科');"
+                           "insert into xj(门诊号,姓名,科室) values(NULL,'己','内科');"
+                           "insert into xj(门诊号,姓名,科室) values('0007','庚','骨科');"
+                           "insert into xj(门诊号,姓名,科室) values('0008','辛',NULL);"
+                           "insert into xj(门诊号,姓名,科室) values('0009','壬','一组');"
+                           "insert into xj(门诊号,姓名,科室) values('0010','癸','无组');"
+                           "insert into xj(门诊号,姓名,科室) values('0011','子','GRP');"));
 }
 
 QString nodeStatement(const BrowserParams &p, const QString &t)
@@ -84,10 +83,10 @@ void TestListing::sameRowsSameOrder_data()
 {
     QTest::addColumn<QString>("node");
     QTest::addColumn<int>("rows");
-    QTest::newRow("group 一组") << "一组" << 4;  // 内科 twice, ENT twice; 0009 names a group only
+    QTest::newRow("group 一组") << "一组" << 4;                 // 内科 twice, ENT twice; 0009 names a group only
     QTest::newRow("group and department 内科") << "内科" << 3;  // 内科's two records and 眼科's
     QTest::newRow("department in other case") << "eNt" << 2;
-    QTest::newRow("group in two cases") << "GRP" << 1;      // 儿科; the class row without 科室 joins nothing
+    QTest::newRow("group in two cases") << "GRP" << 1;  // 儿科; the class row without 科室 joins nothing
     QTest::newRow("department without records") << "牙科" << 0;
     QTest::newRow("records without department") << "骨科" << 0;
     QTest::newRow("department of a group-less class row") << "无组" << 1;
@@ -114,12 +113,18 @@ void TestListing::plansUseIndexes_data()
     QTest::addColumn<int>("browser");  // 0 case browser, 1 department browser
     QTest::addColumn<QString>("node");
     QTest::addColumn<QString>("table");
-    QTest::newRow("cases, group node: xj") << 0 << "一组" << "xj";
-    QTest::newRow("cases, group node: class") << 0 << "一组" << "class";
-    QTest::newRow("cases, department node: xj") << 0 << "内科" << "xj";
-    QTest::newRow("cases, department node: class") << 0 << "内科" << "class";
-    QTest::newRow("departments, group node") << 1 << "一组" << "class";
-    QTest::newRow("departments, department node") << 1 << "内科" << "class";
+    QTest::newRow("cases, group node: xj") << 0 << "一组"
+                                           << "xj";
+    QTest::newRow("cases, group node: class") << 0 << "一组"
+                                              << "class";
+    QTest::newRow("cases, department node: xj") << 0 << "内科"
+                                                << "xj";
+    QTest::newRow("cases, department node: class") << 0 << "内科"
+                                                   << "class";
+    QTest::newRow("departments, group node") << 1 << "一组"
+                                             << "class";
+    QTest::newRow("departments, department node") << 1 << "内科"
+                                                  << "class";
 }
 
 void TestListing::plansUseIndexes()

@@ -29,23 +29,21 @@ const QString kQueryOrder = QStringLiteral("order by class.年级 desc,class.科
 // department, dates in some).
 void seed(const TestDb &db, int records)
 {
-    db.exec(QStringLiteral(
-        "insert into class values('一组','内科','101','五年','临床','王医生','无');"
-        "insert into class values('一组','ENT','102','五年','耳鼻喉','李医生','无');"
-        "insert into class values('Grp','儿科','201','四年','儿科学','赵医生','无');"
-        "insert into class values('grp','眼科','301',NULL,'眼科学','钱医生','无');"
-        "insert into class values('三组','牙科','401','三年','口腔','孙医生','无');"
-        "insert into class values(NULL,'无组','501',NULL,NULL,NULL,NULL);"
-        "insert into class values('一组',NULL,'601',NULL,NULL,NULL,NULL);"));
-    db.exec(QStringLiteral(
-        "with recursive n(i) as (select 1 union all select i+1 from n where i<%1) "
-        "insert into xj(门诊号,姓名,科室,入诊时间) select printf('%05d',i), "
-        "case when i%7=0 then NULL else '王'||i end, "
-        "case i%8 when 0 then '内科' when 1 then 'ent' when 2 then 'Ent' when 3 then NULL "
-        "when 4 then '儿科' when 5 then '骨科' when 6 then '眼科' else '无组' end, "
-        "case when i%3=0 then '2024-01-0'||(1+i%9) end from n;"
-        "insert into xj(门诊号,姓名,科室) values(NULL,'无号甲','内科');"
-        "insert into xj(门诊号,姓名,科室) values(NULL,'无号乙','儿科');")
+    db.exec(QStringLiteral("insert into class values('一组','内科','101','五年','临床','王医生','无');"
+                           "insert into class values('一组','ENT','102','五年','耳鼻喉','李医生','无');"
+                           "insert into class values('Grp','儿科','201','四年','儿科学','赵医生','无');"
+                           "insert into class values('grp','眼科','301',NULL,'眼科学','钱医生','无');"
+                           "insert into class values('三组','牙科','401','三年','口腔','孙医生','无');"
+                           "insert into class values(NULL,'无组','501',NULL,NULL,NULL,NULL);"
+                           "insert into class values('一组',NULL,'601',NULL,NULL,NULL,NULL);"));
+    db.exec(QStringLiteral("with recursive n(i) as (select 1 union all select i+1 from n where i<%1) "
+                           "insert into xj(门诊号,姓名,科室,入诊时间) select printf('%05d',i), "
+                           "case when i%7=0 then NULL else '王'||i end, "
+                           "case i%8 when 0 then '内科' when 1 then 'ent' when 2 then 'Ent' when 3 then NULL "
+                           "when 4 then '儿科' when 5 then '骨科' when 6 then '眼科' else '无组' end, "
+                           "case when i%3=0 then '2024-01-0'||(1+i%9) end from n;"
+                           "insert into xj(门诊号,姓名,科室) values(NULL,'无号甲','内科');"
+                           "insert into xj(门诊号,姓名,科室) values(NULL,'无号乙','儿科');")
                 .arg(records));
 }
 
@@ -119,20 +117,23 @@ void TestPager::sameRowsSameOrder_data()
     Formclass2 depts;
     const QString group = nodeStatement(cases.params(), QStringLiteral("一组"));
     const QString grp = nodeStatement(cases.params(), QStringLiteral("GRP"));
-    QTest::newRow("whole table, bare name") << "select * from xj" << "xj" << 1202 << 0;
-    QTest::newRow("whole table, read from the end") << "select * from xj" << "xj" << 1202 << 1100;
+    QTest::newRow("whole table, bare name") << "select * from xj"
+                                            << "xj" << 1202 << 0;
+    QTest::newRow("whole table, read from the end") << "select * from xj"
+                                                    << "xj" << 1202 << 1100;
     QTest::newRow("case node, group of two departments") << group << listingStatement(group) << 451 << 300;
     QTest::newRow("case node, group in two letter cases") << grp << listingStatement(grp) << 301 << 0;
     const QString query = kQueryHead + QStringLiteral("xj.姓名 like '%王%'") + kQueryOrder;
     QTest::newRow("case query, descending keys") << query << query << 772 << 500;
     QTest::newRow("case query, found by one pass") << query << query << 772 << 700;
     const QString dated = kQueryHead + QStringLiteral("xj.入诊时间=#2024-01-05#") + kQueryOrder;
-    QTest::newRow("case query, a date") << QString(dated).replace(QStringLiteral("#2024-01-05#"), QStringLiteral("'2024-01-05'"))
+    QTest::newRow("case query, a date") << QString(dated).replace(QStringLiteral("#2024-01-05#"),
+                                                                  QStringLiteral("'2024-01-05'"))
                                         << dated << 0 << 0;
     const QString dept = nodeStatement(depts.params(), QStringLiteral("一组"));
     QTest::newRow("department node, NULL department") << dept << dept << 3 << 0;
-    QTest::newRow("department query, no ordering") << "select * from class where 年制 is null" << "select * from class where 年制 is null"
-                                                   << 3 << 0;
+    QTest::newRow("department query, no ordering") << "select * from class where 年制 is null"
+                                                   << "select * from class where 年制 is null" << 3 << 0;
 }
 
 void TestPager::sameRowsSameOrder()
@@ -183,10 +184,13 @@ void TestPager::pagePlansUseIndexes_data()
     QTest::addColumn<QString>("table");
     Form3 cases;
     Formclass2 depts;
-    QTest::newRow("archive grid") << "select * from xj" << "xj";
-    QTest::newRow("work grid") << "select * from yc" << "yc";
+    QTest::newRow("archive grid") << "select * from xj"
+                                  << "xj";
+    QTest::newRow("work grid") << "select * from yc"
+                               << "yc";
     QTest::newRow("case group node") << listingStatement(nodeStatement(cases.params(), QStringLiteral("组3"))) << "xj";
-    QTest::newRow("case department node") << listingStatement(nodeStatement(cases.params(), QStringLiteral("科7"))) << "xj";
+    QTest::newRow("case department node")
+        << listingStatement(nodeStatement(cases.params(), QStringLiteral("科7"))) << "xj";
     QTest::newRow("department group node") << nodeStatement(depts.params(), QStringLiteral("组3")) << "class";
     QTest::newRow("department node") << nodeStatement(depts.params(), QStringLiteral("科7")) << "class";
 }
@@ -197,12 +201,11 @@ void TestPager::pagePlansUseIndexes()
     QFETCH(QString, table);
     TestDb db(Empty);
     // 400 departments in 20 groups, 5 records each, and the statistics.
-    db.exec(QStringLiteral(
-        "with recursive n(i) as (select 1 union all select i+1 from n where i<400) "
-        "insert into class(年级,科室) select '组'||(i%20), '科'||i from n;"
-        "with recursive n(i) as (select 1 union all select i+1 from n where i<2000) "
-        "insert into xj(门诊号,姓名,科室) select printf('%05d',i), '名'||i, '科'||(i%400) from n;"
-        "insert into yc select * from xj;"));
+    db.exec(QStringLiteral("with recursive n(i) as (select 1 union all select i+1 from n where i<400) "
+                           "insert into class(年级,科室) select '组'||(i%20), '科'||i from n;"
+                           "with recursive n(i) as (select 1 union all select i+1 from n where i<2000) "
+                           "insert into xj(门诊号,姓名,科室) select printf('%05d',i), '名'||i, '科'||(i%400) from n;"
+                           "insert into yc select * from xj;"));
     {
         Connection c = Connection::open(db.path());
         QVERIFY(ensureListingIndexes(c));
@@ -218,7 +221,8 @@ void TestPager::pagePlansUseIndexes()
         const QString text = lines.join(QLatin1String(" / "));
         QVERIFY2(!lines.isEmpty() && !lines.first().startsWith(u'<'), qPrintable(text));
         if (q.where.isEmpty() && after)
-            QVERIFY2(text.contains(QStringLiteral("SEARCH %1 USING INTEGER PRIMARY KEY (rowid>?").arg(table)), qPrintable(text));
+            QVERIFY2(text.contains(QStringLiteral("SEARCH %1 USING INTEGER PRIMARY KEY (rowid>?").arg(table)),
+                     qPrintable(text));
         else if (!q.where.isEmpty())
             QVERIFY2(!scansOrSorts(lines, table), qPrintable(text));
         QVERIFY2(!text.contains(QLatin1String("USE TEMP B-TREE FOR ORDER BY")) || !q.where.isEmpty(), qPrintable(text));
@@ -272,7 +276,8 @@ void TestPager::outsideChanges()
         page << p->cell(r, 0);
     QVERIFY(!page.contains(QStringLiteral("01900")));
     QCOMPARE(page.last(), QString());
-    QCOMPARE(p->cell((k + 1) * Pager::kPageRows, 0), QStringLiteral("%1").arg((k + 1) * Pager::kPageRows + 1, 5, 10, QLatin1Char('0')));
+    QCOMPARE(p->cell((k + 1) * Pager::kPageRows, 0),
+             QStringLiteral("%1").arg((k + 1) * Pager::kPageRows + 1, 5, 10, QLatin1Char('0')));
     // Opening again shows the truth.
     std::unique_ptr<Pager> again = Pager::open(QStringLiteral("xj"));
     QVERIFY(again);

@@ -45,16 +45,24 @@ void TestPgSql::translate_data()
     QTest::addColumn<QString>("server");  // "<null>": refused
     QTest::newRow("date") << "select * from xj where 入诊时间>=#2020-1-1#"
                           << "select * from xj where 入诊时间>=DATE '2020-01-01'";
-    QTest::newRow("date beside a text") << "select #2020-1-1#'x'" << "select DATE '2020-01-01' 'x'";
-    QTest::newRow("delete star") << "delete * from yc" << "delete from yc";
-    QTest::newRow("bare name") << " xj " << "select * from xj";
-    QTest::newRow("bracketed name") << "select [门诊 号] from xj" << "select \"门诊 号\" from xj";
+    QTest::newRow("date beside a text") << "select #2020-1-1#'x'"
+                                        << "select DATE '2020-01-01' 'x'";
+    QTest::newRow("delete star") << "delete * from yc"
+                                 << "delete from yc";
+    QTest::newRow("bare name") << " xj "
+                               << "select * from xj";
+    QTest::newRow("bracketed name") << "select [门诊 号] from xj"
+                                    << "select \"门诊 号\" from xj";
     QTest::newRow("double-quoted text") << "select * from xj where 姓名=\"O'Brien\""
                                         << "select * from xj where 姓名='O''Brien'";
-    QTest::newRow("doubled quote kept") << "select 'it''s'" << "select 'it''s'";
-    QTest::newRow("hash inside a text") << "select '#1#'" << "select '#1#'";
-    QTest::newRow("unterminated") << "select 'abc" << "<null>";
-    QTest::newRow("unreadable date") << "select #2020-13-45#" << "<null>";
+    QTest::newRow("doubled quote kept") << "select 'it''s'"
+                                        << "select 'it''s'";
+    QTest::newRow("hash inside a text") << "select '#1#'"
+                                        << "select '#1#'";
+    QTest::newRow("unterminated") << "select 'abc"
+                                  << "<null>";
+    QTest::newRow("unreadable date") << "select #2020-13-45#"
+                                     << "<null>";
 }
 
 void TestPgSql::translate()
@@ -144,7 +152,8 @@ void TestPgSql::unreachableServer()
     const PgResult r = c.exec(QStringLiteral("select 1"));
     QVERIFY(!r.ok());
     QCOMPARE(r.fault(), DbFault::Gone);
-    QVERIFY2(r.error().startsWith(QStringLiteral("无法连接数据库服务器。请检查配置文件中的服务器设置、网络和服务器是否在运行。")),
+    QVERIFY2(r.error().startsWith(
+                 QStringLiteral("无法连接数据库服务器。请检查配置文件中的服务器设置、网络和服务器是否在运行。")),
              qPrintable(r.error()));
 }
 

@@ -1,8 +1,8 @@
 // The rights look-up and the gate rules.
 #include "data/audit.h"
 #include "data/globals.h"
-#include "data/sqlite.h"
 #include "data/rights.h"
+#include "data/sqlite.h"
 #include "testenv.h"
 #include "ui/rightsgate.h"
 

@@ -61,11 +61,11 @@ void TestServerDb::init()
     QVERIFY2(!db_.isEmpty(), qPrintable(why));
     PgConnection c(db_);
     QVERIFY2(createServerSchema(c, QStringLiteral("1"), &why), qPrintable(why));
-    QVERIFY(c.run(QStringLiteral(
-        "insert into chengheng.class values('一组','内科','101','五年','临床','王医生',null),"
-        "('一组','Waike','102','五年','外科学','李医生','无');"
-        "insert into chengheng.xj(门诊号,姓名,科室,入诊时间) values('0001','甲','内科','2024-03-01'),"
-        "('0002','乙','waike',null);")));
+    QVERIFY(c.run(
+        QStringLiteral("insert into chengheng.class values('一组','内科','101','五年','临床','王医生',null),"
+                       "('一组','Waike','102','五年','外科学','李医生','无');"
+                       "insert into chengheng.xj(门诊号,姓名,科室,入诊时间) values('0001','甲','内科','2024-03-01'),"
+                       "('0002','乙','waike',null);")));
     useServer(db_, QStringLiteral("1"));
 }
 
@@ -82,9 +82,11 @@ void TestServerDb::queries_data()
     QTest::newRow("bare name") << "class" << QStringList{"内科", "Waike"};
     QTest::newRow("case-insensitive =") << "select 科室 from class where 科室='WAIKE'" << QStringList{"Waike"};
     QTest::newRow("date literal") << "select 门诊号 from xj where 入诊时间>=#2024-1-1#" << QStringList{"0001"};
-    QTest::newRow("dates and nulls") << "select 入诊时间 from xj order by 门诊号" << QStringList{"2024-03-01", "<null>"};
+    QTest::newRow("dates and nulls") << "select 入诊时间 from xj order by 门诊号"
+                                     << QStringList{"2024-03-01", "<null>"};
     QTest::newRow("join ignores case")
-        << "select xj.姓名 from xj inner join class on xj.科室=class.科室 order by xj.门诊号" << QStringList{"甲", "乙"};
+        << "select xj.姓名 from xj inner join class on xj.科室=class.科室 order by xj.门诊号"
+        << QStringList{"甲", "乙"};
     QTest::newRow("no rows") << "select * from xj where 门诊号='x'" << QStringList{};
 }
 
@@ -127,7 +129,8 @@ void TestServerDb::addNewUpdate()
     QVERIFY(rs->setField(QStringLiteral("出生年月"), QStringLiteral("1990-5-6")));
     QVERIFY(rs->setField(QStringLiteral("入诊时间"), QString()));
     QVERIFY2(rs->Update(), qPrintable(rs->lastError()));
-    QCOMPARE(column(QStringLiteral("select 姓名||'|'||出生年月||'|'||coalesce(入诊时间::text,'null') from xj where 门诊号='0100'")),
+    QCOMPARE(column(QStringLiteral(
+                 "select 姓名||'|'||出生年月||'|'||coalesce(入诊时间::text,'null') from xj where 门诊号='0100'")),
              QStringList{"O'Brien|1990-05-06|null"});
     // The same number in other letter case is the same key.
     rs = runsql(QStringLiteral("select * from xj "));
@@ -219,7 +222,6 @@ void TestServerDb::brokenConnectionInTransaction()
     QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) values('L4')")));
 }
 
-
 // Statements of the program on the server leave the entries the file's trail
 // would: who (the signed-in user of this process), what, which row, and the
 // old and new values of the changed columns only; never a password.
@@ -228,24 +230,33 @@ void TestServerDb::changesWriteTheTrail_data()
     QTest::addColumn<QString>("setup");  // run first, by someone else
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QStringList>("entries");  // 用户|操作|表名|记录|改动
-    QTest::newRow("modify") << "" << "update xj set 姓名='丙' where 门诊号='0001'"
+    QTest::newRow("modify") << ""
+                            << "update xj set 姓名='丙' where 门诊号='0001'"
                             << QStringList{R"(doctor|修改|xj|0001|[["姓名","甲","丙"]])"};
-    QTest::newRow("nothing changed") << "" << "update xj set 姓名='甲' where 门诊号='0001'" << QStringList{};
-    QTest::newRow("add") << "" << "insert into yc(门诊号,姓名) values('Y1','张')"
+    QTest::newRow("nothing changed") << ""
+                                     << "update xj set 姓名='甲' where 门诊号='0001'" << QStringList{};
+    QTest::newRow("add") << ""
+                         << "insert into yc(门诊号,姓名) values('Y1','张')"
                          << QStringList{R"(doctor|新增|yc|Y1|[["门诊号",null,"Y1"],["姓名",null,"张"]])"};
-    QTest::newRow("delete") << "" << "delete * from xj where 门诊号='0002'"
-                            << QStringList{R"(doctor|删除|xj|0002|[["门诊号","0002",null],["姓名","乙",null],["科室","waike",null]])"};
-    QTest::newRow("archive") << "insert into yc(门诊号,姓名) values('Y2','李')" << "insert into xj select * from yc"
+    QTest::newRow("delete")
+        << ""
+        << "delete * from xj where 门诊号='0002'"
+        << QStringList{R"(doctor|删除|xj|0002|[["门诊号","0002",null],["姓名","乙",null],["科室","waike",null]])"};
+    QTest::newRow("archive") << "insert into yc(门诊号,姓名) values('Y2','李')"
+                             << "insert into xj select * from yc"
                              << QStringList{R"(doctor|归档|xj|Y2|[["门诊号",null,"Y2"],["姓名",null,"李"]])"};
-    QTest::newRow("clear") << "insert into yc(门诊号) values('Y3')" << "delete from yc"
-                           << QStringList{R"(doctor|清空|yc|Y3|[["门诊号","Y3",null]])"};
-    QTest::newRow("one row of the work table") << "insert into yc(门诊号) values('Y4')" << "delete * from yc where 门诊号='Y4'"
-                                               << QStringList{R"(doctor|删除|yc|Y4|[["门诊号","Y4",null]])"};
-    QTest::newRow("department") << "" << "update class set 诊室='201' where 科室='内科'"
+    QTest::newRow("clear") << "insert into yc(门诊号) values('Y3')"
+                           << "delete from yc" << QStringList{R"(doctor|清空|yc|Y3|[["门诊号","Y3",null]])"};
+    QTest::newRow("one row of the work table")
+        << "insert into yc(门诊号) values('Y4')"
+        << "delete * from yc where 门诊号='Y4'" << QStringList{R"(doctor|删除|yc|Y4|[["门诊号","Y4",null]])"};
+    QTest::newRow("department") << ""
+                                << "update class set 诊室='201' where 科室='内科'"
                                 << QStringList{R"(doctor|修改|class|内科|[["诊室","101","201"]])"};
-    QTest::newRow("password hidden") << "insert into use(username,password) values('nurse','old')"
-                                     << "update use set password='new', qx1='y' where username='nurse'"
-                                     << QStringList{R"(doctor|修改|use|nurse|[["password","******","******"],["qx1",null,"y"]])"};
+    QTest::newRow("password hidden")
+        << "insert into use(username,password) values('nurse','old')"
+        << "update use set password='new', qx1='y' where username='nurse'"
+        << QStringList{R"(doctor|修改|use|nurse|[["password","******","******"],["qx1",null,"y"]])"};
 }
 
 void TestServerDb::changesWriteTheTrail()
@@ -261,12 +272,14 @@ void TestServerDb::changesWriteTheTrail()
     CurrentUser = QStringLiteral("doctor");
     QVERIFY(runaction(sql));
     QCOMPARE(column(QStringLiteral("select 用户||'|'||操作||'|'||表名||'|'||记录||'|'||改动 from chengheng.audit"
-                                   " where 序号>") + before + QStringLiteral(" order by 序号")),
+                                   " where 序号>")
+                    + before + QStringLiteral(" order by 序号")),
              entries);
     if (!setup.isEmpty())
         QCOMPARE(column(QStringLiteral("select 用户 from chengheng.audit where 序号=") + before), QStringList{"clerk"});
-    QCOMPARE(column(QStringLiteral("select count(*) from chengheng.audit where 改动 like '%old%' or 改动 like '%new%'")),
-             QStringList{"0"});
+    QCOMPARE(
+        column(QStringLiteral("select count(*) from chengheng.audit where 改动 like '%old%' or 改动 like '%new%'")),
+        QStringList{"0"});
     PgConnection c(db_);
     const AuditVerification v = verifyServerAuditTrail(c);
     QVERIFY2(v.ok, qPrintable(v.problem));

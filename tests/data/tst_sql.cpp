@@ -64,35 +64,58 @@ void TestSql::translation_data()
     QTest::addColumn<QString>("in");
     QTest::addColumn<QString>("out");  // "<fail>" when the statement must fail
     const QString fail = QStringLiteral("<fail>");
-    QTest::newRow("plain") << "select * from xj where 姓名='张三'" << "select * from xj where 姓名='张三'";
-    QTest::newRow("date iso") << "update xj set 入诊时间=#2024-3-5#" << "update xj set 入诊时间='2024-03-05'";
-    QTest::newRow("date slashes") << "x=#2024/12/31#" << "x='2024-12-31'";
-    QTest::newRow("date dots") << "x=#2024.1.2#" << "x='2024-01-02'";
-    QTest::newRow("date chinese") << "x=#2024年2月29日#" << "x='2024-02-29'";
-    QTest::newRow("date us short") << "x=#3/5/24#" << "x='2024-03-05'";
-    QTest::newRow("date us 1999") << "x=#12-31-99#" << "x='1999-12-31'";
-    QTest::newRow("date us long") << "x=#3/5/1987#" << "x='1987-03-05'";
-    QTest::newRow("date blanks inside") << "x=# 2024-3-5 #" << "x='2024-03-05'";
+    QTest::newRow("plain") << "select * from xj where 姓名='张三'"
+                           << "select * from xj where 姓名='张三'";
+    QTest::newRow("date iso") << "update xj set 入诊时间=#2024-3-5#"
+                              << "update xj set 入诊时间='2024-03-05'";
+    QTest::newRow("date slashes") << "x=#2024/12/31#"
+                                  << "x='2024-12-31'";
+    QTest::newRow("date dots") << "x=#2024.1.2#"
+                               << "x='2024-01-02'";
+    QTest::newRow("date chinese") << "x=#2024年2月29日#"
+                                  << "x='2024-02-29'";
+    QTest::newRow("date us short") << "x=#3/5/24#"
+                                   << "x='2024-03-05'";
+    QTest::newRow("date us 1999") << "x=#12-31-99#"
+                                  << "x='1999-12-31'";
+    QTest::newRow("date us long") << "x=#3/5/1987#"
+                                  << "x='1987-03-05'";
+    QTest::newRow("date blanks inside") << "x=# 2024-3-5 #"
+                                        << "x='2024-03-05'";
     QTest::newRow("impossible date") << "x=#2023-2-29#" << fail;
     QTest::newRow("month 13") << "x=#2024-13-1#" << fail;
     QTest::newRow("words") << "x=#yesterday#" << fail;
     QTest::newRow("empty date") << "x=##" << fail;
     QTest::newRow("unclosed date") << "x=#2024-1-1" << fail;
-    QTest::newRow("hash inside string") << "select * from xj where 备注='#1#'" << "select * from xj where 备注='#1#'";
-    QTest::newRow("doubled quote kept") << "select 'a''#b#' from xj" << "select 'a''#b#' from xj";
+    QTest::newRow("hash inside string") << "select * from xj where 备注='#1#'"
+                                        << "select * from xj where 备注='#1#'";
+    QTest::newRow("doubled quote kept") << "select 'a''#b#' from xj"
+                                        << "select 'a''#b#' from xj";
     QTest::newRow("unterminated string") << "select 'abc from xj" << fail;
-    QTest::newRow("delete star") << "delete * from xj where 门诊号='1'" << "delete from xj where 门诊号='1'";
-    QTest::newRow("DELETE*FROM") << "DELETE*FROM yc" << "DELETE FROM yc";
-    QTest::newRow("delete star in string untouched") << "select 'delete * from' from xj" << "select 'delete * from' from xj";
-    QTest::newRow("bare name") << "表1" << "select * from 表1";
-    QTest::newRow("bare name blanks") << "  yc " << "select * from yc";
-    QTest::newRow("star from glued") << "select *from yc" << "select *from yc";
-    QTest::newRow("distinct") << "select DISTINCT 年级 from class" << "select DISTINCT 年级 from class";
-    QTest::newRow("hash in bracketed name") << "select [No#1] from t where d=#2024-1-2#" << "select [No#1] from t where d='2024-01-02'";
-    QTest::newRow("date then text") << "x=#2020-1-1#'x'" << "x='2020-01-01' 'x'";
-    QTest::newRow("text then date") << "x='x'#2020-1-1#" << "x='x' '2020-01-01'";
-    QTest::newRow("quote in bracketed name") << "select [O'Brien] from t" << "select [O'Brien] from t";
-    QTest::newRow("bracket in string") << "select '[#' from t" << "select '[#' from t";
+    QTest::newRow("delete star") << "delete * from xj where 门诊号='1'"
+                                 << "delete from xj where 门诊号='1'";
+    QTest::newRow("DELETE*FROM") << "DELETE*FROM yc"
+                                 << "DELETE FROM yc";
+    QTest::newRow("delete star in string untouched") << "select 'delete * from' from xj"
+                                                     << "select 'delete * from' from xj";
+    QTest::newRow("bare name") << "表1"
+                               << "select * from 表1";
+    QTest::newRow("bare name blanks") << "  yc "
+                                      << "select * from yc";
+    QTest::newRow("star from glued") << "select *from yc"
+                                     << "select *from yc";
+    QTest::newRow("distinct") << "select DISTINCT 年级 from class"
+                              << "select DISTINCT 年级 from class";
+    QTest::newRow("hash in bracketed name") << "select [No#1] from t where d=#2024-1-2#"
+                                            << "select [No#1] from t where d='2024-01-02'";
+    QTest::newRow("date then text") << "x=#2020-1-1#'x'"
+                                    << "x='2020-01-01' 'x'";
+    QTest::newRow("text then date") << "x='x'#2020-1-1#"
+                                    << "x='x' '2020-01-01'";
+    QTest::newRow("quote in bracketed name") << "select [O'Brien] from t"
+                                             << "select [O'Brien] from t";
+    QTest::newRow("bracket in string") << "select '[#' from t"
+                                       << "select '[#' from t";
 }
 
 void TestSql::translation()
@@ -146,7 +169,8 @@ void TestSql::queriesAndActions_data()
     QTest::newRow("Select mixed, trailing blanks") << "Select * from xj   " << true << 2;
     QTest::newRow("select no match") << "select * from xj where 门诊号='none'" << true << 2;
     QTest::newRow("insert") << "insert into xj(门诊号) values('3')" << false << 3;
-    QTest::newRow("insert from select") << "insert into xj(门诊号,姓名)select 门诊号,姓名  from yc where 门诊号='y1'" << false << 3;
+    QTest::newRow("insert from select") << "insert into xj(门诊号,姓名)select 门诊号,姓名  from yc where 门诊号='y1'"
+                                        << false << 3;
     QTest::newRow("update no match") << "update xj set 姓名='x' where 门诊号='none'" << false << 2;
     QTest::newRow("UPDATE blanks") << "UPDATE   xj  set 姓名='x' where 门诊号='1'" << false << 2;
     QTest::newRow("delete star") << "delete * from xj where 门诊号='1'" << false << 1;
@@ -367,7 +391,8 @@ void TestSql::missingFileFailsAndCreatesNothing_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("missing") << QByteArray("<none>") << "文件不存在或无法读取";
     QTest::newRow("not a database") << QByteArray("this is a text file, not a database, padded to be long enough "
-                                                  "for the header check to look at it at all.......") << "不是数据库文件";
+                                                  "for the header check to look at it at all.......")
+                                    << "不是数据库文件";
     QTest::newRow("empty file") << QByteArray() << "";
 }
 

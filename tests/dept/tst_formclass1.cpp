@@ -193,18 +193,19 @@ void TestFormclass1::checks_data()
     QTest::newRow("first in index order") << Typed{{5, ""}, {3, ""}, {4, ""}} << false << "年制：不能为空！" << ex << 3;
     QTest::newRow("empty before duplicate") << Typed{{1, "内科"}, {2, ""}} << false << "诊室：不能为空！" << ex << 2;
     QTest::newRow("empty in modify mode") << Typed{{0, ""}} << true << "年级：不能为空！" << ex << 0;
-    QTest::newRow("duplicate") << Typed{{1, "内科"}} << false << "已经存在该科室的设置,不能重复！" << int(vbOKOnly) << 1;
+    QTest::newRow("duplicate") << Typed{{1, "内科"}} << false << "已经存在该科室的设置,不能重复！" << int(vbOKOnly)
+                               << 1;
     QTest::newRow("duplicate trimmed") << Typed{{1, "  内科 "}} << false << "已经存在该科室的设置,不能重复！"
                                        << int(vbOKOnly) << 1;
-    QTest::newRow("duplicate other case") << Typed{{1, "ent"}} << false << "已经存在该科室的设置,不能重复！"
-                                          << int(vbOKOnly) << 1;
+    QTest::newRow("duplicate other case")
+        << Typed{{1, "ent"}} << false << "已经存在该科室的设置,不能重复！" << int(vbOKOnly) << 1;
     // Modify mode: the name of another department would replace that one's row.
     QTest::newRow("modify onto another") << Typed{{1, "外科"}} << true << "已经存在该科室的设置,不能重复！"
                                          << int(vbOKOnly) << 1;
-    QTest::newRow("modify onto another trimmed") << Typed{{1, " 外科  "}} << true
-                                                 << "已经存在该科室的设置,不能重复！" << int(vbOKOnly) << 1;
-    QTest::newRow("modify onto another other case") << Typed{{1, "ent"}} << true
-                                                    << "已经存在该科室的设置,不能重复！" << int(vbOKOnly) << 1;
+    QTest::newRow("modify onto another trimmed")
+        << Typed{{1, " 外科  "}} << true << "已经存在该科室的设置,不能重复！" << int(vbOKOnly) << 1;
+    QTest::newRow("modify onto another other case")
+        << Typed{{1, "ent"}} << true << "已经存在该科室的设置,不能重复！" << int(vbOKOnly) << 1;
 }
 
 // The first failing check only; focus in its box with the text selected;
@@ -241,13 +242,17 @@ void TestFormclass1::addStores_data()
     QTest::addColumn<QStringList>("typed");
     QTest::addColumn<QString>("stored");  // the new row
     QTest::addColumn<QString>("key");     // its 科室 as found afterwards
-    QTest::newRow("as typed") << kValid << "三组|儿科|301|三年|儿科学|钱医生|新科室" << "儿科";
+    QTest::newRow("as typed") << kValid << "三组|儿科|301|三年|儿科学|钱医生|新科室"
+                              << "儿科";
     QTest::newRow("备注 empty gets 无") << QStringList{"三组", "儿科", "301", "三年", "儿科学", "钱医生", ""}
-                                      << "三组|儿科|301|三年|儿科学|钱医生|无" << "儿科";
+                                        << "三组|儿科|301|三年|儿科学|钱医生|无"
+                                        << "儿科";
     QTest::newRow("blanks kept") << QStringList{"  ", " 儿科 ", "301 ", "三年", "   ", "钱医生", " "}
-                                 << "  | 儿科 |301 |三年|   |钱医生| " << " 儿科 ";
+                                 << "  | 儿科 |301 |三年|   |钱医生| "
+                                 << " 儿科 ";
     QTest::newRow("apostrophe as typed") << QStringList{"三组", "O'Neil科", "301", "三年", "儿科学", "钱医生", "it's"}
-                                         << "三组|O'Neil科|301|三年|儿科学|钱医生|it's" << "O''Neil科";
+                                         << "三组|O'Neil科|301|三年|儿科学|钱医生|it's"
+                                         << "O''Neil科";
 }
 
 // Add mode stores the row as typed, empties the boxes and stays open.
@@ -287,23 +292,26 @@ void TestFormclass1::modify_data()
     QTest::addColumn<QString>("selected");  // department loaded from the browser
     QTest::addColumn<QString>("newName");
     QTest::addColumn<QStringList>("rows");  // class afterwards, ordered by 科室
-    QTest::newRow("name unchanged") << "外科" << "外科"
+    QTest::newRow("name unchanged") << "外科"
+                                    << "外科"
                                     << QStringList{"二组|ENT|201|四年|耳鼻喉|赵医生|无",
                                                    "一组|内科|101|五年|临床|王医生|无",
                                                    "一组|外科|999|五年|外科学|李医生|旧备注"};
-    QTest::newRow("changed to a new name") << "外科" << "普外科"
-                                           << QStringList{"二组|ENT|201|四年|耳鼻喉|赵医生|无",
-                                                          "一组|内科|101|五年|临床|王医生|无",
-                                                          "一组|外科|102|五年|外科学|李医生|旧备注",
-                                                          "一组|普外科|999|五年|外科学|李医生|旧备注"};
-    QTest::newRow("own name with blanks") << "外科" << " 外科 "
-                                          << QStringList{"一组| 外科 |999|五年|外科学|李医生|旧备注",
-                                                         "二组|ENT|201|四年|耳鼻喉|赵医生|无",
-                                                         "一组|内科|101|五年|临床|王医生|无"};
-    QTest::newRow("own name in other case") << "ENT" << "Ent"
-                                            << QStringList{"二组|Ent|999|四年|耳鼻喉|赵医生|无",
-                                                           "一组|内科|101|五年|临床|王医生|无",
-                                                           "一组|外科|102|五年|外科学|李医生|旧备注"};
+    QTest::newRow("changed to a new name")
+        << "外科"
+        << "普外科"
+        << QStringList{"二组|ENT|201|四年|耳鼻喉|赵医生|无", "一组|内科|101|五年|临床|王医生|无",
+                       "一组|外科|102|五年|外科学|李医生|旧备注", "一组|普外科|999|五年|外科学|李医生|旧备注"};
+    QTest::newRow("own name with blanks")
+        << "外科"
+        << " 外科 "
+        << QStringList{"一组| 外科 |999|五年|外科学|李医生|旧备注", "二组|ENT|201|四年|耳鼻喉|赵医生|无",
+                       "一组|内科|101|五年|临床|王医生|无"};
+    QTest::newRow("own name in other case")
+        << "ENT"
+        << "Ent"
+        << QStringList{"二组|Ent|999|四年|耳鼻喉|赵医生|无", "一组|内科|101|五年|临床|王医生|无",
+                       "一组|外科|102|五年|外科学|李医生|旧备注"};
 }
 
 // Modify mode stores by deleting the rows of the typed department and adding

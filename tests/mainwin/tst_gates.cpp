@@ -3,8 +3,8 @@
 #include "data/globals.h"
 #include "mainwin/MDIForm1.h"
 #include "signin/Frmdenlu.h"
-#include "ui/fieldform.h"
 #include "testenv.h"
+#include "ui/fieldform.h"
 #include "ui/images.h"
 #include "ui/window.h"
 
@@ -66,12 +66,20 @@ void TestGates::menus()
     QCOMPARE(bar[1]->menu()->objectName(), QStringLiteral("class"));
     QCOMPARE(bar[2]->menu()->objectName(), QStringLiteral("dangan"));
 
-    struct E { const char *name, *caption, *key; int menu; };
+    struct E {
+        const char *name, *caption, *key;
+        int menu;
+    };
     const E entries[] = {
-        {"useradd", "添加用户", "Ctrl+A", 0}, {"denglu2", "重新登陆", "Ctrl+F1", 0}, {"exit", "退出", "", 0},
-        {"classbrowse", "科室浏览", "Ctrl+C", 1}, {"classapp", "添加科室", "Ctrl+D", 1},
-        {"classfind", "科室查询", "Ctrl+E", 1}, {"add", "档案添加", "Ctrl+F", 2},
-        {"liulan", "档案浏览", "Ctrl+G", 2}, {"claasfind", "档案查询", "Ctrl+H", 2},
+        {"useradd", "添加用户", "Ctrl+A", 0},
+        {"denglu2", "重新登陆", "Ctrl+F1", 0},
+        {"exit", "退出", "", 0},
+        {"classbrowse", "科室浏览", "Ctrl+C", 1},
+        {"classapp", "添加科室", "Ctrl+D", 1},
+        {"classfind", "科室查询", "Ctrl+E", 1},
+        {"add", "档案添加", "Ctrl+F", 2},
+        {"liulan", "档案浏览", "Ctrl+G", 2},
+        {"claasfind", "档案查询", "Ctrl+H", 2},
     };
     int index[3] = {0, 0, 0};
     for (const E &e : entries) {
@@ -92,16 +100,27 @@ void TestGates::gate_data()
     QTest::addColumn<QString>("refusal");  // empty: passes
     QTest::addColumn<QString>("right");    // RightFlag afterwards
 
-    struct Entry { const char *name, *window; int code; };
+    struct Entry {
+        const char *name, *window;
+        int code;
+    };
     const Entry entries[] = {
-        {"useradd", "xs::frmuser1", 1},    {"classbrowse", "xs::Formclass2", 2}, {"classapp", "xs::Formclass1", 2},
-        {"classfind", "xs::Formclass3", 2}, {"add", "xs::Form1", 2},            {"liulan", "xs::Form3", 2},
-        {"claasfind", "xs::Form4", 2},      {"kaiyao", "xs::Form2", 1},
+        {"useradd", "xs::frmuser1", 1},    {"classbrowse", "xs::Formclass2", 2},
+        {"classapp", "xs::Formclass1", 2}, {"classfind", "xs::Formclass3", 2},
+        {"add", "xs::Form1", 2},           {"liulan", "xs::Form3", 2},
+        {"claasfind", "xs::Form4", 2},     {"kaiyao", "xs::Form2", 1},
     };
     const QSet<QString> changeGates = {"useradd", "classapp", "add"};
-    struct Account { const char *name; const char *qx; const char *kind; };
-    const Account accounts[] = {{"admin", "", "admin"}, {"viewer", "", "readonly"},
-                                {"doctor", "qx2", ""}, {"clerk", "qx1", ""}, {"guest", "", ""}};
+    struct Account {
+        const char *name;
+        const char *qx;
+        const char *kind;
+    };
+    const Account accounts[] = {{"admin", "", "admin"},
+                                {"viewer", "", "readonly"},
+                                {"doctor", "qx2", ""},
+                                {"clerk", "qx1", ""},
+                                {"guest", "", ""}};
     for (const Account &a : accounts) {
         for (const Entry &e : entries) {
             QString right = a.kind;
@@ -114,8 +133,9 @@ void TestGates::gate_data()
                 pass = right != "readonly" && right != "false";
             else
                 pass = right != "false";
-            const QString refusal = pass ? QString()
-                                         : QString::fromUtf8(QLatin1String(e.name) == QLatin1String("kaiyao") ? kRefuseRx : kRefuse);
+            const QString refusal =
+                pass ? QString()
+                     : QString::fromUtf8(QLatin1String(e.name) == QLatin1String("kaiyao") ? kRefuseRx : kRefuse);
             QTest::addRow("%s %s", a.name, e.name) << a.name << e.name << e.window << refusal << right;
         }
     }
@@ -252,7 +272,8 @@ void TestGates::backgroundDrawnOnce()
     const QColor colour = m->mdiArea()->palette().color(QPalette::Window);
     for (const QPoint &pt : {QPoint(10, 10), QPoint(1900, 500), QPoint(960, 970)})
         QCOMPARE(shot.pixelColor(pt), picture.pixelColor(pt));
-    for (const QPoint &pt : {QPoint(10, 980), QPoint(10, 1000), QPoint(1925, 10), QPoint(1950, 500), QPoint(1990, 1050)}) {
+    for (const QPoint &pt :
+         {QPoint(10, 980), QPoint(10, 1000), QPoint(1925, 10), QPoint(1950, 500), QPoint(1990, 1050)}) {
         QVERIFY(shot.pixelColor(pt) != picture.pixelColor(pt.x() % 1920, pt.y() % 975));
         QCOMPARE(shot.pixelColor(pt), colour);
     }

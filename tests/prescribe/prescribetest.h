@@ -20,14 +20,13 @@ inline void addDepartments(const TestDb &db)
 // A small catalogue: 消化 with a repeat, an empty cell, a null, outer blanks.
 inline void addCatalogue(const TestDb &db)
 {
-    db.exec(QStringLiteral(
-        "insert into 表1(消化,呼吸,外用) values"
-        "('奥美拉唑肠溶胶囊 20mg','氨溴索片 30mg','红霉素软膏'),"
-        "('','复方甘草片',NULL),"
-        "(NULL,'','炉甘石洗剂'),"
-        "(' 多潘立酮片 10mg ','氨溴索片 30mg',NULL),"
-        "('奥美拉唑肠溶胶囊 20mg',NULL,NULL),"
-        "('10',NULL,NULL)"));
+    db.exec(QStringLiteral("insert into 表1(消化,呼吸,外用) values"
+                           "('奥美拉唑肠溶胶囊 20mg','氨溴索片 30mg','红霉素软膏'),"
+                           "('','复方甘草片',NULL),"
+                           "(NULL,'','炉甘石洗剂'),"
+                           "(' 多潘立酮片 10mg ','氨溴索片 30mg',NULL),"
+                           "('奥美拉唑肠溶胶囊 20mg',NULL,NULL),"
+                           "('10',NULL,NULL)"));
 }
 
 // Shows the prescribing window and waits until it is active (its set-up has run).
@@ -56,12 +55,23 @@ inline Form2 *reopened(QPointer<Form2> old)
 inline void typePatient(Form2 *w, const QString &number, const QString &drugs = QStringLiteral("奥美拉唑"),
                         const QString &amounts = QStringLiteral("2盒"))
 {
-    const QStringList v = {number,          QStringLiteral("张三"),   QStringLiteral("1980-05-06"),
-                           QStringLiteral("北京路1号"), QStringLiteral("100000"), QStringLiteral("13800000000"),
-                           QStringLiteral("2024-03-01"), QStringLiteral("无"),   QStringLiteral("正常"),
-                           QStringLiteral("无"),    QStringLiteral("腹痛"),   QStringLiteral("胃炎"),
-                           drugs,                   amounts,                 QStringLiteral("王医生"),
-                           QStringLiteral("45"),    QStringLiteral("110101198005060011")};
+    const QStringList v = {number,
+                           QStringLiteral("张三"),
+                           QStringLiteral("1980-05-06"),
+                           QStringLiteral("北京路1号"),
+                           QStringLiteral("100000"),
+                           QStringLiteral("13800000000"),
+                           QStringLiteral("2024-03-01"),
+                           QStringLiteral("无"),
+                           QStringLiteral("正常"),
+                           QStringLiteral("无"),
+                           QStringLiteral("腹痛"),
+                           QStringLiteral("胃炎"),
+                           drugs,
+                           amounts,
+                           QStringLiteral("王医生"),
+                           QStringLiteral("45"),
+                           QStringLiteral("110101198005060011")};
     for (int i = 0; i < 17; ++i)
         w->Text2[size_t(i)]->setText(v[i]);
 }

@@ -50,8 +50,8 @@ void TestForm2::opening()
     QVERIFY(w->isWindow());
     QVERIFY(!w->isMdiChild());
     QCOMPARE(w->windowTitle(), QStringLiteral("登记"));
-    QCOMPARE(items(w->List1), (QStringList{"奥美拉唑肠溶胶囊 20mg", "", "", " 多潘立酮片 10mg ",
-                                           "奥美拉唑肠溶胶囊 20mg", "10"}));
+    QCOMPARE(items(w->List1),
+             (QStringList{"奥美拉唑肠溶胶囊 20mg", "", "", " 多潘立酮片 10mg ", "奥美拉唑肠溶胶囊 20mg", "10"}));
     QCOMPARE(w->List2->count(), 0);
     for (int i = 0; i < 17; ++i)
         QCOMPARE(w->Text2[size_t(i)]->text(), i == 6 ? todayText() : QString());
@@ -97,11 +97,15 @@ void TestForm2::menus_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("captions");
-    QTest::newRow("文件") << "文件" << "文件" << QStringList{"保存", "退出"} << QStringList{"保存", "退出"};
-    const QStringList drugs = {"输液", "抗生素", "心血管", "呼吸", "消化", "神经", "内分泌", "解热阵痛", "维生素激素",
-                               "外用", "中成药", "其他", "收费项目", "用法", "中药", "中药方剂", "个人定制"};
-    QTest::newRow("药物查询") << "药物查询" << "药物查询" << drugs << drugs;
-    QTest::newRow("chufang") << "chufang" << "处方" << QStringList{"sccf", "ck", "dayin"}
+    QTest::newRow("文件") << "文件"
+                          << "文件" << QStringList{"保存", "退出"} << QStringList{"保存", "退出"};
+    const QStringList drugs = {"输液",     "抗生素",   "心血管",     "呼吸",     "消化",    "神经",
+                               "内分泌",   "解热阵痛", "维生素激素", "外用",     "中成药",  "其他",
+                               "收费项目", "用法",     "中药",       "中药方剂", "个人定制"};
+    QTest::newRow("药物查询") << "药物查询"
+                              << "药物查询" << drugs << drugs;
+    QTest::newRow("chufang") << "chufang"
+                             << "处方" << QStringList{"sccf", "ck", "dayin"}
                              << QStringList{"生成处方", "清空打印库(按2次）", "打印"};
 }
 
@@ -262,10 +266,10 @@ void TestForm2::pick_data()
     QTest::addColumn<QString>("amounts");
     const QString A = QStringLiteral("奥美拉唑肠溶胶囊 20mg");
     const QString B = QStringLiteral(" 多潘立酮片 10mg ");
-    QTest::newRow("A with 1, then B with 2") << QStringList{"0:1", "3:2"} << "|" << QStringList{A, "1", B, "2"}
-                                             << A + B << "12";
-    QTest::newRow("typed text stays in front") << QStringList{"0:1", "3:2"} << "胃药\n|x" << QStringList{A, "1", B, "2"}
-                                               << "胃药\n" + A + B << "x12";
+    QTest::newRow("A with 1, then B with 2")
+        << QStringList{"0:1", "3:2"} << "|" << QStringList{A, "1", B, "2"} << A + B << "12";
+    QTest::newRow("typed text stays in front")
+        << QStringList{"0:1", "3:2"} << "胃药\n|x" << QStringList{A, "1", B, "2"} << "胃药\n" + A + B << "x12";
     QTest::newRow("same entry twice ignored") << QStringList{"0:1", "0:5"} << "|" << QStringList{A, "1"} << A << "1";
     QTest::newRow("equal entry in another row ignored")
         << QStringList{"0:1", "4:5"} << "|" << QStringList{A, "1"} << A << "1";
@@ -273,7 +277,8 @@ void TestForm2::pick_data()
         << QStringList{"0:10", "5:3"} << "|" << QStringList{A, "10"} << A << "10";
     QTest::newRow("empty quantity") << QStringList{"0:", "3:2"} << "|" << QStringList{A, "", B, "2"} << A + B << "2";
     QTest::newRow("empty entry, then an empty quantity blocks it")
-        << QStringList{"1:", "2:7"} << "|" << QStringList{"", ""} << "" << "";
+        << QStringList{"1:", "2:7"} << "|" << QStringList{"", ""} << ""
+        << "";
     QTest::newRow("quantity kept for the next pick")
         << QStringList{"0:2", "3"} << "|" << QStringList{A, "2", B, "2"} << A + B << "22";
 }
@@ -328,8 +333,8 @@ void TestForm2::enterWalksTabOrder()
     Form2 *w = openForm2();
     auto box = [w](int i) { return w->Text2[size_t(i)]->editor(); };
     // From 门诊号 to the archive grid, Enter moves on through every box.
-    const QList<QWidget *> walk = {box(0), box(1),  box(2),  box(3),     box(4),     box(5),    box(6),
-                                   box(7), box(8),  box(14), w->Combo1[0], w->Combo1[1], w->MSF1};
+    const QList<QWidget *> walk = {box(0), box(1), box(2),  box(3),       box(4),       box(5), box(6),
+                                   box(7), box(8), box(14), w->Combo1[0], w->Combo1[1], w->MSF1};
     box(0)->setFocus();
     for (int k = 0; k + 1 < walk.size(); ++k) {
         QCOMPARE(QApplication::focusWidget(), walk[k]);
@@ -352,10 +357,10 @@ void TestForm2::enterWalksTabOrder()
     QCOMPARE(QApplication::focusWidget(), box(12));
     // The whole tab order, back to the quantity box.
     QCOMPARE(tabOrder(w->Text1),
-             (QList<QWidget *>{w->Text1,  w->List1, w->List2,     box(13),      box(12), box(11), box(10),
-                               box(9),    box(0),   box(1),       box(2),       box(3),  box(4),  box(5),
-                               box(6),    box(7),   box(8),       box(14),      w->Combo1[0], w->Combo1[1],
-                               w->MSF1,   box(15),  box(16),      w->Combo1[2], w->MSHFlexGrid1}));
+             (QList<QWidget *>{w->Text1, w->List1, w->List2,     box(13),        box(12),      box(11),      box(10),
+                               box(9),   box(0),   box(1),       box(2),         box(3),       box(4),       box(5),
+                               box(6),   box(7),   box(8),       box(14),        w->Combo1[0], w->Combo1[1], w->MSF1,
+                               box(15),  box(16),  w->Combo1[2], w->MSHFlexGrid1}));
 }
 
 void TestForm2::dateBoxSelectsOnFocus()
@@ -384,19 +389,30 @@ void TestForm2::generateChecks_data()
     QStringList allEmpty;
     for (int i = 0; i < 17; ++i)
         allEmpty << QStringLiteral("%1=").arg(i);
-    QTest::newRow("all empty") << allEmpty << "" << "门诊号不能为空！" << ex << 0;
-    QTest::newRow("出生年月 before 身份证") << QStringList{"16=", "2="} << "" << "出生年月不能为空！" << ex << 2;
-    QTest::newRow("nothing picked") << QStringList{"12=", "13="} << "" << "药名不能为空！" << ex << 12;
-    QTest::newRow("药量 alone") << QStringList{"13="} << "" << "药量不能为空！" << ex << 13;
-    QTest::newRow("电话") << QStringList{"5="} << "" << "电话不能为空！" << ex << 5;
-    QTest::newRow("身份证") << QStringList{"16="} << "" << "身份证不能为空！" << ex << 16;
-    QTest::newRow("archived number") << QStringList{} << "M1" << "已经存在该门诊号的记录,门诊号不能重复！" << ex << 0;
-    QTest::newRow("archived, other case and blanks")
-        << QStringList{"0= m1 "} << "M1" << "已经存在该门诊号的记录,门诊号不能重复！" << ex << 0;
-    QTest::newRow("empty field before duplicate") << QStringList{"1="} << "M1" << "姓名不能为空！" << ex << 1;
-    QTest::newRow("bad birth date") << QStringList{"2=1980-02-30"} << "" << "应输入日期 mm-dd-yy" << info << 2;
-    QTest::newRow("both dates bad") << QStringList{"2=abc", "6=xyz"} << "" << "应输入日期 mm-dd-yy" << info << 2;
-    QTest::newRow("bad visit date") << QStringList{"6=2024-13-01"} << "" << "应输入日期 mm-dd-yy" << info << 6;
+    QTest::newRow("all empty") << allEmpty << ""
+                               << "门诊号不能为空！" << ex << 0;
+    QTest::newRow("出生年月 before 身份证") << QStringList{"16=", "2="} << ""
+                                            << "出生年月不能为空！" << ex << 2;
+    QTest::newRow("nothing picked") << QStringList{"12=", "13="} << ""
+                                    << "药名不能为空！" << ex << 12;
+    QTest::newRow("药量 alone") << QStringList{"13="} << ""
+                                << "药量不能为空！" << ex << 13;
+    QTest::newRow("电话") << QStringList{"5="} << ""
+                          << "电话不能为空！" << ex << 5;
+    QTest::newRow("身份证") << QStringList{"16="} << ""
+                            << "身份证不能为空！" << ex << 16;
+    QTest::newRow("archived number") << QStringList{} << "M1"
+                                     << "已经存在该门诊号的记录,门诊号不能重复！" << ex << 0;
+    QTest::newRow("archived, other case and blanks") << QStringList{"0= m1 "} << "M1"
+                                                     << "已经存在该门诊号的记录,门诊号不能重复！" << ex << 0;
+    QTest::newRow("empty field before duplicate") << QStringList{"1="} << "M1"
+                                                  << "姓名不能为空！" << ex << 1;
+    QTest::newRow("bad birth date") << QStringList{"2=1980-02-30"} << ""
+                                    << "应输入日期 mm-dd-yy" << info << 2;
+    QTest::newRow("both dates bad") << QStringList{"2=abc", "6=xyz"} << ""
+                                    << "应输入日期 mm-dd-yy" << info << 2;
+    QTest::newRow("bad visit date") << QStringList{"6=2024-13-01"} << ""
+                                    << "应输入日期 mm-dd-yy" << info << 6;
 }
 
 void TestForm2::generateChecks()
@@ -469,10 +485,11 @@ void TestForm2::generateStoresAndReopens()
     w->sccf->trigger();
     QCOMPARE(rec.calls.size(), 0);
     QCOMPARE(db.count(QStringLiteral("yc where 门诊号='M9'")), 2);
-    QCOMPARE(db.rows(QStringLiteral("select * from yc where 姓名<>'旧'")),
-             QStringList{QStringLiteral("M9|O'Brien|Combo1|内科|1980-05-06|北京路1号|100000|13800000000|2024-03-01||Combo1|"
-                                        "正常|无|腹痛|胃炎|奥美拉唑肠溶胶囊 20mg 多潘立酮片 10mg|1盒2片|王医生|45|"
-                                        "110101198005060011")});
+    QCOMPARE(
+        db.rows(QStringLiteral("select * from yc where 姓名<>'旧'")),
+        QStringList{QStringLiteral("M9|O'Brien|Combo1|内科|1980-05-06|北京路1号|100000|13800000000|2024-03-01||Combo1|"
+                                   "正常|无|腹痛|胃炎|奥美拉唑肠溶胶囊 20mg 多潘立酮片 10mg|1盒2片|王医生|45|"
+                                   "110101198005060011")});
     // Reopened: a fresh window, fields set up anew, the work grid shows the row.
     Form2 *n = reopened(old);
     QVERIFY(n);
@@ -538,10 +555,12 @@ void TestForm2::failedStoreKeepsEverything()
 }
 
 namespace {
-const QString kK1 = QStringLiteral("'K1','赵六','女','内科','1970-01-02','地址','200000','123','2024-02-03','备注','已婚',"
-                                   "'查体','病史','症状','诊断','药','量','医生','54','身份证'");
-const QString kK0 = QStringLiteral("'K0','钱七','男','内科','1960-01-02','地址','200000','123','2024-02-03','备注','已婚',"
-                                   "'查体','病史','症状','诊断','药','量','医生','64','身份证'");
+const QString kK1 =
+    QStringLiteral("'K1','赵六','女','内科','1970-01-02','地址','200000','123','2024-02-03','备注','已婚',"
+                   "'查体','病史','症状','诊断','药','量','医生','54','身份证'");
+const QString kK0 =
+    QStringLiteral("'K0','钱七','男','内科','1960-01-02','地址','200000','123','2024-02-03','备注','已婚',"
+                   "'查体','病史','症状','诊断','药','量','医生','64','身份证'");
 }  // namespace
 
 void TestForm2::modifyMode()
@@ -603,8 +622,7 @@ void TestForm2::modifyRefusedWithoutLoadedRow()
     w->sccf->trigger();
     QCOMPARE(rec.calls.size(), 1);
     XS_COMPARE_MSG(rec.calls[0], message, vbExclamation | vbOKOnly, QStringLiteral("警告"));
-    QCOMPARE(db.rows(QStringLiteral("select 门诊号,姓名 from yc")),
-             loaded ? QStringList() : QStringList{"K0|钱七"});
+    QCOMPARE(db.rows(QStringLiteral("select 门诊号,姓名 from yc")), loaded ? QStringList() : QStringList{"K0|钱七"});
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(guard && guard->isVisible());
     QCOMPARE(w->Text2[0]->text(), QStringLiteral("K0"));

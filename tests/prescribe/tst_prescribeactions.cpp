@@ -150,8 +150,9 @@ void TestPrescribeActions::saveCopiesCurrentRow()
     TestDb db;
     addDepartments(db);
     addWorkRow(db, QStringLiteral("M1"));
-    db.exec(QStringLiteral("insert into yc values('M2','李四','女','儿科','1990-01-02','上海路2号','200000','139',"
-                           "'2024-03-02','O''Neil','已婚','体','史','咳嗽','感冒','止咳糖浆','1瓶','李医生','34','31')"));
+    db.exec(
+        QStringLiteral("insert into yc values('M2','李四','女','儿科','1990-01-02','上海路2号','200000','139',"
+                       "'2024-03-02','O''Neil','已婚','体','史','咳嗽','感冒','止咳糖浆','1瓶','李医生','34','31')"));
     signInAs(QStringLiteral("admin"));
     Form2 *w = openForm2();
     // The first work row is current when the window opens; a click chooses another.
@@ -163,7 +164,8 @@ void TestPrescribeActions::saveCopiesCurrentRow()
     QPointer<Form2> old(w);
     w->baocun->trigger();
     QCOMPARE(rec.calls.size(), 0);
-    QCOMPARE(db.rows(QStringLiteral("select * from xj")), db.rows(QStringLiteral("select * from yc where 门诊号='M2'")));
+    QCOMPARE(db.rows(QStringLiteral("select * from xj")),
+             db.rows(QStringLiteral("select * from yc where 门诊号='M2'")));
     QCOMPARE(db.count(QStringLiteral("yc")), 2);
     Form2 *n = reopened(old);
     QVERIFY(n);

@@ -19,9 +19,9 @@ void TestPrescribeFocus::focusKeepsOrSelectsText_data()
     QTest::addColumn<int>("box");  // -1: the quantity box Text1; else Text2(box)
     QTest::addColumn<int>("reason");
     QTest::addColumn<bool>("selected");
-    for (const auto &[name, reason] : {std::pair{"tab", int(Qt::TabFocusReason)},
-                                       std::pair{"backtab", int(Qt::BacktabFocusReason)},
-                                       std::pair{"program", int(Qt::OtherFocusReason)}}) {
+    for (const auto &[name, reason] :
+         {std::pair{"tab", int(Qt::TabFocusReason)}, std::pair{"backtab", int(Qt::BacktabFocusReason)},
+          std::pair{"program", int(Qt::OtherFocusReason)}}) {
         QTest::addRow("quantity, %s", name) << -1 << reason << false;
         QTest::addRow("门诊号, %s", name) << 0 << reason << false;
         QTest::addRow("出生年月, %s", name) << 2 << reason << false;

@@ -40,7 +40,8 @@ struct Shown {
 
 // Runs `open` (which shows a report modally) and reads the preview of
 // `reportName` while it is open, then closes it as the user would.
-template <class F> Shown whileShown(const QString &reportName, F open, const QStringList &columns)
+template <class F>
+Shown whileShown(const QString &reportName, F open, const QStringList &columns)
 {
     Shown s;
     QTimer::singleShot(0, [&] {
@@ -121,8 +122,12 @@ void TestTypicalCase::endToEnd()
     // The patient, typed box by box with Enter moving on.
     auto box = [w](int i) { return w->Text2[size_t(i)]->editor(); };
     QCOMPARE(QApplication::focusWidget(), box(0));
-    const QStringList walk = {number, QStringLiteral("王小明"), QStringLiteral("1985-7-9"),
-                              QStringLiteral("青禾市河西路8号"), QStringLiteral("300100"), QStringLiteral("13912345678")};
+    const QStringList walk = {number,
+                              QStringLiteral("王小明"),
+                              QStringLiteral("1985-7-9"),
+                              QStringLiteral("青禾市河西路8号"),
+                              QStringLiteral("300100"),
+                              QStringLiteral("13912345678")};
     for (const QString &t : walk) {
         type(QApplication::focusWidget(), t);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
@@ -169,9 +174,13 @@ void TestTypicalCase::endToEnd()
     w->sccf->trigger();
     QCOMPARE(rec.calls.size(), 0);
     QCOMPARE(db.rows(QStringLiteral("select * from yc")),
-             QStringList{number + QStringLiteral("|王小明|男|") + department + QStringLiteral("|1985-07-09|青禾市河西路8号|"
-                         "300100|13912345678|") + todayText() + QStringLiteral("|青霉素过敏|已婚|体温37.8℃|无|腹痛两天|"
-                         "急性胃肠炎|") + drugA + drugB + QStringLiteral("|2盒;1盒;|王医生|38|120101198507090011")});
+             QStringList{number + QStringLiteral("|王小明|男|") + department
+                         + QStringLiteral("|1985-07-09|青禾市河西路8号|"
+                                          "300100|13912345678|")
+                         + todayText()
+                         + QStringLiteral("|青霉素过敏|已婚|体温37.8℃|无|腹痛两天|"
+                                          "急性胃肠炎|")
+                         + drugA + drugB + QStringLiteral("|2盒;1盒;|王医生|38|120101198507090011")});
     w = reopened(old);
     QVERIFY(w);
     QCOMPARE(w->MSHFlexGrid1->TextMatrix(1, 1), number);

@@ -15,11 +15,26 @@ namespace {
 // A complete prescription in column order, with blanks around 姓名.
 WorkRecord record(const QString &number)
 {
-    return {number,       QStringLiteral(" 张三 "), QStringLiteral("男"),       QStringLiteral("内科"),
-            "1980-05-06", QStringLiteral("北京路1号"), "100000",             "13800000000",
-            "2024-03-01", QStringLiteral("无"),      QStringLiteral("未婚"), QStringLiteral("正常"),
-            QStringLiteral("无"), QStringLiteral("腹痛"), QStringLiteral("胃炎"), QStringLiteral("奥美拉唑"),
-            QStringLiteral("2盒"), QStringLiteral("王医生"), "45",             "110101"};
+    return {number,
+            QStringLiteral(" 张三 "),
+            QStringLiteral("男"),
+            QStringLiteral("内科"),
+            "1980-05-06",
+            QStringLiteral("北京路1号"),
+            "100000",
+            "13800000000",
+            "2024-03-01",
+            QStringLiteral("无"),
+            QStringLiteral("未婚"),
+            QStringLiteral("正常"),
+            QStringLiteral("无"),
+            QStringLiteral("腹痛"),
+            QStringLiteral("胃炎"),
+            QStringLiteral("奥美拉唑"),
+            QStringLiteral("2盒"),
+            QStringLiteral("王医生"),
+            "45",
+            "110101"};
 }
 
 void addWorkRow(const TestDb &db, const QString &number, const QString &name = QStringLiteral("李四"))
@@ -58,8 +73,8 @@ private slots:
         QTest::newRow("a blank is not empty, but no date") << 4 << " " << false << int(GenerateOutcome::NotADate) << 2;
         QTest::newRow("empty combo value is no refusal") << 2 << "" << false << int(GenerateOutcome::Stored) << -1;
         QTest::newRow("number archived") << 0 << " A1 " << false << int(GenerateOutcome::NumberTaken) << 0;
-        QTest::newRow("number archived, modifying: no question") << 0 << "A1" << true
-                                                                 << int(GenerateOutcome::Stored) << -1;
+        QTest::newRow("number archived, modifying: no question")
+            << 0 << "A1" << true << int(GenerateOutcome::Stored) << -1;
         QTest::newRow("birth date unreadable") << 4 << "1980-13-45" << false << int(GenerateOutcome::NotADate) << 2;
         QTest::newRow("visit date unreadable") << 8 << "明天" << false << int(GenerateOutcome::NotADate) << 6;
     }
@@ -152,20 +167,20 @@ private slots:
 
     void archive_data()
     {
-        QTest::addColumn<QStringList>("work");     // 门诊号 of the work rows
-        QTest::addColumn<QStringList>("archived"); // 门诊号 in xj before
+        QTest::addColumn<QStringList>("work");      // 门诊号 of the work rows
+        QTest::addColumn<QStringList>("archived");  // 门诊号 in xj before
         QTest::addColumn<QString>("key");
         QTest::addColumn<int>("result");
         QTest::addColumn<int>("workRows");
-        QTest::addColumn<QStringList>("after");    // 门诊号 in xj afterwards
-        QTest::newRow("copied") << QStringList{"W1", "W2"} << QStringList{} << "W1" << int(ArchiveOutcome::Copied)
-                                << 1 << QStringList{"W1"};
+        QTest::addColumn<QStringList>("after");  // 门诊号 in xj afterwards
+        QTest::newRow("copied") << QStringList{"W1", "W2"} << QStringList{} << "W1" << int(ArchiveOutcome::Copied) << 1
+                                << QStringList{"W1"};
         QTest::newRow("already archived") << QStringList{"W1"} << QStringList{"W1"} << "W1"
                                           << int(ArchiveOutcome::AlreadyArchived) << 1 << QStringList{"W1"};
-        QTest::newRow("doubled in the work table") << QStringList{"W1", "W1"} << QStringList{} << "W1"
-                                                   << int(ArchiveOutcome::Doubled) << 2 << QStringList{};
-        QTest::newRow("apostrophe in the number") << QStringList{"O'1"} << QStringList{} << "O'1"
-                                                  << int(ArchiveOutcome::Copied) << 1 << QStringList{"O'1"};
+        QTest::newRow("doubled in the work table")
+            << QStringList{"W1", "W1"} << QStringList{} << "W1" << int(ArchiveOutcome::Doubled) << 2 << QStringList{};
+        QTest::newRow("apostrophe in the number")
+            << QStringList{"O'1"} << QStringList{} << "O'1" << int(ArchiveOutcome::Copied) << 1 << QStringList{"O'1"};
     }
     void archive()
     {

@@ -46,11 +46,12 @@ int pdfPages(const QString &path)
 // Every page drawn at 40 dpi in grey, as pdftoppm renders it.
 QList<QImage> pdfImages(const QString &path, const QString &prefix)
 {
-    run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-gray"), path, prefix});
+    run(QStringLiteral("pdftoppm"),
+        {QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-gray"), path, prefix});
     QList<QImage> pages;
     const QFileInfo base(prefix);
-    const QStringList files = QDir(base.path()).entryList({base.fileName() + QStringLiteral("-*.pgm")}, QDir::Files,
-                                                          QDir::Name);
+    const QStringList files =
+        QDir(base.path()).entryList({base.fileName() + QStringLiteral("-*.pgm")}, QDir::Files, QDir::Name);
     for (const QString &f : files)
         pages << QImage(QDir(base.path()).filePath(f)).convertToFormat(QImage::Format_Grayscale8);
     return pages;
@@ -76,8 +77,8 @@ int differing(const QImage &a, const QImage &b)
 // Jobs of the queue not yet completed, as lpstat lists them.
 QString pendingJobs(const QString &queue)
 {
-    return run(QStringLiteral("lpstat"), {QStringLiteral("-W"), QStringLiteral("not-completed"), QStringLiteral("-o"),
-                                          queue})
+    return run(QStringLiteral("lpstat"),
+               {QStringLiteral("-W"), QStringLiteral("not-completed"), QStringLiteral("-o"), queue})
         .trimmed();
 }
 
@@ -182,7 +183,10 @@ void TestCupsPrint::printedPagesMatchTheExport()
         const int next = differing(printedPages[k], exportedPages[(k + 1) % pages]);
         QVERIFY2(same < 10, qPrintable(QStringLiteral("page %1 differs in %2‰ of its pixels").arg(k + 1).arg(same)));
         QVERIFY2(next > same, qPrintable(QStringLiteral("page %1: %2‰ against itself, %3‰ against page %4")
-                                             .arg(k + 1).arg(same).arg(next).arg((k + 1) % pages + 1)));
+                                             .arg(k + 1)
+                                             .arg(same)
+                                             .arg(next)
+                                             .arg((k + 1) % pages + 1)));
     }
 }
 

@@ -11,7 +11,8 @@ using namespace xs;
 namespace {
 void seedCases(const test::TestDb &db)
 {
-    db.exec(QStringLiteral("insert into class(年级,科室,专业) values('内科','心内科','心血管'),('外科','普外科','普通外科')"));
+    db.exec(QStringLiteral(
+        "insert into class(年级,科室,专业) values('内科','心内科','心血管'),('外科','普外科','普通外科')"));
     db.exec(QStringLiteral("insert into xj(门诊号,姓名,科室) values('A1','甲','心内科'),('A2','乙','普外科'),"
                            "('A3','丙','心内科'),('A4','丁','无此科')"));
 }
@@ -45,10 +46,11 @@ private slots:
 
 void TestDataEnv::commandTexts()
 {
-    QCOMPARE(DataEnv1.Command1.CommandText,
-             QStringLiteral("select xj.门诊号,xj.姓名,xj.性别,xj.科室,xj.出生年月,xj.家庭住址,xj.邮政编码,xj.联系电话,"
-                            "xj.入诊时间,xj.备注,xj.婚否,xj.体格检查,xj.既往病史, xj.症状, xj.诊断,xj.药名,xj.药量, "
-                            "xj.医生签字, xj.年龄,xj.身份证,class.专业 from xj inner join class on xj.科室=class.科室"));
+    QCOMPARE(
+        DataEnv1.Command1.CommandText,
+        QStringLiteral("select xj.门诊号,xj.姓名,xj.性别,xj.科室,xj.出生年月,xj.家庭住址,xj.邮政编码,xj.联系电话,"
+                       "xj.入诊时间,xj.备注,xj.婚否,xj.体格检查,xj.既往病史, xj.症状, xj.诊断,xj.药名,xj.药量, "
+                       "xj.医生签字, xj.年龄,xj.身份证,class.专业 from xj inner join class on xj.科室=class.科室"));
     QCOMPARE(DataEnv1.Command2.CommandText, QStringLiteral("select * from class"));
     QCOMPARE(DataEnv1.Command3.CommandText, QStringLiteral("select *from yc"));
     QCOMPARE(DataEnv1.recordsetOf(QStringLiteral("Command1")), &DataEnv1.rsCommand1);
@@ -71,11 +73,10 @@ void TestDataEnv::reopenReadsInOrder_data()
 {
     QTest::addColumn<QString>("source");
     QTest::addColumn<QStringList>("numbers");
-    QTest::newRow("design text: joined records only") << DataEnv1.Command1.CommandText
-                                                       << QStringList{"A1", "A2", "A3"};
-    QTest::newRow("listing in descending order")
-        << QStringLiteral("select xj.*,class.专业 from xj inner join class on xj.科室=class.科室 order by xj.门诊号 desc")
-        << QStringList{"A3", "A2", "A1"};
+    QTest::newRow("design text: joined records only") << DataEnv1.Command1.CommandText << QStringList{"A1", "A2", "A3"};
+    QTest::newRow("listing in descending order") << QStringLiteral(
+        "select xj.*,class.专业 from xj inner join class on xj.科室=class.科室 order by xj.门诊号 desc")
+                                                 << QStringList{"A3", "A2", "A1"};
     QTest::newRow("one department") << QStringLiteral("select xj.*,class.专业 from xj inner join class on "
                                                       "xj.科室=class.科室 where xj.科室='心内科'")
                                     << QStringList{"A1", "A3"};

@@ -45,14 +45,20 @@ void TestReportCmd::writesPdf_data()
     QTest::addColumn<QString>("summary");
     QTest::addColumn<QString>("note");
     // 5 joined case records (the sixth has no department): 2 + 2 + 1.
-    QTest::newRow("cases") << QStringList{"cases"} << 3 << "DataReportclass：5 条记录，3 页" << "";
-    QTest::newRow("cases with a statement")
-        << QStringList{"cases", "--sql", "select xj.*,class.专业 from xj inner join class on xj.科室=class.科室 where xj.门诊号 in ('C001','C002')"}
-        << 1 << "DataReportclass：2 条记录，1 页" << "";
-    QTest::newRow("departments") << QStringList{"departments"} << 1 << "DataReportclass2：2 条记录，1 页" << "";
-    QTest::newRow("prescription") << QStringList{"prescription"} << 1 << "DataReport1：1 条记录，1 页" << "";
+    QTest::newRow("cases") << QStringList{"cases"} << 3 << "DataReportclass：5 条记录，3 页"
+                           << "";
+    QTest::newRow("cases with a statement") << QStringList{"cases", "--sql",
+                                                           "select xj.*,class.专业 from xj inner join class on "
+                                                           "xj.科室=class.科室 where xj.门诊号 in ('C001','C002')"}
+                                            << 1 << "DataReportclass：2 条记录，1 页"
+                                            << "";
+    QTest::newRow("departments") << QStringList{"departments"} << 1 << "DataReportclass2：2 条记录，1 页"
+                                 << "";
+    QTest::newRow("prescription") << QStringList{"prescription"} << 1 << "DataReport1：1 条记录，1 页"
+                                  << "";
     QTest::newRow("empty result") << QStringList{"cases", "--sql=select * from xj where 1=0"} << 1
-                                  << "DataReportclass：0 条记录，1 页" << "没有可打印的记录";
+                                  << "DataReportclass：0 条记录，1 页"
+                                  << "没有可打印的记录";
 }
 
 void TestReportCmd::writesPdf()
@@ -62,7 +68,8 @@ void TestReportCmd::writesPdf()
     QFETCH(QString, summary);
     QFETCH(QString, note);
     test::TestDb db(test::Empty);
-    db.exec(QStringLiteral("insert into class(年级,科室,专业) values('内科','心内科','心血管'),('外科','普外科','普通外科')"));
+    db.exec(QStringLiteral(
+        "insert into class(年级,科室,专业) values('内科','心内科','心血管'),('外科','普外科','普通外科')"));
     for (int i = 1; i <= 5; ++i)
         db.exec(QStringLiteral("insert into xj(门诊号,姓名,科室) values('C00%1','病人','心内科')").arg(i));
     db.exec(QStringLiteral("insert into xj(门诊号,姓名,科室) values('C009','无科室','不存在')"));
@@ -71,7 +78,7 @@ void TestReportCmd::writesPdf()
     QTemporaryDir out;
     const QString pdf = out.filePath(QStringLiteral("out.pdf"));
     const ToolRun r = runTool(QStringList{QStringLiteral("report")} + args
-                          + QStringList{QStringLiteral("--out"), pdf, QStringLiteral("--db"), db.path()});
+                              + QStringList{QStringLiteral("--out"), pdf, QStringLiteral("--db"), db.path()});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QVERIFY2(r.out.contains(summary), qPrintable(r.out));
     if (note.isEmpty())
@@ -92,7 +99,8 @@ void TestReportCmd::refusesBadInput_data()
     QTest::newRow("unknown report") << QStringList{"report", "bills", "--out", "OUT"} << 2 << "未知报表：bills";
     QTest::newRow("no report named") << QStringList{"report", "--out", "OUT"} << 2 << "缺少报表名";
     QTest::newRow("no output file") << QStringList{"report", "cases"} << 2 << "缺少 --out";
-    QTest::newRow("unknown option") << QStringList{"report", "cases", "--out", "OUT", "--fast"} << 2 << "未知的选项 --fast";
+    QTest::newRow("unknown option") << QStringList{"report", "cases", "--out", "OUT", "--fast"} << 2
+                                    << "未知的选项 --fast";
     QTest::newRow("statement fails") << QStringList{"report", "cases", "--out", "OUT", "--sql", "select * from nothere"}
                                      << 1 << "语句执行失败";
     QTest::newRow("not a query") << QStringList{"report", "cases", "--out", "OUT", "--sql", "delete from xj"} << 1

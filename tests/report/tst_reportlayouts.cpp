@@ -4,9 +4,9 @@
 // the layouts are documented (top | left | width | element) and parsed here.
 #include "cases/DataReportclass.h"
 #include "dept/DataReportclass2.h"
+#include "layouttables.h"
 #include "prescribe/DataReport1.h"
 #include "report/reportdocument.h"
-#include "layouttables.h"
 #include "testenv.h"
 
 #include <QFontInfo>
@@ -20,9 +20,9 @@ namespace {
 
 const QStringList &caseColumnsWithSpeciality()
 {
-    static const QStringList c = {"门诊号", "姓名", "性别", "科室", "出生年月", "家庭住址", "邮政编码",
-                                  "联系电话", "入诊时间", "备注", "婚否", "体格检查", "既往病史", "症状",
-                                  "诊断", "药名", "药量", "医生签字", "年龄", "身份证", "专业"};
+    static const QStringList c = {"门诊号",   "姓名",     "性别", "科室",     "出生年月", "家庭住址", "邮政编码",
+                                  "联系电话", "入诊时间", "备注", "婚否",     "体格检查", "既往病史", "症状",
+                                  "诊断",     "药名",     "药量", "医生签字", "年龄",     "身份证",   "专业"};
     return c;
 }
 
@@ -70,12 +70,15 @@ void TestReportLayouts::pageAndSections_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<int>("width");
     QTest::addColumn<QList<int>>("heights");  // report header, page header, detail, page footer
-    QTest::newRow("case report") << &DataReportclass::layout() << "DataReportclass" << "DataReport1" << "Command1" << 7890
-                                 << QList<int>{495, 0, 6375, 645};
-    QTest::newRow("department report") << &DataReportclass2::layout() << "DataReportclass2" << "DataReportclass"
+    QTest::newRow("case report") << &DataReportclass::layout() << "DataReportclass"
+                                 << "DataReport1"
+                                 << "Command1" << 7890 << QList<int>{495, 0, 6375, 645};
+    QTest::newRow("department report") << &DataReportclass2::layout() << "DataReportclass2"
+                                       << "DataReportclass"
                                        << "Command2" << 8535 << QList<int>{360, 405, 4407, 972};
-    QTest::newRow("prescription") << &DataReport1::layout() << "DataReport1" << "DataReport1" << "Command3" << 8505
-                                  << QList<int>{405, 0, 6540, 315};
+    QTest::newRow("prescription") << &DataReport1::layout() << "DataReport1"
+                                  << "DataReport1"
+                                  << "Command3" << 8505 << QList<int>{405, 0, 6540, 315};
 }
 
 void TestReportLayouts::pageAndSections()
@@ -112,17 +115,16 @@ void TestReportLayouts::elementsAtTheirTwips_data()
     QTest::addColumn<const ReportLayout *>("layout");
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QList<Section>>("sections");
-    QTest::newRow("case report")
-        << &DataReportclass::layout()
-        << QStringLiteral("select xj.*, class.专业 from xj inner join class on xj.科室=class.科室")
-        << QList<Section>{{SectionKind::ReportHeader, kCaseHeader, 0, 0, 14.25, 0},
-                          {SectionKind::Detail, kCaseDetail, 0, 0, 9, 9},
-                          {SectionKind::PageFooter, kCaseFooter, 0, 0, 9, 0}};
-    QTest::newRow("department report")
-        << &DataReportclass2::layout() << QStringLiteral("select * from class")
-        << QList<Section>{{SectionKind::ReportHeader, "", 0, 0, 0, 0},
-                          {SectionKind::Detail, kDeptDetail, 1290, 1440, 14.25, 12},
-                          {SectionKind::PageFooter, kDeptFooter, 0, 0, 9, 0}};
+    QTest::newRow("case report") << &DataReportclass::layout()
+                                 << QStringLiteral(
+                                        "select xj.*, class.专业 from xj inner join class on xj.科室=class.科室")
+                                 << QList<Section>{{SectionKind::ReportHeader, kCaseHeader, 0, 0, 14.25, 0},
+                                                   {SectionKind::Detail, kCaseDetail, 0, 0, 9, 9},
+                                                   {SectionKind::PageFooter, kCaseFooter, 0, 0, 9, 0}};
+    QTest::newRow("department report") << &DataReportclass2::layout() << QStringLiteral("select * from class")
+                                       << QList<Section>{{SectionKind::ReportHeader, "", 0, 0, 0, 0},
+                                                         {SectionKind::Detail, kDeptDetail, 1290, 1440, 14.25, 12},
+                                                         {SectionKind::PageFooter, kDeptFooter, 0, 0, 9, 0}};
     QTest::newRow("prescription") << &DataReport1::layout() << QStringLiteral("select *from yc")
                                   << QList<Section>{{SectionKind::ReportHeader, kRxHeader, 0, 0, 14.25, 0},
                                                     {SectionKind::Detail, kRxDetail, 0, 0, 9, 9},
@@ -145,10 +147,10 @@ void TestReportLayouts::elementsAtTheirTwips()
     db.exec(QStringLiteral("insert into class values('%1','%2','%3','%4','%5','%6','%7')")
                 .arg(QStringLiteral("g1"), valueFor(QStringLiteral("科室")), QStringLiteral("r1"), QStringLiteral("y1"),
                      valueFor(QStringLiteral("专业")), QStringLiteral("d1"), QStringLiteral("n1")));
-    const QMap<QString, QString> deptValues = {{"年级", "g1"}, {"科室", valueFor(QStringLiteral("科室"))},
-                                               {"诊室", "r1"},   {"年制", "y1"},
-                                               {"专业", valueFor(QStringLiteral("专业"))},
-                                               {"医生", "d1"},   {"备注", "n1"}};
+    const QMap<QString, QString> deptValues = {
+        {"年级", "g1"}, {"科室", valueFor(QStringLiteral("科室"))}, {"诊室", "r1"},
+        {"年制", "y1"}, {"专业", valueFor(QStringLiteral("专业"))}, {"医生", "d1"},
+        {"备注", "n1"}};
 
     ReportDocument doc(*layout, ReportRows::open(db.path(), sql, layout->boundColumns()));
     QCOMPARE(doc.rowCount(), 1);
@@ -159,8 +161,8 @@ void TestReportLayouts::elementsAtTheirTwips()
     for (const PlacedSection &s : page.sections)
         tops[s.kind] = s.top;
     QCOMPARE(tops.value(SectionKind::ReportHeader), 0);
-    QCOMPARE(tops.value(SectionKind::Detail), layout->section(SectionKind::ReportHeader).height
-                                                  + layout->section(SectionKind::PageHeader).height);
+    QCOMPARE(tops.value(SectionKind::Detail),
+             layout->section(SectionKind::ReportHeader).height + layout->section(SectionKind::PageHeader).height);
     QCOMPARE(tops.value(SectionKind::PageFooter),
              layout->printableHeight() - layout->section(SectionKind::PageFooter).height);
 
@@ -175,7 +177,8 @@ void TestReportLayouts::elementsAtTheirTwips()
         for (const Expected &e : want) {
             const PageItem *match = nullptr;
             for (const PageItem *it : got) {
-                const QString key = it->element->kind == ElementKind::Label ? it->element->caption : it->element->dataField;
+                const QString key =
+                    it->element->kind == ElementKind::Label ? it->element->caption : it->element->dataField;
                 if (it->element->kind == e.kind && key == e.text) {
                     QVERIFY2(!match, qPrintable(QStringLiteral("twice: ") + e.text));
                     match = it;
@@ -194,7 +197,8 @@ void TestReportLayouts::elementsAtTheirTwips()
             if (e.kind == ElementKind::Label) {
                 QCOMPARE(match->text, e.text == QLatin1String("%p") ? QStringLiteral("1") : e.text);
             } else {
-                const QString expected = layout == &DataReportclass2::layout() ? deptValues.value(e.text) : valueFor(e.text);
+                const QString expected =
+                    layout == &DataReportclass2::layout() ? deptValues.value(e.text) : valueFor(e.text);
                 QCOMPARE(match->text, expected);
                 QCOMPARE(match->row, 0);
             }
@@ -209,7 +213,8 @@ void TestReportLayouts::elementsAtTheirTwips()
 void TestReportLayouts::songFontWithoutMissingGlyphs()
 {
     const QFont f = reportQFont(ReportFont{});
-    QVERIFY2(QFontInfo(f).family().contains(QStringLiteral("UMing"), Qt::CaseInsensitive), qPrintable(QFontInfo(f).family()));
+    QVERIFY2(QFontInfo(f).family().contains(QStringLiteral("UMing"), Qt::CaseInsensitive),
+             qPrintable(QFontInfo(f).family()));
     const QRawFont raw = QRawFont::fromFont(f);
     QVERIFY(raw.isValid());
     for (const ReportLayout *l : {&DataReportclass::layout(), &DataReportclass2::layout(), &DataReport1::layout()})

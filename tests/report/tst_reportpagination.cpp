@@ -94,8 +94,8 @@ void TestReportPagination::blocksPerPageFollowFromHeights_data()
     QTest::newRow("report footer fits") << 3000 << 500 << 3000 << 400 << 2000 << true << 10 << QList<int>{3, 4, 3};
     QTest::newRow("report footer on a page of its own")
         << 3000 << 500 << 3000 << 400 << 5000 << true << 10 << QList<int>{3, 4, 3, 0};
-    QTest::newRow("empty report footer takes no page") << 3000 << 500 << 3000 << 400 << 5000 << false << 10
-                                                       << QList<int>{3, 4, 3};
+    QTest::newRow("empty report footer takes no page")
+        << 3000 << 500 << 3000 << 400 << 5000 << false << 10 << QList<int>{3, 4, 3};
     // A block taller than the room between header and footer still prints,
     // one per page (and is cut at the page footer).
     QTest::newRow("block taller than a page") << 0 << 500 << 14000 << 400 << 0 << false << 3 << QList<int>{1, 1, 1};
@@ -191,8 +191,8 @@ void TestReportPagination::rowsInOrderAndPageNumbers()
     test::TestDb db(test::Empty);
     insertCases(db, 23);
     const ReportLayout l = synthetic(3000, 500, 3000, 400, 2000, true);
-    ReportDocument doc(l, ReportRows::open(db.path(), QStringLiteral("select * from xj order by 门诊号 desc"),
-                                           l.boundColumns()));
+    ReportDocument doc(
+        l, ReportRows::open(db.path(), QStringLiteral("select * from xj order by 门诊号 desc"), l.boundColumns()));
     QCOMPARE(doc.rowCount(), 23);
     // 3 on page 1, then 4 a page: 6 pages; the report footer (2000) does not
     // fit under the 4 blocks of page 6 and takes page 7.
@@ -250,8 +250,11 @@ void TestReportPagination::longTextStaysInItsBox()
     db.exec(QStringLiteral("insert into xj(门诊号,姓名,科室,药名) values('A2','乙','心内科','短')"));
 
     const ReportLayout &l = DataReportclass::layout();
-    ReportDocument doc(l, ReportRows::open(db.path(), QStringLiteral("select xj.*, class.专业 from xj inner join class on xj.科室=class.科室 order by 门诊号"),
-                                           l.boundColumns()));
+    ReportDocument doc(
+        l, ReportRows::open(
+               db.path(),
+               QStringLiteral("select xj.*, class.专业 from xj inner join class on xj.科室=class.科室 order by 门诊号"),
+               l.boundColumns()));
     const RenderedPage page = doc.page(0);
     std::vector<int> detailTops;
     for (const PlacedSection &s : page.sections)
@@ -298,8 +301,10 @@ void TestReportPagination::longTextLeavesNoInkOutsideItsBox()
     const QString longDrugs = QStringLiteral("阿莫西林胶囊0.25g×24粒、").repeated(30);
     db.exec(QStringLiteral("insert into xj(门诊号,科室,药名) values('A1','心内科','%1')").arg(longDrugs));
     const ReportLayout &l = DataReportclass::layout();
-    ReportDocument doc(l, ReportRows::open(db.path(), QStringLiteral("select xj.*, class.专业 from xj inner join class on xj.科室=class.科室"),
-                                           l.boundColumns()));
+    ReportDocument doc(
+        l, ReportRows::open(db.path(),
+                            QStringLiteral("select xj.*, class.专业 from xj inner join class on xj.科室=class.科室"),
+                            l.boundColumns()));
     const RenderedPage page = doc.page(0);
 
     const QSize paper = l.paperSize();
@@ -337,14 +342,16 @@ void TestReportPagination::wrappingPrefersWholeWordsButShowsMost_data()
     QTest::addColumn<QStringList>("lines");
     // A colon may not start a line; one line high, breaking anywhere shows
     // all four characters instead of three.
-    QTest::newRow("caption one line high") << QStringLiteral("出生年月:") << 795 << 240 << QStringList{QStringLiteral("出生年月")};
+    QTest::newRow("caption one line high")
+        << QStringLiteral("出生年月:") << 795 << 240 << QStringList{QStringLiteral("出生年月")};
     // Two lines high: the colon travels with the character before it.
-    QTest::newRow("caption two lines high") << QStringLiteral("入诊时间:") << 495 << 465
-                                            << QStringList{QStringLiteral("入诊"), QStringLiteral("时间:")};
+    QTest::newRow("caption two lines high")
+        << QStringLiteral("入诊时间:") << 495 << 465 << QStringList{QStringLiteral("入诊"), QStringLiteral("时间:")};
     QTest::newRow("latin words stay whole") << QStringLiteral("aspirin tablets") << 1000 << 480
                                             << QStringList{QStringLiteral("aspirin "), QStringLiteral("tablets")};
-    QTest::newRow("line feeds start new lines") << QStringLiteral("一\r\n二\n三") << 3000 << 1000
-                                                << QStringList{QStringLiteral("一\u2028"), QStringLiteral("二\u2028"), QStringLiteral("三")};
+    QTest::newRow("line feeds start new lines")
+        << QStringLiteral("一\r\n二\n三") << 3000 << 1000
+        << QStringList{QStringLiteral("一\u2028"), QStringLiteral("二\u2028"), QStringLiteral("三")};
 }
 
 void TestReportPagination::wrappingPrefersWholeWordsButShowsMost()

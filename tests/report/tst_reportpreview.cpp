@@ -26,7 +26,8 @@ namespace {
 
 void seedCases(const test::TestDb &db, int n)
 {
-    db.exec(QStringLiteral("insert into class(年级,科室,专业) values('内科','心内科','心血管'),('外科','普外科','普通外科')"));
+    db.exec(QStringLiteral(
+        "insert into class(年级,科室,专业) values('内科','心内科','心血管'),('外科','普外科','普通外科')"));
     for (int i = 1; i <= n; ++i)
         db.exec(QStringLiteral("insert into xj(门诊号,姓名,科室) values('C%1','病人%1','%2')")
                     .arg(i, 3, 10, QLatin1Char('0'))
@@ -132,7 +133,8 @@ void TestReportPreview::modelessShowingUsesWhatTheRecordsetLastHeld()
     QCOMPARE(w->windowTitle(), QStringLiteral("DataReport1"));
     QCOMPARE(printed(w, QStringLiteral("门诊号")), (QStringList{"C001", "C002", "C003"}));
 
-    DataEnv1.rsCommand1.Open(QStringLiteral("select xj.*,class.专业 from xj inner join class on xj.科室=class.科室 where xj.门诊号='C002'"));
+    DataEnv1.rsCommand1.Open(
+        QStringLiteral("select xj.*,class.专业 from xj inner join class on xj.科室=class.科室 where xj.门诊号='C002'"));
     // Reading the recordset (as a caller testing for end of data does) does
     // not change what the report prints.
     while (!DataEnv1.rsCommand1.atEOF())
@@ -147,9 +149,12 @@ void TestReportPreview::modalShowingWaitsForTheUser_data()
     QTest::addColumn<int>("report");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("caption");
-    QTest::newRow("case report") << 1 << "DataReportclass" << "DataReport1";
-    QTest::newRow("department report") << 2 << "DataReportclass2" << "DataReportclass";
-    QTest::newRow("prescription") << 3 << "DataReport1" << "DataReport1";
+    QTest::newRow("case report") << 1 << "DataReportclass"
+                                 << "DataReport1";
+    QTest::newRow("department report") << 2 << "DataReportclass2"
+                                       << "DataReportclass";
+    QTest::newRow("prescription") << 3 << "DataReport1"
+                                  << "DataReport1";
 }
 
 void TestReportPreview::modalShowingWaitsForTheUser()
@@ -173,7 +178,9 @@ void TestReportPreview::modalShowingWaitsForTheUser()
         QCOMPARE(w->document().rowCount(), report == 3 ? 1 : 2);
         w->close();
     });
-    ReportPreview *r = report == 1 ? DataReportclass::Show(true) : report == 2 ? DataReportclass2::Show(true) : DataReport1::Show(true);
+    ReportPreview *r = report == 1   ? DataReportclass::Show(true)
+                       : report == 2 ? DataReportclass2::Show(true)
+                                     : DataReport1::Show(true);
     QVERIFY(seen);  // Show returned only after the preview had been open
     QCOMPARE(r, nullptr);
     QCOMPARE(openReportPreview(name), nullptr);
@@ -219,7 +226,8 @@ void TestReportPreview::prescriptionReadsWorkTableAtEveryShowing()
 void TestReportPreview::emptyReport_data()
 {
     QTest::addColumn<QString>("source");
-    QTest::newRow("no row matches") << QStringLiteral("select xj.*,class.专业 from xj inner join class on xj.科室=class.科室 where xj.门诊号='none'");
+    QTest::newRow("no row matches") << QStringLiteral(
+        "select xj.*,class.专业 from xj inner join class on xj.科室=class.科室 where xj.门诊号='none'");
     QTest::newRow("statement failed") << QStringLiteral("select * from no_such_table");
 }
 
@@ -232,8 +240,14 @@ void TestReportPreview::emptyReport()
     seedCases(db, 2);
     DataEnv1.rsCommand1.Open(source);
     int dialogs = 0;
-    setPrintDialogRunner([&](QPrinter &, QWidget *) { ++dialogs; return true; });
-    setPdfPathChooser([&](QWidget *, const QString &) { ++dialogs; return QString(); });
+    setPrintDialogRunner([&](QPrinter &, QWidget *) {
+        ++dialogs;
+        return true;
+    });
+    setPdfPathChooser([&](QWidget *, const QString &) {
+        ++dialogs;
+        return QString();
+    });
 
     ReportPreview *w = DataReportclass::Show(false);
     QCOMPARE(w->pageCount(), 1);
@@ -286,8 +300,11 @@ void TestReportPreview::navigation()
         if (s.startsWith(QLatin1String("goto ")))
             w->gotoPage(s.mid(5).toInt());
         else
-            action(w, s == QLatin1String("next") ? "nextPage" : s == QLatin1String("previous") ? "previousPage"
-                       : s == QLatin1String("first") ? "firstPage" : "lastPage")->trigger();
+            action(w, s == QLatin1String("next")       ? "nextPage"
+                      : s == QLatin1String("previous") ? "previousPage"
+                      : s == QLatin1String("first")    ? "firstPage"
+                                                       : "lastPage")
+                ->trigger();
         QCOMPARE(w->currentPage(), pages[i]);
         QCOMPARE(w->shownPage().number, pages[i]);
         QCOMPARE(w->pageText(), QStringLiteral("第 %1 页，共 4 页").arg(pages[i]));

@@ -3,10 +3,10 @@
 // cancelled without leaving a file, and a temporary file that cannot be
 // written is told.
 #include "cases/DataReportclass.h"
+#include "data/sqlite.h"
 #include "report/dataenv.h"
 #include "report/preview.h"
 #include "report/report.h"
-#include "data/sqlite.h"
 #include "testenv.h"
 
 #include <QFile>
@@ -38,9 +38,10 @@ void seedCases(const test::TestDb &db, int n)
 // Every case record `times` times over: a result far larger than the table.
 QString manyRows(int times)
 {
-    return kJoined + QStringLiteral(", (with recursive t(k) as (select 1 union all select k+1 from t where k<%1) "
-                                    "select k from t) as times")
-                         .arg(times);
+    return kJoined
+           + QStringLiteral(", (with recursive t(k) as (select 1 union all select k+1 from t where k<%1) "
+                            "select k from t) as times")
+                 .arg(times);
 }
 
 // A passive checkpoint copies what no reader still needs: "busy|frames|copied".
@@ -104,9 +105,9 @@ struct SmallDisk {
     bool mounted = false;
     explicit SmallDisk(const char *size)
     {
-        mounted = QProcess::execute(QStringLiteral("mount"),
-                                    {"-t", "tmpfs", "-o", QStringLiteral("size=%1").arg(QLatin1String(size)), "tmpfs",
-                                     dir.path()})
+        mounted = QProcess::execute(
+                      QStringLiteral("mount"),
+                      {"-t", "tmpfs", "-o", QStringLiteral("size=%1").arg(QLatin1String(size)), "tmpfs", dir.path()})
                   == 0;
     }
     ~SmallDisk()
@@ -298,7 +299,10 @@ void TestReportScale::aTemporaryFileThatCannotBeWrittenIsTold()
 
     test::MsgRecorder rec;
     int dialogs = 0;
-    setPrintDialogRunner([&](QPrinter &, QWidget *) { ++dialogs; return false; });
+    setPrintDialogRunner([&](QPrinter &, QWidget *) {
+        ++dialogs;
+        return false;
+    });
     QVERIFY(!w->printReport());
     QCOMPARE(dialogs, 0);
     QCOMPARE(rec.calls.size(), 1);

@@ -4,12 +4,12 @@
 #include "signin/Frmdenlu.h"
 #include "signin/frmuser1.h"
 #include "testenv.h"
-#include "windowtest.h"
 #include "ui/window.h"
+#include "windowtest.h"
 
 #include <QApplication>
-#include <QSignalSpy>
 #include <QMdiSubWindow>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace xs;
@@ -72,14 +72,38 @@ void TestAddUser::checks_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("focus");
     QTest::addColumn<bool>("selected");
-    QTest::newRow("all empty") << "" << "" << "" << "用户名不能为空！" << 0 << false;
-    QTest::newRow("blank name") << "   " << "a" << "a" << "用户名不能为空！" << 0 << false;
-    QTest::newRow("no password") << "u" << " " << "a" << "密码不能为空！" << 1 << false;
-    QTest::newRow("no confirmation") << "u" << "a" << "" << "确认密码不能为空！" << 2 << false;
-    QTest::newRow("mismatch") << "u" << "a" << "b" << "确认密码不正确！" << 2 << false;
-    QTest::newRow("mismatch by case") << "u" << "abc" << "ABC" << "确认密码不正确！" << 2 << false;
-    QTest::newRow("duplicate") << "doctor" << "a" << "a" << " 已存在该用户！" << 0 << true;
-    QTest::newRow("duplicate other case") << " Doctor " << "a" << "a" << " 已存在该用户！" << 0 << true;
+    QTest::newRow("all empty") << ""
+                               << ""
+                               << ""
+                               << "用户名不能为空！" << 0 << false;
+    QTest::newRow("blank name") << "   "
+                                << "a"
+                                << "a"
+                                << "用户名不能为空！" << 0 << false;
+    QTest::newRow("no password") << "u"
+                                 << " "
+                                 << "a"
+                                 << "密码不能为空！" << 1 << false;
+    QTest::newRow("no confirmation") << "u"
+                                     << "a"
+                                     << ""
+                                     << "确认密码不能为空！" << 2 << false;
+    QTest::newRow("mismatch") << "u"
+                              << "a"
+                              << "b"
+                              << "确认密码不正确！" << 2 << false;
+    QTest::newRow("mismatch by case") << "u"
+                                      << "abc"
+                                      << "ABC"
+                                      << "确认密码不正确！" << 2 << false;
+    QTest::newRow("duplicate") << "doctor"
+                               << "a"
+                               << "a"
+                               << " 已存在该用户！" << 0 << true;
+    QTest::newRow("duplicate other case") << " Doctor "
+                                          << "a"
+                                          << "a"
+                                          << " 已存在该用户！" << 0 << true;
 }
 
 void TestAddUser::checks()
@@ -180,7 +204,6 @@ void TestAddUser::apostropheStoredAsTyped()
     QCOMPARE(db.count("use"), 6);
 }
 
-
 void TestAddUser::stateChangeMovesFocus_data()
 {
     QTest::addColumn<bool>("inMainWindow");
@@ -255,7 +278,8 @@ void TestAddUser::enterOnButtons()
     QCOMPARE(cancel.count(), okButton ? 0 : 1);
     if (okButton) {
         QCOMPARE(rec.calls.size(), 1);
-        XS_COMPARE_MSG(rec.calls[0], QStringLiteral(" 用户添加成功！"), vbExclamation | vbOKOnly, QStringLiteral("警告"));
+        XS_COMPARE_MSG(rec.calls[0], QStringLiteral(" 用户添加成功！"), vbExclamation | vbOKOnly,
+                       QStringLiteral("警告"));
         QCOMPARE(db.count(QStringLiteral("use where username='newuser'")), 1);
     } else {
         QTRY_VERIFY(!alive);

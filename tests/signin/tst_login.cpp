@@ -1,13 +1,13 @@
 // The login window: who gets in, what the others are told, where the focus goes.
 #include "data/globals.h"
+#include "data/sqlite.h"
 #include "mainwin/MDIForm1.h"
 #include "prescribe/Form2.h"
 #include "signin/Frmdenlu.h"
 #include "testenv.h"
-#include "windowtest.h"
 #include "ui/application.h"
 #include "ui/window.h"
-#include "data/sqlite.h"
+#include "windowtest.h"
 
 #include <QApplication>
 #include <QSignalSpy>
@@ -67,20 +67,62 @@ void TestLogin::signIn_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("message");  // empty: signed in
     QTest::addColumn<QString>("stored");   // CurrentUser afterwards (it was empty)
-    QTest::newRow("plain") << "doctor" << "doctor123" << "" << "doctor";
-    QTest::newRow("outer blanks") << "  doctor " << " doctor123  " << "" << "doctor";
-    QTest::newRow("name other case") << "DOCTOR" << "doctor123" << "" << "doctor";
-    QTest::newRow("password other case") << "doctor" << "DOCTOR123" << "" << "doctor";
-    QTest::newRow("another user's password") << "doctor" << "admin123" << " 密码错误！" << "";
-    QTest::newRow("unknown user") << "nobody" << "x" << " 用户名错误！" << "";
-    QTest::newRow("empty name") << "" << "" << " 用户名错误！" << "";
-    QTest::newRow("blank name") << "   " << "doctor123" << " 用户名错误！" << "";
-    QTest::newRow("empty password") << "doctor" << "" << " 密码错误！" << "";
-    QTest::newRow("inner blank in password") << "doctor" << "doctor 123" << " 密码错误！" << "";
-    QTest::newRow("password injection") << "admin" << "' or '1'='1" << " 密码错误！" << "";
-    QTest::newRow("name comment injection") << "admin'--" << "x" << " 用户名错误！" << "";
-    QTest::newRow("name or-injection") << "' or '1'='1" << "' or '1'='1" << " 用户名错误！" << "";
-    QTest::newRow("name with quote stored") << "O'Neil" << "pw'1" << "" << "O'Neil";
+    QTest::newRow("plain") << "doctor"
+                           << "doctor123"
+                           << ""
+                           << "doctor";
+    QTest::newRow("outer blanks") << "  doctor "
+                                  << " doctor123  "
+                                  << ""
+                                  << "doctor";
+    QTest::newRow("name other case") << "DOCTOR"
+                                     << "doctor123"
+                                     << ""
+                                     << "doctor";
+    QTest::newRow("password other case") << "doctor"
+                                         << "DOCTOR123"
+                                         << ""
+                                         << "doctor";
+    QTest::newRow("another user's password") << "doctor"
+                                             << "admin123"
+                                             << " 密码错误！"
+                                             << "";
+    QTest::newRow("unknown user") << "nobody"
+                                  << "x"
+                                  << " 用户名错误！"
+                                  << "";
+    QTest::newRow("empty name") << ""
+                                << ""
+                                << " 用户名错误！"
+                                << "";
+    QTest::newRow("blank name") << "   "
+                                << "doctor123"
+                                << " 用户名错误！"
+                                << "";
+    QTest::newRow("empty password") << "doctor"
+                                    << ""
+                                    << " 密码错误！"
+                                    << "";
+    QTest::newRow("inner blank in password") << "doctor"
+                                             << "doctor 123"
+                                             << " 密码错误！"
+                                             << "";
+    QTest::newRow("password injection") << "admin"
+                                        << "' or '1'='1"
+                                        << " 密码错误！"
+                                        << "";
+    QTest::newRow("name comment injection") << "admin'--"
+                                            << "x"
+                                            << " 用户名错误！"
+                                            << "";
+    QTest::newRow("name or-injection") << "' or '1'='1"
+                                       << "' or '1'='1"
+                                       << " 用户名错误！"
+                                       << "";
+    QTest::newRow("name with quote stored") << "O'Neil"
+                                            << "pw'1"
+                                            << ""
+                                            << "O'Neil";
 }
 
 void TestLogin::signIn()

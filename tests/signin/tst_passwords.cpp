@@ -53,22 +53,38 @@ void convert(const TestDb &db)
 
 void TestPasswords::signIn_data()
 {
-    QTest::addColumn<bool>("hashed");     // the file converted before signing in
+    QTest::addColumn<bool>("hashed");  // the file converted before signing in
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("message");  // "" when signed in
     for (const bool hashed : {false, true}) {
         const char *kind = hashed ? "hashed: " : "plain: ";
-        QTest::newRow(QByteArray(kind).append("exact").constData()) << hashed << "doctor" << "doctor123" << "";
-        QTest::newRow(QByteArray(kind).append("blanks and case").constData()) << hashed << " Doctor " << "  DocTor123 " << "";
-        QTest::newRow(QByteArray(kind).append("mixed-case stored").constData()) << hashed << "mixed" << "ab cd" << "";
-        QTest::newRow(QByteArray(kind).append("wide letters keep case").constData()) << hashed << "wide" << "ＡＢ" << " 密码错误！";
-        QTest::newRow(QByteArray(kind).append("other's password").constData()) << hashed << "doctor" << "admin123" << " 密码错误！";
-        QTest::newRow(QByteArray(kind).append("inner blank").constData()) << hashed << "doctor" << "doctor 123" << " 密码错误！";
-        QTest::newRow(QByteArray(kind).append("no password stored").constData()) << hashed << "nopw" << "" << " 密码错误！";
+        QTest::newRow(QByteArray(kind).append("exact").constData()) << hashed << "doctor"
+                                                                    << "doctor123"
+                                                                    << "";
+        QTest::newRow(QByteArray(kind).append("blanks and case").constData()) << hashed << " Doctor "
+                                                                              << "  DocTor123 "
+                                                                              << "";
+        QTest::newRow(QByteArray(kind).append("mixed-case stored").constData()) << hashed << "mixed"
+                                                                                << "ab cd"
+                                                                                << "";
+        QTest::newRow(QByteArray(kind).append("wide letters keep case").constData()) << hashed << "wide"
+                                                                                     << "ＡＢ"
+                                                                                     << " 密码错误！";
+        QTest::newRow(QByteArray(kind).append("other's password").constData()) << hashed << "doctor"
+                                                                               << "admin123"
+                                                                               << " 密码错误！";
+        QTest::newRow(QByteArray(kind).append("inner blank").constData()) << hashed << "doctor"
+                                                                          << "doctor 123"
+                                                                          << " 密码错误！";
+        QTest::newRow(QByteArray(kind).append("no password stored").constData()) << hashed << "nopw"
+                                                                                 << ""
+                                                                                 << " 密码错误！";
     }
     // Whoever reads the file learns nothing that signs in.
-    QTest::newRow("hashed: the hash typed") << true << "doctor" << "@hash" << " 密码错误！";
+    QTest::newRow("hashed: the hash typed") << true << "doctor"
+                                            << "@hash"
+                                            << " 密码错误！";
 }
 
 void TestPasswords::signIn()

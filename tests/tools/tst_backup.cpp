@@ -147,8 +147,8 @@ void TestBackup::restoreRefusedWhileHeld()
     holder.closeWriteChannel();
     holder.waitForFinished();
     QCOMPARE(r.code, 1);
-    QVERIFY2(r.err.contains(QStringLiteral("正被其他程序打开：进程 %1（sqlite3）").arg(holder.processId())) ||
-                 r.err.contains(QStringLiteral("（sqlite3）")),
+    QVERIFY2(r.err.contains(QStringLiteral("正被其他程序打开：进程 %1（sqlite3）").arg(holder.processId()))
+                 || r.err.contains(QStringLiteral("（sqlite3）")),
              qPrintable(r.err));
     QVERIFY(r.err.startsWith(QStringLiteral("chengheng-db: 没有恢复，数据库保持原样：")));
     QCOMPARE(scalar(db_, "select count(*) from xj"), QString("0"));
@@ -188,13 +188,17 @@ void TestBackup::check_data()
 {
     QTest::addColumn<QString>("damage");   // SQL run on the file, or "pages" to overwrite pages
     QTest::addColumn<QString>("message");  // "" when the check passes
-    QTest::newRow("sound") << "" << "";
-    QTest::newRow("damaged pages") << "pages" << "已损坏";
+    QTest::newRow("sound") << ""
+                           << "";
+    QTest::newRow("damaged pages") << "pages"
+                                   << "已损坏";
     QTest::newRow("doubled 门诊号") << "DROP INDEX xj_menzhenhao; INSERT INTO xj(门诊号) SELECT 门诊号 FROM xj LIMIT 1"
                                     << "中 门诊号 “";
     QTest::newRow("missing column") << "DROP TRIGGER audit_class_insert; DROP TRIGGER audit_class_update;"
-                                       " DROP TRIGGER audit_class_delete; ALTER TABLE class DROP COLUMN 备注" << "表 class 缺少列：备注";
-    QTest::newRow("missing table") << "DROP TABLE yc" << "缺少表 yc";
+                                       " DROP TRIGGER audit_class_delete; ALTER TABLE class DROP COLUMN 备注"
+                                    << "表 class 缺少列：备注";
+    QTest::newRow("missing table") << "DROP TABLE yc"
+                                   << "缺少表 yc";
 }
 
 void TestBackup::check()

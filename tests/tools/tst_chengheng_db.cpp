@@ -1,14 +1,15 @@
 // The database tool run as a user runs it (a separate process), and the seed
 // and CSV functions it is built on.
 #include "data/accounts.h"
-#include "data/dates.h"
-#include "data/schema.h"
 #include "data/catalogue.h"
 #include "data/csv.h"
+#include "data/dates.h"
+#include "data/schema.h"
 #include "data/sqlite.h"
 
 #include "testenv.h"
 
+#include "data/passwords.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -17,7 +18,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
-#include "data/passwords.h"
 
 #include <functional>
 #include <sqlite3.h>
@@ -54,7 +54,8 @@ QStringList opened(QStringList rows, const QStringList &expected)
     for (qsizetype i = 0; i < rows.size(); ++i) {
         QStringList cells = rows[i].split(u'|');
         const QStringList want = expected.value(i).split(u'|');
-        if (cells.size() > 1 && want.size() > 1 && isPasswordHash(cells[1]) && passwordMatches(cells[1], false, want[1]))
+        if (cells.size() > 1 && want.size() > 1 && isPasswordHash(cells[1])
+            && passwordMatches(cells[1], false, want[1]))
             cells[1] = want[1];
         rows[i] = cells.join(u'|');
     }
@@ -184,7 +185,8 @@ void TestChengHengDb::usage()
     QCOMPARE(r.code, code);
     // Asked for, the usage is the output; after a mistake it is the error.
     const QString text = code == 0 ? r.out : r.err;
-    QVERIFY2(text.contains(QStringLiteral("chengheng-db user grant NAME FLAG... [--db PATH | --server CONNINFO]")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("chengheng-db user grant NAME FLAG... [--db PATH | --server CONNINFO]")),
+             qPrintable(text));
     QVERIFY(text.contains(QStringLiteral("admin readonly qx1 qx2 qx3 qx4")));
     QCOMPARE((code == 0 ? r.err : r.out), QString());
     if (args.isEmpty())
@@ -198,7 +200,8 @@ void TestChengHengDb::initWithOptions()
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QVERIFY(r.out.contains(db));
     // One super administrator, name and password trimmed, no other flag.
-    QCOMPARE(opened(query(db, "select * from use"), {"boss|s3cret|y|∅|∅|∅|∅|∅"}), QStringList{"boss|s3cret|y|∅|∅|∅|∅|∅"});
+    QCOMPARE(opened(query(db, "select * from use"), {"boss|s3cret|y|∅|∅|∅|∅|∅"}),
+             QStringList{"boss|s3cret|y|∅|∅|∅|∅|∅"});
     // A new file keeps hashes only, and says so.
     QCOMPARE(scalar(db, "select count(*) from use where password not like '$argon2id$%'"), QString("0"));
     QCOMPARE(scalar(db, "select value from settings where name='password.hash'"), QString("argon2id"));
@@ -227,7 +230,8 @@ void TestChengHengDb::percentInPathsPrintedAsIs()
     QVERIFY2(r.code == 0, qPrintable(r.err));
     r = runTool({"catalogue", "import", csv, "--db", db});
     QVERIFY2(r.code == 0, qPrintable(r.err));
-    QCOMPARE(r.out.trimmed(), QStringLiteral("已从 ") + csv + QStringLiteral(" 导入药品目录，共 ") + rows + QStringLiteral(" 行"));
+    QCOMPARE(r.out.trimmed(),
+             QStringLiteral("已从 ") + csv + QStringLiteral(" 导入药品目录，共 ") + rows + QStringLiteral(" 行"));
 
     const QString demo = dir() + QStringLiteral("/演示%3.mdb");
     r = runTool({"init", demo, "--demo"});
@@ -243,17 +247,24 @@ void TestChengHengDb::initPrompted_data()
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QString>("stored");  // "name|password", empty: refused
     QTest::addColumn<QString>("message");
-    QTest::newRow("both asked") << QStringList{} << QByteArray("boss\nsecret\n") << "boss|secret" << "";
-    QTest::newRow("trimmed") << QStringList{} << QByteArray("  王主任 \n pass word \n") << "王主任|pass word" << "";
-    QTest::newRow("crlf") << QStringList{} << QByteArray("boss\r\nsecret\r\n") << "boss|secret" << "";
-    QTest::newRow("name given") << QStringList{"--admin-name", "boss"} << QByteArray("pw\n") << "boss|pw" << "";
+    QTest::newRow("both asked") << QStringList{} << QByteArray("boss\nsecret\n") << "boss|secret"
+                                << "";
+    QTest::newRow("trimmed") << QStringList{} << QByteArray("  王主任 \n pass word \n") << "王主任|pass word"
+                             << "";
+    QTest::newRow("crlf") << QStringList{} << QByteArray("boss\r\nsecret\r\n") << "boss|secret"
+                          << "";
+    QTest::newRow("name given") << QStringList{"--admin-name", "boss"} << QByteArray("pw\n") << "boss|pw"
+                                << "";
     QTest::newRow("password given") << QStringList{"--admin-password", "pw"} << QByteArray("boss\n") << "boss|pw"
                                     << "";
-    QTest::newRow("end of input") << QStringList{} << QByteArray() << "" << "没有读到超级管理员的用户名";
-    QTest::newRow("no password") << QStringList{} << QByteArray("boss\n") << "" << "没有读到密码";
+    QTest::newRow("end of input") << QStringList{} << QByteArray() << ""
+                                  << "没有读到超级管理员的用户名";
+    QTest::newRow("no password") << QStringList{} << QByteArray("boss\n") << ""
+                                 << "没有读到密码";
     QTest::newRow("blank name") << QStringList{} << QByteArray("   \nsecret\n") << ""
                                 << "超级管理员用户名不能为空";
-    QTest::newRow("blank password") << QStringList{} << QByteArray("boss\n  \n") << "" << "密码不能为空";
+    QTest::newRow("blank password") << QStringList{} << QByteArray("boss\n  \n") << ""
+                                    << "密码不能为空";
 }
 
 void TestChengHengDb::initPrompted()
@@ -271,12 +282,13 @@ void TestChengHengDb::initPrompted()
         return;
     }
     QVERIFY2(r.code == 0, qPrintable(r.err));
-    QCOMPARE(opened(query(db, "select username, password, admin from use"), {stored + "|y"}), QStringList{stored + "|y"});
+    QCOMPARE(opened(query(db, "select username, password, admin from use"), {stored + "|y"}),
+             QStringList{stored + "|y"});
 }
 
 void TestChengHengDb::initRefused_data()
 {
-    QTest::addColumn<QStringList>("args");  // %1 stands for the temporary folder
+    QTest::addColumn<QStringList>("args");     // %1 stands for the temporary folder
     QTest::addColumn<QByteArray>("existing");  // content put at %1/xs.mdb first ("" none)
     QTest::addColumn<QString>("leftover");     // a file put beside it first
     QTest::addColumn<QString>("message");
@@ -289,17 +301,20 @@ void TestChengHengDb::initRefused_data()
                                       << "残留的日志文件";
     QTest::newRow("missing folder") << (QStringList{"init", "%1/no/such/xs.mdb"} + admin) << QByteArray() << ""
                                     << "不存在";
-    QTest::newRow("demo and admin") << QStringList{"init", "%1/xs.mdb", "--demo", "--admin-name", "a"}
-                                    << QByteArray() << "" << "不能与";
+    QTest::newRow("demo and admin") << QStringList{"init", "%1/xs.mdb", "--demo", "--admin-name", "a"} << QByteArray()
+                                    << ""
+                                    << "不能与";
     QTest::newRow("unknown option") << (QStringList{"init", "%1/xs.mdb", "--colour"} + admin) << QByteArray() << ""
                                     << "未知的选项 --colour";
-    QTest::newRow("no path") << QStringList{"init", "--admin-name", "a"} << QByteArray() << "" << "需要新数据库文件的路径";
+    QTest::newRow("no path") << QStringList{"init", "--admin-name", "a"} << QByteArray() << ""
+                             << "需要新数据库文件的路径";
     QTest::newRow("two paths") << (QStringList{"init", "%1/xs.mdb", "%1/b.mdb"} + admin) << QByteArray() << ""
                                << "多出的参数";
-    QTest::newRow("option twice") << (QStringList{"init", "%1/xs.mdb", "--admin-name", "b"} + admin)
-                                  << QByteArray() << "" << "给了不止一次";
-    QTest::newRow("option without value") << QStringList{"init", "%1/xs.mdb", "--admin-name"} << QByteArray()
-                                          << "" << "缺少值";
+    QTest::newRow("option twice") << (QStringList{"init", "%1/xs.mdb", "--admin-name", "b"} + admin) << QByteArray()
+                                  << ""
+                                  << "给了不止一次";
+    QTest::newRow("option without value") << QStringList{"init", "%1/xs.mdb", "--admin-name"} << QByteArray() << ""
+                                          << "缺少值";
     QTest::newRow("unknown command") << QStringList{"create", "%1/xs.mdb"} << QByteArray() << ""
                                      << "未知的命令 create";
 }
@@ -338,7 +353,8 @@ void TestChengHengDb::initDemo()
         const int filled = scalar(db, QString("select count(%1) from 表1").arg(col)).toInt();
         if (col != QStringLiteral("个人定制"))
             QVERIFY2(filled >= 10, qPrintable(col));
-        const int lastFilled = scalar(db, QString("select coalesce(max(rowid),0) from 表1 where %1 is not null").arg(col)).toInt();
+        const int lastFilled =
+            scalar(db, QString("select coalesce(max(rowid),0) from 表1 where %1 is not null").arg(col)).toInt();
         QCOMPARE(lastFilled, filled);
         QCOMPARE(scalar(db, QString("select count(*) from 表1 where trim(%1)=''").arg(col)), QString("0"));
     }
@@ -363,9 +379,11 @@ void TestChengHengDb::initDemo()
 
     // Departments in several groups, every column filled.
     QVERIFY(scalar(db, "select count(distinct 年级) from class").toInt() >= 5);
-    QCOMPARE(scalar(db, "select count(*) from (select 年级 from class group by 年级 having count(*) < 2)"), QString("0"));
+    QCOMPARE(scalar(db, "select count(*) from (select 年级 from class group by 年级 having count(*) < 2)"),
+             QString("0"));
     for (const QString &col : classColumns())
-        QCOMPARE(scalar(db, QString("select count(*) from class where %1 is null or trim(%1)=''").arg(col)), QString("0"));
+        QCOMPARE(scalar(db, QString("select count(*) from class where %1 is null or trim(%1)=''").arg(col)),
+                 QString("0"));
 
     // A few dozen case records, every column filled, ISO dates, unique numbers.
     const int cases = scalar(db, "select count(*) from xj").toInt();
@@ -449,8 +467,9 @@ void TestChengHengDb::userCommands()
     r = runTool({"user", "list", "--db", db});
     QCOMPARE(r.code, 0);
     const QStringList lines = r.out.trimmed().split('\n');
-    const QStringList expected = {"用户名  权限", "admin   admin", "viewer  admin readonly", "doctor  qx2",
-                                  "clerk   qx1", "guest   （无）", "李医生  qx2"};
+    const QStringList expected = {"用户名  权限", "admin   admin", "viewer  admin readonly",
+                                  "doctor  qx2",  "clerk   qx1",   "guest   （无）",
+                                  "李医生  qx2"};
     QCOMPARE(lines, expected);
     QVERIFY(!r.out.contains("admin123"));  // passwords are never listed
 }
@@ -474,27 +493,24 @@ void TestChengHengDb::refusalsLeaveDatabaseUnchanged_data()
                                         << "没有名为 nobody 的用户";
     QTest::newRow("revoke unknown user") << QStringList{"user", "revoke", "nobody", "qx1"} << 1
                                          << "没有名为 nobody 的用户";
-    QTest::newRow("unknown flag") << QStringList{"user", "grant", "guest", "qx1", "root"} << 2
-                                  << "未知的权限标志 root";
+    QTest::newRow("unknown flag") << QStringList{"user", "grant", "guest", "qx1", "root"} << 2 << "未知的权限标志 root";
     QTest::newRow("flag in capitals") << QStringList{"user", "grant", "guest", "QX1"} << 2 << "未知的权限标志 QX1";
     QTest::newRow("grant without flag") << QStringList{"user", "grant", "guest"} << 2 << "用法";
-    QTest::newRow("add existing, other case") << QStringList{"user", "add", "ADMIN", "--password", "x"} << 1
-                                              << "用户 admin 已存在";
+    QTest::newRow("add existing, other case")
+        << QStringList{"user", "add", "ADMIN", "--password", "x"} << 1 << "用户 admin 已存在";
     QTest::newRow("add blank name") << QStringList{"user", "add", "  ", "--password", "x"} << 1 << "用户名不能为空";
     QTest::newRow("add blank password") << QStringList{"user", "add", "nurse", "--password", " "} << 1
                                         << "密码不能为空";
     QTest::newRow("add, password not given") << QStringList{"user", "add", "nurse"} << 1 << "没有读到密码";
     QTest::newRow("add unknown option") << QStringList{"user", "add", "nurse", "--password", "x", "--admin"} << 2
                                         << "未知的选项 --admin";
-    QTest::newRow("unknown user command") << QStringList{"user", "delete", "guest"} << 2
-                                          << "未知的 user 子命令 delete";
+    QTest::newRow("unknown user command") << QStringList{"user", "delete", "guest"} << 2 << "未知的 user 子命令 delete";
     QTest::newRow("user alone") << QStringList{"user"} << 2 << "user 后面要跟";
     QTest::newRow("list with argument") << QStringList{"user", "list", "guest"} << 2 << "不接受参数";
-    QTest::newRow("unknown catalogue command") << QStringList{"catalogue", "merge", "a.csv"} << 2
-                                               << "未知的 catalogue 子命令 merge";
+    QTest::newRow("unknown catalogue command")
+        << QStringList{"catalogue", "merge", "a.csv"} << 2 << "未知的 catalogue 子命令 merge";
     QTest::newRow("import without file") << QStringList{"catalogue", "import"} << 2 << "用法";
-    QTest::newRow("import missing file") << QStringList{"catalogue", "import", "%1/none.csv"} << 1
-                                         << "找不到文件";
+    QTest::newRow("import missing file") << QStringList{"catalogue", "import", "%1/none.csv"} << 1 << "找不到文件";
 }
 
 void TestChengHengDb::refusalsLeaveDatabaseUnchanged()
@@ -575,8 +591,9 @@ void TestChengHengDb::catalogueRoundTrip()
     QCOMPARE(scalar(db, "select quote(其他) from 表1 where rowid=1"), QString("NULL"));
     QCOMPARE(scalar(db, "select 输液 || '/' || 中药方剂 from 表1 where rowid=2"),
              QString("0.9%氯化钠注射液 250ml/阿司匹林"));
-    QCOMPARE(scalar(db, "select count(*) from 表1 where rowid=3 and coalesce(" + catalogueColumns().join(',') + ") is null"),
-             QString("1"));
+    QCOMPARE(
+        scalar(db, "select count(*) from 表1 where rowid=3 and coalesce(" + catalogueColumns().join(',') + ") is null"),
+        QString("1"));
 
     // Export and import again: the same cells, the same file.
     const QStringList imported = catalogueDump(db);
@@ -596,15 +613,15 @@ void TestChengHengDb::catalogueImportRefused_data()
     QTest::newRow("unclosed quote") << header + csvLine({"a"}) + csvLine({"\"open"}) << "第3行：引号没有闭合";
     QTest::newRow("quote inside field") << header + csvLine({"ab\"c"}) << "第2行：没有加引号的字段中出现了引号";
     QTest::newRow("text after quote") << header + csvLine({"\"ab\"c"}) << "第2行：右引号后面只能是逗号或换行";
-    QTest::newRow("too few fields") << header + csvLine({"a"}) + "a,b,c\r\n" << "第3行有3个字段，表头有17个";
+    QTest::newRow("too few fields") << header + csvLine({"a"}) + "a,b,c\r\n"
+                                    << "第3行有3个字段，表头有17个";
     QTest::newRow("too many fields") << header + csvLine({"a"}).replace("\r\n", ",x\r\n")
                                      << "第2行有18个字段，表头有17个";
     QTest::newRow("unknown column") << (csvHeader().replace("消化", "肠胃") + "\n").toUtf8() + csvLine({"a"})
                                     << "未知的列 肠胃；缺少列 消化";
     QTest::newRow("repeated column") << (csvHeader().replace("消化", "输液") + "\n").toUtf8()
                                      << "重复的列 输液；缺少列 消化";
-    QTest::newRow("missing column") << (catalogueColumns().mid(0, 16).join(',') + "\n").toUtf8()
-                                    << "缺少列 个人定制";
+    QTest::newRow("missing column") << (catalogueColumns().mid(0, 16).join(',') + "\n").toUtf8() << "缺少列 个人定制";
     QTest::newRow("empty file") << QByteArray() << "文件是空的";
     QTest::newRow("not utf-8") << header + QByteArray("\xB0\xA2\xC4\xAA\xCE\xF7\xC1\xD6") + ",,,,,,,,,,,,,,,,\r\n"
                                << "不是有效的 UTF-8 文本";
@@ -729,7 +746,6 @@ void TestChengHengDb::importInsideCallerTransaction()
     QCOMPARE(scalar(db, "select count(*) from use where username='guest'"), QString("0"));
 }
 
-
 // A drawing command prints its own line and nothing of Qt's (no
 // "XDG_RUNTIME_DIR not set" warning when the variable is missing).
 void TestChengHengDb::onlyOwnMessages()
@@ -754,9 +770,11 @@ void TestChengHengDb::controlCharactersEscaped_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QString>("shown");  // expected in stdout or stderr
-    QTest::newRow("command") << QStringList{"ab\x01" "c"} << QByteArray() << "未知的命令 ab\\x01c";
-    QTest::newRow("escape sequence in flag") << QStringList{"user", "grant", "admin", "\x1b[2J", "--db", "%1"}
-                                             << QByteArray() << "未知的权限标志 \\x1b[2J";
+    QTest::newRow("command") << QStringList{"ab\x01"
+                                            "c"}
+                             << QByteArray() << "未知的命令 ab\\x01c";
+    QTest::newRow("escape sequence in flag")
+        << QStringList{"user", "grant", "admin", "\x1b[2J", "--db", "%1"} << QByteArray() << "未知的权限标志 \\x1b[2J";
     QTest::newRow("bidi override") << QStringList{"user", "revoke", "x", QString(QChar(0x202E)) + "nimda"}
                                    << QByteArray() << "未知的权限标志 \\u202enimda";
     QTest::newRow("nul from input") << QStringList{"init", "%1/new.mdb", "--admin-password", "pw"}

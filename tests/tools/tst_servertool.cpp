@@ -45,8 +45,8 @@ private:
     void initServerDb();
 
 private:
-    QString base_;     // the cluster's own database
-    QString fresh_;    // an empty database for the running test
+    QString base_;   // the cluster's own database
+    QString fresh_;  // an empty database for the running test
 };
 
 static QString scalar(const QString &conninfo, const QString &sql)
@@ -71,8 +71,8 @@ void TestServerTool::init()
 
 void TestServerTool::initServer()
 {
-    const ToolRun r = runTool({"init", "--server", fresh_, "--room", "诊室一", "--admin-name", "boss",
-                               "--admin-password", " Pw1 "});
+    const ToolRun r =
+        runTool({"init", "--server", fresh_, "--room", "诊室一", "--admin-name", "boss", "--admin-password", " Pw1 "});
     QCOMPARE(r.code, 0);
     QCOMPARE(r.out.trimmed(), QStringLiteral("已在服务器上建立澄衡数据库（诊室 诊室一），超级管理员 boss"));
     QCOMPARE(scalar(fresh_, "select username||'|'||admin from chengheng.use"), QStringLiteral("boss|y"));
@@ -96,10 +96,12 @@ void TestServerTool::migrate()
     const ToolRun r = runTool({"migrate", "--from", db.path(), "--to", fresh_, "--room", "2"});
     QCOMPARE(r.code, 0);
     QVERIFY2(r.out.contains(QStringLiteral("xj：%1 行").arg(records)), qPrintable(r.out));
-    for (const QString &t : {QStringLiteral("use"), QStringLiteral("class"), QStringLiteral("xj"), QStringLiteral("表1")})
+    for (const QString &t :
+         {QStringLiteral("use"), QStringLiteral("class"), QStringLiteral("xj"), QStringLiteral("表1")})
         QCOMPARE(scalar(fresh_, "select count(*) from chengheng." + t), QString::number(db.count(t)));
     // An empty date of the file is no date on the server.
-    QCOMPARE(scalar(fresh_, "select 姓名||'|'||coalesce(出生年月::text,'null') from room_2.yc"), QStringLiteral("丙|null"));
+    QCOMPARE(scalar(fresh_, "select 姓名||'|'||coalesce(出生年月::text,'null') from room_2.yc"),
+             QStringLiteral("丙|null"));
     QCOMPARE(scalar(fresh_, "select count(*) from chengheng.xj x where not exists (select 1 from chengheng.xj y "
                             "where y.门诊号=x.门诊号 and y.姓名 is not distinct from x.姓名)"),
              QStringLiteral("0"));
@@ -109,12 +111,14 @@ void TestServerTool::migrate()
     const QString fileEntries = QString::number(db.count(QStringLiteral("audit")));
     QCOMPARE(scalar(fresh_, "select count(*) from chengheng.audit"), fileEntries);
     const ToolRun verified = runTool({"audit", "verify", "--server", fresh_});
-    QVERIFY2(verified.code == 0 && verified.out.contains(QStringLiteral("共 %1 条").arg(fileEntries)), qPrintable(verified.err));
+    QVERIFY2(verified.code == 0 && verified.out.contains(QStringLiteral("共 %1 条").arg(fileEntries)),
+             qPrintable(verified.err));
 
     // A second migration would mix two archives: refused, nothing changes.
     const ToolRun again = runTool({"migrate", "--from", db.path(), "--to", fresh_});
     QCOMPARE(again.code, 1);
-    QVERIFY2(again.err.contains(QStringLiteral("服务器上的澄衡数据库已有记录，migrate 不覆盖已有的记录")), qPrintable(again.err));
+    QVERIFY2(again.err.contains(QStringLiteral("服务器上的澄衡数据库已有记录，migrate 不覆盖已有的记录")),
+             qPrintable(again.err));
     QCOMPARE(scalar(fresh_, "select count(*) from chengheng.xj"), QString::number(records));
 }
 
@@ -122,14 +126,14 @@ void TestServerTool::refusals_data()
 {
     QTest::addColumn<QStringList>("args");  // FRESH: the test's database; FIRST: init it first
     QTest::addColumn<QString>("message");
-    QTest::newRow("init twice") << QStringList{"FIRST", "init", "--server", "FRESH", "--admin-name", "a",
-                                               "--admin-password", "b"}
+    QTest::newRow("init twice") << QStringList{"FIRST",        "init", "--server",         "FRESH",
+                                               "--admin-name", "a",    "--admin-password", "b"}
                                 << "服务器上已经有澄衡数据库（模式 chengheng），init 不改动已有的数据库";
-    QTest::newRow("no server") << QStringList{"init", "--server", "host=/nonexistent dbname=x", "--admin-name", "a",
-                                              "--admin-password", "b"}
-                               << "无法连接数据库服务器。请检查配置文件中的服务器设置、网络和服务器是否在运行。";
-    QTest::newRow("migrate without target") << QStringList{"migrate", "--from", "x.mdb"}
-                                            << "migrate 需要 --from 数据库文件 和 --to 服务器连接串";
+    QTest::newRow("no server")
+        << QStringList{"init", "--server", "host=/nonexistent dbname=x", "--admin-name", "a", "--admin-password", "b"}
+        << "无法连接数据库服务器。请检查配置文件中的服务器设置、网络和服务器是否在运行。";
+    QTest::newRow("migrate without target")
+        << QStringList{"migrate", "--from", "x.mdb"} << "migrate 需要 --from 数据库文件 和 --to 服务器连接串";
 }
 
 void TestServerTool::refusals()
@@ -165,33 +169,34 @@ void TestServerTool::commandsOnServer_data()
     QTest::addColumn<QList<QStringList>>("runs");  // SERVER: the test's database; CSV: a file of the test
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("output");
-    QTest::newRow("user add") << QList<QStringList>{{"user", "add", "Doc", "--password", " Secret ", "--server", "SERVER"}}
+    QTest::newRow("user add") << QList<QStringList>{{"user", "add", "Doc", "--password", " Secret ", "--server",
+                                                     "SERVER"}}
                               << 0 << "已添加用户 Doc，权限：（无）";
     QTest::newRow("user add twice, letter case ignored")
         << QList<QStringList>{{"user", "add", "doc", "--password", "a", "--server", "SERVER"},
                               {"user", "add", "DOC", "--password", "b", "--server", "SERVER"}}
         << 1 << "chengheng-db: 用户 doc 已存在";
-    QTest::newRow("grant and revoke")
-        << QList<QStringList>{{"user", "add", "doc", "--password", "a", "--server", "SERVER"},
-                              {"user", "grant", "DOC", "qx2", "admin", "--server", "SERVER"},
-                              {"user", "revoke", "doc", "admin", "--server", "SERVER"}}
-        << 0 << "用户 doc 的权限：qx2";
-    QTest::newRow("grant to nobody") << QList<QStringList>{{"user", "grant", "nobody", "qx1", "--server", "SERVER"}} << 1
-                                     << "chengheng-db: 没有名为 nobody 的用户";
-    QTest::newRow("user list")
-        << QList<QStringList>{{"user", "add", "doc", "--password", "a", "--server", "SERVER"},
-                              {"user", "grant", "doc", "qx1", "--server", "SERVER"},
-                              {"user", "list", "--server", "SERVER"}}
-        << 0 << "用户名  权限\nboss    admin\ndoc     qx1";
-    QTest::newRow("catalogue round trip")
-        << QList<QStringList>{{"catalogue", "export", "CSV", "--server", "SERVER"},
-                              {"catalogue", "import", "CSV", "--server", "SERVER"}}
-        << 0 << "已从 CSV 导入药品目录，共 25 行";
-    QTest::newRow("check") << QList<QStringList>{{"check", "--server", "SERVER"}} << 0
-                           << "服务器数据库检查通过：表和列、唯一键、审计记录都正常；chengheng.use 1 行，chengheng.class 0 "
-                              "行，chengheng.xj 0 行，chengheng.表1 25 行，room_1.yc 0 行";
-    QTest::newRow("both --db and --server") << QList<QStringList>{{"user", "list", "--db", "x.mdb", "--server", "SERVER"}}
-                                            << 2 << "chengheng-db: --db 和 --server 只能给一个：一个命令只处理一个数据库";
+    QTest::newRow("grant and revoke") << QList<QStringList>{
+        {"user", "add", "doc", "--password", "a", "--server", "SERVER"},
+        {"user", "grant", "DOC", "qx2", "admin", "--server", "SERVER"},
+        {"user", "revoke", "doc", "admin", "--server",
+         "SERVER"}} << 0 << "用户 doc 的权限：qx2";
+    QTest::newRow("grant to nobody") << QList<QStringList>{{"user", "grant", "nobody", "qx1", "--server", "SERVER"}}
+                                     << 1 << "chengheng-db: 没有名为 nobody 的用户";
+    QTest::newRow("user list") << QList<QStringList>{{"user", "add", "doc", "--password", "a", "--server", "SERVER"},
+                                                     {"user", "grant", "doc", "qx1", "--server", "SERVER"},
+                                                     {"user", "list", "--server", "SERVER"}}
+                               << 0 << "用户名  权限\nboss    admin\ndoc     qx1";
+    QTest::newRow("catalogue round trip") << QList<QStringList>{{"catalogue", "export", "CSV", "--server", "SERVER"},
+                                                                {"catalogue", "import", "CSV", "--server", "SERVER"}}
+                                          << 0 << "已从 CSV 导入药品目录，共 25 行";
+    QTest::newRow("check")
+        << QList<QStringList>{{"check", "--server", "SERVER"}} << 0
+        << "服务器数据库检查通过：表和列、唯一键、审计记录都正常；chengheng.use 1 行，chengheng.class 0 "
+           "行，chengheng.xj 0 行，chengheng.表1 25 行，room_1.yc 0 行";
+    QTest::newRow("both --db and --server")
+        << QList<QStringList>{{"user", "list", "--db", "x.mdb", "--server", "SERVER"}} << 2
+        << "chengheng-db: --db 和 --server 只能给一个：一个命令只处理一个数据库";
 }
 
 void TestServerTool::commandsOnServer()
@@ -212,7 +217,8 @@ void TestServerTool::commandsOnServer()
     QCOMPARE(r.code, code);
     QCOMPARE((code == 0 ? r.out : r.err).trimmed(), output);
     // Every change the tool made is in the trail under its account, and the chain holds.
-    QCOMPARE(scalar(fresh_, "select count(*) from chengheng.audit where 用户 <> '" + account() + "'"), QStringLiteral("0"));
+    QCOMPARE(scalar(fresh_, "select count(*) from chengheng.audit where 用户 <> '" + account() + "'"),
+             QStringLiteral("0"));
     const ToolRun v = runTool({"audit", "verify", "--server", fresh_});
     QVERIFY2(v.code == 0, qPrintable(v.err));
     if (QTest::currentDataTag() == QLatin1String("user add")) {
@@ -231,8 +237,10 @@ void TestServerTool::checkFindsFaults_data()
     QTest::addColumn<QString>("problem");
     QTest::newRow("unique key gone") << "drop index chengheng.xj_menzhenhao"
                                      << "表 chengheng.xj 的 门诊号 没有唯一键：同一个门诊号可能存了两次";
-    QTest::newRow("column gone") << "alter table chengheng.class drop column 年级" << "表 chengheng.class 缺少列：年级";
-    QTest::newRow("room without its table") << "create schema room_9"  << "缺少表 room_9.yc";
+    QTest::newRow("column gone") << "alter table chengheng.class drop column 年级"
+                                 << "表 chengheng.class 缺少列：年级";
+    QTest::newRow("room without its table") << "create schema room_9"
+                                            << "缺少表 room_9.yc";
     QTest::newRow("trigger off") << "alter table chengheng.xj disable trigger audit_trail"
                                  << "审计记录：表 chengheng.xj 的审计触发器被停用：此后的修改没有记录";
 }
@@ -246,7 +254,8 @@ void TestServerTool::checkFindsFaults()
     QVERIFY2(c.run(damage), qPrintable(c.lastError()));
     const ToolRun r = runTool({"check", "--server", fresh_});
     QCOMPARE(r.code, 1);
-    QVERIFY2(r.err.contains(QStringLiteral("服务器数据库没有通过检查：\n")) && r.err.contains(QStringLiteral("  ") + problem),
+    QVERIFY2(r.err.contains(QStringLiteral("服务器数据库没有通过检查：\n"))
+                 && r.err.contains(QStringLiteral("  ") + problem),
              qPrintable(r.err));
 }
 
@@ -257,9 +266,10 @@ void TestServerTool::backupThroughPgDump()
     const QString dest = dir.filePath(QStringLiteral("clinic.dump"));
     const ToolRun r = runTool({"backup", "--server", fresh_, dest});
     QVERIFY2(r.code == 0, qPrintable(r.err));
-    QVERIFY2(r.out.startsWith(QStringLiteral("已把服务器数据库备份到 %1：%2 字节，pg_restore --list 检查通过；chengheng.use 1 行")
-                                  .arg(dest)
-                                  .arg(QFile(dest).size())),
+    QVERIFY2(r.out.startsWith(
+                 QStringLiteral("已把服务器数据库备份到 %1：%2 字节，pg_restore --list 检查通过；chengheng.use 1 行")
+                     .arg(dest)
+                     .arg(QFile(dest).size())),
              qPrintable(r.out));
     QCOMPARE(QFile::permissions(dest) & ~(QFile::ReadUser | QFile::WriteUser),
              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup);
@@ -280,7 +290,8 @@ void TestServerTool::backupThroughPgDump()
     const QString broken = dir.filePath(QStringLiteral("nofolder/clinic.dump"));
     const ToolRun failed = runTool({"backup", "--server", fresh_, broken});
     QCOMPARE(failed.code, 1);
-    QVERIFY2(failed.err.contains(QStringLiteral("备份失败，没有留下备份文件：pg_dump 没有完成")), qPrintable(failed.err));
+    QVERIFY2(failed.err.contains(QStringLiteral("备份失败，没有留下备份文件：pg_dump 没有完成")),
+             qPrintable(failed.err));
     QVERIFY(!QFile::exists(broken));
 }
 
@@ -292,8 +303,10 @@ void TestServerTool::tamperingFound_data()
     QTest::addColumn<QString>("problem");
     QTest::newRow("altered") << "update chengheng.audit set 改动=replace(改动,'qx1','qx4') where 序号=3"
                              << "第 3 条审计记录被改动";
-    QTest::newRow("removed") << "delete from chengheng.audit where 序号=2" << "第 2 条审计记录被删除";
-    QTest::newRow("last removed") << "delete from chengheng.audit where 序号=4" << "最后的第 4 条审计记录被删除";
+    QTest::newRow("removed") << "delete from chengheng.audit where 序号=2"
+                             << "第 2 条审计记录被删除";
+    QTest::newRow("last removed") << "delete from chengheng.audit where 序号=4"
+                                  << "最后的第 4 条审计记录被删除";
     QTest::newRow("put in") << "insert into chengheng.audit select 5,时间,用户,操作,表名,记录,改动,'0' from "
                                "chengheng.audit where 序号=4"
                             << "第 5 条审计记录被改动或不是程序写入的";
@@ -321,9 +334,12 @@ void TestServerTool::trailIsAppendOnly_data()
 {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("refusal");
-    QTest::newRow("update") << "update chengheng.audit set 用户='someone'" << "审计记录只能追加，不能修改";
-    QTest::newRow("delete") << "delete from chengheng.audit" << "审计记录只能追加，不能删除";
-    QTest::newRow("truncate") << "truncate chengheng.audit" << "审计记录只能追加，不能删除";
+    QTest::newRow("update") << "update chengheng.audit set 用户='someone'"
+                            << "审计记录只能追加，不能修改";
+    QTest::newRow("delete") << "delete from chengheng.audit"
+                            << "审计记录只能追加，不能删除";
+    QTest::newRow("truncate") << "truncate chengheng.audit"
+                              << "审计记录只能追加，不能删除";
 }
 
 void TestServerTool::trailIsAppendOnly()

@@ -54,7 +54,7 @@ void addDepartments(const TestDb &db)
 void typeRecord(Form1 *f, const QString &number, const QString &remark = QStringLiteral("无"))
 {
     const QStringList texts{number, "张三", "1990-5-6", "西街2号", "200000", "5550202", "2024-04-01", remark, "正常",
-                            "无",   "发热", "流感",     "药B",     "3盒",    "李",     "34",      "22020"};
+                            "无",   "发热", "流感",     "药B",     "3盒",    "李",      "34",         "22020"};
     for (int i = 0; i < 17; ++i)
         f->Text1[size_t(i)]->setText(texts[i]);
 }
@@ -212,9 +212,12 @@ void TestDbError::damagedPageIsToldNotEmpty_data()
 {
     QTest::addColumn<QString>("window");
     QTest::addColumn<QString>("table");  // whose page is damaged
-    QTest::newRow("case browser") << "Form3" << "xj";
-    QTest::newRow("department browser") << "Formclass2" << "class";
-    QTest::newRow("prescribing window") << "Form2" << "xj";
+    QTest::newRow("case browser") << "Form3"
+                                  << "xj";
+    QTest::newRow("department browser") << "Formclass2"
+                                        << "class";
+    QTest::newRow("prescribing window") << "Form2"
+                                        << "xj";
 }
 
 // A damaged page of the archive: the window that lists it says the file is
@@ -226,13 +229,12 @@ void TestDbError::damagedPageIsToldNotEmpty()
     QFETCH(QString, table);
     TestDb db;
     addDepartments(db);
-    db.exec(QStringLiteral(
-        "with recursive n(i) as (select 1 union all select i+1 from n where i<3000) "
-        "insert into xj(门诊号,姓名,性别,科室,备注) select printf('%05d',i),'病人'||i,'男',"
-        "case when i%2 then '内科' else '儿科' end, hex(randomblob(40)) from n"));
-    db.exec(QStringLiteral(
-        "with recursive n(i) as (select 1 union all select i+1 from n where i<800) "
-        "insert into class select '一组','科'||i,'3'||i,'五年',hex(randomblob(30)),'医生','无' from n"));
+    db.exec(QStringLiteral("with recursive n(i) as (select 1 union all select i+1 from n where i<3000) "
+                           "insert into xj(门诊号,姓名,性别,科室,备注) select printf('%05d',i),'病人'||i,'男',"
+                           "case when i%2 then '内科' else '儿科' end, hex(randomblob(40)) from n"));
+    db.exec(
+        QStringLiteral("with recursive n(i) as (select 1 union all select i+1 from n where i<800) "
+                       "insert into class select '一组','科'||i,'3'||i,'五年',hex(randomblob(30)),'医生','无' from n"));
     const QString page = db.scalar(QStringLiteral("select pageno from dbstat where name='%1' and pagetype='leaf' "
                                                   "order by pageno limit 1 offset 10")
                                        .arg(table));

@@ -27,10 +27,7 @@ void seed(const TestDb &db, int n)
 
 QString number(int i) { return QStringLiteral("%1").arg(i, 5, 10, QLatin1Char('0')); }
 
-std::unique_ptr<GridSource> archive()
-{
-    return querySource(Pager::open(QStringLiteral("xj")));
-}
+std::unique_ptr<GridSource> archive() { return querySource(Pager::open(QStringLiteral("xj"))); }
 
 }  // namespace
 

@@ -11,10 +11,10 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
-#include <QSignalSpy>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -153,7 +153,14 @@ void TestUiKit::childrenOpenInView()
         QWidget *frame = w->parentWidget();
         QVERIFY(qobject_cast<QMdiSubWindow *>(frame));
         QVERIFY2(area->viewport()->rect().contains(frame->geometry()),
-                 qPrintable(QStringLiteral("%1 at %2,%3 size %4x%5 in %6x%7").arg(w->metaObject()->className()).arg(frame->x()).arg(frame->y()).arg(frame->width()).arg(frame->height()).arg(area->viewport()->width()).arg(area->viewport()->height())));
+                 qPrintable(QStringLiteral("%1 at %2,%3 size %4x%5 in %6x%7")
+                                .arg(w->metaObject()->className())
+                                .arg(frame->x())
+                                .arg(frame->y())
+                                .arg(frame->width())
+                                .arg(frame->height())
+                                .arg(area->viewport()->width())
+                                .arg(area->viewport()->height())));
         QCOMPARE(w->size(), w == opened[0] ? QSize(300, 200) : QSize(450, 300));
     }
     WindowRegistry::closeAll();
