@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QWidget>
+#include <algorithm>
 #include <sqlite3.h>
 
 namespace xs::test {
@@ -135,6 +136,24 @@ QString freshServerDatabase(QString *why)
         return {};
     }
     return withDatabaseName(base, name);
+}
+
+QStringList queryPlan(const QString &path, const QString &sql)
+{
+    Connection c = Connection::open(path);
+    StmtHandle s = c.prepare(QStringLiteral("EXPLAIN QUERY PLAN ") + sql);
+    if (!s)
+        return {QStringLiteral("<does not compile: %1>").arg(c.lastError())};
+    QStringList lines;
+    while (sqlite3_step(s.get()) == SQLITE_ROW)
+        lines << columnText(s.get(), 3);
+    return lines;
+}
+
+bool planScans(const QStringList &lines, const QString &table)
+{
+    const QRegularExpression re(QStringLiteral("^SCAN (TABLE )?%1( |$)").arg(table));
+    return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &l) { return re.match(l).hasMatch(); });
 }
 
 void signInAs(const QString &name) { CurrentUser = name; }

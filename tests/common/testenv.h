@@ -62,6 +62,11 @@ QString freshServerDatabase(QString *why = nullptr);
 // The same database with another database name.
 QString withDatabaseName(const QString &conninfo, const QString &name);
 
+// The detail lines of a statement's query plan on the file at path.
+QStringList queryPlan(const QString &path, const QString &sql);
+// Whether a plan reads the whole of `table` (SCAN rather than SEARCH).
+bool planScans(const QStringList &lines, const QString &table);
+
 // Signs in a user the way the login window would leave it.
 void signInAs(const QString &name);
 

@@ -44,28 +44,6 @@ QString nodeStatement(const BrowserParams &p, const QString &t)
     return p.nodeHead + t + p.nodeMiddle + t + p.nodeTail;
 }
 
-// The detail lines of the statement's query plan.
-QStringList plan(const QString &path, const QString &sql)
-{
-    Connection c = Connection::open(path);
-    StmtHandle s = c.prepare(QStringLiteral("EXPLAIN QUERY PLAN ") + sql);
-    if (!s)
-        return {QStringLiteral("<does not compile: %1>").arg(c.lastError())};
-    QStringList lines;
-    while (sqlite3_step(s.get()) == SQLITE_ROW)
-        lines << columnText(s.get(), 3);
-    return lines;
-}
-
-bool scans(const QStringList &lines, const QString &table)
-{
-    const QRegularExpression re(QStringLiteral("^SCAN (TABLE )?%1( |$)").arg(table));
-    for (const QString &l : lines)
-        if (re.match(l).hasMatch())
-            return true;
-    return false;
-}
-
 }  // namespace
 
 class TestListing : public QObject {
@@ -138,10 +116,10 @@ void TestListing::plansUseIndexes()
     Formclass2 depts;
     const BrowserParams &p = browser == 0 ? cases.params() : depts.params();
     const QString run = listingStatement(nodeStatement(p, node));
-    const QStringList lines = plan(db.path(), run);
-    QVERIFY2(!scans(lines, table), qPrintable(lines.join(QLatin1String(" / "))));
+    const QStringList lines = queryPlan(db.path(), run);
+    QVERIFY2(!planScans(lines, table), qPrintable(lines.join(QLatin1String(" / "))));
     if (browser == 0)  // the kept text itself reads the whole archive
-        QVERIFY(scans(plan(db.path(), nodeStatement(p, node)), QStringLiteral("xj")));
+        QVERIFY(planScans(queryPlan(db.path(), nodeStatement(p, node)), QStringLiteral("xj")));
 }
 
 void TestListing::otherStatementsRunAsTheyAre()

@@ -72,27 +72,6 @@ QStringList allRows(Pager &p, int first = 0)
     return out;
 }
 
-QStringList plan(const QString &path, const QString &sql)
-{
-    Connection c = Connection::open(path);
-    StmtHandle s = c.prepare(QStringLiteral("EXPLAIN QUERY PLAN ") + sql);
-    if (!s)
-        return {QStringLiteral("<does not compile: %1>").arg(c.lastError())};
-    QStringList lines;
-    while (sqlite3_step(s.get()) == SQLITE_ROW)
-        lines << columnText(s.get(), 3);
-    return lines;
-}
-
-bool scansOrSorts(const QStringList &lines, const QString &table)
-{
-    const QRegularExpression re(QStringLiteral("^SCAN (TABLE )?%1( |$)").arg(table));
-    for (const QString &l : lines)
-        if (re.match(l).hasMatch())
-            return true;
-    return false;
-}
-
 }  // namespace
 
 class TestPager : public QObject {
@@ -217,14 +196,14 @@ void TestPager::pagePlansUseIndexes()
     // table is searched through an index (a whole table in rowid order is
     // read from the key on), never read whole.
     for (const auto &[after, upTo] : {std::pair{false, false}, {true, false}, {true, true}}) {
-        const QStringList lines = plan(db.path(), q.pageStatement(after, upTo, Pager::kPageRows));
+        const QStringList lines = queryPlan(db.path(), q.pageStatement(after, upTo, Pager::kPageRows));
         const QString text = lines.join(QLatin1String(" / "));
         QVERIFY2(!lines.isEmpty() && !lines.first().startsWith(u'<'), qPrintable(text));
         if (q.where.isEmpty() && after)
             QVERIFY2(text.contains(QStringLiteral("SEARCH %1 USING INTEGER PRIMARY KEY (rowid>?").arg(table)),
                      qPrintable(text));
         else if (!q.where.isEmpty())
-            QVERIFY2(!scansOrSorts(lines, table), qPrintable(text));
+            QVERIFY2(!planScans(lines, table), qPrintable(text));
         QVERIFY2(!text.contains(QLatin1String("USE TEMP B-TREE FOR ORDER BY")) || !q.where.isEmpty(), qPrintable(text));
     }
 }
