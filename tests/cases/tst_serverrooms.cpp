@@ -15,6 +15,7 @@
 #include "data/pgsql.h"
 #include "data/serverdb.h"
 #include "prescribe/Form2.h"
+#include "prescribe/worktable.h"
 #include "signin/Frmdenlu.h"
 #include "signin/frmuser1.h"
 #include "ui/application.h"
@@ -80,6 +81,7 @@ private slots:
     void startUp();
     void signInAndAddUser();
     void windowsListFromServer();
+    void workTableOnServer();
     void fourRoomsSaveTogether();
     void twoRoomsRaceForOneNumber();
 
@@ -250,6 +252,33 @@ void TestServerRooms::windowsListFromServer()
             QVERIFY(g->TextMatrix(r, 1) != QStringLiteral("W1"));
     QVERIFY2(rec.calls.isEmpty(), qPrintable(rec.lastText()));
     WindowRegistry::closeAll();
+    useFile();
+}
+
+// The prescribing window's work-table operations on the server: a row
+// generated into this room's yc, archived into the shared xj once, the room's
+// table cleared without touching another room's.
+void TestServerRooms::workTableOnServer()
+{
+    PgConnection c(db_);
+    QVERIFY(c.run(QStringLiteral("insert into \"room_2\".yc(门诊号,姓名) values('W9','二室的')")));
+    useServer(db_, QStringLiteral("1"));
+    WorkRecord r;
+    const QStringList texts{"P1",   "张三",       "男",  "内科", "1980-05-06", "北京路1号", "100000",
+                            "138",  "2024-03-01", "无",  "未婚", "正常",       "无",        "咳嗽",
+                            "感冒", "药A",        "2盒", "王",   "44",         "110"};
+    for (int i = 0; i < 20; ++i)
+        r[size_t(i)] = texts[i];
+    const GenerateOutcome g = generatePrescription(r, false, std::nullopt);
+    QVERIFY2(g.result == GenerateOutcome::Stored, qPrintable(g.error));
+    const ArchiveOutcome a = archiveWorkRows(QStringLiteral("P1"));
+    QVERIFY2(a.result == ArchiveOutcome::Copied, qPrintable(a.error));
+    QCOMPARE(archiveWorkRows(QStringLiteral("P1")).result, ArchiveOutcome::AlreadyArchived);
+    QCOMPARE(scalar(QStringLiteral("select 姓名||'|'||出生年月 from chengheng.xj where 门诊号='P1'")),
+             QStringLiteral("张三|1980-05-06"));
+    QVERIFY(clearWorkTable().ok);
+    QCOMPARE(scalar(QStringLiteral("select count(*) from room_1.yc")), QStringLiteral("0"));
+    QCOMPARE(scalar(QStringLiteral("select count(*) from room_2.yc")), QStringLiteral("1"));
     useFile();
 }
 
