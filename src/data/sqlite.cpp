@@ -123,9 +123,16 @@ QString DbError::message() const { return QStringLiteral("无法打开数据库�
 void DbCloser::operator()(sqlite3 *db) const { sqlite3_close_v2(db); }
 void StmtFinalizer::operator()(sqlite3_stmt *s) const { sqlite3_finalize(s); }
 
+namespace {
+constexpr int kBusyTimeoutMs = 5000;
+int g_busyTimeoutMs = kBusyTimeoutMs;
+}  // namespace
+
+void setBusyTimeoutForTesting(int ms) { g_busyTimeoutMs = ms > 0 ? ms : kBusyTimeoutMs; }
+
 static void applyPragmas(sqlite3 *db)
 {
-    sqlite3_busy_timeout(db, 5000);
+    sqlite3_busy_timeout(db, g_busyTimeoutMs);
     sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
 }
 

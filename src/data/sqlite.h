@@ -99,6 +99,9 @@ QString dbPath();
 // Test seam: points the application folder somewhere else. Nothing but the
 // test fixtures calls it.
 void setAppDirForTesting(const QString &dir);
+// Test seam: how long a connection waits for another program's lock (5 s
+// unless set; 0 puts the default back).
+void setBusyTimeoutForTesting(int ms);
 
 // The mark every file made by `chengheng-db init` carries (PRAGMA application_id).
 constexpr int kApplicationId = 0x43484847;

@@ -367,6 +367,10 @@ void TestSql::transactionThatDidNotStartChangesNothing()
     db.exec("insert into class(科室,年级) values('心内科','内科')");
     Connection other = Connection::open(db.path());
     QVERIFY(other.exec("BEGIN IMMEDIATE"));
+    setBusyTimeoutForTesting(200);  // the lock outlasts the wait sooner
+    const struct RestoreWait {
+        ~RestoreWait() { setBusyTimeoutForTesting(0); }
+    } restoreWait;
     {
         Transaction tx;  // waits out the busy time, then cannot begin
         QVERIFY(other.exec("ROLLBACK"));
