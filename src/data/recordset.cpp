@@ -393,7 +393,7 @@ bool Recordset::updateOnServer(const QStringList &cols, const std::vector<std::o
                                              .arg(table, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
     const PgResult r = writer->exec(sql, params);
     if (writer != g_txServer)
-        giveBackServerConnection(writer);
+        giveBackServerConnection(std::move(writer));
     if (!r.ok()) {
         fault_ = r.fault();
         error_ = r.error();
@@ -477,8 +477,9 @@ RecordsetPtr openServerRecordset(const QString &source, SqlOutcome *outcome)
     if (!cursor->ok()) {
         fillServerFault(out, cursor->fault(), cursor->error());
         reportFault(out.fault, out.error);
+        cursor.reset();
         if (!inTransaction)
-            giveBackServerConnection(conn);
+            giveBackServerConnection(std::move(conn));
         return {};
     }
     RecordsetPtr rs(new Recordset);
@@ -514,7 +515,7 @@ static void runServerAction(const QString &sql, SqlOutcome &out)
     }
     const PgResult r = conn->exec(*translated);
     if (conn != g_txServer)
-        giveBackServerConnection(conn);
+        giveBackServerConnection(std::move(conn));
     if (!r.ok()) {
         fillServerFault(out, r.fault(), r.error());
         return;

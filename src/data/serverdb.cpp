@@ -92,7 +92,10 @@ std::shared_ptr<PgConnection> takeServerConnection(DbFault *fault, QString *erro
 void giveBackServerConnection(std::shared_ptr<PgConnection> c)
 {
     ServerState &s = state();
-    if (c && s.on && c->conninfo() == s.conninfo && c->idle() && s.idle.size() < kPoolSize)
+    // Only a connection nothing else holds goes back: a recordset still
+    // reading one that its transaction gave back would share it with the
+    // next statement.
+    if (c && c.use_count() == 1 && s.on && c->conninfo() == s.conninfo && c->idle() && s.idle.size() < kPoolSize)
         s.idle.push_back(std::move(c));
 }
 

@@ -23,7 +23,7 @@ QString serverRoom();
 
 // A live connection of the pool, or null with `fault` and `error` set.
 std::shared_ptr<PgConnection> takeServerConnection(DbFault *fault, QString *error);
-// Gives a connection back to the pool (dropped when it is not idle or the
-// pool is full).
+// Gives a connection back to the pool (dropped when it is not idle, when
+// anything else still holds it, or when the pool is full).
 void giveBackServerConnection(std::shared_ptr<PgConnection> c);
 }  // namespace xs

@@ -31,6 +31,7 @@ private slots:
     void roomsKeepTheirOwnWorkTable();
     void transactionWholeOrNothing();
     void brokenConnectionInTransaction();
+    void recordsetOutlivesItsTransaction();
     void changesWriteTheTrail_data();
     void changesWriteTheTrail();
     void olderServerGetsTheTrail();
@@ -301,6 +302,28 @@ void TestServerDb::olderServerGetsTheTrail()
              (QStringList{"1 doctor 修改 xj", "2 doctor 新增 yc"}));
     const AuditVerification v = verifyServerAuditTrail(c);
     QVERIFY2(v.ok, qPrintable(v.problem));
+}
+
+// A recordset read inside a transaction and closed after it: its connection
+// is not handed to the next statement while the recordset holds it, so
+// closing it cannot disturb another transaction.
+void TestServerDb::recordsetOutlivesItsTransaction()
+{
+    RecordsetPtr rs;
+    {
+        Transaction t;
+        rs = runsql(QStringLiteral("select 门诊号 from xj order by 门诊号"));
+        QVERIFY(rs && !rs->atEOF());
+        QVERIFY(t.commit());
+    }
+    {
+        Transaction t;
+        QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) values('Q1')")));
+        rs.reset();
+        QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) values('Q2')")));
+        QVERIFY(t.commit());
+    }
+    QCOMPARE(column(QStringLiteral("select 门诊号 from yc order by 门诊号")), (QStringList{"Q1", "Q2"}));
 }
 
 QTEST_GUILESS_MAIN(TestServerDb)
