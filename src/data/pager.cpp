@@ -432,6 +432,33 @@ Pager::~Pager()
 
 int Pager::knownRows() const { return complete_ ? total_ : int(lastKey_.size()) * kPageRows; }
 
+// A statement read whole: its rows go into pages of kPageRows, every page
+// kept, and the count is known at the end.
+struct Pager::WholeRows {
+    explicit WholeRows(Pager &p) : pager(p) {}
+    Pager &pager;
+    Page page;
+    int pages = 0;
+    int rows = 0;
+    // The cells of one row were appended to `page`.
+    void rowDone()
+    {
+        ++rows;
+        if (++page.rows == kPageRows) {
+            pager.cache_.emplace_back(pages++, std::move(page));
+            page = Page{};
+        }
+    }
+    void finish()
+    {
+        if (page.rows > 0)
+            pager.cache_.emplace_back(pages, std::move(page));
+        ++pager.pagesRead_;
+        pager.complete_ = true;
+        pager.total_ = rows;
+    }
+};
+
 // On the shared server the rows are read through the statement runner (a
 // server cursor read in batches) into pages, all of them: the keyset pages
 // and the background count are the file engine's.
@@ -445,17 +472,11 @@ bool Pager::readWholeFromServer(const QString &sql, SqlOutcome &out)
         names_.push_back(rs->fieldName(i));
         isDate_.push_back(false);
     }
-    int rows = 0;
-    Page page;
-    int k = 0;
+    WholeRows whole(*this);
     for (; !rs->atEOF(); rs->MoveNext()) {
         for (int i = 0; i < n; ++i)
-            page.cells.push_back(rs->text(i));
-        ++rows;
-        if (++page.rows == kPageRows) {
-            cache_.emplace_back(k++, std::move(page));
-            page = Page{};
-        }
+            whole.page.cells.push_back(rs->text(i));
+        whole.rowDone();
     }
     if (rs->lastFault() != DbFault::None) {
         out.ok = false;
@@ -463,11 +484,7 @@ bool Pager::readWholeFromServer(const QString &sql, SqlOutcome &out)
         out.error = rs->lastError();
         return false;
     }
-    if (page.rows > 0)
-        cache_.emplace_back(k, std::move(page));
-    ++pagesRead_;
-    complete_ = true;
-    total_ = rows;
+    whole.finish();
     return true;
 }
 
@@ -482,31 +499,21 @@ bool Pager::readWhole(const QString &sql)
         const char *decl = sqlite3_column_decltype(s.get(), i);
         isDate_.push_back(decl && QByteArray(decl).compare("DATE", Qt::CaseInsensitive) == 0);
     }
-    int rows = 0;
-    Page page;
-    int k = 0;
+    WholeRows whole(*this);
     int rc;
     while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
         for (int i = 0; i < n; ++i) {
             if (sqlite3_column_type(s.get(), i) == SQLITE_NULL)
-                page.cells.emplace_back();
+                whole.page.cells.emplace_back();
             else
-                page.cells.push_back(
+                whole.page.cells.push_back(
                     Value(isDate_[size_t(i)] ? Value::Kind::Date : Value::Kind::Text, columnText(s.get(), i)).text());
         }
-        ++rows;
-        if (++page.rows == kPageRows) {
-            cache_.emplace_back(k++, std::move(page));
-            page = Page{};
-        }
+        whole.rowDone();
     }
     if (rc != SQLITE_DONE)
         return false;
-    if (page.rows > 0)
-        cache_.emplace_back(k, std::move(page));
-    ++pagesRead_;
-    complete_ = true;
-    total_ = rows;
+    whole.finish();
     return true;
 }
 

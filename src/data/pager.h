@@ -123,6 +123,7 @@ private:
         std::vector<QString> cells;  // rows x columnCount()
     };
     struct Walk;
+    struct WholeRows;
     Pager() = default;
     bool readPage(int k);
     bool readRowids();

@@ -1,6 +1,7 @@
 #include "data/pgschema.h"
 
 #include "data/audit.h"
+#include "data/caserecord.h"
 #include "data/catalogue.h"
 #include "data/passwords.h"
 #include "data/pgaudit.h"
@@ -26,16 +27,11 @@ QString searchPathFor(const QString &room)
     return QStringLiteral("SET search_path = %1, chengheng, public").arg(roomSchema(room));
 }
 
-static bool isDateColumn(const QString &c)
-{
-    return c == QStringLiteral("出生年月") || c == QStringLiteral("入诊时间");
-}
-
 static QString caseTable(const QString &qualifiedName)
 {
     QStringList cols;
-    for (const QString &c : caseColumns())
-        cols << c + (isDateColumn(c) ? QStringLiteral(" date") : QStringLiteral(" citext"));
+    for (int i = 0; i < caseColumns().size(); ++i)
+        cols << caseColumns()[i] + (isDateColumn(i) ? QStringLiteral(" date") : QStringLiteral(" citext"));
     return QStringLiteral("CREATE TABLE %1(%2);").arg(qualifiedName, cols.join(QLatin1Char(',')));
 }
 
@@ -125,8 +121,10 @@ public:
     {
         stmt_ = c.prepare(
             QStringLiteral("SELECT %1 FROM %2").arg(columns.join(QLatin1Char(',')), QString::fromUtf8(table)));
-        for (const QString &col : columns)
-            date_.push_back(isDateColumn(col));
+        // Only the case record tables (xj, yc) have date columns.
+        const bool caseTable = columns == caseColumns();
+        for (int i = 0; i < columns.size(); ++i)
+            date_.push_back(caseTable && isDateColumn(i));
     }
     bool valid() const { return stmt_ != nullptr; }
     bool failed() const { return rc_ != SQLITE_DONE && rc_ != SQLITE_ROW; }

@@ -73,6 +73,19 @@ void PgConnection::fail(DbFault f, const QString &detail)
     error_ = pgFaultText(f, detail);
 }
 
+void PgConnection::failFrom(const pg_result *r)
+{
+    const char *state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    DbFault f = state ? faultOfSqlState(state) : DbFault::Other;
+    const QString detail = QString::fromUtf8(r ? PQresultErrorMessage(r) : PQerrorMessage(conn_.get()));
+    // The server went away under the statement: the next one connects again.
+    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+        f = DbFault::Lost;
+        conn_.reset();
+    }
+    fail(f, detail);
+}
+
 bool PgConnection::ensure()
 {
     if (connected())
@@ -90,9 +103,7 @@ bool PgConnection::ensure()
     if (!onConnect_.isEmpty()) {
         std::unique_ptr<pg_result, PgClearer> r(PQexec(conn_.get(), onConnect_.toUtf8().constData()));
         if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
-            const char *state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
-            fail(state ? faultOfSqlState(state) : DbFault::Other,
-                 r ? QString::fromUtf8(PQresultErrorMessage(r.get())) : QString());
+            failFrom(r.get());
             conn_.reset();
             return false;
         }
@@ -114,9 +125,7 @@ bool PgConnection::applyAuditUser()
     std::unique_ptr<pg_result, PgClearer> r(
         PQexecParams(conn_.get(), "select set_config('xs.user', $1, false)", 1, nullptr, values, nullptr, nullptr, 0));
     if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
-        const char *state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
-        fail(state ? faultOfSqlState(state) : DbFault::Other,
-             r ? QString::fromUtf8(PQresultErrorMessage(r.get())) : QString());
+        failFrom(r.get());
         return false;
     }
     auditUserApplied_ = true;
@@ -163,17 +172,8 @@ PgResult PgConnection::exec(const QString &sql, const QList<std::optional<QStrin
         error_.clear();
         return out;
     }
-    const char *state = out.res_ ? PQresultErrorField(out.res_.get(), PG_DIAG_SQLSTATE) : nullptr;
-    DbFault f = state ? faultOfSqlState(state) : DbFault::Other;
-    // No SQLSTATE and a dead connection: the server went away under us.
-    if (PQstatus(conn_.get()) != CONNECTION_OK) {
-        f = DbFault::Lost;
-        conn_.reset();
-    }
-    const QString detail = out.res_ ? QString::fromUtf8(PQresultErrorMessage(out.res_.get()))
-                                    : QString::fromUtf8(PQerrorMessage(conn_.get()));
-    fail(f, detail);
-    out.fault_ = f;
+    failFrom(out.res_.get());
+    out.fault_ = fault_;
     out.error_ = error_;
     return out;
 }
@@ -189,14 +189,7 @@ bool PgConnection::run(const QString &sql)
         error_.clear();
         return true;
     }
-    const char *state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
-    DbFault f = state ? faultOfSqlState(state) : DbFault::Other;
-    const QString detail = r ? QString::fromUtf8(PQresultErrorMessage(r.get())) : QString();
-    if (PQstatus(conn_.get()) != CONNECTION_OK) {
-        f = DbFault::Lost;
-        conn_.reset();
-    }
-    fail(f, detail);
+    failFrom(r.get());
     return false;
 }
 
@@ -237,9 +230,7 @@ qint64 PgConnection::copyIn(const QString &table, const QStringList &columns,
     {
         std::unique_ptr<pg_result, PgClearer> r(PQexec(conn_.get(), sql.toUtf8().constData()));
         if (!r || PQresultStatus(r.get()) != PGRES_COPY_IN) {
-            const char *state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
-            fail(state ? faultOfSqlState(state) : DbFault::Other,
-                 r ? QString::fromUtf8(PQresultErrorMessage(r.get())) : QString());
+            failFrom(r.get());
             return -1;
         }
     }
@@ -271,11 +262,10 @@ qint64 PgConnection::copyIn(const QString &table, const QStringList &columns,
         std::unique_ptr<pg_result, PgClearer> r(raw);
         if (PQresultStatus(raw) != PGRES_COMMAND_OK) {
             ok = false;
-            const char *state = PQresultErrorField(raw, PG_DIAG_SQLSTATE);
-            fail(state ? faultOfSqlState(state) : DbFault::Other, QString::fromUtf8(PQresultErrorMessage(raw)));
+            failFrom(raw);
         }
     }
-    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+    if (!connected()) {
         fail(DbFault::Lost, QString());
         conn_.reset();
         return -1;

@@ -91,6 +91,9 @@ public:
 
 private:
     void fail(DbFault f, const QString &detail);
+    // Records the failure a result (or, without one, the connection) tells;
+    // a connection that died on the way is dropped and the fault is Lost.
+    void failFrom(const pg_result *r);
     QString conninfo_;
     bool applyAuditUser();
     QString onConnect_;
