@@ -40,6 +40,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QMap>
 #include <QPointer>
@@ -481,6 +482,10 @@ int main(int argc, char **argv)
         const QString file = dir.filePath(QStringLiteral("archive.mdb"));
         QMap<QString, QString> all;
         all.insert(QStringLiteral("build_s"), QString::number(buildArchive(file, n), 'f', 1));
+        // XS_BENCH_KEEP=DIR keeps a copy of each archive there (archive-N.mdb),
+        // so one group can be run again or profiled on it with --child.
+        if (const QString keep = qEnvironmentVariable("XS_BENCH_KEEP"); !keep.isEmpty())
+            QFile::copy(file, QDir(keep).filePath(QStringLiteral("archive-%1.mdb").arg(n)));
         for (const char *group : {"prescribe", "cases", "query", "dept"}) {
             const auto kv = runChild(n, QString::fromLatin1(group), file);
             for (auto it = kv.begin(); it != kv.end(); ++it)

@@ -71,8 +71,8 @@ struct PagedQuery {
 class Pager : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kPageRows = 256;
-    static constexpr int kCachedPages = 6;
+    static constexpr int kPageRows = 64;
+    static constexpr int kCachedPages = 16;
 
     // How long the first page of a statement with a condition may take in key
     // order before its rows are found by one pass instead. A page that costs

@@ -281,7 +281,13 @@ void FlexGrid::setRowAfterData()
     afterData_ = true;
     row_ = 1 + model_->source()->knownRows();
     model_->source()->pin(-1);
+    // The row after the data becomes current without scrolling to it: the
+    // listing shows from its first row, and a long one is not read on to its
+    // end only to show the empty rows below it.
+    const bool scroll = hasAutoScroll();
+    setAutoScroll(false);
     syncCurrent();
+    setAutoScroll(scroll);
 }
 
 void FlexGrid::pinCurrent()
