@@ -580,23 +580,29 @@ bool Pager::readPageByRowids(int k)
     return true;
 }
 
-bool Pager::readPage(int k)
+bool Pager::readPage(int k, int skip)
 {
     if (stride_ > 0)
         return readPageByRowids(k);
     const ForegroundRead foreground;
-    if (k > int(lastKey_.size()))
+    const int known = int(lastKey_.size());
+    if (skip > 0 ? k <= known : k > known)
         return false;
-    const bool after = k > 0;
-    const bool upTo = k < int(lastKey_.size());
+    const int from = skip > 0 ? known : k;  // the keys bound are those before page `from`
+    const bool after = from > 0;
+    const bool upTo = skip == 0 && k < known;
     const int variant = (after ? 1 : 0) | (upTo ? 2 : 0);
-    StmtHandle &s = stmt_[variant];
+    // A far page skips the rows before it: a statement of its own, used once.
+    StmtHandle once;
+    if (skip > 0)
+        once = conn_->prepare(query_.pageStatement(after, false, kPageRows) + QStringLiteral(" offset %1").arg(skip));
+    StmtHandle &s = skip > 0 ? once : stmt_[variant];
     if (!s && !(s = conn_->prepare(query_.pageStatement(after, upTo, kPageRows))))
         return false;
     const int m = int(query_.keys.size());
     if (after)
         for (int i = 0; i < m; ++i)
-            sqlite3_bind_value(s.get(), i + 1, lastKey_[size_t(k - 1)][size_t(i)].get());
+            sqlite3_bind_value(s.get(), i + 1, lastKey_[size_t(from - 1)][size_t(i)].get());
     if (upTo)
         for (int i = 0; i < m; ++i)
             sqlite3_bind_value(s.get(), m + i + 1, lastKey_[size_t(k)][size_t(i)].get());
@@ -614,7 +620,7 @@ bool Pager::readPage(int k)
                     Value(isDate_[size_t(i)] ? Value::Kind::Date : Value::Kind::Text, columnText(s.get(), i)).text());
         }
         ++page.rows;
-        if (page.rows == kPageRows && !upTo) {
+        if (page.rows == kPageRows && !upTo && skip == 0) {
             last.clear();
             for (int i = 0; i < m; ++i)
                 last.emplace_back(sqlite3_value_dup(sqlite3_column_value(s.get(), n + i)));
@@ -630,7 +636,7 @@ bool Pager::readPage(int k)
             reportFault(faultOf(code), conn_->lastError());
         return false;
     }
-    if (!upTo) {
+    if (!upTo && skip == 0) {
         if (page.rows == kPageRows) {
             lastKey_.push_back(std::move(last));
             if (complete_ && total_ < (k + 1) * kPageRows)
@@ -651,7 +657,7 @@ bool Pager::readPage(int k)
     return true;
 }
 
-const Pager::Page *Pager::page(int k)
+const Pager::Page *Pager::page(int k, int skip)
 {
     for (auto it = cache_.begin(); it != cache_.end(); ++it)
         if (it->first == k) {
@@ -661,7 +667,7 @@ const Pager::Page *Pager::page(int k)
         }
     if (!query_.ok)
         return nullptr;
-    if (!readPage(k))
+    if (!readPage(k, skip))
         return nullptr;
     return &cache_.front().second;
 }
@@ -684,22 +690,18 @@ QString Pager::cell(int row, int c)
     const int k = row / kPageRows;
     if (stride_ > 0 && row >= total_)
         return {};
-    // A page far beyond the keys known: the background pass brings them
-    // sooner than reading every page before it would.
-    // A statement read whole has every page in the cache already.
-    if (!query_.ok) {
-        const Page *p = page(k);
-        const int i = row % kPageRows;
-        return p && i < p->rows ? p->cells[size_t(i) * size_t(columnCount()) + size_t(c)] : QString();
+    int skip = 0;
+    if (query_.ok && stride_ == 0 && k > int(lastKey_.size()) + 1 && walk_) {
+        // A page far beyond the keys known while the background pass still
+        // runs (a scroll bar dragged over a table whose count is known at
+        // once): that one page is read by skipping the rows before it, one
+        // pass over them in the engine and no reading of the pages between.
+        skip = (k - int(lastKey_.size())) * kPageRows;
     }
-    if (stride_ == 0 && k > int(lastKey_.size()) + 1 && walk_) {
-        if (walk_->thread.joinable())
-            walk_->thread.join();
-        takeWalk();
-    }
-    // The keys of the pages before it are read first, when the background
-    // pass has not brought them.
-    while (stride_ == 0 && k > int(lastKey_.size())) {
+    // Otherwise the keys of the pages before it are read first, when the
+    // background pass has not brought them. (A statement read whole has every
+    // page in the cache already.)
+    while (query_.ok && skip == 0 && stride_ == 0 && k > int(lastKey_.size())) {
         const size_t had = lastKey_.size();
         const int before = knownRows();
         if (!readPage(int(had)) || lastKey_.size() == had)
@@ -707,9 +709,9 @@ QString Pager::cell(int row, int c)
         if (knownRows() != before)
             emit rowsChanged();
     }
-    if (stride_ == 0 && k > int(lastKey_.size()))
+    if (query_.ok && skip == 0 && stride_ == 0 && k > int(lastKey_.size()))
         return {};
-    const Page *p = page(k);
+    const Page *p = page(k, skip);
     const int i = row % kPageRows;
     if (!p || i >= p->rows)
         return {};

@@ -96,8 +96,14 @@ public:
     int knownRows() const;
     bool countKnown() const { return complete_; }
     bool isEmpty() const { return complete_ && total_ == 0; }
-    // Waits for the background pass (or reads on to the end without it).
+    // Waits for the count: the background pass's, or reads on to the end
+    // without it.
     void waitForCount();
+    // Whether the key of every page is known (the background pass is over, or
+    // there was none). Until then a page far ahead is read by its place in the
+    // order: it holds the rows at that place when it is read, where a page
+    // read by its keys holds the rows of its key range.
+    bool keysKnown() const { return !walk_; }
     // Reads the page after the known rows; false when there is none.
     bool fetchMore();
     // The text of column c of data row `row` (0-based); reads its page when it
@@ -125,14 +131,18 @@ private:
     struct Walk;
     struct WholeRows;
     Pager() = default;
-    bool readPage(int k);
+    // Page k; with `skip`, the page that starts `skip` rows after the last
+    // key known (a page far ahead of the keys, read before the background
+    // pass has brought them).
+    bool readPage(int k, int skip = 0);
     bool readRowids();
     bool readPageByRowids(int k);
     bool readWhole(const QString &sql);
     bool readWholeFromServer(const QString &sql, SqlOutcome &out);
     void startWalk();
     void takeWalk();
-    const Page *page(int k);
+    // Page k from the cache, else read (with `skip`: see readPage).
+    const Page *page(int k, int skip = 0);
 
     QString path_;
     PagedQuery query_;

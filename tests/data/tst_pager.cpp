@@ -84,6 +84,8 @@ private slots:
     void pagePlansUseIndexes();
     void noReadLeftOpen();
     void outsideChanges();
+    void farRowsBeforeTheKeys_data();
+    void farRowsBeforeTheKeys();
 };
 
 void TestPager::sameRowsSameOrder_data()
@@ -233,7 +235,7 @@ void TestPager::outsideChanges()
     seed(db, 3000);
     std::unique_ptr<Pager> p = Pager::open(QStringLiteral("xj"));
     QVERIFY(p);
-    p->waitForCount();
+    QTRY_VERIFY(p->keysKnown());
     const QString chosen = p->cell(300, 0);  // the row the user clicked
     p->pin(300);
     const QString far = p->cell(2000, 0);
@@ -264,6 +266,46 @@ void TestPager::outsideChanges()
     for (QString &row : fresh)
         row = row.section(u'|', 0, 0);
     QCOMPARE(fresh, now);
+}
+
+void TestPager::farRowsBeforeTheKeys_data()
+{
+    QTest::addColumn<QString>("sql");
+    Form3 cases;
+    QTest::newRow("whole table, counted at once") << "select * from xj";
+    QTest::newRow("case node") << listingStatement(nodeStatement(cases.params(), QStringLiteral("一组")));
+    QTest::newRow("case query, descending keys") << kQueryHead + QStringLiteral("xj.姓名 like '%王%'") + kQueryOrder;
+}
+
+// Rows far beyond the keys known, asked for before the background pass has
+// brought them (a scroll bar dragged at once): each is the row at that place
+// of the statement's order, and beyond the end there is nothing.
+void TestPager::farRowsBeforeTheKeys()
+{
+    QFETCH(QString, sql);
+    TestDb db(Empty);
+    seed(db, 2000);
+    const QStringList expected = db.rows(sql);
+    QVERIFY(expected.size() > 10 * Pager::kPageRows);
+    std::unique_ptr<Pager> p = Pager::open(sql);
+    QVERIFY(p);
+    QVERIFY(!p->keysKnown());  // the pass ends only in the event loop
+    const auto row = [&](int r) {
+        QStringList cells;
+        for (int c = 0; c < p->columnCount(); ++c)
+            cells << p->cell(r, c);
+        return cells.join(QLatin1Char('|'));
+    };
+    const int n = int(expected.size());
+    for (int r : {n / 2, n - 1, 5 * Pager::kPageRows + 3, n / 3})
+        QCOMPARE(row(r), expected[r]);
+    QCOMPARE(p->cell(n + 2 * Pager::kPageRows, 0), QString());
+    // The far pages were read on their own, neither every page before them
+    // nor after waiting for the background pass.
+    QVERIFY(p->pagesRead() <= 6);
+    QVERIFY(!p->keysKnown());
+    // Once the keys have come, every row is still where it was.
+    QCOMPARE(allRows(*p), expected);
 }
 
 QTEST_MAIN(TestPager)
