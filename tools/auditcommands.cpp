@@ -3,6 +3,7 @@
 #include "data/audit.h"
 #include "data/dates.h"
 #include "data/passwords.h"
+#include "data/pgsql.h"
 #include "data/sqlite.h"
 #include "dbcommands.h"
 #include "toolsupport.h"
@@ -141,14 +142,25 @@ int userHashPasswords(const QStringList &args)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--db")}, {}, &o, &why))
+    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o, &why))
         return error(ExitUsage, why);
     if (!o.positional.isEmpty())
-        return error(ExitUsage, QStringLiteral("用法：user hash-passwords [--db PATH]"));
-    std::optional<Connection> c = openDatabase(databasePath(o));
-    if (!c)
-        return ExitFailed;
-    const HashConversion r = convertPasswordsToHashes(c->get());
+        return error(ExitUsage, QStringLiteral("用法：user hash-passwords [--db PATH | --server CONNINFO]"));
+    HashConversion r;
+    int code = ExitOk;
+    if (pickServer(o, &code)) {
+        if (code != ExitOk)
+            return code;
+        const auto server = connectServer(o.value(QStringLiteral("--server")));
+        if (!server)
+            return ExitFailed;
+        r = serverConvertPasswords(*server);
+    } else {
+        std::optional<Connection> c = openDatabase(databasePath(o));
+        if (!c)
+            return ExitFailed;
+        r = convertPasswordsToHashes(c->get());
+    }
     if (!r.ok)
         return error(ExitFailed, QStringLiteral("密码没有转换，文件没有改动：%1").arg(r.error));
     out(QStringLiteral("已把 %1 个用户的密码换成散列（另有 %2 个已是散列或没有密码）；此后新增的用户也只保存散列")

@@ -56,8 +56,12 @@ int runRestore(const QStringList &args)
 {
     Options o;
     int code = ExitOk;
-    if (!parseDbOnly(args, {QStringLiteral("--db")}, &o, &code))
+    if (!parseDbOnly(args, {QStringLiteral("--db"), QStringLiteral("--server")}, &o, &code))
         return code;
+    if (o.has(QStringLiteral("--server")))
+        return error(ExitUsage, QStringLiteral("服务器数据库不用 restore 恢复：把 backup --server 做的备份用 "
+                                               "pg_restore --dbname CONNINFO 备份文件 恢复到一个空数据库，"
+                                               "再让各诊室的 chengheng.conf 指向它。"));
     if (o.positional.size() != 1)
         return error(ExitUsage, QStringLiteral("用法：restore BACKUP [--db FILE]"));
     const QString target = databasePath(o);
@@ -104,8 +108,11 @@ int runConfig(const QStringList &args)
 {
     Options o;
     int code = ExitOk;
-    if (!parseDbOnly(args, {QStringLiteral("--db")}, &o, &code))
+    if (!parseDbOnly(args, {QStringLiteral("--db"), QStringLiteral("--server")}, &o, &code))
         return code;
+    if (o.has(QStringLiteral("--server")))
+        return error(ExitUsage, QStringLiteral("每日自动备份只用于数据库文件；服务器数据库请定时运行 "
+                                               "chengheng-db backup --server CONNINFO 备份文件（例如用 cron）。"));
     const QString keepName = QString::fromLatin1(kBackupKeepSetting);
     if (o.positional.size() > 2 || (!o.positional.isEmpty() && o.positional[0] != keepName))
         return error(

@@ -8,6 +8,7 @@ namespace xs {
 class PgConnection;
 struct AuditEntry;
 struct AuditFilter;
+struct HashConversion;
 }  // namespace xs
 
 // The commands of chengheng-db. Each takes the words after its own name and
@@ -25,7 +26,7 @@ int runRestore(const QStringList &args);
 int runCheck(const QStringList &args);
 int runConfig(const QStringList &args);
 int runAudit(const QStringList &args);
-// user hash-passwords: every plain password of the file replaced by its hash.
+// user hash-passwords: every plain password of the file (or the server) replaced by its hash.
 int userHashPasswords(const QStringList &args);
 // The same commands on the shared server (--server CONNINFO).
 // Connects, names the tool's account for the trail and checks the schema;
@@ -37,6 +38,8 @@ int serverUserAdd(const QString &conninfo, const QString &name,
                   const std::function<std::optional<QString>()> &password);
 int serverUserFlags(const QString &conninfo, const QString &name, const QStringList &flags, bool on);
 int serverUserList(const QString &conninfo);
+// Replaces every plain password on the server by its hash, in one transaction.
+HashConversion serverConvertPasswords(PgConnection &c);
 int serverCatalogue(const QString &conninfo, bool exporting, const QString &csv);
 int serverCheck(const QString &conninfo);
 int serverBackup(const QString &conninfo, const QString &dest);

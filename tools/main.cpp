@@ -38,7 +38,7 @@ const Command kCommands[] = {
      "user grant NAME FLAG... [--db PATH | --server CONNINFO]\n"
      "user revoke NAME FLAG... [--db PATH | --server CONNINFO]\n"
      "user list [--db PATH | --server CONNINFO]\n"
-     "user hash-passwords [--db PATH]",
+     "user hash-passwords [--db PATH | --server CONNINFO]",
      xs::tool::runUser, false},
     {"catalogue",
      "catalogue export FILE.csv [--db PATH | --server CONNINFO]\n"

@@ -111,6 +111,44 @@ int serverUserAdd(const QString &conninfo, const QString &name, const std::funct
     return ExitOk;
 }
 
+HashConversion serverConvertPasswords(PgConnection &c)
+{
+    // The program and the tool store only hashes on the server; a plain row
+    // can only have been written past them (psql, an old import). All rows
+    // change in one transaction, the rows locked against a sign-in's rehash.
+    HashConversion r;
+    const auto failed = [&](const QString &why) {
+        c.run(QStringLiteral("ROLLBACK"));
+        r.ok = false;
+        r.error = why;
+        return r;
+    };
+    if (!c.run(QStringLiteral("BEGIN")))
+        return failed(c.lastError());
+    const PgResult rows = c.exec(QStringLiteral("select username, password from chengheng.use for update"));
+    if (!rows.ok())
+        return failed(rows.error());
+    for (int i = 0; i < rows.rows(); ++i) {
+        const QString stored = rows.text(i, 1);
+        if (rows.isNull(i, 1) || stored.isEmpty() || isPasswordHash(stored)) {
+            ++r.kept;
+            continue;
+        }
+        const QString hash = hashPassword(stored);
+        if (hash.isEmpty())
+            return failed(QStringLiteral("密码散列失败（内存不足）"));
+        const PgResult u =
+            c.exec(QStringLiteral("update chengheng.use set password=$2 where username=$1"), {rows.text(i, 0), hash});
+        if (!u.ok())
+            return failed(u.error());
+        ++r.converted;
+    }
+    if (!c.run(QStringLiteral("COMMIT")))
+        return failed(c.lastError());
+    r.ok = true;
+    return r;
+}
+
 int serverUserFlags(const QString &conninfo, const QString &name, const QStringList &flags, bool on)
 {
     const auto c = connectServer(conninfo);

@@ -30,6 +30,7 @@ private slots:
     void refusals();
     void commandsOnServer_data();
     void commandsOnServer();
+    void hashPasswordsOnServer();
     void checkFindsFaults_data();
     void checkFindsFaults();
     void backupThroughPgDump();
@@ -194,6 +195,17 @@ void TestServerTool::commandsOnServer_data()
         << QList<QStringList>{{"check", "--server", "SERVER"}} << 0
         << "服务器数据库检查通过：表和列、唯一键、审计记录都正常；chengheng.use 1 行，chengheng.class 0 "
            "行，chengheng.xj 0 行，chengheng.表1 25 行，room_1.yc 0 行";
+    QTest::newRow("hash-passwords, every row a hash already")
+        << QList<QStringList>{{"user", "hash-passwords", "--server", "SERVER"}} << 0
+        << "已把 0 个用户的密码换成散列（另有 1 个已是散列或没有密码）；此后新增的用户也只保存散列";
+    QTest::newRow("restore names pg_restore")
+        << QList<QStringList>{{"restore", "x.dump", "--server", "SERVER"}} << 2
+        << "chengheng-db: 服务器数据库不用 restore 恢复：把 backup --server 做的备份用 pg_restore --dbname "
+           "CONNINFO 备份文件 恢复到一个空数据库，再让各诊室的 chengheng.conf 指向它。";
+    QTest::newRow("config names the server's backups")
+        << QList<QStringList>{{"config", "backup.keep", "3", "--server", "SERVER"}} << 2
+        << "chengheng-db: 每日自动备份只用于数据库文件；服务器数据库请定时运行 chengheng-db backup --server CONNINFO "
+           "备份文件（例如用 cron）。";
     QTest::newRow("both --db and --server")
         << QList<QStringList>{{"user", "list", "--db", "x.mdb", "--server", "SERVER"}} << 2
         << "chengheng-db: --db 和 --server 只能给一个：一个命令只处理一个数据库";
@@ -229,6 +241,26 @@ void TestServerTool::commandsOnServer()
                  qPrintable(show.out));
         QCOMPARE(scalar(fresh_, "select count(*) from chengheng.audit where 改动 like '%ecret%'"), QStringLiteral("0"));
     }
+}
+
+// A plain password written past the program (psql) is replaced by its hash,
+// and the account still signs in with it.
+void TestServerTool::hashPasswordsOnServer()
+{
+    initServerDb();
+    PgConnection c(fresh_);
+    QVERIFY(c.run(QStringLiteral("insert into chengheng.use(username, password) values('old', 'oldpw'),"
+                                 "('empty', NULL)")));
+    const ToolRun r = runTool({"user", "hash-passwords", "--server", fresh_});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(r.out.trimmed(),
+             QStringLiteral("已把 1 个用户的密码换成散列（另有 2 个已是散列或没有密码）；此后新增的用户也只保存散列"));
+    const QString stored = scalar(fresh_, "select password from chengheng.use where username='old'");
+    QVERIFY2(isPasswordHash(stored), qPrintable(stored));
+    QVERIFY(passwordMatches(stored, false, QStringLiteral(" OLDPW ")));
+    QCOMPARE(scalar(fresh_, "select count(*) from chengheng.use where username='empty' and password is null"),
+             QStringLiteral("1"));
+    QVERIFY(runTool({"audit", "verify", "--server", fresh_}).code == 0);
 }
 
 void TestServerTool::checkFindsFaults_data()
