@@ -13,6 +13,8 @@ struct sqlite3_value;
 
 namespace xs {
 
+class PgResult;
+
 struct SqlValueFree {
     void operator()(sqlite3_value *v) const;
 };
@@ -124,6 +126,22 @@ private:
     };
     struct Walk;
     struct WholeRows;
+    // The reading on the shared server (serverpager.cpp).
+    struct Server;
+    static constexpr int kServerOrderedBudgetMs = 120;
+    static std::unique_ptr<Pager> openOnServer(const QString &sql, SqlOutcome &out, int budgetMs);
+    bool readServerPage(int k, SqlOutcome *outcome = nullptr, int budgetMs = -1, bool *timedOut = nullptr);
+    bool readServerCtids(SqlOutcome &out);
+    bool readServerPageByCtids(int k, SqlOutcome *outcome = nullptr);
+    void takePageColumns(const PgResult &r);
+    Page pageOf(const PgResult &r) const;
+    void keepServerPage(int k, Page page);
+    int serverKnownRows() const;
+    bool serverFetchMore();
+    QString serverCell(int row, int c);
+    void serverWaitForCount();
+    void startServerWalk();
+    void takeServerWalk();
     Pager() = default;
     bool readPage(int k);
     bool readRowids();
@@ -153,6 +171,7 @@ private:
     int stride_ = 0;
     std::vector<qint64> ids_;
     StmtHandle rowStmt_;
+    std::shared_ptr<Server> server_;  // on the shared server: its keys and pass
 };
 
 // Holds a listing opened ahead of the window that shows it: a query dialog

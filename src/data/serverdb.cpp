@@ -59,6 +59,7 @@ bool openServerDatabase(const QString &conninfo, const QString &room, QString *w
     }
     if (!ensureRoom(c, room, why))
         return false;
+    ensureServerListingIndexes(c);
     useServer(conninfo, room);
     return true;
 }
@@ -76,7 +77,10 @@ std::shared_ptr<PgConnection> takeServerConnection(DbFault *fault, QString *erro
             return c;
     }
     auto c = std::make_shared<PgConnection>(s.conninfo);
-    c->setOnConnect(searchPathFor(s.room));
+    // A table read without ORDER BY comes in the order it is stored, from its
+    // start (a large table's scan would otherwise join one already running,
+    // and the pages of a grid read in that order would not follow each other).
+    c->setOnConnect(searchPathFor(s.room) + QStringLiteral(";SET synchronize_seqscans = off"));
     // The server's audit trail names the signed-in user (or the tool's account).
     c->setAuditUser(auditActor());
     if (!c->ensure()) {
