@@ -219,6 +219,30 @@ ServerPages::Statement ServerPages::byCtids(const std::vector<QString> &ctids, i
     return st;
 }
 
+ServerPages::Statement ServerPages::blockCount() const
+{
+    Statement st;
+    st.sql = QStringLiteral("select pg_relation_size('%1'::regclass) / current_setting('block_size')::bigint")
+                 .arg(q_.tables[0]);
+    return st;
+}
+
+ServerPages::Statement ServerPages::blocks(qint64 first, int count) const
+{
+    QStringList keyCols;
+    for (int i = 0; i < int(q_.keys.size()); ++i)
+        keyCols << q_.keys[size_t(i)].expr + QStringLiteral(" as ") + alias(i);
+    Statement st;
+    st.sql = QStringLiteral("select 0 as xs_seg, ") + q_.list + QStringLiteral(", ")
+             + keyCols.join(QStringLiteral(", ")) + QStringLiteral(" from ") + q_.from + QStringLiteral(" where ");
+    if (!q_.where.isEmpty())
+        st.sql += QStringLiteral("(") + q_.where + QStringLiteral(") AND ");
+    st.sql += QStringLiteral("%1.ctid >= $1::tid AND %1.ctid < $2::tid order by ").arg(q_.tables[0])
+              + orderList(q_.keys, false);
+    st.params << QStringLiteral("(%1,0)").arg(first) << QStringLiteral("(%1,0)").arg(first + count);
+    return st;
+}
+
 ServerPages::Key ServerPages::keyOf(const PgResult &page, int r) const
 {
     const int m = keyColumns();

@@ -57,6 +57,16 @@ public:
     // The listed columns of the rows with the given ctids (`tables` per row),
     // in that order; a row gone since shows as NULLs.
     Statement byCtids(const std::vector<QString> &ctids, int firstRow, int rows) const;
+    // A join without ORDER BY comes in the order of the first table's rows
+    // (as the server's join of the whole statement gives it); sorting by
+    // ctids for a page would sort the whole join, so it is read in ranges of
+    // the first table's blocks instead, each range sorted by itself.
+    bool byBlocks() const { return q_.ok && q_.orderKeys == 0 && q_.tables.size() > 1; }
+    // The number of blocks of the first table (one row, one column).
+    Statement blockCount() const;
+    // The rows of blocks [first, first + count) of the first table, in ctid
+    // order; columns as in page().
+    Statement blocks(qint64 first, int count) const;
     // The key of row r of a page result.
     Key keyOf(const PgResult &page, int r) const;
     // The listed columns of a page result are columns 1 .. columns - 1 - keyColumns().

@@ -35,6 +35,8 @@ constexpr qint64 kMemoryBudget = 4 << 20;
 constexpr quint32 kNull = 0xFFFFFFFFu;
 // Rows of one keyset page on the server.
 constexpr int kServerPageRows = 500;
+// Blocks of the first table read at a time for a join without ORDER BY.
+constexpr int kServerBlocks = 8;
 
 void appendValue(QByteArray &out, const char *p, int n)
 {
@@ -102,6 +104,8 @@ struct ReportRows::Impl {
     int pageRow = -1;
     bool lastPage = false;
     ServerPages::Key lastKey;
+    qint64 nextBlock = 0;
+    qint64 blockEnd = -1;
     QString pageError;
     DbFault pageFault = DbFault::None;
     std::vector<int> index;  // statement column of each wanted column, -1 when absent
@@ -174,10 +178,11 @@ struct ReportRows::Impl {
     {
         if (++pageRow < page.rows())
             return SQLITE_ROW;
+        if (pages->byBlocks())
+            return stepBlocks();
         if (lastPage)
             return SQLITE_DONE;
-        const ServerPages::Statement st =
-            pages->page(page.rows() > 0 ? &lastKey : nullptr, nullptr, kServerPageRows);
+        const ServerPages::Statement st = pages->page(page.rows() > 0 ? &lastKey : nullptr, nullptr, kServerPageRows);
         page = server->exec(st.sql, st.params);
         if (!page.ok()) {
             pageFault = page.fault();
@@ -190,6 +195,34 @@ struct ReportRows::Impl {
         else
             lastPage = true;
         return page.rows() > 0 ? SQLITE_ROW : SQLITE_DONE;
+    }
+
+    // The next row of a join read in ranges of its first table's blocks.
+    int stepBlocks()
+    {
+        const auto failed = [&](const PgResult &r) {
+            pageFault = r.fault();
+            pageError = r.error();
+            return SQLITE_ERROR;
+        };
+        if (blockEnd < 0) {
+            const ServerPages::Statement st = pages->blockCount();
+            const PgResult r = server->exec(st.sql, st.params);
+            if (!r.ok() || r.rows() != 1)
+                return failed(r);
+            blockEnd = r.text(0, 0).toLongLong();
+        }
+        while (nextBlock < blockEnd) {
+            const ServerPages::Statement st = pages->blocks(nextBlock, kServerBlocks);
+            page = server->exec(st.sql, st.params);
+            if (!page.ok())
+                return failed(page);
+            nextBlock += kServerBlocks;
+            pageRow = 0;
+            if (page.rows() > 0 || nextBlock >= blockEnd)
+                return page.rows() > 0 ? SQLITE_ROW : SQLITE_DONE;
+        }
+        return SQLITE_DONE;
     }
 
     void appendRow()
