@@ -70,6 +70,16 @@ struct PagedQuery {
 // inside the range shows after the next listing); the page of the pinned row
 // is never read again, so the row the user chose stays that record. Opening
 // the query again shows the truth.
+//
+// On the shared server (serverpager.cpp) the same pages are read by keyset
+// statements of the server's own dialect, a row's ctid breaking the ties; each
+// page is one statement in a transaction of its own on a connection of the
+// pool, and the background pass is one statement on a connection of its own
+// that brings the count and every page's key. A whole table is not counted
+// at once there (the server counts by reading every row): the count comes
+// with the pass. A row that another room updates moves to a new ctid: in a
+// listing sorted by unchanged keys it may then show in a later page's range
+// as well as where it was read before, or not at all until the next listing.
 class Pager : public QObject {
     Q_OBJECT
 public:

@@ -243,6 +243,27 @@ ServerPages::Statement ServerPages::blocks(qint64 first, int count) const
     return st;
 }
 
+PgResult ServerPages::run(PgConnection &c, const Statement &st, int budgetMs) const
+{
+    QString settings;
+    if (q_.orderKeys > 0)
+        settings += QStringLiteral(
+            ";SET LOCAL enable_seqscan = off;SET LOCAL enable_hashjoin = off;SET LOCAL enable_mergejoin = off");
+    if (budgetMs > 0)
+        settings += QStringLiteral(";SET LOCAL statement_timeout = %1").arg(budgetMs);
+    if (settings.isEmpty())
+        return c.exec(st.sql, st.params);
+    if (!c.run(QStringLiteral("BEGIN READ ONLY") + settings)) {
+        // Without the settings, then (or with the fault of the connection).
+        if (c.connected() && !c.idle())
+            c.run(QStringLiteral("ROLLBACK"));
+        return c.exec(st.sql, st.params);
+    }
+    PgResult r = c.exec(st.sql, st.params);
+    c.run(r.ok() ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"));
+    return r;
+}
+
 ServerPages::Key ServerPages::keyOf(const PgResult &page, int r) const
 {
     const int m = keyColumns();
@@ -363,11 +384,7 @@ bool Pager::readServerPage(int k, SqlOutcome *outcome, int budgetMs, bool *timed
     if (!c)
         return fail(f, why);
     // One statement, its own transaction: nothing stays open after it.
-    if (budgetMs > 0)
-        c->run(QStringLiteral("SET statement_timeout = %1").arg(budgetMs));
-    const PgResult r = c->exec(st.sql, st.params);
-    if (budgetMs > 0)
-        c->run(QStringLiteral("RESET statement_timeout"));
+    const PgResult r = server_->pages.run(*c, st, budgetMs);
     giveBackServerConnection(std::move(c));
     ++pagesRead_;
     if (!r.ok() && budgetMs > 0 && r.sqlState() == "57014") {

@@ -67,6 +67,14 @@ public:
     // The rows of blocks [first, first + count) of the first table, in ctid
     // order; columns as in page().
     Statement blocks(qint64 first, int count) const;
+    // Runs a statement of page() or blocks(). A statement with ORDER BY runs
+    // in the listing's order: through the indexes, the rows taken as they
+    // come in key order up to a page (the server's estimate of how many rows
+    // a condition such as LIKE '%王%' meets is a guess that would otherwise
+    // make it read and sort the whole archive for every page). With a budget
+    // (ms > 0) the statement is cancelled when it runs longer. Each runs in
+    // a transaction of its own that ends with it.
+    PgResult run(PgConnection &c, const Statement &st, int budgetMs = -1) const;
     // The key of row r of a page result.
     Key keyOf(const PgResult &page, int r) const;
     // The listed columns of a page result are columns 1 .. columns - 1 - keyColumns().

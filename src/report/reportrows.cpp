@@ -183,7 +183,7 @@ struct ReportRows::Impl {
         if (lastPage)
             return SQLITE_DONE;
         const ServerPages::Statement st = pages->page(page.rows() > 0 ? &lastKey : nullptr, nullptr, kServerPageRows);
-        page = server->exec(st.sql, st.params);
+        page = pages->run(*server, st);
         if (!page.ok()) {
             pageFault = page.fault();
             pageError = page.error();
@@ -214,7 +214,7 @@ struct ReportRows::Impl {
         }
         while (nextBlock < blockEnd) {
             const ServerPages::Statement st = pages->blocks(nextBlock, kServerBlocks);
-            page = server->exec(st.sql, st.params);
+            page = pages->run(*server, st);
             if (!page.ok())
                 return failed(page);
             nextBlock += kServerBlocks;
