@@ -51,8 +51,8 @@
 #include "ui/window.h"
 
 #include <QAbstractEventDispatcher>
-#include <QDir>
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QMap>
 #include <QPointer>
@@ -289,6 +289,9 @@ int child(int records, const QString &group, const QString &source, const QStrin
     };
 
     setMsgBoxAnswerer([](const MsgBoxCall &) { return int(vbOK); });
+    // The sign-in reads the account first (on the server, that connects the
+    // process): the program never starts a window without it.
+    runsql(QStringLiteral("select * from use where username='admin'"));
     CurrentUser = QStringLiteral("admin");
     MDIForm1 *main = WindowRegistry::show<MDIForm1>();
     waitFor([&] { return main->isActiveWindow(); });
@@ -608,7 +611,8 @@ int main(int argc, char **argv)
             for (auto it = kv.begin(); it != kv.end(); ++it)
                 all.insert(it.key(), it.value());
             if (onServerEngine)
-                PgConnection(server.base).run(QStringLiteral("DROP DATABASE IF EXISTS bench_") + QString::fromLatin1(group));
+                PgConnection(server.base)
+                    .run(QStringLiteral("DROP DATABASE IF EXISTS bench_") + QString::fromLatin1(group));
         }
         if (onServerEngine)
             PgConnection(server.base).run(QStringLiteral("DROP DATABASE IF EXISTS ") + archive);

@@ -152,6 +152,7 @@ private:
     void serverWaitForCount();
     void startServerWalk();
     void takeServerWalk();
+    void takeServerCount(int count);
     Pager() = default;
     bool readPage(int k);
     bool readRowids();

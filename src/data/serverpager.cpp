@@ -6,6 +6,7 @@
 #include <QMetaObject>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -202,20 +203,19 @@ ServerPages::Statement ServerPages::byCtids(const std::vector<QString> &ctids, i
 {
     const int t = int(q_.tables.size());
     Statement st;
-    QStringList arrays, names, match;
+    QStringList match, ids;
     for (int i = 0; i < t; ++i) {
         QStringList items;
         for (int r = firstRow; r < firstRow + rows; ++r)
             items << QLatin1Char('"') + ctids[size_t(r) * size_t(t) + size_t(i)] + QLatin1Char('"');
         st.params << QLatin1Char('{') + items.join(QLatin1Char(',')) + QLatin1Char('}');
-        arrays << QStringLiteral("$%1::tid[]").arg(i + 1);
-        names << QStringLiteral("xs_t%1").arg(i + 1);
-        match << q_.tables[i] + QStringLiteral(".ctid=xs_u.xs_t%1").arg(i + 1);
+        match << q_.tables[i] + QStringLiteral(".ctid = any($%1::tid[])").arg(i + 1);
+        ids << q_.tables[i] + QStringLiteral(".ctid");
     }
-    st.sql = QStringLiteral("select 0 as xs_seg, xs_r.* from unnest(%1) with ordinality xs_u(%2, xs_ord) left join "
-                            "lateral (select %3 from %4 where %5) xs_r on true order by xs_u.xs_ord")
-                 .arg(arrays.join(QStringLiteral(", ")), names.join(QStringLiteral(", ")), q_.list, q_.from,
-                      match.join(QStringLiteral(" AND ")));
+    // Each table's rows by their ctids (a TID scan); the rows come in any
+    // order and are put in the pass's order by their ctids.
+    st.sql = QStringLiteral("select 0 as xs_seg, ") + q_.list + QStringLiteral(", ") + ids.join(QStringLiteral(", "))
+             + QStringLiteral(" from ") + q_.from + QStringLiteral(" where ") + match.join(QStringLiteral(" AND "));
     return st;
 }
 
@@ -414,7 +414,7 @@ void Pager::takePageColumns(const PgResult &r)
 {
     if (!names_.empty())
         return;
-    const int n = r.columns() - 1 - (stride_ > 0 ? 0 : server_->pages.keyColumns());
+    const int n = r.columns() - 1 - (stride_ > 0 ? stride_ : server_->pages.keyColumns());
     for (int i = 0; i < n; ++i) {
         names_.push_back(r.columnName(1 + i));
         isDate_.push_back(r.isDateColumn(1 + i));
@@ -509,7 +509,32 @@ bool Pager::readServerPageByCtids(int k, SqlOutcome *outcome)
         return false;
     }
     takePageColumns(r);
-    keepServerPage(k, pageOf(r));
+    // Each row in its place; a row gone since the pass leaves its line empty.
+    const int n = columnCount();
+    std::map<QString, int> at;
+    for (int row = 0; row < r.rows(); ++row) {
+        QString id;
+        for (int i = 0; i < stride_; ++i)
+            id += r.text(row, 1 + n + i) + QLatin1Char(' ');
+        at.emplace(id, row);
+    }
+    Page page;
+    page.rows = rows;
+    page.cells.resize(size_t(rows) * size_t(n));
+    for (int i = 0; i < rows; ++i) {
+        QString id;
+        for (int j = 0; j < stride_; ++j)
+            id += server_->ctids[size_t(first + i) * size_t(stride_) + size_t(j)] + QLatin1Char(' ');
+        const auto found = at.find(id);
+        if (found == at.end())
+            continue;
+        for (int col = 0; col < n; ++col)
+            if (!r.isNull(found->second, 1 + col))
+                page.cells[size_t(i) * size_t(n) + size_t(col)] =
+                    Value(isDate_[size_t(col)] ? Value::Kind::Date : Value::Kind::Text, r.text(found->second, 1 + col))
+                        .text();
+    }
+    keepServerPage(k, std::move(page));
     return true;
 }
 
@@ -560,18 +585,33 @@ QString Pager::serverCell(int row, int c)
 
 void Pager::startServerWalk()
 {
-    DbFault f = DbFault::None;
-    QString why;
     auto w = std::make_shared<Server::Walk>();
-    w->conn = takeServerConnection(&f, &why);
+    // A connection of its own, connected by the pass itself.
+    w->conn = newServerConnection();
     if (!w->conn)
         return;  // the pages are then counted as they are read
-    w->canceller = w->conn->canceller();
     server_->walk = w;
     const ServerPages::Statement st = server_->pages.walk(kPageRows);
     const int m = server_->pages.keyColumns();
-    w->thread = std::thread([w, st, m, self = this] {
-        if (!w->cancelled) {
+    // A whole table is counted first, by itself: the count comes well before
+    // the keys of every page.
+    const QString count = query_.where.isEmpty() && query_.tables.size() == 1
+                              ? QStringLiteral("select count(*) from ") + query_.from
+                              : QString();
+    w->thread = std::thread([w, st, m, count, self = this] {
+        if (w->conn->ensure()) {
+            std::lock_guard<std::mutex> lock(w->m);
+            w->canceller = w->conn->canceller();
+        }
+        if (!count.isEmpty() && !w->cancelled && w->conn->connected()) {
+            const PgResult r = w->conn->exec(count);
+            if (r.ok() && r.rows() == 1 && !w->cancelled) {
+                const int n = r.text(0, 0).toInt();
+                QMetaObject::invokeMethod(
+                    self, [self, n] { self->takeServerCount(n); }, Qt::QueuedConnection);
+            }
+        }
+        if (!w->cancelled && w->conn->connected()) {
             const PgResult r = w->conn->exec(st.sql, st.params);
             if (r.ok()) {
                 for (int row = 0; row < r.rows(); ++row) {
@@ -614,6 +654,15 @@ void Pager::takeServerWalk()
         complete_ = true;
         emit rowsChanged();
     }
+}
+
+void Pager::takeServerCount(int count)
+{
+    if (complete_)
+        return;
+    total_ = std::max(count, knownRows());
+    complete_ = true;
+    emit rowsChanged();
 }
 
 void Pager::serverWaitForCount()

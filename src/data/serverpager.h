@@ -55,7 +55,8 @@ public:
     // sorted after: for a condition that few rows meet.
     Statement scan() const;
     // The listed columns of the rows with the given ctids (`tables` per row),
-    // in that order; a row gone since shows as NULLs.
+    // then their ctids, in no order (the reader puts them in place; a row
+    // gone since is not among them).
     Statement byCtids(const std::vector<QString> &ctids, int firstRow, int rows) const;
     // A join without ORDER BY comes in the order of the first table's rows
     // (as the server's join of the whole statement gives it); sorting by
