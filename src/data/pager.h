@@ -138,7 +138,7 @@ private:
     struct WholeRows;
     // The reading on the shared server (serverpager.cpp).
     struct Server;
-    static constexpr int kServerOrderedBudgetMs = 120;
+    static constexpr int kServerOrderedBudgetMs = 150;
     static std::unique_ptr<Pager> openOnServer(const QString &sql, SqlOutcome &out, int budgetMs);
     bool readServerPage(int k, SqlOutcome *outcome = nullptr, int budgetMs = -1, bool *timedOut = nullptr);
     bool readServerCtids(SqlOutcome &out);

@@ -106,8 +106,9 @@ ServerPages::Key keyAt(const PgResult &r, int row, int first, int m)
 
 }  // namespace
 
-// More rows than this are not a rare condition: they are read in key order.
-constexpr int kMaxCtidRows = 100'000;
+// More rows than this are not a rare condition: they are read in key order
+// (a page of them is found quickly).
+constexpr int kMaxCtidRows = 20'000;
 
 ServerPages::ServerPages(const QString &serverSql) : q_(PagedQuery::parse(serverSql))
 {
@@ -196,10 +197,16 @@ ServerPages::Statement ServerPages::scan() const
     QString inner = QStringLiteral("select ") + keyCols.join(QStringLiteral(", ")) + QStringLiteral(" from ") + q_.from;
     if (!q_.where.isEmpty())
         inner += QStringLiteral(" where (") + q_.where + QStringLiteral(")");
+    // The count comes first, in every row (one row of NULL ctids when there
+    // are none or too many); only a few rows are sorted (a sort of many
+    // letter-case insensitive keys costs more than the pass).
     Statement st;
-    st.sql = QStringLiteral("with xs_m as materialized (") + inner + QStringLiteral(") select ")
-             + ids.join(QStringLiteral(", ")) + QStringLiteral(" from xs_m order by ") + orderList(q_.keys, true)
-             + QStringLiteral(" limit %1").arg(kMaxCtidRows + 1);
+    st.sql = QStringLiteral("with xs_m as materialized (") + inner
+             + QStringLiteral(") select xs_c.n, xs_r.* from (select count(*) as n from xs_m) xs_c left join lateral "
+                              "(select ")
+             + ids.join(QStringLiteral(", "))
+             + QStringLiteral(" from xs_m where xs_c.n <= %1 order by ").arg(kMaxCtidRows) + orderList(q_.keys, true)
+             + QStringLiteral(") xs_r on true");
     return st;
 }
 
@@ -473,7 +480,8 @@ bool Pager::readServerCtids(SqlOutcome &out)
         out.error = r.error();
         return false;
     }
-    if (r.rows() > kMaxCtidRows) {
+    const int found = r.rows() > 0 ? r.text(0, 0).toInt() : 0;
+    if (found > kMaxCtidRows) {
         // Many rows meet the condition after all (the ordered reading was
         // slow for another reason): key order finds a page of them quickly.
         if (!readServerPage(0, &out))
@@ -482,16 +490,17 @@ bool Pager::readServerCtids(SqlOutcome &out)
             startServerWalk();
         return true;
     }
-    const int t = r.columns();
+    const int t = r.columns() - 1;
+    const int rows = found > 0 ? r.rows() : 0;
     std::vector<QString> ids;
-    ids.reserve(size_t(r.rows()) * size_t(t));
-    for (int row = 0; row < r.rows(); ++row)
+    ids.reserve(size_t(rows) * size_t(t));
+    for (int row = 0; row < rows; ++row)
         for (int i = 0; i < t; ++i)
-            ids.push_back(r.text(row, i));
+            ids.push_back(r.text(row, 1 + i));
     server_->ctids = std::move(ids);
     stride_ = t;
     complete_ = true;
-    total_ = r.rows();
+    total_ = rows;
     cache_.clear();
     return readServerPageByCtids(0, &out);
 }

@@ -50,9 +50,11 @@ public:
     // key, and the last row's: what the count and the page keys come from.
     // Columns: the row number, a flag for the last row, the key.
     Statement walk(int every) const;
-    // The ctids of every row in order (one per table, a row after another),
-    // found by one pass over the tables in whatever way is quickest and
-    // sorted after: for a condition that few rows meet.
+    // The number of rows, then the ctids of every row in order (one column
+    // per table), found by one pass over the tables in whatever way is
+    // quickest and sorted after: for a condition that few rows meet. Columns:
+    // the count, the ctids; one row of NULL ctids when there are no rows or
+    // more than a rare condition meets (the ctids are then not sorted).
     Statement scan() const;
     // The listed columns of the rows with the given ctids (`tables` per row),
     // then their ctids, in no order (the reader puts them in place; a row
