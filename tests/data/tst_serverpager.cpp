@@ -91,6 +91,7 @@ private slots:
     void cleanup();
     void pagesGiveTheWholeStatement_data();
     void pagesGiveTheWholeStatement();
+    void manyRowsReturnToKeyOrder();
     void gridOverSeveralPages();
     void otherRoomChangesRows();
     void noTransactionBetweenPages();
@@ -181,6 +182,24 @@ void TestServerPager::pagesGiveTheWholeStatement()
     const QStringList got = pagerRows(*p);
     QCOMPARE(got.size(), expected.size());
     QCOMPARE(got, expected);
+}
+
+void TestServerPager::manyRowsReturnToKeyOrder()
+{
+    // More rows than a rare condition meets: the one pass gives way to key
+    // order, and the pages still give the whole statement.
+    PgConnection c(db_);
+    QVERIFY(c.run(QStringLiteral("set session_replication_role = replica;"
+                                 "insert into chengheng.xj(门诊号,姓名,科室) select 'M' || i, '王' || (i % 5), "
+                                 "(array['内科','Ent','眼科'])[1 + i % 3] from generate_series(1, 21000) i")));
+    const QString sql =
+        kCaseHead + QStringLiteral("xj.姓名 like '%王%' order by class.年级 desc,class.科室 desc,xj.门诊号 desc");
+    std::unique_ptr<Pager> p = Pager::open(sql, nullptr, 0);
+    QVERIFY(p);
+    QVERIFY(!p->byRowids());
+    const QStringList expected = wholeRows(sql + QStringLiteral(", xj.ctid, class.ctid"));
+    QVERIFY(expected.size() > 20'000);
+    QCOMPARE(pagerRows(*p), expected);
 }
 
 void TestServerPager::gridOverSeveralPages()
