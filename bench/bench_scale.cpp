@@ -1,12 +1,21 @@
 // Every window at 10,000, 100,000 and 1,000,000 case records: one table of
 // time and peak memory per action and archive size, so growth shows at once.
 //
-//   bench_scale [SIZES]        e.g. bench_scale 10000,100000,1000000 (the default)
+//   bench_scale [--engine file|server] [SIZES]
+//                              e.g. bench_scale 10000,100000,1000000 (the default)
 //                              XS_BENCH_RUNS=N: each group N times (default 3),
 //                              medians of the times, the largest peaks
-//   bench_scale --child N GROUP FILE
+//   bench_scale --child N GROUP FILE [CONNINFO]
 //                              one group of actions (prescribe, cases, query,
-//                              dept) on a copy of FILE, key=value lines
+//                              dept) on a copy of FILE (or on the server
+//                              database CONNINFO), key=value lines
+//
+// With --engine server the same archive is copied onto a PostgreSQL server
+// (the one XS_PG names, else a throwaway cluster started with
+// scripts/pgcluster) as `chengheng-db migrate` copies it, and every group of
+// actions runs on a database of its own made from it (CREATE DATABASE ...
+// TEMPLATE), as a room of the clinic would use it. The rare-match query is
+// then set against psql counting the same condition.
 //
 // For each size the parent makes one archive; each group of actions then runs
 // in a process of its own on the offscreen platform, on a copy of it, so that
@@ -30,6 +39,9 @@
 #include "data/demoarchive.h"
 #include "data/demodata.h"
 #include "data/globals.h"
+#include "data/pgschema.h"
+#include "data/pgsql.h"
+#include "data/serverdb.h"
 #include "dept/DataReportclass2.h"
 #include "dept/Formclass2.h"
 #include "dept/Formclass3.h"
@@ -128,8 +140,8 @@ const std::vector<std::pair<const char *, const char *>> &actions()
         {"claasfind", "档案查询: the case query dialog opens"},
         {"half", "case query: a name matching half the archive (王), listed"},
         {"rare", "case query: a name matching one record (罕见), listed"},
-        {"rare_shell", "sqlite3 shell: select count(*) for the rare condition"},
-        {"rare_ratio", "rare query / sqlite3 shell (target <= 1.5)"},
+        {"rare_shell", "sqlite3 shell (psql on the server): select count(*) for the rare condition"},
+        {"rare_ratio", "rare query / shell (target <= 1.5)"},
         {"classbrowse", "科室浏览: the department browser opens"},
         {"class_grade", "department browser: a 年级 node clicked"},
         {"classfind", "科室查询: a group queried, department browser lists it"},
@@ -153,6 +165,29 @@ double shellSeconds(const QString &file, const QString &sql)
         if (!m.hasMatch())
             return -1;
         const double s = m.captured(1).toDouble();
+        best = best < 0 ? s : std::min(best, s);
+    }
+    return best;
+}
+
+// psql's own time for one statement on the server (seconds, best of three).
+double psqlSeconds(const QString &conninfo, const QString &sql)
+{
+    double best = -1;
+    for (int i = 0; i < 3; ++i) {
+        QProcess p;
+        p.start(QStringLiteral("psql"), {QStringLiteral("-X"), QStringLiteral("-q"), conninfo});
+        p.write((QStringLiteral("set search_path=chengheng;\\timing on\n") + sql + QStringLiteral(";\n")).toUtf8());
+        p.closeWriteChannel();
+        if (!p.waitForFinished(600000))
+            return -1;
+        static const QRegularExpression re(QStringLiteral("Time: ([0-9.]+) ms"));
+        QRegularExpressionMatch last;
+        for (auto it = re.globalMatch(QString::fromUtf8(p.readAllStandardOutput())); it.hasNext();)
+            last = it.next();
+        if (!last.hasMatch())
+            return -1;
+        const double s = last.captured(1).toDouble() / 1000.0;
         best = best < 0 ? s : std::min(best, s);
     }
     return best;
@@ -195,12 +230,18 @@ double buildArchive(const QString &path, int records)
 
 // One group of actions on a copy of the archive at `source`, in a process of
 // its own: the peaks of one group do not carry over into the next.
-int child(int records, const QString &group, const QString &source)
+int child(int records, const QString &group, const QString &source, const QString &server)
 {
     qInstallMessageHandler(quietOffscreen);
     QTemporaryDir dir;
     setAppDirForTesting(dir.path());
-    if (!QFile::copy(source, dbPath())) {
+    if (!server.isEmpty()) {
+        QString why;
+        if (!openServerDatabase(server, QStringLiteral("1"), &why)) {
+            std::fprintf(stderr, "server: %s\n", qPrintable(why));
+            return 1;
+        }
+    } else if (!QFile::copy(source, dbPath())) {
         std::fprintf(stderr, "cannot copy %s\n", qPrintable(source));
         return 1;
     }
@@ -251,6 +292,9 @@ int child(int records, const QString &group, const QString &source)
     };
 
     setMsgBoxAnswerer([](const MsgBoxCall &) { return int(vbOK); });
+    // The sign-in reads the account first (on the server, that connects the
+    // process): the program never starts a window without it.
+    runsql(QStringLiteral("select * from use where username='admin'"));
     CurrentUser = QStringLiteral("admin");
     MDIForm1 *main = WindowRegistry::show<MDIForm1>();
     waitFor([&] { return main->isActiveWindow(); });
@@ -401,8 +445,8 @@ int child(int records, const QString &group, const QString &source)
         if (Form3 *r = WindowRegistry::find<Form3>())
             r->MSF1->setTextMatrix(1, 2, QString());  // the next listing must write it again
         query("rare", QStringLiteral("罕见"), [](const QString &n) { return n == QStringLiteral("欧阳罕见"); });
-        const double shell =
-            shellSeconds(dbPath(), QStringLiteral("select count(*) from xj where xj.姓名 like '%罕见%'"));
+        const QString count = QStringLiteral("select count(*) from xj where xj.姓名 like '%罕见%'");
+        const double shell = server.isEmpty() ? shellSeconds(dbPath(), count) : psqlSeconds(server, count);
         results["rare_shell"] = {shell * 1000, -1, QString()};
         results["rare_ratio"] = {results["rare"].ms / (shell * 1000), -1, QString()};
         if (Form3 *r = WindowRegistry::find<Form3>())
@@ -452,12 +496,14 @@ int child(int records, const QString &group, const QString &source)
     return 0;
 }
 
-QMap<QString, QString> runChild(int records, const QString &group, const QString &source)
+QMap<QString, QString> runChild(int records, const QString &group, const QString &source, const QString &server)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(QCoreApplication::applicationFilePath(),
-            {QStringLiteral("--child"), QString::number(records), group, source});
+    QStringList args = {QStringLiteral("--child"), QString::number(records), group, source};
+    if (!server.isEmpty())
+        args << server;
+    p.start(QCoreApplication::applicationFilePath(), args);
     p.waitForFinished(-1);
     QMap<QString, QString> kv;
     for (const QString &line : QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts))
@@ -465,6 +511,61 @@ QMap<QString, QString> runChild(int records, const QString &group, const QString
     if (p.exitCode() != 0)
         std::fprintf(stderr, "child %d failed (exit %d)\n", records, p.exitCode());
     return kv;
+}
+
+// The server the archives go to: XS_PG, else a throwaway cluster.
+struct BenchServer {
+    QString base;
+    QString clusterDir;
+    ~BenchServer()
+    {
+        if (!clusterDir.isEmpty())
+            QProcess::execute(script(), {QStringLiteral("stop"), clusterDir});
+    }
+    static QString script()
+    {
+        return QDir(QStringLiteral(XS_SOURCE_DIR)).filePath(QStringLiteral("scripts/pgcluster"));
+    }
+    bool start()
+    {
+        base = qEnvironmentVariable("XS_PG");
+        if (!base.isEmpty())
+            return true;
+        clusterDir = QDir::temp().filePath(QStringLiteral("bench_scale_pg_%1").arg(QCoreApplication::applicationPid()));
+        QProcess p;
+        p.start(script(), {QStringLiteral("start"), clusterDir});
+        p.waitForFinished(120000);
+        base = QString::fromUtf8(p.readAllStandardOutput()).trimmed().split(u'\n').last();
+        return p.exitCode() == 0 && !base.isEmpty();
+    }
+    QString database(const QString &name) const
+    {
+        QString out = base;
+        out.replace(QRegularExpression(QStringLiteral("dbname=\\S+")), QStringLiteral("dbname=") + name);
+        return out;
+    }
+};
+
+// Copies the archive file onto the server database `name` (made here); seconds taken.
+double copyToServer(const BenchServer &server, const QString &file, const QString &name)
+{
+    QElapsedTimer t;
+    t.start();
+    PgConnection admin(server.base);
+    admin.run(QStringLiteral("DROP DATABASE IF EXISTS ") + name);
+    if (!admin.run(QStringLiteral("CREATE DATABASE ") + name)) {
+        std::fprintf(stderr, "server: %s\n", qPrintable(admin.lastError()));
+        return -1;
+    }
+    PgConnection c(server.database(name));
+    QString err;
+    QStringList summary;
+    if (!copyFileToServer(Connection::open(file), c, QStringLiteral("1"), &summary, &err)
+        || !c.run(QStringLiteral("VACUUM ANALYZE"))) {
+        std::fprintf(stderr, "server: %s %s\n", qPrintable(err), qPrintable(c.lastError()));
+        return -1;
+    }
+    return t.elapsed() / 1000.0;
 }
 
 QString thousands(double v, int decimals = 0) { return QLocale(QLocale::English).toString(v, 'f', decimals); }
@@ -476,15 +577,25 @@ int main(int argc, char **argv)
     preferOffscreen();
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() == 5 && args[1] == QLatin1String("--child"))
-        return child(args[2].toInt(), args[3], args[4]);
+    if ((args.size() == 5 || args.size() == 6) && args[1] == QLatin1String("--child"))
+        return child(args[2].toInt(), args[3], args[4], args.value(5));
 
     std::vector<int> sizes = {10000, 100000, 1000000};
     const int repeats = std::max(1, qEnvironmentVariableIntValue("XS_BENCH_RUNS") ?: 3);
-    if (args.size() == 2) {
-        sizes.clear();
-        for (const QString &s : args[1].split(u','))
-            sizes.push_back(s.toInt());
+    bool onServerEngine = false;
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--engine") && i + 1 < args.size()) {
+            onServerEngine = args[++i] == QLatin1String("server");
+        } else {
+            sizes.clear();
+            for (const QString &s : args[i].split(u','))
+                sizes.push_back(s.toInt());
+        }
+    }
+    BenchServer server;
+    if (onServerEngine && !server.start()) {
+        std::fprintf(stderr, "no server: set XS_PG or run as root (scripts/pgcluster)\n");
+        return 1;
     }
     std::vector<QMap<QString, QString>> runs;
     for (int n : sizes) {
@@ -496,6 +607,9 @@ int main(int argc, char **argv)
         // so one group can be run again or profiled on it with --child.
         if (const QString keep = qEnvironmentVariable("XS_BENCH_KEEP"); !keep.isEmpty())
             QFile::copy(file, QDir(keep).filePath(QStringLiteral("archive-%1.mdb").arg(n)));
+        const QString archive = QStringLiteral("bench_archive");
+        if (onServerEngine)
+            all.insert(QStringLiteral("copy_s"), QString::number(copyToServer(server, file, archive), 'f', 1));
         // Each group runs `repeats` times, each time in a fresh process on a fresh
         // copy; a time is the median of its runs, a peak the largest. One run
         // of a few milliseconds says little on a machine that does other work.
@@ -503,7 +617,17 @@ int main(int argc, char **argv)
         std::map<QString, QString> notes;
         for (int run = 0; run < repeats; ++run)
             for (const char *group : {"prescribe", "cases", "query", "dept"}) {
-                const auto kv = runChild(n, QString::fromLatin1(group), file);
+                QString conninfo;
+                if (onServerEngine) {
+                    // Each group on a database of its own, copied from the archive.
+                    PgConnection admin(server.base);
+                    const QString name = QStringLiteral("bench_") + QString::fromLatin1(group);
+                    admin.run(QStringLiteral("DROP DATABASE IF EXISTS ") + name);
+                    if (!admin.run(QStringLiteral("CREATE DATABASE %1 TEMPLATE %2").arg(name, archive)))
+                        std::fprintf(stderr, "server: %s\n", qPrintable(admin.lastError()));
+                    conninfo = server.database(name);
+                }
+                const auto kv = runChild(n, QString::fromLatin1(group), file, conninfo);
                 for (auto it = kv.begin(); it != kv.end(); ++it) {
                     const QStringList f = it.value().split(u'|');
                     ms[it.key()].push_back(f.value(0).toDouble());
@@ -511,7 +635,12 @@ int main(int argc, char **argv)
                     if (f.value(2).contains(QLatin1String("timed out")))
                         notes[it.key()] = QStringLiteral("timed out");
                 }
+                if (onServerEngine)
+                    PgConnection(server.base)
+                        .run(QStringLiteral("DROP DATABASE IF EXISTS bench_") + QString::fromLatin1(group));
             }
+        if (onServerEngine)
+            PgConnection(server.base).run(QStringLiteral("DROP DATABASE IF EXISTS ") + archive);
         for (auto &[key, times] : ms) {
             const QString note = notes[key];
             all.insert(key, QStringLiteral("%1|%2|%3")
@@ -539,6 +668,12 @@ int main(int argc, char **argv)
     for (const auto &kv : runs)
         std::printf(" %s s |", qPrintable(kv.value(QStringLiteral("build_s"))));
     std::printf("\n");
+    if (onServerEngine) {
+        std::printf("| archive copied onto the server (COPY, VACUUM ANALYZE) |");
+        for (const auto &kv : runs)
+            std::printf(" %s s |", qPrintable(kv.value(QStringLiteral("copy_s"))));
+        std::printf("\n");
+    }
     for (const auto &[key, title] : actions()) {
         std::printf("| %s |", title);
         for (const auto &kv : runs) {

@@ -342,13 +342,9 @@ std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome, int 
         out.error = QStringLiteral("语句无法解析");
         return {};
     }
+    if (onServer())
+        return openOnServer(sql, out, orderedBudgetMs == 0 ? 0 : orderedBudgetMs < 0 ? -1 : kServerOrderedBudgetMs);
     std::unique_ptr<Pager> p(new Pager);
-    if (onServer()) {
-        if (!p->readWholeFromServer(sql.trimmed(), out))
-            return {};
-        out.ok = true;
-        return p;
-    }
     p->path_ = dbPath();
     try {
         p->conn_ = std::make_shared<Connection>(Connection::open(p->path_));
@@ -430,7 +426,12 @@ Pager::~Pager()
     }
 }
 
-int Pager::knownRows() const { return complete_ ? total_ : int(lastKey_.size()) * kPageRows; }
+int Pager::knownRows() const
+{
+    if (server_)
+        return serverKnownRows();
+    return complete_ ? total_ : int(lastKey_.size()) * kPageRows;
+}
 
 // A statement read whole: its rows go into pages of kPageRows, every page
 // kept, and the count is known at the end.
@@ -459,9 +460,8 @@ struct Pager::WholeRows {
     }
 };
 
-// On the shared server the rows are read through the statement runner (a
-// server cursor read in batches) into pages, all of them: the keyset pages
-// and the background count are the file engine's.
+// On the shared server a statement that cannot be paged is read through the
+// statement runner (a server cursor read in batches) into pages, all of them.
 bool Pager::readWholeFromServer(const QString &sql, SqlOutcome &out)
 {
     RecordsetPtr rs = runsql(sql, &out);
@@ -582,6 +582,8 @@ bool Pager::readPageByRowids(int k)
 
 bool Pager::readPage(int k, int skip)
 {
+    if (server_)
+        return readServerPage(k);
     if (stride_ > 0)
         return readPageByRowids(k);
     const ForegroundRead foreground;
@@ -674,6 +676,8 @@ const Pager::Page *Pager::page(int k, int skip)
 
 bool Pager::fetchMore()
 {
+    if (server_)
+        return serverFetchMore();
     if (complete_)
         return false;
     const int before = knownRows();
@@ -685,6 +689,8 @@ bool Pager::fetchMore()
 
 QString Pager::cell(int row, int c)
 {
+    if (server_)
+        return serverCell(row, c);
     if (row < 0 || c < 0 || c >= columnCount())
         return {};
     const int k = row / kPageRows;
@@ -832,6 +838,8 @@ void Pager::takeWalk()
 
 void Pager::waitForCount()
 {
+    if (server_)
+        return serverWaitForCount();
     if (complete_)
         return;
     if (walk_) {

@@ -13,6 +13,8 @@ struct sqlite3_value;
 
 namespace xs {
 
+class PgResult;
+
 struct SqlValueFree {
     void operator()(sqlite3_value *v) const;
 };
@@ -68,6 +70,16 @@ struct PagedQuery {
 // inside the range shows after the next listing); the page of the pinned row
 // is never read again, so the row the user chose stays that record. Opening
 // the query again shows the truth.
+//
+// On the shared server (serverpager.cpp) the same pages are read by keyset
+// statements of the server's own dialect, a row's ctid breaking the ties; each
+// page is one statement in a transaction of its own on a connection of the
+// pool, and the background pass is one statement on a connection of its own
+// that brings the count and every page's key. A whole table is not counted
+// at once there (the server counts by reading every row): the count comes
+// with the pass. A row that another room updates moves to a new ctid: in a
+// listing sorted by unchanged keys it may then show in a later page's range
+// as well as where it was read before, or not at all until the next listing.
 class Pager : public QObject {
     Q_OBJECT
 public:
@@ -130,6 +142,23 @@ private:
     };
     struct Walk;
     struct WholeRows;
+    // The reading on the shared server (serverpager.cpp).
+    struct Server;
+    static constexpr int kServerOrderedBudgetMs = 150;
+    static std::unique_ptr<Pager> openOnServer(const QString &sql, SqlOutcome &out, int budgetMs);
+    bool readServerPage(int k, SqlOutcome *outcome = nullptr, int budgetMs = -1, bool *timedOut = nullptr);
+    bool readServerCtids(SqlOutcome &out);
+    bool readServerPageByCtids(int k, SqlOutcome *outcome = nullptr);
+    void takePageColumns(const PgResult &r);
+    Page pageOf(const PgResult &r) const;
+    void keepServerPage(int k, Page page);
+    int serverKnownRows() const;
+    bool serverFetchMore();
+    QString serverCell(int row, int c);
+    void serverWaitForCount();
+    void startServerWalk();
+    void takeServerWalk();
+    void takeServerCount(int count);
     Pager() = default;
     // Page k; with `skip`, the page that starts `skip` rows after the last
     // key known (a page far ahead of the keys, read before the background
@@ -163,6 +192,7 @@ private:
     int stride_ = 0;
     std::vector<qint64> ids_;
     StmtHandle rowStmt_;
+    std::shared_ptr<Server> server_;  // on the shared server: its keys and pass
 };
 
 // Holds a listing opened ahead of the window that shows it: a query dialog

@@ -77,7 +77,8 @@ static QString sharedDdl()
                           " qx1 text, qx2 text, qx3 text, qx4 text);"
                           "CREATE UNIQUE INDEX use_username ON chengheng.use(username);")
            + QStringLiteral("CREATE TABLE chengheng.class(%1);CREATE UNIQUE INDEX class_keshi ON chengheng.class(科室);"
-                            "CREATE INDEX class_nianji ON chengheng.class(年级);")
+                            "CREATE INDEX class_nianji ON chengheng.class(年级);"
+                            "CREATE INDEX class_nianji_keshi ON chengheng.class(年级, 科室);")
                  .arg(cls.join(QLatin1Char(',')))
            + caseTable(QStringLiteral("chengheng.xj"))
            + QStringLiteral("CREATE UNIQUE INDEX xj_menzhenhao ON chengheng.xj(门诊号);"
@@ -296,6 +297,16 @@ bool seedServerCatalogue(PgConnection &server, QString *error)
             *error = e.message();
         return false;
     }
+}
+
+bool ensureServerListingIndexes(PgConnection &c)
+{
+    // Looked up first: creating an index locks the table against writers.
+    const PgResult r = c.exec(QStringLiteral(
+        "select 1 from pg_indexes where schemaname='chengheng' and indexname='class_nianji_keshi'"));
+    if (r.ok() && r.rows() > 0)
+        return true;
+    return c.run(QStringLiteral("CREATE INDEX IF NOT EXISTS class_nianji_keshi ON chengheng.class(年级, 科室)"));
 }
 
 bool ensureRoom(PgConnection &c, const QString &room, QString *error)

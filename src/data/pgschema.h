@@ -21,6 +21,10 @@ QString searchPathFor(const QString &room);
 // first room, in one transaction. Refuses (false, why in Chinese) a server
 // that already holds a 澄衡 database; nothing is left half-made.
 bool createServerSchema(PgConnection &c, const QString &room, QString *error);
+// The index the listings of both browsers sort their groups and departments
+// by (class(年级, 科室)); a server made by an older tool lacks it. False when
+// it could not be made (the listings then still work, only slower).
+bool ensureServerListingIndexes(PgConnection &c);
 // Adds a room's work table if it does not exist yet.
 bool ensureRoom(PgConnection &c, const QString &room, QString *error);
 // Copies every table of a database file onto the server: the shared tables

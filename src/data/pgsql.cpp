@@ -8,8 +8,19 @@
 
 namespace xs {
 
+namespace {
+constexpr unsigned kDateOid = 1082;  // the server's date type
+}  // namespace
+
 void PgFinisher::operator()(pg_conn *c) const { PQfinish(c); }
 void PgClearer::operator()(pg_result *r) const { PQclear(r); }
+void PgCancelFree::operator()(pg_cancel *c) const { PQfreeCancel(c); }
+
+bool PgCanceller::cancel() const
+{
+    char error[256];
+    return c_ && PQcancel(c_.get(), error, int(sizeof error)) == 1;
+}
 
 DbFault faultOfSqlState(const QByteArray &s)
 {
@@ -60,6 +71,14 @@ QString PgResult::text(int r, int c) const
         return {};
     return QString::fromUtf8(PQgetvalue(res_.get(), r, c), PQgetlength(res_.get(), r, c));
 }
+
+QByteArray PgResult::sqlState() const
+{
+    const char *s = res_ ? PQresultErrorField(res_.get(), PG_DIAG_SQLSTATE) : nullptr;
+    return s ? QByteArray(s) : QByteArray();
+}
+
+bool PgResult::isDateColumn(int c) const { return res_ && PQftype(res_.get(), c) == kDateOid; }
 
 int PgResult::changes() const { return res_ ? QByteArray(PQcmdTuples(res_.get())).toInt() : 0; }
 
@@ -146,6 +165,13 @@ bool PgConnection::idle() const { return connected() && PQtransactionStatus(conn
 bool PgConnection::inFailedTransaction() const
 {
     return connected() && PQtransactionStatus(conn_.get()) == PQTRANS_INERROR;
+}
+
+std::unique_ptr<PgCanceller> PgConnection::canceller() const
+{
+    if (!connected())
+        return {};
+    return std::make_unique<PgCanceller>(PQgetCancel(conn_.get()));
 }
 
 PgResult PgConnection::exec(const QString &sql, const QList<std::optional<QString>> &params)
@@ -274,7 +300,6 @@ qint64 PgConnection::copyIn(const QString &table, const QStringList &columns,
 }
 
 namespace {
-constexpr unsigned kDateOid = 1082;  // the server's date type
 // The first batch is small: many queries read one row (a check, the head of
 // a table to append to); the rest come in larger batches.
 constexpr int kFirstBatch = 20;

@@ -14,6 +14,7 @@
 // and Chinese texts as the file engine's.
 struct pg_conn;
 struct pg_result;
+struct pg_cancel;
 
 namespace xs {
 
@@ -24,6 +25,19 @@ struct PgClearer {
     void operator()(pg_result *r) const;
 };
 using PgHandle = std::unique_ptr<pg_conn, PgFinisher>;
+struct PgCancelFree {
+    void operator()(pg_cancel *c) const;
+};
+// Stops the statement running on a connection, from any thread.
+class PgCanceller {
+public:
+    explicit PgCanceller(pg_cancel *c) : c_(c) {}
+    // Asks the server to cancel; the statement then fails (query canceled).
+    bool cancel() const;
+
+private:
+    std::unique_ptr<pg_cancel, PgCancelFree> c_;
+};
 
 // The fault kind of a server error, from its SQLSTATE (five characters).
 DbFault faultOfSqlState(const QByteArray &sqlState);
@@ -43,6 +57,10 @@ public:
     QString columnName(int c) const;
     bool isNull(int r, int c) const;
     QString text(int r, int c) const;
+    // The SQLSTATE of a failure (five characters; empty when there is none).
+    QByteArray sqlState() const;
+    // Whether column c has the server's date type.
+    bool isDateColumn(int c) const;
     // Rows changed by an action statement.
     int changes() const;
 
@@ -88,6 +106,9 @@ public:
     bool idle() const;
     // A statement failed inside the open transaction: it can only be rolled back.
     bool inFailedTransaction() const;
+    // What cancels the statement that runs on this connection (null when not
+    // connected); good until the connection is dropped.
+    std::unique_ptr<PgCanceller> canceller() const;
 
 private:
     void fail(DbFault f, const QString &detail);

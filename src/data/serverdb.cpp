@@ -59,12 +59,28 @@ bool openServerDatabase(const QString &conninfo, const QString &room, QString *w
     }
     if (!ensureRoom(c, room, why))
         return false;
+    ensureServerListingIndexes(c);
     useServer(conninfo, room);
     return true;
 }
 
 bool onServer() { return state().on; }
 QString serverRoom() { return state().room; }
+
+std::shared_ptr<PgConnection> newServerConnection()
+{
+    ServerState &s = state();
+    if (!s.on)
+        return {};
+    auto c = std::make_shared<PgConnection>(s.conninfo);
+    // A table read without ORDER BY comes in the order it is stored, from its
+    // start (a large table's scan would otherwise join one already running,
+    // and the pages of a grid read in that order would not follow each other).
+    c->setOnConnect(searchPathFor(s.room) + QStringLiteral(";SET synchronize_seqscans = off"));
+    // The server's audit trail names the signed-in user (or the tool's account).
+    c->setAuditUser(auditActor());
+    return c;
+}
 
 std::shared_ptr<PgConnection> takeServerConnection(DbFault *fault, QString *error)
 {
@@ -75,10 +91,7 @@ std::shared_ptr<PgConnection> takeServerConnection(DbFault *fault, QString *erro
         if (c->idle() && c->setAuditUser(auditActor()))
             return c;
     }
-    auto c = std::make_shared<PgConnection>(s.conninfo);
-    c->setOnConnect(searchPathFor(s.room));
-    // The server's audit trail names the signed-in user (or the tool's account).
-    c->setAuditUser(auditActor());
+    std::shared_ptr<PgConnection> c = newServerConnection();
     if (!c->ensure()) {
         if (fault)
             *fault = c->lastFault();

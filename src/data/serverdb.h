@@ -23,6 +23,10 @@ QString serverRoom();
 
 // A live connection of the pool, or null with `fault` and `error` set.
 std::shared_ptr<PgConnection> takeServerConnection(DbFault *fault, QString *error);
+// A connection set up as the pool's are, not connected yet and not from the
+// pool: for another thread, which connects on its first statement (and pays
+// the connection's start there, not the window). Null when not on a server.
+std::shared_ptr<PgConnection> newServerConnection();
 // Gives a connection back to the pool (dropped when it is not idle, when
 // anything else still holds it, or when the pool is full).
 void giveBackServerConnection(std::shared_ptr<PgConnection> c);

@@ -4,6 +4,7 @@
 #include "data/pgsql.h"
 #include "data/recordset.h"
 #include "data/serverdb.h"
+#include "data/serverpager.h"
 #include "data/sqlite.h"
 #include "data/sqltext.h"
 
@@ -32,6 +33,10 @@ constexpr int kForegroundRows = 2000;
 // Chunks kept in memory before the rest goes to the temporary file.
 constexpr qint64 kMemoryBudget = 4 << 20;
 constexpr quint32 kNull = 0xFFFFFFFFu;
+// Rows of one keyset page on the server.
+constexpr int kServerPageRows = 500;
+// Blocks of the first table read at a time for a join without ORDER BY.
+constexpr int kServerBlocks = 8;
 
 void appendValue(QByteArray &out, const char *p, int n)
 {
@@ -91,6 +96,18 @@ struct ReportRows::Impl {
     // on a connection that stays with this pass (never back to the pool,
     // which belongs to the main thread).
     std::unique_ptr<PgCursor> cursor;
+    // Or, for a statement that can be paged, keyset pages: each page one
+    // statement of its own, so no transaction stays open between them.
+    std::optional<ServerPages> pages;
+    std::shared_ptr<PgConnection> server;
+    PgResult page;
+    int pageRow = -1;
+    bool lastPage = false;
+    ServerPages::Key lastKey;
+    qint64 nextBlock = 0;
+    qint64 blockEnd = -1;
+    QString pageError;
+    DbFault pageFault = DbFault::None;
     std::vector<int> index;  // statement column of each wanted column, -1 when absent
     std::vector<bool> isDate;
 
@@ -147,6 +164,8 @@ struct ReportRows::Impl {
     // The next row of the statement: SQLITE_ROW, SQLITE_DONE or an error code.
     int step()
     {
+        if (pages)
+            return stepPages();
         if (!cursor)
             return sqlite3_step(stmt.get());
         if (cursor->next())
@@ -154,8 +173,74 @@ struct ReportRows::Impl {
         return cursor->ok() ? SQLITE_DONE : SQLITE_ERROR;
     }
 
+    // The next row of the keyset pages, reading the next page when one ends.
+    int stepPages()
+    {
+        if (++pageRow < page.rows())
+            return SQLITE_ROW;
+        if (pages->byBlocks())
+            return stepBlocks();
+        if (lastPage)
+            return SQLITE_DONE;
+        const ServerPages::Statement st = pages->page(page.rows() > 0 ? &lastKey : nullptr, nullptr, kServerPageRows);
+        page = pages->run(*server, st);
+        if (!page.ok()) {
+            pageFault = page.fault();
+            pageError = page.error();
+            return SQLITE_ERROR;
+        }
+        pageRow = 0;
+        if (page.rows() == kServerPageRows)
+            lastKey = pages->keyOf(page, page.rows() - 1);
+        else
+            lastPage = true;
+        return page.rows() > 0 ? SQLITE_ROW : SQLITE_DONE;
+    }
+
+    // The next row of a join read in ranges of its first table's blocks.
+    int stepBlocks()
+    {
+        const auto failed = [&](const PgResult &r) {
+            pageFault = r.fault();
+            pageError = r.error();
+            return SQLITE_ERROR;
+        };
+        if (blockEnd < 0) {
+            const ServerPages::Statement st = pages->blockCount();
+            const PgResult r = server->exec(st.sql, st.params);
+            if (!r.ok() || r.rows() != 1)
+                return failed(r);
+            blockEnd = r.text(0, 0).toLongLong();
+        }
+        while (nextBlock < blockEnd) {
+            const ServerPages::Statement st = pages->blocks(nextBlock, kServerBlocks);
+            page = pages->run(*server, st);
+            if (!page.ok())
+                return failed(page);
+            nextBlock += kServerBlocks;
+            pageRow = 0;
+            if (page.rows() > 0 || nextBlock >= blockEnd)
+                return page.rows() > 0 ? SQLITE_ROW : SQLITE_DONE;
+        }
+        return SQLITE_DONE;
+    }
+
     void appendRow()
     {
+        if (pages) {
+            for (size_t c = 0; c < index.size(); ++c) {
+                const int i = index[c] + 1;  // after the page's piece number
+                if (index[c] < 0 || page.isNull(pageRow, i)) {
+                    appendValue(building, nullptr, 0);
+                    continue;
+                }
+                const QByteArray text = isDate[c] ? Value(Value::Kind::Date, page.text(pageRow, i)).text().toUtf8()
+                                                  : page.text(pageRow, i).toUtf8();
+                appendValue(building, text.constData(), int(text.size()));
+            }
+            ++buildingRows;
+            return;
+        }
         if (cursor) {
             for (size_t c = 0; c < index.size(); ++c) {
                 const int i = index[c];
@@ -374,8 +459,28 @@ std::unique_ptr<ReportRows> ReportRows::openOnServer(const QString &sql, const Q
     if (!conn)
         return fail(f, why);
     auto impl = std::make_unique<Impl>();
+    // A browser's node listing runs in its index-driven form (same rows, same order).
+    const QString run = listingStatement(*translated);
+    if (ServerPages pages(run); pages.ok()) {
+        // Keyset pages: the first one tells the columns.
+        impl->pages.emplace(std::move(pages));
+        impl->server = conn;
+        if (impl->stepPages() == SQLITE_ERROR)
+            return fail(impl->pageFault, impl->pageError);
+        impl->pageRow = -1;
+        const int n = impl->pages->listedColumns(impl->page);
+        for (const QString &want : columns) {
+            int found = -1;
+            for (int i = 0; i < n && found < 0; ++i)
+                if (impl->page.columnName(1 + i).compare(want, Qt::CaseInsensitive) == 0)
+                    found = i;
+            impl->index.push_back(found);
+            impl->isDate.push_back(found >= 0 && impl->page.isDateColumn(1 + found));
+        }
+        return start(std::move(impl), columns, error);
+    }
     // A server cursor takes queries only: an action statement fails here.
-    impl->cursor = std::make_unique<PgCursor>(conn, *translated, true);
+    impl->cursor = std::make_unique<PgCursor>(conn, run, true);
     if (!impl->cursor->ok())
         return fail(impl->cursor->fault(), impl->cursor->error());
     impl->inTransaction = true;
@@ -406,8 +511,12 @@ std::unique_ptr<ReportRows> ReportRows::start(std::unique_ptr<Impl> impl, const 
             impl->flush();  // memory only this early: cannot fail
     }
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-        const DbFault f = impl->cursor ? impl->cursor->fault() : faultOf(impl->conn->lastCode());
-        const QString why = impl->cursor ? impl->cursor->error() : impl->conn->lastError();
+        const DbFault f = impl->pages    ? impl->pageFault
+                          : impl->cursor ? impl->cursor->fault()
+                                         : faultOf(impl->conn->lastCode());
+        const QString why = impl->pages    ? impl->pageError
+                            : impl->cursor ? impl->cursor->error()
+                                           : impl->conn->lastError();
         reportFault(f, why);
         if (error)
             *error = why;

@@ -20,6 +20,13 @@ namespace xs {
 // transaction ends with it, so no snapshot stays pinned while the preview is
 // open, and a page reads its rows from the chunks at the same cost for page
 // 1 and page 100,000.
+//
+// On the shared server the pass reads keyset pages instead (each page one
+// statement of its own, see data/serverpager.h): no transaction stays open
+// at any time, so the showing prints the rows as each page found them; a
+// record that another room changes while the pass runs can show twice or not
+// at all (a row updated moves to another ctid), as if printed between the
+// two states. A join without ORDER BY is read in ranges of its first table.
 class ReportRows {
 public:
     ~ReportRows();
@@ -30,7 +37,7 @@ public:
     static std::unique_ptr<ReportRows> none(const QStringList &columns);
     // Runs `sql` (the old dialect, translated as runsql does) against the
     // database file at `dbFile` (or the shared server, when the process uses
-    // it, through a server cursor), reading the given columns by name. Null with
+    // it, in keyset pages; through a server cursor when it cannot be paged), reading the given columns by name. Null with
     // *error set when the statement does not compile or is not a query; a file
     // that cannot be opened throws DbError.
     static std::unique_ptr<ReportRows> open(const QString &dbFile, const QString &sql, const QStringList &columns,
