@@ -52,7 +52,8 @@ void seedFile(const QString &path, unsigned seed)
 
 QString databaseName(const QString &conninfo)
 {
-    static const QRegularExpression re(QStringLiteral("dbname=(\\S+)"));
+    // Not static: the templates are dropped while the process ends.
+    const QRegularExpression re(QStringLiteral("dbname=(\\S+)"));
     return re.match(conninfo).captured(1);
 }
 
@@ -316,6 +317,56 @@ bool planScans(const QStringList &lines, const QString &table)
 {
     const QRegularExpression re(QStringLiteral("^SCAN (TABLE )?%1( |$)").arg(table));
     return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &l) { return re.match(l).hasMatch(); });
+}
+
+namespace {
+ToolRun runCluster(const QString &command, const QString &dir)
+{
+    const QString script = qEnvironmentVariable("XS_PGCLUSTER");
+    if (script.isEmpty())
+        return {-1, {}, QStringLiteral("XS_PGCLUSTER is not set: run this test through ctest")};
+    QProcess p;
+    p.start(script, {command, dir});
+    if (!p.waitForStarted(10000) || !p.waitForFinished(120000))
+        return {-1, {}, QStringLiteral("scripts/pgcluster %1 did not finish").arg(command)};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+}  // namespace
+
+OwnServer::OwnServer(unsigned seed)
+{
+    cluster_ = dir_.path() + QStringLiteral("/pg");
+    // The server's account reaches its folder through this one.
+    QFile::setPermissions(dir_.path(),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+    const ToolRun r = runCluster(QStringLiteral("start"), cluster_);
+    if (r.code != 0) {
+        why = QStringLiteral("scripts/pgcluster start %1 failed (%2): %3").arg(cluster_).arg(r.code).arg(r.err);
+        return;
+    }
+    const QString made = r.out.trimmed().section(QLatin1Char('\n'), -1);
+    const QString file = dir_.path() + QStringLiteral("/xs.mdb");
+    seedFile(file, seed);
+    PgConnection server(made);
+    QStringList summary;
+    if (!copyFileToServer(Connection::open(file), server, QStringLiteral("1"), &summary, &why))
+        return;
+    conninfo = made;
+}
+
+OwnServer::~OwnServer()
+{
+    if (QFile::exists(cluster_))
+        runCluster(QStringLiteral("stop"), cluster_);
+}
+
+bool OwnServer::restart(QString *whyNot) const
+{
+    const ToolRun r = runCluster(QStringLiteral("restart"), cluster_);
+    if (r.code != 0 && whyNot)
+        *whyNot = r.err.trimmed();
+    return r.code == 0;
 }
 
 QStringList asTyped(const QStringList &rows, const QString &typed)

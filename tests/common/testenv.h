@@ -96,6 +96,28 @@ QStringList queryPlan(const QString &path, const QString &sql);
 // Whether a plan reads the whole of `table` (SCAN rather than SEARCH).
 bool planScans(const QStringList &lines, const QString &table);
 
+// A throwaway PostgreSQL cluster of the test's own (scripts/pgcluster, named
+// by XS_PGCLUSTER), for a test that restarts the server under the program
+// without disturbing the other tests on the shared one. Its database holds
+// the shared schema, room 1 and the rows of `seed`, as a TestDb's on the
+// server; the cluster is stopped and removed with the object.
+class OwnServer {
+public:
+    explicit OwnServer(unsigned seed = Accounts);
+    ~OwnServer();
+    OwnServer(const OwnServer &) = delete;
+    OwnServer &operator=(const OwnServer &) = delete;
+    bool ok() const { return !conninfo.isEmpty(); }
+    // pg_ctl restart: every open connection breaks. False with why.
+    bool restart(QString *why) const;
+    QString conninfo;  // empty when the cluster could not be started
+    QString why;       // why not
+
+private:
+    QTemporaryDir dir_;
+    QString cluster_;
+};
+
 // Rows ("a|b|c") as the file keeps them: on the server, which keeps every
 // password as its hash, a cell holding a hash of `typed` reads as `typed`.
 QStringList asTyped(const QStringList &rows, const QString &typed);

@@ -77,8 +77,8 @@ void TestReportCmd::writesPdf()
 
     QTemporaryDir out;
     const QString pdf = out.filePath(QStringLiteral("out.pdf"));
-    const ToolRun r = runTool(QStringList{QStringLiteral("report")} + args
-                              + QStringList{QStringLiteral("--out"), pdf} + db.toolDatabase());
+    const ToolRun r = runTool(QStringList{QStringLiteral("report")} + args + QStringList{QStringLiteral("--out"), pdf}
+                              + db.toolDatabase());
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QVERIFY2(r.out.contains(summary), qPrintable(r.out));
     if (note.isEmpty())

@@ -148,9 +148,10 @@ void TestAddUser::addsTrimmedAndClears()
     QCOMPARE(rec.calls[0].text, QStringLiteral(" 用户添加成功！"));
     QCOMPARE(rec.calls[0].icon(), int(vbExclamation));
     QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
-    QCOMPARE(asTyped(db.rows("select username,password,admin,readonly,qx1,qx2,qx3,qx4 from use where username='李医生'"),
-                     "s3cret"),
-             QStringList({"李医生|s3cret||||||"}));
+    QCOMPARE(
+        asTyped(db.rows("select username,password,admin,readonly,qx1,qx2,qx3,qx4 from use where username='李医生'"),
+                "s3cret"),
+        QStringList({"李医生|s3cret||||||"}));
     for (QLineEdit *t : w->Text1)
         QVERIFY(t->text().isEmpty());
     QCOMPARE(SqlText, QStringLiteral("select * from use"));

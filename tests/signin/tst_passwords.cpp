@@ -48,8 +48,7 @@ void convert(const TestDb &db)
     if (serverEngine()) {
         // The server keeps only hashes: rows written plain past the program
         // (in psql, say) are hashed as the file's conversion hashes them.
-        for (const QString &row :
-             db.rows("select username, password from use where password not like '$argon2id$%'")) {
+        for (const QString &row : db.rows("select username, password from use where password not like '$argon2id$%'")) {
             QString name = row.section(u'|', 0, 0);
             db.exec(QStringLiteral("update use set password='%1' where username='%2'")
                         .arg(hashPassword(row.section(u'|', 1)), name.replace(u'\'', QStringLiteral("''"))));
