@@ -8,6 +8,7 @@
 #include "data/pgsql.h"
 #include "data/serverdb.h"
 #include "mainwin/MDIForm1.h"
+#include "ui/application.h"
 #include "windowtest.h"
 
 #include <QApplication>
@@ -107,6 +108,7 @@ private slots:
     void registerStoresTrimmed();
     void registerFailureKeepsTyped();
     void serverRestartKeepsTyped();
+    void serverRestartUnderTheBrowser();
     void modifyLoads();
     void modifyWritesToBrowserKey_data();
     void modifyWritesToBrowserKey();
@@ -462,6 +464,51 @@ void TestForm1::serverRestartKeepsTyped()
     QCOMPARE(stored.rows(), 1);
     QCOMPARE(stored.text(0, 0), QStringLiteral("张三"));
     QCOMPARE(stored.text(0, 1), QStringLiteral("内科"));
+    useFile();
+}
+
+// The server restarted while the case browser is open: a listing reads
+// through a fresh connection (the pool's broken ones are dropped) and shows
+// the records without a message.
+void TestForm1::serverRestartUnderTheBrowser()
+{
+    if (!serverEngine())
+        QSKIP("a restart of the database server: the server engine's own");
+    TestDb db;
+    OwnServer server;
+    QVERIFY2(server.ok(), qPrintable(server.why));
+    QString why;
+    QVERIFY2(openServerDatabase(server.conninfo, QStringLiteral("1"), &why), qPrintable(why));
+    {
+        PgConnection direct(server.conninfo);
+        QVERIFY(
+            direct.run(QStringLiteral("insert into chengheng.class values('一组','内科','101','五年','临床','王医生',"
+                                      "'无');insert into chengheng.xj(门诊号,姓名,科室) values('0001','甲','内科')")));
+    }
+    MsgRecorder rec;
+    openMainAs();
+    Form3 *b = WindowRegistry::show<Form3>();
+    selectAndList(b, nodeByText(b->TreeView1, QStringLiteral("内科")));
+    QTRY_COMPARE(b->MSF1->TextMatrix(1, 1), QStringLiteral("0001"));
+    QVERIFY(rec.calls.isEmpty());
+    QVERIFY2(server.restart(&why), qPrintable(why));
+    // As the program at start-up: a read that failed is told, never shown as no records.
+    installDbFaultListener();
+    selectAndList(b, nodeByText(b->TreeView1, QStringLiteral("内科")));
+    QTRY_COMPARE(rec.calls.size(), 1);
+    QVERIFY2(rec.calls[0].text.startsWith(QStringLiteral("读取数据库失败，显示的内容不完整：\n")),
+             qPrintable(rec.calls[0].text));
+    QVERIFY2(rec.calls[0].text.contains(pgFaultText(DbFault::Lost)), qPrintable(rec.calls[0].text));
+    QCOMPARE(rec.calls[0].icon(), int(vbCritical));
+    QCOMPARE(rec.calls[0].title, QStringLiteral("澄衡"));
+    // The next listing connects again and shows the records.
+    rec.clear();
+    selectAndList(b, nodeByText(b->TreeView1, QStringLiteral("内科")));
+    QTRY_COMPARE(b->MSF1->TextMatrix(1, 1), QStringLiteral("0001"));
+    QCOMPARE(b->MSF1->TextMatrix(1, 2), QStringLiteral("甲"));
+    QTest::qWait(20);
+    QVERIFY2(rec.calls.isEmpty(), qPrintable(rec.lastText()));
+    setFaultListener({});
     useFile();
 }
 
