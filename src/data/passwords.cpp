@@ -1,6 +1,7 @@
 #include "data/passwords.h"
 
 #include "data/audit.h"
+#include "data/pgsql.h"
 #include "data/recordset.h"
 #include "data/serverdb.h"
 #include "data/settings.h"
@@ -104,9 +105,22 @@ bool signInPasswordMatches(const QString &name, const QString &typed)
             plainMatch = v.text();
     }
     rs.reset();
-    // The shared server keeps only hashes (migrate hashes every plain row).
-    if (!matched || !plainMatch || onServer())
+    if (!matched || !plainMatch)
         return matched;
+    if (onServer()) {
+        // The shared server keeps only hashes; a plain row put there past the
+        // program (in psql, say) gets its hash now, like a hashing file's.
+        const QString hash = hashNormalised(foldCase(*plainMatch));
+        const AuditActorScope actor(storedName);
+        if (hash.isEmpty())
+            return true;
+        if (std::shared_ptr<PgConnection> c = takeServerConnection(nullptr, nullptr)) {
+            c->exec(QStringLiteral("UPDATE use SET password=$1 WHERE username=$2 AND password=$3"),
+                    {hash, name, *plainMatch});
+            giveBackServerConnection(std::move(c));
+        }
+        return true;
+    }
     // A plain row of a file that hashes gets its hash now. Not being able to
     // write it costs nothing but the delay: the next sign-in tries again.
     try {

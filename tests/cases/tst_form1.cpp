@@ -5,7 +5,10 @@
 #include "data/caserecord.h"
 #include "data/dates.h"
 #include "data/globals.h"
+#include "data/pgsql.h"
+#include "data/serverdb.h"
 #include "mainwin/MDIForm1.h"
+#include "ui/application.h"
 #include "windowtest.h"
 
 #include <QApplication>
@@ -104,6 +107,8 @@ private slots:
     void checks();
     void registerStoresTrimmed();
     void registerFailureKeepsTyped();
+    void serverRestartKeepsTyped();
+    void serverRestartUnderTheBrowser();
     void modifyLoads();
     void modifyWritesToBrowserKey_data();
     void modifyWritesToBrowserKey();
@@ -416,6 +421,95 @@ void TestForm1::registerFailureKeepsTyped()
     QCOMPARE(db.count(QStringLiteral("xj")), 0);
     QCOMPARE(f->Text1[0]->text(), QStringLiteral("0100"));
     QCOMPARE(f->Text1[1]->text(), QStringLiteral("拒绝"));
+}
+
+// The server restarted while a record is being typed: 确定 tells the lost
+// connection once, in Chinese, everything typed stays, and the next 确定
+// connects again and stores the record.
+void TestForm1::serverRestartKeepsTyped()
+{
+    if (!serverEngine())
+        QSKIP("a restart of the database server: the server engine's own");
+    TestDb db;
+    OwnServer server;
+    QVERIFY2(server.ok(), qPrintable(server.why));
+    QString why;
+    QVERIFY2(openServerDatabase(server.conninfo, QStringLiteral("1"), &why), qPrintable(why));
+    PgConnection direct(server.conninfo);
+    QVERIFY(direct.run(
+        QStringLiteral("insert into chengheng.class values('一组','内科','101','五年','临床','王医生','无')")));
+    MsgRecorder rec;
+    openMainAs();
+    Form1 *f = openRegister();
+    typeValid(f);
+    QVERIFY2(server.restart(&why), qPrintable(why));
+    f->Command1->click();
+    QCOMPARE(rec.calls.size(), 1);
+    QVERIFY2(rec.calls[0].text.startsWith(QStringLiteral("病例记录没有保存成功！")), qPrintable(rec.calls[0].text));
+    QVERIFY2(rec.calls[0].text.contains(pgFaultText(DbFault::Lost)), qPrintable(rec.calls[0].text));
+    QCOMPARE(rec.calls[0].icon(), int(vbExclamation));
+    QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
+    const QStringList typed = {"0100", "张三", "1990-5-6", "西街2号", "200000", "5550202", "2024-04-01", "无",   "正常",
+                               "无",   "发热", "流感",     "药B",     "3盒",    "李",      "34",         "22020"};
+    for (int i = 0; i < 17; ++i)
+        QCOMPARE(f->Text1[size_t(i)]->text(), typed[i]);
+    QCOMPARE(f->Combo1[1]->currentText(), QStringLiteral("内科"));
+
+    rec.clear();
+    f->Command1->click();
+    QVERIFY2(rec.calls.size() <= 1 && !rec.lastText().contains(QStringLiteral("没有")), qPrintable(rec.lastText()));
+    PgConnection after(server.conninfo);
+    const PgResult stored = after.exec(QStringLiteral("select 姓名, 科室 from chengheng.xj where 门诊号='0100'"));
+    QVERIFY2(stored.ok(), qPrintable(stored.error()));
+    QCOMPARE(stored.rows(), 1);
+    QCOMPARE(stored.text(0, 0), QStringLiteral("张三"));
+    QCOMPARE(stored.text(0, 1), QStringLiteral("内科"));
+    useFile();
+}
+
+// The server restarted while the case browser is open: a listing reads
+// through a fresh connection (the pool's broken ones are dropped) and shows
+// the records without a message.
+void TestForm1::serverRestartUnderTheBrowser()
+{
+    if (!serverEngine())
+        QSKIP("a restart of the database server: the server engine's own");
+    TestDb db;
+    OwnServer server;
+    QVERIFY2(server.ok(), qPrintable(server.why));
+    QString why;
+    QVERIFY2(openServerDatabase(server.conninfo, QStringLiteral("1"), &why), qPrintable(why));
+    {
+        PgConnection direct(server.conninfo);
+        QVERIFY(
+            direct.run(QStringLiteral("insert into chengheng.class values('一组','内科','101','五年','临床','王医生',"
+                                      "'无');insert into chengheng.xj(门诊号,姓名,科室) values('0001','甲','内科')")));
+    }
+    MsgRecorder rec;
+    openMainAs();
+    Form3 *b = WindowRegistry::show<Form3>();
+    selectAndList(b, nodeByText(b->TreeView1, QStringLiteral("内科")));
+    QTRY_COMPARE(b->MSF1->TextMatrix(1, 1), QStringLiteral("0001"));
+    QVERIFY(rec.calls.isEmpty());
+    QVERIFY2(server.restart(&why), qPrintable(why));
+    // As the program at start-up: a read that failed is told, never shown as no records.
+    installDbFaultListener();
+    selectAndList(b, nodeByText(b->TreeView1, QStringLiteral("内科")));
+    QTRY_COMPARE(rec.calls.size(), 1);
+    QVERIFY2(rec.calls[0].text.startsWith(QStringLiteral("读取数据库失败，显示的内容不完整：\n")),
+             qPrintable(rec.calls[0].text));
+    QVERIFY2(rec.calls[0].text.contains(pgFaultText(DbFault::Lost)), qPrintable(rec.calls[0].text));
+    QCOMPARE(rec.calls[0].icon(), int(vbCritical));
+    QCOMPARE(rec.calls[0].title, QStringLiteral("澄衡"));
+    // The next listing connects again and shows the records.
+    rec.clear();
+    selectAndList(b, nodeByText(b->TreeView1, QStringLiteral("内科")));
+    QTRY_COMPARE(b->MSF1->TextMatrix(1, 1), QStringLiteral("0001"));
+    QCOMPARE(b->MSF1->TextMatrix(1, 2), QStringLiteral("甲"));
+    QTest::qWait(20);
+    QVERIFY2(rec.calls.isEmpty(), qPrintable(rec.lastText()));
+    setFaultListener({});
+    useFile();
 }
 
 void TestForm1::modifyLoads()

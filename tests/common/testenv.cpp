@@ -6,11 +6,16 @@
 #include "data/catalogue.h"
 #include "data/demodata.h"
 #include "data/globals.h"
+#include "data/passwords.h"
+#include "data/pgschema.h"
 #include "data/pgsql.h"
 #include "data/schema.h"
+#include "data/serverdb.h"
 #include "data/sqlite.h"
 #include "ui/window.h"
 
+#include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -22,19 +27,12 @@ namespace xs::test {
 
 namespace {
 void (*g_beforeEachTest)() = nullptr;
-}  // namespace
 
-void setBeforeEachTest(void (*hook)()) { g_beforeEachTest = hook; }
-
-TestDb::TestDb(unsigned seed)
+// The same rows in a fresh file, whatever the engine: the server's seeded
+// database is copied from such a file.
+void seedFile(const QString &path, unsigned seed)
 {
-    QVERIFY2(dir_.isValid(), "temporary folder");
-    WindowRegistry::closeAll();
-    if (g_beforeEachTest)
-        g_beforeEachTest();
-    resetGlobals();
-    setAppDirForTesting(dir_.path());
-    Connection c = Connection::create(path());
+    Connection c = Connection::create(path);
     if (!createSchema(c))
         qFatal("schema: %s", qPrintable(c.lastError()));
     QString err;
@@ -52,6 +50,129 @@ TestDb::TestDb(unsigned seed)
         qFatal("audit trail: %s", qPrintable(err));
 }
 
+QString databaseName(const QString &conninfo)
+{
+    // Not static: the templates are dropped while the process ends.
+    const QRegularExpression re(QStringLiteral("dbname=(\\S+)"));
+    return re.match(conninfo).captured(1);
+}
+
+// The server database seeded once per process and seed (the seeded file
+// migrated the way chengheng-db migrate does it); every test's database is a
+// copy the server makes of it, which costs far less than seeding again.
+struct ServerTemplates {
+    QHash<unsigned, QString> conninfo;  // by seed
+    ~ServerTemplates()
+    {
+        for (const QString &c : std::as_const(conninfo))
+            dropServerDatabase(c);
+    }
+};
+
+QString seededServerTemplate(unsigned seed)
+{
+    static ServerTemplates made;
+    if (const auto it = made.conninfo.constFind(seed); it != made.conninfo.constEnd())
+        return databaseName(*it);
+    QString why;
+    const QString conninfo = freshServerDatabase(&why);
+    if (conninfo.isEmpty())
+        qFatal("server database: %s", qPrintable(why));
+    QTemporaryDir dir;
+    const QString file = dir.path() + QStringLiteral("/xs.mdb");
+    seedFile(file, seed);
+    {
+        PgConnection server(conninfo);
+        QStringList summary;
+        if (!copyFileToServer(Connection::open(file), server, QStringLiteral("1"), &summary, &why))
+            qFatal("server seed: %s", qPrintable(why));
+        // The tests number generated rows with SQLite's printf('C%06d', i);
+        // the server database gets that one form of it.
+        if (!server.run(QStringLiteral(
+                "CREATE FUNCTION public.printf(fmt text, i bigint) RETURNS text LANGUAGE plpgsql IMMUTABLE AS "
+                "$f$DECLARE m text[] := regexp_match(fmt, '^(.*)%0(\\d+)d(.*)$'); BEGIN IF m IS NULL THEN "
+                "RAISE EXCEPTION 'printf: %', fmt; END IF; RETURN m[1] || lpad(i::text, m[2]::int, '0') || m[3]; "
+                "END$f$")))
+            qFatal("server seed: %s", qPrintable(server.lastError()));
+    }
+    made.conninfo.insert(seed, conninfo);
+    return databaseName(conninfo);
+}
+
+// The statements the tests set a case up with, in the server's form. Two
+// pieces of the file's dialect have no server counterpart of their own:
+// a refusing trigger ("create trigger NAME before EVENT on TABLE [when COND]
+// begin select raise(abort, 'MESSAGE'); end") becomes a plpgsql trigger that
+// raises MESSAGE, and "order by rowid" (the order rows were stored in) the
+// physical order of the rows; "collate binary" a comparison as text.
+QString forServer(const QString &sql)
+{
+    static const QRegularExpression refusal(
+        QStringLiteral("^\\s*create trigger (\\w+) before (insert|update|delete) on (\\w+)(?: when (.+?))?\\s+"
+                       "begin select raise\\(abort,\\s*'([^']*)'\\); end\\s*;?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (const QRegularExpressionMatch m = refusal.match(sql); m.hasMatch()) {
+        const QString name = m.captured(1);
+        const QString condition = m.captured(4).isEmpty() ? QStringLiteral("true") : m.captured(4);
+        const QString row = m.captured(2).compare(QLatin1String("delete"), Qt::CaseInsensitive) == 0
+                                ? QStringLiteral("OLD")
+                                : QStringLiteral("NEW");
+        return QStringLiteral("CREATE FUNCTION %1_refuses() RETURNS trigger LANGUAGE plpgsql AS $f$BEGIN IF %2 THEN "
+                              "RAISE EXCEPTION '%3'; END IF; RETURN %4; END$f$;"
+                              "CREATE TRIGGER %1 BEFORE %5 ON %6 FOR EACH ROW EXECUTE FUNCTION %1_refuses()")
+            .arg(name, condition, m.captured(5), row, m.captured(2), m.captured(3));
+    }
+    QString out = translateForServer(sql).value_or(sql);
+    static const QRegularExpression byRowid(QStringLiteral("order by rowid\\b"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    out.replace(byRowid, QStringLiteral("order by ctid"));
+    // A comparison that heeds letter case: the file's binary collation, the
+    // server's comparison as text instead of citext.
+    static const QRegularExpression binary(QStringLiteral("(\\w+)\\s*=\\s*('[^']*')\\s+collate binary"),
+                                           QRegularExpression::CaseInsensitiveOption
+                                               | QRegularExpression::UseUnicodePropertiesOption);
+    out.replace(binary, QStringLiteral("\\1::text = \\2"));
+    return out;
+}
+
+PgConnection roomConnection(const QString &conninfo)
+{
+    PgConnection c(conninfo);
+    c.setOnConnect(searchPathFor(QStringLiteral("1")));
+    c.setAuditUser(auditActor());
+    return c;
+}
+}  // namespace
+
+bool serverEngine()
+{
+    static const bool on = qEnvironmentVariable("XS_TEST_ENGINE") == QLatin1String("server");
+    return on;
+}
+
+void setBeforeEachTest(void (*hook)()) { g_beforeEachTest = hook; }
+
+TestDb::TestDb(unsigned seed)
+{
+    QVERIFY2(dir_.isValid(), "temporary folder");
+    WindowRegistry::closeAll();
+    if (g_beforeEachTest)
+        g_beforeEachTest();
+    resetGlobals();
+    setAppDirForTesting(dir_.path());
+    if (!serverEngine()) {
+        seedFile(path(), seed);
+        return;
+    }
+    QString why;
+    server_ = freshServerDatabase(&why, seededServerTemplate(seed));
+    if (server_.isEmpty())
+        qFatal("server database: %s", qPrintable(why));
+    // As the program starts on a configuration naming the server and room 1.
+    if (!openServerDatabase(server_, QStringLiteral("1"), &why))
+        qFatal("server start: %s", qPrintable(why));
+}
+
 TestDb::~TestDb()
 {
     // A daily backup started by a sign-in ends before its folder goes.
@@ -60,12 +181,29 @@ TestDb::~TestDb()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     resetGlobals();
     setAppDirForTesting(QString());
+    if (!server_.isEmpty()) {
+        useFile();
+        dropServerDatabase(server_);
+    }
+}
+
+QStringList TestDb::toolDatabase() const
+{
+    if (server_.isEmpty())
+        return {QStringLiteral("--db"), path()};
+    return {QStringLiteral("--server"), server_, QStringLiteral("--room"), QStringLiteral("1")};
 }
 
 QString TestDb::path() const { return dir_.path() + QStringLiteral("/xs.mdb"); }
 
 void TestDb::exec(const QString &sql) const
 {
+    if (!server_.isEmpty()) {
+        PgConnection c = roomConnection(server_);
+        if (!c.run(forServer(sql)))
+            qFatal("exec %s: %s", qPrintable(sql), qPrintable(c.lastError()));
+        return;
+    }
     Connection c = Connection::open(path());
     if (!c.exec(sql))
         qFatal("exec %s: %s", qPrintable(sql), qPrintable(c.lastError()));
@@ -73,11 +211,24 @@ void TestDb::exec(const QString &sql) const
 
 QStringList TestDb::rows(const QString &sql) const
 {
+    QStringList out;
+    if (!server_.isEmpty()) {
+        PgConnection c = roomConnection(server_);
+        const PgResult r = c.exec(forServer(sql));
+        if (!r.ok())
+            qFatal("query %s: %s", qPrintable(sql), qPrintable(r.error()));
+        for (int i = 0; i < r.rows(); ++i) {
+            QStringList cells;
+            for (int j = 0; j < r.columns(); ++j)
+                cells << r.text(i, j);
+            out << cells.join(QLatin1Char('|'));
+        }
+        return out;
+    }
     Connection c = Connection::open(path());
     StmtHandle s = c.prepare(sql);
     if (!s)
         qFatal("prepare %s: %s", qPrintable(sql), qPrintable(c.lastError()));
-    QStringList out;
     while (sqlite3_step(s.get()) == SQLITE_ROW) {
         QStringList cells;
         for (int i = 0; i < sqlite3_column_count(s.get()); ++i)
@@ -119,7 +270,7 @@ QString withDatabaseName(const QString &conninfo, const QString &name)
     return out;
 }
 
-QString freshServerDatabase(QString *why)
+QString freshServerDatabase(QString *why, const QString &templateName)
 {
     const QString base = qEnvironmentVariable("XS_PG");
     if (base.isEmpty()) {
@@ -130,12 +281,24 @@ QString freshServerDatabase(QString *why)
     static int serial = 0;
     const QString name = QStringLiteral("t%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial);
     PgConnection admin(base);
-    if (!admin.run(QStringLiteral("CREATE DATABASE ") + name)) {
+    const QString from = templateName.isEmpty() ? QString() : QStringLiteral(" TEMPLATE ") + templateName;
+    if (!admin.run(QStringLiteral("CREATE DATABASE ") + name + from)) {
         if (why)
             *why = admin.lastError();
         return {};
     }
     return withDatabaseName(base, name);
+}
+
+void dropServerDatabase(const QString &conninfo)
+{
+    const QString base = qEnvironmentVariable("XS_PG");
+    const QString name = databaseName(conninfo);
+    if (base.isEmpty() || name.isEmpty() || name == databaseName(base))
+        return;
+    PgConnection admin(base);
+    if (!admin.run(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name)))
+        qWarning("drop database %s: %s", qPrintable(name), qPrintable(admin.lastError()));
 }
 
 QStringList queryPlan(const QString &path, const QString &sql)
@@ -154,6 +317,71 @@ bool planScans(const QStringList &lines, const QString &table)
 {
     const QRegularExpression re(QStringLiteral("^SCAN (TABLE )?%1( |$)").arg(table));
     return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &l) { return re.match(l).hasMatch(); });
+}
+
+namespace {
+ToolRun runCluster(const QString &command, const QString &dir)
+{
+    const QString script = qEnvironmentVariable("XS_PGCLUSTER");
+    if (script.isEmpty())
+        return {-1, {}, QStringLiteral("XS_PGCLUSTER is not set: run this test through ctest")};
+    QProcess p;
+    p.start(script, {command, dir});
+    if (!p.waitForStarted(10000) || !p.waitForFinished(120000))
+        return {-1, {}, QStringLiteral("scripts/pgcluster %1 did not finish").arg(command)};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+}  // namespace
+
+OwnServer::OwnServer(unsigned seed)
+{
+    cluster_ = dir_.path() + QStringLiteral("/pg");
+    // The server's account reaches its folder through this one.
+    QFile::setPermissions(dir_.path(),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+    const ToolRun r = runCluster(QStringLiteral("start"), cluster_);
+    if (r.code != 0) {
+        why = QStringLiteral("scripts/pgcluster start %1 failed (%2): %3").arg(cluster_).arg(r.code).arg(r.err);
+        return;
+    }
+    const QString made = r.out.trimmed().section(QLatin1Char('\n'), -1);
+    const QString file = dir_.path() + QStringLiteral("/xs.mdb");
+    seedFile(file, seed);
+    PgConnection server(made);
+    QStringList summary;
+    if (!copyFileToServer(Connection::open(file), server, QStringLiteral("1"), &summary, &why))
+        return;
+    conninfo = made;
+}
+
+OwnServer::~OwnServer()
+{
+    if (QFile::exists(cluster_))
+        runCluster(QStringLiteral("stop"), cluster_);
+}
+
+bool OwnServer::restart(QString *whyNot) const
+{
+    const ToolRun r = runCluster(QStringLiteral("restart"), cluster_);
+    if (r.code != 0 && whyNot)
+        *whyNot = r.err.trimmed();
+    return r.code == 0;
+}
+
+QStringList asTyped(const QStringList &rows, const QString &typed)
+{
+    if (!serverEngine())
+        return rows;
+    QStringList out;
+    for (const QString &row : rows) {
+        QStringList cells = row.split(QLatin1Char('|'));
+        for (QString &cell : cells)
+            if (isPasswordHash(cell) && passwordMatches(cell, false, typed))
+                cell = typed;
+        out << cells.join(QLatin1Char('|'));
+    }
+    return out;
 }
 
 void signInAs(const QString &name) { CurrentUser = name; }

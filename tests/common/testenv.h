@@ -19,6 +19,19 @@ enum Seed : unsigned {
     All = Accounts | Catalogue | DemoData,
 };
 
+// The engine this test process runs on: the database file xs.mdb, or the
+// shared server when XS_TEST_ENGINE=server (CTest's *_server registrations,
+// with XS_PG naming the throwaway cluster).
+bool serverEngine();
+
+// Skips a test that checks something only a database file has (its mode bits,
+// WAL, a damaged page, the sqlite3 shell, SQLite's query plans).
+#define XS_FILE_ONLY(why)                                                                                              \
+    do {                                                                                                               \
+        if (::xs::test::serverEngine())                                                                                \
+            QSKIP("only a database file has this: " why);                                                              \
+    } while (false)
+
 // Run by every TestDb before its test starts. The window drivers
 // (windowtest.cpp) set it to wire the sign-in to the main window, as the
 // application does; tests below the main window run without.
@@ -26,13 +39,25 @@ void setBeforeEachTest(void (*hook)());
 
 // A fresh application folder with its own xs.mdb for one test. The data layer
 // points at it while the object lives; process-wide variables start reset.
+// On the server engine the folder holds no xs.mdb: the test gets a fresh
+// server database of its own instead (shared schema, room 1, the same seeded
+// rows and audit trail), the process uses it while the object lives, and it
+// is dropped afterwards. exec/scalar/count/rows then run on the server, in the
+// windows' dialect, on room 1's search path.
 class TestDb {
 public:
     explicit TestDb(unsigned seed = Accounts);
     ~TestDb();
+    TestDb(const TestDb &) = delete;
+    TestDb &operator=(const TestDb &) = delete;
     QString dir() const { return dir_.path(); }
     QString path() const;
-    // Runs statements directly on the file (setting up a case); fails the test on error.
+    // The server database's connection string; empty on the file.
+    const QString &server() const { return server_; }
+    // chengheng-db's arguments naming this database: --db PATH, or on the
+    // server --server CONNINFO --room 1.
+    QStringList toolDatabase() const;
+    // Runs statements directly on the database (setting up a case); fails the test on error.
     void exec(const QString &sql) const;
     // First column of the first row as text ("" when no row).
     QString scalar(const QString &sql) const;
@@ -42,6 +67,7 @@ public:
 
 private:
     QTemporaryDir dir_;
+    QString server_;
 };
 
 // Answers every message box instead of the user and remembers what was asked.
@@ -57,8 +83,11 @@ public:
 
 // The test server (the throwaway cluster CTest starts; XS_PG names its own
 // database): an empty database of its own for one test, as a connection
-// string; empty when XS_PG is not set or the database cannot be made.
-QString freshServerDatabase(QString *why = nullptr);
+// string; empty when XS_PG is not set or the database cannot be made. With a
+// template, a copy of that database of the same cluster.
+QString freshServerDatabase(QString *why = nullptr, const QString &templateName = {});
+// Drops a database made by freshServerDatabase (its connections are ended).
+void dropServerDatabase(const QString &conninfo);
 // The same database with another database name.
 QString withDatabaseName(const QString &conninfo, const QString &name);
 
@@ -66,6 +95,32 @@ QString withDatabaseName(const QString &conninfo, const QString &name);
 QStringList queryPlan(const QString &path, const QString &sql);
 // Whether a plan reads the whole of `table` (SCAN rather than SEARCH).
 bool planScans(const QStringList &lines, const QString &table);
+
+// A throwaway PostgreSQL cluster of the test's own (scripts/pgcluster, named
+// by XS_PGCLUSTER), for a test that restarts the server under the program
+// without disturbing the other tests on the shared one. Its database holds
+// the shared schema, room 1 and the rows of `seed`, as a TestDb's on the
+// server; the cluster is stopped and removed with the object.
+class OwnServer {
+public:
+    explicit OwnServer(unsigned seed = Accounts);
+    ~OwnServer();
+    OwnServer(const OwnServer &) = delete;
+    OwnServer &operator=(const OwnServer &) = delete;
+    bool ok() const { return !conninfo.isEmpty(); }
+    // pg_ctl restart: every open connection breaks. False with why.
+    bool restart(QString *why) const;
+    QString conninfo;  // empty when the cluster could not be started
+    QString why;       // why not
+
+private:
+    QTemporaryDir dir_;
+    QString cluster_;
+};
+
+// Rows ("a|b|c") as the file keeps them: on the server, which keeps every
+// password as its hash, a cell holding a hash of `typed` reads as `typed`.
+QStringList asTyped(const QStringList &rows, const QString &typed);
 
 // Signs in a user the way the login window would leave it.
 void signInAs(const QString &name);

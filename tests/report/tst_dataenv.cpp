@@ -175,6 +175,7 @@ void TestDataEnv::openRecordsetDoesNotBlockWriters()
 // snapshot, so the journal can be checkpointed to the end.
 void TestDataEnv::releasedRecordsetLetsTheJournalGo()
 {
+    XS_FILE_ONLY("the WAL journal and its checkpoint");
     test::TestDb db(test::Empty);
     seedCases(db);
     // A passive checkpoint copies what no reader still needs: "busy|frames|copied".

@@ -77,8 +77,8 @@ void TestReportCmd::writesPdf()
 
     QTemporaryDir out;
     const QString pdf = out.filePath(QStringLiteral("out.pdf"));
-    const ToolRun r = runTool(QStringList{QStringLiteral("report")} + args
-                              + QStringList{QStringLiteral("--out"), pdf, QStringLiteral("--db"), db.path()});
+    const ToolRun r = runTool(QStringList{QStringLiteral("report")} + args + QStringList{QStringLiteral("--out"), pdf}
+                              + db.toolDatabase());
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QVERIFY2(r.out.contains(summary), qPrintable(r.out));
     if (note.isEmpty())
@@ -123,7 +123,7 @@ void TestReportCmd::refusesBadInput()
         a.replace(QStringLiteral("DIR"), out.path());
     }
     if (!args.contains(QStringLiteral("--db")))
-        args << QStringLiteral("--db") << db.path();
+        args << db.toolDatabase();
     const ToolRun r = runTool(args);
     QCOMPARE(r.code, code);
     QVERIFY2(r.err.contains(QStringLiteral("chengheng-db: ") + message), qPrintable(r.err));

@@ -6,6 +6,7 @@
 #include "cases/Form1.h"
 #include "cases/Form3.h"
 #include "data/globals.h"
+#include "data/serverdb.h"
 #include "data/sqlite.h"
 #include "dept/Formclass2.h"
 #include "mainwin/MDIForm1.h"
@@ -108,6 +109,7 @@ private:
 
 void TestDbError::vanishedFileReportedOnce()
 {
+    XS_FILE_ONLY("the database file removed under the program");
     TestDb db(All);
     MsgRecorder rec;
     installDbFaultListener();
@@ -143,6 +145,7 @@ void TestDbError::vanishedFileReportedOnce()
 // A report over a file that is gone says so; it is not an empty report.
 void TestDbError::vanishedFileToldByReport()
 {
+    XS_FILE_ONLY("the database file removed under the program");
     TestDb db(All);
     MsgRecorder rec;
     installDbFaultListener();
@@ -162,6 +165,7 @@ void TestDbError::vanishedFileToldByReport()
 // text, and the record is stored by 确定 once space was freed.
 void TestDbError::fullDiskKeepsTypedRecord()
 {
+    XS_FILE_ONLY("the file's own disk filling up");
     TestDb db;
     addDepartments(db);
     SmallDisk disk(2 * 1024 * 1024);
@@ -225,6 +229,7 @@ void TestDbError::damagedPageIsToldNotEmpty_data()
 // were all there is.
 void TestDbError::damagedPageIsToldNotEmpty()
 {
+    XS_FILE_ONLY("a damaged page of the file");
     QFETCH(QString, window);
     QFETCH(QString, table);
     TestDb db;
@@ -289,9 +294,13 @@ void TestDbError::damagedPageIsToldNotEmpty()
 // The program run as a second consulting room: signs in, opens the case entry
 // window and registers `count` records numbered prefix001.., then prints how
 // many saves were refused.
-static int saveChild(const QString &dir, const QString &prefix, int count)
+static int saveChild(const QString &where, const QString &prefix, int count)
 {
-    setAppDirForTesting(dir);
+    // The test's folder, or on the server engine its database.
+    if (serverEngine())
+        useServer(where, QStringLiteral("1"));
+    else
+        setAppDirForTesting(where);
     MsgRecorder rec;
     openMainAs();
     Form1 *f = openCaseEntry();
@@ -308,10 +317,11 @@ static int saveChild(const QString &dir, const QString &prefix, int count)
     printf("refused %d\n", refused);
     WindowRegistry::closeAll();
     setAppDirForTesting(QString());
+    useFile();
     return 0;
 }
 
-// Two consulting rooms on one file, 300 registrations each at the same time:
+// Two consulting rooms on one database, 300 registrations each at the same time:
 // every save waits for the other room's write instead of failing.
 void TestDbError::twoProgramsSaveTogether()
 {
@@ -324,8 +334,9 @@ void TestDbError::twoProgramsSaveTogether()
         p->setProcessEnvironment(env);
     }
     const QString self = QCoreApplication::applicationFilePath();
-    a.start(self, {QStringLiteral("--save-child"), db.dir(), QStringLiteral("A"), QStringLiteral("300")});
-    b.start(self, {QStringLiteral("--save-child"), db.dir(), QStringLiteral("B"), QStringLiteral("300")});
+    const QString where = serverEngine() ? db.server() : db.dir();
+    a.start(self, {QStringLiteral("--save-child"), where, QStringLiteral("A"), QStringLiteral("300")});
+    b.start(self, {QStringLiteral("--save-child"), where, QStringLiteral("B"), QStringLiteral("300")});
     for (QProcess *p : {&a, &b}) {
         QVERIFY(p->waitForFinished(600000));
         const QString out = QString::fromUtf8(p->readAllStandardOutput());

@@ -95,9 +95,9 @@ void TestQueryGrid::outsideChanges()
     grid.setSource(archive());
     QTRY_COMPARE(grid.Rows(), 3001);
     grid.setRow(400);  // the user's record
-    Connection other = Connection::open(db.path());
-    QVERIFY(other.exec("delete from xj where 门诊号 between '00001' and '00399' or 门诊号='02500';"
-                       "insert into xj(门诊号,姓名,科室) values('99999','新','内科')"));
+    // Another room deletes and adds records.
+    db.exec("delete from xj where 门诊号 between '00001' and '00399' or 门诊号='02500';"
+            "insert into xj(门诊号,姓名,科室) values('99999','新','内科')");
     // Scrolling through everything reads the other pages again; nothing
     // crashes and the current row stays the record chosen.
     for (int r = 1; r < grid.Rows(); r += 97)
@@ -112,6 +112,7 @@ void TestQueryGrid::outsideChanges()
 
 void TestQueryGrid::noReadWhileShown()
 {
+    XS_FILE_ONLY("a WAL checkpoint that needs every reader of the file gone");
     TestDb db(Empty);
     seed(db, 5000);
     FlexGrid grid;
