@@ -246,7 +246,8 @@ void TestServerPager::otherRoomChangesRows()
     // the first page's range and renames the pinned one.
     PgConnection other(db_);
     const PgResult g = other.exec(
-        QStringLiteral("select 门诊号 from chengheng.xj where 门诊号 is not null order by 门诊号 offset 600 limit 1"));
+        QStringLiteral("select 门诊号 from chengheng.xj where 门诊号 is not null order by 门诊号 offset %1 limit 1")
+                   .arg(2 * Pager::kPageRows + Pager::kPageRows / 3));
     QVERIFY(g.ok() && g.rows() == 1);
     const QString gone = g.text(0, 0);
     QVERIFY(other.run(QStringLiteral("delete from chengheng.xj where 门诊号='%1';"

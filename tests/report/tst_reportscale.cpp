@@ -201,7 +201,10 @@ void TestReportScale::closingWhileReadingLetsTheSnapshotGo()
     ReportPreview *w = showOn(manyRows(2000));
     QVERIFY(!w->document().complete());
     db.exec(QStringLiteral("insert into xj(门诊号) values('D1')"));
-    QVERIFY(checkpointBlocked(db));
+    // The server's report reads each page in a statement of its own: nothing
+    // is held between pages there, so only the file holds a snapshot here.
+    if (!test::serverEngine())
+        QVERIFY(checkpointBlocked(db));
     DataReportclass::Unload();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!DataReportclass::window());
