@@ -639,8 +639,17 @@ int main(int argc, char **argv)
                     PgConnection(server.base)
                         .run(QStringLiteral("DROP DATABASE IF EXISTS bench_") + QString::fromLatin1(group));
             }
-        if (onServerEngine)
-            PgConnection(server.base).run(QStringLiteral("DROP DATABASE IF EXISTS ") + archive);
+        if (onServerEngine) {
+            PgConnection admin(server.base);
+            // With XS_BENCH_KEEP the server's copy stays too, as bench_archive_N.
+            if (!qEnvironmentVariable("XS_BENCH_KEEP").isEmpty()) {
+                const QString kept = archive + QStringLiteral("_%1").arg(n);
+                admin.run(QStringLiteral("DROP DATABASE IF EXISTS ") + kept);
+                admin.run(QStringLiteral("ALTER DATABASE %1 RENAME TO %2").arg(archive, kept));
+            } else {
+                admin.run(QStringLiteral("DROP DATABASE IF EXISTS ") + archive);
+            }
+        }
         for (auto &[key, times] : ms) {
             const QString note = notes[key];
             all.insert(key, QStringLiteral("%1|%2|%3")

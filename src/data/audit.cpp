@@ -443,7 +443,8 @@ AuditVerification verifyAuditTrail(sqlite3 *db)
     sqlite3_stmt *raw = nullptr;
     if (sqlite3_prepare_v2(db, (QByteArray(kEntryColumns) + " ORDER BY 序号").constData(), -1, &raw, nullptr)
         != SQLITE_OK) {
-        v.problem = QStringLiteral("审计记录表无法读取：%1").arg(QString::fromUtf8(sqlite3_errmsg(db)));
+        v.problem = QStringLiteral("审计记录表无法读取：%1")
+                        .arg(faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
         return v;
     }
     StmtHandle s(raw);
@@ -453,7 +454,7 @@ AuditVerification verifyAuditTrail(sqlite3 *db)
         if (!check.next(entryOf(raw)))
             return check.result();
     if (rc != SQLITE_DONE)
-        return check.readFailed(QString::fromUtf8(sqlite3_errmsg(db)));
+        return check.readFailed(faultText(rc, QString::fromUtf8(sqlite3_errmsg(db))));
     s.reset();
     qint64 given = 0;
     if (sqlite3_prepare_v2(db, "SELECT seq FROM sqlite_sequence WHERE name='audit'", -1, &raw, nullptr) == SQLITE_OK) {

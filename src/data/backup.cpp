@@ -59,8 +59,8 @@ QString engineReason(int rc, sqlite3 *db)
         what = QStringLiteral("数据库出错");
         break;
     }
-    const QString detail = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
-    return detail.isEmpty() ? what : what + QStringLiteral("（") + detail + QStringLiteral("）");
+    return withDetail(what, db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc)),
+                      QString());
 }
 
 int openRaw(const QString &path, int flags, RawDb *out)

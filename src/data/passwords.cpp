@@ -203,7 +203,7 @@ HashConversion convertPasswordsToHashes(sqlite3 *db)
     update.reset();
     QString why;
     if (!writeSetting(db, QString::fromLatin1(kPasswordHashSetting), kHashSettingValue, &why))
-        return failed(faultText(sqlite3_extended_errcode(db), why));
+        return failed(why);
     if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
         return failed(engineText());
     r.ok = true;

@@ -302,8 +302,8 @@ bool seedServerCatalogue(PgConnection &server, QString *error)
 bool ensureServerListingIndexes(PgConnection &c)
 {
     // Looked up first: creating an index locks the table against writers.
-    const PgResult r = c.exec(QStringLiteral(
-        "select 1 from pg_indexes where schemaname='chengheng' and indexname='class_nianji_keshi'"));
+    const PgResult r = c.exec(
+        QStringLiteral("select 1 from pg_indexes where schemaname='chengheng' and indexname='class_nianji_keshi'"));
     if (r.ok() && r.rows() > 0)
         return true;
     return c.run(QStringLiteral("CREATE INDEX IF NOT EXISTS class_nianji_keshi ON chengheng.class(年级, 科室)"));

@@ -54,10 +54,7 @@ QString pgFaultText(DbFault f, const QString &serverDetail)
         text = QStringLiteral("数据库服务器不允许写入（只读或没有权限），数据没有保存。请联系数据库管理员。");
     else if (f == DbFault::Gone)
         text = QStringLiteral("无法连接数据库服务器。请检查配置文件中的服务器设置、网络和服务器是否在运行。");
-    const QString detail = serverDetail.trimmed();
-    if (!detail.isEmpty())
-        text += QStringLiteral("\n（详细信息：%1）").arg(detail);
-    return text;
+    return withDetail(text, serverDetail);
 }
 
 int PgResult::rows() const { return res_ ? PQntuples(res_.get()) : 0; }

@@ -42,7 +42,8 @@ private:
 // The fault kind of a server error, from its SQLSTATE (five characters).
 DbFault faultOfSqlState(const QByteArray &sqlState);
 // The Chinese text for a server fault: what happened and what to do; the
-// server's own text, when given, follows as detail.
+// server's own text, when given, follows as detail only when it is the
+// system's own Chinese text (see withDetail).
 QString pgFaultText(DbFault f, const QString &serverDetail = QString());
 
 // The outcome of one statement on the server.

@@ -22,7 +22,7 @@ bool writeSetting(sqlite3 *db, const QString &name, const QString &value, QStrin
 {
     const auto failed = [&] {
         if (why)
-            *why = QString::fromUtf8(sqlite3_errmsg(db));
+            *why = faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db)));
         return false;
     };
     if (sqlite3_exec(db, "CREATE TABLE IF NOT EXISTS settings(name TEXT PRIMARY KEY, value TEXT)", nullptr, nullptr,

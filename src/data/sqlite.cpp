@@ -4,7 +4,9 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <sqlite3.h>
 
 namespace xs {
@@ -86,21 +88,32 @@ static QString faultReason(DbFault f)
         return QStringLiteral(
             "与数据库服务器的连接中断，刚才的操作没有完成。请检查网络和服务器后再试，下一次操作会重新连接。");
     case DbFault::Other:
-        return QStringLiteral("数据库操作失败。");
+        return QStringLiteral("数据库操作失败。请稍后再试；若反复出现，请联系系统管理员。");
     }
     return {};
 }
 
 QString faultReasonText(DbFault f) { return faultReason(f); }
 
+QString withDetail(const QString &text, const QString &detail, const QString &separator)
+{
+    const QString d = detail.trimmed();
+    if (d.isEmpty())
+        return text;
+    const bool chinese =
+        std::any_of(d.begin(), d.end(), [](QChar c) { return c.unicode() >= 0x4e00 && c.unicode() <= 0x9fff; });
+    if (chinese)
+        return text + separator + QStringLiteral("（详细信息：%1）").arg(d);
+    std::fprintf(stderr, "chengheng: database: %s\n", d.toLocal8Bit().constData());
+    return text;
+}
+
 QString faultText(int rc, const QString &engineDetail)
 {
-    QString text = faultReason(faultOf(rc));
+    const QString text = faultReason(faultOf(rc));
     if (text.isEmpty())
         return {};
-    if (!engineDetail.isEmpty())
-        text += QStringLiteral("\n（详细信息：%1）").arg(engineDetail);
-    return text;
+    return withDetail(text, engineDetail);
 }
 
 bool isFileFault(DbFault f) { return f != DbFault::None && f != DbFault::Unique && f != DbFault::Other; }
@@ -161,10 +174,8 @@ static QString reasonFor(int rc, sqlite3 *db)
         reason = faultReason(f);
         break;
     }
-    const QString detail = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
-    if (!detail.isEmpty() && f != DbFault::Gone)
-        reason += QStringLiteral("（详细信息：%1）").arg(detail);
-    return reason;
+    return withDetail(reason, db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc)),
+                      QString());
 }
 
 // The engine reports a write that the file system refused for want of space

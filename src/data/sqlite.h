@@ -19,8 +19,14 @@ enum class DbFault { None, Busy, Full, ReadOnly, Damaged, Unique, Gone, NotOurs,
 // Fault kind of a (primary or extended) result code.
 DbFault faultOf(int rc);
 // The Chinese text for a result code: what happened and what to do. The
-// engine's own text, when given, follows on a line of its own as detail.
+// engine's own text, when given, follows as detail only when it is the
+// system's own (a trigger or check of the schema speaks Chinese); the
+// engine's English goes to the program's log (standard error) for whoever
+// looks after the installation.
 QString faultText(int rc, const QString &engineDetail = QString());
+// `text` followed by the detail when that is the system's own Chinese text;
+// an English detail is written to the log instead.
+QString withDetail(const QString &text, const QString &detail, const QString &separator = QStringLiteral("\n"));
 // The Chinese text of a fault kind alone (no detail).
 QString faultReasonText(DbFault f);
 // A fault of the file itself (damaged, gone, I/O, not ours, full, read-only,

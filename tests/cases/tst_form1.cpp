@@ -447,6 +447,7 @@ void TestForm1::serverRestartKeepsTyped()
     QCOMPARE(rec.calls.size(), 1);
     QVERIFY2(rec.calls[0].text.startsWith(QStringLiteral("病例记录没有保存成功！")), qPrintable(rec.calls[0].text));
     QVERIFY2(rec.calls[0].text.contains(pgFaultText(DbFault::Lost)), qPrintable(rec.calls[0].text));
+    QVERIFY2(englishIn(rec.calls[0].text).isEmpty(), qPrintable(rec.calls[0].text));
     QCOMPARE(rec.calls[0].icon(), int(vbExclamation));
     QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
     const QStringList typed = {"0100", "张三", "1990-5-6", "西街2号", "200000", "5550202", "2024-04-01", "无",   "正常",
@@ -492,24 +493,29 @@ void TestForm1::serverRestartUnderTheBrowser()
     QTRY_COMPARE(b->MSF1->TextMatrix(1, 1), QStringLiteral("0001"));
     QVERIFY(rec.calls.isEmpty());
     QVERIFY2(server.restart(&why), qPrintable(why));
-    // The grid's pages now read the server on connections of their own, which
-    // may reconnect without a fault to tell; what the first listing after a
-    // restart shows is to be settled again for that reading.
-    QSKIP("the listing right after a restart reads through the paged server reading; its expected outcome is open");
-    // As the program at start-up: a read that failed is told, never shown as no records.
+    // As the program at start-up: a read that failed is told, never shown as no
+    // records. The grid's pages read on connections of their own, which may
+    // connect again on their own: the first listing after the restart either
+    // shows the record or tells the lost connection once, and then the next
+    // listing shows it.
     installDbFaultListener();
     selectAndList(b, nodeByText(b->TreeView1, QStringLiteral("内科")));
-    QTRY_COMPARE(rec.calls.size(), 1);
-    QVERIFY2(rec.calls[0].text.startsWith(QStringLiteral("读取数据库失败，显示的内容不完整：\n")),
-             qPrintable(rec.calls[0].text));
-    QVERIFY2(rec.calls[0].text.contains(pgFaultText(DbFault::Lost)), qPrintable(rec.calls[0].text));
-    QCOMPARE(rec.calls[0].icon(), int(vbCritical));
-    QCOMPARE(rec.calls[0].title, QStringLiteral("澄衡"));
-    // The next listing connects again and shows the records.
-    rec.clear();
-    selectAndList(b, nodeByText(b->TreeView1, QStringLiteral("内科")));
+    QTRY_VERIFY(!rec.calls.isEmpty() || b->MSF1->TextMatrix(1, 1) == QStringLiteral("0001"));
+    if (!rec.calls.isEmpty()) {
+        QCOMPARE(rec.calls.size(), 1);
+        QVERIFY2(rec.calls[0].text.startsWith(QStringLiteral("读取数据库失败，显示的内容不完整：\n")),
+                 qPrintable(rec.calls[0].text));
+        QVERIFY2(rec.calls[0].text.contains(pgFaultText(DbFault::Lost)), qPrintable(rec.calls[0].text));
+        QVERIFY2(englishIn(rec.calls[0].text).isEmpty(), qPrintable(rec.calls[0].text));
+        QCOMPARE(rec.calls[0].icon(), int(vbCritical));
+        QCOMPARE(rec.calls[0].title, QStringLiteral("澄衡"));
+        rec.clear();
+        selectAndList(b, nodeByText(b->TreeView1, QStringLiteral("内科")));
+    }
     QTRY_COMPARE(b->MSF1->TextMatrix(1, 1), QStringLiteral("0001"));
     QCOMPARE(b->MSF1->TextMatrix(1, 2), QStringLiteral("甲"));
+    // The one record and the browser's 50 empty rows below it.
+    QCOMPARE(b->MSF1->Rows(), 51);
     QTest::qWait(20);
     QVERIFY2(rec.calls.isEmpty(), qPrintable(rec.lastText()));
     setFaultListener({});

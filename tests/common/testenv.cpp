@@ -249,6 +249,16 @@ int TestDb::count(const QString &tableAndWhere) const
     return scalar(QStringLiteral("select count(*) from ") + tableAndWhere).toInt();
 }
 
+QString englishIn(const QString &message)
+{
+    static const QRegularExpression path(
+        QStringLiteral("\\S*/\\S*|chengheng-db( +[-a-z]+)*|xs\\.mdb|chengheng\\.conf"));
+    static const QRegularExpression word(QStringLiteral("[A-Za-z]{4,}"));
+    QString rest = message;
+    rest.remove(path);
+    return word.match(rest).captured();
+}
+
 MsgRecorder::MsgRecorder()
 {
     setMsgBoxAnswerer([this](const MsgBoxCall &call) {

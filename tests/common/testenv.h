@@ -81,6 +81,11 @@ public:
     QString lastText() const { return calls.isEmpty() ? QString() : calls.last().text; }
 };
 
+// The first English word (four letters or more) of a message, outside file
+// paths and the names of the program's own tools; empty when there is none.
+// An engine's English text never reaches the user.
+QString englishIn(const QString &message);
+
 // The test server (the throwaway cluster CTest starts; XS_PG names its own
 // database): an empty database of its own for one test, as a connection
 // string; empty when XS_PG is not set or the database cannot be made. With a

@@ -736,11 +736,11 @@ void TestChengHengDb::importInsideCallerTransaction()
     const QStringList catalogue = catalogueDump(db);
     Connection c = Connection::open(db);
     QVERIFY(c.exec("CREATE TEMP TRIGGER refuse BEFORE INSERT ON 表1 WHEN NEW.输液='boom' "
-                   "BEGIN SELECT RAISE(ABORT, 'refused'); END;"));
+                   "BEGIN SELECT RAISE(ABORT, '拒收此行'); END;"));
     QVERIFY(c.exec("BEGIN; DELETE FROM use WHERE username='guest';"));
     QString why;
     QVERIFY(!importCatalogueCsv(c, bad, &why));
-    QVERIFY2(why.contains("refused"), qPrintable(why));
+    QVERIFY2(why.contains(QStringLiteral("拒收此行")), qPrintable(why));
     QVERIFY(c.exec("COMMIT"));
     QCOMPARE(catalogueDump(db), catalogue);
     QCOMPARE(scalar(db, "select count(*) from use where username='guest'"), QString("0"));

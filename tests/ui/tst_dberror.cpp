@@ -135,6 +135,7 @@ void TestDbError::vanishedFileReportedOnce()
     const auto &c = rec.calls[faults[0]];
     QVERIFY(c.text.contains(db.path()));
     QVERIFY(c.text.contains(QStringLiteral("文件不存在或无法读取")));
+    QVERIFY2(englishIn(c.text).isEmpty(), qPrintable(c.text));
     QCOMPARE(c.icon(), int(vbCritical));
     QVERIFY(!QCoreApplication::closingDown());
     setFaultListener({});
@@ -190,6 +191,7 @@ void TestDbError::fullDiskKeepsTypedRecord()
     QVERIFY2(rec.calls[0].text.startsWith(QStringLiteral("病例记录没有保存成功！\n")), qPrintable(rec.calls[0].text));
     QVERIFY2(rec.calls[0].text.contains(QStringLiteral("磁盘已满，数据没有保存。请释放磁盘空间后再试。")),
              qPrintable(rec.calls[0].text));
+    QVERIFY2(englishIn(rec.calls[0].text).isEmpty(), qPrintable(rec.calls[0].text));
     QCOMPARE(rec.calls[0].icon(), int(vbExclamation));
     QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
     QVERIFY(WindowRegistry::find<Form1>() == f);
@@ -281,6 +283,7 @@ void TestDbError::damagedPageIsToldNotEmpty()
         if (c.text.startsWith(kReadFault)) {
             ++told;
             QVERIFY2(c.text.contains(kDamaged), qPrintable(c.text));
+            QVERIFY2(englishIn(c.text).isEmpty(), qPrintable(c.text));
             QCOMPARE(c.icon(), int(vbCritical));
             QCOMPARE(c.title, QStringLiteral("澄衡"));
         }
