@@ -583,7 +583,7 @@ bool Pager::readPageByRowids(int k)
 bool Pager::readPage(int k, int skip)
 {
     if (server_)
-        return readServerPage(k);
+        return readServerPage(k, nullptr, -1, nullptr, skip);
     if (stride_ > 0)
         return readPageByRowids(k);
     const ForegroundRead foreground;

@@ -26,6 +26,8 @@ using RowKey = std::vector<SqlValuePtr>;
 // that keyset pages are built from. ok is false for any other shape (distinct,
 // group by, limit, a compound or a from clause other than one table or one
 // join of two), which is then read whole.
+struct BackgroundStatement;  // a statement running on the server in another thread
+
 struct PagedQuery {
     bool ok = false;
     QString list, from, where;
@@ -115,7 +117,7 @@ public:
     // there was none). Until then a page far ahead is read by its place in the
     // order: it holds the rows at that place when it is read, where a page
     // read by its keys holds the rows of its key range.
-    bool keysKnown() const { return !walk_; }
+    bool keysKnown() const { return !walk_ && !serverWalking(); }
     // Reads the page after the known rows; false when there is none.
     bool fetchMore();
     // The text of column c of data row `row` (0-based); reads its page when it
@@ -146,8 +148,10 @@ private:
     struct Server;
     static constexpr int kServerOrderedBudgetMs = 150;
     static std::unique_ptr<Pager> openOnServer(const QString &sql, SqlOutcome &out, int budgetMs);
-    bool readServerPage(int k, SqlOutcome *outcome = nullptr, int budgetMs = -1, bool *timedOut = nullptr);
-    bool readServerCtids(SqlOutcome &out);
+    bool serverWalking() const;
+    bool readServerPage(int k, SqlOutcome *outcome = nullptr, int budgetMs = -1, bool *timedOut = nullptr,
+                        int skip = 0);
+    bool readServerCtids(SqlOutcome &out, BackgroundStatement *started = nullptr);
     bool readServerPageByCtids(int k, SqlOutcome *outcome = nullptr);
     void takePageColumns(const PgResult &r);
     Page pageOf(const PgResult &r) const;

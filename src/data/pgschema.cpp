@@ -1,5 +1,7 @@
 #include "data/pgschema.h"
 
+#include <QRegularExpression>
+
 #include "data/audit.h"
 #include "data/caserecord.h"
 #include "data/catalogue.h"
@@ -65,6 +67,36 @@ static QString roomTableDdl(const QString &room)
 // The room's work table and the trigger that records its changes.
 static QString roomDdl(const QString &room) { return roomTableDdl(room) + serverRoomAuditDdl(room); }
 
+// The number of rows of the archive, kept by the server as rows come and go:
+// every statement that adds or removes rows of xj appends one row (+n or -n)
+// to row_counts, so that the archive grid's count is a sum over a few rows
+// instead of a pass over a million. Only rows are appended (no row is
+// updated), so rooms writing at once never wait for each other here; the
+// rows are summed into one at start-up (compactServerRowCounts). A reader
+// sees the rows of the transactions its snapshot sees, as it sees xj's.
+static QString rowCountDdl()
+{
+    return QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS chengheng.row_counts(tbl text NOT NULL, n bigint NOT NULL);"
+        "CREATE OR REPLACE FUNCTION chengheng.row_counts_added() RETURNS trigger LANGUAGE plpgsql AS $xs$"
+        "BEGIN INSERT INTO chengheng.row_counts SELECT TG_TABLE_NAME, count(*) FROM xs_new HAVING count(*) > 0;"
+        " RETURN NULL; END $xs$;"
+        "CREATE OR REPLACE FUNCTION chengheng.row_counts_removed() RETURNS trigger LANGUAGE plpgsql AS $xs$"
+        "BEGIN INSERT INTO chengheng.row_counts SELECT TG_TABLE_NAME, -count(*) FROM xs_old HAVING count(*) > 0;"
+        " RETURN NULL; END $xs$;"
+        "CREATE OR REPLACE FUNCTION chengheng.row_counts_emptied() RETURNS trigger LANGUAGE plpgsql AS $xs$"
+        "BEGIN DELETE FROM chengheng.row_counts WHERE tbl = TG_TABLE_NAME;"
+        " INSERT INTO chengheng.row_counts VALUES (TG_TABLE_NAME, 0); RETURN NULL; END $xs$;"
+        "CREATE OR REPLACE TRIGGER row_counts_insert AFTER INSERT ON chengheng.xj REFERENCING NEW TABLE AS xs_new"
+        " FOR EACH STATEMENT EXECUTE FUNCTION chengheng.row_counts_added();"
+        "CREATE OR REPLACE TRIGGER row_counts_delete AFTER DELETE ON chengheng.xj REFERENCING OLD TABLE AS xs_old"
+        " FOR EACH STATEMENT EXECUTE FUNCTION chengheng.row_counts_removed();"
+        "CREATE OR REPLACE TRIGGER row_counts_truncate AFTER TRUNCATE ON chengheng.xj"
+        " FOR EACH STATEMENT EXECUTE FUNCTION chengheng.row_counts_emptied();"
+        "DELETE FROM chengheng.row_counts WHERE tbl = 'xj';"
+        "INSERT INTO chengheng.row_counts SELECT 'xj', count(*) FROM chengheng.xj;");
+}
+
 static QString sharedDdl()
 {
     QStringList cls, cat;
@@ -83,7 +115,7 @@ static QString sharedDdl()
            + caseTable(QStringLiteral("chengheng.xj"))
            + QStringLiteral("CREATE UNIQUE INDEX xj_menzhenhao ON chengheng.xj(门诊号);"
                             "CREATE INDEX xj_keshi_menzhenhao ON chengheng.xj(科室, 门诊号);")
-           + QStringLiteral("CREATE TABLE chengheng.表1(%1);").arg(cat.join(QLatin1Char(',')));
+           + rowCountDdl() + QStringLiteral("CREATE TABLE chengheng.表1(%1);").arg(cat.join(QLatin1Char(',')));
 }
 
 bool createServerSchema(PgConnection &c, const QString &room, QString *error)
@@ -307,6 +339,57 @@ bool ensureServerListingIndexes(PgConnection &c)
     if (r.ok() && r.rows() > 0)
         return true;
     return c.run(QStringLiteral("CREATE INDEX IF NOT EXISTS class_nianji_keshi ON chengheng.class(年级, 科室)"));
+}
+
+static bool hasRowCounts(PgConnection &c, bool *known)
+{
+    const PgResult r = c.exec(QStringLiteral(
+        "select 1 from pg_trigger t join pg_class k on k.oid=t.tgrelid join pg_namespace n on n.oid=k.relnamespace"
+        " where n.nspname='chengheng' and k.relname='xj' and t.tgname='row_counts_truncate'"));
+    *known = r.ok();
+    return r.ok() && r.rows() > 0;
+}
+
+bool ensureServerRowCounts(PgConnection &c)
+{
+    bool known = false;
+    if (hasRowCounts(c, &known))
+        return compactServerRowCounts(c);
+    if (!known)
+        return false;
+    // Writers wait while the triggers are made and the first count is taken,
+    // so that no row is counted twice or missed; a second room starting at
+    // the same moment finds the triggers once it has the lock.
+    if (!c.run(QStringLiteral("BEGIN;LOCK TABLE chengheng.xj IN SHARE ROW EXCLUSIVE MODE")))
+        return false;
+    const bool made = hasRowCounts(c, &known) || (known && c.run(rowCountDdl()));
+    if (!c.run(made ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")))
+        return false;
+    return made;
+}
+
+QString serverRowCountSql(const QString &table)
+{
+    const QString t = table.trimmed();
+    static const QRegularExpression plain(QStringLiteral("^[\\w]+$"));
+    const QString all = QStringLiteral("(select count(*) from %1)").arg(t);
+    if (!plain.match(t).hasMatch())
+        return QStringLiteral("select ") + all;
+    // The kept count when there are rows for the table (its first row is
+    // made with the triggers); count(*) is then never run.
+    return QStringLiteral(
+               "select coalesce((select sum(n) from chengheng.row_counts where tbl='%1' having count(*) > 0), "
+               "%2)")
+        .arg(t, all);
+}
+
+bool compactServerRowCounts(PgConnection &c)
+{
+    // The rows of each table summed into one. Rows another room appends
+    // meanwhile are not seen and stay; two rooms compacting at once each sum
+    // the rows they took (the second skips those the first removed).
+    return c.run(QStringLiteral("WITH xs_old AS (DELETE FROM chengheng.row_counts RETURNING tbl, n)"
+                                " INSERT INTO chengheng.row_counts SELECT tbl, sum(n) FROM xs_old GROUP BY tbl"));
 }
 
 bool ensureRoom(PgConnection &c, const QString &room, QString *error)

@@ -25,6 +25,16 @@ bool createServerSchema(PgConnection &c, const QString &room, QString *error);
 // by (class(年级, 科室)); a server made by an older tool lacks it. False when
 // it could not be made (the listings then still work, only slower).
 bool ensureServerListingIndexes(PgConnection &c);
+// The server keeps the number of rows of xj as rows come and go (the table
+// row_counts and its triggers), so that a whole-archive grid is counted at
+// once; a server made by an older tool gets them here, counted once. False
+// when they could not be made (the grid then counts the archive itself).
+bool ensureServerRowCounts(PgConnection &c);
+// Sums the rows of row_counts into one per table (done at start-up).
+bool compactServerRowCounts(PgConnection &c);
+// The statement giving the number of rows of `table` (one row, one column):
+// the kept count when the server keeps one for it, else count(*).
+QString serverRowCountSql(const QString &table);
 // Adds a room's work table if it does not exist yet.
 bool ensureRoom(PgConnection &c, const QString &room, QString *error);
 // Copies every table of a database file onto the server: the shared tables

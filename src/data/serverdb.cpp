@@ -60,6 +60,7 @@ bool openServerDatabase(const QString &conninfo, const QString &room, QString *w
     if (!ensureRoom(c, room, why))
         return false;
     ensureServerListingIndexes(c);
+    ensureServerRowCounts(c);
     useServer(conninfo, room);
     return true;
 }
@@ -100,6 +101,18 @@ std::shared_ptr<PgConnection> takeServerConnection(DbFault *fault, QString *erro
         return {};
     }
     return c;
+}
+
+std::shared_ptr<PgConnection> takeSpareServerConnection()
+{
+    ServerState &s = state();
+    while (s.idle.size() > 1) {
+        std::shared_ptr<PgConnection> c = std::move(s.idle.front());
+        s.idle.erase(s.idle.begin());
+        if (c->idle() && c->setAuditUser(auditActor()))
+            return c;
+    }
+    return newServerConnection();
 }
 
 void giveBackServerConnection(std::shared_ptr<PgConnection> c)

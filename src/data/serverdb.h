@@ -27,6 +27,11 @@ std::shared_ptr<PgConnection> takeServerConnection(DbFault *fault, QString *erro
 // pool: for another thread, which connects on its first statement (and pays
 // the connection's start there, not the window). Null when not on a server.
 std::shared_ptr<PgConnection> newServerConnection();
+// For work in the background: a connected idle connection of the pool when
+// the pool holds more than one (the next statement of the windows still finds
+// one), else a new connection not yet connected (it connects on first use, in
+// the thread that uses it). Null when no server is in use.
+std::shared_ptr<PgConnection> takeSpareServerConnection();
 // Gives a connection back to the pool (dropped when it is not idle, when
 // anything else still holds it, or when the pool is full).
 void giveBackServerConnection(std::shared_ptr<PgConnection> c);

@@ -1,5 +1,6 @@
 #include "data/serverpager.h"
 
+#include "data/pgschema.h"
 #include "data/pgsql.h"
 #include "data/serverdb.h"
 
@@ -109,6 +110,9 @@ ServerPages::Key keyAt(const PgResult &r, int row, int first, int m)
 // More rows than this are not a rare condition: they are read in key order
 // (a page of them is found quickly).
 constexpr int kMaxCtidRows = 20'000;
+// How long the ordered reading of a condition runs alone before the pass
+// that finds the condition's rows starts beside it.
+constexpr int kPassDelayMs = 50;
 
 ServerPages::ServerPages(const QString &serverSql) : q_(PagedQuery::parse(serverSql))
 {
@@ -159,6 +163,27 @@ ServerPages::Statement ServerPages::page(const Key *after, const Key *upTo, int 
         st.sql += QStringLiteral(" where NOT (") + exactAfter(q_.keys, *upTo, p) + QStringLiteral(")");
     st.sql += QStringLiteral(" order by xs_seg, ") + orderList(q_.keys, true) + QStringLiteral(" limit %1").arg(limit);
     st.params = p.list;
+    return st;
+}
+
+ServerPages::Statement ServerPages::keyAtPlace(int place) const
+{
+    QStringList keyCols;
+    for (int i = 0; i < int(q_.keys.size()); ++i)
+        keyCols << q_.keys[size_t(i)].expr + QStringLiteral(" as ") + alias(i);
+    QStringList conds;
+    if (!q_.where.isEmpty())
+        conds << QStringLiteral("(") + q_.where + QStringLiteral(")");
+    if (physical_)
+        conds << q_.tables[0] + QStringLiteral(".ctid>'(0,0)'");
+    Statement st;
+    st.sql = QStringLiteral("select 0 as xs_seg, ") + keyCols.join(QStringLiteral(", ")) + QStringLiteral(" from ")
+             + q_.from;
+    if (!conds.isEmpty())
+        st.sql += QStringLiteral(" where ") + conds.join(QStringLiteral(" AND "));
+    if (!physical_)
+        st.sql += QStringLiteral(" order by ") + orderList(q_.keys, false);
+    st.sql += QStringLiteral(" limit 1 offset %1").arg(place);
     return st;
 }
 
@@ -286,6 +311,70 @@ int ServerPages::listedColumns(const PgResult &page) const { return page.columns
 // ---------------------------------------------------------------------------
 // The pager's reading on the server.
 
+// One statement run on a connection of its own in another thread, which can
+// be cancelled: the pass that finds a condition's rows while the ordered
+// reading tries its budget.
+struct BackgroundStatement {
+    std::mutex m;
+    std::thread thread;
+    std::shared_ptr<PgConnection> conn;
+    std::unique_ptr<PgCanceller> canceller;
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> finished{false};
+    PgResult result;
+
+    // The statement starts after `delayMs` unless cancelled before.
+    BackgroundStatement(std::shared_ptr<PgConnection> c, const ServerPages::Statement &st, int delayMs)
+        : conn(std::move(c))
+    {
+        thread = std::thread([this, st, delayMs] {
+            const auto start = std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs);
+            while (!cancelled && std::chrono::steady_clock::now() < start)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            if (!cancelled && conn->ensure()) {
+                std::lock_guard<std::mutex> lock(m);
+                canceller = conn->canceller();
+            }
+            if (!cancelled && conn->connected())
+                result = conn->exec(st.sql, st.params);
+            {
+                std::lock_guard<std::mutex> lock(m);
+                canceller.reset();
+            }
+            finished = true;
+        });
+    }
+    BackgroundStatement(const BackgroundStatement &) = delete;
+    BackgroundStatement &operator=(const BackgroundStatement &) = delete;
+    // Waits for the result; its connection goes back to the pool.
+    PgResult take()
+    {
+        thread.join();
+        giveBackServerConnection(std::move(conn));
+        return std::move(result);
+    }
+    // Cancels the statement and waits until it has ended; the connection,
+    // which a late cancel could still reach, is not used again.
+    void cancel()
+    {
+        cancelled = true;
+        while (!finished.load()) {
+            {
+                std::lock_guard<std::mutex> lock(m);
+                if (canceller)
+                    canceller->cancel();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        thread.join();
+    }
+    ~BackgroundStatement()
+    {
+        if (thread.joinable())
+            cancel();
+    }
+};
+
 struct Pager::Server {
     explicit Server(const QString &sql) : pages(sql) {}
     ~Server()
@@ -354,33 +443,45 @@ std::unique_ptr<Pager> Pager::openOnServer(const QString &sql, SqlOutcome &out, 
     // whole archive through its indexes, row by row; past a short budget the
     // rows are found by one pass instead. (A whole table is not counted at
     // once as on the file: the server counts by reading every row.)
+    // The pass starts beside the ordered reading, on a connection of its own,
+    // so that a rare condition costs the pass and not the budget and then
+    // the pass; it is cancelled when the ordered reading finds its page in
+    // time. A condition many rows meet has its page well before the pass
+    // starts (kPassDelayMs), so that the two do not share the processor then.
     const bool limited = !p->query_.where.isEmpty() && budgetMs >= 0;
     bool timedOut = limited && budgetMs == 0;
+    std::unique_ptr<BackgroundStatement> pass;
+    if (limited && !timedOut)
+        if (std::shared_ptr<PgConnection> c = takeSpareServerConnection())
+            pass = std::make_unique<BackgroundStatement>(std::move(c), p->server_->pages.scan(), kPassDelayMs);
     if (!timedOut && !p->readServerPage(0, &out, limited ? budgetMs : -1, &timedOut) && !timedOut)
         return {};
     if (timedOut) {
         out = SqlOutcome{};
-        if (!p->readServerCtids(out))
+        if (!p->readServerCtids(out, pass.get()))
             return {};
-    } else if (p->knownRows() > kPageRows || !p->complete_) {
-        p->startServerWalk();
+    } else {
+        pass.reset();
+        if (p->knownRows() > kPageRows || !p->complete_)
+            p->startServerWalk();
     }
     out.ok = true;
     return p;
 }
 
+bool Pager::serverWalking() const { return server_ && server_->walk; }
+
 int Pager::serverKnownRows() const { return complete_ ? total_ : int(server_->lastKeys.size()) * kPageRows; }
 
-bool Pager::readServerPage(int k, SqlOutcome *outcome, int budgetMs, bool *timedOut)
+bool Pager::readServerPage(int k, SqlOutcome *outcome, int budgetMs, bool *timedOut, int skip)
 {
     if (stride_ > 0)
         return readServerPageByCtids(k, outcome);
     std::vector<ServerPages::Key> &lastKeys = server_->lastKeys;
-    if (k > int(lastKeys.size()))
+    if (skip > 0 ? k <= int(lastKeys.size()) : k > int(lastKeys.size()))
         return false;
-    const ServerPages::Key *after = k > 0 ? &lastKeys[size_t(k - 1)] : nullptr;
+    const ServerPages::Key *after = k > 0 && skip == 0 ? &lastKeys[size_t(k - 1)] : nullptr;
     const ServerPages::Key *upTo = k < int(lastKeys.size()) ? &lastKeys[size_t(k)] : nullptr;
-    const ServerPages::Statement st = server_->pages.page(after, upTo, kPageRows);
     const auto fail = [&](DbFault f, const QString &why) {
         reportFault(f, why);
         if (outcome) {
@@ -394,6 +495,24 @@ bool Pager::readServerPage(int k, SqlOutcome *outcome, int budgetMs, bool *timed
     std::shared_ptr<PgConnection> c = takeServerConnection(&f, &why);
     if (!c)
         return fail(f, why);
+    // A page at a place in the order: the key of the row before it first.
+    ServerPages::Key before;
+    if (skip > 0) {
+        const PgResult r = server_->pages.run(*c, server_->pages.keyAtPlace(skip - 1));
+        if (!r.ok()) {
+            giveBackServerConnection(std::move(c));
+            return fail(r.fault(), r.error());
+        }
+        if (r.rows() == 0) {
+            // The rows have gone meanwhile: the page is empty.
+            giveBackServerConnection(std::move(c));
+            keepServerPage(k, Page{});
+            return true;
+        }
+        before = server_->pages.keyOf(r, 0);
+        after = &before;
+    }
+    const ServerPages::Statement st = server_->pages.page(after, upTo, kPageRows);
     // One statement, its own transaction: nothing stays open after it.
     const PgResult r = server_->pages.run(*c, st, budgetMs);
     giveBackServerConnection(std::move(c));
@@ -407,7 +526,7 @@ bool Pager::readServerPage(int k, SqlOutcome *outcome, int budgetMs, bool *timed
         return fail(r.fault(), r.error());
     takePageColumns(r);
     Page page = pageOf(r);
-    if (!upTo) {
+    if (!upTo && skip == 0) {
         if (page.rows == kPageRows) {
             lastKeys.push_back(server_->pages.keyOf(r, page.rows - 1));
             if (complete_ && total_ < (k + 1) * kPageRows)
@@ -460,20 +579,26 @@ void Pager::keepServerPage(int k, Page page)
 
 // One pass finds the ctids of every row in order; the pages then look their
 // rows up by ctid. The count is known at once.
-bool Pager::readServerCtids(SqlOutcome &out)
+bool Pager::readServerCtids(SqlOutcome &out, BackgroundStatement *started)
 {
-    DbFault f = DbFault::None;
-    QString why;
-    std::shared_ptr<PgConnection> c = takeServerConnection(&f, &why);
-    if (!c) {
-        reportFault(f, why);
-        out.fault = f;
-        out.error = why;
-        return false;
+    PgResult r;
+    // The pass already running, when it has run well; else it runs here.
+    if (started)
+        r = started->take();
+    if (!r.ok()) {
+        DbFault f = DbFault::None;
+        QString why;
+        std::shared_ptr<PgConnection> c = takeServerConnection(&f, &why);
+        if (!c) {
+            reportFault(f, why);
+            out.fault = f;
+            out.error = why;
+            return false;
+        }
+        const ServerPages::Statement st = server_->pages.scan();
+        r = c->exec(st.sql, st.params);
+        giveBackServerConnection(std::move(c));
     }
-    const ServerPages::Statement st = server_->pages.scan();
-    const PgResult r = c->exec(st.sql, st.params);
-    giveBackServerConnection(std::move(c));
     if (!r.ok()) {
         reportFault(r.fault(), r.error());
         out.fault = r.fault();
@@ -584,10 +709,15 @@ QString Pager::serverCell(int row, int c)
         return p && i < p->rows ? p->cells[size_t(i) * size_t(columnCount()) + size_t(c)] : QString();
     }
     std::vector<ServerPages::Key> &lastKeys = server_->lastKeys;
-    // A page far beyond the keys known: the background pass brings them
-    // sooner than reading every page before it would.
-    if (k > int(lastKeys.size()) + 1 && server_->walk)
-        takeServerWalk();
+    // A page far beyond the keys known while the background pass still runs
+    // (the archive grid's scroll bar dragged at once to its middle): that one
+    // page is read by its place in the order, skipping the rows before it in
+    // the server, instead of waiting for the pass.
+    if (k > int(lastKeys.size()) + 1 && server_->walk) {
+        const Page *p = page(k, k * kPageRows);
+        const int i = row % kPageRows;
+        return p && i < p->rows ? p->cells[size_t(i) * size_t(columnCount()) + size_t(c)] : QString();
+    }
     while (k > int(lastKeys.size())) {
         const size_t had = lastKeys.size();
         const int before = knownRows();
@@ -608,8 +738,9 @@ QString Pager::serverCell(int row, int c)
 void Pager::startServerWalk()
 {
     auto w = std::make_shared<Server::Walk>();
-    // A connection of its own, connected by the pass itself.
-    w->conn = newServerConnection();
+    // A connection of its own: a spare one of the pool (warm, connected), or
+    // a new one the pass connects itself.
+    w->conn = takeSpareServerConnection();
     if (!w->conn)
         return;  // the pages are then counted as they are read
     server_->walk = w;
@@ -617,16 +748,20 @@ void Pager::startServerWalk()
     const int m = server_->pages.keyColumns();
     // A whole table is counted first, by itself: the count comes well before
     // the keys of every page.
-    const QString count = query_.where.isEmpty() && query_.tables.size() == 1
-                              ? QStringLiteral("select count(*) from ") + query_.from
-                              : QString();
-    w->thread = std::thread([w, st, m, count, self = this] {
+    const QString count =
+        query_.where.isEmpty() && query_.tables.size() == 1 ? serverRowCountSql(query_.from) : QString();
+    const QString plainCount = count.isEmpty() ? QString() : QStringLiteral("select count(*) from ") + query_.from;
+    w->thread = std::thread([w, st, m, count, plainCount, self = this] {
         if (w->conn->ensure()) {
             std::lock_guard<std::mutex> lock(w->m);
             w->canceller = w->conn->canceller();
         }
         if (!count.isEmpty() && !w->cancelled && w->conn->connected()) {
-            const PgResult r = w->conn->exec(count);
+            PgResult r = w->conn->exec(count);
+            // A server without the kept counts (made by an older tool that
+            // could not add them) is counted row by row.
+            if (!r.ok() && w->conn->connected() && !w->cancelled)
+                r = w->conn->exec(plainCount);
             if (r.ok() && r.rows() == 1 && !w->cancelled) {
                 const int n = r.text(0, 0).toInt();
                 QMetaObject::invokeMethod(

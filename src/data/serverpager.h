@@ -46,6 +46,10 @@ public:
     // no bound), at most `limit`. Columns: a piece number, the listed
     // columns, the key.
     Statement page(const Key *after, const Key *upTo, int limit) const;
+    // The key of the row at `place` (0-based) in the order, found by skipping
+    // the rows before it with only their keys read (no row is built).
+    // Columns: a piece number and the key.
+    Statement keyAtPlace(int place) const;
     // The number of every row whose number is a multiple of `every`, with its
     // key, and the last row's: what the count and the page keys come from.
     // Columns: the row number, a flag for the last row, the key.

@@ -98,6 +98,11 @@ private slots:
     void reportReadsPages();
     void listingPlansUseIndexes_data();
     void listingPlansUseIndexes();
+    void farRowsBeforeTheKeys_data();
+    void farRowsBeforeTheKeys();
+    void keptCountFollowsChanges_data();
+    void keptCountFollowsChanges();
+    void keptCountMadeForOlderServer();
 
 private:
     QString db_;
@@ -247,7 +252,7 @@ void TestServerPager::otherRoomChangesRows()
     PgConnection other(db_);
     const PgResult g = other.exec(
         QStringLiteral("select 门诊号 from chengheng.xj where 门诊号 is not null order by 门诊号 offset %1 limit 1")
-                   .arg(2 * Pager::kPageRows + Pager::kPageRows / 3));
+            .arg(2 * Pager::kPageRows + Pager::kPageRows / 3));
     QVERIFY(g.ok() && g.rows() == 1);
     const QString gone = g.text(0, 0);
     QVERIFY(other.run(QStringLiteral("delete from chengheng.xj where 门诊号='%1';"
@@ -375,6 +380,131 @@ void TestServerPager::listingPlansUseIndexes()
         QVERIFY2(!text.contains(QLatin1String("Seq Scan on xj")), qPrintable(text));
         QVERIFY2(text.contains(QLatin1String("Index")), qPrintable(text));
     }
+}
+
+void TestServerPager::farRowsBeforeTheKeys_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("ties");  // the whole statement's order with ties broken as the pages do
+    const Form3 form;
+    const BrowserParams &cases = form.params();
+    const QString node =
+        cases.nodeHead + QStringLiteral("一组") + cases.nodeMiddle + QStringLiteral("一组") + cases.nodeTail;
+    QTest::newRow("whole table, counted at once") << "select * from xj"
+                                                  << "select * from xj order by ctid";
+    QTest::newRow("case node") << node << node + QStringLiteral(", xj.ctid, class.ctid");
+    const QString query =
+        kCaseHead + QStringLiteral("xj.姓名 like '%王%' order by class.年级 desc,class.科室 desc,xj.门诊号 desc");
+    QTest::newRow("case query, descending keys") << query << query + QStringLiteral(", xj.ctid, class.ctid");
+}
+
+// Rows far beyond the keys known, asked for before the background pass has
+// brought them (a scroll bar dragged at once): each is the row at that place
+// of the statement's order, read by itself and not after the pass.
+void TestServerPager::farRowsBeforeTheKeys()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, ties);
+    PgConnection c(db_);
+    QVERIFY(c.run(QStringLiteral("insert into chengheng.xj(门诊号,姓名,科室) select 'F' || i, '王' || (i % 9), "
+                                 "(array['内科','Ent','眼科'])[1 + i % 3] from generate_series(1, 3000) i")));
+    const QStringList expected = wholeRows(ties);
+    QVERIFY(expected.size() > 20 * Pager::kPageRows);
+    std::unique_ptr<Pager> p = Pager::open(sql);
+    QVERIFY(p);
+    QVERIFY(!p->keysKnown());  // the pass ends only in the event loop
+    const auto row = [&](int r) {
+        QStringList cells;
+        for (int col = 0; col < p->columnCount(); ++col)
+            cells << p->cell(r, col);
+        return cells.join(u'|');
+    };
+    const int n = int(expected.size());
+    for (int r : {n / 2, n - 1, 5 * Pager::kPageRows + 3, n / 3})
+        QCOMPARE(row(r), expected[r]);
+    QCOMPARE(p->cell(n + 2 * Pager::kPageRows, 0), QString());
+    QVERIFY2(p->pagesRead() <= 7, qPrintable(QString::number(p->pagesRead())));
+    QVERIFY(!p->keysKnown());
+    // Once the keys have come, every row is still where it was.
+    QCOMPARE(pagerRows(*p), expected);
+}
+
+void TestServerPager::keptCountFollowsChanges_data()
+{
+    QTest::addColumn<QString>("change");  // statements on the shared schema
+    QTest::addColumn<int>("added");       // records the change leaves added (negative: removed)
+    QTest::newRow("rows added in one statement")
+        << "insert into chengheng.xj(门诊号) select 'K' || i from generate_series(1, 250) i" << 250;
+    QTest::newRow("rows removed") << "delete from chengheng.xj where 科室 = '内科'" << -90;
+    QTest::newRow("nothing removed") << "delete from chengheng.xj where 门诊号 = 'none'" << 0;
+    QTest::newRow("a duplicate left out") << "insert into chengheng.xj(门诊号) values ('00001'), ('K1') "
+                                             "on conflict do nothing"
+                                          << 1;
+    QTest::newRow("taken back") << "begin; insert into chengheng.xj(门诊号) values ('K2'); rollback" << 0;
+    QTest::newRow("updated rows") << "update chengheng.xj set 科室 = '眼科' where 科室 = 'ent'" << 0;
+    QTest::newRow("emptied") << "truncate chengheng.xj cascade" << -900;
+    QTest::newRow("emptied, then refilled")
+        << "truncate chengheng.xj; insert into chengheng.xj(门诊号) values ('A'), ('B')" << -898;
+}
+
+// The archive's kept count is its number of rows after every kind of change,
+// read from a few rows (the count(*) fallback never runs), and stays so when
+// its rows are summed into one.
+void TestServerPager::keptCountFollowsChanges()
+{
+    QFETCH(QString, change);
+    QFETCH(int, added);
+    PgConnection c(db_);
+    const QString before = c.exec(QStringLiteral("select count(*) from chengheng.xj")).text(0, 0);
+    QCOMPARE(before, QStringLiteral("900"));
+    QVERIFY2(c.run(change), qPrintable(c.lastError()));
+    const QString now = QString::number(900 + added);
+    QCOMPARE(c.exec(QStringLiteral("select count(*) from chengheng.xj")).text(0, 0), now);
+    c.run(searchPathFor(QStringLiteral("1")));
+    QCOMPARE(c.exec(serverRowCountSql(QStringLiteral("xj"))).text(0, 0), now);
+    const PgResult plan =
+        c.exec(QStringLiteral("explain (analyze, costs off, timing off) ") + serverRowCountSql(QStringLiteral("xj")));
+    QStringList lines;
+    for (int r = 0; r < plan.rows(); ++r)
+        lines << plan.text(r, 0);
+    const QString text = lines.join(u'\n');
+    QVERIFY2(text.contains(QStringLiteral("on xj")) && text.contains(QStringLiteral("(never executed)")),
+             qPrintable(text));
+    QVERIFY(compactServerRowCounts(c));
+    QCOMPARE(c.exec(QStringLiteral("select count(*) from chengheng.row_counts where tbl = 'xj'")).text(0, 0),
+             QStringLiteral("1"));
+    QCOMPARE(c.exec(serverRowCountSql(QStringLiteral("xj"))).text(0, 0), now);
+    // The grid of the whole archive shows that count before any page after the first.
+    std::unique_ptr<Pager> p = Pager::open(QStringLiteral("select * from xj"));
+    QVERIFY(p);
+    QTRY_VERIFY(p->countKnown());
+    QCOMPARE(p->knownRows(), now.toInt());
+}
+
+// A server made before the count was kept gets it at start-up, counted once,
+// also when two rooms start together; a server where it cannot be made is
+// counted row by row.
+void TestServerPager::keptCountMadeForOlderServer()
+{
+    PgConnection c(db_);
+    QVERIFY(c.run(QStringLiteral("drop trigger row_counts_insert on chengheng.xj;drop trigger row_counts_delete on "
+                                 "chengheng.xj;drop trigger row_counts_truncate on chengheng.xj;"
+                                 "drop table chengheng.row_counts")));
+    c.run(searchPathFor(QStringLiteral("1")));
+    QCOMPARE(c.exec(serverRowCountSql(QStringLiteral("xj"))).ok(), false);
+    {
+        std::unique_ptr<Pager> p = Pager::open(QStringLiteral("select * from xj"));
+        QVERIFY(p);
+        QTRY_VERIFY(p->countKnown());
+        QCOMPARE(p->knownRows(), 900);
+    }
+    PgConnection other(db_);
+    QVERIFY(ensureServerRowCounts(c));
+    QVERIFY(ensureServerRowCounts(other));
+    QCOMPARE(c.exec(QStringLiteral("select sum(n) from chengheng.row_counts where tbl = 'xj'")).text(0, 0),
+             QStringLiteral("900"));
+    QVERIFY(c.run(QStringLiteral("insert into chengheng.xj(门诊号) values ('N1'), ('N2')")));
+    QCOMPARE(c.exec(serverRowCountSql(QStringLiteral("xj"))).text(0, 0), QStringLiteral("902"));
 }
 
 QTEST_MAIN(TestServerPager)
