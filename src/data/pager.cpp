@@ -223,6 +223,41 @@ PagedQuery PagedQuery::parse(const QString &sqlIn)
     return q;
 }
 
+void PagedQuery::rowidAfterUniqueJoinKey(const std::function<bool(const QString &, const QString &)> &unique)
+{
+    if (!ok || tables.size() != 2)
+        return;
+    const QStringList sides = on.split(QLatin1Char('='));
+    if (sides.size() != 2)
+        return;
+    for (const QString &side : sides) {
+        const QString key = side.trimmed();
+        const qsizetype dot = key.indexOf(QLatin1Char('.'));
+        if (dot <= 0)
+            continue;
+        const QString table = key.left(dot);
+        const QString column = key.mid(dot + 1);
+        if (!tables.contains(table) || !isName(column) || !unique(table, column))
+            continue;
+        // The key among the statement's own, and the table's rowid after them.
+        int at = -1;
+        for (int i = 0; i < orderKeys; ++i)
+            if (keys[size_t(i)].expr == key)
+                at = i;
+        const QString rowid = table + QStringLiteral(".rowid");
+        int from = -1;
+        for (int i = orderKeys; i < int(keys.size()); ++i)
+            if (keys[size_t(i)].expr == rowid)
+                from = i;
+        if (at < 0 || from < 0 || from == at + 1)
+            continue;
+        const Key moved = keys[size_t(from)];
+        keys.erase(keys.begin() + from);
+        keys.insert(keys.begin() + at + 1, moved);
+        return;
+    }
+}
+
 static QString keyList(const std::vector<PagedQuery::Key> &keys, bool withDirection)
 {
     QStringList parts;
@@ -329,6 +364,20 @@ struct Pager::Walk {
     std::vector<RowKey> lastKeys;
 };
 
+// Whether `column` alone is the key of a unique index of `table` (letter case
+// ignored as the column's own collation does).
+static bool hasUniqueIndex(const Connection &c, const QString &table, const QString &column)
+{
+    StmtHandle s = c.prepare(QStringLiteral("select 1 from pragma_index_list(?1) l where l.\"unique\" and "
+                                            "(select count(*) from pragma_index_info(l.name)) = 1 and "
+                                            "(select name from pragma_index_info(l.name)) = ?2"));
+    if (!s)
+        return false;
+    bindText(s.get(), 1, table);
+    bindText(s.get(), 2, column);
+    return sqlite3_step(s.get()) == SQLITE_ROW;
+}
+
 std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome, int orderedBudgetMs)
 {
     const ForegroundRead foreground;
@@ -363,6 +412,8 @@ std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome, int 
     };
 
     p->query_ = PagedQuery::parse(*translated);
+    p->query_.rowidAfterUniqueJoinKey(
+        [&p](const QString &table, const QString &column) { return hasUniqueIndex(*p->conn_, table, column); });
     if (p->query_.ok) {
         StmtHandle first = p->conn_->prepare(p->query_.pageStatement(false, false, kPageRows));
         if (!first || !sqlite3_stmt_readonly(first.get())) {

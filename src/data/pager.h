@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <list>
 #include <memory>
 #include <vector>
@@ -41,6 +42,13 @@ struct PagedQuery {
     QString on;             // the join condition (empty for one table)
 
     static PagedQuery parse(const QString &sql);
+    // In a join on "a.x=b.y" ordered by a column of the join that is unique in
+    // its table (`unique` says which are), every joined row with one value of
+    // that key comes from one row of that table: its rowid may follow the key
+    // at once without changing the order of any rows. With it there, the rows
+    // of each such value come in the other table's index order, and the
+    // engine need not read and sort all of them before the first.
+    void rowidAfterUniqueJoinKey(const std::function<bool(const QString &table, const QString &column)> &unique);
     // One page: the rows after key ?1.. (when `after`), up to and including
     // the key that follows (when `upTo`), at most `limit` rows, in key order.
     // The listed columns come first, the key's values after them.

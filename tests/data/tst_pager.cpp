@@ -86,6 +86,8 @@ private slots:
     void outsideChanges();
     void farRowsBeforeTheKeys_data();
     void farRowsBeforeTheKeys();
+    void rowidFollowsUniqueJoinKey_data();
+    void rowidFollowsUniqueJoinKey();
 };
 
 void TestPager::sameRowsSameOrder_data()
@@ -306,6 +308,46 @@ void TestPager::farRowsBeforeTheKeys()
     QVERIFY(!p->keysKnown());
     // Once the keys have come, every row is still where it was.
     QCOMPARE(allRows(*p), expected);
+}
+
+void TestPager::rowidFollowsUniqueJoinKey_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("unique");  // table.column with a unique index
+    QTest::addColumn<QString>("keys");    // the keys the pages are read by
+    const QString head = QStringLiteral("select xj.门诊号 from xj inner join class on xj.科室=class.科室 ");
+    QTest::newRow("department unique, grouped by it") << head + "order by class.年级, class.科室, xj.门诊号"
+                                                      << "class.科室"
+                                                      << "class.年级,class.科室,class.rowid,xj.门诊号,xj.rowid";
+    QTest::newRow("descending keys") << head + "order by class.年级 desc, class.科室 desc, xj.门诊号 desc"
+                                     << "class.科室"
+                                     << "class.年级,class.科室,class.rowid,xj.门诊号,xj.rowid";
+    QTest::newRow("no unique index") << head + "order by class.年级, class.科室, xj.门诊号"
+                                     << ""
+                                     << "class.年级,class.科室,xj.门诊号,xj.rowid,class.rowid";
+    QTest::newRow("ordered by the other side of the join") << head + "order by xj.科室, xj.门诊号"
+                                                           << "class.科室"
+                                                           << "xj.科室,xj.门诊号,xj.rowid,class.rowid";
+    QTest::newRow("one table") << "select * from class order by 科室, 年级"
+                               << "class.科室"
+                               << "科室,年级,class.rowid";
+}
+
+// A join ordered by a column that is unique in its table gets that table's
+// rowid right after it (each value is one row of that table); nothing else
+// moves. The rows and their order are the statement's (sameRowsSameOrder).
+void TestPager::rowidFollowsUniqueJoinKey()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, unique);
+    QFETCH(QString, keys);
+    PagedQuery q = PagedQuery::parse(sql);
+    QVERIFY(q.ok);
+    q.rowidAfterUniqueJoinKey([&](const QString &t, const QString &c) { return t + u'.' + c == unique; });
+    QStringList got;
+    for (const PagedQuery::Key &k : q.keys)
+        got << k.expr;
+    QCOMPARE(got.join(u','), keys);
 }
 
 QTEST_MAIN(TestPager)
