@@ -27,8 +27,10 @@ bool createServerSchema(PgConnection &c, const QString &room, QString *error);
 bool ensureServerListingIndexes(PgConnection &c);
 // The server keeps the number of rows of xj as rows come and go (the table
 // row_counts and its triggers), so that a whole-archive grid is counted at
-// once; a server made by an older tool gets them here, counted once. False
-// when they could not be made (the grid then counts the archive itself).
+// once; a server made by an older tool gets them here, counted once, and a
+// count that no longer holds (rows written with the triggers off) is taken
+// again. Run at start-up. False when they could not be made (the grid then
+// counts the archive itself).
 bool ensureServerRowCounts(PgConnection &c);
 // Sums the rows of row_counts into one per table (done at start-up).
 bool compactServerRowCounts(PgConnection &c);
