@@ -49,6 +49,7 @@
 #include "prescribe/Form2.h"
 #include "report/preview.h"
 #include "report/report.h"
+#include "ui/application.h"
 #include "ui/gridsource.h"
 #include "ui/msgbox.h"
 #include "ui/window.h"
@@ -247,6 +248,11 @@ int child(int records, const QString &group, const QString &source, const QStrin
         }
     } else if (!QFile::copy(source, dbPath())) {
         std::fprintf(stderr, "cannot copy %s\n", qPrintable(source));
+        return 1;
+    } else if (!openDatabaseOrTell()) {
+        // What the program does at start with its file (WAL, the listings'
+        // indexes, the kept count, the audit trail).
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(dbPath()));
         return 1;
     }
 

@@ -24,4 +24,11 @@ QString listingStatement(const QString &sql);
 // only slower).
 bool ensureListingIndexes(const Connection &c);
 
+// The number of records of xj, kept by triggers as records are added and
+// removed (the table row_counts), so that a grid of the whole archive is
+// counted at once and not by reading an index of a million entries. Made for
+// a file that lacks it, and counted again when it no longer holds. False
+// when the file could not be changed (the grid then counts the records).
+bool ensureRowCounts(const Connection &c);
+
 }  // namespace xs

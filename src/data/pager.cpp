@@ -323,6 +323,14 @@ QString PagedQuery::rowStatement() const
 
 QString PagedQuery::countStatement() const { return QStringLiteral("select count(*) from ") + from; }
 
+QString PagedQuery::keptCountStatement() const
+{
+    // The kept count when the file keeps one for the table; count(*) is then
+    // never run (coalesce stops at its first value).
+    return QStringLiteral("select coalesce((select n from row_counts where tbl='%1'), (select count(*) from %1))")
+        .arg(from);
+}
+
 namespace {
 // Interrupts a statement that does more than its budget of work: an ordered
 // reading that meets too few matching rows gives way to one pass over the table.
@@ -450,7 +458,10 @@ std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome, int 
     if (!read)
         return fail();
     if (!p->complete_ && p->query_.where.isEmpty() && p->query_.tables.size() == 1) {
-        if (StmtHandle c = p->conn_->prepare(p->query_.countStatement()); c && sqlite3_step(c.get()) == SQLITE_ROW) {
+        StmtHandle c = isName(p->query_.from) ? p->conn_->prepare(p->query_.keptCountStatement()) : StmtHandle();
+        if (!c)
+            c = p->conn_->prepare(p->query_.countStatement());
+        if (c && sqlite3_step(c.get()) == SQLITE_ROW) {
             p->total_ = std::max(sqlite3_column_int(c.get(), 0), p->knownRows());
             p->complete_ = true;
         }

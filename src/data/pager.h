@@ -63,6 +63,9 @@ struct PagedQuery {
     QString rowStatement() const;
     // The number of rows (a statement without a condition only).
     QString countStatement() const;
+    // The same from the count the file keeps for the table (row_counts),
+    // else by counting; for a table named alone.
+    QString keptCountStatement() const;
 };
 
 // A query shown as a window of its result. The first page is read when it

@@ -64,6 +64,7 @@ bool openDatabaseOrTell()
     try {
         ensureWal(dbPath());
         ensureListingIndexes(Connection::open(dbPath()));
+        ensureRowCounts(Connection::open(dbPath()));
         // A file of an older version gets the audit trail here; should that
         // fail, the work goes on and the user knows changes go unrecorded.
         QString why;

@@ -2,6 +2,7 @@
 // the same order as the text they keep, and a plan that reads through indexes.
 #include "cases/Form3.h"
 #include "data/listing.h"
+#include "data/pager.h"
 #include "data/sqlite.h"
 #include "dept/Formclass2.h"
 #include "testenv.h"
@@ -55,6 +56,8 @@ private slots:
     void plansUseIndexes();
     void otherStatementsRunAsTheyAre();
     void olderFileGetsIndexes();
+    void keptCountFollowsChanges_data();
+    void keptCountFollowsChanges();
 };
 
 void TestListing::sameRowsSameOrder_data()
@@ -139,6 +142,56 @@ void TestListing::olderFileGetsIndexes()
              2);
     // A second start finds them and changes nothing.
     QVERIFY(ensureListingIndexes(Connection::open(db.path())));
+}
+
+void TestListing::keptCountFollowsChanges_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<int>("records");  // xj's records after it
+    QTest::newRow("none") << "" << 11;
+    QTest::newRow("records added") << "with recursive n(i) as (select 1 union all select i + 1 from n where i < 40) "
+                                      "insert into xj(门诊号) select 'K' || i from n"
+                                   << 51;
+    QTest::newRow("records removed") << "delete from xj where 科室 = 'ent'" << 9;
+    QTest::newRow("all removed, then some added")
+        << "delete from xj; insert into xj(门诊号) values ('A'), ('B')" << -98;
+    QTest::newRow("a duplicate refused") << "insert or ignore into xj(门诊号) values ('0001'), ('K1')" << 12;
+    QTest::newRow("taken back") << "begin; insert into xj(门诊号) values ('K2'); rollback" << 11;
+    QTest::newRow("updated") << "update xj set 科室 = '眼科' where 科室 = '内科'" << 11;
+    QTest::newRow("drifted, counted again at the next start") << "update row_counts set n = 5" << 11;
+    QTest::newRow("older file, made at the next start")
+        << "drop trigger row_counts_xj_insert; drop table row_counts" << 11;
+}
+
+// The count the file keeps is the number of records after every kind of
+// change, and it is what a grid of the whole archive shows as its rows.
+void TestListing::keptCountFollowsChanges()
+{
+    QFETCH(QString, change);
+    QFETCH(int, records);
+    TestDb db(Empty);
+    seed(db);
+    // More records than one page holds, so that the grid asks for the count.
+    db.exec(QStringLiteral("with recursive n(i) as (select 1 union all select i + 1 from n where i < 100) "
+                           "insert into xj(门诊号, 科室) select 'P' || i, '牙科' from n"));
+    records += 100;
+    QVERIFY(ensureRowCounts(Connection::open(db.path())));
+    if (!change.isEmpty())
+        db.exec(change);
+    // The program's next start.
+    QVERIFY(ensureRowCounts(Connection::open(db.path())));
+    QCOMPARE(db.count(QStringLiteral("xj")), records);
+    QCOMPARE(db.scalar(QStringLiteral("select n from row_counts where tbl = 'xj'")).toInt(), records);
+    std::unique_ptr<Pager> p = Pager::open(QStringLiteral("select * from xj"));
+    QVERIFY(p);
+    QVERIFY(p->countKnown());
+    QCOMPARE(p->knownRows(), records);
+    // The grid reads the kept count and does not count the records itself
+    // (the records of one page are counted by reading them).
+    if (records > Pager::kPageRows) {
+        db.exec(QStringLiteral("update row_counts set n = n + 1000"));
+        QCOMPARE(Pager::open(QStringLiteral("select * from xj"))->knownRows(), records + 1000);
+    }
 }
 
 QTEST_MAIN(TestListing)
