@@ -166,46 +166,52 @@ ServerPages::Statement ServerPages::page(const Key *after, const Key *upTo, int 
     return st;
 }
 
+namespace {
+
+// The key columns under their aliases, as a select list.
+QString keySelect(const PagedQuery &q)
+{
+    QStringList cols;
+    for (int i = 0; i < int(q.keys.size()); ++i)
+        cols << q.keys[size_t(i)].expr + QStringLiteral(" as ") + alias(i);
+    return cols.join(QStringLiteral(", "));
+}
+
+// " where ..." for the statement's condition (empty when there is none).
+// A table read whole in ctid order is read by a plain scan from its first
+// block: the connections do not join a scan already running
+// (synchronize_seqscans off) and run() keeps such a statement serial, so it
+// comes in ctid order. A plain scan reads through a small ring of the
+// server's buffers; a ctid range would go through all of them, which costs a
+// connection that has not touched them yet several times as much.
+QString whereOf(const PagedQuery &q)
+{
+    return q.where.isEmpty() ? QString() : QStringLiteral(" where (") + q.where + QStringLiteral(")");
+}
+
+}  // namespace
+
 ServerPages::Statement ServerPages::keyAtPlace(int place) const
 {
-    QStringList keyCols;
-    for (int i = 0; i < int(q_.keys.size()); ++i)
-        keyCols << q_.keys[size_t(i)].expr + QStringLiteral(" as ") + alias(i);
-    QStringList conds;
-    if (!q_.where.isEmpty())
-        conds << QStringLiteral("(") + q_.where + QStringLiteral(")");
-    if (physical_)
-        conds << q_.tables[0] + QStringLiteral(".ctid>'(0,0)'");
     Statement st;
-    st.sql = QStringLiteral("select 0 as xs_seg, ") + keyCols.join(QStringLiteral(", ")) + QStringLiteral(" from ")
-             + q_.from;
-    if (!conds.isEmpty())
-        st.sql += QStringLiteral(" where ") + conds.join(QStringLiteral(" AND "));
+    st.sql = QStringLiteral("select 0 as xs_seg, ") + keySelect(q_) + QStringLiteral(" from ") + q_.from + whereOf(q_);
     if (!physical_)
         st.sql += QStringLiteral(" order by ") + orderList(q_.keys, false);
     st.sql += QStringLiteral(" limit 1 offset %1").arg(place);
+    st.serial = physical_;
     return st;
 }
 
 ServerPages::Statement ServerPages::walk(int every) const
 {
-    QStringList keyCols;
-    for (int i = 0; i < int(q_.keys.size()); ++i)
-        keyCols << q_.keys[size_t(i)].expr + QStringLiteral(" as ") + alias(i);
-    QStringList conds;
-    if (!q_.where.isEmpty())
-        conds << QStringLiteral("(") + q_.where + QStringLiteral(")");
-    if (physical_)
-        conds << q_.tables[0] + QStringLiteral(".ctid>'(0,0)'");
     QString inner = QStringLiteral("select row_number() over xs_w as xs_n, lead(1) over xs_w is null as xs_last, ")
-                    + keyCols.join(QStringLiteral(", ")) + QStringLiteral(" from ") + q_.from;
-    if (!conds.isEmpty())
-        inner += QStringLiteral(" where ") + conds.join(QStringLiteral(" AND "));
+                    + keySelect(q_) + QStringLiteral(" from ") + q_.from + whereOf(q_);
     inner += QStringLiteral(" window xs_w as (")
              + (physical_ ? QString() : QStringLiteral("order by ") + orderList(q_.keys, false)) + QStringLiteral(")");
     Statement st;
     st.sql = QStringLiteral("select * from (") + inner + QStringLiteral(") xs_walk where xs_n % ")
              + QString::number(every) + QStringLiteral(" = 0 or xs_last");
+    st.serial = physical_;
     return st;
 }
 
@@ -279,14 +285,27 @@ ServerPages::Statement ServerPages::blocks(qint64 first, int count) const
     return st;
 }
 
-PgResult ServerPages::run(PgConnection &c, const Statement &st, int budgetMs) const
+QString ServerPages::settings(const Statement &st, int budgetMs) const
 {
     QString settings;
     if (q_.orderKeys > 0)
         settings += QStringLiteral(
             ";SET LOCAL enable_seqscan = off;SET LOCAL enable_hashjoin = off;SET LOCAL enable_mergejoin = off");
+    // A table read in ctid order by a plain scan: one process reads it.
+    if (st.serial)
+        settings += QStringLiteral(";SET LOCAL max_parallel_workers_per_gather = 0");
     if (budgetMs > 0)
         settings += QStringLiteral(";SET LOCAL statement_timeout = %1").arg(budgetMs);
+    return settings;
+}
+
+PgResult ServerPages::run(PgConnection &c, const Statement &st, int budgetMs) const
+{
+    return runWith(c, st, settings(st, budgetMs));
+}
+
+PgResult ServerPages::runWith(PgConnection &c, const Statement &st, const QString &settings)
+{
     if (settings.isEmpty())
         return c.exec(st.sql, st.params);
     if (!c.run(QStringLiteral("BEGIN READ ONLY") + settings)) {
@@ -745,13 +764,14 @@ void Pager::startServerWalk()
         return;  // the pages are then counted as they are read
     server_->walk = w;
     const ServerPages::Statement st = server_->pages.walk(kPageRows);
+    const QString settings = server_->pages.settings(st, -1);
     const int m = server_->pages.keyColumns();
     // A whole table is counted first, by itself: the count comes well before
     // the keys of every page.
     const QString count =
         query_.where.isEmpty() && query_.tables.size() == 1 ? serverRowCountSql(query_.from) : QString();
     const QString plainCount = count.isEmpty() ? QString() : QStringLiteral("select count(*) from ") + query_.from;
-    w->thread = std::thread([w, st, m, count, plainCount, self = this] {
+    w->thread = std::thread([w, st, settings, m, count, plainCount, self = this] {
         if (w->conn->ensure()) {
             std::lock_guard<std::mutex> lock(w->m);
             w->canceller = w->conn->canceller();
@@ -769,7 +789,7 @@ void Pager::startServerWalk()
             }
         }
         if (!w->cancelled && w->conn->connected()) {
-            const PgResult r = w->conn->exec(st.sql, st.params);
+            const PgResult r = ServerPages::runWith(*w->conn, st, settings);
             if (r.ok()) {
                 for (int row = 0; row < r.rows(); ++row) {
                     const int n = r.text(row, 0).toInt();

@@ -32,6 +32,7 @@ public:
     struct Statement {
         QString sql;
         QList<std::optional<QString>> params;
+        bool serial = false;  // a plain scan that must come in ctid order: no parallel workers
     };
 
     // `serverSql` is already in the server's dialect.
@@ -82,6 +83,12 @@ public:
     // (ms > 0) the statement is cancelled when it runs longer. Each runs in
     // a transaction of its own that ends with it.
     PgResult run(PgConnection &c, const Statement &st, int budgetMs = -1) const;
+    // The session settings `st` runs with (for another thread, which runs it
+    // with runWith).
+    QString settings(const Statement &st, int budgetMs) const;
+    // A statement in a read-only transaction of its own with `settings`
+    // (";SET LOCAL ..."), or as it is when there are none.
+    static PgResult runWith(PgConnection &c, const Statement &st, const QString &settings);
     // The key of row r of a page result.
     Key keyOf(const PgResult &page, int r) const;
     // The listed columns of a page result are columns 1 .. columns - 1 - keyColumns().
