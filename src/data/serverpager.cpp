@@ -413,6 +413,10 @@ struct Pager::Server {
         }
         if (walk->thread.joinable())
             walk->thread.join();
+        // The connection goes back to the pool when the cancel left it idle
+        // (a cancel that reaches an idle connection is dropped by the
+        // server), so that the next window's pass need not connect anew.
+        giveBackServerConnection(std::move(walk->conn));
     }
     Server(const Server &) = delete;
     Server &operator=(const Server &) = delete;
