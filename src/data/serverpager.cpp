@@ -330,37 +330,69 @@ int ServerPages::listedColumns(const PgResult &page) const { return page.columns
 // ---------------------------------------------------------------------------
 // The pager's reading on the server.
 
-// One statement run on a connection of its own in another thread, which can
-// be cancelled: the pass that finds a condition's rows while the ordered
-// reading tries its budget.
-struct BackgroundStatement {
+// Work of another thread on a connection of its own, which can be cancelled
+// from the window's thread.
+struct BackgroundWork {
     std::mutex m;
     std::thread thread;
     std::shared_ptr<PgConnection> conn;
     std::unique_ptr<PgCanceller> canceller;
     std::atomic<bool> cancelled{false};
     std::atomic<bool> finished{false};
+
+    // In the work's thread: connects (unless cancelled) and makes the
+    // statement that will run cancellable; false when there is no connection.
+    bool connect()
+    {
+        if (!cancelled && conn->ensure()) {
+            std::lock_guard<std::mutex> lock(m);
+            canceller = conn->canceller();
+        }
+        return !cancelled && conn->connected();
+    }
+    // In the work's thread, last: nothing is left to cancel.
+    void done()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            canceller.reset();
+        }
+        finished = true;
+    }
+    // Cancels the running statement and waits until the work has ended; a
+    // cancel that came before its statement started is sent again.
+    void cancelAndJoin()
+    {
+        cancelled = true;
+        while (!finished.load()) {
+            {
+                std::lock_guard<std::mutex> lock(m);
+                if (canceller)
+                    canceller->cancel();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+// One statement run in the background: the pass that finds a condition's rows
+// while the ordered reading tries its budget.
+struct BackgroundStatement : BackgroundWork {
     PgResult result;
 
     // The statement starts after `delayMs` unless cancelled before.
     BackgroundStatement(std::shared_ptr<PgConnection> c, const ServerPages::Statement &st, int delayMs)
-        : conn(std::move(c))
     {
+        conn = std::move(c);
         thread = std::thread([this, st, delayMs] {
             const auto start = std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs);
             while (!cancelled && std::chrono::steady_clock::now() < start)
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            if (!cancelled && conn->ensure()) {
-                std::lock_guard<std::mutex> lock(m);
-                canceller = conn->canceller();
-            }
-            if (!cancelled && conn->connected())
+            if (connect())
                 result = conn->exec(st.sql, st.params);
-            {
-                std::lock_guard<std::mutex> lock(m);
-                canceller.reset();
-            }
-            finished = true;
+            done();
         });
     }
     BackgroundStatement(const BackgroundStatement &) = delete;
@@ -372,25 +404,12 @@ struct BackgroundStatement {
         giveBackServerConnection(std::move(conn));
         return std::move(result);
     }
-    // Cancels the statement and waits until it has ended; the connection,
-    // which a late cancel could still reach, is not used again.
-    void cancel()
-    {
-        cancelled = true;
-        while (!finished.load()) {
-            {
-                std::lock_guard<std::mutex> lock(m);
-                if (canceller)
-                    canceller->cancel();
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        thread.join();
-    }
+    // A pass not taken is cancelled; its connection, which a late cancel
+    // could still reach, is not used again.
     ~BackgroundStatement()
     {
         if (thread.joinable())
-            cancel();
+            cancelAndJoin();
     }
 };
 
@@ -400,19 +419,7 @@ struct Pager::Server {
     {
         if (!walk)
             return;
-        walk->cancelled = true;
-        // Until the pass has ended: a cancel that came before its statement
-        // started is sent again.
-        while (!walk->finished.load()) {
-            {
-                std::lock_guard<std::mutex> lock(walk->m);
-                if (walk->canceller)
-                    walk->canceller->cancel();
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        if (walk->thread.joinable())
-            walk->thread.join();
+        walk->cancelAndJoin();
         // The connection goes back to the pool when the cancel left it idle
         // (a cancel that reaches an idle connection is dropped by the
         // server), so that the next window's pass need not connect anew.
@@ -423,13 +430,7 @@ struct Pager::Server {
 
     // The background pass: the count and the key of every page, by one
     // statement on a connection of its own.
-    struct Walk {
-        std::mutex m;
-        std::thread thread;
-        std::shared_ptr<PgConnection> conn;
-        std::unique_ptr<PgCanceller> canceller;
-        std::atomic<bool> cancelled{false};
-        std::atomic<bool> finished{false};
+    struct Walk : BackgroundWork {
         bool ok = false;
         int count = 0;
         std::vector<ServerPages::Key> keys;
@@ -776,11 +777,8 @@ void Pager::startServerWalk()
         query_.where.isEmpty() && query_.tables.size() == 1 ? serverRowCountSql(query_.from) : QString();
     const QString plainCount = count.isEmpty() ? QString() : QStringLiteral("select count(*) from ") + query_.from;
     w->thread = std::thread([w, st, settings, m, count, plainCount, self = this] {
-        if (w->conn->ensure()) {
-            std::lock_guard<std::mutex> lock(w->m);
-            w->canceller = w->conn->canceller();
-        }
-        if (!count.isEmpty() && !w->cancelled && w->conn->connected()) {
+        const bool connected = w->connect();
+        if (connected && !count.isEmpty()) {
             PgResult r = w->conn->exec(count);
             // A server without the kept counts (made by an older tool that
             // could not add them) is counted row by row.
@@ -805,12 +803,8 @@ void Pager::startServerWalk()
                 w->ok = true;
             }
         }
-        {
-            std::lock_guard<std::mutex> lock(w->m);
-            w->canceller.reset();
-        }
         const bool post = !w->cancelled;
-        w->finished = true;
+        w->done();
         if (post)
             QMetaObject::invokeMethod(
                 self, [self] { self->takeServerWalk(); }, Qt::QueuedConnection);
