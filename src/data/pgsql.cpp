@@ -321,13 +321,15 @@ bool PgCursor::open()
         close();
         return false;
     };
+    exhausted_ = false;
+    batch_ = PgResult();
+    row_ = -1;
     if (ownTransaction_ && !conn_->run(QStringLiteral("BEGIN READ ONLY")))
         return failed(conn_->lastError(), conn_->lastFault());
     open_ = true;
     const PgResult declared = conn_->exec(QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR ").arg(name_) + sql_);
     if (!declared.ok())
         return failed(declared.error(), declared.fault());
-    exhausted_ = false;
     row_ = -1;
     if (!fetch(kFirstBatch))
         return false;
@@ -351,12 +353,18 @@ bool PgCursor::fetch(int rows)
     }
     exhausted_ = batch_.rows() < rows;
     row_ = -1;
+    // A result read to its end ends its own transaction at once: the rows
+    // left to step through are in the batch, and the connection is free for
+    // the next statement (a write to the table just read, say) instead of
+    // holding a snapshot while the caller works through them.
+    if (exhausted_ && ownTransaction_)
+        close();
     return true;
 }
 
 bool PgCursor::next()
 {
-    if (!open_)
+    if (!open_ && !exhausted_)
         return false;
     if (row_ + 1 < batch_.rows()) {
         ++row_;

@@ -1,5 +1,6 @@
 #include "data/recordset.h"
 
+#include "data/audit.h"
 #include "data/dates.h"
 #include "data/pgsql.h"
 #include "data/serverdb.h"
@@ -370,7 +371,14 @@ bool Recordset::Update()
 bool Recordset::updateOnServer(const QStringList &cols, const std::vector<std::optional<QString>> &values)
 {
     SqlOutcome o;
-    std::shared_ptr<PgConnection> writer = serverForStatement(o);
+    // The connection that read the rows, once their reading is over, writes
+    // the new one: it is warm for this table, and no other is taken from the
+    // pool or opened for it.
+    std::shared_ptr<PgConnection> writer;
+    if (!g_txServer && cursor_ && cursor_->connection()->idle() && cursor_->connection()->setAuditUser(auditActor()))
+        writer = cursor_->connection();
+    else
+        writer = serverForStatement(o);
     if (!writer) {
         error_ = o.error;
         fault_ = o.fault;
@@ -392,7 +400,7 @@ bool Recordset::updateOnServer(const QStringList &cols, const std::vector<std::o
                                        : QStringLiteral("INSERT INTO %1(%2) VALUES(%3)")
                                              .arg(table, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
     const PgResult r = writer->exec(sql, params);
-    if (writer != g_txServer)
+    if (writer != g_txServer && (!cursor_ || writer != cursor_->connection()))
         giveBackServerConnection(std::move(writer));
     if (!r.ok()) {
         fault_ = r.fault();

@@ -27,6 +27,8 @@ private slots:
     void queries();
     void longResultInBatches();
     void addNewUpdate();
+    void readToItsEndHoldsNothing_data();
+    void readToItsEndHoldsNothing();
     void actionsAndFaults();
     void roomsKeepTheirOwnWorkTable();
     void transactionWholeOrNothing();
@@ -140,6 +142,53 @@ void TestServerDb::addNewUpdate()
     QVERIFY(!rs->Update());
     QCOMPARE(rs->lastFault(), DbFault::Unique);
     QVERIFY(rs->lastError().startsWith(QStringLiteral("已经存在相同编号的记录，不能重复保存。")));
+}
+
+void TestServerDb::readToItsEndHoldsNothing_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::newRow("fewer than the first batch") << 3;
+    QTest::newRow("exactly the first batch") << 20;
+    QTest::newRow("several batches") << 1100;
+}
+
+// A recordset read to its end holds no transaction while its caller works
+// through the rows, and a row added through it is written on the connection
+// that read it: the program uses one connection to the server for all of it.
+void TestServerDb::readToItsEndHoldsNothing()
+{
+    QFETCH(int, rows);
+    QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) select 'Y' || g from generate_series(1, %1) g").arg(rows)));
+    PgConnection watcher(db_);
+    const auto states = [&] {
+        const PgResult r = watcher.exec(QStringLiteral("select coalesce(state, '?') from pg_stat_activity where "
+                                                       "datname = current_database() and pid <> pg_backend_pid()"));
+        QStringList out;
+        for (int i = 0; i < r.rows(); ++i)
+            out << r.text(i, 0);
+        return out;
+    };
+    RecordsetPtr rs = runsql(QStringLiteral("select * from yc"));
+    QVERIFY(rs);
+    int n = 0;
+    for (; !rs->atEOF(); rs->MoveNext())
+        ++n;
+    QCOMPARE(n, rows);
+    QCOMPARE(states(), QStringList{"idle"});
+    QVERIFY(rs->AddNew());
+    QVERIFY(rs->setField(QStringLiteral("门诊号"), QStringLiteral("Z1")));
+    QVERIFY2(rs->Update(), qPrintable(rs->lastError()));
+    QCOMPARE(states(), QStringList{"idle"});
+    // Read again from its first row, the new one among them.
+    rs->MoveFirst();
+    n = 0;
+    bool added = false;
+    for (; !rs->atEOF(); rs->MoveNext(), ++n)
+        added = added || rs->text(0) == QLatin1String("Z1");
+    QCOMPARE(n, rows + 1);
+    QVERIFY(added);
+    rs->Close();
+    QCOMPARE(states(), QStringList{"idle"});
 }
 
 void TestServerDb::actionsAndFaults()
