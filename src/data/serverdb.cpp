@@ -115,13 +115,22 @@ std::shared_ptr<PgConnection> takeSpareServerConnection()
     return newServerConnection();
 }
 
-void giveBackServerConnection(std::shared_ptr<PgConnection> c)
+void giveBackServerConnection(std::shared_ptr<PgConnection> c, PoolEnd end)
 {
     ServerState &s = state();
     // Only a connection nothing else holds goes back: a recordset still
     // reading one that its transaction gave back would share it with the
     // next statement.
-    if (c && c.use_count() == 1 && s.on && c->conninfo() == s.conninfo && c->idle() && s.idle.size() < kPoolSize)
+    if (!c || c.use_count() != 1 || !s.on || c->conninfo() != s.conninfo || !c->idle() || s.idle.size() >= kPoolSize)
+        return;
+    // The windows take from the back, the background passes from the front:
+    // the windows' statements keep the connections whose server processes
+    // have run them before (their plans, triggers and catalogue caches are
+    // warm there; a fresh process's first insert into the archive costs
+    // several times a warm one's).
+    if (end == PoolEnd::Background)
+        s.idle.insert(s.idle.begin(), std::move(c));
+    else
         s.idle.push_back(std::move(c));
 }
 

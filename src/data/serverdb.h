@@ -33,6 +33,8 @@ std::shared_ptr<PgConnection> newServerConnection();
 // the thread that uses it). Null when no server is in use.
 std::shared_ptr<PgConnection> takeSpareServerConnection();
 // Gives a connection back to the pool (dropped when it is not idle, when
-// anything else still holds it, or when the pool is full).
-void giveBackServerConnection(std::shared_ptr<PgConnection> c);
+// anything else still holds it, or when the pool is full). A connection of
+// background work goes where takeSpareServerConnection looks first.
+enum class PoolEnd { Windows, Background };
+void giveBackServerConnection(std::shared_ptr<PgConnection> c, PoolEnd end = PoolEnd::Windows);
 }  // namespace xs

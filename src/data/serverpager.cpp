@@ -113,6 +113,12 @@ constexpr int kMaxCtidRows = 20'000;
 // How long the ordered reading of a condition runs alone before the pass
 // that finds the condition's rows starts beside it.
 constexpr int kPassDelayMs = 50;
+// The background pass over a listing's keys starts this long after the
+// listing's first page: a window closed or replaced sooner (a prescription
+// stored, the next node clicked) never pays for it, and the pass does not
+// take a processor from the window while it is being built. A page far
+// beyond the keys read meanwhile is read by its place (keyAtPlace).
+constexpr int kWalkDelayMs = 300;
 
 ServerPages::ServerPages(const QString &serverSql) : q_(PagedQuery::parse(serverSql))
 {
@@ -342,6 +348,15 @@ struct BackgroundWork {
 
     // In the work's thread: connects (unless cancelled) and makes the
     // statement that will run cancellable; false when there is no connection.
+    // In the work's thread, first: waits `delayMs` before the work starts
+    // (ending early when `hurry` is set); false when cancelled meanwhile.
+    bool waitToStart(int delayMs, const std::atomic<bool> *hurry = nullptr)
+    {
+        const auto start = std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs);
+        while (!cancelled && !(hurry && *hurry) && std::chrono::steady_clock::now() < start)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return !cancelled;
+    }
     bool connect()
     {
         if (!cancelled && conn->ensure()) {
@@ -359,11 +374,26 @@ struct BackgroundWork {
         }
         finished = true;
     }
+    // In the work's thread: runs `post` (which posts to the window) unless
+    // the work was cancelled. A cancel takes the same lock, so nothing is
+    // posted to a window once its pager has gone.
+    template <typename F>
+    void postUnlessCancelled(F &&post)
+    {
+        std::lock_guard<std::mutex> lock(m);
+        if (!cancelled)
+            post();
+    }
+    void markCancelled()
+    {
+        std::lock_guard<std::mutex> lock(m);
+        cancelled = true;
+    }
     // Cancels the running statement and waits until the work has ended; a
     // cancel that came before its statement started is sent again.
     void cancelAndJoin()
     {
-        cancelled = true;
+        markCancelled();
         while (!finished.load()) {
             {
                 std::lock_guard<std::mutex> lock(m);
@@ -387,10 +417,7 @@ struct BackgroundStatement : BackgroundWork {
     {
         conn = std::move(c);
         thread = std::thread([this, st, delayMs] {
-            const auto start = std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs);
-            while (!cancelled && std::chrono::steady_clock::now() < start)
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            if (connect())
+            if (waitToStart(delayMs) && connect())
                 result = conn->exec(st.sql, st.params);
             done();
         });
@@ -401,7 +428,7 @@ struct BackgroundStatement : BackgroundWork {
     PgResult take()
     {
         thread.join();
-        giveBackServerConnection(std::move(conn));
+        giveBackServerConnection(std::move(conn), PoolEnd::Background);
         return std::move(result);
     }
     // A pass not taken is cancelled; its connection, which a late cancel
@@ -413,17 +440,67 @@ struct BackgroundStatement : BackgroundWork {
     }
 };
 
+// Background works whose window has gone: each is cancelled by a thread of
+// its own, so that the window's thread does not wait for the cancel to reach
+// the server (the server starts a process for each cancel request) and for
+// the work to end. Their connections go back to the pool once they have
+// ended; the process waits for the rest when it ends.
+class RetiredWorks {
+public:
+    void retire(std::shared_ptr<BackgroundWork> w)
+    {
+        sweep();
+        w->markCancelled();
+        auto r = std::make_unique<Retired>();
+        r->work = std::move(w);
+        r->reaper = std::thread([work = r->work, ended = &r->ended] {
+            work->cancelAndJoin();
+            *ended = true;
+        });
+        retired_.push_back(std::move(r));
+    }
+    // In the windows' thread: the works that have ended give their
+    // connection back (the cancel left it idle; a cancel that reaches an
+    // idle connection is dropped by the server).
+    void sweep()
+    {
+        for (auto it = retired_.begin(); it != retired_.end();) {
+            if (!(*it)->ended) {
+                ++it;
+                continue;
+            }
+            (*it)->reaper.join();
+            giveBackServerConnection(std::move((*it)->work->conn), PoolEnd::Background);
+            it = retired_.erase(it);
+        }
+    }
+    ~RetiredWorks()
+    {
+        for (auto &r : retired_)
+            r->reaper.join();
+    }
+
+private:
+    struct Retired {
+        std::shared_ptr<BackgroundWork> work;
+        std::thread reaper;
+        std::atomic<bool> ended{false};
+    };
+    std::vector<std::unique_ptr<Retired>> retired_;
+};
+
+RetiredWorks &retiredWorks()
+{
+    static RetiredWorks r;
+    return r;
+}
+
 struct Pager::Server {
     explicit Server(const QString &sql) : pages(sql) {}
     ~Server()
     {
-        if (!walk)
-            return;
-        walk->cancelAndJoin();
-        // The connection goes back to the pool when the cancel left it idle
-        // (a cancel that reaches an idle connection is dropped by the
-        // server), so that the next window's pass need not connect anew.
-        giveBackServerConnection(std::move(walk->conn));
+        if (walk)
+            retiredWorks().retire(std::move(walk));
     }
     Server(const Server &) = delete;
     Server &operator=(const Server &) = delete;
@@ -431,6 +508,7 @@ struct Pager::Server {
     // The background pass: the count and the key of every page, by one
     // statement on a connection of its own.
     struct Walk : BackgroundWork {
+        std::atomic<bool> hurry{false};  // someone waits for it: no delay
         bool ok = false;
         int count = 0;
         std::vector<ServerPages::Key> keys;
@@ -761,6 +839,7 @@ QString Pager::serverCell(int row, int c)
 
 void Pager::startServerWalk()
 {
+    retiredWorks().sweep();
     auto w = std::make_shared<Server::Walk>();
     // A connection of its own: a spare one of the pool (warm, connected), or
     // a new one the pass connects itself.
@@ -771,23 +850,34 @@ void Pager::startServerWalk()
     const ServerPages::Statement st = server_->pages.walk(kPageRows);
     const QString settings = server_->pages.settings(st, -1);
     const int m = server_->pages.keyColumns();
-    // A whole table is counted first, by itself: the count comes well before
-    // the keys of every page.
-    const QString count =
-        query_.where.isEmpty() && query_.tables.size() == 1 ? serverRowCountSql(query_.from) : QString();
-    const QString plainCount = count.isEmpty() ? QString() : QStringLiteral("select count(*) from ") + query_.from;
-    w->thread = std::thread([w, st, settings, m, count, plainCount, self = this] {
-        const bool connected = w->connect();
+    // A whole table's count is kept by the server: it is read at once (a
+    // fraction of a millisecond). A server without the kept counts (made by
+    // an older tool that could not add them) is counted row by row in the
+    // pass, before the keys.
+    QString count;
+    if (query_.where.isEmpty() && query_.tables.size() == 1) {
+        count = QStringLiteral("select count(*) from ") + query_.from;
+        DbFault f = DbFault::None;
+        QString why;
+        if (std::shared_ptr<PgConnection> c = takeServerConnection(&f, &why)) {
+            const PgResult r = c->exec(serverRowCountSql(query_.from));
+            giveBackServerConnection(std::move(c));
+            if (r.ok() && r.rows() == 1) {
+                takeServerCount(r.text(0, 0).toInt());
+                count.clear();
+            }
+        }
+    }
+    w->thread = std::thread([w, st, settings, m, count, self = this] {
+        const bool connected = w->waitToStart(kWalkDelayMs, &w->hurry) && w->connect();
         if (connected && !count.isEmpty()) {
-            PgResult r = w->conn->exec(count);
-            // A server without the kept counts (made by an older tool that
-            // could not add them) is counted row by row.
-            if (!r.ok() && w->conn->connected() && !w->cancelled)
-                r = w->conn->exec(plainCount);
-            if (r.ok() && r.rows() == 1 && !w->cancelled) {
+            const PgResult r = w->conn->exec(count);
+            if (r.ok() && r.rows() == 1) {
                 const int n = r.text(0, 0).toInt();
-                QMetaObject::invokeMethod(
-                    self, [self, n] { self->takeServerCount(n); }, Qt::QueuedConnection);
+                w->postUnlessCancelled([self, n] {
+                    QMetaObject::invokeMethod(
+                        self, [self, n] { self->takeServerCount(n); }, Qt::QueuedConnection);
+                });
             }
         }
         if (!w->cancelled && w->conn->connected()) {
@@ -803,11 +893,11 @@ void Pager::startServerWalk()
                 w->ok = true;
             }
         }
-        const bool post = !w->cancelled;
-        w->done();
-        if (post)
+        w->postUnlessCancelled([self] {
             QMetaObject::invokeMethod(
                 self, [self] { self->takeServerWalk(); }, Qt::QueuedConnection);
+        });
+        w->done();
     });
 }
 
@@ -818,7 +908,7 @@ void Pager::takeServerWalk()
     std::shared_ptr<Server::Walk> w = std::move(server_->walk);
     if (w->thread.joinable())
         w->thread.join();
-    giveBackServerConnection(std::move(w->conn));
+    giveBackServerConnection(std::move(w->conn), PoolEnd::Background);
     if (!w->ok)
         return;
     std::vector<ServerPages::Key> &lastKeys = server_->lastKeys;
@@ -844,6 +934,8 @@ void Pager::serverWaitForCount()
 {
     if (complete_)
         return;
+    if (server_ && server_->walk)
+        server_->walk->hurry = true;
     takeServerWalk();
     while (!complete_ && serverFetchMore()) {
     }
