@@ -9,7 +9,9 @@
 #include "data/sqltext.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
+#include <QThread>
 #include <QtEndian>
 #include <atomic>
 #include <chrono>
@@ -93,8 +95,8 @@ struct ReportRows::Impl {
     std::optional<Connection> conn;
     StmtHandle stmt;  // declared after conn: finalized before the connection closes
     // On the shared server: a cursor in a read-only transaction of its own,
-    // on a connection that stays with this pass (never back to the pool,
-    // which belongs to the main thread).
+    // on a connection that stays with this pass until it ends (the pool
+    // belongs to the main thread: the connection goes back there only).
     std::unique_ptr<PgCursor> cursor;
     // Or, for a statement that can be paged, keyset pages: each page one
     // statement of its own, so no transaction stays open between them.
@@ -145,7 +147,16 @@ struct ReportRows::Impl {
                 sqlite3_interrupt(conn->get());
             worker.join();
         }
+        // The pass's server connection goes back to the pool once the pass
+        // is over and the connection idle: the windows' next statement then
+        // runs on a server process that has run statements before, not on a
+        // new one that must connect and load its caches first.
+        std::shared_ptr<PgConnection> used = server ? server : cursor ? cursor->connection() : nullptr;
         endTransaction();
+        server.reset();
+        const QCoreApplication *app = QCoreApplication::instance();
+        if (used && app && QThread::currentThread() == app->thread())
+            giveBackServerConnection(std::move(used));
         if (file)
             std::fclose(file);
     }

@@ -306,6 +306,9 @@ void TestServerPager::noTransactionBetweenPages()
 
 void TestServerPager::reportReadsPages()
 {
+    // The server process the windows' statements run on.
+    const QString backend = wholeRows(QStringLiteral("select pg_backend_pid()")).value(0);
+    QVERIFY(!backend.isEmpty());
     const Form3 cases;
     const BrowserParams &bp = cases.params();
     for (const QString &t : {QStringLiteral("一组"), QStringLiteral("ent")}) {
@@ -336,6 +339,10 @@ void TestServerPager::reportReadsPages()
     QStringList got;
     report->read(0, report->count(), [&](int, const QStringList &v) { got << v.join(u'|'); });
     QCOMPARE(got, expected);
+    // Each report's reading gave its connection back when it ended: the
+    // windows go on on the same server process, not on a new one.
+    report.reset();
+    QCOMPARE(wholeRows(QStringLiteral("select pg_backend_pid()")).value(0), backend);
 }
 
 void TestServerPager::listingPlansUseIndexes_data()
