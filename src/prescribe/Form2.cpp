@@ -396,6 +396,8 @@ Form2 *Form2::reopen()
     // background counts go now, before the fresh window reads its own.
     MSF1->setRows(0);
     MSHFlexGrid1->setRows(0);
+    // The fresh window's archive grid lays out its rows in this one's header.
+    const FlexGrid::RowHeaderHandOver handOver(MSF1);
     return WindowRegistry::show<Form2>();
 }
 

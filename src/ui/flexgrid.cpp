@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QPainter>
+#include <QPointer>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #if defined(__GLIBC__)
@@ -241,6 +242,86 @@ public:
 };
 }  // namespace
 
+namespace {
+// The row header handed over by a closing grid, and the name of the grid
+// that may take it (see RowHeaderHandOver).
+struct SpareRowHeader {
+    QPointer<QHeaderView> header;
+    QString grid;
+};
+SpareRowHeader &spareRowHeader()
+{
+    static SpareRowHeader s;
+    return s;
+}
+// Listings shorter than this lay out their rows quickly in any header.
+constexpr int kHandOverRows = 20'000;
+}  // namespace
+
+FlexGrid::RowHeaderHandOver::RowHeaderHandOver(FlexGrid *from)
+{
+    SpareRowHeader &s = spareRowHeader();
+    delete s.header;
+    s.header = nullptr;
+    if (!from)
+        return;
+    QHeaderView *h = from->verticalHeader();
+    // The closing grid gets a new, empty header; the old one lets go of the
+    // grid and its model (the rows it holds stay allocated for the next grid).
+    h->disconnect(from);
+    from->disconnect(h);
+    h->setParent(nullptr);
+    from->setVerticalHeader(new QHeaderView(Qt::Vertical, from));
+    from->setUpRowHeader();
+    h->setModel(nullptr);
+    s.header = h;
+    s.grid = from->objectName();
+}
+
+FlexGrid::RowHeaderHandOver::~RowHeaderHandOver()
+{
+    SpareRowHeader &s = spareRowHeader();
+    delete s.header;
+    s.header = nullptr;
+}
+
+void FlexGrid::takeOverRowHeader(int rows)
+{
+    SpareRowHeader &s = spareRowHeader();
+    if (!s.header || rows <= kHandOverRows || s.grid != objectName())
+        return;
+    QHeaderView *h = s.header;
+    s.header = nullptr;
+    const int width = verticalHeader()->width();
+    setVerticalHeader(h);  // deletes this grid's own header
+    h->setModel(model_);
+    h->setSelectionModel(selectionModel());
+    setUpRowHeader();
+    verticalHeader()->setFixedWidth(width);
+    h->show();
+}
+
+void FlexGrid::setUpRowHeader()
+{
+    QHeaderView *h = verticalHeader();
+    h->setSectionResizeMode(QHeaderView::Fixed);
+    h->setDefaultSectionSize(tw(240) + 2);
+    h->setMinimumSectionSize(1);
+    h->setHighlightSections(false);
+    connect(h, &QHeaderView::sectionClicked, this, [this](int s) {
+        row_ = s + 1;
+        col_ = 0;
+        pinCurrent();
+        emit Click();
+    });
+    connect(h, &QHeaderView::sectionDoubleClicked, this, [this](int s) {
+        row_ = s + 1;
+        col_ = 0;
+        pinCurrent();
+        emit DblClick();
+    });
+}
+
 FlexGrid::FlexGrid(QWidget *parent) : QTableView(parent), model_(new FlexModel(this))
 {
     setModel(model_);
@@ -249,13 +330,10 @@ FlexGrid::FlexGrid(QWidget *parent) : QTableView(parent), model_(new FlexModel(t
     setSelectionBehavior(SelectRows);
     setSelectionMode(SingleSelection);
     setWordWrap(false);
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setDefaultSectionSize(tw(240) + 2);
-    verticalHeader()->setMinimumSectionSize(1);
+    setUpRowHeader();
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->setHighlightSections(false);
-    verticalHeader()->setHighlightSections(false);
     setTabKeyNavigation(false);
 
     connect(model_, &QAbstractItemModel::modelReset, this, [this] {
@@ -274,18 +352,6 @@ FlexGrid::FlexGrid(QWidget *parent) : QTableView(parent), model_(new FlexModel(t
     connect(this, &QTableView::doubleClicked, this, [this](const QModelIndex &i) {
         row_ = i.row() + 1;
         col_ = i.column() + 1;
-        pinCurrent();
-        emit DblClick();
-    });
-    connect(verticalHeader(), &QHeaderView::sectionClicked, this, [this](int s) {
-        row_ = s + 1;
-        col_ = 0;
-        pinCurrent();
-        emit Click();
-    });
-    connect(verticalHeader(), &QHeaderView::sectionDoubleClicked, this, [this](int s) {
-        row_ = s + 1;
-        col_ = 0;
         pinCurrent();
         emit DblClick();
     });
@@ -314,6 +380,8 @@ int FlexGrid::Row() const
 
 void FlexGrid::setSource(std::unique_ptr<GridSource> src, int trailingEmptyRows)
 {
+    if (src)
+        takeOverRowHeader(src->knownRows());
     afterData_ = false;
     model_->setSource(std::move(src), trailingEmptyRows);
     row_ = 0;

@@ -102,11 +102,28 @@ public:
     void setRedraw(bool on) { model_->setRedraw(on); }
     FlexModel *flexModel() const { return model_; }
 
+    // While one lives, the row header of `from` (a grid whose window closes
+    // to be built again at once) waits for the grid of the new window with
+    // the same name: that grid takes it over when it shows a long listing.
+    // A row header holds a few bytes for every row (8 MB for a million);
+    // taken over, the new grid lays out its rows in memory already in use
+    // instead of fresh memory that the system must hand out page by page.
+    // A header no grid took is deleted with the hand-over.
+    class RowHeaderHandOver {
+    public:
+        explicit RowHeaderHandOver(FlexGrid *from);
+        ~RowHeaderHandOver();
+        RowHeaderHandOver(const RowHeaderHandOver &) = delete;
+        RowHeaderHandOver &operator=(const RowHeaderHandOver &) = delete;
+    };
+
 signals:
     void Click();
     void DblClick();
 
 private:
+    void setUpRowHeader();
+    void takeOverRowHeader(int rows);
     void syncCurrent();
     void pinCurrent();
     FlexModel *model_;

@@ -7,7 +7,11 @@
 #include "data/sqlite.h"
 #include "testenv.h"
 #include "ui/flexgrid.h"
+#include "ui/twips.h"
 
+#include <QHeaderView>
+#include <QPointer>
+#include <QSignalSpy>
 #include <QTest>
 #include <sqlite3.h>
 
@@ -39,6 +43,8 @@ private slots:
     void outsideChanges();
     void noReadWhileShown();
     void browserListing();
+    void rowHeaderHandedOver_data();
+    void rowHeaderHandedOver();
 };
 
 void TestQueryGrid::rowsAndCells_data()
@@ -165,3 +171,61 @@ void TestQueryGrid::browserListing()
 
 QTEST_MAIN(TestQueryGrid)
 #include "tst_querygrid.moc"
+
+void TestQueryGrid::rowHeaderHandedOver_data()
+{
+    QTest::addColumn<QString>("name");  // of the grid of the new window
+    QTest::addColumn<int>("records");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("the same grid, a long listing") << "MSF1" << 25000 << true;
+    QTest::newRow("another grid") << "MSHFlexGrid1" << 25000 << false;
+    QTest::newRow("a short listing") << "MSF1" << 300 << false;
+}
+
+// A window built again takes over the row header of the grid it replaces
+// for a long listing: the new grid's rows, clicks and current row are its
+// own, the old grid keeps a header of its own, and a header no grid took
+// goes with the hand-over.
+void TestQueryGrid::rowHeaderHandedOver()
+{
+    QFETCH(QString, name);
+    QFETCH(int, records);
+    QFETCH(bool, taken);
+    TestDb db(Empty);
+    seed(db, records);
+    FlexGrid old;
+    old.setObjectName(QStringLiteral("MSF1"));
+    old.setCols(21);
+    old.setSource(archive());
+    QCOMPARE(old.verticalHeader()->count(), records);
+    old.setRows(0);
+    QPointer<QHeaderView> header = old.verticalHeader();
+    QSignalSpy oldClicks(&old, &FlexGrid::Click);
+    {
+        const FlexGrid::RowHeaderHandOver handOver(&old);
+        QVERIFY(old.verticalHeader() != header);
+        FlexGrid fresh;
+        fresh.setObjectName(name);
+        fresh.setCols(21);
+        fresh.setRows(1);
+        fresh.setSource(archive());
+        fresh.setColWidth(0, 240);
+        QCOMPARE(fresh.verticalHeader() == header, taken);
+        QCOMPARE(fresh.verticalHeader()->count(), records);
+        QCOMPARE(fresh.Rows(), records + 1);
+        QCOMPARE(fresh.TextMatrix(records, 1), number(records));
+        QCOMPARE(fresh.verticalHeader()->width(), tw(240));
+        QSignalSpy clicks(&fresh, &FlexGrid::Click);
+        emit fresh.verticalHeader()->sectionClicked(4);
+        QCOMPARE(clicks.count(), 1);
+        QCOMPARE(fresh.Row(), 5);
+        QCOMPARE(fresh.Col(), 0);
+        QCOMPARE(oldClicks.count(), 0);
+        QCOMPARE(old.verticalHeader()->count(), 0);
+        if (!taken)
+            QVERIFY(header);  // still waiting for its grid
+    }
+    QVERIFY(header.isNull());  // gone with the new grid, or with the hand-over
+    old.setSource(archive());
+    QCOMPARE(old.verticalHeader()->count(), records);
+}
