@@ -64,6 +64,32 @@ QString engineReason(int rc, sqlite3 *db)
                       QString());
 }
 
+// A refusal of the operating system in words the user reads (its own text
+// is English).
+QString systemReason(int err)
+{
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("没有权限");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("磁盘已满");
+    case EROFS:
+        return QStringLiteral("文件系统只能读，不能写");
+    case ENOENT:
+        return QStringLiteral("文件或文件夹不存在");
+    case EEXIST:
+        return QStringLiteral("同名的文件已存在");
+    case ENOTDIR:
+        return QStringLiteral("路径中有一项不是文件夹");
+    case EIO:
+        return QStringLiteral("读写磁盘出错");
+    default:
+        return QStringLiteral("系统错误 %1").arg(err);
+    }
+}
+
 int openRaw(const QString &path, int flags, RawDb *out)
 {
     const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &out->db, flags, nullptr);
@@ -280,14 +306,14 @@ BackupResult backupDatabase(const QString &source, const QString &dest)
             return failed(QStringLiteral("备份没有完成：%1").arg(engineReason(rc, dst.db)));
     }
     if (!fsyncPath(part))
-        return failed(QStringLiteral("无法把备份写到磁盘上：%1").arg(QString::fromLocal8Bit(strerror(errno))));
+        return failed(QStringLiteral("无法把备份写到磁盘上：%1").arg(systemReason(errno)));
     const DbCheck check = checkDatabaseFile(part);
     if (!check.ok())
         return failed(
             QStringLiteral("备份的副本没有通过检查，已删除：%1").arg(check.problems.join(QStringLiteral("；"))));
     // link() never replaces a file that appeared meanwhile.
     if (::link(QFile::encodeName(part).constData(), QFile::encodeName(dest).constData()) != 0)
-        return failed(QStringLiteral("无法命名备份 %1：%2").arg(dest, QString::fromLocal8Bit(strerror(errno))));
+        return failed(QStringLiteral("无法命名备份 %1：%2").arg(dest, systemReason(errno)));
     QFile::remove(part);
     fsyncPath(destInfo.absolutePath(), true);
     r.ok = true;
@@ -417,7 +443,7 @@ RestoreResult restoreDatabase(const QString &backup, const QString &link)
             return failed(QStringLiteral("恢复没有完成：%1").arg(engineReason(rc, dst.db)));
     }
     if (!fsyncPath(part))
-        return failed(QStringLiteral("无法把恢复的文件写到磁盘上：%1").arg(QString::fromLocal8Bit(strerror(errno))));
+        return failed(QStringLiteral("无法把恢复的文件写到磁盘上：%1").arg(systemReason(errno)));
 
     const QByteArray targetName = QFile::encodeName(target);
     if (QFileInfo::exists(target)) {
@@ -434,7 +460,7 @@ RestoreResult restoreDatabase(const QString &backup, const QString &link)
             || ::rename(QFile::encodeName(keptPart).constData(), QFile::encodeName(kept).constData()) != 0) {
             QFile::remove(keptPart);
             return failed(
-                QStringLiteral("无法保留原来的数据库为 %1：%2").arg(kept, QString::fromLocal8Bit(strerror(errno))));
+                QStringLiteral("无法保留原来的数据库为 %1：%2").arg(kept, systemReason(errno)));
         }
         r.keptAs = kept;
         // A log the checkpoint could not empty belongs to the kept file; it
@@ -450,7 +476,7 @@ RestoreResult restoreDatabase(const QString &backup, const QString &link)
     }
     if (::rename(QFile::encodeName(part).constData(), targetName.constData()) != 0)
         return failed(
-            QStringLiteral("无法把恢复的文件放到 %1：%2").arg(target, QString::fromLocal8Bit(strerror(errno))));
+            QStringLiteral("无法把恢复的文件放到 %1：%2").arg(target, systemReason(errno)));
     fsyncPath(QFileInfo(target).absolutePath(), true);
     r.ok = true;
     r.counts = check.counts;
@@ -481,7 +507,7 @@ QString runDailyBackup(const QString &databasePath, const QString &file, int kee
     const QString folder = backupFolder(databasePath);
     if (!QFileInfo(folder).isDir()) {
         if (::mkdir(QFile::encodeName(folder).constData(), 0770) != 0)
-            return QStringLiteral("无法建立文件夹 %1：%2").arg(folder, QString::fromLocal8Bit(strerror(errno)));
+            return QStringLiteral("无法建立文件夹 %1：%2").arg(folder, systemReason(errno));
     }
     // The copy never takes the room the records need: it is made only when
     // the disk keeps a reserve beside it.
