@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sqlite3.h>
@@ -242,7 +243,7 @@ static QString permissionCause(const QString &file, bool write)
     struct stat st = {};
     QString blocked;  // the file or folder the account may not use
     if (::stat(name.constData(), &st) == 0) {
-        if (::access(name.constData(), write ? R_OK | W_OK : R_OK) == 0 || errno != EACCES)
+        if (::faccessat(AT_FDCWD, name.constData(), write ? R_OK | W_OK : R_OK, AT_EACCESS) == 0 || errno != EACCES)
             return {};
         blocked = file;
     } else {
@@ -252,7 +253,7 @@ static QString permissionCause(const QString &file, bool write)
         // looked at but not entered is the one that bars the way.
         for (QString dir = QFileInfo(file).absolutePath(); !dir.isEmpty(); dir = QFileInfo(dir).absolutePath()) {
             const QByteArray d = QFile::encodeName(dir);
-            if (::stat(d.constData(), &st) == 0 && ::access(d.constData(), X_OK) != 0) {
+            if (::stat(d.constData(), &st) == 0 && ::faccessat(AT_FDCWD, d.constData(), X_OK, AT_EACCESS) != 0) {
                 blocked = dir;
                 break;
             }
