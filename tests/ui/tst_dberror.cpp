@@ -5,6 +5,7 @@
 #include "cases/DataReportclass.h"
 #include "cases/Form1.h"
 #include "cases/Form3.h"
+#include "data/backup.h"
 #include "data/globals.h"
 #include "data/serverdb.h"
 #include "data/sqlite.h"
@@ -12,7 +13,6 @@
 #include "mainwin/MDIForm1.h"
 #include "prescribe/Form2.h"
 #include "signin/Frmdenlu.h"
-#include "data/backup.h"
 #include "testenv.h"
 #include "ui/application.h"
 #include "ui/fieldform.h"
@@ -176,7 +176,9 @@ void TestDbError::fullDiskKeepsTypedRecord_data()
 }
 
 // With the disk full, 确定 says so in Chinese, the window keeps every typed
-// text, and the record is stored by 确定 once space was freed.
+// text, and the record is stored by 确定 once space was freed. Signed in on
+// a disk with room for the day's records only, the daily backup leaves that
+// room to them.
 void TestDbError::fullDiskKeepsTypedRecord()
 {
     XS_FILE_ONLY("the file's own disk filling up");
