@@ -1,13 +1,16 @@
 # Installed layout (a Debian program):
 #   /usr/lib/chengheng/chengheng, chengheng-db   the programs
-#   /usr/lib/chengheng/xs.mdb -> /var/lib/chengheng/xs.mdb
+#   /usr/lib/chengheng/xs.mdb -> /var/lib/chengheng/xs.mdb  made by postinst
 #   /usr/bin/chengheng, chengheng-db             links to the programs
 #   /var/lib/chengheng/                          made by postinst, group chengheng,
 #                                                2770: the database, its WAL and -shm
 #                                                files, backups/
 # The programs open xs.mdb beside their real path, so the link leads them to
 # the writable folder; SQLite follows the link and keeps the WAL beside the
-# real file. The links are relative so the tree also works unpacked anywhere.
+# real file, and backups, checks and restores work on the file it leads to.
+# The package does not ship that link: dpkg removes whatever stands at the
+# place of a file it shipped, and a database put there must never go with the
+# package. postinst makes the link, prerm removes it only while it is a link.
 include(GNUInstallDirs)
 set(XS_LIBDIR "lib/chengheng")
 
@@ -15,9 +18,7 @@ install(TARGETS chengheng chengheng-db RUNTIME DESTINATION ${XS_LIBDIR})
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/links)
 file(CREATE_LINK ../lib/chengheng/chengheng ${CMAKE_BINARY_DIR}/links/chengheng SYMBOLIC)
 file(CREATE_LINK ../lib/chengheng/chengheng-db ${CMAKE_BINARY_DIR}/links/chengheng-db SYMBOLIC)
-file(CREATE_LINK ../../../var/lib/chengheng/xs.mdb ${CMAKE_BINARY_DIR}/links/xs.mdb SYMBOLIC)
 install(FILES ${CMAKE_BINARY_DIR}/links/chengheng ${CMAKE_BINARY_DIR}/links/chengheng-db DESTINATION bin)
-install(FILES ${CMAKE_BINARY_DIR}/links/xs.mdb DESTINATION ${XS_LIBDIR})
 
 # The menu entry and its icon, drawn by the program's own picture code.
 add_executable(writeicon tools/writeicon.cpp)
@@ -47,6 +48,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-arphic-uming, fonts-wqy-microhei, adduser")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_SOURCE_DIR}/packaging/postinst;${CMAKE_SOURCE_DIR}/packaging/postrm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    "${CMAKE_SOURCE_DIR}/packaging/preinst;${CMAKE_SOURCE_DIR}/packaging/postinst;${CMAKE_SOURCE_DIR}/packaging/prerm;${CMAKE_SOURCE_DIR}/packaging/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

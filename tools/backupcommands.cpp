@@ -96,8 +96,10 @@ int runCheck(const QStringList &args)
     if (!r.damaged.isEmpty())
         lines << QStringLiteral("损坏的表：%1").arg(r.damaged.join(u' '));
     const QString newest = newestBackup(path);
+    const QString folder = backupFolder(path);
     lines << (newest.isEmpty()
-                  ? QStringLiteral("%1 中没有备份。").arg(backupFolder(path))
+                  ? (QFileInfo(folder).isDir() ? QStringLiteral("%1 中没有备份。").arg(folder)
+                                               : QStringLiteral("没有备份：备份文件夹 %1 不存在。").arg(folder))
                   : QStringLiteral("最新的备份：%1（%2）；可用 chengheng-db restore %1 --db %3 恢复")
                         .arg(newest, QFileInfo(newest).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
                              path));

@@ -120,6 +120,9 @@ int main(int argc, char **argv)
     // Files the tool makes (databases, backups, exports) are for the group of
     // the program's users, never for everyone.
     umask(007);
+    // The tool's standard error is its user's screen: the engine's English
+    // never goes there, every failure is told by the command in Chinese.
+    xs::setEngineDetailLog(false);
     const Command *command = argc > 1 ? findCommand(argv[1]) : nullptr;
     std::unique_ptr<QCoreApplication> app;
     if (command && command->drawing) {

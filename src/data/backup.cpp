@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace xs {
@@ -61,6 +62,32 @@ QString engineReason(int rc, sqlite3 *db)
     }
     return withDetail(what, db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc)),
                       QString());
+}
+
+// A refusal of the operating system in words the user reads (its own text
+// is English).
+QString systemReason(int err)
+{
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("没有权限");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("磁盘已满");
+    case EROFS:
+        return QStringLiteral("文件系统只能读，不能写");
+    case ENOENT:
+        return QStringLiteral("文件或文件夹不存在");
+    case EEXIST:
+        return QStringLiteral("同名的文件已存在");
+    case ENOTDIR:
+        return QStringLiteral("路径中有一项不是文件夹");
+    case EIO:
+        return QStringLiteral("读写磁盘出错");
+    default:
+        return QStringLiteral("系统错误 %1").arg(err);
+    }
 }
 
 int openRaw(const QString &path, int flags, RawDb *out)
@@ -137,8 +164,15 @@ bool setSharedFileMode(const QString &path) { return ::chmod(QFile::encodeName(p
 DbCheck checkDatabaseFile(const QString &path)
 {
     DbCheck r;
-    if (!QFileInfo(path).isFile()) {
-        r.problems << QStringLiteral("文件 %1 不存在").arg(path);
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        // A link is named by the file it leads to: that is what is missing.
+        r.problems << (errno == EACCES ? QStringLiteral("没有权限读取文件 %1").arg(realFilePath(path))
+                                       : QStringLiteral("文件 %1 不存在").arg(realFilePath(path)));
+        return r;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        r.problems << QStringLiteral("%1 不是文件").arg(realFilePath(path));
         return r;
     }
     RawDb c;
@@ -272,14 +306,14 @@ BackupResult backupDatabase(const QString &source, const QString &dest)
             return failed(QStringLiteral("备份没有完成：%1").arg(engineReason(rc, dst.db)));
     }
     if (!fsyncPath(part))
-        return failed(QStringLiteral("无法把备份写到磁盘上：%1").arg(QString::fromLocal8Bit(strerror(errno))));
+        return failed(QStringLiteral("无法把备份写到磁盘上：%1").arg(systemReason(errno)));
     const DbCheck check = checkDatabaseFile(part);
     if (!check.ok())
         return failed(
             QStringLiteral("备份的副本没有通过检查，已删除：%1").arg(check.problems.join(QStringLiteral("；"))));
     // link() never replaces a file that appeared meanwhile.
     if (::link(QFile::encodeName(part).constData(), QFile::encodeName(dest).constData()) != 0)
-        return failed(QStringLiteral("无法命名备份 %1：%2").arg(dest, QString::fromLocal8Bit(strerror(errno))));
+        return failed(QStringLiteral("无法命名备份 %1：%2").arg(dest, systemReason(errno)));
     QFile::remove(part);
     fsyncPath(destInfo.absolutePath(), true);
     r.ok = true;
@@ -295,8 +329,7 @@ QStringList processesHolding(const QString &path)
     if (!canonical.isEmpty())
         for (const char *suffix : {"", "-wal", "-shm"})
             watched << canonical + QLatin1String(suffix);
-    const QString folder = QFileInfo(path).absoluteDir().canonicalPath();
-    const bool programsFile = QFileInfo(path).fileName() == QLatin1String("xs.mdb");
+    const QString real = realFilePath(path);
     const qint64 self = QCoreApplication::applicationPid();
     QStringList holders;
     const auto describe = [](const QString &pid) {
@@ -317,11 +350,13 @@ QStringList processesHolding(const QString &path)
                 holds = true;
                 break;
             }
-        // The program opens the xs.mdb of its own folder for each statement:
-        // while it runs, it holds that file even between statements.
-        if (!holds && programsFile) {
+        // The program opens the xs.mdb of its own folder (or the file that
+        // link leads to) for each statement: while it runs, it holds that
+        // file even between statements.
+        if (!holds) {
             const QFileInfo exe(QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget());
-            holds = exe.fileName() == QLatin1String("chengheng") && exe.absolutePath() == folder;
+            holds = exe.fileName() == QLatin1String("chengheng")
+                    && realFilePath(exe.absolutePath() + QStringLiteral("/xs.mdb")) == real;
         }
         if (holds)
             holders << describe(pid);
@@ -344,9 +379,12 @@ QStringList processesHolding(const QString &path)
     return holders;
 }
 
-RestoreResult restoreDatabase(const QString &backup, const QString &target)
+RestoreResult restoreDatabase(const QString &backup, const QString &link)
 {
     RestoreResult r;
+    // The restored file takes the place of the real file; a link to it (the
+    // installed program's xs.mdb) stays a link.
+    const QString target = realFilePath(link);
     const DbCheck check = checkDatabaseFile(backup);
     if (!check.ok()) {
         r.error = QStringLiteral("备份 %1 没有通过检查，不能用来恢复：%2")
@@ -363,6 +401,8 @@ RestoreResult restoreDatabase(const QString &backup, const QString &target)
                       .arg(target, holders.join(QStringLiteral("、")));
         return r;
     }
+    struct stat before = {};
+    const bool hadTarget = ::stat(QFile::encodeName(target).constData(), &before) == 0;
     const QString part = target + QStringLiteral(".restore-part");
     removeWithJournals(part);
     const auto failed = [&](const QString &why) {
@@ -380,7 +420,17 @@ RestoreResult restoreDatabase(const QString &backup, const QString &target)
                 sqlite3_exec(dst.db, "PRAGMA synchronous=FULL; SELECT 1 FROM sqlite_master", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK)
             return failed(QStringLiteral("无法写入 %1：%2").arg(part, engineReason(rc, dst.db ? dst.db : src.db)));
-        setSharedFileMode(part);
+        // The restored file belongs to whom the replaced one belonged, with
+        // its group and mode: the program's users go on opening it even when
+        // root restores.
+        if (hadTarget) {
+            const QByteArray p = QFile::encodeName(part);
+            if (::chown(p.constData(), before.st_uid, before.st_gid) != 0)
+                (void)::chown(p.constData(), uid_t(-1), before.st_gid);
+            (void)::chmod(p.constData(), before.st_mode & 07777);
+        } else {
+            setSharedFileMode(part);
+        }
         sqlite3_backup *b = sqlite3_backup_init(dst.db, "main", src.db, "main");
         rc = b ? sqlite3_backup_step(b, -1) : sqlite3_errcode(dst.db);
         if (b)
@@ -393,7 +443,7 @@ RestoreResult restoreDatabase(const QString &backup, const QString &target)
             return failed(QStringLiteral("恢复没有完成：%1").arg(engineReason(rc, dst.db)));
     }
     if (!fsyncPath(part))
-        return failed(QStringLiteral("无法把恢复的文件写到磁盘上：%1").arg(QString::fromLocal8Bit(strerror(errno))));
+        return failed(QStringLiteral("无法把恢复的文件写到磁盘上：%1").arg(systemReason(errno)));
 
     const QByteArray targetName = QFile::encodeName(target);
     if (QFileInfo::exists(target)) {
@@ -410,7 +460,7 @@ RestoreResult restoreDatabase(const QString &backup, const QString &target)
             || ::rename(QFile::encodeName(keptPart).constData(), QFile::encodeName(kept).constData()) != 0) {
             QFile::remove(keptPart);
             return failed(
-                QStringLiteral("无法保留原来的数据库为 %1：%2").arg(kept, QString::fromLocal8Bit(strerror(errno))));
+                QStringLiteral("无法保留原来的数据库为 %1：%2").arg(kept, systemReason(errno)));
         }
         r.keptAs = kept;
         // A log the checkpoint could not empty belongs to the kept file; it
@@ -426,7 +476,7 @@ RestoreResult restoreDatabase(const QString &backup, const QString &target)
     }
     if (::rename(QFile::encodeName(part).constData(), targetName.constData()) != 0)
         return failed(
-            QStringLiteral("无法把恢复的文件放到 %1：%2").arg(target, QString::fromLocal8Bit(strerror(errno))));
+            QStringLiteral("无法把恢复的文件放到 %1：%2").arg(target, systemReason(errno)));
     fsyncPath(QFileInfo(target).absolutePath(), true);
     r.ok = true;
     r.counts = check.counts;
@@ -435,7 +485,7 @@ RestoreResult restoreDatabase(const QString &backup, const QString &target)
 
 QString backupFolder(const QString &databasePath)
 {
-    return QFileInfo(databasePath).absolutePath() + QStringLiteral("/backups");
+    return QDir(QFileInfo(realFilePath(databasePath)).absolutePath()).filePath(QStringLiteral("backups"));
 }
 
 QString newestBackup(const QString &databasePath)
@@ -457,7 +507,21 @@ QString runDailyBackup(const QString &databasePath, const QString &file, int kee
     const QString folder = backupFolder(databasePath);
     if (!QFileInfo(folder).isDir()) {
         if (::mkdir(QFile::encodeName(folder).constData(), 0770) != 0)
-            return QStringLiteral("无法建立文件夹 %1：%2").arg(folder, QString::fromLocal8Bit(strerror(errno)));
+            return QStringLiteral("无法建立文件夹 %1：%2").arg(folder, systemReason(errno));
+    }
+    // The copy never takes the room the records need: it is made only when
+    // the disk keeps a reserve beside it.
+    const QString real = realFilePath(databasePath);
+    const qint64 copy = QFileInfo(real).size() + QFileInfo(real + QStringLiteral("-wal")).size();
+    struct statvfs fs = {};
+    if (::statvfs(QFile::encodeName(folder).constData(), &fs) == 0) {
+        const qint64 available = qint64(fs.f_bavail) * qint64(fs.f_frsize);
+        if (available < copy + kDailyBackupReserve) {
+            const auto mb = [](qint64 bytes) { return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1); };
+            return QStringLiteral("磁盘空间不足，没有复制：%1 所在的磁盘只剩 %2 MB，备份要用 %3 MB，"
+                                  "另要给病例记录留出 %4 MB")
+                .arg(folder, mb(available), mb(copy), mb(kDailyBackupReserve));
+        }
     }
     const BackupResult b = backupDatabase(databasePath, file);
     if (!b.ok)

@@ -47,14 +47,15 @@ struct RestoreResult {
     QString keptAs;  // where the replaced file was kept ("" when there was none)
     QList<TableCount> counts;
 };
-// Replaces the database at `target` by the backup: checks the backup, refuses
-// while another process holds the target open, keeps the replaced file as
-// TARGET.before-restore, writes the copy beside the target, syncs it and
-// renames it into place.
+// Replaces the database at `target` (the file a link there leads to; the
+// link stays) by the backup: checks the backup, refuses while another process
+// holds the target open, keeps the replaced file as TARGET.before-restore,
+// writes the copy beside the target with the replaced file's owner, group and
+// mode, syncs it and renames it into place.
 RestoreResult restoreDatabase(const QString &backup, const QString &target);
 
-// The folder of the daily backups beside the database, and the newest backup
-// in it ("" when there is none).
+// The folder of the daily backups beside the real database file (a link is
+// followed), and the newest backup in it ("" when there is none).
 QString backupFolder(const QString &databasePath);
 QString newestBackup(const QString &databasePath);
 
@@ -62,9 +63,14 @@ QString newestBackup(const QString &databasePath);
 // and the group of the program's users, nothing for others.
 bool setSharedFileMode(const QString &path);
 
+// Free space the daily backup leaves on its disk beyond the copy, for the
+// records saved after it.
+constexpr qint64 kDailyBackupReserve = qint64(64) * 1024 * 1024;
+
 // The program's daily backup: when the folder holds no backup of today yet,
 // copies the database in the background into backups/xs-YYYY-MM-DD.mdb and
-// removes the oldest beyond the kept number. `failed` is called in the
+// removes the oldest beyond the kept number. A disk that would keep less
+// than kDailyBackupReserve free after the copy gets no copy: that is told. `failed` is called in the
 // thread that started it (from its event loop) with a Chinese text when the
 // backup fails; it is tried once per day and process.
 void startDailyBackup(const QString &databasePath, std::function<void(const QString &)> failed);

@@ -3,18 +3,29 @@
 #include "data/audit.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace xs {
 
 namespace {
 QString g_appDirOverride;
 FaultListener g_faultListener;
+bool g_engineDetailLog = true;
 }  // namespace
+
+void setEngineDetailLog(bool on) { g_engineDetailLog = on; }
 
 DbFault faultOf(int rc)
 {
@@ -104,7 +115,8 @@ QString withDetail(const QString &text, const QString &detail, const QString &se
         std::any_of(d.begin(), d.end(), [](QChar c) { return c.unicode() >= 0x4e00 && c.unicode() <= 0x9fff; });
     if (chinese)
         return text + separator + QStringLiteral("（详细信息：%1）").arg(d);
-    std::fprintf(stderr, "chengheng: database: %s\n", d.toLocal8Bit().constData());
+    if (g_engineDetailLog)
+        std::fprintf(stderr, "chengheng: database: %s\n", d.toLocal8Bit().constData());
     return text;
 }
 
@@ -192,21 +204,98 @@ static int withSystemCause(sqlite3 *db, int rc)
     return rc;
 }
 
-[[noreturn]] static void fail(const QString &path, int rc, sqlite3 *db)
+static QString accountName()
+{
+    std::vector<char> buf(16384);
+    passwd pw = {};
+    passwd *found = nullptr;
+    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QString::number(geteuid());
+}
+
+static QString groupName(gid_t gid)
+{
+    std::vector<char> buf(16384);
+    group gr = {};
+    group *found = nullptr;
+    if (getgrgid_r(gid, &gr, buf.data(), buf.size(), &found) == 0 && found)
+        return QString::fromLocal8Bit(found->gr_name);
+    return QString::number(gid);
+}
+
+static bool inGroup(gid_t gid)
+{
+    if (getegid() == gid)
+        return true;
+    const int n = getgroups(0, nullptr);
+    std::vector<gid_t> groups(size_t(std::max(n, 0)));
+    const int got = n > 0 ? getgroups(n, groups.data()) : 0;
+    return std::find(groups.begin(), groups.begin() + std::max(got, 0), gid) != groups.begin() + std::max(got, 0);
+}
+
+// When the operating system refuses the account the file (or a folder on its
+// way) for want of permission: why, in words an administrator can act on.
+// Empty when permission is not what stands in the way.
+static QString permissionCause(const QString &file, bool write)
+{
+    const QByteArray name = QFile::encodeName(file);
+    struct stat st = {};
+    QString blocked;  // the file or folder the account may not use
+    if (::stat(name.constData(), &st) == 0) {
+        if (::faccessat(AT_FDCWD, name.constData(), write ? R_OK | W_OK : R_OK, AT_EACCESS) == 0 || errno != EACCES)
+            return {};
+        blocked = file;
+    } else {
+        if (errno != EACCES)
+            return {};
+        // A folder on the way may not be entered: the nearest one that can be
+        // looked at but not entered is the one that bars the way.
+        for (QString dir = QFileInfo(file).absolutePath(); !dir.isEmpty(); dir = QFileInfo(dir).absolutePath()) {
+            const QByteArray d = QFile::encodeName(dir);
+            if (::stat(d.constData(), &st) == 0 && ::faccessat(AT_FDCWD, d.constData(), X_OK, AT_EACCESS) != 0) {
+                blocked = dir;
+                break;
+            }
+            if (dir == QLatin1String("/"))
+                return {};
+        }
+    }
+    if (geteuid() != 0 && !inGroup(st.st_gid)) {
+        const QString user = accountName();
+        const QString grp = groupName(st.st_gid);
+        return QStringLiteral("没有访问权限：本账户 %1 不在组 %2 中（%3 只对这个组开放）。请管理员运行 adduser %1 %2，"
+                              "然后本账户注销并重新登录")
+            .arg(user, grp, blocked);
+    }
+    return QStringLiteral("没有访问权限：本账户 %1 不能%2 %3，请检查文件及所在文件夹的权限")
+        .arg(accountName(), write ? QStringLiteral("读写") : QStringLiteral("读取"), blocked);
+}
+
+[[noreturn]] static void fail(const QString &path, int rc, sqlite3 *db, bool write = true)
 {
     rc = withSystemCause(db, rc);
-    throw DbError(path, reasonFor(rc, db), faultOf(rc));
+    // The installed program's xs.mdb is a link: the user is told the real file.
+    const QString file = realFilePath(path);
+    const DbFault f = faultOf(rc);
+    if (f == DbFault::Gone || f == DbFault::ReadOnly || f == DbFault::Io) {
+        const QString denied = permissionCause(file, write);
+        if (!denied.isEmpty())
+            throw DbError(file, denied, DbFault::ReadOnly);
+    }
+    throw DbError(file, reasonFor(rc, db), f);
 }
 
 static Connection openWith(const QString &path, int flags)
 {
     sqlite3 *raw = nullptr;
+    const bool write = (flags & SQLITE_OPEN_READWRITE) != 0;
     const int rc = sqlite3_open_v2(path.toUtf8().constData(), &raw, flags, nullptr);
     DbHandle db(raw);
     if (rc != SQLITE_OK)
-        fail(path, rc, raw);
+        fail(path, rc, raw, write);
     sqlite3_extended_result_codes(raw, 0);
-    if ((flags & SQLITE_OPEN_READWRITE) && sqlite3_db_readonly(raw, "main") == 1)
+    if (write && sqlite3_db_readonly(raw, "main") == 1)
         fail(path, SQLITE_READONLY, nullptr);
     applyPragmas(raw);
     // The audit triggers of the file call these; without them every change
@@ -216,7 +305,7 @@ static Connection openWith(const QString &path, int flags)
     // database fails here and not at the first statement.
     const int check = sqlite3_exec(raw, "SELECT 1 FROM sqlite_master LIMIT 1", nullptr, nullptr, nullptr);
     if (check != SQLITE_OK)
-        fail(path, sqlite3_extended_errcode(raw), raw);
+        fail(path, sqlite3_extended_errcode(raw), raw, write);
     return Connection::fromHandle(std::move(db));
 }
 
@@ -282,6 +371,19 @@ QString appDir()
 
 QString dbPath() { return appDir() + QStringLiteral("/xs.mdb"); }
 
+QString realFilePath(const QString &path)
+{
+    QString p = QFileInfo(path).absoluteFilePath();
+    // A link may lead to another link; the kernel gives up after 40 as well.
+    for (int hops = 0; hops < 40; ++hops) {
+        const QFileInfo link(p);
+        if (!link.isSymLink())
+            break;
+        p = link.symLinkTarget();
+    }
+    return QDir::cleanPath(p);
+}
+
 void setAppDirForTesting(const QString &dir) { g_appDirOverride = dir; }
 
 // Columns of a table as the file holds them (empty when there is no such table).
@@ -302,7 +404,7 @@ void checkOurs(const QString &path)
     // A 0-byte file is an empty database to the engine, and opening it would
     // make it one: refuse it before anything is written.
     if (QFileInfo(path).exists() && QFileInfo(path).size() == 0)
-        throw DbError(path, reasonFor(SQLITE_NOTADB, nullptr), DbFault::NotOurs);
+        throw DbError(realFilePath(path), reasonFor(SQLITE_NOTADB, nullptr), DbFault::NotOurs);
     Connection c = openWith(path, SQLITE_OPEN_READONLY);
     int appId = 0;
     {
@@ -312,7 +414,7 @@ void checkOurs(const QString &path)
     }
     if (appId == kApplicationId)
         return;
-    const auto notOurs = [&] { throw DbError(path, reasonFor(SQLITE_NOTADB, nullptr), DbFault::NotOurs); };
+    const auto notOurs = [&] { throw DbError(realFilePath(path), reasonFor(SQLITE_NOTADB, nullptr), DbFault::NotOurs); };
     if (appId != 0)
         notOurs();
     // An older file carries no mark: it is ours when its tables match.

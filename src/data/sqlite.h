@@ -27,6 +27,9 @@ QString faultText(int rc, const QString &engineDetail = QString());
 // `text` followed by the detail when that is the system's own Chinese text;
 // an English detail is written to the log instead.
 QString withDetail(const QString &text, const QString &detail, const QString &separator = QStringLiteral("\n"));
+// Whether English details go to standard error (on unless turned off): the
+// database tool's standard error is what its user reads, so it turns it off.
+void setEngineDetailLog(bool on);
 // The Chinese text of a fault kind alone (no detail).
 QString faultReasonText(DbFault f);
 // A fault of the file itself (damaged, gone, I/O, not ours, full, read-only,
@@ -100,6 +103,10 @@ bool bindText(sqlite3_stmt *s, int i, const QString &v);
 
 // Folder of the running program, where xs.mdb lies.
 QString appDir();
+// The file a path stands for once its symbolic links are followed (the
+// installed program's xs.mdb is a link into /var/lib/chengheng), as an
+// absolute path; the target need not exist or be readable.
+QString realFilePath(const QString &path);
 // The database file every connection of the system opens.
 QString dbPath();
 // Test seam: points the application folder somewhere else. Nothing but the

@@ -10,8 +10,13 @@
 #include "windowtest.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QSignalSpy>
 #include <QTest>
+#include <QProcess>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace xs;
 using namespace xs::test;
@@ -29,6 +34,7 @@ private slots:
     void failedAttemptKeepsOtherBox();
     void wrongPasswordGivesNoRights();
     void missingDatabaseReported();
+    void outsiderToldWhy();
 };
 
 static Frmdenlu *openLogin()
@@ -283,5 +289,59 @@ void TestLogin::missingDatabaseReported()
     setAppDirForTesting(QString());
 }
 
-QTEST_MAIN(TestLogin)
+// The installed program's xs.mdb is a link into a folder of the group
+// chengheng. An account outside that group is told the real file and why it
+// may not open it, not that the file was moved.
+void TestLogin::outsiderToldWhy()
+{
+    XS_FILE_ONLY("the database file's folder and its group");
+    if (geteuid() != 0)
+        QSKIP("starting the program as another account needs root");
+    QTemporaryDir top;
+    const QString data = top.path() + QStringLiteral("/data");
+    const QString app = top.path() + QStringLiteral("/app");
+    QVERIFY(QDir().mkpath(data) && QDir().mkpath(app));
+    const ToolRun made = runTool({QStringLiteral("init"), data + QStringLiteral("/xs.mdb"), QStringLiteral("--demo")});
+    QVERIFY2(made.code == 0, qPrintable(made.err));
+    QVERIFY(::chmod(QFile::encodeName(top.path()).constData(), 0755) == 0);
+    QVERIFY(::chown(QFile::encodeName(data).constData(), 0, 0) == 0);
+    QVERIFY(::chmod(QFile::encodeName(data).constData(), 02770) == 0);
+    QVERIFY(QFile::link(data + QStringLiteral("/xs.mdb"), app + QStringLiteral("/xs.mdb")));
+    // The program's start, as nobody (group nogroup and no other).
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                        QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
+                                        QStringLiteral("--start-child"), app});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
+             QStringLiteral("16 0 澄衡 无法打开数据库文件 %1/xs.mdb：没有访问权限：本账户 nobody 不在组 root 中"
+                            "（%1 只对这个组开放）。请管理员运行 adduser nobody root，然后本账户注销并重新登录\n")
+                 .arg(data));
+}
+
+// The program's start in the folder `dir`: prints each message box as
+// "ICON BUTTONS TITLE TEXT".
+static int startChild(const QString &dir)
+{
+    setAppDirForTesting(dir);
+    MsgRecorder rec;
+    openDatabaseOrTell();
+    for (const MsgBoxCall &c : rec.calls)
+        std::printf("%d %d %s %s\n", c.icon(), c.buttons(), qPrintable(c.title), qPrintable(c.text));
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--start-child") == 0)
+        return startChild(QString::fromLocal8Bit(argv[2]));
+    TestLogin t;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&t, argc, argv);
+}
 #include "tst_login.moc"

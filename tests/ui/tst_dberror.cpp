@@ -5,12 +5,14 @@
 #include "cases/DataReportclass.h"
 #include "cases/Form1.h"
 #include "cases/Form3.h"
+#include "data/backup.h"
 #include "data/globals.h"
 #include "data/serverdb.h"
 #include "data/sqlite.h"
 #include "dept/Formclass2.h"
 #include "mainwin/MDIForm1.h"
 #include "prescribe/Form2.h"
+#include "signin/Frmdenlu.h"
 #include "testenv.h"
 #include "ui/application.h"
 #include "ui/fieldform.h"
@@ -24,6 +26,7 @@
 #include <QTimer>
 #include <sqlite3.h>
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 using namespace xs;
@@ -34,6 +37,7 @@ class TestDbError : public QObject {
 private slots:
     void vanishedFileReportedOnce();
     void vanishedFileToldByReport();
+    void fullDiskKeepsTypedRecord_data();
     void fullDiskKeepsTypedRecord();
     void damagedPageIsToldNotEmpty_data();
     void damagedPageIsToldNotEmpty();
@@ -162,11 +166,24 @@ void TestDbError::vanishedFileToldByReport()
     setFaultListener({});
 }
 
+void TestDbError::fullDiskKeepsTypedRecord_data()
+{
+    QTest::addColumn<bool>("signIn");  // through the login window, which starts the daily backup
+    QTest::addColumn<int>("remark");   // characters of the remark
+    // A record larger than whatever room the log file already has.
+    QTest::newRow("large record") << false << 300000;
+    QTest::newRow("signed in, everyday record") << true << 2;
+}
+
 // With the disk full, 确定 says so in Chinese, the window keeps every typed
-// text, and the record is stored by 确定 once space was freed.
+// text, and the record is stored by 确定 once space was freed. Signed in on
+// a disk with room for the day's records only, the daily backup leaves that
+// room to them.
 void TestDbError::fullDiskKeepsTypedRecord()
 {
     XS_FILE_ONLY("the file's own disk filling up");
+    QFETCH(bool, signIn);
+    QFETCH(int, remark);
     TestDb db;
     addDepartments(db);
     SmallDisk disk(2 * 1024 * 1024);
@@ -176,10 +193,43 @@ void TestDbError::fullDiskKeepsTypedRecord()
     QVERIFY(QFile::copy(db.path(), path));
     setAppDirForTesting(disk.path());
     MsgRecorder rec;
-    openMainAs();
-    Form1 *f = openCaseEntry();
-    // A record larger than whatever room the log file already has.
-    typeRecord(f, QStringLiteral("0100"), QString(300000, QChar(u'病')));
+    if (signIn) {
+        // The program lies on the same disk and leaves room for the day's
+        // records, not for a second copy of the file.
+        struct statvfs fs = {};
+        QCOMPARE(::statvfs(QFile::encodeName(disk.path()).constData(), &fs), 0);
+        const qint64 room = QFileInfo(path).size() + 128 * 1024;
+        const qint64 program = (qint64(fs.f_bavail) * qint64(fs.f_frsize) - room) / 4096 * 4096;
+        QFile binary(disk.path() + QStringLiteral("/chengheng"));
+        QVERIFY(program > 0 && binary.open(QIODevice::WriteOnly));
+        QCOMPARE(binary.write(QByteArray(program, '\x7f')), program);
+        binary.close();
+        resetDailyBackupForTesting();
+        // The program's own start: the file made ready, the login window.
+        QVERIFY(openDatabaseOrTell());
+        MDIForm1::wireSignIn();
+        auto *login = WindowRegistry::show<Frmdenlu>();
+        login->Text1->setText(QStringLiteral("admin"));
+        login->Text2->setText(QStringLiteral("admin123"));
+        login->Command1->click();
+        waitForDailyBackup();
+        QCOMPARE(CurrentUser, QStringLiteral("admin"));
+        // The daily backup would take that room: it copies nothing and says so.
+        QCOMPARE(rec.calls.size(), 1);
+        QVERIFY2(rec.calls[0].text.startsWith(QStringLiteral("今天的自动备份没有成功：磁盘空间不足，没有复制：%1/backups "
+                                                              "所在的磁盘只剩 ")
+                                                   .arg(disk.path())),
+                 qPrintable(rec.calls[0].text));
+        QCOMPARE(QDir(disk.path() + QStringLiteral("/backups")).entryList(QDir::Files), QStringList());
+        QTRY_VERIFY(WindowRegistry::find<MDIForm1>());
+        WindowRegistry::find<MDIForm1>()->entry(QStringLiteral("add"))->trigger();
+        QTest::qWait(100);
+    } else {
+        openMainAs();
+    }
+    Form1 *f = signIn ? WindowRegistry::find<Form1>() : openCaseEntry();
+    QVERIFY(f);
+    typeRecord(f, QStringLiteral("0100"), QString(remark, QChar(u'病')));
     QStringList typed;
     for (TextBox *t : f->Text1)
         typed << t->text();
@@ -209,7 +259,7 @@ void TestDbError::fullDiskKeepsTypedRecord()
     QVERIFY(s);
     QCOMPARE(sqlite3_step(s.get()), SQLITE_ROW);
     QCOMPARE(columnText(s.get(), 0), QStringLiteral("张三"));
-    QCOMPARE(sqlite3_column_int(s.get(), 1), 300000);
+    QCOMPARE(sqlite3_column_int(s.get(), 1), remark);
     s.reset();
     WindowRegistry::closeAll();
 }
