@@ -73,7 +73,8 @@ QString usage(const Command *only = nullptr)
           << QStringLiteral("     --demo 另加演示科室、病例档案和五个演示账户，不询问。已有的文件不会被改动。")
           << QStringLiteral(
                  "     --records N 生成 N 份病例档案代替内置的演示病例（10 万份起用 50 个年级的 2000 个科室）。")
-          << QStringLiteral("密码不写在命令行上：--password-file、--admin-password-file 读文件的第一行，写 - 则从标准输入读；")
+          << QStringLiteral(
+                 "密码不写在命令行上：--password-file、--admin-password-file 读文件的第一行，写 - 则从标准输入读；")
           << QStringLiteral("     不给时在终端上询问两次（不显示输入的内容）。")
           << QStringLiteral("FLAG：admin readonly qx1 qx2 qx3 qx4（权限标志，值为 y 时生效）")
           << QStringLiteral(

@@ -95,8 +95,8 @@ int reportCommand(const QStringList &args)
             return code;
         // The report reads the shared tables and the room's own work table.
         const QString conninfo = opts.value(QStringLiteral("--server"));
-        const QString room = opts.has(QStringLiteral("--room")) ? opts.value(QStringLiteral("--room")).trimmed()
-                                                                : QStringLiteral("1");
+        const QString room =
+            opts.has(QStringLiteral("--room")) ? opts.value(QStringLiteral("--room")).trimmed() : QStringLiteral("1");
         if (const QString problem = roomNameProblem(room); !problem.isEmpty())
             return usage(QStringLiteral("--room：") + problem);
         if (!tool::connectServer(conninfo))

@@ -47,7 +47,8 @@ void TestDbConfig::read_data()
         << "1"
         << "";
     // A password in any form libpq takes is refused; the word in a value is not a password.
-    const char *password = "中写有服务器密码。密码不能放在配置文件里，请删去它，改放在 ~/.pgpass（权限 0600）或服务文件";
+    const char *password =
+        "中写有服务器密码。密码不能放在配置文件里，请删去它，改放在 ~/.pgpass（权限 0600）或服务文件";
     const char *unreadable = "的 [server] connection 不是有效的连接串";
     const struct {
         const char *name, *connection, *error;

@@ -50,7 +50,8 @@ QString signInThroughWindow(const QString &name, const QString &password)
 // The throwaway cluster's log (scripts/pgcluster keeps it beside the socket).
 QString serverLog()
 {
-    const QString host = QRegularExpression(QStringLiteral("host=(\\S+)")).match(qEnvironmentVariable("XS_PG")).captured(1);
+    const QString host =
+        QRegularExpression(QStringLiteral("host=(\\S+)")).match(qEnvironmentVariable("XS_PG")).captured(1);
     QFile f(host + QStringLiteral("/server.log"));
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }

@@ -203,7 +203,8 @@ void TestChengHengDb::helpAndVersionWithoutDisplay_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("pattern");  // the whole of standard output
     const QString version = QStringLiteral("^%1 \\d+\\.\\d+\\.\\d+\n$");
-    const QString appHelp = QStringLiteral("^用法：chengheng \\[-h \\| --help\\] \\[-v \\| --version\\]\n.*chengheng-db --help");
+    const QString appHelp =
+        QStringLiteral("^用法：chengheng \\[-h \\| --help\\] \\[-v \\| --version\\]\n.*chengheng-db --help");
     QTest::newRow("chengheng --help") << true << QStringList{"--help"} << appHelp;
     QTest::newRow("chengheng -h") << true << QStringList{"-h"} << appHelp;
     QTest::newRow("chengheng --version") << true << QStringList{"--version"} << version.arg("chengheng");
@@ -215,9 +216,9 @@ void TestChengHengDb::helpAndVersionWithoutDisplay_data()
     QTest::newRow("after the command") << false << QStringList{"user", "list", "-V"} << version.arg("chengheng-db");
     QTest::newRow("among options") << false << QStringList{"report", "cases", "--version", "--out", "x.pdf"}
                                    << version.arg("chengheng-db");
-    QTest::newRow("help lists them")
-        << false << QStringList{"--help"}
-        << QStringLiteral("\n  chengheng-db -h \\| --help.*\n  chengheng-db -V \\| --version");
+    QTest::newRow("help lists them") << false << QStringList{"--help"}
+                                     << QStringLiteral(
+                                            "\n  chengheng-db -h \\| --help.*\n  chengheng-db -V \\| --version");
 }
 
 // Both programs answer --help and --version on a machine without a display
@@ -536,35 +537,37 @@ void TestChengHengDb::userAddPrompted()
 
 void TestChengHengDb::passwordNeverOnCommandLine_data()
 {
-    QTest::addColumn<QStringList>("args");    // DB: a demo database, PW: a password file of the test
-    QTest::addColumn<QByteArray>("file");     // PW's content
-    QTest::addColumn<QByteArray>("input");    // standard input
+    QTest::addColumn<QStringList>("args");  // @DB@: a demo database, @PW@: a password file of the test
+    QTest::addColumn<QByteArray>("file");   // @PW@'s content
+    QTest::addColumn<QByteArray>("input");  // standard input
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message");  // part of stderr; with 0, the password that now opens the account
     const QString refused = QStringLiteral("密码不能写在命令行上（同一台机器上的其他用户用 ps 就能看到）。请去掉 ");
-    const QStringList add = {"user", "add", "nurse", "--db", "DB"};
-    const QStringList init = {"init", "NEW", "--admin-name", "nurse"};
+    const QStringList add = {"user", "add", "nurse", "--db", "@DB@"};
+    const QStringList init = {"init", "@NEW@", "--admin-name", "nurse"};
     QTest::newRow("--password") << add + QStringList{"--password", "pw"} << QByteArray() << QByteArray() << 2
-                                << refused + "--password，改用 --password-file 文件（文件的第一行是密码）或 "
-                                             "--password-file -（从标准输入读取），或者不加这些选项，在终端上按提示输入"
-                                             "（输入的内容不显示）。";
+                                << refused
+                                       + "--password，改用 --password-file 文件（文件的第一行是密码）或 "
+                                         "--password-file -（从标准输入读取），或者不加这些选项，在终端上按提示输入"
+                                         "（输入的内容不显示）。";
     QTest::newRow("--password=") << add + QStringList{"--password=pw"} << QByteArray() << QByteArray("pw\n") << 2
                                  << refused + "--password，改用 --password-file 文件";
     QTest::newRow("init --admin-password")
         << init + QStringList{"--admin-password", "pw"} << QByteArray() << QByteArray() << 2
-        << refused + "--admin-password，改用 --admin-password-file 文件（文件的第一行是密码）或 --admin-password-file -";
-    QTest::newRow("from a file") << add + QStringList{"--password-file", "PW"} << QByteArray(" Pw 1 \r\nnext\n")
+        << refused
+               + "--admin-password，改用 --admin-password-file 文件（文件的第一行是密码）或 --admin-password-file -";
+    QTest::newRow("from a file") << add + QStringList{"--password-file", "@PW@"} << QByteArray(" Pw 1 \r\nnext\n")
                                  << QByteArray("not this\n") << 0 << "pw 1";
     QTest::newRow("from a file without line break")
-        << add + QStringList{"--password-file", "PW"} << QByteArray("pw2") << QByteArray() << 0 << "pw2";
-    QTest::newRow("from standard input")
-        << add + QStringList{"--password-file", "-"} << QByteArray() << QByteArray("pw3\nnext\n") << 0 << "pw3";
-    QTest::newRow("init from a file") << init + QStringList{"--admin-password-file", "PW"} << QByteArray("pw4\n")
+        << add + QStringList{"--password-file", "@PW@"} << QByteArray("pw2") << QByteArray() << 0 << "pw2";
+    QTest::newRow("from standard input") << add + QStringList{"--password-file", "-"} << QByteArray()
+                                         << QByteArray("pw3\nnext\n") << 0 << "pw3";
+    QTest::newRow("init from a file") << init + QStringList{"--admin-password-file", "@PW@"} << QByteArray("pw4\n")
                                       << QByteArray() << 0 << "pw4";
-    QTest::newRow("empty file") << add + QStringList{"--password-file", "PW"} << QByteArray(" \n") << QByteArray() << 1
-                                << "密码不能为空";
-    QTest::newRow("missing file") << add + QStringList{"--password-file", "MISSING"} << QByteArray() << QByteArray()
-                                  << 1 << "无法读取密码文件 MISSING：文件不存在或没有读权限";
+    QTest::newRow("empty file") << add + QStringList{"--password-file", "@PW@"} << QByteArray(" \n") << QByteArray()
+                                << 1 << "密码不能为空";
+    QTest::newRow("missing file") << add + QStringList{"--password-file", "@MISSING@"} << QByteArray() << QByteArray()
+                                  << 1 << "无法读取密码文件 @MISSING@：文件不存在或没有读权限";
     QTest::newRow("nothing on standard input")
         << add + QStringList{"--password-file", "-"} << QByteArray() << QByteArray() << 1 << "没有从标准输入读到密码";
 }
@@ -584,16 +587,16 @@ void TestChengHengDb::passwordNeverOnCommandLine()
     const QString missing = dir() + QStringLiteral("/none");
     if (!file.isNull())
         writeFile(pw, file);
-    args.replaceInStrings(QStringLiteral("DB"), db);
-    args.replaceInStrings(QStringLiteral("NEW"), created);
-    args.replaceInStrings(QStringLiteral("PW"), pw);
-    args.replaceInStrings(QStringLiteral("MISSING"), missing);
+    args.replaceInStrings(QStringLiteral("@DB@"), db);
+    args.replaceInStrings(QStringLiteral("@NEW@"), created);
+    args.replaceInStrings(QStringLiteral("@PW@"), pw);
+    args.replaceInStrings(QStringLiteral("@MISSING@"), missing);
     const QByteArray before = bytesOf(db);
     const ToolRun r = runTool(args, input);
     QCOMPARE(r.code, code);
     const QString target = args.first() == QLatin1String("init") ? created : db;
     if (code != 0) {
-        QVERIFY2(r.err.contains(QString(message).replace(QStringLiteral("MISSING"), missing)), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QString(message).replace(QStringLiteral("@MISSING@"), missing)), qPrintable(r.err));
         QVERIFY(bytesOf(db) == before);
         QVERIFY(!QFileInfo::exists(created));
         return;

@@ -72,9 +72,9 @@ void TestServerTool::init()
 
 void TestServerTool::initServer()
 {
-    const ToolRun r = runTool(
-        {"init", "--server", fresh_, "--room", "诊室一", "--admin-name", "boss", "--admin-password-file", "-"},
-        " Pw1 \n");
+    const ToolRun r =
+        runTool({"init", "--server", fresh_, "--room", "诊室一", "--admin-name", "boss", "--admin-password-file", "-"},
+                " Pw1 \n");
     QCOMPARE(r.code, 0);
     QCOMPARE(r.out.trimmed(), QStringLiteral("已在服务器上建立澄衡数据库（诊室 诊室一），超级管理员 boss"));
     QCOMPARE(scalar(fresh_, "select username||'|'||admin from chengheng.use"), QStringLiteral("boss|y"));
@@ -137,11 +137,11 @@ void TestServerTool::refusals_data()
     const QString onCommandLine = QStringLiteral("密码不能写在命令行上（同一台机器上的其他用户用 ps 就能看到）。");
     QTest::newRow("init --admin-password")
         << QStringList{"init", "--server", "FRESH", "--admin-name", "a", "--admin-password", "b"}
-        << onCommandLine + "请去掉 --admin-password，改用 --admin-password-file 文件（文件的第一行是密码）或 "
-                           "--admin-password-file -（从标准输入读取），或者不加这些选项，在终端上按提示输入";
-    QTest::newRow("user add --password=")
-        << QStringList{"user", "add", "doc", "--password=b", "--server", "FRESH"}
-        << onCommandLine + "请去掉 --password，改用 --password-file 文件";
+        << onCommandLine
+               + "请去掉 --admin-password，改用 --admin-password-file 文件（文件的第一行是密码）或 "
+                 "--admin-password-file -（从标准输入读取），或者不加这些选项，在终端上按提示输入";
+    QTest::newRow("user add --password=") << QStringList{"user", "add", "doc", "--password=b", "--server", "FRESH"}
+                                          << onCommandLine + "请去掉 --password，改用 --password-file 文件";
     QTest::newRow("password in --server") << QStringList{"user", "list", "--server", "FRESH password=x"}
                                           << "--server 的连接串中写有密码，而命令行上的密码别人用 ps 就能看到。"
                                              "请删去它，改放在 ~/.pgpass（权限 0600）或服务文件 pg_service.conf 中。";
@@ -189,7 +189,8 @@ void TestServerTool::refusals()
 
 void TestServerTool::initServerDb()
 {
-    const ToolRun r = runTool({"init", "--server", fresh_, "--admin-name", "boss", "--admin-password-file", "-"}, "pw\n");
+    const ToolRun r =
+        runTool({"init", "--server", fresh_, "--admin-name", "boss", "--admin-password-file", "-"}, "pw\n");
     QVERIFY2(r.code == 0, qPrintable(r.err));
 }
 
@@ -221,7 +222,8 @@ void TestServerTool::commandsOnServer_data()
          "SERVER"}} << 0 << "用户 doc 的权限：qx2";
     QTest::newRow("grant to nobody") << QList<QStringList>{{"user", "grant", "nobody", "qx1", "--server", "SERVER"}}
                                      << 1 << "chengheng-db: 没有名为 nobody 的用户";
-    QTest::newRow("user list") << QList<QStringList>{{"user", "add", "doc", "--password-file", "PWFILE", "--server", "SERVER"},
+    QTest::newRow("user list") << QList<QStringList>{{"user", "add", "doc", "--password-file", "PWFILE", "--server",
+                                                      "SERVER"},
                                                      {"user", "grant", "doc", "qx1", "--server", "SERVER"},
                                                      {"user", "list", "--server", "SERVER"}}
                                << 0 << "用户名  权限\nboss    admin\ndoc     qx1";

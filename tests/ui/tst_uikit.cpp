@@ -14,16 +14,16 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
-#include <QPrintDialog>
-#include <QPrinter>
-#include <QTranslator>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
-#include <QGroupBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 using namespace xs;
@@ -447,7 +447,7 @@ void TestUiKit::qtDialogsSpeakChinese()
         const QStringList texts = textsOf(dialog);
         QVERIFY(!texts.isEmpty());
         for (const char *english : {"Look in:", "File &name:", "Files of type:", "&Save", "Cancel", "Printer",
-                                       "&Properties", "&Name:", "Copies", "&Print", "&Options >>"})
+                                    "&Properties", "&Name:", "Copies", "&Print", "&Options >>"})
             QVERIFY2(!texts.contains(QString::fromLatin1(english)), qPrintable(texts.join(u'|')));
     }
     for (const QString &chinese : {QStringLiteral("查找范围："), QStringLiteral("文件名称(&N)：")})
