@@ -11,6 +11,7 @@
 
 #include "data/passwords.h"
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -20,7 +21,13 @@
 #include <algorithm>
 
 #include <functional>
+#include <poll.h>
+#include <pty.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace xs;
 using xs::test::runTool;
@@ -122,6 +129,8 @@ private slots:
 
     void userCommands();
     void userAddPrompted();
+    void passwordTypedNotShown_data();
+    void passwordTypedNotShown();
     void passwordNeverOnCommandLine_data();
     void passwordNeverOnCommandLine();
     void refusalsLeaveDatabaseUnchanged_data();
@@ -533,6 +542,80 @@ void TestChengHengDb::userAddPrompted()
     QVERIFY(r.err.contains("用户 nurse 的密码："));
     const QString stored = scalar(db, "select password from use where username='nurse'");
     QVERIFY2(isPasswordHash(stored) && passwordMatches(stored, false, "typed"), qPrintable(stored));
+}
+
+namespace {
+// Runs the tool on a pseudo-terminal and types a line after each question
+// (once the question is shown and the tool has switched the terminal's echo
+// off); what the terminal showed, and the exit code.
+QByteArray onTerminal(const QStringList &args, const QStringList &questions, const QByteArray &line, int *code)
+{
+    std::vector<QByteArray> words = {toolPath().toLocal8Bit()};
+    for (const QString &a : args)
+        words.push_back(a.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    QByteArray shown;
+    const auto readSome = [&](int ms) {
+        pollfd p{terminal, POLLIN, 0};
+        char buf[4096];
+        const ssize_t n = poll(&p, 1, ms) > 0 ? read(terminal, buf, sizeof buf) : 0;
+        if (n > 0)
+            shown.append(buf, n);
+        return n;
+    };
+    for (const QString &question : questions) {
+        termios t{};
+        QDeadlineTimer deadline(20000);
+        while (
+            !deadline.hasExpired()
+            && (!QString::fromUtf8(shown).contains(question) || (tcgetattr(terminal, &t) == 0 && (t.c_lflag & ECHO))))
+            readSome(10);
+        if (write(terminal, line.constData(), size_t(line.size())) != line.size())
+            break;
+    }
+    while (readSome(30000) > 0) {
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(terminal);
+    *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return shown;
+}
+}  // namespace
+
+void TestChengHengDb::passwordTypedNotShown_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("questions");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("asked twice") << QStringList{} << QStringList{"用户 nurse 的密码：", "再输入一次密码："}
+                                 << "用户 nurse 的密码：\r\n再输入一次密码：\r\n已添加用户 nurse，权限：（无）\r\n";
+    QTest::newRow("--password-file -") << QStringList{"--password-file", "-"} << QStringList{""}
+                                       << "\r\n已添加用户 nurse，权限：（无）\r\n";
+}
+
+// A password typed on the terminal is never shown there.
+void TestChengHengDb::passwordTypedNotShown()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, questions);
+    QFETCH(QString, shown);
+    const QString db = freshDemo();
+    int code = -1;
+    const QByteArray screen =
+        onTerminal(QStringList{"user", "add", "nurse", "--db", db} + options, questions, "Typed Pw\n", &code);
+    QCOMPARE(code, 0);
+    QCOMPARE(QString::fromUtf8(screen), shown);
+    QVERIFY(passwordMatches(scalar(db, "select password from use where username='nurse'"), false, "typed pw"));
 }
 
 void TestChengHengDb::passwordNeverOnCommandLine_data()
