@@ -13,7 +13,7 @@ deb="chengheng_${version}_amd64.deb"
 [ -f "$deb" ] || { echo "no $deb"; exit 1; }
 
 depends="$(dpkg-deb -f "$deb" Depends)"
-for d in libqt6widgets6 libqt6printsupport6 libsqlite3-0 fonts-arphic-uming fonts-wqy-microhei; do
+for d in libqt6widgets6 libqt6printsupport6 libsqlite3-0 fonts-arphic-uming fonts-wqy-microhei qt6-translations-l10n; do
   grep -q "$d" <<<"$depends" || { echo "Depends lacks $d: $depends"; exit 1; }
 done
 dpkg-deb -x "$deb" "$root"
