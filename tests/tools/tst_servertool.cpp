@@ -31,6 +31,7 @@ private slots:
     void commandsOnServer_data();
     void commandsOnServer();
     void hashPasswordsOnServer();
+    void roomNamesKeptWhole();
     void checkFindsFaults_data();
     void checkFindsFaults();
     void backupThroughPgDump();
@@ -192,6 +193,27 @@ void TestServerTool::initServerDb()
     const ToolRun r =
         runTool({"init", "--server", fresh_, "--admin-name", "boss", "--admin-password-file", "-"}, "pw\n");
     QVERIFY2(r.code == 0, qPrintable(r.err));
+}
+
+// Two rooms whose names differ only in their last character get two work
+// tables at the longest name the server keeps whole; one byte more is refused
+// and makes nothing.
+void TestServerTool::roomNamesKeptWhole()
+{
+    initServerDb();
+    PgConnection c(fresh_);
+    QString why;
+    const QString longest = QString(19, u'诊');  // room_, 19 characters and one letter: 63 bytes
+    for (const QString &last : {QStringLiteral("a"), QStringLiteral("b")})
+        QVERIFY2(ensureRoom(c, longest + last, &why), qPrintable(why));
+    QCOMPARE(scalar(fresh_, "select count(*) from pg_namespace where nspname in ('room_" + longest + "a', 'room_"
+                                + longest + "b')"),
+             QStringLiteral("2"));
+    QVERIFY(!ensureRoom(c, longest + QStringLiteral("ab"), &why));
+    QVERIFY2(why.startsWith(QStringLiteral("诊室名“") + longest + QStringLiteral("ab”太长")), qPrintable(why));
+    QVERIFY(!ensureRoom(c, QStringLiteral(" "), &why));
+    QCOMPARE(why, QStringLiteral("诊室名不能为空。请给出诊室名，如 1 或 诊室三。"));
+    QCOMPARE(scalar(fresh_, "select count(*) from pg_namespace where nspname like 'room%'"), QStringLiteral("3"));
 }
 
 static QString account()
