@@ -68,37 +68,6 @@ QString describeFlags(const QStringList &flags)
     return flags.isEmpty() ? QStringLiteral("（无）") : flags.join(u' ');
 }
 
-// A password from the option or from the terminal (typed twice there).
-// Trimmed, as the add-user dialog stores it; nothing (after a message) when
-// it is missing, empty or the two entries differ.
-std::optional<QString> obtainPassword(const Options &o, const QString &option, const QString &prompt)
-{
-    QString password;
-    if (o.has(option)) {
-        password = o.value(option);
-    } else {
-        const std::optional<QString> first = ask(prompt, true);
-        if (!first) {
-            error(ExitFailed, QStringLiteral("没有读到密码"));
-            return std::nullopt;
-        }
-        if (stdinIsTerminal()) {
-            const std::optional<QString> again = ask(QStringLiteral("再输入一次密码："), true);
-            if (!again || again->trimmed() != first->trimmed()) {
-                error(ExitFailed, QStringLiteral("两次输入的密码不一致"));
-                return std::nullopt;
-            }
-        }
-        password = *first;
-    }
-    password = password.trimmed();
-    if (password.isEmpty()) {
-        error(ExitFailed, QStringLiteral("密码不能为空"));
-        return std::nullopt;
-    }
-    return password;
-}
-
 void removeDatabaseFiles(const QString &path)
 {
     QFile::remove(path);
@@ -160,19 +129,23 @@ int userAdd(const QStringList &args)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--password"), QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o,
-                      &why))
+    if (!parseOptions(args,
+                      {QStringLiteral("--password"), QStringLiteral("--password-file"), QStringLiteral("--db"),
+                       QStringLiteral("--server")},
+                      {}, &o, &why))
         return error(ExitUsage, why);
+    if (o.has(QStringLiteral("--password")))
+        return refusePasswordOption(QStringLiteral("--password"), QStringLiteral("--password-file"));
     if (o.positional.size() != 1)
         return error(ExitUsage,
-                     QStringLiteral("用法：user add NAME [--password PASSWORD] [--db PATH | --server CONNINFO]"));
+                     QStringLiteral("用法：user add NAME [--password-file FILE|-] [--db PATH | --server CONNINFO]"));
     const QString name = o.positional[0].trimmed();
     if (name.isEmpty())
         return error(ExitFailed, QStringLiteral("用户名不能为空"));
     int code = ExitOk;
     if (pickServer(o, &code))
         return code != ExitOk ? code : serverUserAdd(o.value(QStringLiteral("--server")), name, [&] {
-            return obtainPassword(o, QStringLiteral("--password"), QStringLiteral("用户 %1 的密码：").arg(name));
+            return obtainPassword(o, QStringLiteral("--password-file"), QStringLiteral("用户 %1 的密码：").arg(name));
         });
 
     const QString path = databasePath(o);
@@ -182,7 +155,7 @@ int userAdd(const QStringList &args)
     if (const auto existing = storedUserName(*c, name))
         return error(ExitFailed, QStringLiteral("用户 %1 已存在").arg(*existing));
     const std::optional<QString> password =
-        obtainPassword(o, QStringLiteral("--password"), QStringLiteral("用户 %1 的密码：").arg(name));
+        obtainPassword(o, QStringLiteral("--password-file"), QStringLiteral("用户 %1 的密码：").arg(name));
     if (!password)
         return ExitFailed;
     if (!insertUser(*c, name, *password, {}, &why))
@@ -262,17 +235,21 @@ int runInit(const QStringList &args)
     Options o;
     QString why;
     if (!parseOptions(args,
-                      {QStringLiteral("--admin-name"), QStringLiteral("--admin-password"), QStringLiteral("--records")},
+                      {QStringLiteral("--admin-name"), QStringLiteral("--admin-password"),
+                       QStringLiteral("--admin-password-file"), QStringLiteral("--records")},
                       {QStringLiteral("--demo")}, &o, &why))
         return error(ExitUsage, why);
+    if (o.has(QStringLiteral("--admin-password")))
+        return refusePasswordOption(QStringLiteral("--admin-password"), QStringLiteral("--admin-password-file"));
     if (o.positional.size() != 1)
         return error(ExitUsage, o.positional.isEmpty()
                                     ? QStringLiteral("init 需要新数据库文件的路径")
                                     : QStringLiteral("init 只接受一个路径，多出的参数：%1").arg(o.positional[1]));
     InitPlan plan;
     plan.demo = o.has(QStringLiteral("--demo"));
-    if (plan.demo && (o.has(QStringLiteral("--admin-name")) || o.has(QStringLiteral("--admin-password"))))
-        return error(ExitUsage, QStringLiteral("--demo 自带五个演示账户，不能与 --admin-name、--admin-password 同用"));
+    if (plan.demo && (o.has(QStringLiteral("--admin-name")) || o.has(QStringLiteral("--admin-password-file"))))
+        return error(ExitUsage,
+                     QStringLiteral("--demo 自带五个演示账户，不能与 --admin-name、--admin-password-file 同用"));
     if (o.has(QStringLiteral("--records"))) {
         bool number = false;
         plan.records = o.value(QStringLiteral("--records")).toInt(&number);
@@ -307,7 +284,7 @@ int runInit(const QStringList &args)
         if (plan.adminName.isEmpty())
             return error(ExitFailed, QStringLiteral("超级管理员用户名不能为空"));
         const std::optional<QString> password = obtainPassword(
-            o, QStringLiteral("--admin-password"), QStringLiteral("超级管理员 %1 的密码：").arg(plan.adminName));
+            o, QStringLiteral("--admin-password-file"), QStringLiteral("超级管理员 %1 的密码：").arg(plan.adminName));
         if (!password)
             return ExitFailed;
         plan.adminPassword = *password;

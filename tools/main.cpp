@@ -28,13 +28,13 @@ struct Command {
 // exit code (0 success, 1 failure, 2 bad command line).
 const Command kCommands[] = {
     {"init",
-     "init PATH [--admin-name NAME --admin-password PASSWORD]\n"
+     "init PATH [--admin-name NAME] [--admin-password-file FILE|-]\n"
      "init PATH --demo [--records N]\n"
-     "init --server CONNINFO [--room NAME] [--admin-name NAME --admin-password PASSWORD]",
+     "init --server CONNINFO [--room NAME] [--admin-name NAME] [--admin-password-file FILE|-]",
      xs::tool::runInit, false},
     {"migrate", "migrate --from FILE --to CONNINFO [--room NAME]", xs::tool::runMigrate, false},
     {"user",
-     "user add NAME [--password PASSWORD] [--db PATH | --server CONNINFO]\n"
+     "user add NAME [--password-file FILE|-] [--db PATH | --server CONNINFO]\n"
      "user grant NAME FLAG... [--db PATH | --server CONNINFO]\n"
      "user revoke NAME FLAG... [--db PATH | --server CONNINFO]\n"
      "user list [--db PATH | --server CONNINFO]\n"
@@ -65,11 +65,17 @@ QString usage(const Command *only = nullptr)
         if (!only || only == &c)
             for (const QString &l : QString::fromUtf8(c.usage).split(u'\n'))
                 lines << QStringLiteral("  chengheng-db ") + l;
+    if (!only)
+        lines << QStringLiteral("  chengheng-db -h | --help（放在命令后面：只列出该命令的用法）")
+              << QStringLiteral("  chengheng-db -V | --version（放在命令行的任何位置：显示版本后退出）");
     lines << QString()
           << QStringLiteral("init 在新文件中建表，填入药品目录，并询问超级管理员的用户名和密码（或取自选项）；")
           << QStringLiteral("     --demo 另加演示科室、病例档案和五个演示账户，不询问。已有的文件不会被改动。")
           << QStringLiteral(
                  "     --records N 生成 N 份病例档案代替内置的演示病例（10 万份起用 50 个年级的 2000 个科室）。")
+          << QStringLiteral(
+                 "密码不写在命令行上：--password-file、--admin-password-file 读文件的第一行，写 - 则从标准输入读；")
+          << QStringLiteral("     不给时在终端上询问两次（不显示输入的内容）。")
           << QStringLiteral("FLAG：admin readonly qx1 qx2 qx3 qx4（权限标志，值为 y 时生效）")
           << QStringLiteral(
                  "backup 在程序运行时也能备份，并检查副本；restore 先检查备份，原文件保留为 .before-restore；")
@@ -79,7 +85,8 @@ QString usage(const Command *only = nullptr)
           << QStringLiteral("audit show 列出审计记录（谁在何时改了哪条记录的哪些内容），可按门诊号、用户和日期筛选。")
           << QStringLiteral("init --server 在 PostgreSQL 服务器上建表（CONNINFO 为 libpq 连接串或 "
                             "service=名称，密码取自 ~/.pgpass）；")
-          << QStringLiteral("migrate 把数据库文件的每个表复制到空的服务器数据库并核对行数；--room 为诊室名（缺省 1）。")
+          << QStringLiteral("migrate 把数据库文件的每个表复制到空的服务器数据库并核对行数；--room 为诊室名（缺省 1，")
+          << QStringLiteral("     不能为空，最长 58 字节，即 19 个汉字）。")
           << QStringLiteral("--server CONNINFO 代替 --db：命令作用于服务器上的澄衡数据库；服务器上的 backup 用 "
                             "pg_dump（自定义格式）。")
           << QStringLiteral("--db 缺省为 chengheng-db 所在文件夹中的 xs.mdb。");
@@ -93,6 +100,8 @@ const Command *findCommand(const char *word)
             return &c;
     return nullptr;
 }
+
+bool isVersion(const char *a) { return std::strcmp(a, "-V") == 0 || std::strcmp(a, "--version") == 0; }
 
 bool isHelp(const QString &a)
 {
@@ -112,10 +121,13 @@ void dropQtMessages(QtMsgType type, const QMessageLogContext &, const QString &)
 
 int main(int argc, char **argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("chengheng-db " XS_VERSION);
-        return 0;
-    }
+    // The version is answered wherever it stands among the options (after
+    // "--" the words are a command's own), before anything is opened.
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (isVersion(argv[i])) {
+            std::puts("chengheng-db " XS_VERSION);
+            return 0;
+        }
     qInstallMessageHandler(dropQtMessages);
     // Files the tool makes (databases, backups, exports) are for the group of
     // the program's users, never for everyone.

@@ -1,6 +1,7 @@
 #include "reportcmd.h"
 
 #include "cases/DataReportclass.h"
+#include "data/pgschema.h"
 #include "data/pgsql.h"
 #include "data/serverdb.h"
 #include "data/sqlite.h"
@@ -94,10 +95,13 @@ int reportCommand(const QStringList &args)
             return code;
         // The report reads the shared tables and the room's own work table.
         const QString conninfo = opts.value(QStringLiteral("--server"));
+        const QString room =
+            opts.has(QStringLiteral("--room")) ? opts.value(QStringLiteral("--room")).trimmed() : QStringLiteral("1");
+        if (const QString problem = roomNameProblem(room); !problem.isEmpty())
+            return usage(QStringLiteral("--room：") + problem);
         if (!tool::connectServer(conninfo))
             return 1;
-        const QString room = opts.value(QStringLiteral("--room")).trimmed();
-        useServer(conninfo, room.isEmpty() ? QStringLiteral("1") : room);
+        useServer(conninfo, room);
     } else {
         if (opts.has(QStringLiteral("--room")))
             return usage(QStringLiteral("--room 只能与 --server 同用。"));

@@ -26,6 +26,8 @@ std::unique_ptr<PgConnection> connectServer(const QString &conninfo)
         error(ExitUsage, QStringLiteral("--server 后面要跟服务器的连接串或服务名（如 service=chengheng）"));
         return {};
     }
+    if (!conninfoWithoutPassword(conninfo, QStringLiteral("--server")))
+        return {};
     auto c = std::make_unique<PgConnection>(conninfo);
     // The trail names the account the tool runs as.
     c->setAuditUser(auditActor());

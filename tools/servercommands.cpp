@@ -13,17 +13,18 @@ namespace xs::tool {
 namespace {
 const QString kDefaultRoom = QStringLiteral("1");
 
-QString roomOf(const Options &o)
+// The room of --room (1 without the option); nothing, after a message, when
+// the name is empty or too long for the server.
+std::optional<QString> roomOf(const Options &o)
 {
+    if (!o.has(QStringLiteral("--room")))
+        return kDefaultRoom;
     const QString room = o.value(QStringLiteral("--room")).trimmed();
-    return room.isEmpty() ? kDefaultRoom : room;
-}
-
-std::optional<QString> optionOrAsk(const Options &o, const QString &option, const QString &prompt, bool secret)
-{
-    if (o.has(option))
-        return o.value(option);
-    return ask(prompt, secret);
+    if (const QString problem = roomNameProblem(room); !problem.isEmpty()) {
+        error(ExitUsage, QStringLiteral("--room：") + problem);
+        return std::nullopt;
+    }
+    return room;
 }
 }  // namespace
 
@@ -33,22 +34,30 @@ int runServerInit(const QStringList &args)
     QString why;
     if (!parseOptions(args,
                       {QStringLiteral("--server"), QStringLiteral("--room"), QStringLiteral("--admin-name"),
-                       QStringLiteral("--admin-password")},
+                       QStringLiteral("--admin-password"), QStringLiteral("--admin-password-file")},
                       {}, &o, &why))
         return error(ExitUsage, why);
+    if (o.has(QStringLiteral("--admin-password")))
+        return refusePasswordOption(QStringLiteral("--admin-password"), QStringLiteral("--admin-password-file"));
     if (!o.positional.isEmpty())
         return error(ExitUsage, QStringLiteral("init --server 不接受文件路径：%1").arg(o.positional[0]));
     const QString conninfo = o.value(QStringLiteral("--server"));
     if (conninfo.trimmed().isEmpty())
         return error(ExitUsage, QStringLiteral("--server 后面要跟服务器的连接串或服务名（如 service=chengheng）"));
-    const std::optional<QString> name =
-        optionOrAsk(o, QStringLiteral("--admin-name"), QStringLiteral("超级管理员用户名："), false);
+    if (!conninfoWithoutPassword(conninfo, QStringLiteral("--server")))
+        return ExitUsage;
+    const std::optional<QString> room = roomOf(o);
+    if (!room)
+        return ExitUsage;
+    const std::optional<QString> name = o.has(QStringLiteral("--admin-name"))
+                                            ? o.value(QStringLiteral("--admin-name"))
+                                            : ask(QStringLiteral("超级管理员用户名："), false);
     if (!name || name->trimmed().isEmpty())
         return error(ExitFailed, QStringLiteral("超级管理员用户名不能为空"));
-    const std::optional<QString> password = optionOrAsk(
-        o, QStringLiteral("--admin-password"), QStringLiteral("超级管理员 %1 的密码：").arg(name->trimmed()), true);
-    if (!password || password->trimmed().isEmpty())
-        return error(ExitFailed, QStringLiteral("密码不能为空"));
+    const std::optional<QString> password = obtainPassword(
+        o, QStringLiteral("--admin-password-file"), QStringLiteral("超级管理员 %1 的密码：").arg(name->trimmed()));
+    if (!password)
+        return ExitFailed;
 
     // A new server database keeps passwords only as hashes.
     const QString stored = hashPassword(*password);
@@ -58,8 +67,7 @@ int runServerInit(const QStringList &args)
     server.setAuditUser(auditActor());
     if (!server.ensure())
         return error(ExitFailed, server.lastError());
-    const QString room = roomOf(o);
-    if (!createServerSchema(server, room, &why))
+    if (!createServerSchema(server, *room, &why))
         return error(ExitFailed, why);
     QString seedWhy;
     const bool seeded = server.run(QStringLiteral("BEGIN")) && seedServerCatalogue(server, &seedWhy)
@@ -74,7 +82,7 @@ int runServerInit(const QStringList &args)
         return error(ExitFailed, QStringLiteral("表已建好，但药品目录或超级管理员没有写入：%1")
                                      .arg(seedWhy.isEmpty() ? server.lastError() : seedWhy));
     }
-    out(QStringLiteral("已在服务器上建立澄衡数据库（诊室 %1），超级管理员 %2").arg(room, name->trimmed()));
+    out(QStringLiteral("已在服务器上建立澄衡数据库（诊室 %1），超级管理员 %2").arg(*room, name->trimmed()));
     return ExitOk;
 }
 
@@ -88,6 +96,11 @@ int runMigrate(const QStringList &args)
         return error(ExitUsage, QStringLiteral("多出的参数：%1").arg(o.positional[0]));
     if (!o.has(QStringLiteral("--from")) || !o.has(QStringLiteral("--to")))
         return error(ExitUsage, QStringLiteral("migrate 需要 --from 数据库文件 和 --to 服务器连接串"));
+    if (!conninfoWithoutPassword(o.value(QStringLiteral("--to")), QStringLiteral("--to")))
+        return ExitUsage;
+    const std::optional<QString> room = roomOf(o);
+    if (!room)
+        return ExitUsage;
     std::optional<Connection> file = openDatabase(o.value(QStringLiteral("--from")));
     if (!file)
         return ExitFailed;
@@ -96,10 +109,10 @@ int runMigrate(const QStringList &args)
     if (!server.ensure())
         return error(ExitFailed, server.lastError());
     QStringList summary;
-    if (!copyFileToServer(*file, server, roomOf(o), &summary, &why))
+    if (!copyFileToServer(*file, server, *room, &summary, &why))
         return error(ExitFailed, QStringLiteral("迁移没有完成，服务器上的数据没有改动：%1").arg(why));
     out(QStringLiteral("已把 %1 迁移到服务器（诊室 %2）：%3")
-            .arg(o.value(QStringLiteral("--from")), roomOf(o), summary.join(QStringLiteral("，"))));
+            .arg(o.value(QStringLiteral("--from")), *room, summary.join(QStringLiteral("，"))));
     return ExitOk;
 }
 

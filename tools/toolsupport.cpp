@@ -3,8 +3,10 @@
 #include <QCommandLineParser>
 
 #include "data/audit.h"
+#include "data/pgconninfo.h"
 #include "data/sqlite.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <csignal>
 #include <cstdio>
@@ -176,6 +178,80 @@ std::optional<QString> ask(const QString &prompt, bool secret)
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     return QString::fromUtf8(line.data(), qsizetype(line.size()));
+}
+
+int refusePasswordOption(const QString &option, const QString &fileOption)
+{
+    return error(ExitUsage, QStringLiteral("密码不能写在命令行上（同一台机器上的其他用户用 ps 就能看到）。请去掉 %1，"
+                                           "改用 %2 文件（文件的第一行是密码）或 %2 -（从标准输入读取），"
+                                           "或者不加这些选项，在终端上按提示输入（输入的内容不显示）。")
+                                .arg(option, fileOption));
+}
+
+bool conninfoWithoutPassword(const QString &conninfo, const QString &option)
+{
+    if (checkConninfo(conninfo) != ConninfoVerdict::HoldsPassword)
+        return true;
+    error(ExitUsage, QStringLiteral("%1 的连接串中写有密码，而命令行上的密码别人用 ps 就能看到。请删去它，"
+                                    "改放在 ~/.pgpass（权限 0600）或服务文件 pg_service.conf 中。")
+                         .arg(option));
+    return false;
+}
+
+namespace {
+// The first line of a password file, without its line break; nothing after
+// a message when the file cannot be read.
+std::optional<QString> firstLineOf(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        error(ExitFailed, QStringLiteral("无法读取密码文件 %1：文件不存在或没有读权限").arg(path));
+        return std::nullopt;
+    }
+    QByteArray line = f.readLine();
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromUtf8(line);
+}
+}  // namespace
+
+std::optional<QString> obtainPassword(const Options &opts, const QString &fileOption, const QString &prompt)
+{
+    QString password;
+    if (opts.has(fileOption)) {
+        const QString file = opts.value(fileOption);
+        std::optional<QString> read;
+        if (file == QLatin1String("-")) {
+            read = ask(QString(), true);
+            if (!read)
+                error(ExitFailed, QStringLiteral("没有从标准输入读到密码"));
+        } else {
+            read = firstLineOf(file);
+        }
+        if (!read)
+            return std::nullopt;
+        password = *read;
+    } else {
+        const std::optional<QString> first = ask(prompt, true);
+        if (!first) {
+            error(ExitFailed, QStringLiteral("没有读到密码"));
+            return std::nullopt;
+        }
+        if (stdinIsTerminal()) {
+            const std::optional<QString> again = ask(QStringLiteral("再输入一次密码："), true);
+            if (!again || again->trimmed() != first->trimmed()) {
+                error(ExitFailed, QStringLiteral("两次输入的密码不一致"));
+                return std::nullopt;
+            }
+        }
+        password = *first;
+    }
+    password = password.trimmed();
+    if (password.isEmpty()) {
+        error(ExitFailed, QStringLiteral("密码不能为空"));
+        return std::nullopt;
+    }
+    return password;
 }
 
 static int cellWidth(const QString &s)

@@ -51,6 +51,19 @@ std::optional<Connection> openDatabase(const QString &path);
 std::optional<QString> ask(const QString &prompt, bool secret);
 bool stdinIsTerminal();
 
+// A password for a command, never from its command line: from the file named
+// by `fileOption` (its first line; "-" for standard input), else asked on the
+// terminal (twice, not echoed) or read from standard input when that is no
+// terminal. Trimmed; nothing (after a message) when it is missing, empty or
+// the two entries differ.
+std::optional<QString> obtainPassword(const Options &opts, const QString &fileOption, const QString &prompt);
+// The refusal of a password written on the command line (`option`), naming
+// the safe forms (`fileOption` with a file or "-", or the prompt); ExitUsage.
+int refusePasswordOption(const QString &option, const QString &fileOption);
+// A server connection text given as `option` that holds a password (in any
+// form libpq reads) is refused with a message naming ~/.pgpass; false then.
+bool conninfoWithoutPassword(const QString &conninfo, const QString &option);
+
 // Columns of text aligned for a terminal (CJK characters are two cells wide).
 QString formatTable(const QList<QStringList> &rows);
 

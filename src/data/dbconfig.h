@@ -11,8 +11,10 @@
 //   connection = service=chengheng        ; a libpq connection string or service name
 //   room = 1                              ; this consulting room's work table
 //
-// A password in the file is refused: libpq takes it from ~/.pgpass or
-// pg_service.conf, which only the account can read.
+// A password in the file, in any form libpq takes, is refused: libpq takes it
+// from ~/.pgpass or pg_service.conf, which only the account can read. So are
+// a connection text libpq cannot read and a room name that is empty or too
+// long for the server's schema names.
 namespace xs {
 
 struct DatabaseChoice {

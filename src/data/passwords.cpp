@@ -109,14 +109,25 @@ bool signInPasswordMatches(const QString &name, const QString &typed)
         return matched;
     if (onServer()) {
         // The shared server keeps only hashes; a plain row put there past the
-        // program (in psql, say) gets its hash now, like a hashing file's.
+        // program (in psql, say) gets its hash now. Only the hash goes to the
+        // server: the row is locked and its stored text compared here, so the
+        // plain password is in no statement and no parameter (the server's
+        // statement log would keep it).
         const QString hash = hashNormalised(foldCase(*plainMatch));
         const AuditActorScope actor(storedName);
         if (hash.isEmpty())
             return true;
         if (std::shared_ptr<PgConnection> c = takeServerConnection(nullptr, nullptr)) {
-            c->exec(QStringLiteral("UPDATE use SET password=$1 WHERE username=$2 AND password=$3"),
-                    {hash, name, *plainMatch});
+            if (c->run(QStringLiteral("BEGIN"))) {
+                const PgResult row =
+                    c->exec(QStringLiteral("select password from use where username=$1 for update"), {storedName});
+                const bool unchanged =
+                    row.ok() && row.rows() == 1 && !row.isNull(0, 0) && row.text(0, 0) == *plainMatch;
+                const bool written =
+                    unchanged
+                    && c->exec(QStringLiteral("update use set password=$1 where username=$2"), {hash, storedName}).ok();
+                c->run(written ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"));
+            }
             giveBackServerConnection(std::move(c));
         }
         return true;

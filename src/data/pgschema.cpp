@@ -24,6 +24,24 @@ static QString quoted(const QString &name)
 
 QString roomSchema(const QString &room) { return quoted(QStringLiteral("room_") + room.trimmed()); }
 
+QString roomNameProblem(const QString &room)
+{
+    const QString name = room.trimmed();
+    if (name.isEmpty())
+        return QStringLiteral("诊室名不能为空。请给出诊室名，如 1 或 诊室三。");
+    const qsizetype bytes = (QStringLiteral("room_") + name).toUtf8().size();
+    if (bytes <= kServerNameBytes)
+        return {};
+    return QStringLiteral("诊室名“%1”太长：它在服务器上的模式名 room_%1 有 %2 字节，而服务器只保留前 %3 字节，"
+                          "名字相近的两个诊室会共用一个处方工作表。请用不超过 %4 字节的诊室名"
+                          "（一个汉字占 3 字节，即不超过 %5 个汉字）。")
+        .arg(name)
+        .arg(bytes)
+        .arg(kServerNameBytes)
+        .arg(kServerNameBytes - 5)
+        .arg((kServerNameBytes - 5) / 3);
+}
+
 QString searchPathFor(const QString &room)
 {
     return QStringLiteral("SET search_path = %1, chengheng, public").arg(roomSchema(room));
@@ -120,6 +138,11 @@ static QString sharedDdl()
 
 bool createServerSchema(PgConnection &c, const QString &room, QString *error)
 {
+    if (const QString problem = roomNameProblem(room); !problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return false;
+    }
     QString why;
     if (serverHasSchema(c, &why)) {
         if (error)
@@ -200,6 +223,8 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
         server.run(QStringLiteral("ROLLBACK"));
         return false;
     };
+    if (const QString problem = roomNameProblem(room); !problem.isEmpty())
+        return refuse(problem);
     QString why;
     const bool exists = serverHasSchema(server, &why);
     if (!why.isEmpty())
@@ -407,6 +432,11 @@ bool compactServerRowCounts(PgConnection &c)
 
 bool ensureRoom(PgConnection &c, const QString &room, QString *error)
 {
+    if (const QString problem = roomNameProblem(room); !problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return false;
+    }
     // A server made before the trail existed gets it here.
     QString why;
     const bool trail = serverHasAuditTrail(c, &why);

@@ -14,6 +14,12 @@ class PgConnection;
 
 // The schema of a room's work table: "room_" and the room name, as a quoted identifier.
 QString roomSchema(const QString &room);
+// The longest schema name the server keeps (it cuts longer ones, so two long
+// room names could end in one work table), in bytes of UTF-8.
+inline constexpr int kServerNameBytes = 63;
+// Why a room name cannot be used (in Chinese, with what to do): it is empty
+// or its schema name would be longer than the server keeps. Empty when fine.
+QString roomNameProblem(const QString &room);
 // The statement that makes a room's connection see its own yc and the shared tables.
 QString searchPathFor(const QString &room);
 

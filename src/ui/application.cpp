@@ -9,8 +9,11 @@
 #include "ui/msgbox.h"
 #include "ui/windowfilter.h"
 
+#include <QLibraryInfo>
 #include <QTimer>
+#include <QTranslator>
 #include <exception>
+#include <memory>
 
 namespace xs {
 
@@ -18,8 +21,22 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("澄衡"));
     setQuitOnLastWindowClosed(true);
+    installQtTranslations();
     registerFontSubstitutions();
     WindowFilter::ensureInstalled();
+}
+
+QTranslator *installQtTranslations()
+{
+    // Qt's own dialogs and buttons (print, the file dialog of 导出PDF, the
+    // standard buttons) speak the program's language. The translations come
+    // from Debian's qt6-translations-l10n, a dependency of the package; without
+    // them those dialogs stay English and everything else works.
+    auto translator = std::make_unique<QTranslator>(qApp);
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return nullptr;
+    QCoreApplication::installTranslator(translator.get());
+    return translator.release();
 }
 
 void reportDbError(const DbError &e) { MsgBox(e.message(), vbCritical | vbOKOnly, QStringLiteral("澄衡")); }

@@ -1,6 +1,8 @@
 #pragma once
 #include <QApplication>
 
+class QTranslator;
+
 namespace xs {
 // The application object. No database fault ends it: statements return their
 // faults as values and the windows tell them; its event dispatch is only the
@@ -16,6 +18,11 @@ public:
     bool openDatabase();
 };
 class DbError;
+// Installs Qt's own Chinese translations (qtbase_zh_CN from Qt's translations
+// folder), so that Qt's dialogs speak Chinese; the translator belongs to the
+// application (deleting it uninstalls it). Null when the translations are not
+// installed. The application object does this before any window.
+QTranslator *installQtTranslations();
 // Shows the message for a database that cannot be opened.
 void reportDbError(const DbError &e);
 // Opens xs.mdb once (refusing a file that is not a 澄衡 database before a byte

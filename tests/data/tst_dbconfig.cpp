@@ -1,7 +1,8 @@
 // Where the archive lives: no configuration file -> xs.mdb beside the program;
 // a file beside the program wins over the system-wide one; a server named by
-// a connection string or service, with its room; a password in the file, an
-// empty connection or an unreadable file refused in Chinese.
+// a connection string or service, with its room; a password in the file in
+// any form libpq reads, a text libpq cannot read, a room name the server would
+// cut, an empty connection or an unreadable file refused in Chinese.
 #include "data/dbconfig.h"
 #include "data/sqlite.h"
 
@@ -45,14 +46,61 @@ void TestDbConfig::read_data()
         << "host=db.clinic dbname=chengheng user=room"
         << "1"
         << "";
-    QTest::newRow("password in the string")
-        << QByteArray("[server]\nconnection=\"host=db password=secret\"\n") << false << ""
-        << ""
-        << "中写有服务器密码。密码不能放在配置文件里";
-    QTest::newRow("password in a URI") << QByteArray("[server]\nconnection=postgresql://room:secret@db/chengheng\n")
-                                       << false << ""
-                                       << ""
-                                       << "中写有服务器密码。";
+    // A password in any form libpq takes is refused; the word in a value is not a password.
+    const char *password =
+        "中写有服务器密码。密码不能放在配置文件里，请删去它，改放在 ~/.pgpass（权限 0600）或服务文件";
+    const char *unreadable = "的 [server] connection 不是有效的连接串";
+    const struct {
+        const char *name, *connection, *error;
+    } conninfos[] = {
+        {"password= in the string", "host=db password=secret", password},
+        {"password = with blanks", "host=db password = secret", password},
+        {"password first, quoted", "password='se cret' host=db", password},
+        {"password after a tab", "host=db\tpassword=x", password},
+        {"empty password", "host=db password=''", password},
+        {"URI user:password@", "postgresql://room:secret@db/chengheng", password},
+        {"URI :password@", "postgres://:secret@db/chengheng", password},
+        {"URI query", "postgresql:///chengheng?host=/run/postgresql&password=secret", password},
+        {"URI query percent-encoded key", "postgresql://db/chengheng?pass%77ord=secret", password},
+        {"URI query percent-encoded all", "postgresql://db/chengheng?%70%61%73%73%77%6f%72%64=secret", password},
+        {"connection text as dbname", "dbname='host=db password=secret'", password},
+        {"URI as dbname", "dbname=postgresql://u:secret@db/x", password},
+        {"percent-encoded key in key=value", "host=db pass%77ord=secret", unreadable},
+        {"unknown option", "host=db colour=blue", unreadable},
+        {"quote left open", "host='db", unreadable},
+        {"unknown URI parameter", "postgresql://db/chengheng?nosuch=1", unreadable},
+        {"passfile", "host=db passfile=/home/d/.pgpass dbname=chengheng", ""},
+        {"the word in a value", "host=db dbname=password application_name='x password=y'", ""},
+        {"URI without password", "postgresql://room@db/chengheng?application_name=password", ""},
+    };
+    for (const auto &t : conninfos) {
+        const bool accepted = *t.error == 0;
+        QTest::newRow(t.name) << (QByteArray("[server]\nconnection=\"") + t.connection + "\"\n") << accepted
+                              << (accepted ? QString::fromUtf8(t.connection) : QString()) << (accepted ? "1" : "")
+                              << QString::fromUtf8(t.error);
+    }
+    // Room names: empty, or longer than the server's 63 bytes as the schema
+    // name room_NAME (bytes of UTF-8: a Chinese character is three), are refused.
+    const char *roomTooLong = "的 [server] room 不能使用：诊室名“";
+    const struct {
+        const char *name;
+        QString room;
+        const char *error;
+    } rooms[] = {
+        {"room empty", "", "的 [server] room 不能使用：诊室名不能为空。"},
+        {"room blank", "   ", "的 [server] room 不能使用：诊室名不能为空。"},
+        {"room 58 bytes", QString(58, u'a'), ""},
+        {"room 59 bytes", QString(59, u'a'), roomTooLong},
+        {"room 19 Chinese characters", QString(19, u'诊'), ""},
+        {"room 20 Chinese characters", QString(20, u'诊'), roomTooLong},
+        {"room 57 bytes and one Chinese character", QString(56, u'a') + u'诊', roomTooLong},
+    };
+    for (const auto &t : rooms) {
+        const bool accepted = *t.error == 0;
+        QTest::newRow(t.name) << (QByteArray("[server]\nconnection=service=x\nroom=\"") + t.room.toUtf8() + "\"\n")
+                              << accepted << (accepted ? "service=x" : "") << (accepted ? t.room : QString())
+                              << QString::fromUtf8(t.error);
+    }
     QTest::newRow("empty connection") << QByteArray("[server]\nconnection=\n") << false << ""
                                       << ""
                                       << "的 [server] connection 是空的。";

@@ -21,7 +21,7 @@ deb="$PWD/chengheng_${version}_amd64.deb"
 fail() { echo "FAIL: $*"; exit 1; }
 
 depends="$(dpkg-deb -f "$deb" Depends)"
-for d in libqt6widgets6 libqt6printsupport6 libsqlite3-0 fonts-arphic-uming fonts-wqy-microhei; do
+for d in libqt6widgets6 libqt6printsupport6 libsqlite3-0 fonts-arphic-uming fonts-wqy-microhei qt6-translations-l10n; do
   grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
 done
 root="$work/root"

@@ -3,6 +3,8 @@
 // the file keeps.
 #include "data/globals.h"
 #include "data/passwords.h"
+#include "data/pgsql.h"
+#include "data/serverdb.h"
 #include "data/sqlite.h"
 #include "mainwin/MDIForm1.h"
 #include "signin/Frmdenlu.h"
@@ -10,6 +12,8 @@
 #include "testenv.h"
 #include "ui/window.h"
 
+#include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 #include <sqlite3.h>
 
@@ -41,6 +45,15 @@ QString signInThroughWindow(const QString &name, const QString &password)
     if (!rec.calls.isEmpty())
         return rec.calls.last().text;
     return WindowRegistry::find<MDIForm1>() ? QString() : QStringLiteral("(no main window)");
+}
+
+// The throwaway cluster's log (scripts/pgcluster keeps it beside the socket).
+QString serverLog()
+{
+    const QString host =
+        QRegularExpression(QStringLiteral("host=(\\S+)")).match(qEnvironmentVariable("XS_PG")).captured(1);
+    QFile f(host + QStringLiteral("/server.log"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
 void convert(const TestDb &db)
@@ -139,9 +152,26 @@ void TestPasswords::plainRowHashedAtSignIn()
     signInAs(QStringLiteral("admin"));
     // A row written plain by an older tool after the conversion.
     db.exec("insert into use(username,password) values('late','Late Pw')");
+    if (serverEngine()) {
+        // From here on the server logs every statement with its parameters;
+        // the program's connections start again to be logged too.
+        PgConnection c(db.server());
+        QVERIFY2(c.run(QStringLiteral("alter database \"%1\" set log_statement = 'all'")
+                           .arg(db.scalar("select current_database()"))),
+                 qPrintable(c.lastError()));
+        useServer(db.server(), QStringLiteral("1"));
+    }
     QCOMPARE(signInThroughWindow("late", "late pw"), QString());
     const QString stored = db.scalar("select password from use where username='late'");
     QCOMPARE(isPasswordHash(stored), fileHashes);
+    if (serverEngine()) {
+        // Only the hash went to the server: the plain password is in no
+        // statement text and no parameter the server saw.
+        const QString log = serverLog();
+        QVERIFY2(log.contains(stored), "the update's parameters are not in the server's log");
+        QVERIFY2(!log.contains(QStringLiteral("late pw"), Qt::CaseInsensitive),
+                 qPrintable(log.mid(log.indexOf(QStringLiteral("late pw"), 0, Qt::CaseInsensitive) - 300, 400)));
+    }
     QVERIFY(passwordMatches(stored, false, " LATE PW "));
     QVERIFY(!passwordMatches(stored, false, "late"));
     // The hashing is a change like any other, made by the user signing in

@@ -11,6 +11,7 @@
 
 #include "data/passwords.h"
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -20,7 +21,13 @@
 #include <algorithm>
 
 #include <functional>
+#include <poll.h>
+#include <pty.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace xs;
 using xs::test::runTool;
@@ -108,6 +115,8 @@ private slots:
 
     void usage_data();
     void usage();
+    void helpAndVersionWithoutDisplay_data();
+    void helpAndVersionWithoutDisplay();
 
     void initWithOptions();
     void percentInPathsPrintedAsIs();
@@ -120,6 +129,10 @@ private slots:
 
     void userCommands();
     void userAddPrompted();
+    void passwordTypedNotShown_data();
+    void passwordTypedNotShown();
+    void passwordNeverOnCommandLine_data();
+    void passwordNeverOnCommandLine();
     void refusalsLeaveDatabaseUnchanged_data();
     void refusalsLeaveDatabaseUnchanged();
     void defaultDatabaseBesideTool();
@@ -193,10 +206,56 @@ void TestChengHengDb::usage()
         QVERIFY(r.err.startsWith(QStringLiteral("chengheng-db: 缺少命令\n")));
 }
 
+void TestChengHengDb::helpAndVersionWithoutDisplay_data()
+{
+    QTest::addColumn<bool>("app");  // chengheng itself, else chengheng-db
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("pattern");  // the whole of standard output
+    const QString version = QStringLiteral("^%1 \\d+\\.\\d+\\.\\d+\n$");
+    const QString appHelp =
+        QStringLiteral("^用法：chengheng \\[-h \\| --help\\] \\[-v \\| --version\\]\n.*chengheng-db --help");
+    QTest::newRow("chengheng --help") << true << QStringList{"--help"} << appHelp;
+    QTest::newRow("chengheng -h") << true << QStringList{"-h"} << appHelp;
+    QTest::newRow("chengheng --version") << true << QStringList{"--version"} << version.arg("chengheng");
+    QTest::newRow("chengheng -v") << true << QStringList{"-v"} << version.arg("chengheng");
+    QTest::newRow("chengheng -platform x --version")
+        << true << QStringList{"-platform", "offscreen", "--version"} << version.arg("chengheng");
+    QTest::newRow("chengheng-db -V") << false << QStringList{"-V"} << version.arg("chengheng-db");
+    QTest::newRow("chengheng-db --version") << false << QStringList{"--version"} << version.arg("chengheng-db");
+    QTest::newRow("after the command") << false << QStringList{"user", "list", "-V"} << version.arg("chengheng-db");
+    QTest::newRow("among options") << false << QStringList{"report", "cases", "--version", "--out", "x.pdf"}
+                                   << version.arg("chengheng-db");
+    QTest::newRow("help lists them") << false << QStringList{"--help"}
+                                     << QStringLiteral(
+                                            "\n  chengheng-db -h \\| --help.*\n  chengheng-db -V \\| --version");
+}
+
+// Both programs answer --help and --version on a machine without a display
+// (no DISPLAY, no platform chosen): nothing is opened, exit 0.
+void TestChengHengDb::helpAndVersionWithoutDisplay()
+{
+    QFETCH(bool, app);
+    QFETCH(QStringList, args);
+    QFETCH(QString, pattern);
+    QString program = toolPath();
+    if (app) {
+        program = qEnvironmentVariable("XS_APP");
+        if (program.isEmpty())
+            program = QCoreApplication::applicationDirPath() + QStringLiteral("/chengheng");
+    }
+    const ToolRun r = runTool(args, {}, program, dir());
+    QVERIFY2(r.code == 0, qPrintable(QString::number(r.code) + r.err));
+    QCOMPARE(r.err, QString());
+    QVERIFY2(QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption).match(r.out).hasMatch(),
+             qPrintable(r.out));
+    QVERIFY(QDir(dir()).isEmpty());
+}
+
 void TestChengHengDb::initWithOptions()
 {
     const QString db = dir() + QStringLiteral("/new.mdb");
-    const ToolRun r = runTool({"init", db, "--admin-name", " boss ", "--admin-password", " s3cret "});
+    writeFile(dir() + QStringLiteral("/pw"), " s3cret \nnot this line\n");
+    const ToolRun r = runTool({"init", db, "--admin-name", " boss ", "--admin-password-file", dir() + "/pw"});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QVERIFY(r.out.contains(db));
     // One super administrator, name and password trimmed, no other flag.
@@ -219,7 +278,7 @@ void TestChengHengDb::initWithOptions()
 void TestChengHengDb::percentInPathsPrintedAsIs()
 {
     const QString db = dir() + QStringLiteral("/100%2%1.mdb");
-    ToolRun r = runTool({"init", db, "--admin-name", "boss", "--admin-password", "pw"});
+    ToolRun r = runTool({"init", db, "--admin-name", "boss", "--admin-password-file", "-"}, "pw\n");
     QVERIFY2(r.code == 0, qPrintable(r.err));
     const QString rows = scalar(db, "select count(*) from 表1");
     QCOMPARE(r.out.trimmed(), QStringLiteral("已创建数据库 ") + db + QStringLiteral("：药品目录 ") + rows
@@ -255,8 +314,9 @@ void TestChengHengDb::initPrompted_data()
                           << "";
     QTest::newRow("name given") << QStringList{"--admin-name", "boss"} << QByteArray("pw\n") << "boss|pw"
                                 << "";
-    QTest::newRow("password given") << QStringList{"--admin-password", "pw"} << QByteArray("boss\n") << "boss|pw"
-                                    << "";
+    QTest::newRow("password from standard input")
+        << QStringList{"--admin-password-file", "-"} << QByteArray("boss\npw\n") << "boss|pw"
+        << "";
     QTest::newRow("end of input") << QStringList{} << QByteArray() << ""
                                   << "没有读到超级管理员的用户名";
     QTest::newRow("no password") << QStringList{} << QByteArray("boss\n") << ""
@@ -292,7 +352,7 @@ void TestChengHengDb::initRefused_data()
     QTest::addColumn<QByteArray>("existing");  // content put at %1/xs.mdb first ("" none)
     QTest::addColumn<QString>("leftover");     // a file put beside it first
     QTest::addColumn<QString>("message");
-    const QStringList admin = {"--admin-name", "a", "--admin-password", "p"};
+    const QStringList admin = {"--admin-name", "a", "--admin-password-file", "-"};
     QTest::newRow("existing file") << (QStringList{"init", "%1/xs.mdb"} + admin) << QByteArray("not mine\n") << ""
                                    << "已存在";
     QTest::newRow("existing file demo") << QStringList{"init", "%1/xs.mdb", "--demo"} << QByteArray("x") << ""
@@ -445,7 +505,7 @@ void TestChengHengDb::demoIsDeterministic()
 void TestChengHengDb::userCommands()
 {
     const QString db = freshDemo();
-    ToolRun r = runTool({"user", "add", " 李医生 ", "--password", " pw1 ", "--db", db});
+    ToolRun r = runTool({"user", "add", " 李医生 ", "--password-file", "-", "--db", db}, " pw1 \n");
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QCOMPARE(opened(query(db, "select * from use where username='李医生'"), {"李医生|pw1|∅|∅|∅|∅|∅|∅"}),
              QStringList{"李医生|pw1|∅|∅|∅|∅|∅|∅"});
@@ -484,6 +544,150 @@ void TestChengHengDb::userAddPrompted()
     QVERIFY2(isPasswordHash(stored) && passwordMatches(stored, false, "typed"), qPrintable(stored));
 }
 
+namespace {
+// Runs the tool on a pseudo-terminal and types a line after each question
+// (once the question is shown and the tool has switched the terminal's echo
+// off); what the terminal showed, and the exit code.
+QByteArray onTerminal(const QStringList &args, const QStringList &questions, const QByteArray &line, int *code)
+{
+    std::vector<QByteArray> words = {toolPath().toLocal8Bit()};
+    for (const QString &a : args)
+        words.push_back(a.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    QByteArray shown;
+    const auto readSome = [&](int ms) {
+        pollfd p{terminal, POLLIN, 0};
+        char buf[4096];
+        const ssize_t n = poll(&p, 1, ms) > 0 ? read(terminal, buf, sizeof buf) : 0;
+        if (n > 0)
+            shown.append(buf, n);
+        return n;
+    };
+    for (const QString &question : questions) {
+        termios t{};
+        QDeadlineTimer deadline(20000);
+        while (
+            !deadline.hasExpired()
+            && (!QString::fromUtf8(shown).contains(question) || (tcgetattr(terminal, &t) == 0 && (t.c_lflag & ECHO))))
+            readSome(10);
+        if (write(terminal, line.constData(), size_t(line.size())) != line.size())
+            break;
+    }
+    while (readSome(30000) > 0) {
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(terminal);
+    *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return shown;
+}
+}  // namespace
+
+void TestChengHengDb::passwordTypedNotShown_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("questions");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("asked twice") << QStringList{} << QStringList{"用户 nurse 的密码：", "再输入一次密码："}
+                                 << "用户 nurse 的密码：\r\n再输入一次密码：\r\n已添加用户 nurse，权限：（无）\r\n";
+    QTest::newRow("--password-file -") << QStringList{"--password-file", "-"} << QStringList{""}
+                                       << "\r\n已添加用户 nurse，权限：（无）\r\n";
+}
+
+// A password typed on the terminal is never shown there.
+void TestChengHengDb::passwordTypedNotShown()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, questions);
+    QFETCH(QString, shown);
+    const QString db = freshDemo();
+    int code = -1;
+    const QByteArray screen =
+        onTerminal(QStringList{"user", "add", "nurse", "--db", db} + options, questions, "Typed Pw\n", &code);
+    QCOMPARE(code, 0);
+    QCOMPARE(QString::fromUtf8(screen), shown);
+    QVERIFY(passwordMatches(scalar(db, "select password from use where username='nurse'"), false, "typed pw"));
+}
+
+void TestChengHengDb::passwordNeverOnCommandLine_data()
+{
+    QTest::addColumn<QStringList>("args");  // @DB@: a demo database, @PW@: a password file of the test
+    QTest::addColumn<QByteArray>("file");   // @PW@'s content
+    QTest::addColumn<QByteArray>("input");  // standard input
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");  // part of stderr; with 0, the password that now opens the account
+    const QString refused = QStringLiteral("密码不能写在命令行上（同一台机器上的其他用户用 ps 就能看到）。请去掉 ");
+    const QStringList add = {"user", "add", "nurse", "--db", "@DB@"};
+    const QStringList init = {"init", "@NEW@", "--admin-name", "nurse"};
+    QTest::newRow("--password") << add + QStringList{"--password", "pw"} << QByteArray() << QByteArray() << 2
+                                << refused
+                                       + "--password，改用 --password-file 文件（文件的第一行是密码）或 "
+                                         "--password-file -（从标准输入读取），或者不加这些选项，在终端上按提示输入"
+                                         "（输入的内容不显示）。";
+    QTest::newRow("--password=") << add + QStringList{"--password=pw"} << QByteArray() << QByteArray("pw\n") << 2
+                                 << refused + "--password，改用 --password-file 文件";
+    QTest::newRow("init --admin-password")
+        << init + QStringList{"--admin-password", "pw"} << QByteArray() << QByteArray() << 2
+        << refused
+               + "--admin-password，改用 --admin-password-file 文件（文件的第一行是密码）或 --admin-password-file -";
+    QTest::newRow("from a file") << add + QStringList{"--password-file", "@PW@"} << QByteArray(" Pw 1 \r\nnext\n")
+                                 << QByteArray("not this\n") << 0 << "pw 1";
+    QTest::newRow("from a file without line break")
+        << add + QStringList{"--password-file", "@PW@"} << QByteArray("pw2") << QByteArray() << 0 << "pw2";
+    QTest::newRow("from standard input") << add + QStringList{"--password-file", "-"} << QByteArray()
+                                         << QByteArray("pw3\nnext\n") << 0 << "pw3";
+    QTest::newRow("init from a file") << init + QStringList{"--admin-password-file", "@PW@"} << QByteArray("pw4\n")
+                                      << QByteArray() << 0 << "pw4";
+    QTest::newRow("empty file") << add + QStringList{"--password-file", "@PW@"} << QByteArray(" \n") << QByteArray()
+                                << 1 << "密码不能为空";
+    QTest::newRow("missing file") << add + QStringList{"--password-file", "@MISSING@"} << QByteArray() << QByteArray()
+                                  << 1 << "无法读取密码文件 @MISSING@：文件不存在或没有读权限";
+    QTest::newRow("nothing on standard input")
+        << add + QStringList{"--password-file", "-"} << QByteArray() << QByteArray() << 1 << "没有从标准输入读到密码";
+}
+
+// A password is read from a file, from standard input or from the terminal;
+// one written on the command line is refused before anything is done.
+void TestChengHengDb::passwordNeverOnCommandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, input);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    const QString db = freshDemo();
+    const QString created = dir() + QStringLiteral("/new.mdb");
+    const QString pw = dir() + QStringLiteral("/pw");
+    const QString missing = dir() + QStringLiteral("/none");
+    if (!file.isNull())
+        writeFile(pw, file);
+    args.replaceInStrings(QStringLiteral("@DB@"), db);
+    args.replaceInStrings(QStringLiteral("@NEW@"), created);
+    args.replaceInStrings(QStringLiteral("@PW@"), pw);
+    args.replaceInStrings(QStringLiteral("@MISSING@"), missing);
+    const QByteArray before = bytesOf(db);
+    const ToolRun r = runTool(args, input);
+    QCOMPARE(r.code, code);
+    const QString target = args.first() == QLatin1String("init") ? created : db;
+    if (code != 0) {
+        QVERIFY2(r.err.contains(QString(message).replace(QStringLiteral("@MISSING@"), missing)), qPrintable(r.err));
+        QVERIFY(bytesOf(db) == before);
+        QVERIFY(!QFileInfo::exists(created));
+        return;
+    }
+    const QString stored = scalar(target, "select password from use where username='nurse'");
+    QVERIFY2(passwordMatches(stored, false, message), qPrintable(stored));
+}
+
 void TestChengHengDb::refusalsLeaveDatabaseUnchanged_data()
 {
     QTest::addColumn<QStringList>("args");  // --db is added
@@ -497,12 +701,11 @@ void TestChengHengDb::refusalsLeaveDatabaseUnchanged_data()
     QTest::newRow("flag in capitals") << QStringList{"user", "grant", "guest", "QX1"} << 2 << "未知的权限标志 QX1";
     QTest::newRow("grant without flag") << QStringList{"user", "grant", "guest"} << 2 << "用法";
     QTest::newRow("add existing, other case")
-        << QStringList{"user", "add", "ADMIN", "--password", "x"} << 1 << "用户 admin 已存在";
-    QTest::newRow("add blank name") << QStringList{"user", "add", "  ", "--password", "x"} << 1 << "用户名不能为空";
-    QTest::newRow("add blank password") << QStringList{"user", "add", "nurse", "--password", " "} << 1
-                                        << "密码不能为空";
+        << QStringList{"user", "add", "ADMIN", "--password-file", "-"} << 1 << "用户 admin 已存在";
+    QTest::newRow("add blank name") << QStringList{"user", "add", "  ", "--password-file", "-"} << 1
+                                    << "用户名不能为空";
     QTest::newRow("add, password not given") << QStringList{"user", "add", "nurse"} << 1 << "没有读到密码";
-    QTest::newRow("add unknown option") << QStringList{"user", "add", "nurse", "--password", "x", "--admin"} << 2
+    QTest::newRow("add unknown option") << QStringList{"user", "add", "nurse", "--password-file", "-", "--admin"} << 2
                                         << "未知的选项 --admin";
     QTest::newRow("unknown user command") << QStringList{"user", "delete", "guest"} << 2 << "未知的 user 子命令 delete";
     QTest::newRow("user alone") << QStringList{"user"} << 2 << "user 后面要跟";
@@ -777,8 +980,8 @@ void TestChengHengDb::controlCharactersEscaped_data()
         << QStringList{"user", "grant", "admin", "\x1b[2J", "--db", "%1"} << QByteArray() << "未知的权限标志 \\x1b[2J";
     QTest::newRow("bidi override") << QStringList{"user", "revoke", "x", QString(QChar(0x202E)) + "nimda"}
                                    << QByteArray() << "未知的权限标志 \\u202enimda";
-    QTest::newRow("nul from input") << QStringList{"init", "%1/new.mdb", "--admin-password", "pw"}
-                                    << QByteArray("bo\0ss\t\n", 7) << "超级管理员 bo\\x00ss";
+    QTest::newRow("nul from input") << QStringList{"init", "%1/new.mdb", "--admin-password-file", "-"}
+                                    << QByteArray("bo\0ss\t\npw\n", 10) << "超级管理员 bo\\x00ss";
 }
 
 void TestChengHengDb::controlCharactersEscaped()

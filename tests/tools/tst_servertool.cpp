@@ -31,6 +31,7 @@ private slots:
     void commandsOnServer_data();
     void commandsOnServer();
     void hashPasswordsOnServer();
+    void roomNamesKeptWhole();
     void checkFindsFaults_data();
     void checkFindsFaults();
     void backupThroughPgDump();
@@ -73,7 +74,8 @@ void TestServerTool::init()
 void TestServerTool::initServer()
 {
     const ToolRun r =
-        runTool({"init", "--server", fresh_, "--room", "诊室一", "--admin-name", "boss", "--admin-password", " Pw1 "});
+        runTool({"init", "--server", fresh_, "--room", "诊室一", "--admin-name", "boss", "--admin-password-file", "-"},
+                " Pw1 \n");
     QCOMPARE(r.code, 0);
     QCOMPARE(r.out.trimmed(), QStringLiteral("已在服务器上建立澄衡数据库（诊室 诊室一），超级管理员 boss"));
     QCOMPARE(scalar(fresh_, "select username||'|'||admin from chengheng.use"), QStringLiteral("boss|y"));
@@ -126,13 +128,42 @@ void TestServerTool::migrate()
 void TestServerTool::refusals_data()
 {
     QTest::addColumn<QStringList>("args");  // FRESH: the test's database; FIRST: init it first
-    QTest::addColumn<QString>("message");
-    QTest::newRow("init twice") << QStringList{"FIRST",        "init", "--server",         "FRESH",
-                                               "--admin-name", "a",    "--admin-password", "b"}
+    QTest::addColumn<QString>("message");   // a password asked for is read from standard input
+    const QStringList admin = {"--admin-name", "a", "--admin-password-file", "-"};
+    QTest::newRow("init twice") << QStringList{"FIRST", "init", "--server", "FRESH"} + admin
                                 << "服务器上已经有澄衡数据库（模式 chengheng），init 不改动已有的数据库";
-    QTest::newRow("no server")
-        << QStringList{"init", "--server", "host=/nonexistent dbname=x", "--admin-name", "a", "--admin-password", "b"}
-        << "无法连接数据库服务器。请检查配置文件中的服务器设置、网络和服务器是否在运行。";
+    QTest::newRow("no server") << QStringList{"init", "--server", "host=/nonexistent dbname=x"} + admin
+                               << "无法连接数据库服务器。请检查配置文件中的服务器设置、网络和服务器是否在运行。";
+    // Passwords never stand on the command line, where ps shows them.
+    const QString onCommandLine = QStringLiteral("密码不能写在命令行上（同一台机器上的其他用户用 ps 就能看到）。");
+    QTest::newRow("init --admin-password")
+        << QStringList{"init", "--server", "FRESH", "--admin-name", "a", "--admin-password", "b"}
+        << onCommandLine
+               + "请去掉 --admin-password，改用 --admin-password-file 文件（文件的第一行是密码）或 "
+                 "--admin-password-file -（从标准输入读取），或者不加这些选项，在终端上按提示输入";
+    QTest::newRow("user add --password=") << QStringList{"user", "add", "doc", "--password=b", "--server", "FRESH"}
+                                          << onCommandLine + "请去掉 --password，改用 --password-file 文件";
+    QTest::newRow("password in --server") << QStringList{"user", "list", "--server", "FRESH password=x"}
+                                          << "--server 的连接串中写有密码，而命令行上的密码别人用 ps 就能看到。"
+                                             "请删去它，改放在 ~/.pgpass（权限 0600）或服务文件 pg_service.conf 中。";
+    QTest::newRow("password in --to URI")
+        << QStringList{"migrate", "--from", "x.mdb", "--to", "postgresql:///chengheng?pass%77ord=x"}
+        << "--to 的连接串中写有密码";
+    // A room name the server would cut (63 bytes as room_NAME), or an empty one, is refused.
+    const QString tooLong = QString(20, u'诊');
+    QTest::newRow("init, empty room") << QStringList{"init", "--server", "FRESH", "--room", " "} + admin
+                                      << "--room：诊室名不能为空。";
+    QTest::newRow("init, room too long")
+        << QStringList{"init", "--server", "FRESH", "--room", tooLong} + admin
+        << "--room：诊室名“" + tooLong + "”太长：它在服务器上的模式名 room_" + tooLong
+               + " 有 65 字节，而服务器只保留前 63 字节，名字相近的两个诊室会共用一个处方工作表。"
+                 "请用不超过 58 字节的诊室名（一个汉字占 3 字节，即不超过 19 个汉字）。";
+    QTest::newRow("migrate, room too long")
+        << QStringList{"migrate", "--from", "x.mdb", "--to", "FRESH", "--room", QString(59, u'a')}
+        << "room_" + QString(59, u'a') + " 有 64 字节";
+    QTest::newRow("report, room too long")
+        << QStringList{"report", "prescription", "--out", "x.pdf", "--server", "FRESH", "--room", tooLong}
+        << "--room：诊室名“" + tooLong + "”太长";
     QTest::newRow("migrate without target")
         << QStringList{"migrate", "--from", "x.mdb"} << "migrate 需要 --from 数据库文件 和 --to 服务器连接串";
 }
@@ -141,20 +172,48 @@ void TestServerTool::refusals()
 {
     QFETCH(QStringList, args);
     QFETCH(QString, message);
-    if (args.first() == QLatin1String("FIRST")) {
+    const bool first = args.first() == QLatin1String("FIRST");
+    if (first) {
         args.removeFirst();
-        QCOMPARE(runTool({"init", "--server", fresh_, "--admin-name", "x", "--admin-password", "y"}).code, 0);
+        QCOMPARE(runTool({"init", "--server", fresh_, "--admin-name", "x", "--admin-password-file", "-"}, "y\n").code,
+                 0);
     }
     args.replaceInStrings(QStringLiteral("FRESH"), fresh_);
-    const ToolRun r = runTool(args);
+    const ToolRun r = runTool(args, "b\n");
     QVERIFY(r.code != 0);
     QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    // Nothing was made on the server.
+    if (!first)
+        QCOMPARE(scalar(fresh_, "select count(*) from pg_namespace where nspname='chengheng' or nspname like 'room%'"),
+                 QStringLiteral("0"));
 }
 
 void TestServerTool::initServerDb()
 {
-    const ToolRun r = runTool({"init", "--server", fresh_, "--admin-name", "boss", "--admin-password", "pw"});
+    const ToolRun r =
+        runTool({"init", "--server", fresh_, "--admin-name", "boss", "--admin-password-file", "-"}, "pw\n");
     QVERIFY2(r.code == 0, qPrintable(r.err));
+}
+
+// Two rooms whose names differ only in their last character get two work
+// tables at the longest name the server keeps whole; one byte more is refused
+// and makes nothing.
+void TestServerTool::roomNamesKeptWhole()
+{
+    initServerDb();
+    PgConnection c(fresh_);
+    QString why;
+    const QString longest = QString(19, u'诊');  // room_, 19 characters and one letter: 63 bytes
+    for (const QString &last : {QStringLiteral("a"), QStringLiteral("b")})
+        QVERIFY2(ensureRoom(c, longest + last, &why), qPrintable(why));
+    QCOMPARE(scalar(fresh_, "select count(*) from pg_namespace where nspname in ('room_" + longest + "a', 'room_"
+                                + longest + "b')"),
+             QStringLiteral("2"));
+    QVERIFY(!ensureRoom(c, longest + QStringLiteral("ab"), &why));
+    QVERIFY2(why.startsWith(QStringLiteral("诊室名“") + longest + QStringLiteral("ab”太长")), qPrintable(why));
+    QVERIFY(!ensureRoom(c, QStringLiteral(" "), &why));
+    QCOMPARE(why, QStringLiteral("诊室名不能为空。请给出诊室名，如 1 或 诊室三。"));
+    QCOMPARE(scalar(fresh_, "select count(*) from pg_namespace where nspname like 'room%'"), QStringLiteral("3"));
 }
 
 static QString account()
@@ -167,24 +226,26 @@ static QString account()
 // last one's exit code and output; then the trail names the tool's account.
 void TestServerTool::commandsOnServer_data()
 {
-    QTest::addColumn<QList<QStringList>>("runs");  // SERVER: the test's database; CSV: a file of the test
+    // SERVER: the test's database; CSV: a file of the test; PWFILE: a file holding " Secret "
+    QTest::addColumn<QList<QStringList>>("runs");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("output");
-    QTest::newRow("user add") << QList<QStringList>{{"user", "add", "Doc", "--password", " Secret ", "--server",
+    QTest::newRow("user add") << QList<QStringList>{{"user", "add", "Doc", "--password-file", "PWFILE", "--server",
                                                      "SERVER"}}
                               << 0 << "已添加用户 Doc，权限：（无）";
     QTest::newRow("user add twice, letter case ignored")
-        << QList<QStringList>{{"user", "add", "doc", "--password", "a", "--server", "SERVER"},
-                              {"user", "add", "DOC", "--password", "b", "--server", "SERVER"}}
+        << QList<QStringList>{{"user", "add", "doc", "--password-file", "PWFILE", "--server", "SERVER"},
+                              {"user", "add", "DOC", "--password-file", "PWFILE", "--server", "SERVER"}}
         << 1 << "chengheng-db: 用户 doc 已存在";
     QTest::newRow("grant and revoke") << QList<QStringList>{
-        {"user", "add", "doc", "--password", "a", "--server", "SERVER"},
+        {"user", "add", "doc", "--password-file", "PWFILE", "--server", "SERVER"},
         {"user", "grant", "DOC", "qx2", "admin", "--server", "SERVER"},
         {"user", "revoke", "doc", "admin", "--server",
          "SERVER"}} << 0 << "用户 doc 的权限：qx2";
     QTest::newRow("grant to nobody") << QList<QStringList>{{"user", "grant", "nobody", "qx1", "--server", "SERVER"}}
                                      << 1 << "chengheng-db: 没有名为 nobody 的用户";
-    QTest::newRow("user list") << QList<QStringList>{{"user", "add", "doc", "--password", "a", "--server", "SERVER"},
+    QTest::newRow("user list") << QList<QStringList>{{"user", "add", "doc", "--password-file", "PWFILE", "--server",
+                                                      "SERVER"},
                                                      {"user", "grant", "doc", "qx1", "--server", "SERVER"},
                                                      {"user", "list", "--server", "SERVER"}}
                                << 0 << "用户名  权限\nboss    admin\ndoc     qx1";
@@ -220,9 +281,14 @@ void TestServerTool::commandsOnServer()
     QTemporaryDir dir;
     const QString csv = dir.filePath(QStringLiteral("drugs.csv"));
     output.replace(QStringLiteral("CSV"), csv);
+    QFile pw(dir.filePath(QStringLiteral("pw")));
+    QVERIFY(pw.open(QIODevice::WriteOnly));
+    pw.write(" Secret \n");
+    pw.close();
     ToolRun r;
     for (QStringList args : runs) {
         args.replaceInStrings(QStringLiteral("SERVER"), fresh_);
+        args.replaceInStrings(QStringLiteral("PWFILE"), pw.fileName());
         args.replaceInStrings(QStringLiteral("CSV"), csv);
         r = runTool(args);
     }
@@ -349,7 +415,7 @@ void TestServerTool::tamperingFound()
     QFETCH(QString, tamper);
     QFETCH(QString, problem);
     initServerDb();
-    QCOMPARE(runTool({"user", "add", "doc", "--password", "a", "--server", fresh_}).code, 0);
+    QCOMPARE(runTool({"user", "add", "doc", "--password-file", "-", "--server", fresh_}, "a\n").code, 0);
     QCOMPARE(runTool({"user", "grant", "doc", "qx1", "--server", fresh_}).code, 0);
     QCOMPARE(runTool({"user", "grant", "doc", "qx2", "--server", fresh_}).code, 0);
     QCOMPARE(scalar(fresh_, "select count(*) from chengheng.audit"), QStringLiteral("4"));

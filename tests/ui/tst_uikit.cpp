@@ -1,6 +1,7 @@
 // The shared window kit: registry, MDI frames, the grid's old semantics,
 // Enter-as-Tab and the message-box seam.
 #include "testenv.h"
+#include "ui/application.h"
 #include "ui/entertab.h"
 #include "ui/fieldform.h"
 #include "ui/flexgrid.h"
@@ -11,11 +12,18 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 using namespace xs;
@@ -78,6 +86,7 @@ private slots:
     void enterPressesButtonsOnly();
     void longPasteKeptWhole_data();
     void longPasteKeptWhole();
+    void qtDialogsSpeakChinese();
 };
 
 void TestUiKit::registrySingleInstance()
@@ -399,6 +408,52 @@ void TestUiKit::longPasteKeptWhole()
     edit->setFocus();
     edit->paste();
     QCOMPARE(edit->text().size(), kept);
+}
+
+namespace {
+// The texts of a dialog's labels, buttons and group boxes, as the user sees them.
+QStringList textsOf(QWidget *dialog)
+{
+    QStringList texts;
+    for (const QLabel *l : dialog->findChildren<QLabel *>())
+        texts << l->text();
+    for (const QAbstractButton *b : dialog->findChildren<QAbstractButton *>())
+        texts << b->text();
+    for (const QGroupBox *g : dialog->findChildren<QGroupBox *>())
+        texts << g->title();
+    texts.removeAll(QString());
+    return texts;
+}
+}  // namespace
+
+// Qt's own dialogs (the print dialog, the file dialog of 导出PDF, the
+// standard buttons of a message box) are Chinese once the application's
+// translations are installed.
+void TestUiKit::qtDialogsSpeakChinese()
+{
+    std::unique_ptr<QTranslator> translator(installQtTranslations());
+    QVERIFY2(translator, "qtbase_zh_CN.qm is not in Qt's translations folder");
+
+    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Save);
+    QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+    QCOMPARE(buttons.button(QDialogButtonBox::Save)->text(), QStringLiteral("保存"));
+
+    QFileDialog files(nullptr, QStringLiteral("导出为 PDF"));
+    files.setOption(QFileDialog::DontUseNativeDialog);
+    files.setAcceptMode(QFileDialog::AcceptSave);
+    QPrinter printer;
+    QPrintDialog print(&printer);
+    for (QWidget *dialog : {static_cast<QWidget *>(&files), static_cast<QWidget *>(&print)}) {
+        const QStringList texts = textsOf(dialog);
+        QVERIFY(!texts.isEmpty());
+        for (const char *english : {"Look in:", "File &name:", "Files of type:", "&Save", "Cancel", "Printer",
+                                    "&Properties", "&Name:", "Copies", "&Print", "&Options >>"})
+            QVERIFY2(!texts.contains(QString::fromLatin1(english)), qPrintable(texts.join(u'|')));
+    }
+    for (const QString &chinese : {QStringLiteral("查找范围："), QStringLiteral("文件名称(&N)：")})
+        QVERIFY2(textsOf(&files).contains(chinese), qPrintable(textsOf(&files).join(u'|')));
+    for (const QString &chinese : {QStringLiteral("打印机"), QStringLiteral("属性(&R)"), QStringLiteral("打印(&P)")})
+        QVERIFY2(textsOf(&print).contains(chinese), qPrintable(textsOf(&print).join(u'|')));
 }
 
 QTEST_MAIN(TestUiKit)
