@@ -191,8 +191,9 @@ void TestGates::entryActivatesItsWindow_data()
     QTest::addColumn<bool>("openBefore");
     QTest::addColumn<bool>("maximised");  // the window in front is maximised
     const char *const entries[][2] = {
-        {"classbrowse", "xs::Formclass2"}, {"classapp", "xs::Formclass1"}, {"classfind", "xs::Formclass3"},
-        {"add", "xs::Form1"},              {"liulan", "xs::Form3"},        {"claasfind", "xs::Form4"},
+        {"classbrowse", "xs::Formclass2"}, {"classapp", "xs::Formclass1"},
+        {"classfind", "xs::Formclass3"},   {"add", "xs::Form1"},
+        {"liulan", "xs::Form3"},           {"claasfind", "xs::Form4"},
         {"useradd", "xs::frmuser1"},
     };
     for (const auto &e : entries) {
@@ -201,8 +202,12 @@ void TestGates::entryActivatesItsWindow_data()
         QTest::addRow("%s again", e[0]) << e[0] << e[1] << front << true << false;
     }
     // Maximised children are all resized as another one comes to the front.
-    QTest::newRow("classbrowse again, maximised") << "classbrowse" << "xs::Formclass2" << "useradd" << true << true;
-    QTest::newRow("useradd again, maximised") << "useradd" << "xs::frmuser1" << "classfind" << true << true;
+    QTest::newRow("classbrowse again, maximised") << "classbrowse"
+                                                  << "xs::Formclass2"
+                                                  << "useradd" << true << true;
+    QTest::newRow("useradd again, maximised") << "useradd"
+                                              << "xs::frmuser1"
+                                              << "classfind" << true << true;
 }
 
 // Choosing an entry makes its window the active child, on top of the others

@@ -216,8 +216,7 @@ void TestPrescribeActions::saveSharedNumberRefused_data()
     QTest::newRow("two rows, one number") << QStringList{"M1", "M2", "M1"} << QStringList{} << twice;
     QTest::newRow("one number in other case") << QStringList{"M1", "m1"} << QStringList{} << twice;
     QTest::newRow("archived in other case")
-        << QStringList{"M1"} << QStringList{"m1"}
-        << "已经存在该门诊号的记录,门诊号不能重复！";
+        << QStringList{"M1"} << QStringList{"m1"} << "已经存在该门诊号的记录,门诊号不能重复！";
 }
 
 // The archive holds each number once: when the work rows of the current
