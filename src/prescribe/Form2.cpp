@@ -30,6 +30,8 @@ namespace xs {
 
 namespace {
 const QString kWarning = QStringLiteral("警告");
+// A 门诊号 the archive already holds: 生成处方 and 保存 refuse it alike.
+const QString kNumberTaken = QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！");
 
 // The prescribing gate of 开药, asked again at the moment of an action: the
 // window stays open when another user signs in, so the user signed in now
@@ -434,7 +436,7 @@ void Form2::sccf_Click()
         return;
     }
     case GenerateOutcome::NumberTaken:
-        refuseAt(box, QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！"), vbExclamation);
+        refuseAt(box, kNumberTaken, vbExclamation);
         return;
     case GenerateOutcome::CheckFailed:
         tellFailure(QStringLiteral("无法检查门诊号是否重复，处方没有保存。"), g.error);
@@ -476,9 +478,7 @@ void Form2::baocun_Click()
         case ArchiveOutcome::Copied:
             break;
         case ArchiveOutcome::AlreadyArchived:
-            MsgBox(QStringLiteral("档案中已经存在门诊号为 ") + key
-                       + QStringLiteral(" 的记录,门诊号不能重复！\n病例没有保存到档案。"),
-                   vbExclamation | vbOKOnly, kWarning);
+            MsgBox(kNumberTaken, vbExclamation | vbOKOnly, kWarning);
             return;
         case ArchiveOutcome::Doubled:
             MsgBox(QStringLiteral("打印库中有 %1 条门诊号为 ").arg(a.workRows) + key

@@ -11,8 +11,11 @@
 #include "ui/twips.h"
 
 #include <QEvent>
+#include <QGuiApplication>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTimer>
+#include <QWindowStateChangeEvent>
 
 namespace xs {
 
@@ -60,19 +63,60 @@ frmuser1::frmuser1(QWidget *parent) : XsWindow(parent)
 void frmuser1::resizeEvent(QResizeEvent *e)
 {
     XsWindow::resizeEvent(e);
-    Text1[0]->setFocus();
+    focusName();
 }
 
-void frmuser1::focusNameAfterStateChange()
+bool frmuser1::isActiveChild() const
 {
-    QTimer::singleShot(0, this, [this] { Text1[0]->setFocus(); });
+    auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget());
+    if (!sub)
+        return true;  // a top-level window: its focus never activates it
+    const QMdiArea *area = sub->mdiArea();
+    return area && area->activeSubWindow() == sub;
+}
+
+void frmuser1::focusName()
+{
+    // Giving a box of a child window the focus makes that child the active
+    // one. A dialog resized behind the window in front (opened or chosen
+    // from the menu, or maximised with the others) leaves the focus there
+    // and takes it into the name box when it is activated itself.
+    if (isActiveChild()) {
+        nameOnActivation_ = false;
+        Text1[0]->setFocus();
+    } else {
+        nameOnActivation_ = true;
+    }
+}
+
+void frmuser1::activated()
+{
+    if (!nameOnActivation_)
+        return;
+    nameOnActivation_ = false;
+    // A click into one of the boxes activates the dialog too: the box clicked
+    // keeps the focus.
+    if (QGuiApplication::mouseButtons() == Qt::NoButton)
+        Text1[0]->setFocus();
+}
+
+void frmuser1::focusNameAfterStateChange(const QEvent *e)
+{
+    // Only maximising, minimising and restoring resize the dialog; the frame
+    // also changes its state when it is activated or deactivated.
+    constexpr Qt::WindowStates sized = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
+    const auto *change = static_cast<const QWindowStateChangeEvent *>(e);
+    const QWidget *frame = qobject_cast<QMdiSubWindow *>(parentWidget()) ? parentWidget() : this;
+    if ((change->oldState() & sized) == (frame->windowState() & sized))
+        return;
+    QTimer::singleShot(0, this, [this] { focusName(); });
 }
 
 void frmuser1::changeEvent(QEvent *e)
 {
     XsWindow::changeEvent(e);
     if (e->type() == QEvent::WindowStateChange)
-        focusNameAfterStateChange();
+        focusNameAfterStateChange(e);
 }
 
 bool frmuser1::event(QEvent *e)
@@ -87,7 +131,7 @@ bool frmuser1::event(QEvent *e)
 bool frmuser1::eventFilter(QObject *obj, QEvent *ev)
 {
     if (ev->type() == QEvent::WindowStateChange && obj == parentWidget())
-        focusNameAfterStateChange();
+        focusNameAfterStateChange(ev);
     return XsWindow::eventFilter(obj, ev);
 }
 

@@ -24,6 +24,10 @@ public:
     QPushButton *Command2;
     QLabel *Image1;
 
+    // Moves the focus to the name when the dialog was resized while another
+    // window was in front.
+    void activated() override;
+
 public slots:
     void Command1_Click();
     void Command2_Click();
@@ -36,10 +40,15 @@ protected:
 
 private:
     void refuse(const QString &text, int box, bool select);
+    // The focus to the name box, now when the dialog is the active window,
+    // else when it next becomes active.
+    void focusName();
+    bool isActiveChild() const;
     // After a change of window state (maximised, restored) the frame puts the
     // focus back where it was once the resize is over; the name box takes it
     // after that.
-    void focusNameAfterStateChange();
+    void focusNameAfterStateChange(const QEvent *e);
+    bool nameOnActivation_ = false;
 };
 
 }  // namespace xs

@@ -13,6 +13,7 @@
 #include "windowtest.h"
 
 #include <QApplication>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTest>
 #include <QTreeWidget>
@@ -423,6 +424,111 @@ private slots:
         QCOMPARE(listed(b), kQueryListed);
         QVERIFY(rec->calls.isEmpty());
     }
+
+#if !defined(XS_CASE_QUERY)
+    // What the user sees after 确定 and while query mode lasts: the dialog is
+    // the active child, on top, and holds the focus in a box that is shown.
+    void expectQueryInFront(Query *f)
+    {
+        QTest::qWait(50);
+        QMdiArea *area = main->mdiArea();
+        QCOMPARE(area->activeSubWindow(), frameOf(f));
+        QCOMPARE(area->subWindowList(QMdiArea::StackingOrder).last(), frameOf(f));
+        QWidget *focus = QApplication::focusWidget();
+        QVERIFY(focus);
+        QVERIFY2(focus->isVisible(), focus->objectName().toUtf8().constData());
+        QVERIFY(focusWithin(f));
+    }
+
+    void queryPressedInFront_data()
+    {
+        QTest::addColumn<bool>("browserOpen");
+        QTest::addColumn<QString>("other");  // the entry of a window opened first ("" none)
+        QTest::addColumn<int>("how");        // 0 mouse click, 1 Space on the button, 2 Enter on the button
+        for (int how = 0; how < 3; ++how) {
+            QTest::addRow("browser opens, %d", how) << false << "" << how;
+            QTest::addRow("browser open before, %d", how) << true << "" << how;
+            QTest::addRow("添加用户 open, %d", how) << true << "useradd" << how;
+            QTest::addRow("maximised, %d", how) << true << "maximise" << how;
+        }
+    }
+    // 确定 pressed as a user presses it, once and again.
+    void queryPressedInFront()
+    {
+        QFETCH(bool, browserOpen);
+        QFETCH(QString, other);
+        QFETCH(int, how);
+        if (!other.isEmpty() && other != "maximise")
+            main->entry(other)->trigger();
+        if (browserOpen)
+            main->entry("classbrowse")->trigger();
+        if (other == "maximise")
+            main->mdiArea()->activeSubWindow()->showMaximized();
+        main->entry("classfind")->trigger();
+        auto *f = WindowRegistry::find<Query>();
+        QVERIFY(f);
+        for (int twice = 0; twice < 2; ++twice) {
+            typeBoxes(f, kQuery);
+            if (how == 0) {
+                QTest::mouseClick(f->Command1, Qt::LeftButton);
+            } else {
+                f->Command1->setFocus();
+                QTest::keyClick(f->Command1, how == 1 ? Qt::Key_Space : Qt::Key_Return);
+            }
+            QVERIFY(rec->calls.isEmpty());
+            QCOMPARE(listed(WindowRegistry::find<Browser>()), kQueryListed);
+            expectQueryInFront(f);
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
+    void browserActivatedInQueryMode_data()
+    {
+        QTest::addColumn<QString>("other");  // the entry of the window the user works in meanwhile
+        QTest::addColumn<QString>("how");
+        for (const char *other : {"add", "useradd"}) {
+            QTest::addRow("%s, menu 科室浏览", other) << other << "menu";
+            QTest::addRow("%s, brought to front", other) << other << "front";
+            QTest::addRow("%s, click on its grid", other) << other << "grid";
+            QTest::addRow("%s, click on its tree", other) << other << "tree";
+            QTest::addRow("%s, click on its title bar", other) << other << "title";
+        }
+    }
+    // While query mode lasts, activating the browser in any way brings the
+    // query dialog to the front with the focus.
+    void browserActivatedInQueryMode()
+    {
+        QFETCH(QString, other);
+        QFETCH(QString, how);
+        Query *f = openQuery();
+        typeBoxes(f, kQuery);
+        f->Command1->click();
+        Browser *b = WindowRegistry::find<Browser>();
+        QVERIFY(b && queryFlag);
+        expectQueryInFront(f);
+        if (QTest::currentTestFailed())
+            return;
+        // Another child window in front of both, as the user works on.
+        main->entry(other)->trigger();
+        QTest::qWait(50);
+        QVERIFY(main->mdiArea()->activeSubWindow() != frameOf(f));
+
+        if (how == "menu") {
+            main->entry("classbrowse")->trigger();
+        } else if (how == "front") {
+            WindowRegistry::bringToFront(b);
+        } else if (how == "title") {
+            QTest::mouseClick(frameOf(b), Qt::LeftButton, {}, QPoint(frameOf(b)->width() / 2, 8));
+        } else {
+            QWidget *view = how == "grid" ? b->MSF1->viewport() : b->TreeView1->viewport();
+            QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(20, 20));
+        }
+        QVERIFY(rec->calls.isEmpty());
+        QVERIFY(queryFlag);
+        expectQueryInFront(f);
+    }
+#endif
 
 #if defined(XS_CASE_QUERY)
     // A record whose department has no row in class passes the existence test

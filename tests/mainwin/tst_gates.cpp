@@ -3,13 +3,14 @@
 #include "data/globals.h"
 #include "mainwin/MDIForm1.h"
 #include "signin/Frmdenlu.h"
-#include "testenv.h"
 #include "ui/fieldform.h"
 #include "ui/images.h"
 #include "ui/window.h"
+#include "windowtest.h"
 
 #include <QApplication>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QTest>
 
@@ -23,6 +24,8 @@ private slots:
     void gate_data();
     void gate();
     void secondChoiceBringsForward();
+    void entryActivatesItsWindow_data();
+    void entryActivatesItsWindow();
     void shortcutFromTextBox_data();
     void shortcutFromTextBox();
     void vanishedUserRefused();
@@ -178,6 +181,73 @@ void TestGates::secondChoiceBringsForward()
     QCOMPARE(openWindows("xs::frmuser1"), 1);
     QCOMPARE(m->mdiArea()->subWindowList().size(), 1);
     QCOMPARE(m->mdiArea()->activeSubWindow()->widget()->metaObject()->className(), "xs::frmuser1");
+}
+
+void TestGates::entryActivatesItsWindow_data()
+{
+    QTest::addColumn<QString>("entryName");
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("front");  // the entry whose window is active before
+    QTest::addColumn<bool>("openBefore");
+    QTest::addColumn<bool>("maximised");  // the window in front is maximised
+    const char *const entries[][2] = {
+        {"classbrowse", "xs::Formclass2"}, {"classapp", "xs::Formclass1"},
+        {"classfind", "xs::Formclass3"},   {"add", "xs::Form1"},
+        {"liulan", "xs::Form3"},           {"claasfind", "xs::Form4"},
+        {"useradd", "xs::frmuser1"},
+    };
+    for (const auto &e : entries) {
+        const QString front = qstrcmp(e[0], "useradd") == 0 ? "classbrowse" : "useradd";
+        QTest::addRow("%s opens", e[0]) << e[0] << e[1] << front << false << false;
+        QTest::addRow("%s again", e[0]) << e[0] << e[1] << front << true << false;
+    }
+    // Maximised children are all resized as another one comes to the front.
+    QTest::newRow("classbrowse again, maximised") << "classbrowse"
+                                                  << "xs::Formclass2"
+                                                  << "useradd" << true << true;
+    QTest::newRow("useradd again, maximised") << "useradd"
+                                              << "xs::frmuser1"
+                                              << "classfind" << true << true;
+}
+
+// Choosing an entry makes its window the active child, on top of the others
+// and with the focus in it, whether it opens now or was open behind the
+// window in front.
+void TestGates::entryActivatesItsWindow()
+{
+    QFETCH(QString, entryName);
+    QFETCH(QString, window);
+    QFETCH(QString, front);
+    QFETCH(bool, openBefore);
+    QFETCH(bool, maximised);
+    TestDb db(All);
+    MsgRecorder rec;
+    MDIForm1 *m = openMainAs("admin");
+    QMdiArea *area = m->mdiArea();
+    auto settle = [] { QTest::qWait(50); };
+    auto activeClass = [area] {
+        QMdiSubWindow *sub = area->activeSubWindow();
+        return QString::fromLatin1(sub ? sub->widget()->metaObject()->className() : "");
+    };
+    if (openBefore) {
+        m->entry(entryName)->trigger();
+        settle();
+    }
+    m->entry(front)->trigger();
+    settle();
+    if (maximised) {
+        area->activeSubWindow()->showMaximized();
+        settle();
+    }
+    QVERIFY(activeClass() != window);
+
+    m->entry(entryName)->trigger();
+    settle();
+    QCOMPARE(activeClass(), window);
+    QMdiSubWindow *sub = area->activeSubWindow();
+    QCOMPARE(area->subWindowList(QMdiArea::StackingOrder).last(), sub);
+    QVERIFY(focusWithin(sub->widget()));
+    QVERIFY2(rec.calls.isEmpty(), qPrintable(rec.lastText()));
 }
 
 void TestGates::shortcutFromTextBox_data()

@@ -195,8 +195,7 @@ void TestPrescribeActions::saveTwice()
     QPointer<Form2> guard(w);
     w->baocun->trigger();
     QCOMPARE(rec.calls.size(), 1);
-    QCOMPARE(rec.calls[0].text,
-             QStringLiteral("档案中已经存在门诊号为 M1 的记录,门诊号不能重复！\n病例没有保存到档案。"));
+    QCOMPARE(rec.calls[0].text, QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！"));
     QCOMPARE(rec.calls[0].flags, int(vbExclamation | vbOKOnly));
     QCOMPARE(rec.calls[0].title, QStringLiteral("警告"));
     QCOMPARE(db.count(QStringLiteral("xj")), 1);
@@ -217,8 +216,7 @@ void TestPrescribeActions::saveSharedNumberRefused_data()
     QTest::newRow("two rows, one number") << QStringList{"M1", "M2", "M1"} << QStringList{} << twice;
     QTest::newRow("one number in other case") << QStringList{"M1", "m1"} << QStringList{} << twice;
     QTest::newRow("archived in other case")
-        << QStringList{"M1"} << QStringList{"m1"}
-        << "档案中已经存在门诊号为 M1 的记录,门诊号不能重复！\n病例没有保存到档案。";
+        << QStringList{"M1"} << QStringList{"m1"} << "已经存在该门诊号的记录,门诊号不能重复！";
 }
 
 // The archive holds each number once: when the work rows of the current

@@ -1,6 +1,7 @@
 // The add-user dialog: its checks in order, the duplicate test, what is stored.
 #include "data/globals.h"
 #include "data/rights.h"
+#include "mainwin/MDIForm1.h"
 #include "signin/Frmdenlu.h"
 #include "signin/frmuser1.h"
 #include "testenv.h"
@@ -8,6 +9,8 @@
 #include "windowtest.h"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QSignalSpy>
 #include <QTest>
@@ -26,6 +29,8 @@ private slots:
     void apostropheStoredAsTyped();
     void stateChangeMovesFocus_data();
     void stateChangeMovesFocus();
+    void resizedBehindFocusesNameWhenActivated_data();
+    void resizedBehindFocusesNameWhenActivated();
     void enterOnButtons_data();
     void enterOnButtons();
 };
@@ -243,6 +248,42 @@ void TestAddUser::stateChangeMovesFocus()
         frame->showMaximized();
     QCOMPARE(frame->isMaximized(), !restore);
     QTRY_COMPARE(QApplication::focusWidget(), w->Text1[0]);
+    QVERIFY(rec.calls.isEmpty());
+}
+
+void TestAddUser::resizedBehindFocusesNameWhenActivated_data()
+{
+    QTest::addColumn<bool>("resized");
+    QTest::newRow("resized behind the window in front") << true;
+    QTest::newRow("left as it was") << false;
+}
+
+// Resized while another child window is in front, the dialog leaves the
+// activation and the focus there; it moves the focus to the name when it is
+// activated itself. Not resized, it gets back the box the user left.
+void TestAddUser::resizedBehindFocusesNameWhenActivated()
+{
+    QFETCH(bool, resized);
+    MsgRecorder rec;
+    TestDb db;
+    QMdiArea *area = openMainAs()->mdiArea();
+    frmuser1 *w = showInFront<frmuser1>();
+    w->Text1[2]->setFocus();
+    auto *box = new QLineEdit;
+    QMdiSubWindow *other = area->addSubWindow(box);
+    other->show();
+    area->setActiveSubWindow(other);
+    box->setFocus();
+    if (resized)
+        frameOf(w)->resize(frameOf(w)->width() + 20, frameOf(w)->height());
+    QTest::qWait(20);
+    QCOMPARE(area->activeSubWindow(), other);
+    QCOMPARE(QApplication::focusWidget(), box);
+
+    WindowRegistry::bringToFront(w);
+    QTest::qWait(20);
+    QCOMPARE(area->activeSubWindow(), frameOf(w));
+    QCOMPARE(QApplication::focusWidget(), resized ? w->Text1[0] : w->Text1[2]);
     QVERIFY(rec.calls.isEmpty());
 }
 
