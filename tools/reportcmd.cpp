@@ -5,6 +5,7 @@
 #include "data/pgsql.h"
 #include "data/serverdb.h"
 #include "data/sqlite.h"
+#include "data/sqltext.h"
 #include "dbcommands.h"
 #include "dept/DataReportclass2.h"
 #include "prescribe/DataReport1.h"
@@ -23,7 +24,7 @@ namespace xs {
 QString reportUsage()
 {
     return QStringLiteral("用法: chengheng-db report cases|departments|prescription --out FILE.pdf "
-                          "[--sql \"STATEMENT\"] [--db PATH | --server CONNINFO [--room NAME]]");
+                          "[--sql \"STATEMENT\"] [--timeout SECONDS] [--db PATH | --server CONNINFO [--room NAME]]");
 }
 
 int reportCommand(const QStringList &args)
@@ -39,7 +40,7 @@ int reportCommand(const QStringList &args)
     QString why;
     if (!tool::parseOptions(args,
                             {QStringLiteral("--out"), QStringLiteral("--db"), QStringLiteral("--sql"),
-                             QStringLiteral("--server"), QStringLiteral("--room")},
+                             QStringLiteral("--server"), QStringLiteral("--room"), QStringLiteral("--timeout")},
                             {}, &opts, &why))
         return usage(why);
     if (opts.positional.size() > 1)
@@ -72,6 +73,17 @@ int reportCommand(const QStringList &args)
     }
     if (!sql)
         sql = command->CommandText;
+    // A report reads one query; a second statement after it is never run.
+    if (severalStatements(*sql))
+        return usage(QStringLiteral("--sql 只能是一条查询语句，其中却有用分号隔开的多条语句。请只留下一条 select 语句。"));
+    // The reading stops after this long (30 s unless given), whatever the statement.
+    if (opts.has(QStringLiteral("--timeout"))) {
+        bool number = false;
+        const int seconds = opts.value(QStringLiteral("--timeout")).toInt(&number);
+        if (!number || seconds < 1 || seconds > 86400)
+            return usage(QStringLiteral("--timeout 后面要跟读取的时限，1 到 86400 之间的秒数。"));
+        setReadingTimeoutMs(seconds * 1000);
+    }
     if (dbFile.isEmpty())
         dbFile = dbPath();
 

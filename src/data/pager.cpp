@@ -346,14 +346,20 @@ struct Budget {
         clock.start();
     }
     bool spent() { return ++calls > minCalls && clock.elapsed() - paused >= ms; }
-    static int check(void *self) { return static_cast<Budget *>(self)->spent() ? 1 : 0; }
+    static int check(void *self)
+    {
+        return static_cast<Budget *>(self)->spent() || ReadingDeadline::overdue() ? 1 : 0;
+    }
 };
 
 // Reads of the window (a first page, a page scrolled to) in progress. The
 // background passes wait while there is one, so that on a busy machine they
 // never slow down what the user is waiting for.
 std::atomic<int> g_foregroundReads{0};
+// A read of the window is also bounded in time (a reading never runs on for
+// ever, whatever the statement).
 struct ForegroundRead {
+    ReadingDeadline deadline;
     ForegroundRead() { ++g_foregroundReads; }
     ~ForegroundRead() { --g_foregroundReads; }
     ForegroundRead(const ForegroundRead &) = delete;
@@ -451,8 +457,8 @@ std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome, int 
         if (!p->query_.where.isEmpty() && orderedBudgetMs >= 0)
             sqlite3_progress_handler(p->conn_->get(), kStepsPerCall, &Budget::check, &budget);
         read = p->readPage(0);
-        sqlite3_progress_handler(p->conn_->get(), 0, nullptr, nullptr);
-        if (!read && p->conn_->lastCode() == SQLITE_INTERRUPT)
+        restoreProgressHandler(p->conn_->get());
+        if (!read && p->conn_->lastCode() == SQLITE_INTERRUPT && !ReadingDeadline::overdue())
             read = p->readRowids();
     }
     if (!read)
@@ -526,7 +532,9 @@ struct Pager::WholeRows {
 // statement runner (a server cursor read in batches) into pages, all of them.
 bool Pager::readWholeFromServer(const QString &sql, SqlOutcome &out)
 {
-    RecordsetPtr rs = runsql(sql, &out);
+    // A reading, whatever the statement's first word: a DELETE ... RETURNING
+    // given to a grid is refused, not run as the runner's action.
+    RecordsetPtr rs = openQuery(sql, &out);
     if (!rs)
         return false;
     const int n = rs->fieldCount();
@@ -696,7 +704,7 @@ bool Pager::readPage(int k, int skip)
     ++pagesRead_;
     if (rc != SQLITE_DONE) {
         const int code = conn_->lastCode();
-        if (code != SQLITE_INTERRUPT)
+        if (code != SQLITE_INTERRUPT || ReadingDeadline::overdue())
             reportFault(faultOf(code), conn_->lastError());
         return false;
     }
@@ -822,6 +830,8 @@ void Pager::startWalk()
             // The keys in order: through the indexes while that is quick, else
             // by one pass over the first table and a sort.
             int rc = SQLITE_ERROR;
+            // The pass reads the whole listing: the bound of a background reading.
+            const ReadingDeadline deadline(backgroundReadingTimeoutMs());
             for (const bool scan : {false, true}) {
                 if (scan && rc != SQLITE_INTERRUPT)
                     break;
@@ -841,7 +851,7 @@ void Pager::startWalk()
                                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
                             g->budget.paused += waited.elapsed();
                         }
-                        return g->limited && g->budget.spent() ? 1 : 0;
+                        return (g->limited && g->budget.spent()) || ReadingDeadline::overdue() ? 1 : 0;
                     }
                 } gate{Budget(10 * qint64(kOrderedBudgetMs), 10 * kOrderedMinSteps), !scan && !q.where.isEmpty(),
                        w.get()};
@@ -859,7 +869,7 @@ void Pager::startWalk()
                         keys.push_back(std::move(key));
                     }
                 }
-                sqlite3_progress_handler(c.get(), 0, nullptr, nullptr);
+                restoreProgressHandler(c.get());
                 if (rc == SQLITE_DONE) {
                     w->count = count;
                     w->lastKeys = std::move(keys);

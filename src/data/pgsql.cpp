@@ -2,7 +2,10 @@
 
 #include "data/sqltext.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
+#include <cerrno>
+#include <cstring>
 #include <libpq-fe.h>
 #include <vector>
 
@@ -32,6 +35,8 @@ DbFault faultOfSqlState(const QByteArray &s)
         return DbFault::Busy;  // serialization failure, deadlock, lock not available
     if (s == "53100")
         return DbFault::Full;  // disk full
+    if (s == "57014")
+        return DbFault::Timeout;  // query canceled: statement_timeout, or a cancel
     if (s == "25006" || s == "42501")
         return DbFault::ReadOnly;  // read-only transaction, insufficient privilege
     if (s == "XX001" || s == "XX002")
@@ -53,7 +58,7 @@ QString pgFaultText(DbFault f, const QString &serverDetail)
     else if (f == DbFault::ReadOnly)
         text = QStringLiteral("数据库服务器不允许写入（只读或没有权限），数据没有保存。请联系数据库管理员。");
     else if (f == DbFault::Gone)
-        text = QStringLiteral("无法连接数据库服务器。请检查配置文件中的服务器设置、网络和服务器是否在运行。");
+        text = QStringLiteral("无法连接数据库服务器。请检查服务器设置、网络和服务器是否在运行。");
     return withDetail(text, serverDetail);
 }
 
@@ -99,16 +104,81 @@ void PgConnection::failFrom(const pg_result *r)
         f = DbFault::Lost;
         conn_.reset();
     }
+    // A statement stopped by its time bound: the server's text adds nothing.
+    if (f == DbFault::Timeout) {
+        timedOut_ = true;
+        fail(f, QString());
+        return;
+    }
     fail(f, detail);
+}
+
+// What failed when a connection could not be made, in Chinese, from what
+// libpq tells (its own texts may come in the user's language, the system's
+// error texts too, the server's in the server's): the host name unknown, the
+// connection refused, no answer in time, the login refused, no such database.
+// The engine's text goes to the log only when none of these is recognised.
+static QString connectFailure(pg_conn *c, qint64 elapsedMs)
+{
+    const QString message = c ? QString::fromUtf8(PQerrorMessage(c)) : QString();
+    const auto has = [&](const QString &s) { return !s.isEmpty() && message.contains(s, Qt::CaseInsensitive); };
+    const auto hasSystem = [&](int error) { return has(QString::fromLocal8Bit(std::strerror(error))); };
+    const QString host = c && PQhost(c) ? QString::fromUtf8(PQhost(c)) : QString();
+    // Who did not answer, as it stands before the verb (a blank after a
+    // Latin name, none after a closing bracket).
+    QString server = QStringLiteral("数据库服务器");
+    if (host.startsWith(QLatin1Char('/')))
+        server = QStringLiteral("本机（套接字目录 %1）").arg(host);
+    else if (!host.isEmpty())
+        server = QStringLiteral("服务器 ") + host
+                 + (c && PQport(c) && *PQport(c) ? QLatin1Char(':') + QString::fromUtf8(PQport(c)) : QString())
+                 + QLatin1Char(' ');
+    if (has(QStringLiteral("timeout expired")) || has(QStringLiteral("超时")) || elapsedMs >= kConnectTimeoutMs)
+        return QStringLiteral("无法连接数据库服务器：%1在 %2 秒内没有答复（网络不通，或服务器没有响应）。"
+                              "请检查网络和服务器后再试。")
+            .arg(server)
+            .arg(kConnectTimeoutMs / 1000);
+    if (has(QStringLiteral("could not translate host name")) || has(QStringLiteral("无法解释主机名")))
+        return QStringLiteral("无法连接数据库服务器：找不到服务器 %1（这个名称无法解析成地址）。"
+                              "请检查连接串中的服务器名称（host）是否写对，以及网络和域名解析是否正常。")
+            .arg(c && PQhost(c) ? QString::fromUtf8(PQhost(c)) : QString());
+    if (hasSystem(ECONNREFUSED) || hasSystem(ENOENT) || has(QStringLiteral("Connection refused"))
+        || has(QStringLiteral("No such file or directory")))
+        return QStringLiteral("无法连接数据库服务器：%1拒绝了连接（那里没有数据库服务器在运行，或地址、端口不对）。"
+                              "请检查连接串中的服务器地址和端口（host、port），以及服务器是否在运行。")
+            .arg(server);
+    if (has(QStringLiteral("database \"")) && has(QStringLiteral("does not exist")))
+        return QStringLiteral("无法连接数据库服务器：%1上没有连接串中指定的数据库（dbname）。请检查数据库名是否写对。")
+            .arg(server);
+    if ((c && PQconnectionNeedsPassword(c)) || (c && PQconnectionUsedPassword(c))
+        || has(QStringLiteral("authentication failed")) || has(QStringLiteral("no password supplied"))
+        || has(QStringLiteral("pg_hba.conf")) || has(QStringLiteral("not permitted to log in"))
+        || (has(QStringLiteral("role \"")) && has(QStringLiteral("does not exist"))))
+        return QStringLiteral("无法连接数据库服务器：%1拒绝了登录（用户名或密码不对，或这个用户不允许从这里登录）。"
+                              "请检查连接串中的用户名（user），以及 ~/.pgpass 或 pg_service.conf 中的密码。")
+            .arg(server);
+    return withDetail(QStringLiteral("无法连接数据库服务器。请检查服务器设置、网络和服务器是否在运行。"), message);
 }
 
 bool PgConnection::ensure()
 {
     if (connected())
         return true;
-    conn_.reset(PQconnectdb(conninfo_.toUtf8().constData()));
+    // Every connection gives up after a few seconds without an answer (a
+    // server that accepts and then says nothing would otherwise hold the
+    // program for ever); a connect_timeout of the connection string itself,
+    // which comes after, counts instead.
+    const QByteArray timeout = QByteArray::number(kConnectTimeoutMs / 1000);
+    const QByteArray info = conninfo_.toUtf8();
+    const char *const keys[] = {"connect_timeout", "dbname", nullptr};
+    const char *const values[] = {timeout.constData(), info.constData(), nullptr};
+    QElapsedTimer clock;
+    clock.start();
+    conn_.reset(PQconnectdbParams(keys, values, 1));
+    timedOut_ = false;
     if (!conn_ || PQstatus(conn_.get()) != CONNECTION_OK) {
-        fail(DbFault::Gone, conn_ ? QString::fromUtf8(PQerrorMessage(conn_.get())) : QString());
+        fault_ = DbFault::Gone;
+        error_ = connectFailure(conn_.get(), clock.elapsed());
         conn_.reset();
         return false;
     }
@@ -199,6 +269,107 @@ PgResult PgConnection::exec(const QString &sql, const QList<std::optional<QStrin
     out.fault_ = fault_;
     out.error_ = error_;
     return out;
+}
+
+// A reading that tried to write (a function that changes rows, called from a
+// query) is refused by the read-only transaction; told as what it is.
+// A reading that wrote all the same (a large object made: the read-only
+// transaction does not refuse it) is refused here and rolled back.
+void refuseWrite(PgResult &r)
+{
+    r.res_.reset();
+    r.fault_ = DbFault::ReadOnly;
+    r.error_ = QStringLiteral("这条查询语句会改动数据（例如调用了写入数据的函数），而读取只能读：语句没有执行，"
+                              "数据没有改动。");
+}
+
+void tellReadingWrote(PgResult &r)
+{
+    if (r.sqlState() == "25006")
+        r.error_ = QStringLiteral("这条查询语句会改动数据（例如调用了写入数据的函数），而读取只能读：语句没有执行，"
+                                  "数据没有改动。");
+}
+
+static QString readOnlyBegin(int timeoutMs)
+{
+    return QStringLiteral("BEGIN READ ONLY;SET LOCAL statement_timeout = %1")
+        .arg(timeoutMs > 0 ? timeoutMs : readingTimeoutMs());
+}
+
+PgResult PgConnection::read(const QString &sql, const QList<std::optional<QString>> &params, int timeoutMs,
+                            const QString &settings)
+{
+    if (!ensure()) {
+        PgResult out;
+        out.fault_ = fault_;
+        out.error_ = error_;
+        return out;
+    }
+    if (!idle())
+        return exec(sql, params);
+    if (!run(readOnlyBegin(timeoutMs) + settings)) {
+        PgResult out;
+        out.fault_ = fault_;
+        out.error_ = error_;
+        if (connected() && !idle())
+            run(QStringLiteral("ROLLBACK"));
+        return out;
+    }
+    PgResult r = exec(sql, params);
+    if (!endReading() && r.ok())
+        refuseWrite(r);
+    tellReadingWrote(r);
+    return r;
+}
+
+std::vector<PgResult> PgConnection::execAll(const QString &sql)
+{
+    std::vector<PgResult> out;
+    if (!ensure())
+        return out;
+    if (PQsendQuery(conn_.get(), sql.toUtf8().constData()) != 1) {
+        failFrom(nullptr);
+        return out;
+    }
+    bool ok = true;
+    while (pg_result *raw = PQgetResult(conn_.get())) {
+        PgResult r;
+        r.res_.reset(raw);
+        const ExecStatusType st = PQresultStatus(raw);
+        if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) {
+            r.fault_ = DbFault::None;
+        } else if (ok) {
+            ok = false;
+            failFrom(raw);
+            r.fault_ = fault_;
+            r.error_ = error_;
+        }
+        out.push_back(std::move(r));
+        if (!conn_)
+            break;
+    }
+    if (ok) {
+        fault_ = DbFault::None;
+        error_.clear();
+    }
+    return out;
+}
+
+bool PgConnection::endReading()
+{
+    if (!connected())
+        return true;
+    if (inFailedTransaction()) {
+        run(QStringLiteral("ROLLBACK"));
+        return true;
+    }
+    // A transaction that was given an id has written something; either way
+    // the reading ends in a rollback, so nothing it did stays.
+    const std::vector<PgResult> r =
+        execAll(QStringLiteral("select pg_current_xact_id_if_assigned() is null;ROLLBACK"));
+    if (connected() && !idle())
+        run(QStringLiteral("ROLLBACK"));
+    return !r.empty() && r.front().ok() && r.front().rows() == 1 && r.front().text(0, 0) == QLatin1String("t");
 }
 
 bool PgConnection::run(const QString &sql)
@@ -324,10 +495,12 @@ bool PgCursor::open()
     exhausted_ = false;
     batch_ = PgResult();
     row_ = -1;
-    if (ownTransaction_ && !conn_->run(QStringLiteral("BEGIN READ ONLY")))
+    if (ownTransaction_ && !conn_->run(readOnlyBegin(0)))
         return failed(conn_->lastError(), conn_->lastFault());
     open_ = true;
-    const PgResult declared = conn_->exec(QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR ").arg(name_) + sql_);
+    PgResult declared = conn_->exec(QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR ").arg(name_) + sql_);
+    if (ownTransaction_)
+        tellReadingWrote(declared);
     if (!declared.ok())
         return failed(declared.error(), declared.fault());
     row_ = -1;
@@ -344,7 +517,22 @@ bool PgCursor::open()
 
 bool PgCursor::fetch(int rows)
 {
-    batch_ = conn_->exec(QStringLiteral("FETCH FORWARD %1 FROM %2").arg(rows).arg(name_));
+    const QString fetch = QStringLiteral("FETCH FORWARD %1 FROM %2").arg(rows).arg(name_);
+    if (ownTransaction_) {
+        // The rows, and whether making them wrote anything (one round trip).
+        std::vector<PgResult> r =
+            conn_->execAll(fetch + QStringLiteral(";select pg_current_xact_id_if_assigned() is null"));
+        batch_ = r.empty() ? PgResult() : std::move(r.front());
+        if (r.empty() && batch_.error_.isEmpty()) {
+            batch_.fault_ = conn_->lastFault();
+            batch_.error_ = conn_->lastError();
+        }
+        if (batch_.ok() && !(r.size() == 2 && r[1].ok() && r[1].text(0, 0) == QLatin1String("t")))
+            refuseWrite(batch_);
+        tellReadingWrote(batch_);
+    } else {
+        batch_ = conn_->exec(fetch);
+    }
     if (!batch_.ok()) {
         fault_ = batch_.fault();
         error_ = batch_.error();
@@ -399,8 +587,9 @@ void PgCursor::close()
     open_ = false;
     if (!conn_->connected())
         return;
+    // A reading's own transaction is rolled back: it only read.
     if (ownTransaction_)
-        conn_->run(QStringLiteral("COMMIT"));
+        conn_->run(QStringLiteral("ROLLBACK"));
     else
         conn_->run(QStringLiteral("CLOSE ") + name_);
 }

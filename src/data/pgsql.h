@@ -39,6 +39,12 @@ private:
     std::unique_ptr<pg_cancel, PgCancelFree> c_;
 };
 
+// How long a connection waits for the server to answer while connecting
+// (libpq's connect_timeout, for the whole start-up exchange).
+constexpr int kConnectTimeoutMs = 5000;
+// How long each statement of the checks at start-up may run.
+constexpr int kStartupStatementTimeoutMs = 5000;
+
 // The fault kind of a server error, from its SQLSTATE (five characters).
 DbFault faultOfSqlState(const QByteArray &sqlState);
 // The Chinese text for a server fault: what happened and what to do; the
@@ -68,6 +74,8 @@ public:
 private:
     friend class PgConnection;
     friend class PgCursor;
+    friend void tellReadingWrote(PgResult &r);
+    friend void refuseWrite(PgResult &r);
     std::unique_ptr<pg_result, PgClearer> res_;
     DbFault fault_ = DbFault::Other;
     QString error_;
@@ -86,6 +94,19 @@ public:
     // Runs one statement with text parameters ($1, $2, ...; a null optional
     // is SQL NULL). Never throws.
     PgResult exec(const QString &sql, const QList<std::optional<QString>> &params = {});
+    // Runs one reading in a read-only transaction of its own, bounded by
+    // statement_timeout (`timeoutMs`, the reading bound unless given), with
+    // further `settings` (";SET LOCAL ..."): a statement that would write,
+    // through a function say, is refused by the server, and none runs on for
+    // ever. Inside a transaction already open it joins it as it is.
+    PgResult read(const QString &sql, const QList<std::optional<QString>> &params = {}, int timeoutMs = 0,
+                  const QString &settings = QString());
+    // Runs several statements (separated by ';', no parameters) in one round
+    // trip; the result of each, up to the first that failed.
+    std::vector<PgResult> execAll(const QString &sql);
+    // Ends a reading's transaction (rolled back); false when the reading
+    // wrote anything all the same.
+    bool endReading();
     // Runs statements without results (several, separated by ';').
     bool run(const QString &sql);
     // Loads rows into a table with COPY: `next` fills one row's values (a
@@ -95,6 +116,9 @@ public:
                   const std::function<bool(QList<std::optional<QString>> &row)> &next);
     QString lastError() const { return error_; }
     DbFault lastFault() const { return fault_; }
+    // A statement since the last connection was stopped by its time bound
+    // (statement_timeout), even when later statements succeeded.
+    bool timedOut() const { return timedOut_; }
     const QString &conninfo() const { return conninfo_; }
     // Statements run on every (re)connection before anything else (the
     // room's search path, say).
@@ -124,6 +148,7 @@ private:
     PgHandle conn_;
     QString error_;
     DbFault fault_ = DbFault::None;
+    bool timedOut_ = false;
 };
 
 // A query read forward in batches through a server-side cursor, so a large
@@ -133,6 +158,8 @@ private:
 class PgCursor {
 public:
     // Opens the query; on failure ok() is false and error() says why.
+    // In its own transaction (read-only, every statement of it bounded by
+    // the reading bound, so each FETCH is) or in the caller's.
     PgCursor(std::shared_ptr<PgConnection> conn, QString sql, bool ownTransaction);
     ~PgCursor();
     PgCursor(const PgCursor &) = delete;

@@ -188,7 +188,12 @@ void Recordset::step()
         eof_ = true;
         return;
     }
-    const int rc = sqlite3_step(stmt_.get());
+    int rc;
+    {
+        // Each next row is bounded in time, as a FETCH is on the server.
+        const ReadingDeadline deadline;
+        rc = sqlite3_step(stmt_.get());
+    }
     eof_ = rc != SQLITE_ROW;
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
         // A read stopped by a fault (a damaged page, say) is not the end of
@@ -455,7 +460,11 @@ RecordsetPtr openRecordset(std::shared_ptr<Connection> conn, const QString &sour
     rs->conn_ = std::move(conn);
     rs->stmt_ = std::move(stmt);
     rs->source_ = source;
-    const int rc = sqlite3_step(rs->stmt_.get());
+    int rc;
+    {
+        const ReadingDeadline deadline;
+        rc = sqlite3_step(rs->stmt_.get());
+    }
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
         fillFault(out, *rs->conn_);
         reportFault(out.fault, out.error);
@@ -503,6 +512,21 @@ RecordsetPtr openServerRecordset(const QString &source, SqlOutcome *outcome)
     }
     out.ok = true;
     return rs;
+}
+
+RecordsetPtr openQuery(const QString &sql, SqlOutcome *outcome)
+{
+    SqlOutcome local;
+    SqlOutcome &out = outcome ? *outcome : local;
+    out = SqlOutcome{};
+    if (onServer())
+        return openServerRecordset(sql.trimmed(), &out);
+    std::shared_ptr<Connection> conn = connectionForStatement(out);
+    if (!conn) {
+        reportFault(out.fault, out.error);
+        return {};
+    }
+    return openRecordset(std::move(conn), sql.trimmed(), &out);
 }
 
 // An action statement on the server: its own transaction (autocommit) or the

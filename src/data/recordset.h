@@ -114,6 +114,11 @@ QString connstr();
 // to the fault listener, so that it is never mistaken for "no records".
 RecordsetPtr runsql(const QString &sql, SqlOutcome *outcome = nullptr);
 
+// Opens a statement as a reading, whatever its first word (a statement that
+// would write is refused, never run): for readers of statements that are
+// not the runner's (a grid's listing).
+RecordsetPtr openQuery(const QString &sql, SqlOutcome *outcome = nullptr);
+
 // Runs an action statement and says whether it succeeded.
 inline bool runaction(const QString &sql)
 {

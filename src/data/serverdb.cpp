@@ -44,23 +44,44 @@ void useFile()
 bool openServerDatabase(const QString &conninfo, const QString &room, QString *why)
 {
     PgConnection c(conninfo);
+    // Each check at start-up is bounded: a server that stalls a statement
+    // (a table locked by another program, say) is told within seconds
+    // instead of leaving the program without a window.
+    c.setOnConnect(QStringLiteral("SET statement_timeout = %1").arg(kStartupStatementTimeoutMs));
     if (!c.ensure()) {
         if (why)
             *why = c.lastError();
         return false;
     }
+    const auto stalled = [&] {
+        if (!c.timedOut())
+            return false;
+        if (why)
+            *why = QStringLiteral("数据库服务器在 %1 秒内没有完成启动时的检查（服务器很忙，或表被其他程序锁住）。"
+                                  "请稍后再启动程序；若反复出现，请联系数据库管理员。")
+                       .arg(kStartupStatementTimeoutMs / 1000);
+        return true;
+    };
     QString error;
     if (!serverHasSchema(c, &error)) {
+        if (stalled())
+            return false;
         if (why)
             *why = error.isEmpty() ? QStringLiteral("服务器上还没有澄衡数据库。请先用 chengheng-db init --server 或 "
                                                     "chengheng-db migrate 建立它。")
                                    : error;
         return false;
     }
-    if (!ensureRoom(c, room, why))
+    if (!ensureRoom(c, room, why)) {
+        stalled();
         return false;
+    }
+    // These two only speed the listings up: a failure leaves them as they
+    // are, but a stalled server ends the start here.
     ensureServerListingIndexes(c);
     ensureServerRowCounts(c);
+    if (stalled())
+        return false;
     useServer(conninfo, room);
     return true;
 }

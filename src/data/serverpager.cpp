@@ -310,19 +310,9 @@ PgResult ServerPages::run(PgConnection &c, const Statement &st, int budgetMs) co
     return runWith(c, st, settings(st, budgetMs));
 }
 
-PgResult ServerPages::runWith(PgConnection &c, const Statement &st, const QString &settings)
+PgResult ServerPages::runWith(PgConnection &c, const Statement &st, const QString &settings, int timeoutMs)
 {
-    if (settings.isEmpty())
-        return c.exec(st.sql, st.params);
-    if (!c.run(QStringLiteral("BEGIN READ ONLY") + settings)) {
-        // Without the settings, then (or with the fault of the connection).
-        if (c.connected() && !c.idle())
-            c.run(QStringLiteral("ROLLBACK"));
-        return c.exec(st.sql, st.params);
-    }
-    PgResult r = c.exec(st.sql, st.params);
-    c.run(r.ok() ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"));
-    return r;
+    return c.read(st.sql, st.params, timeoutMs, settings);
 }
 
 ServerPages::Key ServerPages::keyOf(const PgResult &page, int r) const
@@ -418,7 +408,7 @@ struct BackgroundStatement : BackgroundWork {
         conn = std::move(c);
         thread = std::thread([this, st, delayMs] {
             if (waitToStart(delayMs) && connect())
-                result = conn->exec(st.sql, st.params);
+                result = conn->read(st.sql, st.params, backgroundReadingTimeoutMs());
             done();
         });
     }
@@ -698,7 +688,7 @@ bool Pager::readServerCtids(SqlOutcome &out, BackgroundStatement *started)
             return false;
         }
         const ServerPages::Statement st = server_->pages.scan();
-        r = c->exec(st.sql, st.params);
+        r = c->read(st.sql, st.params, backgroundReadingTimeoutMs());
         giveBackServerConnection(std::move(c));
     }
     if (!r.ok()) {
@@ -743,7 +733,7 @@ bool Pager::readServerPageByCtids(int k, SqlOutcome *outcome)
     const bool connected = c != nullptr;
     if (connected) {
         const ServerPages::Statement st = server_->pages.byCtids(server_->ctids, first, rows);
-        r = c->exec(st.sql, st.params);
+        r = c->read(st.sql, st.params);
         giveBackServerConnection(std::move(c));
         f = r.fault();
         why = r.error();
@@ -860,7 +850,7 @@ void Pager::startServerWalk()
         DbFault f = DbFault::None;
         QString why;
         if (std::shared_ptr<PgConnection> c = takeServerConnection(&f, &why)) {
-            const PgResult r = c->exec(serverRowCountSql(query_.from));
+            const PgResult r = c->read(serverRowCountSql(query_.from));
             giveBackServerConnection(std::move(c));
             if (r.ok() && r.rows() == 1) {
                 takeServerCount(r.text(0, 0).toInt());
@@ -871,7 +861,7 @@ void Pager::startServerWalk()
     w->thread = std::thread([w, st, settings, m, count, self = this] {
         const bool connected = w->waitToStart(kWalkDelayMs, &w->hurry) && w->connect();
         if (connected && !count.isEmpty()) {
-            const PgResult r = w->conn->exec(count);
+            const PgResult r = w->conn->read(count, {}, backgroundReadingTimeoutMs());
             if (r.ok() && r.rows() == 1) {
                 const int n = r.text(0, 0).toInt();
                 w->postUnlessCancelled([self, n] {
@@ -881,7 +871,7 @@ void Pager::startServerWalk()
             }
         }
         if (!w->cancelled && w->conn->connected()) {
-            const PgResult r = ServerPages::runWith(*w->conn, st, settings);
+            const PgResult r = ServerPages::runWith(*w->conn, st, settings, backgroundReadingTimeoutMs());
             if (r.ok()) {
                 for (int row = 0; row < r.rows(); ++row) {
                     const int n = r.text(row, 0).toInt();

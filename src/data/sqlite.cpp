@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <grp.h>
@@ -68,6 +70,8 @@ DbFault faultOf(int rc)
         return DbFault::Io;
     case SQLITE_NOMEM:
         return DbFault::Io;
+    case SQLITE_INTERRUPT:
+        return DbFault::Timeout;
     default:
         return DbFault::Other;
     }
@@ -98,6 +102,9 @@ static QString faultReason(DbFault f)
     case DbFault::Lost:
         return QStringLiteral(
             "与数据库服务器的连接中断，刚才的操作没有完成。请检查网络和服务器后再试，下一次操作会重新连接。");
+    case DbFault::Timeout:
+        return QStringLiteral("数据库没有在限定的时间内完成这次读取，读取已停止，没有改动任何数据。"
+                              "请稍后再试或缩小查询的范围；若反复出现，请联系系统管理员。");
     case DbFault::Other:
         return QStringLiteral("数据库操作失败。请稍后再试；若反复出现，请联系系统管理员。");
     }
@@ -155,10 +162,47 @@ int g_busyTimeoutMs = kBusyTimeoutMs;
 
 void setBusyTimeoutForTesting(int ms) { g_busyTimeoutMs = ms > 0 ? ms : kBusyTimeoutMs; }
 
+namespace {
+std::atomic<int> g_readingTimeoutMs{kReadingTimeoutMs};
+// The deadline of this thread's reading (steady clock, in ns; 0: none).
+thread_local long long t_deadline = 0;
+// The engine calls the progress handler every this many virtual machine
+// steps (some microseconds): a reading is stopped that soon after its
+// deadline, and the clock is read seldom enough to cost nothing.
+constexpr int kDeadlineSteps = 1000;
+
+long long steadyNowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int checkDeadline(void *) { return ReadingDeadline::overdue() ? 1 : 0; }
+}  // namespace
+
+int readingTimeoutMs() { return g_readingTimeoutMs.load(); }
+void setReadingTimeoutMs(int ms) { g_readingTimeoutMs = ms > 0 ? ms : kReadingTimeoutMs; }
+
+ReadingDeadline::ReadingDeadline(int ms) : previous_(t_deadline)
+{
+    const long long at = steadyNowNs() + (long long)ms * 1000000;
+    if (t_deadline == 0 || at < t_deadline)
+        t_deadline = at;
+}
+
+ReadingDeadline::~ReadingDeadline() { t_deadline = previous_; }
+
+bool ReadingDeadline::overdue() { return t_deadline != 0 && steadyNowNs() > t_deadline; }
+
+void restoreProgressHandler(sqlite3 *db) { sqlite3_progress_handler(db, kDeadlineSteps, &checkDeadline, nullptr); }
+
 static void applyPragmas(sqlite3 *db)
 {
     sqlite3_busy_timeout(db, g_busyTimeoutMs);
     sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    // A reading of this connection stops at its deadline (ReadingDeadline).
+    restoreProgressHandler(db);
 }
 
 // Short reasons for a file that cannot be opened, followed by what to do.
@@ -345,7 +389,12 @@ StmtHandle Connection::prepare(const QString &sql) const
 QString Connection::lastError() const
 {
     const int rc = lastCode();
-    return faultText(rc == SQLITE_OK ? SQLITE_ERROR : rc, QString::fromUtf8(sqlite3_errmsg(db_.get())));
+    // No engine fault (a statement refused by this program, such as a second
+    // statement after the first) or a reading stopped at its deadline: the
+    // engine has nothing to add ("not an error", "interrupted").
+    if (rc == SQLITE_OK || (rc & 0xff) == SQLITE_INTERRUPT)
+        return faultText(rc == SQLITE_OK ? SQLITE_ERROR : rc);
+    return faultText(rc, QString::fromUtf8(sqlite3_errmsg(db_.get())));
 }
 
 int Connection::lastCode() const { return withSystemCause(db_.get(), sqlite3_extended_errcode(db_.get())); }

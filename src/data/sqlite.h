@@ -14,7 +14,9 @@ namespace xs {
 // What kind of fault a SQLite result code stands for. Everything the user is
 // told about a failed statement comes from this one mapping.
 // Lost is the server engine's own: the connection to the database server broke.
-enum class DbFault { None, Busy, Full, ReadOnly, Damaged, Unique, Gone, NotOurs, Io, Lost, Other };
+// Timeout: a statement ran past its bound (a reading, a check at start-up) and
+// was stopped, or the server did not answer in time.
+enum class DbFault { None, Busy, Full, ReadOnly, Damaged, Unique, Gone, NotOurs, Io, Lost, Timeout, Other };
 
 // Fault kind of a (primary or extended) result code.
 DbFault faultOf(int rc);
@@ -115,6 +117,43 @@ void setAppDirForTesting(const QString &dir);
 // Test seam: how long a connection waits for another program's lock (5 s
 // unless set; 0 puts the default back).
 void setBusyTimeoutForTesting(int ms);
+
+// How long one reading may run before it is stopped (a grid's page, a
+// recordset's next row, a report's rows, chengheng-db report --sql): on the
+// server a statement_timeout, on the file a deadline checked by the engine's
+// progress handler. The longest reading the windows make at 1,000,000 records
+// takes well under a second (the rare query's pass over the archive, 0.6 s
+// on the server); 30 s cuts only a statement that would never end.
+constexpr int kReadingTimeoutMs = 30000;
+// The background passes of a grid (the count, every page's key, the pass that
+// finds a rare condition's rows) read the whole listing while nobody waits on
+// them: ten times the bound of a reading.
+constexpr int kBackgroundReadingFactor = 10;
+int readingTimeoutMs();
+inline int backgroundReadingTimeoutMs() { return readingTimeoutMs() * kBackgroundReadingFactor; }
+// Sets the reading bound of this process (chengheng-db report --timeout, and
+// the tests); 0 puts the default back.
+void setReadingTimeoutMs(int ms);
+
+// While one lives, the file's statements that this thread steps are stopped
+// (SQLITE_INTERRUPT, told as DbFault::Timeout) once `ms` have passed. Nested
+// bounds keep the earliest deadline. Writes never run under one.
+class ReadingDeadline {
+public:
+    explicit ReadingDeadline(int ms = readingTimeoutMs());
+    ~ReadingDeadline();
+    ReadingDeadline(const ReadingDeadline &) = delete;
+    ReadingDeadline &operator=(const ReadingDeadline &) = delete;
+    // Whether this thread's reading has run past its deadline (for a
+    // progress handler of its own that replaces the connection's).
+    static bool overdue();
+
+private:
+    long long previous_;
+};
+// Puts the connection's own progress handler back (the one that checks the
+// reading deadline), after a handler of the caller's.
+void restoreProgressHandler(sqlite3 *db);
 
 // The mark every file made by `chengheng-db init` carries (PRAGMA application_id).
 constexpr int kApplicationId = 0x43484847;

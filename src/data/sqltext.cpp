@@ -21,6 +21,52 @@ bool isActionStatement(const QString &sql)
     return w == QLatin1String("INSERT") || w == QLatin1String("DELETE") || w == QLatin1String("UPDATE");
 }
 
+bool severalStatements(const QString &sql)
+{
+    const qsizetype n = sql.size();
+    bool ended = false;  // a ';' has closed a statement
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = sql[i];
+        if (c.isSpace())
+            continue;
+        if (c == u'-' && i + 1 < n && sql[i + 1] == u'-') {
+            const qsizetype end = sql.indexOf(u'\n', i);
+            i = end < 0 ? n : end;
+            continue;
+        }
+        if (c == u'/' && i + 1 < n && sql[i + 1] == u'*') {
+            const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
+            i = end < 0 ? n : end + 1;
+            continue;
+        }
+        if (c == u';') {
+            ended = true;
+            continue;
+        }
+        if (ended)
+            return true;
+        if (c == u'\'' || c == u'"' || c == u'`' || c == u'[') {
+            // A quoted text or name; a doubled quote stays inside it.
+            const QChar close = c == u'[' ? QChar(u']') : c;
+            qsizetype j = i + 1;
+            while (j < n && !(sql[j] == close && !(j + 1 < n && sql[j + 1] == close && close != u']')))
+                j += sql[j] == close ? 2 : 1;
+            i = j;
+            continue;
+        }
+        if (c == u'$') {
+            // A dollar-quoted body ($$ ... $$, $tag$ ... $tag$).
+            static const QRegularExpression tag(QStringLiteral(R"(\G\$(?:[A-Za-z_]\w*)?\$)"));
+            const auto m = tag.match(sql, i);
+            if (m.hasMatch()) {
+                const qsizetype end = sql.indexOf(m.captured(), i + m.capturedLength());
+                i = end < 0 ? n : end + m.capturedLength() - 1;
+            }
+        }
+    }
+    return false;
+}
+
 // A statement that is only a table's name (on the server a bracketed name
 // has become a double-quoted one by now).
 static bool isBareName(const QString &t, bool server)

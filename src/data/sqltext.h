@@ -23,4 +23,9 @@ QString q(const QString &value);
 // space, upper-cased.
 QString firstWord(const QString &sql);
 bool isActionStatement(const QString &sql);
+
+// Whether the text holds more than one statement: a ';' outside quotes,
+// comments and dollar-quoted bodies followed by anything but blanks,
+// comments or further ';'.
+bool severalStatements(const QString &sql);
 }  // namespace xs

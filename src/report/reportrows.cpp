@@ -177,8 +177,11 @@ struct ReportRows::Impl {
     {
         if (pages)
             return stepPages();
-        if (!cursor)
+        if (!cursor) {
+            // Each row is bounded in time (a sort before the first one included).
+            const ReadingDeadline deadline;
             return sqlite3_step(stmt.get());
+        }
         if (cursor->next())
             return SQLITE_ROW;
         return cursor->ok() ? SQLITE_DONE : SQLITE_ERROR;
@@ -218,7 +221,7 @@ struct ReportRows::Impl {
         };
         if (blockEnd < 0) {
             const ServerPages::Statement st = pages->blockCount();
-            const PgResult r = server->exec(st.sql, st.params);
+            const PgResult r = server->read(st.sql, st.params);
             if (!r.ok() || r.rows() != 1)
                 return failed(r);
             blockEnd = r.text(0, 0).toLongLong();

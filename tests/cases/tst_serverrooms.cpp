@@ -24,6 +24,7 @@
 #include "windowtest.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -152,7 +153,17 @@ void TestServerRooms::startUp_data()
     QTest::newRow("the server") << "DB"
                                 << "";
     QTest::newRow("no such server") << "host=/nonexistent dbname=x connect_timeout=2"
-                                    << "无法连接数据库服务器。请检查配置文件中的服务器设置、网络和服务器是否在运行。";
+                                    << "无法连接数据库服务器：本机（套接字目录 /nonexistent）拒绝了连接（那里没有数据库"
+                                       "服务器在运行，或地址、端口不对）。";
+    // A server that takes the connection and never answers, and one whose
+    // archive another program holds locked: told within seconds, never a
+    // start that waits for ever.
+    QTest::newRow("a server that never answers")
+        << "host=127.0.0.1 port=SILENT dbname=x"
+        << "无法连接数据库服务器：服务器 127.0.0.1:SILENT 在 5 秒内没有答复（网络不通，或服务器没有响应）。";
+    QTest::newRow("the archive locked") << "LOCKED"
+                                        << "数据库服务器在 5 秒内没有完成启动时的检查（服务器很忙，或表被其他程序锁住）。"
+                                           "请稍后再启动程序；若反复出现，请联系数据库管理员。";
     QTest::newRow("no 澄衡 database there") << "BASE"
                                             << "服务器上还没有澄衡数据库。请先用 chengheng-db init --server 或 "
                                                "chengheng-db migrate 建立它。";
@@ -162,7 +173,15 @@ void TestServerRooms::startUp()
 {
     QFETCH(QString, connection);
     QFETCH(QString, message);
+    const SilentPort silent;
+    PgConnection holder(db_);
+    if (connection == QLatin1String("LOCKED")) {
+        QVERIFY(holder.run(QStringLiteral("BEGIN;LOCK TABLE chengheng.xj IN ACCESS EXCLUSIVE MODE")));
+        connection = QStringLiteral("DB");
+    }
     connection.replace(QStringLiteral("BASE"), base_).replace(QStringLiteral("DB"), db_);
+    connection.replace(QStringLiteral("SILENT"), QString::number(silent.port()));
+    message.replace(QStringLiteral("SILENT"), QString::number(silent.port()));
     QTemporaryDir app;
     setAppDirForTesting(app.path());
     QFile conf(app.path() + QStringLiteral("/chengheng.conf"));
@@ -170,7 +189,10 @@ void TestServerRooms::startUp()
     conf.write("[server]\nconnection=\"" + connection.toUtf8() + "\"\nroom=诊室九\n");
     conf.close();
     MsgRecorder rec;
+    QElapsedTimer clock;
+    clock.start();
     const bool started = openDatabaseOrTell();
+    QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
     setAppDirForTesting(QString());
     if (message.isEmpty()) {
         QVERIFY(started);

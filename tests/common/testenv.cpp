@@ -14,6 +14,10 @@
 #include "data/sqlite.h"
 #include "ui/window.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QFile>
 #include <QHash>
 #include <QProcess>
@@ -400,6 +404,43 @@ QString toolPath()
 {
     const QString env = qEnvironmentVariable("XS_TOOL");
     return env.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/chengheng-db") : env;
+}
+
+// A listening socket on 127.0.0.1 with a port the system chose; -1 on failure.
+static int listenOnLoopback(quint16 *port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0
+        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    *port = ntohs(a.sin_port);
+    return fd;
+}
+
+// The kernel completes the connections in the listen queue; nobody accepts
+// or answers them.
+SilentPort::SilentPort() { fd_ = listenOnLoopback(&port_); }
+
+SilentPort::~SilentPort()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+quint16 closedPort()
+{
+    quint16 port = 0;
+    const int fd = listenOnLoopback(&port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
 }
 
 ToolRun runTool(const QStringList &args, const QByteArray &input, const QString &program, const QString &workDir)

@@ -132,6 +132,23 @@ void signInAs(const QString &name);
 
 // chengheng-db run as a user runs it from a shell: a separate process with
 // no display. The tool is XS_TOOL (set by CTest), else beside the test.
+// A TCP port on 127.0.0.1 that takes connections and never answers (a
+// server that hangs), while the object lives.
+class SilentPort {
+public:
+    SilentPort();
+    ~SilentPort();
+    SilentPort(const SilentPort &) = delete;
+    SilentPort &operator=(const SilentPort &) = delete;
+    quint16 port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    quint16 port_ = 0;
+};
+// A port on 127.0.0.1 where nothing listens (connections are refused).
+quint16 closedPort();
+
 struct ToolRun {
     int code = -1;  // exit code; -1 when the tool crashed
     QString out;

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <pwd.h>
@@ -28,6 +29,8 @@ private slots:
     void migrate();
     void refusals_data();
     void refusals();
+    void connectionFailuresSayWhatFailed_data();
+    void connectionFailuresSayWhatFailed();
     void commandsOnServer_data();
     void commandsOnServer();
     void hashPasswordsOnServer();
@@ -133,7 +136,7 @@ void TestServerTool::refusals_data()
     QTest::newRow("init twice") << QStringList{"FIRST", "init", "--server", "FRESH"} + admin
                                 << "服务器上已经有澄衡数据库（模式 chengheng），init 不改动已有的数据库";
     QTest::newRow("no server") << QStringList{"init", "--server", "host=/nonexistent dbname=x"} + admin
-                               << "无法连接数据库服务器。请检查配置文件中的服务器设置、网络和服务器是否在运行。";
+                               << "无法连接数据库服务器：本机（套接字目录 /nonexistent）拒绝了连接";
     // Passwords never stand on the command line, where ps shows them.
     const QString onCommandLine = QStringLiteral("密码不能写在命令行上（同一台机器上的其他用户用 ps 就能看到）。");
     QTest::newRow("init --admin-password")
@@ -186,6 +189,54 @@ void TestServerTool::refusals()
     if (!first)
         QCOMPARE(scalar(fresh_, "select count(*) from pg_namespace where nspname='chengheng' or nspname like 'room%'"),
                  QStringLiteral("0"));
+}
+
+// A connection that fails is told by what failed, in Chinese, and names no
+// configuration file (the tool reads none: the connection string is its
+// argument); libpq's and the server's English stay out of what it writes.
+void TestServerTool::connectionFailuresSayWhatFailed_data()
+{
+    QTest::addColumn<QString>("connection");  // BASE: the cluster; SILENT, CLOSED: ports of the test
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no such host") << "host=no-such-host.invalid dbname=x"
+                                  << "无法连接数据库服务器：找不到服务器 no-such-host.invalid（这个名称无法解析成地址）。"
+                                     "请检查连接串中的服务器名称（host）是否写对，以及网络和域名解析是否正常。";
+    QTest::newRow("refused") << "host=127.0.0.1 port=CLOSED dbname=x"
+                             << "无法连接数据库服务器：服务器 127.0.0.1:CLOSED 拒绝了连接（那里没有数据库服务器在运行，"
+                                "或地址、端口不对）。请检查连接串中的服务器地址和端口（host、port），以及服务器是否在运行。";
+    QTest::newRow("no answer") << "host=127.0.0.1 port=SILENT dbname=x"
+                               << "无法连接数据库服务器：服务器 127.0.0.1:SILENT 在 5 秒内没有答复（网络不通，或服务器没有响应）。"
+                                  "请检查网络和服务器后再试。";
+    QTest::newRow("login refused") << "BASE user=nobody_here"
+                                   << "拒绝了登录（用户名或密码不对，或这个用户不允许从这里登录）。"
+                                      "请检查连接串中的用户名（user），以及 ~/.pgpass 或 pg_service.conf 中的密码。";
+    QTest::newRow("no such database") << "BASE dbname=no_such_db"
+                                      << "上没有连接串中指定的数据库（dbname）。请检查数据库名是否写对。";
+}
+
+void TestServerTool::connectionFailuresSayWhatFailed()
+{
+    QFETCH(QString, connection);
+    QFETCH(QString, message);
+    // A port that accepts and never answers, and one where nothing listens.
+    const SilentPort silent;
+    QVERIFY(silent.port() != 0);
+    const QString silentPort = QString::number(silent.port());
+    const QString refusing = QString::number(closedPort());
+    for (QString *t : {&connection, &message}) {
+        t->replace(QStringLiteral("BASE"), base_);
+        t->replace(QStringLiteral("SILENT"), silentPort);
+        t->replace(QStringLiteral("CLOSED"), refusing);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const ToolRun r = runTool({"check", "--server", connection});
+    QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    QVERIFY2(!r.err.contains(QStringLiteral("配置文件")), qPrintable(r.err));
+    static const QRegularExpression english(QStringLiteral("[A-Za-z]{3,} [A-Za-z]{3,}"));
+    QVERIFY2(!r.err.contains(english), qPrintable(r.err));
 }
 
 void TestServerTool::initServerDb()
