@@ -150,10 +150,12 @@ void TestDbConfig::whichFile()
 void TestDbConfig::connectParameters_data()
 {
     QTest::addColumn<QString>("conninfo");
-    QTest::addColumn<bool>("verified");  // sslmode=verify-full put before the text
+    QTest::addColumn<QByteArray>("env");  // NAME=VALUE set for the row, libpq's own fallbacks
+    QTest::addColumn<bool>("verified");   // sslmode=verify-full put before the text
     const struct {
         const char *name, *conninfo;
         bool verified;
+        const char *env = "";
     } rows[] = {
         {"default socket", "dbname=chengheng", false},
         {"service only", "service=chengheng", false},
@@ -180,18 +182,24 @@ void TestDbConfig::connectParameters_data()
         {"URI socket", "postgresql:///chengheng?host=/run/postgresql", false},
         {"URI percent-encoded socket", "postgresql://%2Frun%2Fpostgresql/chengheng", false},
         {"unreadable", "host=db.clinic colour=blue", false},
+        {"no host, PGHOST remote", "dbname=chengheng", true, "PGHOST=db.clinic"},
+        {"no host, PGHOSTADDR remote", "dbname=chengheng", true, "PGHOSTADDR=10.0.0.5"},
+        {"host in the text wins over PGHOST", "host=/run/postgresql", false, "PGHOST=db.clinic"},
+        {"PGSSLMODE set", "host=db.clinic", false, "PGSSLMODE=require"},
     };
     for (const auto &r : rows)
-        QTest::newRow(r.name) << QString::fromUtf8(r.conninfo) << r.verified;
+        QTest::newRow(r.name) << QString::fromUtf8(r.conninfo) << QByteArray(r.env) << r.verified;
 }
 
 void TestDbConfig::connectParameters()
 {
     QFETCH(QString, conninfo);
+    QFETCH(QByteArray, env);
     QFETCH(bool, verified);
-    qunsetenv("PGSSLMODE");
-    qunsetenv("PGHOST");
-    qunsetenv("PGHOSTADDR");
+    for (const char *name : {"PGSSLMODE", "PGHOST", "PGHOSTADDR"})
+        qunsetenv(name);
+    if (!env.isEmpty())
+        qputenv(env.left(env.indexOf('=')).constData(), env.mid(env.indexOf('=') + 1));
     QStringList got;
     for (const auto &[key, value] : xs::connectParameters(conninfo))
         got << QString::fromUtf8(key + '=' + value);
@@ -200,6 +208,8 @@ void TestDbConfig::connectParameters()
     if (verified)
         want << QStringLiteral("sslmode=verify-full");
     want << QStringLiteral("dbname=") + conninfo;
+    if (!env.isEmpty())
+        qunsetenv(env.left(env.indexOf('=')).constData());
     QCOMPARE(got, want);
 }
 
