@@ -26,7 +26,7 @@ bool staysOnThisMachine(const QByteArray &host)
     QByteArray name = host.toLower();
     if (name.endsWith('.'))
         name.chop(1);
-    if (name == "localhost" || name.endsWith(".localhost"))
+    if (name == "localhost")
         return true;
     in_addr v4{};
     if (inet_pton(AF_INET, name.constData(), &v4) == 1)

@@ -172,6 +172,7 @@ void TestDbConfig::connectParameters_data()
         {"IPv6 remote", "host=fe80::1", true},
         {"not quite loopback", "host=128.0.0.1", true},
         {"a name that starts like localhost", "host=localhost.clinic.example", true},
+        {"a name under localhost (the resolver decides)", "host=db.localhost", true},
         {"second of two hosts remote", "host=/run/postgresql,db.clinic", true},
         {"own sslmode=disable", "host=db.clinic sslmode=disable", false},
         {"own sslmode=require", "host=db.clinic sslmode=require", false},
