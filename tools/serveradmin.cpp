@@ -6,6 +6,7 @@
 #include "data/catalogue.h"
 #include "data/passwords.h"
 #include "data/pgaudit.h"
+#include "data/pgconninfo.h"
 #include "data/pgschema.h"
 #include "data/pgsql.h"
 #include "data/schema.h"
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <sqlite3.h>
 
 namespace xs::tool {
@@ -366,6 +368,14 @@ int serverBackup(const QString &conninfo, const QString &dest)
         return error(ExitFailed, QStringLiteral("备份失败，没有留下备份文件：%1").arg(why));
     };
     QProcess dump;
+    // pg_dump connects on its own: to another host it too checks the
+    // server's certificate (libpq takes PGSSLMODE only when the text sets
+    // no sslmode, as the tool's own connection does).
+    if (needsVerifiedTls(conninfo)) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PGSSLMODE"), QStringLiteral("verify-full"));
+        dump.setProcessEnvironment(env);
+    }
     dump.start(QStringLiteral("pg_dump"), {QStringLiteral("--format=custom"), QStringLiteral("--file"), dest,
                                            QStringLiteral("--dbname"), conninfo});
     if (!dump.waitForStarted())

@@ -12,4 +12,12 @@ enum class ConninfoVerdict {
 };
 ConninfoVerdict checkConninfo(const QString &conninfo);
 
+// Whether a connection made with this text must be encrypted with the
+// server's certificate checked (sslmode=verify-full) because nothing else
+// says how: it reaches a host other than this machine over the network (not
+// a Unix socket directory, not 127.0.0.0/8, ::1 or localhost), and neither
+// the text nor PGSSLMODE sets an sslmode. Without a host in the text,
+// libpq's PGHOSTADDR and PGHOST name it.
+bool needsVerifiedTls(const QString &conninfo);
+
 }  // namespace xs

@@ -1,5 +1,6 @@
 #include "data/pgsql.h"
 
+#include "data/pgconninfo.h"
 #include "data/sqltext.h"
 
 #include <QElapsedTimer>
@@ -142,6 +143,36 @@ static QString connectFailure(pg_conn *c, qint64 elapsedMs)
         return QStringLiteral("无法连接数据库服务器：找不到服务器 %1（这个名称无法解析成地址）。"
                               "请检查连接串中的服务器名称（host）是否写对，以及网络和域名解析是否正常。")
             .arg(c && PQhost(c) ? QString::fromUtf8(PQhost(c)) : QString());
+    // Encryption: the certificate of the server could not be checked, did
+    // not pass, or one side wants encryption the other does not offer.
+    if (has(QStringLiteral("root certificate file")) || has(QStringLiteral("根证书")))
+        return QStringLiteral("无法连接数据库服务器：连接%1必须加密并核对服务器的证书，但本机找不到用来核对的 CA 证书"
+                              "（~/.postgresql/root.crt，或连接串中 sslrootcert= 指明的文件不存在或读不出）。"
+                              "请向数据库管理员要服务器的 CA 证书，放到 ~/.postgresql/root.crt，"
+                              "或在连接串中用 sslrootcert= 写明它的位置。")
+            .arg(server);
+    if (has(QStringLiteral("does not match host name")) || has(QStringLiteral("与主机名不匹配"))
+        || has(QStringLiteral("certificate verify failed")))
+        return QStringLiteral("无法连接数据库服务器：%1的证书没有通过核对（不是本机信任的 CA 签发的，"
+                              "或证书上的名称与连接串中的服务器名称 host 不符），连接已中止，可能连到了冒充的服务器。"
+                              "请向数据库管理员核实服务器的证书：~/.postgresql/root.crt（或 sslrootcert= 指明的文件）"
+                              "应是签发它的 CA 证书，host 应写证书上的名称。")
+            .arg(server);
+    if (has(QStringLiteral("does not support SSL")) || has(QStringLiteral("不支持 SSL")))
+        return QStringLiteral("无法连接数据库服务器：%1没有开启加密连接（SSL），而连到另一台主机的连接必须加密。"
+                              "请数据库管理员在服务器上开启 ssl 并配置服务器的证书（见说明书中的“加密连接”）。")
+            .arg(server);
+    if (has(QStringLiteral("no encryption")))
+        return QStringLiteral("无法连接数据库服务器：%1只接受加密的连接，而连接串关闭了加密（sslmode）。"
+                              "请删去连接串中的 sslmode=disable（或写 sslmode=verify-full），"
+                              "并把服务器的 CA 证书放到 ~/.postgresql/root.crt。")
+            .arg(server);
+    if (has(QStringLiteral("SSL"))) {
+        const QString text = QStringLiteral("无法连接数据库服务器：与%1建立加密连接（SSL）失败。请检查服务器的证书"
+                                            "设置和连接串中的 sslmode、sslrootcert，或联系数据库管理员。")
+                                 .arg(server);
+        return withDetail(text, message);
+    }
     if (hasSystem(ECONNREFUSED) || hasSystem(ENOENT) || has(QStringLiteral("Connection refused"))
         || has(QStringLiteral("No such file or directory")))
         return QStringLiteral("无法连接数据库服务器：%1拒绝了连接（那里没有数据库服务器在运行，或地址、端口不对）。"
@@ -160,21 +191,39 @@ static QString connectFailure(pg_conn *c, qint64 elapsedMs)
     return withDetail(QStringLiteral("无法连接数据库服务器。请检查服务器设置、网络和服务器是否在运行。"), message);
 }
 
+std::vector<std::pair<QByteArray, QByteArray>> connectParameters(const QString &conninfo)
+{
+    // Every connection gives up after a few seconds without an answer (a
+    // server that accepts and then says nothing would otherwise hold the
+    // program for ever). A connection to another host is encrypted and
+    // checks the server's certificate against the CA the room's machine
+    // trusts (~/.postgresql/root.crt, or sslrootcert=): a password and the
+    // patients' records never cross the network in clear, and a machine
+    // that poses as the server is refused. Both come before the text, so a
+    // connect_timeout or sslmode of the text itself counts instead.
+    std::vector<std::pair<QByteArray, QByteArray>> out;
+    out.emplace_back("connect_timeout", QByteArray::number(kConnectTimeoutMs / 1000));
+    if (needsVerifiedTls(conninfo))
+        out.emplace_back("sslmode", "verify-full");
+    out.emplace_back("dbname", conninfo.toUtf8());
+    return out;
+}
+
 bool PgConnection::ensure()
 {
     if (connected())
         return true;
-    // Every connection gives up after a few seconds without an answer (a
-    // server that accepts and then says nothing would otherwise hold the
-    // program for ever); a connect_timeout of the connection string itself,
-    // which comes after, counts instead.
-    const QByteArray timeout = QByteArray::number(kConnectTimeoutMs / 1000);
-    const QByteArray info = conninfo_.toUtf8();
-    const char *const keys[] = {"connect_timeout", "dbname", nullptr};
-    const char *const values[] = {timeout.constData(), info.constData(), nullptr};
+    const auto parameters = connectParameters(conninfo_);
+    std::vector<const char *> keys, values;
+    for (const auto &[key, value] : parameters) {
+        keys.push_back(key.constData());
+        values.push_back(value.constData());
+    }
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
     QElapsedTimer clock;
     clock.start();
-    conn_.reset(PQconnectdbParams(keys, values, 1));
+    conn_.reset(PQconnectdbParams(keys.data(), values.data(), 1));
     timedOut_ = false;
     if (!conn_ || PQstatus(conn_.get()) != CONNECTION_OK) {
         fault_ = DbFault::Gone;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // RAII over libpq for the shared server database. Every connection and result
@@ -44,6 +45,12 @@ private:
 constexpr int kConnectTimeoutMs = 5000;
 // How long each statement of the checks at start-up may run.
 constexpr int kStartupStatementTimeoutMs = 5000;
+
+// The parameters a connection is opened with (libpq's keywords and values,
+// in order, the connection text itself last as an expanded dbname, so that
+// whatever it sets wins): a connect_timeout, and sslmode=verify-full for a
+// server on another host when the text sets no sslmode (needsVerifiedTls).
+std::vector<std::pair<QByteArray, QByteArray>> connectParameters(const QString &conninfo);
 
 // The fault kind of a server error, from its SQLSTATE (five characters).
 DbFault faultOfSqlState(const QByteArray &sqlState);

@@ -2,8 +2,11 @@
 // a file beside the program wins over the system-wide one; a server named by
 // a connection string or service, with its room; a password in the file in
 // any form libpq reads, a text libpq cannot read, a room name the server would
-// cut, an empty connection or an unreadable file refused in Chinese.
+// cut, an empty connection or an unreadable file refused in Chinese. The
+// parameters a server connection is opened with: verified TLS for another
+// host unless the text says otherwise.
 #include "data/dbconfig.h"
+#include "data/pgsql.h"
 #include "data/sqlite.h"
 
 #include <QFile>
@@ -18,6 +21,8 @@ private slots:
     void read_data();
     void read();
     void whichFile();
+    void connectParameters_data();
+    void connectParameters();
 };
 
 static void write(const QString &path, const QByteArray &text)
@@ -140,6 +145,73 @@ void TestDbConfig::whichFile()
     QCOMPARE(loadDatabaseChoice().source, app.path() + QStringLiteral("/chengheng.conf"));
     setAppDirForTesting(QString());
     setSystemConfigFolderForTesting(QString());
+}
+
+void TestDbConfig::connectParameters_data()
+{
+    QTest::addColumn<QString>("conninfo");
+    QTest::addColumn<QByteArray>("env");  // NAME=VALUE set for the row, libpq's own fallbacks
+    QTest::addColumn<bool>("verified");   // sslmode=verify-full put before the text
+    const struct {
+        const char *name, *conninfo;
+        bool verified;
+        const char *env = "";
+    } rows[] = {
+        {"default socket", "dbname=chengheng", false},
+        {"service only", "service=chengheng", false},
+        {"socket directory", "host=/run/postgresql dbname=chengheng", false},
+        {"abstract socket", "host=@pg dbname=chengheng", false},
+        {"127.0.0.1", "host=127.0.0.1 port=5432 dbname=chengheng", false},
+        {"127.8.9.10", "host=127.8.9.10", false},
+        {"localhost", "host=LocalHost dbname=chengheng", false},
+        {"::1", "host=::1", false},
+        {"hostaddr loopback, host names the certificate", "host=db.clinic hostaddr=127.0.0.1", false},
+        {"remote name", "host=db.clinic dbname=chengheng user=room", true},
+        {"remote address", "host=192.168.1.20", true},
+        {"remote hostaddr", "hostaddr=10.0.0.5 dbname=x", true},
+        {"IPv6 remote", "host=fe80::1", true},
+        {"not quite loopback", "host=128.0.0.1", true},
+        {"a name that starts like localhost", "host=localhost.clinic.example", true},
+        {"a name under localhost (the resolver decides)", "host=db.localhost", true},
+        {"second of two hosts remote", "host=/run/postgresql,db.clinic", true},
+        {"own sslmode=disable", "host=db.clinic sslmode=disable", false},
+        {"own sslmode=require", "host=db.clinic sslmode=require", false},
+        {"URI remote", "postgresql://room@db.clinic:5433/chengheng", true},
+        {"URI remote, own sslmode", "postgresql://db.clinic/chengheng?sslmode=verify-ca", false},
+        {"URI localhost", "postgresql://localhost/chengheng", false},
+        {"URI ::1", "postgresql://[::1]:5432/chengheng", false},
+        {"URI socket", "postgresql:///chengheng?host=/run/postgresql", false},
+        {"URI percent-encoded socket", "postgresql://%2Frun%2Fpostgresql/chengheng", false},
+        {"unreadable", "host=db.clinic colour=blue", false},
+        {"no host, PGHOST remote", "dbname=chengheng", true, "PGHOST=db.clinic"},
+        {"no host, PGHOSTADDR remote", "dbname=chengheng", true, "PGHOSTADDR=10.0.0.5"},
+        {"host in the text wins over PGHOST", "host=/run/postgresql", false, "PGHOST=db.clinic"},
+        {"PGSSLMODE set", "host=db.clinic", false, "PGSSLMODE=require"},
+    };
+    for (const auto &r : rows)
+        QTest::newRow(r.name) << QString::fromUtf8(r.conninfo) << QByteArray(r.env) << r.verified;
+}
+
+void TestDbConfig::connectParameters()
+{
+    QFETCH(QString, conninfo);
+    QFETCH(QByteArray, env);
+    QFETCH(bool, verified);
+    for (const char *name : {"PGSSLMODE", "PGHOST", "PGHOSTADDR"})
+        qunsetenv(name);
+    if (!env.isEmpty())
+        qputenv(env.left(env.indexOf('=')).constData(), env.mid(env.indexOf('=') + 1));
+    QStringList got;
+    for (const auto &[key, value] : xs::connectParameters(conninfo))
+        got << QString::fromUtf8(key + '=' + value);
+    // The text comes last, whole, so that what it sets wins.
+    QStringList want{QStringLiteral("connect_timeout=5")};
+    if (verified)
+        want << QStringLiteral("sslmode=verify-full");
+    want << QStringLiteral("dbname=") + conninfo;
+    if (!env.isEmpty())
+        qunsetenv(env.left(env.indexOf('=')).constData());
+    QCOMPARE(got, want);
 }
 
 QTEST_GUILESS_MAIN(TestDbConfig)

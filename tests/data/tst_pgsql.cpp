@@ -2,7 +2,8 @@
 // CTest starts; XS_PG holds its connection string): statements in the
 // windows' dialect translated and run, letter case ignored through citext,
 // a 门诊号 stored twice, a connection cut by the server,
-// and a server that cannot be reached, each told in Chinese.
+// and a server that cannot be reached, each told in Chinese; the connection
+// encrypted (the cluster takes TCP through TLS only).
 #include "data/pgsql.h"
 
 #include <QTest>
@@ -21,6 +22,7 @@ private slots:
     void duplicateNumberTold();
     void lostConnectionToldThenReconnected();
     void unreachableServer();
+    void connectionEncrypted();
 
 private:
     QString conninfo_;
@@ -155,6 +157,16 @@ void TestPgSql::unreachableServer()
     QCOMPARE(r.error(), QStringLiteral("无法连接数据库服务器：本机（套接字目录 /nonexistent/socket）拒绝了连接（那里没有"
                                        "数据库服务器在运行，或地址、端口不对）。请检查连接串中的服务器地址和端口（host、"
                                        "port），以及服务器是否在运行。"));
+}
+
+void TestPgSql::connectionEncrypted()
+{
+    PgConnection c(conninfo_);
+    const PgResult r = c.exec(QStringLiteral("select ssl, coalesce(version, '') from pg_stat_ssl"
+                                             " where pid = pg_backend_pid()"));
+    QVERIFY2(r.ok(), qPrintable(r.error()));
+    QCOMPARE(r.text(0, 0), QStringLiteral("t"));
+    QVERIFY2(r.text(0, 1).startsWith(QStringLiteral("TLSv1.")), qPrintable(r.text(0, 1)));
 }
 
 QTEST_GUILESS_MAIN(TestPgSql)

@@ -13,7 +13,6 @@
 #include "ui/window.h"
 
 #include <QFile>
-#include <QRegularExpression>
 #include <QTest>
 #include <sqlite3.h>
 
@@ -47,12 +46,10 @@ QString signInThroughWindow(const QString &name, const QString &password)
     return WindowRegistry::find<MDIForm1>() ? QString() : QStringLiteral("(no main window)");
 }
 
-// The throwaway cluster's log (scripts/pgcluster keeps it beside the socket).
+// The throwaway cluster's log (scripts/pgcluster keeps it in its folder).
 QString serverLog()
 {
-    const QString host =
-        QRegularExpression(QStringLiteral("host=(\\S+)")).match(qEnvironmentVariable("XS_PG")).captured(1);
-    QFile f(host + QStringLiteral("/server.log"));
+    QFile f(qEnvironmentVariable("XS_PG_DIR") + QStringLiteral("/server.log"));
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 

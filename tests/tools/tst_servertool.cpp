@@ -212,6 +212,18 @@ void TestServerTool::connectionFailuresSayWhatFailed_data()
                                       "请检查连接串中的用户名（user），以及 ~/.pgpass 或 pg_service.conf 中的密码。";
     QTest::newRow("no such database") << "BASE dbname=no_such_db"
                                       << "上没有连接串中指定的数据库（dbname）。请检查数据库名是否写对。";
+    // The cluster takes TCP through TLS only, with a certificate for
+    // localhost and 127.0.0.1 signed by its own throwaway CA.
+    QTest::newRow("plain TCP refused") << "BASE sslmode=disable"
+                                       << "只接受加密的连接，而连接串关闭了加密（sslmode）。"
+                                          "请删去连接串中的 sslmode=disable（或写 sslmode=verify-full），"
+                                          "并把服务器的 CA 证书放到 ~/.postgresql/root.crt。";
+    QTest::newRow("no CA certificate") << "BASE sslrootcert=/nonexistent/ca.crt"
+                                       << "必须加密并核对服务器的证书，但本机找不到用来核对的 CA 证书";
+    QTest::newRow("certificate of another CA") << "BASE sslrootcert=/etc/ssl/certs/ca-certificates.crt"
+                                               << "的证书没有通过核对（不是本机信任的 CA 签发的，";
+    QTest::newRow("certificate of another name") << "BASE host=db.clinic.invalid hostaddr=127.0.0.1"
+                                                 << "的证书没有通过核对（不是本机信任的 CA 签发的，";
 }
 
 void TestServerTool::connectionFailuresSayWhatFailed()
