@@ -411,6 +411,9 @@ QString describeChanges(const AuditEntry &e)
 
 QString auditHash(const AuditEntry &e, const QString &previous)
 {
+    // The server's role is part of what an entry vouches for, when it has one.
+    if (!e.role.isEmpty())
+        return hashOf({e.time, e.user, e.action, e.table, e.key, e.changes, e.role, previous});
     return hashOf({e.time, e.user, e.action, e.table, e.key, e.changes, previous});
 }
 

@@ -64,6 +64,9 @@ struct AuditEntry {
     QString key;      // 门诊号, 科室 or username of the row
     QString changes;  // the changed columns as stored (JSON)
     QString hash;
+    // The server role the change was made as (the server's trail only; empty
+    // in a file and in entries a file brought to the server).
+    QString role;
 };
 
 // The changed columns of an entry, in column order.

@@ -54,9 +54,10 @@ BEGIN
   -- from the counter row, locked until this transaction ends.
   PERFORM pg_advisory_xact_lock(7268031);
   UPDATE chengheng.audit_counter SET given = given + 1 RETURNING given, last_hash INTO num, prev;
-  h := encode(sha256(convert_to(array_to_string(ARRAY[t, who, act, TG_TABLE_NAME::text, k, c, prev], chr(31), ''),
-                                'UTF8')), 'hex');
-  INSERT INTO chengheng.audit VALUES (num, t, who, act, TG_TABLE_NAME, k, c, h);
+  h := encode(sha256(convert_to(array_to_string(ARRAY[t, who, act, TG_TABLE_NAME::text, k, c, session_user::text,
+                                                     prev], chr(31), ''), 'UTF8')), 'hex');
+  INSERT INTO chengheng.audit(序号, 时间, 用户, 操作, 表名, 记录, 改动, 校验值, 角色)
+    VALUES (num, t, who, act, TG_TABLE_NAME, k, c, h, session_user);
   UPDATE chengheng.audit_counter SET last_hash = h;
   RETURN NULL;
 END
@@ -117,12 +118,15 @@ QString serverAuditDdl()
 {
     return QStringLiteral(
                "CREATE TABLE IF NOT EXISTS chengheng.audit(序号 bigint PRIMARY KEY, 时间 text NOT NULL, 用户 text,"
-               " 操作 text NOT NULL, 表名 text NOT NULL, 记录 text, 改动 text NOT NULL, 校验值 text NOT NULL);"
+               " 操作 text NOT NULL, 表名 text NOT NULL, 记录 text, 改动 text NOT NULL, 校验值 text NOT NULL,"
+               " 角色 text);"
+               "ALTER TABLE chengheng.audit ADD COLUMN IF NOT EXISTS 角色 text;"
                "CREATE INDEX IF NOT EXISTS audit_jilu ON chengheng.audit(记录);"
                "CREATE TABLE IF NOT EXISTS chengheng.audit_counter(given bigint NOT NULL, last_hash text NOT NULL);"
                "INSERT INTO chengheng.audit_counter SELECT 0, '' WHERE NOT EXISTS (SELECT 1 FROM "
                "chengheng.audit_counter);"
-               "CREATE OR REPLACE FUNCTION chengheng.audit_write() RETURNS trigger LANGUAGE plpgsql AS $xs$%1$xs$;"
+               "CREATE OR REPLACE FUNCTION chengheng.audit_write() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
+               " SET search_path = pg_catalog, pg_temp AS $xs$%1$xs$;"
                "CREATE OR REPLACE FUNCTION chengheng.audit_refuse() RETURNS trigger LANGUAGE plpgsql AS $xs$%2$xs$;"
                "CREATE OR REPLACE TRIGGER audit_no_change BEFORE UPDATE OR DELETE ON chengheng.audit"
                " FOR EACH ROW EXECUTE FUNCTION chengheng.audit_refuse();"
@@ -149,7 +153,7 @@ bool serverHasAuditTrail(PgConnection &c, QString *error)
 }
 
 namespace {
-const char *const kEntryColumns = "select 序号,时间,用户,操作,表名,记录,改动,校验值 from chengheng.audit";
+const char *const kEntryColumns = "select 序号,时间,用户,操作,表名,记录,改动,校验值,角色 from chengheng.audit";
 
 AuditEntry entryAt(const PgCursor &cur)
 {
@@ -162,6 +166,7 @@ AuditEntry entryAt(const PgCursor &cur)
     e.key = cur.text(5);
     e.changes = cur.text(6);
     e.hash = cur.text(7);
+    e.role = cur.text(8);
     return e;
 }
 

@@ -7,6 +7,7 @@
 #include "data/catalogue.h"
 #include "data/passwords.h"
 #include "data/pgaudit.h"
+#include "data/pgroles.h"
 #include "data/pgsql.h"
 #include "data/schema.h"
 #include "data/sqlite.h"
@@ -29,17 +30,19 @@ QString roomNameProblem(const QString &room)
     const QString name = room.trimmed();
     if (name.isEmpty())
         return QStringLiteral("诊室名不能为空。请给出诊室名，如 1 或 诊室三。");
-    const qsizetype bytes = (QStringLiteral("room_") + name).toUtf8().size();
+    // The longest of the names made from it is the room's login role.
+    const qsizetype bytes = roomRole(name).toUtf8().size();
     if (bytes <= kServerNameBytes)
         return {};
-    return QStringLiteral("诊室名“%1”太长：它在服务器上的模式名 room_%1 有 %2 字节，而服务器只保留前 %3 字节，"
-                          "名字相近的两个诊室会共用一个处方工作表。请用不超过 %4 字节的诊室名"
-                          "（一个汉字占 3 字节，即不超过 %5 个汉字）。")
-        .arg(name)
+    const int most = kServerNameBytes - int(roomRole(QString()).toUtf8().size());
+    return QStringLiteral("诊室名“%1”太长：服务器上它的登录账户 %2 有 %3 字节，而服务器只保留前 %4 字节，"
+                          "名字相近的两个诊室会共用一个账户。请用不超过 %5 字节的诊室名"
+                          "（一个汉字占 3 字节，即不超过 %6 个汉字）。")
+        .arg(name, roomRole(name))
         .arg(bytes)
         .arg(kServerNameBytes)
-        .arg(kServerNameBytes - 5)
-        .arg((kServerNameBytes - 5) / 3);
+        .arg(most)
+        .arg(most / 3);
 }
 
 QString searchPathFor(const QString &room)
@@ -74,16 +77,13 @@ bool serverHasSchema(PgConnection &c, QString *error)
     return r.rows() > 0;
 }
 
-static QString roomTableDdl(const QString &room)
+QString serverRoomTableDdl(const QString &room)
 {
     const QString schema = roomSchema(room);
     return QStringLiteral("CREATE SCHEMA IF NOT EXISTS %1;").arg(schema)
            + caseTable(schema + QStringLiteral(".yc"))
                  .replace(QStringLiteral("CREATE TABLE "), QStringLiteral("CREATE TABLE IF NOT EXISTS "));
 }
-
-// The room's work table and the trigger that records its changes.
-static QString roomDdl(const QString &room) { return roomTableDdl(room) + serverRoomAuditDdl(room); }
 
 // The number of rows of the archive, kept by the server as rows come and go:
 // every statement that adds or removes rows of xj appends one row (+n or -n)
@@ -92,19 +92,30 @@ static QString roomDdl(const QString &room) { return roomTableDdl(room) + server
 // updated), so rooms writing at once never wait for each other here; the
 // rows are summed into one at start-up (compactServerRowCounts). A reader
 // sees the rows of the transactions its snapshot sees, as it sees xj's.
-static QString rowCountDdl()
+//
+// The rooms may not write row_counts themselves: the triggers' functions and
+// the compaction run with the owner's rights (SECURITY DEFINER, with a fixed
+// search path so that nothing a caller puts first is run in their place).
+QString serverRowCountDdl()
 {
     return QStringLiteral(
         "CREATE TABLE IF NOT EXISTS chengheng.row_counts(tbl text NOT NULL, n bigint NOT NULL);"
-        "CREATE OR REPLACE FUNCTION chengheng.row_counts_added() RETURNS trigger LANGUAGE plpgsql AS $xs$"
+        "CREATE OR REPLACE FUNCTION chengheng.row_counts_added() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
+        " SET search_path = pg_catalog, pg_temp AS $xs$"
         "BEGIN INSERT INTO chengheng.row_counts SELECT TG_TABLE_NAME, count(*) FROM xs_new HAVING count(*) > 0;"
         " RETURN NULL; END $xs$;"
-        "CREATE OR REPLACE FUNCTION chengheng.row_counts_removed() RETURNS trigger LANGUAGE plpgsql AS $xs$"
+        "CREATE OR REPLACE FUNCTION chengheng.row_counts_removed() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
+        " SET search_path = pg_catalog, pg_temp AS $xs$"
         "BEGIN INSERT INTO chengheng.row_counts SELECT TG_TABLE_NAME, -count(*) FROM xs_old HAVING count(*) > 0;"
         " RETURN NULL; END $xs$;"
-        "CREATE OR REPLACE FUNCTION chengheng.row_counts_emptied() RETURNS trigger LANGUAGE plpgsql AS $xs$"
+        "CREATE OR REPLACE FUNCTION chengheng.row_counts_emptied() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
+        " SET search_path = pg_catalog, pg_temp AS $xs$"
         "BEGIN DELETE FROM chengheng.row_counts WHERE tbl = TG_TABLE_NAME;"
         " INSERT INTO chengheng.row_counts VALUES (TG_TABLE_NAME, 0); RETURN NULL; END $xs$;"
+        "CREATE OR REPLACE FUNCTION chengheng.row_counts_compact() RETURNS void LANGUAGE sql SECURITY DEFINER"
+        " SET search_path = pg_catalog, pg_temp AS $xs$"
+        "WITH xs_old AS (DELETE FROM chengheng.row_counts RETURNING tbl, n)"
+        " INSERT INTO chengheng.row_counts SELECT tbl, sum(n) FROM xs_old GROUP BY tbl $xs$;"
         "CREATE OR REPLACE TRIGGER row_counts_insert AFTER INSERT ON chengheng.xj REFERENCING NEW TABLE AS xs_new"
         " FOR EACH STATEMENT EXECUTE FUNCTION chengheng.row_counts_added();"
         "CREATE OR REPLACE TRIGGER row_counts_delete AFTER DELETE ON chengheng.xj REFERENCING OLD TABLE AS xs_old"
@@ -122,7 +133,7 @@ static QString sharedDdl()
         cls << col + QStringLiteral(" citext");
     for (const QString &col : catalogueColumns())
         cat << col + QStringLiteral(" text");
-    return QStringLiteral("CREATE EXTENSION IF NOT EXISTS citext;CREATE SCHEMA chengheng;"
+    return QStringLiteral("CREATE SCHEMA chengheng;"
                           "CREATE TABLE chengheng.use(username citext, password text, admin text, readonly text,"
                           " qx1 text, qx2 text, qx3 text, qx4 text);"
                           "CREATE UNIQUE INDEX use_username ON chengheng.use(username);")
@@ -133,10 +144,19 @@ static QString sharedDdl()
            + caseTable(QStringLiteral("chengheng.xj"))
            + QStringLiteral("CREATE UNIQUE INDEX xj_menzhenhao ON chengheng.xj(门诊号);"
                             "CREATE INDEX xj_keshi_menzhenhao ON chengheng.xj(科室, 门诊号);")
-           + rowCountDdl() + QStringLiteral("CREATE TABLE chengheng.表1(%1);").arg(cat.join(QLatin1Char(',')));
+           + serverRowCountDdl() + QStringLiteral("CREATE TABLE chengheng.表1(%1);").arg(cat.join(QLatin1Char(',')));
 }
 
-bool createServerSchema(PgConnection &c, const QString &room, QString *error)
+// Run first, as the session's own role (a superuser or the database's
+// owner): the text type the tables use, and the roles.
+static QString beforeObjectsDdl()
+{
+    return QStringLiteral("CREATE EXTENSION IF NOT EXISTS citext;") + rolesDdl() + QStringLiteral("SET LOCAL ROLE ")
+           + kOwnerRole + QLatin1Char(';');
+}
+
+bool createServerSchema(PgConnection &c, const QString &room, QString *error,
+                        const std::optional<QString> &roomPassword)
 {
     if (const QString problem = roomNameProblem(room); !problem.isEmpty()) {
         if (error)
@@ -154,7 +174,17 @@ bool createServerSchema(PgConnection &c, const QString &room, QString *error)
             *error = why;
         return false;
     }
-    const QString ddl = QStringLiteral("BEGIN;") + sharedDdl() + serverAuditDdl() + roomDdl(room);
+    QString verifier;
+    if (roomPassword) {
+        verifier = c.passwordVerifier(roomPassword->trimmed(), roomRole(room));
+        if (verifier.isEmpty()) {
+            if (error)
+                *error = QStringLiteral("无法生成诊室账户的密码：") + c.lastError();
+            return false;
+        }
+    }
+    const QString ddl = QStringLiteral("BEGIN;") + beforeObjectsDdl() + sharedDdl() + roomsTableDdl()
+                        + serverAuditDdl() + sharedGrantsDdl() + roomDdl(room, verifier);
     if (!c.run(ddl))
         return fail(c, error, QStringLiteral("建表失败："));
     if (!c.run(QStringLiteral("COMMIT")))
@@ -215,7 +245,7 @@ qint64 fileCount(const Connection &c, const char *table)
 }  // namespace
 
 bool copyFileToServer(const Connection &file, PgConnection &server, const QString &room, QStringList *summary,
-                      QString *error)
+                      QString *error, const std::optional<QString> &roomPassword)
 {
     auto refuse = [&](const QString &why) {
         if (error)
@@ -225,6 +255,12 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
     };
     if (const QString problem = roomNameProblem(room); !problem.isEmpty())
         return refuse(problem);
+    QString verifier;
+    if (roomPassword) {
+        verifier = server.passwordVerifier(roomPassword->trimmed(), roomRole(room));
+        if (verifier.isEmpty())
+            return refuse(QStringLiteral("无法生成诊室账户的密码：") + server.lastError());
+    }
     QString why;
     const bool exists = serverHasSchema(server, &why);
     if (!why.isEmpty())
@@ -242,8 +278,8 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
     // The copied rows are the server's first state, not changes: the trail's
     // triggers start once they are in, and the file's own trail comes along
     // whole (same entries, same chain).
-    if (!server.run(QStringLiteral("BEGIN;") + (exists ? QString() : sharedDdl()) + serverAuditDdl()
-                    + dropServerAuditTriggers() + roomTableDdl(room)
+    if (!server.run(QStringLiteral("BEGIN;") + beforeObjectsDdl() + (exists ? QString() : sharedDdl())
+                    + roomsTableDdl() + serverAuditDdl() + dropServerAuditTriggers() + serverRoomTableDdl(room)
                     + QStringLiteral("DROP TRIGGER IF EXISTS audit_trail ON %1.yc;").arg(roomSchema(room))))
         return refuse(QStringLiteral("建表失败：") + server.lastError());
     {
@@ -321,7 +357,7 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
             return refuse(QStringLiteral("审计记录没有复制成功：") + counter.error());
         lines << QStringLiteral("审计记录：%1 条").arg(copied);
     }
-    if (!server.run(serverAuditTriggers() + serverRoomAuditDdl(room)))
+    if (!server.run(serverAuditTriggers() + sharedGrantsDdl() + roomDdl(room, verifier)))
         return refuse(QStringLiteral("建立审计触发器失败：") + server.lastError());
     if (!server.run(QStringLiteral("COMMIT")))
         return refuse(QStringLiteral("提交失败：") + server.lastError());
@@ -400,7 +436,7 @@ bool ensureServerRowCounts(PgConnection &c)
         return false;
     // Made here, or counted again when it has drifted (the DDL is idempotent
     // and counts the rows afresh).
-    const bool made = (hasRowCounts(c, &known) && rowCountHolds(c)) || (known && c.run(rowCountDdl()));
+    const bool made = (hasRowCounts(c, &known) && rowCountHolds(c)) || (known && c.run(serverRowCountDdl()));
     if (!c.run(made ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")))
         return false;
     return made;
@@ -426,8 +462,7 @@ bool compactServerRowCounts(PgConnection &c)
     // The rows of each table summed into one. Rows another room appends
     // meanwhile are not seen and stay; two rooms compacting at once each sum
     // the rows they took (the second skips those the first removed).
-    return c.run(QStringLiteral("WITH xs_old AS (DELETE FROM chengheng.row_counts RETURNING tbl, n)"
-                                " INSERT INTO chengheng.row_counts SELECT tbl, sum(n) FROM xs_old GROUP BY tbl"));
+    return c.exec(QStringLiteral("select chengheng.row_counts_compact()")).ok();
 }
 
 bool ensureRoom(PgConnection &c, const QString &room, QString *error)
@@ -437,33 +472,15 @@ bool ensureRoom(PgConnection &c, const QString &room, QString *error)
             *error = problem;
         return false;
     }
-    // A server made before the trail existed gets it here.
-    QString why;
-    const bool trail = serverHasAuditTrail(c, &why);
-    if (!why.isEmpty()) {
-        if (error)
-            *error = why;
-        return false;
-    }
-    if (trail) {
-        // A room already set up needs no DDL (and no lock on its table) at every start.
-        const QString schema = QStringLiteral("room_") + room.trimmed();
-        const PgResult r =
-            c.exec(QStringLiteral("select 1 from pg_trigger t join pg_class k on k.oid=t.tgrelid join pg_namespace n"
-                                  " on n.oid=k.relnamespace where n.nspname=$1 and k.relname='yc'"
-                                  " and t.tgname='audit_trail'"),
-                   {schema});
-        if (r.ok() && r.rows() > 0)
-            return true;
-    }
-    if (!c.run(QStringLiteral("BEGIN;") + (trail ? QString() : serverAuditDdl()) + roomDdl(room)
-               + QStringLiteral("COMMIT"))) {
-        c.run(QStringLiteral("ROLLBACK"));
-        if (error)
-            *error = QStringLiteral("无法建立诊室 %1 的处方工作表：").arg(room) + c.lastError();
-        return false;
-    }
-    return true;
+    // A room already set up needs no DDL (and no lock on its table).
+    const PgResult r = c.exec(
+        QStringLiteral("select 1 from chengheng.rooms k join pg_trigger t on t.tgname='audit_trail' join pg_class c on"
+                       " c.oid=t.tgrelid join pg_namespace n on n.oid=c.relnamespace where k.room=$1 and k.removed is"
+                       " null and n.nspname=$2 and c.relname='yc'"),
+        {room.trimmed(), QStringLiteral("room_") + room.trimmed()});
+    if (r.ok() && r.rows() > 0)
+        return true;
+    return addServerRoom(c, room, std::nullopt, error);
 }
 
 }  // namespace xs

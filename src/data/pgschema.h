@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // The shared server database: the tables every consulting room shares (use,
 // class, xj, 表1) live in the schema "chengheng"; each room has a schema of its
@@ -14,7 +15,7 @@ class PgConnection;
 
 // The schema of a room's work table: "room_" and the room name, as a quoted identifier.
 QString roomSchema(const QString &room);
-// The longest schema name the server keeps (it cuts longer ones, so two long
+// The longest name (of a schema or role) the server keeps (it cuts longer ones, so two long
 // room names could end in one work table), in bytes of UTF-8.
 inline constexpr int kServerNameBytes = 63;
 // Why a room name cannot be used (in Chinese, with what to do): it is empty
@@ -26,7 +27,14 @@ QString searchPathFor(const QString &room);
 // Creates the shared schema, its tables, unique keys and indexes, and the
 // first room, in one transaction. Refuses (false, why in Chinese) a server
 // that already holds a 澄衡 database; nothing is left half-made.
-bool createServerSchema(PgConnection &c, const QString &room, QString *error);
+// The room's login role is made too, with `roomPassword` when given (else
+// without one: `chengheng-db room add` sets it later).
+bool createServerSchema(PgConnection &c, const QString &room, QString *error,
+                        const std::optional<QString> &roomPassword = std::nullopt);
+// A room's schema and work table, when absent (inside the caller's transaction).
+QString serverRoomTableDdl(const QString &room);
+// The kept counts' table, functions and triggers (recounted when made).
+QString serverRowCountDdl();
 // The index the listings of both browsers sort their groups and departments
 // by (class(年级, 科室)); a server made by an older tool lacks it. False when
 // it could not be made (the listings then still work, only slower).
@@ -43,14 +51,15 @@ bool compactServerRowCounts(PgConnection &c);
 // The statement giving the number of rows of `table` (one row, one column):
 // the kept count when the server keeps one for it, else count(*).
 QString serverRowCountSql(const QString &table);
-// Adds a room's work table if it does not exist yet.
+// Adds a room (work table, login role without a password when it has none,
+// grants) if it is not in use yet.
 bool ensureRoom(PgConnection &c, const QString &room, QString *error);
 // Copies every table of a database file onto the server: the shared tables
 // into the shared schema (made here when absent), yc into the room's work
 // table, all in one transaction, and compares the counts. Refuses a server
 // whose shared tables hold rows already. `summary` gets one line per table.
 bool copyFileToServer(const Connection &file, PgConnection &server, const QString &room, QStringList *summary,
-                      QString *error);
+                      QString *error, const std::optional<QString> &roomPassword = std::nullopt);
 // The built-in drug catalogue into the server's 表1 (a new server database).
 bool seedServerCatalogue(PgConnection &server, QString *error);
 

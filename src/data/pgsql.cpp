@@ -276,6 +276,21 @@ bool PgConnection::setAuditUser(const QString &who)
     return !connected() || applyAuditUser();
 }
 
+QString PgConnection::passwordVerifier(const QString &password, const QString &role)
+{
+    if (!ensure())
+        return {};
+    char *v = PQencryptPasswordConn(conn_.get(), password.toUtf8().constData(), role.toUtf8().constData(),
+                                    "scram-sha-256");
+    if (!v) {
+        fail(DbFault::Other, QString::fromUtf8(PQerrorMessage(conn_.get())));
+        return {};
+    }
+    const QString out = QString::fromUtf8(v);
+    PQfreemem(v);
+    return out;
+}
+
 bool PgConnection::idle() const { return connected() && PQtransactionStatus(conn_.get()) == PQTRANS_IDLE; }
 
 bool PgConnection::inFailedTransaction() const

@@ -134,6 +134,10 @@ public:
     // (the session setting xs.user), set now and after every reconnection.
     // Call it outside a transaction; false with lastError() on failure.
     bool setAuditUser(const QString &who);
+    // The SCRAM verifier of `password` for login role `role`, computed here so
+    // that the password itself never reaches the server (nor its log).
+    // Empty with lastError() on failure.
+    QString passwordVerifier(const QString &password, const QString &role);
     // No transaction is open on the connection (so it may go back to a pool).
     bool idle() const;
     // A statement failed inside the open transaction: it can only be rolled back.

@@ -1,6 +1,7 @@
 #include "data/serverdb.h"
 
 #include "data/audit.h"
+#include "data/pgroles.h"
 #include "data/pgschema.h"
 #include "data/pgsql.h"
 
@@ -72,8 +73,11 @@ bool openServerDatabase(const QString &conninfo, const QString &room, QString *w
                                    : error;
         return false;
     }
-    if (!ensureRoom(c, room, why)) {
-        stalled();
+    // The program runs only as its room's own login role: a superuser, the
+    // owner or an administrator could undo what the trail records.
+    if (const QString problem = programRoleProblem(c, room); !problem.isEmpty()) {
+        if (!stalled() && why)
+            *why = problem;
         return false;
     }
     // These two only speed the listings up: a failure leaves them as they

@@ -434,7 +434,7 @@ void TestForm1::serverRestartKeepsTyped()
     OwnServer server;
     QVERIFY2(server.ok(), qPrintable(server.why));
     QString why;
-    QVERIFY2(openServerDatabase(server.conninfo, QStringLiteral("1"), &why), qPrintable(why));
+    QVERIFY2(openServerDatabase(roomConninfo(server.conninfo), QStringLiteral("1"), &why), qPrintable(why));
     PgConnection direct(server.conninfo);
     QVERIFY(direct.run(
         QStringLiteral("insert into chengheng.class values('一组','内科','101','五年','临床','王医生','无')")));
@@ -479,7 +479,7 @@ void TestForm1::serverRestartUnderTheBrowser()
     OwnServer server;
     QVERIFY2(server.ok(), qPrintable(server.why));
     QString why;
-    QVERIFY2(openServerDatabase(server.conninfo, QStringLiteral("1"), &why), qPrintable(why));
+    QVERIFY2(openServerDatabase(roomConninfo(server.conninfo), QStringLiteral("1"), &why), qPrintable(why));
     {
         PgConnection direct(server.conninfo);
         QVERIFY(

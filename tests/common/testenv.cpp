@@ -173,7 +173,7 @@ TestDb::TestDb(unsigned seed)
     if (server_.isEmpty())
         qFatal("server database: %s", qPrintable(why));
     // As the program starts on a configuration naming the server and room 1.
-    if (!openServerDatabase(server_, QStringLiteral("1"), &why))
+    if (!openServerDatabase(roomConninfo(server_), QStringLiteral("1"), &why))
         qFatal("server start: %s", qPrintable(why));
 }
 
@@ -281,6 +281,13 @@ QString withDatabaseName(const QString &conninfo, const QString &name)
 {
     QString out = conninfo;
     out.replace(QRegularExpression(QStringLiteral("dbname=\\S+")), QStringLiteral("dbname=") + name);
+    return out;
+}
+
+QString roomConninfo(const QString &conninfo)
+{
+    QString out = conninfo;
+    out.replace(QRegularExpression(QStringLiteral("user=\\S+")), QStringLiteral("user=chengheng_room_1"));
     return out;
 }
 

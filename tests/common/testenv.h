@@ -101,6 +101,12 @@ QStringList queryPlan(const QString &path, const QString &sql);
 // Whether a plan reads the whole of `table` (SCAN rather than SEARCH).
 bool planScans(const QStringList &lines, const QString &table);
 
+// The same server database reached as room 1's login role (made by the
+// test cluster's script, password in its pgpass file), as the program of
+// room 1 connects; the other conninfos of the tests are the cluster's
+// superuser, for setting cases up.
+QString roomConninfo(const QString &conninfo);
+
 // A throwaway PostgreSQL cluster of the test's own (scripts/pgcluster, named
 // by XS_PGCLUSTER), for a test that restarts the server under the program
 // without disturbing the other tests on the shared one. Its database holds

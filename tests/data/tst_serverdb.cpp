@@ -5,6 +5,7 @@
 // the rest of its transaction and the next statement connects again.
 #include "data/globals.h"
 #include "data/pgaudit.h"
+#include "data/pgroles.h"
 #include "data/pgschema.h"
 #include "data/pgsql.h"
 #include "data/recordset.h"
@@ -36,7 +37,7 @@ private slots:
     void recordsetOutlivesItsTransaction();
     void changesWriteTheTrail_data();
     void changesWriteTheTrail();
-    void olderServerGetsTheTrail();
+    void olderServerIsUpgraded();
 
 private:
     QString base_;
@@ -336,20 +337,49 @@ void TestServerDb::changesWriteTheTrail()
     QVERIFY2(v.ok, qPrintable(v.problem));
 }
 
-// A server set up before the trail existed gets it when the program opens it.
-void TestServerDb::olderServerGetsTheTrail()
+// A server an earlier version made (every object its connecting account's,
+// no rooms, its functions run with the caller's rights) is refused by the
+// program until one command moves it to the roles; the trail stays whole.
+void TestServerDb::olderServerIsUpgraded()
 {
     PgConnection c(db_);
-    QVERIFY(c.run(QStringLiteral("drop table chengheng.audit, chengheng.audit_counter;"
-                                 "drop function chengheng.audit_write, chengheng.audit_refuse cascade")));
+    QVERIFY2(c.run(QStringLiteral(
+                 "drop table chengheng.rooms;"
+                 "alter function chengheng.audit_write() security invoker;"
+                 "DO $x$DECLARE o record; BEGIN"
+                 " FOR o IN SELECT k.oid::regclass AS n FROM pg_class k JOIN pg_namespace s ON s.oid = k.relnamespace"
+                 " WHERE s.nspname IN ('chengheng','room_1') AND k.relkind = 'r' LOOP"
+                 " EXECUTE format('ALTER TABLE %s OWNER TO %I', o.n, session_user); END LOOP;"
+                 " FOR o IN SELECT p.oid::regprocedure AS n FROM pg_proc p JOIN pg_namespace s ON s.oid = p.pronamespace"
+                 " WHERE s.nspname = 'chengheng' LOOP"
+                 " EXECUTE format('ALTER FUNCTION %s OWNER TO %I', o.n, session_user); END LOOP;"
+                 " EXECUTE format('ALTER SCHEMA chengheng OWNER TO %I', session_user);"
+                 " EXECUTE format('ALTER SCHEMA room_1 OWNER TO %I', session_user); END$x$")),
+             qPrintable(c.lastError()));
+    // The trail is the owner's: read as the administration reads it.
+    const auto trail = [&](const QString &sql) {
+        const PgResult r = c.exec(sql);
+        QStringList out;
+        for (int i = 0; i < r.rows(); ++i)
+            out << r.text(i, 0);
+        return out;
+    };
+    const QStringList before = trail(QStringLiteral("select 校验值 from chengheng.audit order by 序号"));
     QString why;
-    QVERIFY(!serverHasAuditTrail(c, &why));
-    QVERIFY2(openServerDatabase(db_, QStringLiteral("1"), &why), qPrintable(why));
+    QVERIFY(!openServerDatabase(roomConninfo(db_), QStringLiteral("1"), &why));
+    QCOMPARE(why, QStringLiteral("服务器上的澄衡数据库由旧版本建立，还没有诊室账户。请数据库管理员运行 chengheng-db upgrade "
+                                 "--server …，再用 chengheng-db room add 为每个诊室设定账户密码。"));
+    QStringList rooms;
+    QVERIFY2(upgradeServerRoles(c, &rooms, &why), qPrintable(why));
+    QCOMPARE(rooms, QStringList{QStringLiteral("1")});
+    QVERIFY2(openServerDatabase(roomConninfo(db_), QStringLiteral("1"), &why), qPrintable(why));
     CurrentUser = QStringLiteral("doctor");
     QVERIFY(runaction(QStringLiteral("update xj set 姓名='丁' where 门诊号='0002'")));
     QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) values('Y9')")));
-    QCOMPARE(column(QStringLiteral("select 序号||' '||用户||' '||操作||' '||表名 from chengheng.audit order by 序号")),
-             (QStringList{"1 doctor 修改 xj", "2 doctor 新增 yc"}));
+    QCOMPARE(trail(QStringLiteral("select 用户||' '||角色||' '||操作||' '||表名 from chengheng.audit order by 序号"))
+                 .mid(before.size()),
+             (QStringList{"doctor chengheng_room_1 修改 xj", "doctor chengheng_room_1 新增 yc"}));
+    QCOMPARE(trail(QStringLiteral("select 校验值 from chengheng.audit order by 序号")).mid(0, before.size()), before);
     const AuditVerification v = verifyServerAuditTrail(c);
     QVERIFY2(v.ok, qPrintable(v.problem));
 }
