@@ -19,6 +19,9 @@ int runInit(const QStringList &args);
 // The shared server database: init --server CONNINFO, migrate --from FILE --to CONNINFO.
 int runServerInit(const QStringList &args);
 int runMigrate(const QStringList &args);
+// room add|list|remove --server CONNINFO, and upgrade --server CONNINFO.
+int runRoom(const QStringList &args);
+int runUpgrade(const QStringList &args);
 int runUser(const QStringList &args);
 int runCatalogue(const QStringList &args);
 int runBackup(const QStringList &args);

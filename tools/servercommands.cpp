@@ -2,6 +2,7 @@
 // on a PostgreSQL server, `migrate` moves a clinic's file onto one.
 #include "data/audit.h"
 #include "data/passwords.h"
+#include "data/pgroles.h"
 #include "data/pgschema.h"
 #include "data/pgsql.h"
 #include "data/sqlite.h"
@@ -26,6 +27,32 @@ std::optional<QString> roomOf(const Options &o)
     }
     return room;
 }
+
+// The password of the room's login role, read from --room-password-file
+// (nothing without the option: the role is made without one).
+std::optional<QString> roomPasswordOf(const Options &o, const QString &room)
+{
+    if (!o.has(QStringLiteral("--room-password-file")))
+        return std::nullopt;
+    std::optional<QString> p = obtainPassword(o, QStringLiteral("--room-password-file"),
+                                              QStringLiteral("诊室 %1 的服务器账户的密码：").arg(room));
+    if (p && p->trimmed().isEmpty()) {
+        error(ExitFailed, QStringLiteral("诊室账户的密码不能为空"));
+        return std::nullopt;
+    }
+    return p;
+}
+
+void tellRoomAccount(const QString &room, bool withPassword)
+{
+    if (withPassword)
+        out(QStringLiteral("诊室 %1 的程序以账户 %2 连接服务器（连接串中写 user=%2，密码写在 ~/.pgpass 中）。")
+                .arg(room, roomRole(room)));
+    else
+        out(QStringLiteral("诊室 %1 的账户 %2 还没有密码：请运行 chengheng-db room add %1 --server … 设定，"
+                           "程序只以诊室账户连接服务器。")
+                .arg(room, roomRole(room)));
+}
 }  // namespace
 
 int runServerInit(const QStringList &args)
@@ -34,7 +61,8 @@ int runServerInit(const QStringList &args)
     QString why;
     if (!parseOptions(args,
                       {QStringLiteral("--server"), QStringLiteral("--room"), QStringLiteral("--admin-name"),
-                       QStringLiteral("--admin-password"), QStringLiteral("--admin-password-file")},
+                       QStringLiteral("--admin-password"), QStringLiteral("--admin-password-file"),
+                       QStringLiteral("--room-password-file")},
                       {}, &o, &why))
         return error(ExitUsage, why);
     if (o.has(QStringLiteral("--admin-password")))
@@ -67,7 +95,10 @@ int runServerInit(const QStringList &args)
     server.setAuditUser(auditActor());
     if (!server.ensure())
         return error(ExitFailed, server.lastError());
-    if (!createServerSchema(server, *room, &why))
+    const std::optional<QString> roomPassword = roomPasswordOf(o, *room);
+    if (o.has(QStringLiteral("--room-password-file")) && !roomPassword)
+        return ExitFailed;
+    if (!createServerSchema(server, *room, &why, roomPassword))
         return error(ExitFailed, why);
     QString seedWhy;
     const bool seeded = server.run(QStringLiteral("BEGIN")) && seedServerCatalogue(server, &seedWhy)
@@ -83,6 +114,7 @@ int runServerInit(const QStringList &args)
                                      .arg(seedWhy.isEmpty() ? server.lastError() : seedWhy));
     }
     out(QStringLiteral("已在服务器上建立澄衡数据库（诊室 %1），超级管理员 %2").arg(*room, name->trimmed()));
+    tellRoomAccount(*room, roomPassword.has_value());
     return ExitOk;
 }
 
@@ -90,7 +122,10 @@ int runMigrate(const QStringList &args)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--room")}, {}, &o, &why))
+    if (!parseOptions(args,
+                      {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--room"),
+                       QStringLiteral("--room-password-file")},
+                      {}, &o, &why))
         return error(ExitUsage, why);
     if (!o.positional.isEmpty())
         return error(ExitUsage, QStringLiteral("多出的参数：%1").arg(o.positional[0]));
@@ -104,15 +139,19 @@ int runMigrate(const QStringList &args)
     std::optional<Connection> file = openDatabase(o.value(QStringLiteral("--from")));
     if (!file)
         return ExitFailed;
+    const std::optional<QString> roomPassword = roomPasswordOf(o, *room);
+    if (o.has(QStringLiteral("--room-password-file")) && !roomPassword)
+        return ExitFailed;
     PgConnection server(o.value(QStringLiteral("--to")));
     server.setAuditUser(auditActor());
     if (!server.ensure())
         return error(ExitFailed, server.lastError());
     QStringList summary;
-    if (!copyFileToServer(*file, server, *room, &summary, &why))
+    if (!copyFileToServer(*file, server, *room, &summary, &why, roomPassword))
         return error(ExitFailed, QStringLiteral("迁移没有完成，服务器上的数据没有改动：%1").arg(why));
     out(QStringLiteral("已把 %1 迁移到服务器（诊室 %2）：%3")
             .arg(o.value(QStringLiteral("--from")), *room, summary.join(QStringLiteral("，"))));
+    tellRoomAccount(*room, roomPassword.has_value());
     return ExitOk;
 }
 

@@ -110,7 +110,7 @@ QString sharedGrantsDdl()
                           "GRANT SELECT, INSERT, UPDATE ON chengheng.use TO %1;"
                           "GRANT SELECT, INSERT, UPDATE, DELETE ON chengheng.class, chengheng.xj TO %1;"
                           "GRANT SELECT ON chengheng.表1, chengheng.row_counts, chengheng.rooms TO %1;"
-                          "GRANT EXECUTE ON FUNCTION chengheng.row_counts_compact() TO %1;")
+                          "GRANT EXECUTE ON FUNCTION chengheng.row_counts_compact(), chengheng.row_counts_recount() TO %1;")
         .arg(kRoomsRole);
 }
 

@@ -116,6 +116,14 @@ QString serverRowCountDdl()
         " SET search_path = pg_catalog, pg_temp AS $xs$"
         "WITH xs_old AS (DELETE FROM chengheng.row_counts RETURNING tbl, n)"
         " INSERT INTO chengheng.row_counts SELECT tbl, sum(n) FROM xs_old GROUP BY tbl $xs$;"
+        // Counted again when rows were written past the triggers; writers
+        // wait meanwhile, so that no row is counted twice or missed.
+        "CREATE OR REPLACE FUNCTION chengheng.row_counts_recount() RETURNS void LANGUAGE plpgsql SECURITY DEFINER"
+        " SET search_path = pg_catalog, pg_temp AS $xs$"
+        "BEGIN LOCK TABLE chengheng.xj IN SHARE ROW EXCLUSIVE MODE;"
+        " IF (SELECT count(*) FROM chengheng.xj) <> (SELECT coalesce(sum(n), 0) FROM chengheng.row_counts"
+        " WHERE tbl = 'xj') THEN DELETE FROM chengheng.row_counts WHERE tbl = 'xj';"
+        " INSERT INTO chengheng.row_counts SELECT 'xj', count(*) FROM chengheng.xj; END IF; END $xs$;"
         "CREATE OR REPLACE TRIGGER row_counts_insert AFTER INSERT ON chengheng.xj REFERENCING NEW TABLE AS xs_new"
         " FOR EACH STATEMENT EXECUTE FUNCTION chengheng.row_counts_added();"
         "CREATE OR REPLACE TRIGGER row_counts_delete AFTER DELETE ON chengheng.xj REFERENCING OLD TABLE AS xs_old"
@@ -425,17 +433,20 @@ static bool rowCountHolds(PgConnection &c)
 bool ensureServerRowCounts(PgConnection &c)
 {
     bool known = false;
-    if (hasRowCounts(c, &known) && rowCountHolds(c))
-        return compactServerRowCounts(c);
+    if (hasRowCounts(c, &known))
+        return (rowCountHolds(c) || c.exec(QStringLiteral("select chengheng.row_counts_recount()")).ok())
+               && compactServerRowCounts(c);
     if (!known)
         return false;
-    // Writers wait while the triggers are made and the first count is taken,
-    // so that no row is counted twice or missed; a second room starting at
-    // the same moment finds the triggers once it has the lock.
-    if (!c.run(QStringLiteral("BEGIN;LOCK TABLE chengheng.xj IN SHARE ROW EXCLUSIVE MODE")))
+    // Made by the owner (only an administration may); writers wait while the
+    // triggers are made and the first count is taken, so that no row is
+    // counted twice or missed; a second start at the same moment finds the
+    // triggers once it has the lock.
+    if (!c.run(QStringLiteral("BEGIN;SET LOCAL ROLE %1;LOCK TABLE chengheng.xj IN SHARE ROW EXCLUSIVE MODE")
+                   .arg(kOwnerRole))) {
+        c.run(QStringLiteral("ROLLBACK"));
         return false;
-    // Made here, or counted again when it has drifted (the DDL is idempotent
-    // and counts the rows afresh).
+    }
     const bool made = (hasRowCounts(c, &known) && rowCountHolds(c)) || (known && c.run(serverRowCountDdl()));
     if (!c.run(made ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")))
         return false;

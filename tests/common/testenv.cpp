@@ -7,6 +7,7 @@
 #include "data/demodata.h"
 #include "data/globals.h"
 #include "data/passwords.h"
+#include "data/pgroles.h"
 #include "data/pgschema.h"
 #include "data/pgsql.h"
 #include "data/schema.h"
@@ -284,11 +285,19 @@ QString withDatabaseName(const QString &conninfo, const QString &name)
     return out;
 }
 
-QString roomConninfo(const QString &conninfo)
+QString roomConninfo(const QString &conninfo, const QString &room)
 {
     QString out = conninfo;
-    out.replace(QRegularExpression(QStringLiteral("user=\\S+")), QStringLiteral("user=chengheng_room_1"));
+    out.replace(QRegularExpression(QStringLiteral("user=\\S+")), QStringLiteral("user=") + roomRole(room));
     return out;
+}
+
+QString testRoomPassword()
+{
+    QFile f(qEnvironmentVariable("XS_PG_DIR") + QStringLiteral("/room_password"));
+    if (!f.open(QIODevice::ReadOnly))
+        qFatal("the test cluster's room password: %s", qPrintable(f.fileName()));
+    return QString::fromUtf8(f.readAll()).trimmed();
 }
 
 QString freshServerDatabase(QString *why, const QString &templateName)

@@ -105,7 +105,10 @@ bool planScans(const QStringList &lines, const QString &table);
 // test cluster's script, password in its pgpass file), as the program of
 // room 1 connects; the other conninfos of the tests are the cluster's
 // superuser, for setting cases up.
-QString roomConninfo(const QString &conninfo);
+QString roomConninfo(const QString &conninfo, const QString &room = QStringLiteral("1"));
+// The password the test cluster's pgpass file gives every role but its
+// superuser: a room added by a test with it can sign in.
+QString testRoomPassword();
 
 // A throwaway PostgreSQL cluster of the test's own (scripts/pgcluster, named
 // by XS_PGCLUSTER), for a test that restarts the server under the program

@@ -94,11 +94,11 @@ void TestDbConfig::read_data()
     } rooms[] = {
         {"room empty", "", "的 [server] room 不能使用：诊室名不能为空。"},
         {"room blank", "   ", "的 [server] room 不能使用：诊室名不能为空。"},
-        {"room 58 bytes", QString(58, u'a'), ""},
-        {"room 59 bytes", QString(59, u'a'), roomTooLong},
-        {"room 19 Chinese characters", QString(19, u'诊'), ""},
-        {"room 20 Chinese characters", QString(20, u'诊'), roomTooLong},
-        {"room 57 bytes and one Chinese character", QString(56, u'a') + u'诊', roomTooLong},
+        {"room 48 bytes", QString(48, u'a'), ""},
+        {"room 49 bytes", QString(49, u'a'), roomTooLong},
+        {"room 16 Chinese characters", QString(16, u'诊'), ""},
+        {"room 17 Chinese characters", QString(17, u'诊'), roomTooLong},
+        {"room 46 bytes and one Chinese character", QString(46, u'a') + u'诊', roomTooLong},
     };
     for (const auto &t : rooms) {
         const bool accepted = *t.error == 0;

@@ -80,7 +80,10 @@ void TestServerTool::initServer()
         runTool({"init", "--server", fresh_, "--room", "诊室一", "--admin-name", "boss", "--admin-password-file", "-"},
                 " Pw1 \n");
     QCOMPARE(r.code, 0);
-    QCOMPARE(r.out.trimmed(), QStringLiteral("已在服务器上建立澄衡数据库（诊室 诊室一），超级管理员 boss"));
+    QCOMPARE(r.out.trimmed(),
+             QStringLiteral("已在服务器上建立澄衡数据库（诊室 诊室一），超级管理员 boss\n诊室 诊室一 的账户 "
+                            "chengheng_room_诊室一 还没有密码：请运行 chengheng-db room add 诊室一 --server … 设定，"
+                            "程序只以诊室账户连接服务器。"));
     QCOMPARE(scalar(fresh_, "select username||'|'||admin from chengheng.use"), QStringLiteral("boss|y"));
     const QString stored = scalar(fresh_, "select password from chengheng.use");
     QVERIFY2(isPasswordHash(stored), qPrintable(stored));
@@ -158,12 +161,12 @@ void TestServerTool::refusals_data()
                                       << "--room：诊室名不能为空。";
     QTest::newRow("init, room too long")
         << QStringList{"init", "--server", "FRESH", "--room", tooLong} + admin
-        << "--room：诊室名“" + tooLong + "”太长：它在服务器上的模式名 room_" + tooLong
-               + " 有 65 字节，而服务器只保留前 63 字节，名字相近的两个诊室会共用一个处方工作表。"
-                 "请用不超过 58 字节的诊室名（一个汉字占 3 字节，即不超过 19 个汉字）。";
+        << "--room：诊室名“" + tooLong + "”太长：服务器上它的登录账户 chengheng_room_" + tooLong
+               + " 有 75 字节，而服务器只保留前 63 字节，名字相近的两个诊室会共用一个账户。"
+                 "请用不超过 48 字节的诊室名（一个汉字占 3 字节，即不超过 16 个汉字）。";
     QTest::newRow("migrate, room too long")
-        << QStringList{"migrate", "--from", "x.mdb", "--to", "FRESH", "--room", QString(59, u'a')}
-        << "room_" + QString(59, u'a') + " 有 64 字节";
+        << QStringList{"migrate", "--from", "x.mdb", "--to", "FRESH", "--room", QString(49, u'a')}
+        << "chengheng_room_" + QString(49, u'a') + " 有 64 字节";
     QTest::newRow("report, room too long")
         << QStringList{"report", "prescription", "--out", "x.pdf", "--server", "FRESH", "--room", tooLong}
         << "--room：诊室名“" + tooLong + "”太长";
@@ -266,14 +269,14 @@ void TestServerTool::roomNamesKeptWhole()
     initServerDb();
     PgConnection c(fresh_);
     QString why;
-    const QString longest = QString(19, u'诊');  // room_, 19 characters and one letter: 63 bytes
-    for (const QString &last : {QStringLiteral("a"), QStringLiteral("b")})
+    const QString longest = QString(15, u'诊');  // chengheng_room_, 15 characters and 3 letters: 63 bytes
+    for (const QString &last : {QStringLiteral("xya"), QStringLiteral("xyb")})
         QVERIFY2(ensureRoom(c, longest + last, &why), qPrintable(why));
-    QCOMPARE(scalar(fresh_, "select count(*) from pg_namespace where nspname in ('room_" + longest + "a', 'room_"
-                                + longest + "b')"),
+    QCOMPARE(scalar(fresh_, "select count(*) from pg_namespace where nspname in ('room_" + longest + "xya', 'room_"
+                                + longest + "xyb')"),
              QStringLiteral("2"));
-    QVERIFY(!ensureRoom(c, longest + QStringLiteral("ab"), &why));
-    QVERIFY2(why.startsWith(QStringLiteral("诊室名“") + longest + QStringLiteral("ab”太长")), qPrintable(why));
+    QVERIFY(!ensureRoom(c, longest + QStringLiteral("xyab"), &why));
+    QVERIFY2(why.startsWith(QStringLiteral("诊室名“") + longest + QStringLiteral("xyab”太长")), qPrintable(why));
     QVERIFY(!ensureRoom(c, QStringLiteral(" "), &why));
     QCOMPARE(why, QStringLiteral("诊室名不能为空。请给出诊室名，如 1 或 诊室三。"));
     QCOMPARE(scalar(fresh_, "select count(*) from pg_namespace where nspname like 'room%'"), QStringLiteral("3"));
