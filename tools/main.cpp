@@ -94,9 +94,11 @@ QString usage(const Command *only = nullptr)
           << QStringLiteral("init --server 在 PostgreSQL 服务器上建表（CONNINFO 为 libpq 连接串或 "
                             "service=名称，密码取自 ~/.pgpass）；")
           << QStringLiteral("migrate 把数据库文件的每个表复制到空的服务器数据库并核对行数；--room 为诊室名（缺省 1，")
-          << QStringLiteral("     不能为空，最长 48 字节，即 16 个汉字）；--room-password-file 给该诊室的服务器账户设密码。")
-          << QStringLiteral("room add 建立诊室（处方工作表和登录账户 chengheng_room_诊室名）或给它设新密码；room remove "
-                            "停用诊室，")
+          << QStringLiteral(
+                 "     不能为空，最长 48 字节，即 16 个汉字）；--room-password-file 给该诊室的服务器账户设密码。")
+          << QStringLiteral(
+                 "room add 建立诊室（处方工作表和登录账户 chengheng_room_诊室名）或给它设新密码；room remove "
+                 "停用诊室，")
           << QStringLiteral("     它的记录留在服务器上；upgrade 把旧版本建立的服务器改为按诊室分设账户（一个事务）。")
           << QStringLiteral("     程序只以诊室账户连接服务器；这些命令由超级用户或 chengheng_admin 的成员运行。")
           << QStringLiteral("--server CONNINFO 代替 --db：命令作用于服务器上的澄衡数据库；服务器上的 backup 用 "

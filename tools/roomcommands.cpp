@@ -50,8 +50,9 @@ int roomAdd(const QStringList &args)
     const auto server = connectServer(o.value(QStringLiteral("--server")));
     if (!server)
         return ExitFailed;
-    const std::optional<QString> password = obtainPassword(
-        o, QStringLiteral("--password-file"), QStringLiteral("诊室 %1 的服务器账户 %2 的密码：").arg(room, roomRole(room)));
+    const std::optional<QString> password =
+        obtainPassword(o, QStringLiteral("--password-file"),
+                       QStringLiteral("诊室 %1 的服务器账户 %2 的密码：").arg(room, roomRole(room)));
     if (!password)
         return ExitFailed;
     if (password->trimmed().isEmpty())
@@ -81,8 +82,8 @@ int roomList(const QStringList &args)
         out(QStringLiteral("服务器上还没有诊室（用 chengheng-db room add 建立）"));
         return ExitOk;
     }
-    QList<QStringList> table = {{QStringLiteral("诊室"), QStringLiteral("账户"), QStringLiteral("建立时间"),
-                                 QStringLiteral("状态")}};
+    QList<QStringList> table = {
+        {QStringLiteral("诊室"), QStringLiteral("账户"), QStringLiteral("建立时间"), QStringLiteral("状态")}};
     for (const ServerRoom &r : std::as_const(rooms)) {
         QString state = QStringLiteral("在用");
         if (!r.removed.isEmpty())
@@ -107,7 +108,8 @@ int roomRemove(const QStringList &args)
     QString why;
     if (!removeServerRoom(*server, room, &why))
         return error(ExitFailed, why);
-    out(QStringLiteral("诊室 %1 已停用：账户 %2 不能再登录；它的处方工作表和审计记录都留在服务器上。").arg(room, roomRole(room)));
+    out(QStringLiteral("诊室 %1 已停用：账户 %2 不能再登录；它的处方工作表和审计记录都留在服务器上。")
+            .arg(room, roomRole(room)));
     return ExitOk;
 }
 }  // namespace

@@ -67,7 +67,8 @@ QString adminFailure(PgConnection &c)
     const QString e = c.lastError();
     if (e.contains(QLatin1String("permission denied to set role")) || e.contains(QLatin1String("must be owner"))
         || e.contains(QLatin1String("permission denied")))
-        return QStringLiteral("这个服务器账户没有管理权限。请以数据库超级用户（如 postgres）或 %1 的成员的身份运行此命令。\n")
+        return QStringLiteral(
+                   "这个服务器账户没有管理权限。请以数据库超级用户（如 postgres）或 %1 的成员的身份运行此命令。\n")
                    .arg(kAdminRole)
                + e;
     return e;
@@ -78,7 +79,8 @@ QString roomRole(const QString &room) { return QStringLiteral("chengheng_room_")
 
 QString rolesDdl()
 {
-    return createRole(kOwnerRole, QStringLiteral("NOLOGIN")) + createRole(kAdminRole, QStringLiteral("NOLOGIN CREATEROLE"))
+    return createRole(kOwnerRole, QStringLiteral("NOLOGIN"))
+           + createRole(kAdminRole, QStringLiteral("NOLOGIN CREATEROLE"))
            + createRole(kRoomsRole, QStringLiteral("NOLOGIN")) + grantRole(kOwnerRole, kAdminRole, false)
            + grantRole(kRoomsRole, kAdminRole, true)
            // Only the program's roles and the administration connect; the
@@ -101,16 +103,17 @@ QString roomsTableDdl()
 
 QString sharedGrantsDdl()
 {
-    return QStringLiteral("REVOKE ALL ON SCHEMA chengheng FROM PUBLIC;"
-                          "GRANT USAGE ON SCHEMA chengheng TO %1;"
-                          "REVOKE ALL ON ALL TABLES IN SCHEMA chengheng FROM PUBLIC;"
-                          "REVOKE ALL ON ALL FUNCTIONS IN SCHEMA chengheng FROM PUBLIC;"
-                          // What the windows do: sign-in (and its password rehash) and 新增用户
-                          // on the accounts; departments and archive read, added, edited, deleted.
-                          "GRANT SELECT, INSERT, UPDATE ON chengheng.use TO %1;"
-                          "GRANT SELECT, INSERT, UPDATE, DELETE ON chengheng.class, chengheng.xj TO %1;"
-                          "GRANT SELECT ON chengheng.表1, chengheng.row_counts, chengheng.rooms TO %1;"
-                          "GRANT EXECUTE ON FUNCTION chengheng.row_counts_compact(), chengheng.row_counts_recount() TO %1;")
+    return QStringLiteral(
+               "REVOKE ALL ON SCHEMA chengheng FROM PUBLIC;"
+               "GRANT USAGE ON SCHEMA chengheng TO %1;"
+               "REVOKE ALL ON ALL TABLES IN SCHEMA chengheng FROM PUBLIC;"
+               "REVOKE ALL ON ALL FUNCTIONS IN SCHEMA chengheng FROM PUBLIC;"
+               // What the windows do: sign-in (and its password rehash) and 新增用户
+               // on the accounts; departments and archive read, added, edited, deleted.
+               "GRANT SELECT, INSERT, UPDATE ON chengheng.use TO %1;"
+               "GRANT SELECT, INSERT, UPDATE, DELETE ON chengheng.class, chengheng.xj TO %1;"
+               "GRANT SELECT ON chengheng.表1, chengheng.row_counts, chengheng.rooms TO %1;"
+               "GRANT EXECUTE ON FUNCTION chengheng.row_counts_compact(), chengheng.row_counts_recount() TO %1;")
         .arg(kRoomsRole);
 }
 
@@ -205,9 +208,9 @@ bool listServerRooms(PgConnection &c, QList<ServerRoom> *out, QString *why)
 
 bool upgradeServerRoles(PgConnection &c, QStringList *rooms, QString *why)
 {
-    const PgResult schemas = c.exec(QStringLiteral(
-        "select substr(n.nspname, 6) from pg_namespace n join pg_class k on k.relnamespace = n.oid"
-        " where n.nspname like 'room\\_%' and k.relname = 'yc' and k.relkind = 'r' order by 1"));
+    const PgResult schemas = c.exec(
+        QStringLiteral("select substr(n.nspname, 6) from pg_namespace n join pg_class k on k.relnamespace = n.oid"
+                       " where n.nspname like 'room\\_%' and k.relname = 'yc' and k.relkind = 'r' order by 1"));
     if (!schemas.ok())
         return failed(c, why, QStringLiteral("无法读取服务器上的诊室："), schemas.error());
     QStringList found;
@@ -220,17 +223,17 @@ bool upgradeServerRoles(PgConnection &c, QStringList *rooms, QString *why)
     // Every object of the database's schemas goes to the owner first (only
     // their owner may replace the functions and triggers below).
     QString owners = QStringLiteral("ALTER SCHEMA chengheng OWNER TO %1;").arg(kOwnerRole);
-    owners += QStringLiteral(
-                  "DO $xs$DECLARE o record; BEGIN"
-                  " FOR o IN SELECT k.oid::regclass AS name FROM pg_class k JOIN pg_namespace n ON n.oid ="
-                  " k.relnamespace WHERE (n.nspname = 'chengheng' OR n.nspname LIKE 'room\\_%%') AND k.relkind IN"
-                  " ('r','p','S','v','m') LOOP EXECUTE format('ALTER TABLE %s OWNER TO %1', o.name); END LOOP;"
-                  " FOR o IN SELECT p.oid::regprocedure AS name FROM pg_proc p JOIN pg_namespace n ON n.oid ="
-                  " p.pronamespace WHERE n.nspname = 'chengheng' LOOP"
-                  " EXECUTE format('ALTER FUNCTION %s OWNER TO %1', o.name); END LOOP;"
-                  " FOR o IN SELECT nspname FROM pg_namespace WHERE nspname LIKE 'room\\_%%' LOOP"
-                  " EXECUTE format('ALTER SCHEMA %I OWNER TO %1', o.nspname); END LOOP; END$xs$;")
-                  .arg(kOwnerRole);
+    owners +=
+        QStringLiteral("DO $xs$DECLARE o record; BEGIN"
+                       " FOR o IN SELECT k.oid::regclass AS name FROM pg_class k JOIN pg_namespace n ON n.oid ="
+                       " k.relnamespace WHERE (n.nspname = 'chengheng' OR n.nspname LIKE 'room\\_%%') AND k.relkind IN"
+                       " ('r','p','S','v','m') LOOP EXECUTE format('ALTER TABLE %s OWNER TO %1', o.name); END LOOP;"
+                       " FOR o IN SELECT p.oid::regprocedure AS name FROM pg_proc p JOIN pg_namespace n ON n.oid ="
+                       " p.pronamespace WHERE n.nspname = 'chengheng' LOOP"
+                       " EXECUTE format('ALTER FUNCTION %s OWNER TO %1', o.name); END LOOP;"
+                       " FOR o IN SELECT nspname FROM pg_namespace WHERE nspname LIKE 'room\\_%%' LOOP"
+                       " EXECUTE format('ALTER SCHEMA %I OWNER TO %1', o.nspname); END LOOP; END$xs$;")
+            .arg(kOwnerRole);
     QString sql = QStringLiteral("BEGIN;") + rolesDdl() + owners + asRole(kOwnerRole) + roomsTableDdl()
                   + serverAuditDdl() + serverRowCountDdl() + sharedGrantsDdl();
     for (const QString &room : std::as_const(found))
@@ -246,10 +249,11 @@ bool upgradeServerRoles(PgConnection &c, QStringList *rooms, QString *why)
 
 QString programRoleProblem(PgConnection &c, const QString &room)
 {
-    const PgResult who = c.exec(QStringLiteral(
-        "select session_user, r.rolsuper, coalesce((select pg_has_role(session_user, o.oid, 'MEMBER') from pg_roles o"
-        " where o.rolname = $1), false), to_regclass('chengheng.rooms') is not null from pg_roles r"
-        " where r.rolname = session_user"),
+    const PgResult who = c.exec(
+        QStringLiteral("select session_user, r.rolsuper, coalesce((select pg_has_role(session_user, o.oid, 'MEMBER') "
+                       "from pg_roles o"
+                       " where o.rolname = $1), false), to_regclass('chengheng.rooms') is not null from pg_roles r"
+                       " where r.rolname = session_user"),
         {kOwnerRole});
     if (!who.ok() || who.rows() != 1)
         return QStringLiteral("无法确认连接服务器所用的账户：") + (who.ok() ? QString() : who.error());
@@ -258,22 +262,26 @@ QString programRoleProblem(PgConnection &c, const QString &room)
                                            "--server … 建立，密码写在 ~/.pgpass 中）。")
                                 .arg(roomRole(room), room.trimmed());
     if (who.text(0, 1) == QLatin1String("t"))
-        return QStringLiteral("程序不以数据库超级用户 %1 的身份运行：超级用户能绕过审计记录和诊室之间的隔离。").arg(role)
+        return QStringLiteral("程序不以数据库超级用户 %1 的身份运行：超级用户能绕过审计记录和诊室之间的隔离。")
+                   .arg(role)
                + useRoom;
     if (who.text(0, 2) == QLatin1String("t"))
-        return QStringLiteral("程序不以数据库的所有者或管理员账户 %1 的身份运行：这些账户能改动审计记录所依赖的表和函数。")
+        return QStringLiteral(
+                   "程序不以数据库的所有者或管理员账户 %1 的身份运行：这些账户能改动审计记录所依赖的表和函数。")
                    .arg(role)
                + useRoom;
     if (who.text(0, 3) != QLatin1String("t"))
-        return QStringLiteral("服务器上的澄衡数据库由旧版本建立，还没有诊室账户。请数据库管理员运行 chengheng-db upgrade "
-                              "--server …，再用 chengheng-db room add 为每个诊室设定账户密码。");
+        return QStringLiteral(
+            "服务器上的澄衡数据库由旧版本建立，还没有诊室账户。请数据库管理员运行 chengheng-db upgrade "
+            "--server …，再用 chengheng-db room add 为每个诊室设定账户密码。");
     const PgResult mine =
         c.exec(QStringLiteral("select room from chengheng.rooms where role = session_user and removed is null"));
     if (!mine.ok() || mine.rows() == 0)
         return QStringLiteral("服务器账户 %1 不是任何在用诊室的账户。").arg(role) + useRoom;
     if (mine.text(0, 0) != room.trimmed())
-        return QStringLiteral("服务器账户 %1 属于诊室 %2，而设置中的诊室是 %3。请改正设置中的诊室名，或在连接串中改用诊室 %3 "
-                              "的账户 %4。")
+        return QStringLiteral(
+                   "服务器账户 %1 属于诊室 %2，而设置中的诊室是 %3。请改正设置中的诊室名，或在连接串中改用诊室 %3 "
+                   "的账户 %4。")
             .arg(role, mine.text(0, 0), room.trimmed(), roomRole(room));
     return {};
 }

@@ -191,8 +191,8 @@ bool createServerSchema(PgConnection &c, const QString &room, QString *error,
             return false;
         }
     }
-    const QString ddl = QStringLiteral("BEGIN;") + beforeObjectsDdl() + sharedDdl() + roomsTableDdl()
-                        + serverAuditDdl() + sharedGrantsDdl() + roomDdl(room, verifier);
+    const QString ddl = QStringLiteral("BEGIN;") + beforeObjectsDdl() + sharedDdl() + roomsTableDdl() + serverAuditDdl()
+                        + sharedGrantsDdl() + roomDdl(room, verifier);
     if (!c.run(ddl))
         return fail(c, error, QStringLiteral("建表失败："));
     if (!c.run(QStringLiteral("COMMIT")))
@@ -286,8 +286,8 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
     // The copied rows are the server's first state, not changes: the trail's
     // triggers start once they are in, and the file's own trail comes along
     // whole (same entries, same chain).
-    if (!server.run(QStringLiteral("BEGIN;") + beforeObjectsDdl() + (exists ? QString() : sharedDdl())
-                    + roomsTableDdl() + serverAuditDdl() + dropServerAuditTriggers() + serverRoomTableDdl(room)
+    if (!server.run(QStringLiteral("BEGIN;") + beforeObjectsDdl() + (exists ? QString() : sharedDdl()) + roomsTableDdl()
+                    + serverAuditDdl() + dropServerAuditTriggers() + serverRoomTableDdl(room)
                     + QStringLiteral("DROP TRIGGER IF EXISTS audit_trail ON %1.yc;").arg(roomSchema(room))))
         return refuse(QStringLiteral("建表失败：") + server.lastError());
     {

@@ -108,7 +108,8 @@ void TestServerRooms::init()
     QVERIFY2(!db_.isEmpty(), qPrintable(why));
     PgConnection c(db_);
     QVERIFY2(createServerSchema(c, QStringLiteral("1"), &why), qPrintable(why));
-    for (const QString &room : {QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("诊室九")})
+    for (const QString &room :
+         {QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("诊室九")})
         QVERIFY2(addServerRoom(c, room, testRoomPassword(), &why), qPrintable(why));
     QVERIFY(
         c.run(QStringLiteral("insert into chengheng.class values('一组','内科','101','五年','临床','王医生','无')")));
@@ -161,10 +162,10 @@ void TestServerRooms::startUp_data()
                                  << QStringLiteral("程序不以数据库超级用户 xs_test 的身份运行：超级用户能绕过审计记录和"
                                                    "诊室之间的隔离。")
                                         + useRoom;
-    QTest::newRow("another room's account")
-        << "ROOM1"
-        << "服务器账户 chengheng_room_1 属于诊室 1，而设置中的诊室是 诊室九。请改正设置中的诊室名，或在连接串中改用诊室 "
-           "诊室九 的账户 chengheng_room_诊室九。";
+    QTest::newRow("another room's account") << "ROOM1"
+                                            << "服务器账户 chengheng_room_1 属于诊室 1，而设置中的诊室是 "
+                                               "诊室九。请改正设置中的诊室名，或在连接串中改用诊室 "
+                                               "诊室九 的账户 chengheng_room_诊室九。";
     QTest::newRow("no such server") << "host=/nonexistent dbname=x connect_timeout=2"
                                     << "无法连接数据库服务器：本机（套接字目录 /nonexistent）拒绝了连接（那里没有数据库"
                                        "服务器在运行，或地址、端口不对）。";
@@ -174,9 +175,10 @@ void TestServerRooms::startUp_data()
     QTest::newRow("a server that never answers")
         << "host=127.0.0.1 port=SILENT dbname=x"
         << "无法连接数据库服务器：服务器 127.0.0.1:SILENT 在 5 秒内没有答复（网络不通，或服务器没有响应）。";
-    QTest::newRow("the archive locked") << "LOCKED"
-                                        << "数据库服务器在 5 秒内没有完成启动时的检查（服务器很忙，或表被其他程序锁住）。"
-                                           "请稍后再启动程序；若反复出现，请联系数据库管理员。";
+    QTest::newRow("the archive locked")
+        << "LOCKED"
+        << "数据库服务器在 5 秒内没有完成启动时的检查（服务器很忙，或表被其他程序锁住）。"
+           "请稍后再启动程序；若反复出现，请联系数据库管理员。";
     QTest::newRow("no 澄衡 database there") << "BASE"
                                             << "服务器上还没有澄衡数据库。请先用 chengheng-db init --server 或 "
                                                "chengheng-db migrate 建立它。";

@@ -15,10 +15,6 @@
 #include "data/sqlite.h"
 #include "ui/window.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <QFile>
 #include <QHash>
 #include <QProcess>
@@ -26,7 +22,11 @@
 #include <QTest>
 #include <QWidget>
 #include <algorithm>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace xs::test {
 

@@ -159,7 +159,8 @@ void TestServerDb::readToItsEndHoldsNothing_data()
 void TestServerDb::readToItsEndHoldsNothing()
 {
     QFETCH(int, rows);
-    QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) select 'Y' || g from generate_series(1, %1) g").arg(rows)));
+    QVERIFY(
+        runaction(QStringLiteral("insert into yc(门诊号) select 'Y' || g from generate_series(1, %1) g").arg(rows)));
     PgConnection watcher(db_);
     const auto states = [&] {
         const PgResult r = watcher.exec(QStringLiteral("select coalesce(state, '?') from pg_stat_activity where "
@@ -343,19 +344,20 @@ void TestServerDb::changesWriteTheTrail()
 void TestServerDb::olderServerIsUpgraded()
 {
     PgConnection c(db_);
-    QVERIFY2(c.run(QStringLiteral(
-                 "drop table chengheng.rooms;"
-                 "alter function chengheng.audit_write() security invoker;"
-                 "DO $x$DECLARE o record; BEGIN"
-                 " FOR o IN SELECT k.oid::regclass AS n FROM pg_class k JOIN pg_namespace s ON s.oid = k.relnamespace"
-                 " WHERE s.nspname IN ('chengheng','room_1') AND k.relkind = 'r' LOOP"
-                 " EXECUTE format('ALTER TABLE %s OWNER TO %I', o.n, session_user); END LOOP;"
-                 " FOR o IN SELECT p.oid::regprocedure AS n FROM pg_proc p JOIN pg_namespace s ON s.oid = p.pronamespace"
-                 " WHERE s.nspname = 'chengheng' LOOP"
-                 " EXECUTE format('ALTER FUNCTION %s OWNER TO %I', o.n, session_user); END LOOP;"
-                 " EXECUTE format('ALTER SCHEMA chengheng OWNER TO %I', session_user);"
-                 " EXECUTE format('ALTER SCHEMA room_1 OWNER TO %I', session_user); END$x$")),
-             qPrintable(c.lastError()));
+    QVERIFY2(
+        c.run(QStringLiteral(
+            "drop table chengheng.rooms;"
+            "alter function chengheng.audit_write() security invoker;"
+            "DO $x$DECLARE o record; BEGIN"
+            " FOR o IN SELECT k.oid::regclass AS n FROM pg_class k JOIN pg_namespace s ON s.oid = k.relnamespace"
+            " WHERE s.nspname IN ('chengheng','room_1') AND k.relkind = 'r' LOOP"
+            " EXECUTE format('ALTER TABLE %s OWNER TO %I', o.n, session_user); END LOOP;"
+            " FOR o IN SELECT p.oid::regprocedure AS n FROM pg_proc p JOIN pg_namespace s ON s.oid = p.pronamespace"
+            " WHERE s.nspname = 'chengheng' LOOP"
+            " EXECUTE format('ALTER FUNCTION %s OWNER TO %I', o.n, session_user); END LOOP;"
+            " EXECUTE format('ALTER SCHEMA chengheng OWNER TO %I', session_user);"
+            " EXECUTE format('ALTER SCHEMA room_1 OWNER TO %I', session_user); END$x$")),
+        qPrintable(c.lastError()));
     // The trail is the owner's: read as the administration reads it.
     const auto trail = [&](const QString &sql) {
         const PgResult r = c.exec(sql);
@@ -367,8 +369,9 @@ void TestServerDb::olderServerIsUpgraded()
     const QStringList before = trail(QStringLiteral("select 校验值 from chengheng.audit order by 序号"));
     QString why;
     QVERIFY(!openServerDatabase(roomConninfo(db_), QStringLiteral("1"), &why));
-    QCOMPARE(why, QStringLiteral("服务器上的澄衡数据库由旧版本建立，还没有诊室账户。请数据库管理员运行 chengheng-db upgrade "
-                                 "--server …，再用 chengheng-db room add 为每个诊室设定账户密码。"));
+    QCOMPARE(why,
+             QStringLiteral("服务器上的澄衡数据库由旧版本建立，还没有诊室账户。请数据库管理员运行 chengheng-db upgrade "
+                            "--server …，再用 chengheng-db room add 为每个诊室设定账户密码。"));
     QStringList rooms;
     QVERIFY2(upgradeServerRoles(c, &rooms, &why), qPrintable(why));
     QCOMPARE(rooms, QStringList{QStringLiteral("1")});

@@ -8,10 +8,10 @@
 #include "data/pgsql.h"
 #include "testenv.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <pwd.h>
@@ -201,15 +201,18 @@ void TestServerTool::connectionFailuresSayWhatFailed_data()
 {
     QTest::addColumn<QString>("connection");  // BASE: the cluster; SILENT, CLOSED: ports of the test
     QTest::addColumn<QString>("message");
-    QTest::newRow("no such host") << "host=no-such-host.invalid dbname=x"
-                                  << "无法连接数据库服务器：找不到服务器 no-such-host.invalid（这个名称无法解析成地址）。"
-                                     "请检查连接串中的服务器名称（host）是否写对，以及网络和域名解析是否正常。";
-    QTest::newRow("refused") << "host=127.0.0.1 port=CLOSED dbname=x"
-                             << "无法连接数据库服务器：服务器 127.0.0.1:CLOSED 拒绝了连接（那里没有数据库服务器在运行，"
-                                "或地址、端口不对）。请检查连接串中的服务器地址和端口（host、port），以及服务器是否在运行。";
-    QTest::newRow("no answer") << "host=127.0.0.1 port=SILENT dbname=x"
-                               << "无法连接数据库服务器：服务器 127.0.0.1:SILENT 在 5 秒内没有答复（网络不通，或服务器没有响应）。"
-                                  "请检查网络和服务器后再试。";
+    QTest::newRow("no such host")
+        << "host=no-such-host.invalid dbname=x"
+        << "无法连接数据库服务器：找不到服务器 no-such-host.invalid（这个名称无法解析成地址）。"
+           "请检查连接串中的服务器名称（host）是否写对，以及网络和域名解析是否正常。";
+    QTest::newRow("refused")
+        << "host=127.0.0.1 port=CLOSED dbname=x"
+        << "无法连接数据库服务器：服务器 127.0.0.1:CLOSED 拒绝了连接（那里没有数据库服务器在运行，"
+           "或地址、端口不对）。请检查连接串中的服务器地址和端口（host、port），以及服务器是否在运行。";
+    QTest::newRow("no answer")
+        << "host=127.0.0.1 port=SILENT dbname=x"
+        << "无法连接数据库服务器：服务器 127.0.0.1:SILENT 在 5 秒内没有答复（网络不通，或服务器没有响应）。"
+           "请检查网络和服务器后再试。";
     QTest::newRow("login refused") << "BASE user=nobody_here"
                                    << "拒绝了登录（用户名或密码不对，或这个用户不允许从这里登录）。"
                                       "请检查连接串中的用户名（user），以及 ~/.pgpass 或 pg_service.conf 中的密码。";
