@@ -63,8 +63,66 @@ BEGIN
 END
 )SQL";
 
+// Every change of structure (DDL) of the database's schemas is written into
+// the same chain as an entry of its own (action 改结构: the object's kind,
+// its name, the statement), by event triggers only a superuser can make or
+// switch off: a trigger switched off and on again, a trail function
+// replaced and put back, stay on record.
+const char *const kDdlBody = R"SQL(
+DECLARE
+  r record;
+  q text := left(current_query(), 4000);
+  who text; t text; c text; num bigint; prev text; h text;
+BEGIN
+  FOR r IN SELECT d.object_type, d.object_identity, TG_TAG AS command_tag FROM pg_event_trigger_dropped_objects() d
+           WHERE TG_EVENT = 'sql_drop' AND (d.schema_name = 'chengheng' OR d.schema_name LIKE 'room\_%')
+  LOOP
+    who := coalesce(current_setting('xs.user', true), 'postgres:' || session_user);
+    t := to_char(clock_timestamp(), 'YYYY-MM-DD HH24:MI:SS');
+    c := '[[' || to_json(r.command_tag::text)::text || ',null,' || to_json(q)::text || ']]';
+    PERFORM pg_advisory_xact_lock(7268031);
+    UPDATE chengheng.audit_counter SET given = given + 1 RETURNING given, last_hash INTO num, prev;
+    h := encode(sha256(convert_to(array_to_string(ARRAY[t, who, '改结构', r.object_type, r.object_identity, c,
+                                                         session_user::text, prev], chr(31), ''), 'UTF8')), 'hex');
+    PERFORM set_config('xs.structure_entry', 'on', true);
+    INSERT INTO chengheng.audit(序号, 时间, 用户, 操作, 表名, 记录, 改动, 校验值, 角色)
+      VALUES (num, t, who, '改结构', r.object_type, r.object_identity, c, h, session_user);
+    PERFORM set_config('xs.structure_entry', 'off', true);
+    UPDATE chengheng.audit_counter SET last_hash = h;
+  END LOOP;
+  IF TG_EVENT <> 'ddl_command_end' THEN
+    RETURN;
+  END IF;
+  FOR r IN SELECT d.object_type, d.object_identity, d.command_tag FROM pg_event_trigger_ddl_commands() d
+           WHERE d.schema_name = 'chengheng' OR d.schema_name LIKE 'room\_%'
+  LOOP
+    who := coalesce(current_setting('xs.user', true), 'postgres:' || session_user);
+    t := to_char(clock_timestamp(), 'YYYY-MM-DD HH24:MI:SS');
+    c := '[[' || to_json(r.command_tag::text)::text || ',null,' || to_json(q)::text || ']]';
+    PERFORM pg_advisory_xact_lock(7268031);
+    UPDATE chengheng.audit_counter SET given = given + 1 RETURNING given, last_hash INTO num, prev;
+    h := encode(sha256(convert_to(array_to_string(ARRAY[t, who, '改结构', r.object_type, r.object_identity, c,
+                                                         session_user::text, prev], chr(31), ''), 'UTF8')), 'hex');
+    PERFORM set_config('xs.structure_entry', 'on', true);
+    INSERT INTO chengheng.audit(序号, 时间, 用户, 操作, 表名, 记录, 改动, 校验值, 角色)
+      VALUES (num, t, who, '改结构', r.object_type, r.object_identity, c, h, session_user);
+    PERFORM set_config('xs.structure_entry', 'off', true);
+    UPDATE chengheng.audit_counter SET last_hash = h;
+  END LOOP;
+END
+)SQL";
+
+// The guards of the trail's table: no entry is changed or removed, and an
+// entry is added only by the trail's own trigger function (a trigger called
+// from a trigger) or, for a change of structure, by the event trigger.
 const char *const kRefuseBody = R"SQL(
 BEGIN
+  IF TG_OP = 'INSERT' THEN
+    IF pg_trigger_depth() > 1 OR (NEW.操作 = '改结构' AND current_setting('xs.structure_entry', true) = 'on') THEN
+      RETURN NEW;
+    END IF;
+    RAISE EXCEPTION '审计记录只能由程序的触发器写入';
+  END IF;
   IF TG_OP = 'UPDATE' THEN
     RAISE EXCEPTION '审计记录只能追加，不能修改';
   END IF;
@@ -99,7 +157,9 @@ QString sqlLiteral(const QString &s)
 
 QString serverAuditTriggers()
 {
-    QString sql;
+    // Made once the trail holds what a migration brings along (by COPY).
+    QString sql = QStringLiteral("CREATE OR REPLACE TRIGGER audit_only_appended BEFORE INSERT ON chengheng.audit"
+                                 " FOR EACH ROW EXECUTE FUNCTION chengheng.audit_refuse();");
     for (const SharedTable &t : kShared)
         sql += triggerOn(QStringLiteral("chengheng.") + QString::fromUtf8(t.name), QString::fromUtf8(t.key),
                          QString::fromUtf8(t.secret));
@@ -108,7 +168,7 @@ QString serverAuditTriggers()
 
 QString dropServerAuditTriggers()
 {
-    QString sql;
+    QString sql = QStringLiteral("DROP TRIGGER IF EXISTS audit_only_appended ON chengheng.audit;");
     for (const SharedTable &t : kShared)
         sql += QStringLiteral("DROP TRIGGER IF EXISTS audit_trail ON chengheng.%1;").arg(QString::fromUtf8(t.name));
     return sql;
@@ -128,12 +188,29 @@ QString serverAuditDdl()
                "CREATE OR REPLACE FUNCTION chengheng.audit_write() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
                " SET search_path = pg_catalog, pg_temp AS $xs$%1$xs$;"
                "CREATE OR REPLACE FUNCTION chengheng.audit_refuse() RETURNS trigger LANGUAGE plpgsql AS $xs$%2$xs$;"
+               "CREATE OR REPLACE FUNCTION chengheng.audit_ddl() RETURNS event_trigger LANGUAGE plpgsql"
+               " SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $xs$%3$xs$;"
                "CREATE OR REPLACE TRIGGER audit_no_change BEFORE UPDATE OR DELETE ON chengheng.audit"
                " FOR EACH ROW EXECUTE FUNCTION chengheng.audit_refuse();"
                "CREATE OR REPLACE TRIGGER audit_no_truncate BEFORE TRUNCATE ON chengheng.audit"
                " FOR EACH STATEMENT EXECUTE FUNCTION chengheng.audit_refuse();")
-               .arg(QString::fromUtf8(kWriteBody), QString::fromUtf8(kRefuseBody))
+               .arg(QString::fromUtf8(kWriteBody), QString::fromUtf8(kRefuseBody), QString::fromUtf8(kDdlBody))
            + serverAuditTriggers();
+}
+
+QString serverDdlTrailDdl()
+{
+    // Only a superuser may make event triggers: made when the session is
+    // one, under its own role (the caller's SET LOCAL ROLE is left for it and
+    // put back after).
+    return QStringLiteral(
+        "SET LOCAL ROLE NONE;"
+        "DO $xs$BEGIN IF (SELECT rolsuper FROM pg_roles WHERE rolname = session_user) THEN"
+        " IF NOT EXISTS (SELECT 1 FROM pg_event_trigger WHERE evtname = 'chengheng_ddl') THEN"
+        " CREATE EVENT TRIGGER chengheng_ddl ON ddl_command_end EXECUTE FUNCTION chengheng.audit_ddl(); END IF;"
+        " IF NOT EXISTS (SELECT 1 FROM pg_event_trigger WHERE evtname = 'chengheng_drop') THEN"
+        " CREATE EVENT TRIGGER chengheng_drop ON sql_drop EXECUTE FUNCTION chengheng.audit_ddl(); END IF;"
+        " END IF; END$xs$;");
 }
 
 QString serverRoomAuditDdl(const QString &room)
@@ -183,49 +260,154 @@ std::shared_ptr<PgConnection> readerFor(const PgConnection &c, QString *why)
     return r;
 }
 
-// What is wrong with the triggers that write the trail, or nothing.
-QString triggerProblem(PgConnection &c)
+struct TrailFunction {
+    const char *name;
+    const char *body;
+    bool definer;  // runs with the owner's rights, on a fixed search path
+};
+const TrailFunction kTrailFunctions[] = {
+    {"audit_write", kWriteBody, true},
+    {"audit_refuse", kRefuseBody, false},
+    {"audit_ddl", kDdlBody, true},
+};
+
+// The trail's trigger as the program makes it on `table` (as the server
+// prints it back, with the names qualified: the check reads the catalogue
+// with only pg_catalog on its search path).
+QString expectedTrailTrigger(const QString &table, const QString &key, const QString &secret)
 {
-    const PgResult body =
-        c.exec(QStringLiteral("select p.proname, p.prosrc from pg_proc p join pg_namespace n on n.oid=p.pronamespace"
-                              " where n.nspname='chengheng' and p.proname in ('audit_write','audit_refuse')"));
-    if (!body.ok())
-        return QStringLiteral("无法读取审计触发器：%1").arg(body.error());
-    int found = 0;
-    for (int i = 0; i < body.rows(); ++i) {
-        const QString want =
-            QString::fromUtf8(body.text(i, 0) == QLatin1String("audit_write") ? kWriteBody : kRefuseBody);
-        if (body.text(i, 1) != want)
-            return QStringLiteral("审计触发器函数 chengheng.%1 被改动：此后的修改可能没有记录").arg(body.text(i, 0));
-        ++found;
+    return QStringLiteral("CREATE TRIGGER audit_trail AFTER INSERT OR DELETE OR UPDATE ON %1 FOR EACH ROW EXECUTE "
+                          "FUNCTION chengheng.audit_write('%2', '%3')")
+        .arg(table, key, secret);
+}
+
+// What is wrong with what the trail depends on, or nothing: its functions
+// (body, rights, search path, owner), every audited table's trigger (events,
+// timing, condition, function and arguments, enabled), the guards of the
+// trail's table, the event triggers that record changes of structure, who
+// may write the trail and its counter, and the changes of structure the
+// trail recorded that switched a trigger off or altered the trail's objects.
+QString dependencyProblem(PgConnection &c)
+{
+    const QString readError = QStringLiteral("无法读取审计记录所依赖的对象：%1");
+    const PgResult fns = c.exec(QStringLiteral(
+        "select p.proname, p.prosrc, p.prosecdef, coalesce(array_to_string(p.proconfig, ';'), ''),"
+        " pg_get_userbyid(p.proowner), p.pronargs from pg_catalog.pg_proc p join pg_catalog.pg_namespace n"
+        " on n.oid = p.pronamespace where n.nspname = 'chengheng' and p.proname in ('audit_write', 'audit_refuse',"
+        " 'audit_ddl') order by p.proname"));
+    if (!fns.ok())
+        return readError.arg(fns.error());
+    for (const TrailFunction &f : kTrailFunctions) {
+        const QString name = QString::fromUtf8(f.name);
+        int seen = 0;
+        for (int i = 0; i < fns.rows(); ++i) {
+            if (fns.text(i, 0) != name)
+                continue;
+            ++seen;
+            if (fns.text(i, 5) != QLatin1String("0"))
+                return QStringLiteral("审计记录表旁有同名的函数 chengheng.%1：触发器可能调用它").arg(name);
+            if (fns.text(i, 1) != QString::fromUtf8(f.body))
+                return QStringLiteral("审计触发器函数 chengheng.%1 被改动：此后的修改可能没有记录").arg(name);
+            if ((fns.text(i, 2) == QLatin1String("t")) != f.definer
+                || fns.text(i, 3) != (f.definer ? QStringLiteral("search_path=pg_catalog, pg_temp") : QString()))
+                return QStringLiteral("审计触发器函数 chengheng.%1 的执行权限或搜索路径被改动").arg(name);
+            if (fns.text(i, 4) != QLatin1String("chengheng_owner"))
+                return QStringLiteral("审计触发器函数 chengheng.%1 的所有者是 %2，不是 chengheng_owner")
+                    .arg(name, fns.text(i, 4));
+        }
+        if (seen == 0)
+            return QStringLiteral("审计触发器函数 chengheng.%1 缺失：此后的修改没有记录").arg(name);
     }
-    if (found != 2)
-        return QStringLiteral("审计触发器函数缺失：此后的修改没有记录");
-    // Every audited table (the shared ones and each room's yc) has its trigger, enabled.
-    const PgResult tables = c.exec(
-        QStringLiteral("select n.nspname||'.'||c.relname, (select t.tgenabled from pg_trigger t where t.tgrelid=c.oid"
-                       " and t.tgname='audit_trail') from pg_class c join pg_namespace n on n.oid=c.relnamespace"
-                       " where c.relkind='r' and (n.nspname='chengheng' and c.relname in ('xj','class','use')"
-                       " or n.nspname like 'room\\_%' and c.relname='yc') order by 1"));
+    // Every audited table (the shared ones and each room's yc) has its trigger, as made, enabled.
+    const PgResult tables = c.exec(QStringLiteral(
+        "select k.oid::pg_catalog.regclass::text, k.relname, (select pg_catalog.pg_get_triggerdef(t.oid) from"
+        " pg_catalog.pg_trigger t where t.tgrelid = k.oid and t.tgname = 'audit_trail'), (select t.tgenabled from"
+        " pg_catalog.pg_trigger t where t.tgrelid = k.oid and t.tgname = 'audit_trail') from pg_catalog.pg_class k"
+        " join pg_catalog.pg_namespace n on n.oid = k.relnamespace where k.relkind = 'r' and (n.nspname = 'chengheng'"
+        " and k.relname in ('xj', 'class', 'use') or n.nspname like 'room\\_%' and k.relname = 'yc') order by 1"));
     if (!tables.ok())
-        return QStringLiteral("无法读取审计触发器：%1").arg(tables.error());
+        return readError.arg(tables.error());
     for (int i = 0; i < tables.rows(); ++i) {
-        if (tables.isNull(i, 1))
-            return QStringLiteral("表 %1 的审计触发器缺失：此后的修改没有记录").arg(tables.text(i, 0));
-        if (tables.text(i, 1) != QLatin1String("O"))
-            return QStringLiteral("表 %1 的审计触发器被停用：此后的修改没有记录").arg(tables.text(i, 0));
+        const QString table = tables.text(i, 0);
+        if (tables.isNull(i, 2))
+            return QStringLiteral("表 %1 的审计触发器缺失：此后的修改没有记录").arg(table);
+        QString key = QStringLiteral("门诊号");
+        QString secret;
+        for (const SharedTable &t : kShared)
+            if (tables.text(i, 1) == QString::fromUtf8(t.name)) {
+                key = QString::fromUtf8(t.key);
+                secret = QString::fromUtf8(t.secret);
+            }
+        if (tables.text(i, 2) != expectedTrailTrigger(table, key, secret))
+            return QStringLiteral("表 %1 的审计触发器被改动（%2）：有些修改可能没有记录").arg(table, tables.text(i, 2));
+        if (tables.text(i, 3) != QLatin1String("O"))
+            return QStringLiteral("表 %1 的审计触发器被停用：此后的修改没有记录").arg(table);
     }
-    const PgResult others =
-        c.exec(QStringLiteral("select t.tgname from pg_trigger t where t.tgrelid='chengheng.audit'::regclass"
-                              " and t.tgname not in ('audit_no_change','audit_no_truncate') order by 1"));
-    if (!others.ok())
-        return QStringLiteral("无法读取审计触发器：%1").arg(others.error());
-    if (others.rows() > 0)
-        return QStringLiteral("审计记录表上有不属于程序的触发器 %1").arg(others.text(0, 0));
-    const PgResult guards = c.exec(QStringLiteral(
-        "select count(*) from pg_trigger t where t.tgrelid='chengheng.audit'::regclass and t.tgenabled='O'"));
-    if (!guards.ok() || guards.text(0, 0) != QLatin1String("2"))
-        return QStringLiteral("审计记录表的保护触发器缺失或被停用：审计记录可能被改动");
+    const PgResult guards = c.exec(
+        QStringLiteral("select t.tgname, pg_catalog.pg_get_triggerdef(t.oid), t.tgenabled from pg_catalog.pg_trigger t"
+                       " where t.tgrelid = 'chengheng.audit'::pg_catalog.regclass order by 1"));
+    if (!guards.ok())
+        return readError.arg(guards.error());
+    const QStringList wantGuards = {
+        QStringLiteral("CREATE TRIGGER audit_no_change BEFORE DELETE OR UPDATE ON chengheng.audit FOR EACH ROW "
+                       "EXECUTE FUNCTION chengheng.audit_refuse()"),
+        QStringLiteral("CREATE TRIGGER audit_no_truncate BEFORE TRUNCATE ON chengheng.audit FOR EACH STATEMENT "
+                       "EXECUTE FUNCTION chengheng.audit_refuse()"),
+        QStringLiteral("CREATE TRIGGER audit_only_appended BEFORE INSERT ON chengheng.audit FOR EACH ROW "
+                       "EXECUTE FUNCTION chengheng.audit_refuse()")};
+    QStringList haveGuards;
+    for (int i = 0; i < guards.rows(); ++i) {
+        if (!guards.text(i, 0).startsWith(QLatin1String("audit_no_"))
+            && guards.text(i, 0) != QLatin1String("audit_only_appended"))
+            return QStringLiteral("审计记录表上有不属于程序的触发器 %1").arg(guards.text(i, 0));
+        if (guards.text(i, 2) != QLatin1String("O"))
+            return QStringLiteral("审计记录表的保护触发器 %1 被停用：审计记录可能被改动").arg(guards.text(i, 0));
+        haveGuards << guards.text(i, 1);
+    }
+    if (haveGuards != wantGuards)
+        return QStringLiteral("审计记录表的保护触发器缺失或被改动：审计记录可能被改动");
+    const PgResult events = c.exec(QStringLiteral(
+        "select evtname || ' ' || evtevent || ' ' || evtenabled || ' ' || evtfoid::pg_catalog.regproc::text from"
+        " pg_catalog.pg_event_trigger where evtname in ('chengheng_ddl', 'chengheng_drop') order by 1"));
+    if (!events.ok())
+        return readError.arg(events.error());
+    const QStringList wantEvents = {QStringLiteral("chengheng_ddl ddl_command_end O chengheng.audit_ddl"),
+                                    QStringLiteral("chengheng_drop sql_drop O chengheng.audit_ddl")};
+    QStringList haveEvents;
+    for (int i = 0; i < events.rows(); ++i)
+        haveEvents << events.text(i, 0);
+    if (haveEvents != wantEvents)
+        return QStringLiteral("记录结构改动的事件触发器缺失或被停用：停用后又恢复的触发器不会留下记录。"
+                              "请数据库超级用户运行 chengheng-db upgrade --server … 补上。");
+    // Only the owner writes the trail and its counter (the functions run as it).
+    const PgResult writers = c.exec(QStringLiteral(
+        "select k.relname || '：' || coalesce(pg_get_userbyid(a.grantee), 'PUBLIC') || ' ' || a.privilege_type from"
+        " pg_catalog.pg_class k join pg_catalog.pg_namespace n on n.oid = k.relnamespace, aclexplode(coalesce(k.relacl,"
+        " acldefault('r', k.relowner))) a where n.nspname = 'chengheng' and k.relname in ('audit', 'audit_counter')"
+        " and (a.grantee <> k.relowner and a.privilege_type <> 'SELECT' or pg_get_userbyid(k.relowner) <>"
+        " 'chengheng_owner') order by 1 limit 1"));
+    if (!writers.ok())
+        return readError.arg(writers.error());
+    if (writers.rows() > 0)
+        return QStringLiteral("审计记录的表不只归 chengheng_owner 写（%1）").arg(writers.text(0, 0));
+    // The trail's own record of changes of structure: a trigger switched
+    // off (and perhaps on again), a guard or trail trigger dropped, a trail
+    // function or table altered.
+    const PgResult ddl = c.exec(QStringLiteral(
+        "select 序号, coalesce(角色, ''), 记录, left(改动, 300) from chengheng.audit where 操作 = '改结构' and ("
+        "表名 = 'table' and 改动 ~* '(disable|enable)\\s+(always\\s+|replica\\s+)?trigger'"
+        " or 表名 = 'trigger' and 记录 ~ '^(audit_trail|audit_no_change|audit_no_truncate|audit_only_appended) on ' "
+        "and 改动 like '[[\"DROP%'"
+        " or 表名 = 'function' and 记录 like 'chengheng.audit\\_%' and 改动 like '[[\"ALTER%'"
+        " or 表名 = 'table' and 记录 in ('chengheng.audit', 'chengheng.audit_counter') and 改动 like '[[\"ALTER%')"
+        " order by 序号 limit 1"));
+    if (!ddl.ok())
+        return readError.arg(ddl.error());
+    if (ddl.rows() > 0)
+        return QStringLiteral(
+                   "第 %1 条审计记录：账户 %2 停用过触发器或改动过审计记录所依赖的对象 %3，此间的修改可能没有记录"
+                   "（语句：%4）")
+            .arg(ddl.text(0, 0), ddl.text(0, 1), ddl.text(0, 2), parseChanges(ddl.text(0, 3)).value(0).newValue);
     return {};
 }
 }  // namespace
@@ -243,23 +425,42 @@ AuditVerification verifyServerAuditTrail(PgConnection &c)
         v.problem = why;
         return v;
     }
-    // The counter first: entries appended while the chain is read only add to it.
-    const PgResult given = c.exec(QStringLiteral("select coalesce(max(given), 0) from chengheng.audit_counter"));
+    // The counter first: entries appended while the chain is read only add
+    // to it. Its hash is the one of the entry it numbers last.
+    const PgResult given =
+        c.exec(QStringLiteral("select coalesce(max(given), 0), count(*), max(last_hash) from chengheng.audit_counter"));
     AuditChainCheck check;
     if (!given.ok())
         return check.readFailed(given.error());
+    const qint64 counted = given.text(0, 0).toLongLong();
+    QString hashAtCounter;
     {
         PgCursor cur(reader, QString::fromUtf8(kEntryColumns) + QStringLiteral(" order by 序号"), true);
-        while (cur.next())
-            if (!check.next(entryAt(cur)))
+        while (cur.next()) {
+            const AuditEntry e = entryAt(cur);
+            if (e.id == counted)
+                hashAtCounter = e.hash;
+            if (!check.next(e))
                 return check.result();
+        }
         if (!cur.ok())
             return check.readFailed(cur.error());
     }
-    v = check.finish(given.text(0, 0).toLongLong());
+    v = check.finish(counted);
     if (!v.ok)
         return v;
-    const QString problem = triggerProblem(c);
+    if (given.text(0, 1) != QLatin1String("1") || (counted > 0 && hashAtCounter != given.text(0, 2))) {
+        v.ok = false;
+        v.problem = QStringLiteral("审计记录的计数器被改动：它与第 %1 条审计记录不符").arg(counted);
+        return v;
+    }
+    // The catalogue is read with nothing but pg_catalog on the search path,
+    // so that names come back qualified, as the check expects them.
+    QString problem;
+    if (!reader->run(QStringLiteral("SET search_path = pg_catalog, pg_temp")))
+        problem = QStringLiteral("无法读取审计记录所依赖的对象：%1").arg(reader->lastError());
+    else
+        problem = dependencyProblem(*reader);
     if (!problem.isEmpty()) {
         v.ok = false;
         v.problem = problem;

@@ -18,6 +18,10 @@ class PgConnection;
 // Statements that make the trail's table, counter and functions, and the
 // triggers on the shared tables (run inside the caller's transaction).
 QString serverAuditDdl();
+// The event triggers that write every change of structure into the trail,
+// made when the session is a superuser (only one may); run last, it leaves
+// the transaction under the session's own role.
+QString serverDdlTrailDdl();
 // The trail's triggers on a room's work table (made again when present).
 QString serverRoomAuditDdl(const QString &room);
 // The triggers on the shared tables, dropped (a migration loads its rows

@@ -238,6 +238,7 @@ bool upgradeServerRoles(PgConnection &c, QStringList *rooms, QString *why)
                   + serverAuditDdl() + serverRowCountDdl() + sharedGrantsDdl();
     for (const QString &room : std::as_const(found))
         sql += roomDdl(room, QString());
+    sql += serverDdlTrailDdl();
     if (!c.run(sql))
         return failed(c, why, QStringLiteral("服务器没有升级（没有任何改动）："), adminFailure(c));
     if (!c.run(QStringLiteral("COMMIT")))

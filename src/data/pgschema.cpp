@@ -192,7 +192,7 @@ bool createServerSchema(PgConnection &c, const QString &room, QString *error,
         }
     }
     const QString ddl = QStringLiteral("BEGIN;") + beforeObjectsDdl() + sharedDdl() + roomsTableDdl() + serverAuditDdl()
-                        + sharedGrantsDdl() + roomDdl(room, verifier);
+                        + sharedGrantsDdl() + roomDdl(room, verifier) + serverDdlTrailDdl();
     if (!c.run(ddl))
         return fail(c, error, QStringLiteral("建表失败："));
     if (!c.run(QStringLiteral("COMMIT")))
@@ -365,7 +365,7 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
             return refuse(QStringLiteral("审计记录没有复制成功：") + counter.error());
         lines << QStringLiteral("审计记录：%1 条").arg(copied);
     }
-    if (!server.run(serverAuditTriggers() + sharedGrantsDdl() + roomDdl(room, verifier)))
+    if (!server.run(serverAuditTriggers() + sharedGrantsDdl() + roomDdl(room, verifier) + serverDdlTrailDdl()))
         return refuse(QStringLiteral("建立审计触发器失败：") + server.lastError());
     if (!server.run(QStringLiteral("COMMIT")))
         return refuse(QStringLiteral("提交失败：") + server.lastError());
