@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
@@ -30,7 +31,7 @@ const std::array<QString, ItemCount> kItems = {QStringLiteral("序号"), QString
                                                QStringLiteral("数据库")};
 
 // No anchor is larger than this; a larger file is something else.
-constexpr qint64 kMostBytes = 64 * 1024;
+constexpr qint64 kMostBytes = qint64(64) * 1024;
 
 bool fail(QString *why, const QString &text)
 {
@@ -96,7 +97,7 @@ std::optional<AuditAnchor> parseAuditAnchor(const QByteArray &bytes, QString *wh
         if (colon < 0)
             return refuse(QStringLiteral("第 %1 行应为“项目：值”的形式").arg(n + 1));
         const QString key = line.left(colon);
-        const auto it = std::find(kItems.begin(), kItems.end(), key);
+        const auto *const it = std::find(kItems.begin(), kItems.end(), key);
         if (it == kItems.end())
             return refuse(QStringLiteral("第 %1 行的“%2”不是锚点的项目（只有 %3）")
                               .arg(n + 1)

@@ -152,6 +152,8 @@ QString systemReason(int err)
         return QStringLiteral("同名的文件已存在");
     case ENOTDIR:
         return QStringLiteral("路径中有一项不是文件夹");
+    case EISDIR:
+        return QStringLiteral("同名的文件夹已存在");
     case EIO:
         return QStringLiteral("读写磁盘出错");
     default:
