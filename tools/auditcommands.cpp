@@ -218,7 +218,7 @@ int anchorOutcome(const AuditAnchor &anchor, const AuditTrailPosition &p, const 
     const QString other =
         anchor.database != database
             ? QStringLiteral("。锚点取自 %1，这里核对的是 %2：请确认二者是同一个数据库").arg(anchor.database, database)
-            : QStringLiteral("。请用与锚点同一天的备份（chengheng-db audit show --db 备份）查明被删改的记录");
+            : QStringLiteral("。请把审计记录与锚点同一天的备份对照，查明被删改的记录");
     return error(ExitFailed, QStringLiteral("审计记录校验不通过：%1%2").arg(check.text, other));
 }
 
