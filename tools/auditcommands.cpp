@@ -1,6 +1,7 @@
-// audit verify, audit show and user hash-passwords: the records of who changed
-// what, and passwords no one can read.
+// audit verify, audit anchor, audit show and user hash-passwords: the records
+// of who changed what, and passwords no one can read.
 #include "data/audit.h"
+#include "data/auditanchor.h"
 #include "data/dates.h"
 #include "data/passwords.h"
 #include "data/pgsql.h"
@@ -8,6 +9,7 @@
 #include "dbcommands.h"
 #include "toolsupport.h"
 
+#include <QFileInfo>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -29,17 +31,29 @@ QString tableTitle(const QString &table)
     return table;
 }
 
+const QString kVerifyUsage = QStringLiteral("用法：audit verify [--anchor FILE] [--db FILE | --server CONNINFO]");
+const QString kAnchorUsage = QStringLiteral("用法：audit anchor [--out FILE] [--db FILE | --server CONNINFO]");
+
 int auditVerify(const QStringList &args)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o, &why))
+    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server"), QStringLiteral("--anchor")}, {}, &o,
+                      &why))
         return error(ExitUsage, why);
     if (!o.positional.isEmpty())
-        return error(ExitUsage, QStringLiteral("用法：audit verify [--db FILE | --server CONNINFO]"));
+        return error(ExitUsage, kVerifyUsage);
+    // The anchor is read first: one that cannot be used is told before the
+    // database is opened.
+    std::optional<AuditAnchor> anchor;
+    if (o.has(QStringLiteral("--anchor"))) {
+        anchor = loadAnchor(o.value(QStringLiteral("--anchor")));
+        if (!anchor)
+            return ExitFailed;
+    }
     int code = ExitOk;
     if (pickServer(o, &code))
-        return code != ExitOk ? code : serverAuditVerify(o.value(QStringLiteral("--server")));
+        return code != ExitOk ? code : serverAuditVerify(o.value(QStringLiteral("--server")), anchor);
     // Reading only: the trail is not added or repaired here.
     const QString path = databasePath(o);
     std::optional<Connection> c;
@@ -54,6 +68,66 @@ int auditVerify(const QStringList &args)
     out(QStringLiteral("审计记录完好：共 %1 条，逐条校验一致。最后一条的校验值：%2")
             .arg(v.entries)
             .arg(v.lastHash.isEmpty() ? QStringLiteral("（无）") : v.lastHash));
+    if (!anchor)
+        return ExitOk;
+    AuditTrailPosition p;
+    if (!readAuditPosition(c->get(), anchor->number, &p, &why))
+        return error(ExitFailed, QStringLiteral("无法读取审计记录：%1").arg(why));
+    return anchorOutcome(*anchor, p, QFileInfo(path).absoluteFilePath());
+}
+
+int auditAnchor(const QStringList &args)
+{
+    Options o;
+    QString why;
+    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server"), QStringLiteral("--out")}, {}, &o,
+                      &why))
+        return error(ExitUsage, why);
+    if (!o.positional.isEmpty())
+        return error(ExitUsage, kAnchorUsage);
+    if (o.has(QStringLiteral("--out")) && o.value(QStringLiteral("--out")).isEmpty())
+        return error(ExitUsage, QStringLiteral("--out 后面要跟锚点文件的名字"));
+    int code = ExitOk;
+    AuditVerification v;
+    QString database;
+    if (pickServer(o, &code)) {
+        if (code != ExitOk)
+            return code;
+        database = o.value(QStringLiteral("--server"));
+        if (!serverAuditChain(database, &v))
+            return ExitFailed;
+    } else {
+        const QString path = databasePath(o);
+        std::optional<Connection> c;
+        try {
+            c.emplace(Connection::open(path));
+        } catch (const DbError &e) {
+            return error(ExitFailed, e.message());
+        }
+        v = verifyAuditTrail(c->get());
+        database = QFileInfo(path).absoluteFilePath();
+    }
+    // An anchor of a trail that does not hold together would vouch for it.
+    if (!v.ok)
+        return error(ExitFailed, QStringLiteral("审计记录校验不通过，没有取锚点：%1").arg(v.problem));
+    // The chain numbers its entries 1, 2, 3...: the last one read is number `entries`.
+    AuditTrailPosition p;
+    p.last = v.entries;
+    p.lastHash = v.lastHash;
+    const AuditAnchor anchor = anchorOf(p, database);
+    if (!o.has(QStringLiteral("--out"))) {
+        const QString text = formatAuditAnchor(anchor);
+        out(text.left(text.size() - 1));
+        return ExitOk;
+    }
+    const QString file = o.value(QStringLiteral("--out"));
+    if (!writeAuditAnchor(file, anchor, &why))
+        return error(ExitFailed, QStringLiteral("审计锚点没有写成：%1").arg(why));
+    out(QStringLiteral("已把审计锚点写入 %1：第 %2 条，%3 取。请把它复制到另一台计算机或打印出来保存，"
+                       "日后用 chengheng-db audit verify --anchor %1 核对")
+            .arg(file)
+            .arg(anchor.number)
+            .arg(anchor.taken));
     return ExitOk;
 }
 
@@ -119,6 +193,35 @@ int auditShow(const QStringList &args)
 
 }  // namespace
 
+std::optional<AuditAnchor> loadAnchor(const QString &file)
+{
+    if (file.isEmpty()) {
+        error(ExitUsage, QStringLiteral("--anchor 后面要跟锚点文件的名字"));
+        return std::nullopt;
+    }
+    QString why;
+    std::optional<AuditAnchor> a = readAuditAnchor(file, &why);
+    if (!a)
+        error(ExitFailed,
+              QStringLiteral("审计锚点 %1 不能用：%2。请用 chengheng-db audit anchor 写出的原文件核对").arg(file, why));
+    return a;
+}
+
+int anchorOutcome(const AuditAnchor &anchor, const AuditTrailPosition &p, const QString &database)
+{
+    const AuditAnchorCheck check = checkAuditAnchor(anchor, p);
+    if (check.ok()) {
+        out(QStringLiteral("审计记录与锚点相符：%1（锚点取自 %2）").arg(check.text, anchor.database));
+        return ExitOk;
+    }
+    // An anchor of another database tells nothing about this one.
+    const QString other =
+        anchor.database != database
+            ? QStringLiteral("。锚点取自 %1，这里核对的是 %2：请确认二者是同一个数据库").arg(anchor.database, database)
+            : QStringLiteral("。请把审计记录与锚点同一天的备份对照，查明被删改的记录");
+    return error(ExitFailed, QStringLiteral("审计记录校验不通过：%1%2").arg(check.text, other));
+}
+
 QString systemAccount()
 {
     const passwd *pw = getpwuid(geteuid());
@@ -131,11 +234,13 @@ int runAudit(const QStringList &args)
     const QString sub = args.value(0);
     if (sub == QLatin1String("verify"))
         return auditVerify(args.mid(1));
+    if (sub == QLatin1String("anchor"))
+        return auditAnchor(args.mid(1));
     if (sub == QLatin1String("show"))
         return auditShow(args.mid(1));
     if (sub.isEmpty() || sub.startsWith(u'-'))
-        return error(ExitUsage, QStringLiteral("audit 后面要跟 verify 或 show"));
-    return error(ExitUsage, QStringLiteral("未知的 audit 子命令 %1（可用：verify show）").arg(sub));
+        return error(ExitUsage, QStringLiteral("audit 后面要跟 verify、anchor 或 show"));
+    return error(ExitUsage, QStringLiteral("未知的 audit 子命令 %1（可用：verify anchor show）").arg(sub));
 }
 
 int userHashPasswords(const QStringList &args)

@@ -49,6 +49,12 @@ int runBackup(const QStringList &args)
         return error(ExitFailed, QStringLiteral("备份失败，没有留下备份文件：%1").arg(r.error));
     out(QStringLiteral("已把 %1 备份到 %2：%3 字节，检查通过；%4")
             .arg(source, o.positional[0], QString::number(r.bytes), describeCounts(r.counts)));
+    // The backup is made whatever becomes of its anchor.
+    QString why;
+    if (!writeBackupAnchor(o.positional[0], &why))
+        error(ExitOk, QStringLiteral("备份已做好，但它的审计锚点没有写成：%1").arg(why));
+    else
+        out(QStringLiteral("审计锚点写在 %1").arg(backupAnchorPath(o.positional[0])));
     return ExitOk;
 }
 

@@ -6,7 +6,10 @@
 
 namespace xs {
 class PgConnection;
+struct AuditAnchor;
 struct AuditEntry;
+struct AuditTrailPosition;
+struct AuditVerification;
 struct AuditFilter;
 struct HashConversion;
 }  // namespace xs
@@ -46,7 +49,15 @@ HashConversion serverConvertPasswords(PgConnection &c);
 int serverCatalogue(const QString &conninfo, bool exporting, const QString &csv);
 int serverCheck(const QString &conninfo);
 int serverBackup(const QString &conninfo, const QString &dest);
-int serverAuditVerify(const QString &conninfo);
+// audit verify on the server; with an anchor, the trail is held against it too.
+int serverAuditVerify(const QString &conninfo, const std::optional<AuditAnchor> &anchor);
+// The server's chain checked (for an anchor of it); false after a message.
+bool serverAuditChain(const QString &conninfo, AuditVerification *v);
+// An anchor file read for audit verify --anchor; nothing after a message.
+std::optional<AuditAnchor> loadAnchor(const QString &file);
+// Tells whether the trail at `p` meets the anchor (`database`: what was
+// checked); the exit code.
+int anchorOutcome(const AuditAnchor &anchor, const AuditTrailPosition &p, const QString &database);
 // The filtered entries of the server's trail; false after a message.
 bool serverAuditEntries(const QString &conninfo, const AuditFilter &filter, QList<AuditEntry> *entries);
 // A schema or table name as a quoted identifier.

@@ -57,7 +57,8 @@ const Command kCommands[] = {
     {"check", "check [--db FILE | --server CONNINFO]", xs::tool::runCheck, false},
     {"config", "config [backup.keep [N]] [--db FILE]", xs::tool::runConfig, false},
     {"audit",
-     "audit verify [--db FILE | --server CONNINFO]\n"
+     "audit verify [--anchor FILE] [--db FILE | --server CONNINFO]\n"
+     "audit anchor [--out FILE] [--db FILE | --server CONNINFO]\n"
      "audit show [--record 门诊号] [--user NAME] [--since DATE] [--db FILE | --server CONNINFO]",
      xs::tool::runAudit, false},
     {"report",
@@ -90,6 +91,9 @@ QString usage(const Command *only = nullptr)
           << QStringLiteral("check 检查完整性、表和列、唯一键；config backup.keep N 设定保留的每日备份数（缺省 14）。")
           << QStringLiteral("user hash-passwords 把所有密码换成散列（Argon2id），此后新增的用户也只保存散列。")
           << QStringLiteral("audit verify 逐条重算审计记录的校验值，指出第一条被改动、插入或删除的记录；")
+          << QStringLiteral("audit anchor 取审计锚点（最后一条的序号和校验值、时间、数据库），--out 写入文件；")
+          << QStringLiteral("     把它存到别处，日后 audit verify --anchor 锚点文件 能查出审计记录被改写、截短或清空。")
+          << QStringLiteral("     每日备份和 backup 在备份旁写同名的 .anchor 锚点。")
           << QStringLiteral("audit show 列出审计记录（谁在何时改了哪条记录的哪些内容），可按门诊号、用户和日期筛选。")
           << QStringLiteral("init --server 在 PostgreSQL 服务器上建表（CONNINFO 为 libpq 连接串或 "
                             "service=名称，密码取自 ~/.pgpass）；")

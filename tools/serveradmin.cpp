@@ -408,7 +408,7 @@ int serverBackup(const QString &conninfo, const QString &dest)
     return ExitOk;
 }
 
-int serverAuditVerify(const QString &conninfo)
+int serverAuditVerify(const QString &conninfo, const std::optional<AuditAnchor> &anchor)
 {
     const auto c = connectServer(conninfo);
     if (!c)
@@ -419,7 +419,22 @@ int serverAuditVerify(const QString &conninfo)
     out(QStringLiteral("审计记录完好：共 %1 条，逐条校验一致。最后一条的校验值：%2")
             .arg(v.entries)
             .arg(v.lastHash.isEmpty() ? QStringLiteral("（无）") : v.lastHash));
-    return ExitOk;
+    if (!anchor)
+        return ExitOk;
+    AuditTrailPosition p;
+    QString why;
+    if (!readServerAuditPosition(*c, anchor->number, &p, &why))
+        return error(ExitFailed, QStringLiteral("无法读取审计记录：%1").arg(why));
+    return anchorOutcome(*anchor, p, conninfo);
+}
+
+bool serverAuditChain(const QString &conninfo, AuditVerification *v)
+{
+    const auto c = connectServer(conninfo);
+    if (!c)
+        return false;
+    *v = verifyServerAuditTrail(*c);
+    return true;
 }
 
 bool serverAuditEntries(const QString &conninfo, const AuditFilter &filter, QList<AuditEntry> *entries)

@@ -1,5 +1,6 @@
 #include "data/audit.h"
 
+#include "data/auditanchor.h"
 #include "data/globals.h"
 #include "data/sqlite.h"
 
@@ -588,6 +589,31 @@ bool readAuditTrail(sqlite3 *db, const AuditFilter &filter, QList<AuditEntry> *o
         *out << entryOf(raw);
     if (rc != SQLITE_DONE)
         return fail(why, faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
+    return true;
+}
+
+bool readAuditPosition(sqlite3 *db, qint64 number, AuditTrailPosition *out, QString *why)
+{
+    if (!hasAuditTrail(db))
+        return fail(why, QStringLiteral("文件中没有审计记录表 audit"));
+    // Both in one read transaction: one state of the trail.
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT (SELECT 序号 FROM audit ORDER BY 序号 DESC LIMIT 1),"
+                           " (SELECT 校验值 FROM audit ORDER BY 序号 DESC LIMIT 1),"
+                           " (SELECT 校验值 FROM audit WHERE 序号=?)",
+                           -1, &raw, nullptr)
+        != SQLITE_OK)
+        return fail(why, faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
+    StmtHandle s(raw);
+    sqlite3_bind_int64(raw, 1, number);
+    if (sqlite3_step(raw) != SQLITE_ROW)
+        return fail(why, faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
+    *out = AuditTrailPosition();
+    out->last = sqlite3_column_int64(raw, 0);
+    out->lastHash = columnText(raw, 1);
+    out->found = number > 0 && sqlite3_column_type(raw, 2) != SQLITE_NULL;
+    out->foundHash = out->found ? columnText(raw, 2) : QString();
     return true;
 }
 

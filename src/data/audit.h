@@ -18,6 +18,7 @@ struct sqlite3;
 // could not be recorded.
 namespace xs {
 class Connection;
+struct AuditTrailPosition;
 
 // Registers the trail's SQL functions on a connection.
 void registerAuditFunctions(sqlite3 *db);
@@ -120,5 +121,9 @@ struct AuditFilter {
 // Entries that pass the filter, in the order written; false with a reason
 // when the trail cannot be read.
 bool readAuditTrail(sqlite3 *db, const AuditFilter &filter, QList<AuditEntry> *out, QString *why);
+// The trail's newest entry and the entry numbered `number` (none asked for
+// with 0), for an anchor (data/auditanchor.h); false with a reason when the
+// trail cannot be read.
+bool readAuditPosition(sqlite3 *db, qint64 number, AuditTrailPosition *out, QString *why);
 
 }  // namespace xs

@@ -1,5 +1,7 @@
 #include "data/backup.h"
 
+#include "data/audit.h"
+#include "data/auditanchor.h"
 #include "data/schema.h"
 #include "data/settings.h"
 #include "data/sqlite.h"
@@ -62,32 +64,6 @@ QString engineReason(int rc, sqlite3 *db)
     }
     return withDetail(what, db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc)),
                       QString());
-}
-
-// A refusal of the operating system in words the user reads (its own text
-// is English).
-QString systemReason(int err)
-{
-    switch (err) {
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("没有权限");
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("磁盘已满");
-    case EROFS:
-        return QStringLiteral("文件系统只能读，不能写");
-    case ENOENT:
-        return QStringLiteral("文件或文件夹不存在");
-    case EEXIST:
-        return QStringLiteral("同名的文件已存在");
-    case ENOTDIR:
-        return QStringLiteral("路径中有一项不是文件夹");
-    case EIO:
-        return QStringLiteral("读写磁盘出错");
-    default:
-        return QStringLiteral("系统错误 %1").arg(err);
-    }
 }
 
 int openRaw(const QString &path, int flags, RawDb *out)
@@ -158,6 +134,32 @@ int scanTable(sqlite3 *db, const QString &table, qint64 *rows)
 }
 
 }  // namespace
+
+QString systemReason(int err)
+{
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("没有权限");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("磁盘已满");
+    case EROFS:
+        return QStringLiteral("文件系统只能读，不能写");
+    case ENOENT:
+        return QStringLiteral("文件或文件夹不存在");
+    case EEXIST:
+        return QStringLiteral("同名的文件已存在");
+    case ENOTDIR:
+        return QStringLiteral("路径中有一项不是文件夹");
+    case EISDIR:
+        return QStringLiteral("同名的文件夹已存在");
+    case EIO:
+        return QStringLiteral("读写磁盘出错");
+    default:
+        return QStringLiteral("系统错误 %1").arg(err);
+    }
+}
 
 bool setSharedFileMode(const QString &path) { return ::chmod(QFile::encodeName(path).constData(), 0660) == 0; }
 
@@ -322,6 +324,30 @@ BackupResult backupDatabase(const QString &source, const QString &dest)
     return r;
 }
 
+QString backupAnchorPath(const QString &backup) { return backup + QStringLiteral(".anchor"); }
+
+bool writeBackupAnchor(const QString &backup, QString *why)
+{
+    const QString anchor = backupAnchorPath(backup);
+    AuditTrailPosition p;
+    {
+        RawDb c;
+        const int rc = openRaw(backup, SQLITE_OPEN_READONLY, &c);
+        if (rc != SQLITE_OK) {
+            if (why)
+                *why = QStringLiteral("无法打开备份 %1：%2").arg(backup, engineReason(rc, c.db));
+            return false;
+        }
+        QString cause;
+        if (!readAuditPosition(c.db, 0, &p, &cause)) {
+            if (why)
+                *why = QStringLiteral("无法读取备份 %1 的审计记录：%2").arg(backup, cause);
+            return false;
+        }
+    }
+    return writeAuditAnchor(anchor, anchorOf(p, QFileInfo(backup).absoluteFilePath()), why);
+}
+
 QStringList processesHolding(const QString &path)
 {
     const QString canonical = QFileInfo(path).canonicalFilePath();
@@ -459,8 +485,7 @@ RestoreResult restoreDatabase(const QString &backup, const QString &link)
         if (::link(targetName.constData(), QFile::encodeName(keptPart).constData()) != 0
             || ::rename(QFile::encodeName(keptPart).constData(), QFile::encodeName(kept).constData()) != 0) {
             QFile::remove(keptPart);
-            return failed(
-                QStringLiteral("无法保留原来的数据库为 %1：%2").arg(kept, systemReason(errno)));
+            return failed(QStringLiteral("无法保留原来的数据库为 %1：%2").arg(kept, systemReason(errno)));
         }
         r.keptAs = kept;
         // A log the checkpoint could not empty belongs to the kept file; it
@@ -475,8 +500,7 @@ RestoreResult restoreDatabase(const QString &backup, const QString &link)
         QFile::remove(target + QStringLiteral("-journal"));
     }
     if (::rename(QFile::encodeName(part).constData(), targetName.constData()) != 0)
-        return failed(
-            QStringLiteral("无法把恢复的文件放到 %1：%2").arg(target, systemReason(errno)));
+        return failed(QStringLiteral("无法把恢复的文件放到 %1：%2").arg(target, systemReason(errno)));
     fsyncPath(QFileInfo(target).absolutePath(), true);
     r.ok = true;
     r.counts = check.counts;
@@ -526,10 +550,17 @@ QString runDailyBackup(const QString &databasePath, const QString &file, int kee
     const BackupResult b = backupDatabase(databasePath, file);
     if (!b.ok)
         return b.error;
+    // The anchor is taken from the copy: it names exactly that backup's trail.
+    QString anchorFault;
+    if (QString why; !writeBackupAnchor(file, &why))
+        anchorFault = QStringLiteral("备份 %1 已做好，但它的审计锚点没有写成：%2").arg(file, why);
     QStringList daily = QDir(folder).entryList({QStringLiteral("xs-\?\?\?\?-\?\?-\?\?.mdb")}, QDir::Files, QDir::Name);
-    while (daily.size() > keep)
-        QFile::remove(folder + u'/' + daily.takeFirst());
-    return QString();
+    while (daily.size() > keep) {
+        const QString old = folder + u'/' + daily.takeFirst();
+        QFile::remove(old);
+        QFile::remove(backupAnchorPath(old));
+    }
+    return anchorFault;
 }
 }  // namespace
 

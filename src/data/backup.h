@@ -38,6 +38,13 @@ struct BackupResult {
 // like a backup stays behind. `dest` must not exist yet.
 BackupResult backupDatabase(const QString &source, const QString &dest);
 
+// The anchor kept beside a backup (BACKUP.anchor), and writing it: the
+// number and hash of the newest audit entry of that copy, so that the trail
+// of the backup and of the database can later be held against it. False with
+// a Chinese reason; the backup itself stays as it is.
+QString backupAnchorPath(const QString &backup);
+bool writeBackupAnchor(const QString &backup, QString *why);
+
 // Other processes that hold the file open, as "进程 PID（NAME）".
 QStringList processesHolding(const QString &path);
 
@@ -59,6 +66,10 @@ RestoreResult restoreDatabase(const QString &backup, const QString &target);
 QString backupFolder(const QString &databasePath);
 QString newestBackup(const QString &databasePath);
 
+// A refusal of the operating system (errno) in words the user reads: its
+// own text is English.
+QString systemReason(int err);
+
 // Gives a file the mode of the system's files: read and write for the owner
 // and the group of the program's users, nothing for others.
 bool setSharedFileMode(const QString &path);
@@ -68,8 +79,10 @@ bool setSharedFileMode(const QString &path);
 constexpr qint64 kDailyBackupReserve = qint64(64) * 1024 * 1024;
 
 // The program's daily backup: when the folder holds no backup of today yet,
-// copies the database in the background into backups/xs-YYYY-MM-DD.mdb and
-// removes the oldest beyond the kept number. A disk that would keep less
+// copies the database in the background into backups/xs-YYYY-MM-DD.mdb,
+// writes its audit anchor beside it (xs-YYYY-MM-DD.mdb.anchor) and removes
+// the oldest beyond the kept number with their anchors. An anchor that cannot
+// be written leaves the backup in place and is told like a failed backup. A disk that would keep less
 // than kDailyBackupReserve free after the copy gets no copy: that is told. `failed` is called in the
 // thread that started it (from its event loop) with a Chinese text when the
 // backup fails; it is tried once per day and process.

@@ -1,5 +1,6 @@
 // Backups, restores and checks of the database file, run for real: the tool
 // as a separate process, writers and holders as other processes.
+#include "data/auditanchor.h"
 #include "data/backup.h"
 #include "data/settings.h"
 #include "data/sqlite.h"
@@ -60,6 +61,7 @@ private slots:
     void configKeep();
     void dailyBackupKeepsTheLastN();
     void dailyBackupFailureToldOnce();
+    void dailyBackupKeptWhenAnchorFails();
     void dailyBackupLeavesRoom();
     void throughTheLink();
     void checkOfMissingFile_data();
@@ -113,7 +115,10 @@ void TestBackup::backupWhileAnotherProcessWrites()
     QVERIFY2(r.out.contains(QStringLiteral("表1 %1 行").arg(copied)), qPrintable(r.out));
     QVERIFY(r.out.contains(QStringLiteral("%1 字节").arg(QFileInfo(dest).size())));
     QCOMPARE(modeOf(dest), 0660);
-    QCOMPARE(QDir(tmp_->path()).entryList({"copy.mdb*"}, QDir::Files), QStringList{"copy.mdb"});
+    // Beside the copy only its audit anchor: no log, no journal.
+    QCOMPARE(QDir(tmp_->path()).entryList({"copy.mdb*"}, QDir::Files, QDir::Name),
+             (QStringList{"copy.mdb", "copy.mdb.anchor"}));
+    QVERIFY2(r.out.endsWith(QStringLiteral("审计锚点写在 %1.anchor\n").arg(dest)), qPrintable(r.out));
 }
 
 // A disk that fills during the copy leaves no file that looks like a backup.
@@ -248,23 +253,40 @@ void TestBackup::configKeep()
     QCOMPARE(scalar(db_, "select value from settings where name='backup.keep'"), QString("3"));
 }
 
+// The daily backup keeps the last N copies, each with the audit anchor taken
+// from it; a copy pruned takes its anchor along.
 void TestBackup::dailyBackupKeepsTheLastN()
 {
     QVERIFY(runTool({"config", "backup.keep", "3", "--db", db_}).code == 0);
+    QVERIFY(runTool({"user", "grant", "guest", "qx4", "--db", db_}).code == 0);
     const QString folder = backupFolder(db_);
     QVERIFY(QDir().mkpath(folder));
     for (const char *old : {"xs-2020-01-01.mdb", "xs-2020-01-02.mdb", "xs-2020-01-03.mdb", "notes.txt"})
         QVERIFY(QFile::copy(db_, folder + u'/' + QLatin1String(old)));
+    QVERIFY(QFile::copy(db_, folder + QStringLiteral("/xs-2020-01-01.mdb.anchor")));
     resetDailyBackupForTesting();
     QStringList told;
     startDailyBackup(db_, [&](const QString &why) { told << why; });
     waitForDailyBackup();
+    // A change after the copy belongs to the next day's anchor.
+    QVERIFY(runTool({"user", "grant", "guest", "qx3", "--db", db_}).code == 0);
     QCOMPARE(told, QStringList());
     const QString today = QStringLiteral("xs-%1.mdb").arg(QDate::currentDate().toString("yyyy-MM-dd"));
     QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
-             (QStringList{"notes.txt", "xs-2020-01-02.mdb", "xs-2020-01-03.mdb", today}));
-    QCOMPARE(modeOf(folder + u'/' + today), 0660);
-    QVERIFY(checkDatabaseFile(folder + u'/' + today).ok());
+             (QStringList{"notes.txt", "xs-2020-01-02.mdb", "xs-2020-01-03.mdb", today, today + ".anchor"}));
+    const QString copy = folder + u'/' + today;
+    QCOMPARE(modeOf(copy), 0660);
+    QVERIFY(checkDatabaseFile(copy).ok());
+    QCOMPARE(modeOf(copy + ".anchor"), 0640);
+    QString why;
+    const std::optional<AuditAnchor> anchor = readAuditAnchor(copy + ".anchor", &why);
+    QVERIFY2(anchor, qPrintable(why));
+    const QString newest = scalar(copy, "select 序号||' '||校验值 from audit order by 序号 desc limit 1");
+    QVERIFY(!newest.isEmpty());
+    QCOMPARE(QString::number(anchor->number) + u' ' + anchor->hash, newest);
+    QCOMPARE(anchor->database, copy);
+    const ToolRun r = runTool({"audit", "verify", "--anchor", copy + ".anchor", "--db", db_});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
 }
 
 void TestBackup::dailyBackupFailureToldOnce()
@@ -281,6 +303,24 @@ void TestBackup::dailyBackupFailureToldOnce()
     }
     QCOMPARE(told.size(), 1);
     QCOMPARE(told[0], QStringLiteral("无法建立文件夹 %1：同名的文件已存在").arg(backupFolder(db_)));
+}
+
+// An anchor that cannot be written is told as a backup fault is; the
+// backup itself stays.
+void TestBackup::dailyBackupKeptWhenAnchorFails()
+{
+    const QString copy =
+        backupFolder(db_) + QStringLiteral("/xs-%1.mdb").arg(QDate::currentDate().toString("yyyy-MM-dd"));
+    QVERIFY(QDir().mkpath(copy + ".anchor"));
+    resetDailyBackupForTesting();
+    QStringList told;
+    startDailyBackup(db_, [&](const QString &why) { told << why; });
+    waitForDailyBackup();
+    QCOMPARE(told, QStringList{
+                       QStringLiteral("备份 %1 已做好，但它的审计锚点没有写成：无法写入 %1.anchor：同名的文件夹已存在")
+                           .arg(copy)});
+    QVERIFY(checkDatabaseFile(copy).ok());
+    QCOMPARE(QDir(backupFolder(db_)).entryList(QDir::Files), QStringList{QFileInfo(copy).fileName()});
 }
 
 // On a disk that would be left with less than the reserve, the daily backup
@@ -324,7 +364,8 @@ void TestBackup::throughTheLink()
     startDailyBackup(link, [&](const QString &why) { told << why; });
     waitForDailyBackup();
     QCOMPARE(told, QStringList());
-    const QString daily = tmp_->path() + QStringLiteral("/backups/xs-%1.mdb").arg(QDate::currentDate().toString("yyyy-MM-dd"));
+    const QString daily =
+        tmp_->path() + QStringLiteral("/backups/xs-%1.mdb").arg(QDate::currentDate().toString("yyyy-MM-dd"));
     QVERIFY(QFileInfo(daily).isFile());
     QVERIFY(!QFileInfo::exists(app + QStringLiteral("/backups")));
 
@@ -366,9 +407,11 @@ void TestBackup::checkOfMissingFile_data()
     QTest::addColumn<QString>("db");       // what --db names; LINK: a link to a file that is gone
     QTest::addColumn<QString>("missing");  // the file check says is missing
     QTest::addColumn<QString>("backups");  // the line about backups
-    QTest::newRow("link to a file that is gone")
-        << "LINK" << "TMP/gone.mdb" << "没有备份：备份文件夹 TMP/backups 不存在。";
-    QTest::newRow("file in the top folder") << "/chengheng-nothing-here.mdb" << "/chengheng-nothing-here.mdb"
+    QTest::newRow("link to a file that is gone") << "LINK"
+                                                 << "TMP/gone.mdb"
+                                                 << "没有备份：备份文件夹 TMP/backups 不存在。";
+    QTest::newRow("file in the top folder") << "/chengheng-nothing-here.mdb"
+                                            << "/chengheng-nothing-here.mdb"
                                             << "没有备份：备份文件夹 /backups 不存在。";
 }
 
@@ -408,13 +451,14 @@ void TestBackup::outsiderToldWhy()
     QVERIFY(::chmod(QFile::encodeName(locked).constData(), 02770) == 0);
     const QString link = tmp + QStringLiteral("/xs.mdb");
     QVERIFY(QFile::link(locked + QStringLiteral("/xs.mdb"), link));
-    const ToolRun r = runTool({"--reuid=65534", "--regid=65534", "--clear-groups", xs::test::toolPath(), "user",
-                               "list", "--db", link},
-                              {}, QStringLiteral("setpriv"));
+    const ToolRun r = runTool(
+        {"--reuid=65534", "--regid=65534", "--clear-groups", xs::test::toolPath(), "user", "list", "--db", link}, {},
+        QStringLiteral("setpriv"));
     QCOMPARE(r.code, 1);
-    QCOMPARE(r.err, QStringLiteral("chengheng-db: 无法打开数据库文件 %1/xs.mdb：没有访问权限：本账户 nobody 不在组 root "
-                                   "中（%1 只对这个组开放）。请管理员运行 adduser nobody root，然后本账户注销并重新登录\n")
-                        .arg(locked));
+    QCOMPARE(r.err,
+             QStringLiteral("chengheng-db: 无法打开数据库文件 %1/xs.mdb：没有访问权限：本账户 nobody 不在组 root "
+                            "中（%1 只对这个组开放）。请管理员运行 adduser nobody root，然后本账户注销并重新登录\n")
+                 .arg(locked));
 }
 
 QTEST_MAIN(TestBackup)
