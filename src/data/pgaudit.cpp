@@ -367,7 +367,7 @@ QString dependencyProblem(PgConnection &c)
     if (haveGuards != wantGuards)
         return QStringLiteral("审计记录表的保护触发器缺失或被改动：审计记录可能被改动");
     const PgResult events = c.exec(QStringLiteral(
-        "select evtname || ' ' || evtevent || ' ' || evtenabled || ' ' || evtfoid::pg_catalog.regproc::text from"
+        "select evtname || ' ' || evtevent || ' ' || evtenabled::text || ' ' || evtfoid::pg_catalog.regproc::text from"
         " pg_catalog.pg_event_trigger where evtname in ('chengheng_ddl', 'chengheng_drop') order by 1"));
     if (!events.ok())
         return readError.arg(events.error());
@@ -394,7 +394,7 @@ QString dependencyProblem(PgConnection &c)
     // off (and perhaps on again), a guard or trail trigger dropped, a trail
     // function or table altered.
     const PgResult ddl = c.exec(QStringLiteral(
-        "select 序号, coalesce(角色, ''), 记录, left(改动, 300) from chengheng.audit where 操作 = '改结构' and ("
+        "select 序号, coalesce(角色, ''), 记录, 改动 from chengheng.audit where 操作 = '改结构' and ("
         "表名 = 'table' and 改动 ~* '(disable|enable)\\s+(always\\s+|replica\\s+)?trigger'"
         " or 表名 = 'trigger' and 记录 ~ '^(audit_trail|audit_no_change|audit_no_truncate|audit_only_appended) on ' "
         "and 改动 like '[[\"DROP%'"
@@ -407,7 +407,7 @@ QString dependencyProblem(PgConnection &c)
         return QStringLiteral(
                    "第 %1 条审计记录：账户 %2 停用过触发器或改动过审计记录所依赖的对象 %3，此间的修改可能没有记录"
                    "（语句：%4）")
-            .arg(ddl.text(0, 0), ddl.text(0, 1), ddl.text(0, 2), parseChanges(ddl.text(0, 3)).value(0).newValue);
+            .arg(ddl.text(0, 0), ddl.text(0, 1), ddl.text(0, 2), parseChanges(ddl.text(0, 3)).value(0).newValue.left(200));
     return {};
 }
 }  // namespace

@@ -46,10 +46,11 @@ void attack(const TestDb &db, const QString &sql)
 {
     if (serverEngine()) {
         PgConnection c(db.server());
-        QVERIFY2(c.run("set search_path=chengheng; alter table audit disable trigger audit_no_change;" + sql
+        // Every trigger and the record of changes of structure skipped, as only a superuser can.
+        QVERIFY2(c.run("set search_path=chengheng; set session_replication_role = replica;" + sql
                        + ";update audit_counter set given=(select coalesce(max(序号),0) from audit),"
                          " last_hash=coalesce((select 校验值 from audit order by 序号 desc limit 1),'');"
-                         "alter table audit enable trigger audit_no_change"),
+                         "set session_replication_role = origin"),
                  qPrintable(c.lastError()));
         return;
     }

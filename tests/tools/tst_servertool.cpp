@@ -462,7 +462,7 @@ void TestServerTool::backupThroughPgDump()
     QVERIFY(!QFile::exists(broken));
 }
 
-// Changes made to the trail past its guards (a superuser switching them off)
+// Changes made to the trail past its guards (a superuser skipping them)
 // are found by audit verify, naming the first entry at fault.
 void TestServerTool::tamperingFound_data()
 {
@@ -489,8 +489,8 @@ void TestServerTool::tamperingFound()
     QCOMPARE(runTool({"user", "grant", "doc", "qx2", "--server", fresh_}).code, 0);
     QCOMPARE(scalar(fresh_, "select count(*) from chengheng.audit"), QStringLiteral("4"));
     PgConnection c(fresh_);
-    QVERIFY2(c.run("alter table chengheng.audit disable trigger audit_no_change;" + tamper
-                   + ";alter table chengheng.audit enable trigger audit_no_change"),
+    // Only a superuser can: every trigger and the record of changes of structure skipped.
+    QVERIFY2(c.run("set session_replication_role = replica;" + tamper + ";set session_replication_role = origin"),
              qPrintable(c.lastError()));
     const ToolRun r = runTool({"audit", "verify", "--server", fresh_});
     QCOMPARE(r.code, 1);
