@@ -10,6 +10,7 @@
 #include "toolsupport.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -175,17 +176,24 @@ int auditShow(const QStringList &args)
         out(QStringLiteral("没有符合条件的审计记录"));
         return ExitOk;
     }
-    QList<QStringList> table = {{QStringLiteral("序号"), QStringLiteral("时间"), QStringLiteral("用户"),
-                                 QStringLiteral("操作"), QStringLiteral("表"), QStringLiteral("记录"),
-                                 QStringLiteral("改动")}};
-    for (const AuditEntry &e : entries)
-        table << QStringList{QString::number(e.id),
-                             e.time,
-                             e.user.isEmpty() ? QStringLiteral("（未登录）") : e.user,
-                             e.action,
-                             tableTitle(e.table),
-                             e.key,
-                             describeChanges(e)};
+    // On the server each entry also names the role that really connected;
+    // one that is not a room's program's is marked, since a name it gave
+    // (xs.user) is not vouched for by any program's sign-in.
+    const bool roles =
+        std::any_of(entries.cbegin(), entries.cend(), [](const AuditEntry &e) { return !e.role.isEmpty(); });
+    QStringList head = {QStringLiteral("序号"), QStringLiteral("时间"), QStringLiteral("用户")};
+    if (roles)
+        head << QStringLiteral("服务器账户");
+    head << QStringLiteral("操作") << QStringLiteral("表") << QStringLiteral("记录") << QStringLiteral("改动");
+    QList<QStringList> table = {head};
+    for (const AuditEntry &e : entries) {
+        QStringList row = {QString::number(e.id), e.time, e.user.isEmpty() ? QStringLiteral("（未登录）") : e.user};
+        if (roles)
+            row << (e.role.isEmpty() ? QStringLiteral("—")
+                                     : e.role + (e.outsideProgram ? QStringLiteral("（非诊室程序）") : QString()));
+        row << e.action << tableTitle(e.table) << e.key << describeChanges(e);
+        table << row;
+    }
     out(formatTable(table));
     out(QStringLiteral("共 %1 条").arg(entries.size()));
     return ExitOk;

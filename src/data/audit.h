@@ -68,6 +68,9 @@ struct AuditEntry {
     // The server role the change was made as (the server's trail only; empty
     // in a file and in entries a file brought to the server).
     QString role;
+    // The role is none of the rooms' programs' login roles (a change made
+    // with psql, by the administration, or by the owner).
+    bool outsideProgram = false;
 };
 
 // The changed columns of an entry, in column order.

@@ -231,6 +231,11 @@ bool serverHasAuditTrail(PgConnection &c, QString *error)
 
 namespace {
 const char *const kEntryColumns = "select 序号,时间,用户,操作,表名,记录,改动,校验值,角色 from chengheng.audit";
+// The same with the mark of entries made by a role that is not a room's
+// program's (when the server knows its rooms).
+const char *const kShownColumns =
+    "select 序号,时间,用户,操作,表名,记录,改动,校验值,角色, 角色 is not null and 角色 not in (select role from"
+    " chengheng.rooms) from chengheng.audit";
 
 AuditEntry entryAt(const PgCursor &cur)
 {
@@ -244,6 +249,7 @@ AuditEntry entryAt(const PgCursor &cur)
     e.changes = cur.text(6);
     e.hash = cur.text(7);
     e.role = cur.text(8);
+    e.outsideProgram = cur.text(9) == QLatin1String("t");
     return e;
 }
 
@@ -407,7 +413,8 @@ QString dependencyProblem(PgConnection &c)
         return QStringLiteral(
                    "第 %1 条审计记录：账户 %2 停用过触发器或改动过审计记录所依赖的对象 %3，此间的修改可能没有记录"
                    "（语句：%4）")
-            .arg(ddl.text(0, 0), ddl.text(0, 1), ddl.text(0, 2), parseChanges(ddl.text(0, 3)).value(0).newValue.left(200));
+            .arg(ddl.text(0, 0), ddl.text(0, 1), ddl.text(0, 2),
+                 parseChanges(ddl.text(0, 3)).value(0).newValue.left(200));
     return {};
 }
 }  // namespace
@@ -483,7 +490,7 @@ bool readServerAuditTrail(PgConnection &c, const AuditFilter &filter, QList<Audi
         where << QStringLiteral("lower(用户)=lower(%1)").arg(sqlLiteral(filter.user));
     if (filter.since.isValid())
         where << QStringLiteral("时间>=%1").arg(sqlLiteral(filter.since.toString(QStringLiteral("yyyy-MM-dd"))));
-    QString sql = QString::fromUtf8(kEntryColumns);
+    QString sql = QString::fromUtf8(kShownColumns);
     if (!where.isEmpty())
         sql += QStringLiteral(" where ") + where.join(QStringLiteral(" and "));
     sql += QStringLiteral(" order by 序号");

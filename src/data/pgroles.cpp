@@ -85,13 +85,21 @@ QString rolesDdl()
            + grantRole(kRoomsRole, kAdminRole, true)
            // Only the program's roles and the administration connect; the
            // owner makes the schemas. Nobody else creates anything in public.
-           + QStringLiteral("DO $xs$BEGIN"
-                            " EXECUTE format('REVOKE ALL ON DATABASE %I FROM PUBLIC', current_database());"
-                            " EXECUTE format('GRANT CONNECT ON DATABASE %I TO %3, %2', current_database());"
-                            " EXECUTE format('GRANT CONNECT, CREATE ON DATABASE %I TO %1', current_database());"
-                            " END$xs$;"
-                            "DO $xs$BEGIN REVOKE CREATE ON SCHEMA public FROM PUBLIC;"
-                            " EXCEPTION WHEN insufficient_privilege THEN NULL; END$xs$;")
+           + QStringLiteral(
+                 "DO $xs$BEGIN"
+                 " EXECUTE format('REVOKE ALL ON DATABASE %I FROM PUBLIC', current_database());"
+                 " EXECUTE format('GRANT CONNECT ON DATABASE %I TO %3, %2', current_database());"
+                 " EXECUTE format('GRANT CONNECT, CREATE ON DATABASE %I TO %1', current_database());"
+                 " END$xs$;"
+                 "DO $xs$BEGIN REVOKE CREATE ON SCHEMA public FROM PUBLIC;"
+                 " EXCEPTION WHEN insufficient_privilege THEN NULL; END$xs$;"
+                 // Large objects are outside every table's grants: nobody
+                 // but the administration makes or writes one here.
+                 "DO $xs$BEGIN REVOKE EXECUTE ON FUNCTION pg_catalog.lo_create(oid), pg_catalog.lo_creat(integer),"
+                 " pg_catalog.lo_from_bytea(oid, bytea), pg_catalog.lo_put(oid, bigint, bytea),"
+                 " pg_catalog.lowrite(integer, bytea), pg_catalog.lo_truncate(integer, integer),"
+                 " pg_catalog.lo_truncate64(integer, bigint), pg_catalog.lo_unlink(oid) FROM PUBLIC;"
+                 " EXCEPTION WHEN insufficient_privilege THEN NULL; END$xs$;")
                  .arg(kOwnerRole, kAdminRole, kRoomsRole);
 }
 
