@@ -61,17 +61,16 @@ bool failed(PgConnection &c, QString *why, const QString &what, const QString &d
     return false;
 }
 
-// The failure of an administration statement in words its user can act on.
+// The failure of an administration statement in words its user can act on:
+// a refusal for want of privilege (SET ROLE, an object not its own) means
+// the command ran under an account that is not the administration's.
 QString adminFailure(PgConnection &c)
 {
-    const QString e = c.lastError();
-    if (e.contains(QLatin1String("permission denied to set role")) || e.contains(QLatin1String("must be owner"))
-        || e.contains(QLatin1String("permission denied")))
+    if (c.lastFault() == DbFault::ReadOnly)
         return QStringLiteral(
-                   "这个服务器账户没有管理权限。请以数据库超级用户（如 postgres）或 %1 的成员的身份运行此命令。\n")
-                   .arg(kAdminRole)
-               + e;
-    return e;
+                   "这个服务器账户没有管理权限。请以数据库超级用户（如 postgres）或 %1 的成员的身份运行此命令。")
+            .arg(kAdminRole);
+    return c.lastError();
 }
 }  // namespace
 

@@ -35,6 +35,7 @@ private slots:
     void commandsOnServer();
     void hashPasswordsOnServer();
     void roomNamesKeptWhole();
+    void roomsByTheAdministration();
     void checkFindsFaults_data();
     void checkFindsFaults();
     void backupThroughPgDump();
@@ -283,6 +284,51 @@ void TestServerTool::roomNamesKeptWhole()
     QVERIFY(!ensureRoom(c, QStringLiteral(" "), &why));
     QCOMPARE(why, QStringLiteral("诊室名不能为空。请给出诊室名，如 1 或 诊室三。"));
     QCOMPARE(scalar(fresh_, "select count(*) from pg_namespace where nspname like 'room%'"), QStringLiteral("3"));
+}
+
+// An administrator (a login role made a member of chengheng_admin) adds,
+// lists and removes rooms; a room's own role may not; a removed room's
+// account can no longer sign in while its rows stay.
+void TestServerTool::roomsByTheAdministration()
+{
+    initServerDb();
+    PgConnection c(fresh_);
+    // The cluster's pgpass file gives every other role the same password.
+    QVERIFY(c.run(QStringLiteral("DO $x$BEGIN CREATE ROLE alice LOGIN; EXCEPTION WHEN duplicate_object THEN NULL;"
+                                 " END$x$;ALTER ROLE alice PASSWORD '%1';GRANT chengheng_admin TO alice")
+                      .arg(testRoomPassword())));
+    QString alice = fresh_;
+    alice.replace(QRegularExpression(QStringLiteral("user=\\S+")), QStringLiteral("user=alice"));
+    const ToolRun added = runTool({"room", "add", "诊室三", "--server", alice, "--password-file", "-"},
+                                  testRoomPassword().toUtf8() + "\n");
+    QVERIFY2(added.code == 0, qPrintable(added.err));
+    QCOMPARE(
+        added.out.trimmed(),
+        QStringLiteral("诊室 诊室三 可以使用了：它的程序以账户 chengheng_room_诊室三 连接服务器（连接串中写 "
+                       "user=chengheng_room_诊室三，密码写在该诊室电脑的 ~/.pgpass 中），只能读写共用的表和本诊室的"
+                       "处方工作表。"));
+    PgConnection third(roomConninfo(fresh_, QStringLiteral("诊室三")));
+    third.setOnConnect(searchPathFor(QStringLiteral("诊室三")));
+    QVERIFY2(third.run(QStringLiteral("insert into yc(门诊号) values('S1')")), qPrintable(third.lastError()));
+    const ToolRun byRoom =
+        runTool({"room", "add", "4", "--server", roomConninfo(fresh_), "--password-file", "-"}, "x\n");
+    QCOMPARE(byRoom.code, 1);
+    QVERIFY2(byRoom.err.contains(QStringLiteral("诊室 4 没有建立：这个服务器账户没有管理权限。请以数据库超级用户（如 "
+                                                "postgres）或 chengheng_admin 的成员的身份运行此命令。")),
+             qPrintable(byRoom.err));
+    QCOMPARE(runTool({"room", "remove", "诊室三", "--server", alice}).code, 0);
+    const ToolRun listed = runTool({"room", "list", "--server", alice});
+    QCOMPARE(listed.code, 0);
+    QVERIFY2(listed.out.contains(
+                 QRegularExpression(QStringLiteral("诊室三 +chengheng_room_诊室三 +\\S+ \\S+ +\\S+ \\S+ 停用"))),
+             qPrintable(listed.out));
+    QVERIFY2(listed.out.contains(QRegularExpression(QStringLiteral("\\n1 +chengheng_room_1 +\\S+ \\S+ +在用"))),
+             qPrintable(listed.out));
+    PgConnection gone(roomConninfo(fresh_, QStringLiteral("诊室三")));
+    QVERIFY(!gone.ensure());
+    QCOMPARE(scalar(fresh_, "select count(*) from \"room_诊室三\".yc"), QStringLiteral("1"));
+    const ToolRun verified = runTool({"audit", "verify", "--server", alice});
+    QVERIFY2(verified.code == 0, qPrintable(verified.err));
 }
 
 static QString account()
