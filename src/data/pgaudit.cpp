@@ -70,42 +70,28 @@ END
 // replaced and put back, stay on record.
 const char *const kDdlBody = R"SQL(
 DECLARE
-  r record;
   q text := left(current_query(), 4000);
+  kinds text[]; names text[]; tags text[];
   who text; t text; c text; num bigint; prev text; h text;
 BEGIN
-  FOR r IN SELECT d.object_type, d.object_identity, TG_TAG AS command_tag FROM pg_event_trigger_dropped_objects() d
-           WHERE TG_EVENT = 'sql_drop' AND (d.schema_name = 'chengheng' OR d.schema_name LIKE 'room\_%')
-  LOOP
-    who := coalesce(current_setting('xs.user', true), 'postgres:' || session_user);
-    t := to_char(clock_timestamp(), 'YYYY-MM-DD HH24:MI:SS');
-    c := '[[' || to_json(r.command_tag::text)::text || ',null,' || to_json(q)::text || ']]';
-    PERFORM pg_advisory_xact_lock(7268031);
-    UPDATE chengheng.audit_counter SET given = given + 1 RETURNING given, last_hash INTO num, prev;
-    h := encode(sha256(convert_to(array_to_string(ARRAY[t, who, '改结构', r.object_type, r.object_identity, c,
-                                                         session_user::text, prev], chr(31), ''), 'UTF8')), 'hex');
-    PERFORM set_config('xs.structure_entry', 'on', true);
-    INSERT INTO chengheng.audit(序号, 时间, 用户, 操作, 表名, 记录, 改动, 校验值, 角色)
-      VALUES (num, t, who, '改结构', r.object_type, r.object_identity, c, h, session_user);
-    PERFORM set_config('xs.structure_entry', 'off', true);
-    UPDATE chengheng.audit_counter SET last_hash = h;
-  END LOOP;
-  IF TG_EVENT <> 'ddl_command_end' THEN
-    RETURN;
+  IF TG_EVENT = 'sql_drop' THEN
+    SELECT array_agg(d.object_type), array_agg(d.object_identity), array_agg(TG_TAG::text) INTO kinds, names, tags
+      FROM pg_event_trigger_dropped_objects() d WHERE d.schema_name = 'chengheng' OR d.schema_name LIKE 'room\_%';
+  ELSE
+    SELECT array_agg(d.object_type), array_agg(d.object_identity), array_agg(d.command_tag) INTO kinds, names, tags
+      FROM pg_event_trigger_ddl_commands() d WHERE d.schema_name = 'chengheng' OR d.schema_name LIKE 'room\_%';
   END IF;
-  FOR r IN SELECT d.object_type, d.object_identity, d.command_tag FROM pg_event_trigger_ddl_commands() d
-           WHERE d.schema_name = 'chengheng' OR d.schema_name LIKE 'room\_%'
-  LOOP
+  FOR i IN 1 .. coalesce(cardinality(kinds), 0) LOOP
     who := coalesce(current_setting('xs.user', true), 'postgres:' || session_user);
     t := to_char(clock_timestamp(), 'YYYY-MM-DD HH24:MI:SS');
-    c := '[[' || to_json(r.command_tag::text)::text || ',null,' || to_json(q)::text || ']]';
+    c := '[[' || to_json(tags[i])::text || ',null,' || to_json(q)::text || ']]';
     PERFORM pg_advisory_xact_lock(7268031);
     UPDATE chengheng.audit_counter SET given = given + 1 RETURNING given, last_hash INTO num, prev;
-    h := encode(sha256(convert_to(array_to_string(ARRAY[t, who, '改结构', r.object_type, r.object_identity, c,
-                                                         session_user::text, prev], chr(31), ''), 'UTF8')), 'hex');
+    h := encode(sha256(convert_to(array_to_string(ARRAY[t, who, '改结构', kinds[i], names[i], c, session_user::text,
+                                                         prev], chr(31), ''), 'UTF8')), 'hex');
     PERFORM set_config('xs.structure_entry', 'on', true);
     INSERT INTO chengheng.audit(序号, 时间, 用户, 操作, 表名, 记录, 改动, 校验值, 角色)
-      VALUES (num, t, who, '改结构', r.object_type, r.object_identity, c, h, session_user);
+      VALUES (num, t, who, '改结构', kinds[i], names[i], c, h, session_user);
     PERFORM set_config('xs.structure_entry', 'off', true);
     UPDATE chengheng.audit_counter SET last_hash = h;
   END LOOP;

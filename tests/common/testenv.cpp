@@ -196,7 +196,8 @@ QStringList TestDb::toolDatabase() const
 {
     if (server_.isEmpty())
         return {QStringLiteral("--db"), path()};
-    return {QStringLiteral("--server"), server_, QStringLiteral("--room"), QStringLiteral("1")};
+    // As room 1's own account, as the room prints its reports.
+    return {QStringLiteral("--server"), roomConninfo(server_), QStringLiteral("--room"), QStringLiteral("1")};
 }
 
 QString TestDb::path() const { return dir_.path() + QStringLiteral("/xs.mdb"); }

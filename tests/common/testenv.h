@@ -55,7 +55,7 @@ public:
     // The server database's connection string; empty on the file.
     const QString &server() const { return server_; }
     // chengheng-db's arguments naming this database: --db PATH, or on the
-    // server --server CONNINFO --room 1.
+    // server --server CONNINFO --room 1, as room 1's own account.
     QStringList toolDatabase() const;
     // Runs statements directly on the database (setting up a case); fails the test on error.
     void exec(const QString &sql) const;
