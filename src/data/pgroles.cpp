@@ -28,12 +28,12 @@ QString createRole(const QString &name, const QString &options)
 
 // Membership granted unless held already (a second grant would update the
 // catalogue row another administration may be granting at the same moment).
-QString grantRole(const QString &role, const QString &member, bool withAdmin)
+QString grantRole(const QString &group, const QString &member, bool withAdmin)
 {
     return QStringLiteral("DO $xs$BEGIN IF NOT EXISTS (SELECT 1 FROM pg_auth_members m JOIN pg_roles a ON a.oid ="
                           " m.roleid JOIN pg_roles b ON b.oid = m.member WHERE a.rolname = %1 AND b.rolname = %2) THEN"
                           " GRANT %3 TO %4%5; END IF; EXCEPTION WHEN unique_violation THEN NULL; END$xs$;")
-        .arg(literal(role), literal(member), ident(role), ident(member),
+        .arg(literal(group), literal(member), ident(group), ident(member),
              withAdmin ? QStringLiteral(" WITH ADMIN OPTION") : QString());
 }
 

@@ -280,13 +280,13 @@ QString PgConnection::passwordVerifier(const QString &password, const QString &r
 {
     if (!ensure())
         return {};
-    char *v = PQencryptPasswordConn(conn_.get(), password.toUtf8().constData(), role.toUtf8().constData(),
-                                    "scram-sha-256");
+    char *v =
+        PQencryptPasswordConn(conn_.get(), password.toUtf8().constData(), role.toUtf8().constData(), "scram-sha-256");
     if (!v) {
         fail(DbFault::Other, QString::fromUtf8(PQerrorMessage(conn_.get())));
         return {};
     }
-    const QString out = QString::fromUtf8(v);
+    QString out = QString::fromUtf8(v);
     PQfreemem(v);
     return out;
 }
@@ -429,8 +429,7 @@ bool PgConnection::endReading()
     }
     // A transaction that was given an id has written something; either way
     // the reading ends in a rollback, so nothing it did stays.
-    const std::vector<PgResult> r =
-        execAll(QStringLiteral("select pg_current_xact_id_if_assigned() is null;ROLLBACK"));
+    const std::vector<PgResult> r = execAll(QStringLiteral("select pg_current_xact_id_if_assigned() is null;ROLLBACK"));
     if (connected() && !idle())
         run(QStringLiteral("ROLLBACK"));
     return !r.empty() && r.front().ok() && r.front().rows() == 1 && r.front().text(0, 0) == QLatin1String("t");

@@ -23,6 +23,7 @@ private slots:
     void ownerTamperingFound_data();
     void ownerTamperingFound();
     void nameGivenPastTheProgramMarked();
+    void programRefusesTheAdministration();
 
 private:
     QString db_;
@@ -236,6 +237,26 @@ void TestServerPrivileges::nameGivenPastTheProgramMarked()
     QCOMPARE(entries.size(), 2);
     QCOMPARE(entries[0].role + (entries[0].outsideProgram ? "*" : ""), QStringLiteral("xs_test*"));
     QCOMPARE(entries[1].role + (entries[1].outsideProgram ? "*" : ""), QStringLiteral("chengheng_room_1"));
+}
+
+// An administrator's own login role (a member of the owner through
+// chengheng_admin) may not run a room's program.
+void TestServerPrivileges::programRefusesTheAdministration()
+{
+    PgConnection c(db_);
+    QVERIFY(c.run(QStringLiteral("DO $x$BEGIN CREATE ROLE bob LOGIN; EXCEPTION WHEN duplicate_object THEN NULL;"
+                                 " END$x$;ALTER ROLE bob PASSWORD '%1';GRANT chengheng_admin TO bob")
+                      .arg(testRoomPassword())));
+    QString bob = roomConninfo(db_);
+    bob.replace(QStringLiteral("user=chengheng_room_1"), QStringLiteral("user=bob"));
+    PgConnection admin(bob);
+    QCOMPARE(
+        programRoleProblem(admin, QStringLiteral("1")),
+        QStringLiteral("程序不以数据库的所有者或管理员账户 bob 的身份运行：这些账户能改动审计记录所依赖的表和函数。"
+                       "请在连接串中改用本诊室的账户 chengheng_room_1（由数据库管理员用 chengheng-db room add 1 "
+                       "--server … 建立，密码写在 ~/.pgpass 中）。"));
+    PgConnection room(roomConninfo(db_));
+    QCOMPARE(programRoleProblem(room, QStringLiteral("1")), QString());
 }
 
 QTEST_MAIN(TestServerPrivileges)
