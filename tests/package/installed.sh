@@ -121,6 +121,11 @@ for _ in $(seq 150); do [ -e "$backup" ] && break; sleep 0.2; done
 [ -e "$backup" ] || { cat "$work/program.log"; ls -la /var/lib/chengheng /usr/lib/chengheng; fail "no daily backup $backup"; }
 [ ! -e /usr/lib/chengheng/backups ] || fail "a backups folder beside the link"
 [ "$(stat -c %G "$backup")" = chengheng ] || fail "backup group $(stat -c %G "$backup")"
+# Beside it the anchor of its trail, which the live file's trail meets.
+for _ in $(seq 50); do [ -e "$backup.anchor" ] && break; sleep 0.2; done
+[ -e "$backup.anchor" ] || fail "no anchor beside the daily backup"
+runuser -u "$member" -- chengheng-db audit verify --anchor "$backup.anchor" >/dev/null \
+  || fail "the trail does not meet the daily backup's anchor"
 kill "$program"
 wait "$program" 2>/dev/null || true
 program=""
