@@ -10,7 +10,7 @@
 //        bench_report --pdf ROWS      (one export, prints key=value lines)
 #include "cases/DataReportclass.h"
 #include "data/schema.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "report/dataenv.h"
 #include "report/preview.h"
 #include "report/report.h"

@@ -41,7 +41,7 @@
 #include "data/globals.h"
 #include "data/pgroles.h"
 #include "data/pgschema.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "data/serverdb.h"
 #include "dept/DataReportclass2.h"
 #include "dept/Formclass2.h"

@@ -1,7 +1,7 @@
 // backup, restore, check and config: keeping the database file safe.
 #include "data/backup.h"
 #include "data/settings.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "dbcommands.h"
 #include "toolsupport.h"
 

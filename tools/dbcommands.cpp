@@ -8,7 +8,7 @@
 #include "data/demodata.h"
 #include "data/schema.h"
 #include "data/settings.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "toolsupport.h"
 
 #include <QDir>

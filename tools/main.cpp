@@ -1,6 +1,6 @@
 // chengheng-db: creates and administers the database file xs.mdb from a shell.
 #include "data/audit.h"
-#include "data/sqlite.h"
+#include "data/fault.h"
 #include "dbcommands.h"
 #include "reportcmd.h"
 #include "toolsupport.h"

@@ -2,9 +2,9 @@
 
 #include "cases/DataReportclass.h"
 #include "data/pgschema.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "data/serverdb.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "data/sqltext.h"
 #include "dbcommands.h"
 #include "dept/DataReportclass2.h"

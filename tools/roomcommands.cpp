@@ -4,7 +4,7 @@
 // member of chengheng_admin.
 #include "data/pgroles.h"
 #include "data/pgschema.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "dbcommands.h"
 #include "toolsupport.h"
 

@@ -4,8 +4,8 @@
 #include "data/passwords.h"
 #include "data/pgroles.h"
 #include "data/pgschema.h"
-#include "data/pgsql.h"
-#include "data/sqlite.h"
+#include "data/pg/pgsql.h"
+#include "data/sqlite/sqlite.h"
 #include "dbcommands.h"
 #include "toolsupport.h"
 

@@ -3,8 +3,8 @@
 #include <QCommandLineParser>
 
 #include "data/audit.h"
-#include "data/pgconninfo.h"
-#include "data/sqlite.h"
+#include "data/pg/pgconninfo.h"
+#include "data/sqlite/sqlite.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "data/accounts.h"
 
 #include "data/passwords.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 
 #include <sqlite3.h>
 

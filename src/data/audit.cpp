@@ -2,7 +2,7 @@
 
 #include "data/auditanchor.h"
 #include "data/globals.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 
 #include <QCryptographicHash>
 #include <QHash>

@@ -4,7 +4,7 @@
 #include "data/auditanchor.h"
 #include "data/schema.h"
 #include "data/settings.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 
 #include <QCoreApplication>
 #include <QDate>

@@ -1,7 +1,7 @@
 #pragma once
 // Writing many rows at once: the tool's imports and the built-in data.
 #include "data/csv.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 
 #include <QString>
 

@@ -2,7 +2,7 @@
 
 #include "data/demodata.h"
 #include "data/schema.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 
 #include <QByteArray>
 #include <QDate>

@@ -1,6 +1,6 @@
 #pragma once
 #include "data/recordset.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 
 #include <QObject>
 #include <QString>

@@ -1,11 +1,11 @@
 #include "data/passwords.h"
 
 #include "data/audit.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "data/recordset.h"
 #include "data/serverdb.h"
 #include "data/settings.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "data/sqltext.h"
 
 #include <sodium.h>

@@ -2,7 +2,7 @@
 
 #include "data/pgaudit.h"
 #include "data/pgschema.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 
 namespace xs {
 

@@ -8,9 +8,9 @@
 #include "data/passwords.h"
 #include "data/pgaudit.h"
 #include "data/pgroles.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "data/schema.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 
 #include <sqlite3.h>
 

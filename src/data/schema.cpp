@@ -1,6 +1,6 @@
 #include "data/schema.h"
 
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 
 namespace xs {
 

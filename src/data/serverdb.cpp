@@ -3,7 +3,7 @@
 #include "data/audit.h"
 #include "data/pgroles.h"
 #include "data/pgschema.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 
 #include <vector>
 

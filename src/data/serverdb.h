@@ -1,5 +1,5 @@
 #pragma once
-#include "data/sqlite.h"
+#include "data/fault.h"
 
 #include <QString>
 #include <memory>

@@ -1,7 +1,7 @@
 #include "data/serverpager.h"
 
 #include "data/pgschema.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "data/serverdb.h"
 
 #include <QMetaObject>

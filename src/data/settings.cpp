@@ -1,6 +1,6 @@
 #include "data/settings.h"
 
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 
 #include <sqlite3.h>
 

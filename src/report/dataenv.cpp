@@ -2,7 +2,7 @@
 
 #include "data/listing.h"
 
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "data/sqltext.h"
 
 namespace xs {

@@ -1,6 +1,6 @@
 #include "report/report.h"
 
-#include "data/sqlite.h"
+#include "data/fault.h"
 #include "report/preview.h"
 #include "report/reportdocument.h"
 

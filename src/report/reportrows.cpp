@@ -1,11 +1,11 @@
 #include "report/reportrows.h"
 
 #include "data/listing.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "data/recordset.h"
 #include "data/serverdb.h"
 #include "data/serverpager.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "data/sqltext.h"
 
 #include <QByteArray>

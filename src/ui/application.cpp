@@ -4,7 +4,7 @@
 #include "data/dbconfig.h"
 #include "data/listing.h"
 #include "data/serverdb.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "ui/fonts.h"
 #include "ui/msgbox.h"
 #include "ui/windowfilter.h"

@@ -6,8 +6,8 @@
 #include "data/audit.h"
 #include "data/auditanchor.h"
 #include "data/pgaudit.h"
-#include "data/pgsql.h"
-#include "data/sqlite.h"
+#include "data/pg/pgsql.h"
+#include "data/sqlite/sqlite.h"
 #include "testenv.h"
 
 #include <QFile>

@@ -5,7 +5,7 @@
 #include "data/caserecord.h"
 #include "data/dates.h"
 #include "data/globals.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "data/serverdb.h"
 #include "mainwin/MDIForm1.h"
 #include "ui/application.h"

@@ -13,7 +13,7 @@
 #include "data/pgaudit.h"
 #include "data/pgroles.h"
 #include "data/pgschema.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "data/serverdb.h"
 #include "prescribe/Form2.h"
 #include "prescribe/worktable.h"

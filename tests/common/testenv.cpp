@@ -9,10 +9,10 @@
 #include "data/passwords.h"
 #include "data/pgroles.h"
 #include "data/pgschema.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "data/schema.h"
 #include "data/serverdb.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "ui/window.h"
 
 #include <QFile>

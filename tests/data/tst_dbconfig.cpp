@@ -6,8 +6,8 @@
 // parameters a server connection is opened with: verified TLS for another
 // host unless the text says otherwise.
 #include "data/dbconfig.h"
-#include "data/pgsql.h"
-#include "data/sqlite.h"
+#include "data/pg/pgsql.h"
+#include "data/fault.h"
 
 #include <QFile>
 #include <QTemporaryDir>

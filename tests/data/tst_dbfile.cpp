@@ -1,7 +1,7 @@
 // The database file itself: a file that is not a 澄衡 database is refused at
 // start-up before a byte of it changes; our files carry the mark, and an older
 // unmarked file with the system's tables is accepted.
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "testenv.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 #include "cases/Form3.h"
 #include "data/listing.h"
 #include "data/pager.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "dept/Formclass2.h"
 #include "testenv.h"
 

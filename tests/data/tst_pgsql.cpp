@@ -4,7 +4,7 @@
 // a 门诊号 stored twice, a connection cut by the server,
 // and a server that cannot be reached, each told in Chinese; the connection
 // encrypted (the cluster takes TCP through TLS only).
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 
 #include <QTest>
 #include <optional>

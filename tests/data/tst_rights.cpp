@@ -2,7 +2,7 @@
 #include "data/audit.h"
 #include "data/globals.h"
 #include "data/rights.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "testenv.h"
 #include "ui/rightsgate.h"
 

@@ -7,7 +7,7 @@
 #include "data/pgaudit.h"
 #include "data/pgroles.h"
 #include "data/pgschema.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "data/recordset.h"
 #include "data/serverdb.h"
 #include "testenv.h"

@@ -7,7 +7,7 @@
 #include "data/listing.h"
 #include "data/pager.h"
 #include "data/pgschema.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "data/recordset.h"
 #include "data/serverdb.h"
 #include "data/serverpager.h"

@@ -5,7 +5,7 @@
 #include "data/pgaudit.h"
 #include "data/pgroles.h"
 #include "data/pgschema.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "testenv.h"
 
 #include <QTest>

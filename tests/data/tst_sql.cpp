@@ -1,7 +1,7 @@
 // The SQL runner: how statements are classified, translated and run, and what
 // a failure looks like to the caller.
 #include "data/recordset.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "data/sqltext.h"
 #include "testenv.h"
 

@@ -4,7 +4,7 @@
 #include "data/globals.h"
 #include "data/recordset.h"
 #include "data/schema.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "prescribe/DataReport1.h"
 #include "prescribetest.h"
 #include "report/preview.h"

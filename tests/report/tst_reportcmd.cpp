@@ -1,7 +1,7 @@
 // "chengheng-db report": the three reports written to PDF from a shell, run
 // as the real tool in a child process (no display needed).
 #include "data/pager.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "data/recordset.h"
 #include "data/sqltext.h"
 #include "report/reportrows.h"

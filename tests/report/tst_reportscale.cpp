@@ -3,7 +3,7 @@
 // cancelled without leaving a file, and a temporary file that cannot be
 // written is told.
 #include "cases/DataReportclass.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "report/dataenv.h"
 #include "report/preview.h"
 #include "report/report.h"

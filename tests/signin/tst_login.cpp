@@ -1,6 +1,6 @@
 // The login window: who gets in, what the others are told, where the focus goes.
 #include "data/globals.h"
-#include "data/sqlite.h"
+#include "data/fault.h"
 #include "mainwin/MDIForm1.h"
 #include "prescribe/Form2.h"
 #include "signin/Frmdenlu.h"

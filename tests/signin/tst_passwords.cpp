@@ -3,9 +3,9 @@
 // the file keeps.
 #include "data/globals.h"
 #include "data/passwords.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "data/serverdb.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "mainwin/MDIForm1.h"
 #include "signin/Frmdenlu.h"
 #include "signin/frmuser1.h"

@@ -3,7 +3,7 @@
 #include "data/auditanchor.h"
 #include "data/backup.h"
 #include "data/settings.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 
 #include "testenv.h"
 

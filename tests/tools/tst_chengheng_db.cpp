@@ -5,7 +5,7 @@
 #include "data/csv.h"
 #include "data/dates.h"
 #include "data/schema.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 
 #include "testenv.h"
 

@@ -5,7 +5,7 @@
 // server that holds records; a server that cannot be reached is told in Chinese.
 #include "data/passwords.h"
 #include "data/pgschema.h"
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 #include "testenv.h"
 
 #include <QElapsedTimer>

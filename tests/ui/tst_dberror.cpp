@@ -8,7 +8,7 @@
 #include "data/backup.h"
 #include "data/globals.h"
 #include "data/serverdb.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "dept/Formclass2.h"
 #include "mainwin/MDIForm1.h"
 #include "prescribe/Form2.h"

@@ -4,7 +4,7 @@
 #include "cases/Form3.h"
 #include "data/globals.h"
 #include "data/pager.h"
-#include "data/sqlite.h"
+#include "data/sqlite/sqlite.h"
 #include "testenv.h"
 #include "ui/flexgrid.h"
 #include "ui/twips.h"

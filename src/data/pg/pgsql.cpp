@@ -1,6 +1,6 @@
-#include "data/pgsql.h"
+#include "data/pg/pgsql.h"
 
-#include "data/pgconninfo.h"
+#include "data/pg/pgconninfo.h"
 #include "data/sqltext.h"
 
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "data/pgconninfo.h"
+#include "data/pg/pgconninfo.h"
 
 #include <QList>
 #include <algorithm>
