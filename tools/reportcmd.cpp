@@ -1,9 +1,9 @@
 #include "reportcmd.h"
 
 #include "cases/DataReportclass.h"
-#include "data/pgschema.h"
 #include "data/pg/pgsql.h"
-#include "data/serverdb.h"
+#include "data/pg/serverdb.h"
+#include "data/pgschema.h"
 #include "data/sqlite/sqlite.h"
 #include "data/sqltext.h"
 #include "dbcommands.h"
@@ -75,7 +75,8 @@ int reportCommand(const QStringList &args)
         sql = command->CommandText;
     // A report reads one query; a second statement after it is never run.
     if (severalStatements(*sql))
-        return usage(QStringLiteral("--sql 只能是一条查询语句，其中却有用分号隔开的多条语句。请只留下一条 select 语句。"));
+        return usage(
+            QStringLiteral("--sql 只能是一条查询语句，其中却有用分号隔开的多条语句。请只留下一条 select 语句。"));
     // The reading stops after this long (30 s unless given), whatever the statement.
     if (opts.has(QStringLiteral("--timeout"))) {
         bool number = false;

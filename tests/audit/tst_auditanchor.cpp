@@ -5,7 +5,7 @@
 // or emptied since.
 #include "data/audit.h"
 #include "data/auditanchor.h"
-#include "data/pgaudit.h"
+#include "data/pg/pgaudit.h"
 #include "data/pg/pgsql.h"
 #include "data/sqlite/sqlite.h"
 #include "testenv.h"

@@ -4,12 +4,12 @@
 // statement inside a transaction keeps nothing; a broken connection refuses
 // the rest of its transaction and the next statement connects again.
 #include "data/globals.h"
-#include "data/pgaudit.h"
-#include "data/pgroles.h"
-#include "data/pgschema.h"
+#include "data/pg/pgaudit.h"
+#include "data/pg/pgroles.h"
 #include "data/pg/pgsql.h"
+#include "data/pg/serverdb.h"
+#include "data/pgschema.h"
 #include "data/recordset.h"
-#include "data/serverdb.h"
 #include "testenv.h"
 
 #include <QRegularExpression>
