@@ -16,9 +16,8 @@ struct CaseFieldSlot {
 
 // Slot of each column, in column order (门诊号 .. 身份证).
 const std::array<CaseFieldSlot, 20> &caseFieldSlots();
-// The column shown by text box i (0..16) and by combo box i (0..2).
+// The column shown by text box i (0..16).
 int columnOfTextBox(int i);
-int columnOfComboBox(int i);
 // Positions of the two date columns.
 constexpr int kBirthColumn = 4;  // 出生年月
 constexpr int kVisitColumn = 8;  // 入诊时间

@@ -370,14 +370,6 @@ void Form2::setFieldText(int column, const QString &text)
     }
 }
 
-QStringList Form2::fieldValues() const
-{
-    QStringList v;
-    for (int c = 0; c < 20; ++c)
-        v << fieldText(c).trimmed();
-    return v;
-}
-
 bool Form2::eventFilter(QObject *obj, QEvent *ev)
 {
     if (ev->type() == QEvent::FocusIn && obj == Text2[6]->editor())
