@@ -43,7 +43,7 @@ bool prescribingAllowed()
         return true;
     if (rightsUnread(RightFlag))
         return false;
-    MsgBox(refusalText(Gate::Prescribing), vbInformation | vbOKOnly, QStringLiteral(" 警告"));
+    MsgBox(refusalText(Gate::Prescribing), vbInformation | vbOKOnly, kRefusalTitle);
     return false;
 }
 
