@@ -59,7 +59,6 @@ const int kToolFrame[4] = {0, 0, 3040, 940};
 const int kToolBar[4] = {120, 120, 2895, 840};
 
 const QString kWarn = QStringLiteral("警告");
-const QString kRightsWarn = QStringLiteral(" 警告");
 
 }  // namespace
 
@@ -291,7 +290,7 @@ bool RecordBrowser::mayEdit(const QString &refusal)
         return true;
     if (rightsUnread(RightFlag))
         return false;
-    MsgBox(refusal, vbInformation | vbOKOnly, kRightsWarn);
+    MsgBox(refusal, vbInformation | vbOKOnly, kRefusalTitle);
     return false;
 }
 

@@ -1,9 +1,7 @@
 #pragma once
-#include "report/reportmodel.h"
+#include "report/fixedreport.h"
 
 namespace xs {
-
-class ReportPreview;
 
 // The case record report: one fixed block per case record under the title
 // "青禾医院电子处方", bound to DataEnv1's Command1 through rsCommand1. Its
@@ -18,16 +16,9 @@ class ReportPreview;
 // Showing reads rsCommand1 as it stands (never opened: Command1's own text;
 // a statement that failed: no rows, and the preview says there is nothing to
 // print). A preview of this report still open is replaced by the new one.
-class DataReportclass {
+class DataReportclass : public FixedReport<DataReportclass> {
 public:
-    static const ReportLayout &layout();
-    // Shows the report; modeless showings return the preview window, modal
-    // ones return null once the user has closed it.
-    static ReportPreview *Show(bool modal);
-    // The open preview, or null (never opens one).
-    static ReportPreview *window();
-    // Closes the open preview, if any.
-    static void Unload();
+    static const FixedReportSpec &spec();
 };
 
 }  // namespace xs

@@ -81,9 +81,6 @@ const char *const kTabOrder[] = {
 // when there is no department to register under.
 const WindowLayout kLayout{"Form1", "Form1", 11715, 9975, kControls, kTabOrder};
 
-constexpr int kVisitBox = 6;  // 入诊时间
-constexpr int kBirthBox = 2;  // 出生年月
-
 const QString kTitle = QStringLiteral("警告");
 const QString kDuplicate = QStringLiteral("已经存在该门诊号的记录,门诊号不能重复！");
 
@@ -126,8 +123,8 @@ Form1::Form1(QWidget *parent) : XsWindow(parent)
         box->setInsertPolicy(QComboBox::NoInsert);
         paintEntryBox(box);
     }
-    Combo1[0]->setEditText(QStringLiteral("Combo1"));
-    Combo1[2]->setEditText(QStringLiteral("Combo1"));
+    Combo1[kSexCombo]->setEditText(QStringLiteral("Combo1"));
+    Combo1[kMarriedCombo]->setEditText(QStringLiteral("Combo1"));
     Label2 = c.get<QLabel>("Label2");
     Label3 = c.get<QLabel>("Label3");
     Label4 = c.get<QLabel>("Label4");
@@ -193,11 +190,11 @@ void Form1::load1()
         MsgBox(QStringLiteral("请先设置科室部署！"), vbOKOnly, kTitle);
         return;
     }
-    Combo1[1]->clear();
+    Combo1[kDeptCombo]->clear();
     for (; !rs->atEOF(); rs->MoveNext())
-        Combo1[1]->addItem(rs->text(0));
+        Combo1[kDeptCombo]->addItem(rs->text(0));
     rs->Close();
-    Combo1[1]->setCurrentIndex(0);
+    Combo1[kDeptCombo]->setCurrentIndex(0);
 
     if (CaseEditMode) {
         setWindowTitle(QStringLiteral("修改"));

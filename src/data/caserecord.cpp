@@ -44,7 +44,6 @@ int columnOf(bool combo, int i)
 }  // namespace
 
 int columnOfTextBox(int i) { return columnOf(false, i); }
-int columnOfComboBox(int i) { return columnOf(true, i); }
 
 std::optional<QString> caseUpdateStatement(const QString &head, const std::array<QString, 20> &values,
                                            const QString &key)

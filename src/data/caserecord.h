@@ -16,9 +16,17 @@ struct CaseFieldSlot {
 
 // Slot of each column, in column order (门诊号 .. 身份证).
 const std::array<CaseFieldSlot, 20> &caseFieldSlots();
-// The column shown by text box i (0..16) and by combo box i (0..2).
+// The column shown by text box i (0..16).
 int columnOfTextBox(int i);
-int columnOfComboBox(int i);
+// The boxes the windows address by what they hold: text boxes ...
+constexpr int kBirthBox = 2;        // 出生年月
+constexpr int kVisitBox = 6;        // 入诊时间
+constexpr int kDrugNameBox = 12;    // 药名
+constexpr int kDrugAmountBox = 13;  // 药量
+// ... and combo boxes.
+constexpr int kSexCombo = 0;      // 性别
+constexpr int kDeptCombo = 1;     // 科室
+constexpr int kMarriedCombo = 2;  // 婚否
 // Positions of the two date columns.
 constexpr int kBirthColumn = 4;  // 出生年月
 constexpr int kVisitColumn = 8;  // 入诊时间

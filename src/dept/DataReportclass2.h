@@ -1,9 +1,7 @@
 #pragma once
-#include "report/reportmodel.h"
+#include "report/fixedreport.h"
 
 namespace xs {
-
-class ReportPreview;
 
 // The department report: one fixed block per department setting, bound to
 // DataEnv1's Command2 ("select * from class") through rsCommand2. It has no
@@ -18,14 +16,9 @@ class ReportPreview;
 // Showing reads rsCommand2 as it stands (never opened: Command2's own text;
 // a statement that failed: no rows, and the preview says there is nothing to
 // print). A preview of this report still open is replaced by the new one.
-class DataReportclass2 {
+class DataReportclass2 : public FixedReport<DataReportclass2> {
 public:
-    static const ReportLayout &layout();
-    // Modeless showings return the preview window, modal ones return null
-    // once the user has closed it.
-    static ReportPreview *Show(bool modal);
-    static ReportPreview *window();  // the open preview, or null
-    static void Unload();            // closes the open preview, if any
+    static const FixedReportSpec &spec();
 };
 
 }  // namespace xs

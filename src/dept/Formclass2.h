@@ -10,7 +10,6 @@ class Formclass2 : public RecordBrowser {
 public:
     explicit Formclass2(QWidget *parent = nullptr);
 
-    void classtree() { buildTree(); }
     void classshowtitle() { writeTitles(); }
     void classshowdata() { listRows(); }
 };

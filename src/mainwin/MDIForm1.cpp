@@ -175,7 +175,7 @@ void MDIForm1::runGate(const GateEntry &g)
     if (rightsUnread(RightFlag))
         return;
     if (!gatePasses(g.gate, RightFlag)) {
-        MsgBox(refusalText(g.gate), vbInformation | vbOKOnly, QStringLiteral(" 警告"));
+        MsgBox(refusalText(g.gate), vbInformation | vbOKOnly, kRefusalTitle);
         return;
     }
     g.onPass();

@@ -1,9 +1,7 @@
 #pragma once
-#include "report/reportmodel.h"
+#include "report/fixedreport.h"
 
 namespace xs {
-
-class ReportPreview;
 
 // The printed prescription "青禾医院电子处方": one fixed block per row of the
 // work table yc, bound to DataEnv1's Command3 ("select *from yc") through
@@ -14,14 +12,9 @@ class ReportPreview;
 // Every showing reopens rsCommand3 with Command3's text first, so it prints
 // the rows yc holds at that moment. An empty work table shows one page with
 // the title and the preview says there is nothing to print.
-class DataReport1 {
+class DataReport1 : public FixedReport<DataReport1> {
 public:
-    static const ReportLayout &layout();
-    // Modeless showings return the preview window, modal ones return null
-    // once the user has closed it.
-    static ReportPreview *Show(bool modal = true);
-    static ReportPreview *window();  // the open preview, or null
-    static void Unload();            // closes the open preview, if any
+    static const FixedReportSpec &spec();
 };
 
 }  // namespace xs

@@ -43,7 +43,7 @@ bool prescribingAllowed()
         return true;
     if (rightsUnread(RightFlag))
         return false;
-    MsgBox(refusalText(Gate::Prescribing), vbInformation | vbOKOnly, QStringLiteral(" 警告"));
+    MsgBox(refusalText(Gate::Prescribing), vbInformation | vbOKOnly, kRefusalTitle);
     return false;
 }
 
@@ -251,7 +251,7 @@ void Form2::buildFields()
         }
         Label2[size_t(f.label)] = label;
     }
-    Text2[6]->editor()->installEventFilter(this);
+    Text2[kVisitBox]->editor()->installEventFilter(this);
 }
 
 QSize Form2::openingSize(const QSize &available) const
@@ -310,9 +310,9 @@ void Form2::load1()
     for (; !rs->atEOF(); rs->MoveNext())
         departments << rs->text(0);
     rs.reset();
-    Combo1[1]->clear();
-    Combo1[1]->addItems(departments);
-    Combo1[1]->setCurrentIndex(0);
+    Combo1[kDeptCombo]->clear();
+    Combo1[kDeptCombo]->addItems(departments);
+    Combo1[kDeptCombo]->setCurrentIndex(0);
 
     if (CaseEditMode) {
         setWindowTitle(QStringLiteral("修改"));
@@ -332,7 +332,7 @@ void Form2::load1()
     loadedKey_.reset();
     for (TextBox *t : Text2)
         t->setText(QString());
-    Text2[6]->setText(todayText());
+    Text2[kVisitBox]->setText(todayText());
 }
 
 void Form2::drugload(const QString &column)
@@ -370,18 +370,10 @@ void Form2::setFieldText(int column, const QString &text)
     }
 }
 
-QStringList Form2::fieldValues() const
-{
-    QStringList v;
-    for (int c = 0; c < 20; ++c)
-        v << fieldText(c).trimmed();
-    return v;
-}
-
 bool Form2::eventFilter(QObject *obj, QEvent *ev)
 {
-    if (ev->type() == QEvent::FocusIn && obj == Text2[6]->editor())
-        Text2[6]->selectAll();
+    if (ev->type() == QEvent::FocusIn && obj == Text2[kVisitBox]->editor())
+        Text2[kVisitBox]->selectAll();
     return XsWindow::eventFilter(obj, ev);
 }
 
@@ -415,8 +407,8 @@ void Form2::List1_DblClick()
     const QString quantity = Text1->text();
     List2->addItem(entry);
     List2->addItem(quantity);
-    Text2[12]->setText(Text2[12]->text() + entry);
-    Text2[13]->setText(Text2[13]->text() + quantity);
+    Text2[kDrugNameBox]->setText(Text2[kDrugNameBox]->text() + entry);
+    Text2[kDrugAmountBox]->setText(Text2[kDrugAmountBox]->text() + quantity);
 }
 
 void Form2::sccf_Click()
@@ -527,8 +519,8 @@ void Form2::ck_Click()
         delete List2->takeItem(i);
     for (TextBox *t : Text2)
         t->setText(QString());
-    Combo1[0]->setEditText(QString());
-    Combo1[2]->setEditText(QString());
+    Combo1[kSexCombo]->setEditText(QString());
+    Combo1[kMarriedCombo]->setEditText(QString());
     reopen();
 }
 

@@ -43,8 +43,6 @@ public:
     // 23775 x 12855 twips, plus the menu bar), as far as the screen allows.
     QSize openingSize(const QSize &available) const;
 
-    // The 20 values of the patient fields in column order, trimmed.
-    QStringList fieldValues() const;
     // Closes this window and shows a fresh one; returns the new window. Nothing
     // of this object may be used afterwards.
     Form2 *reopen();

@@ -35,7 +35,7 @@ std::optional<GenerateOutcome> check(const WorkRecord &typed, bool modify)
         if (!rs->atEOF())
             return outcome(GenerateOutcome::NumberTaken, 0);
     }
-    for (int i : {2, 6})
+    for (int i : {kBirthBox, kVisitBox})
         if (!isDate(box(i).trimmed()))
             return outcome(GenerateOutcome::NotADate, i);
     return std::nullopt;

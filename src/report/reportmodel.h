@@ -67,7 +67,6 @@ struct ReportLayout {
     // Paper size in twips (portrait).
     QSize paperSize() const;
     int printableHeight() const { return paperSize().height() - topMargin - bottomMargin; }
-    int printableWidth() const { return paperSize().width() - leftMargin - rightMargin; }
     // The columns the fields are bound to, each once, in the order of first use.
     QStringList boundColumns() const;
 };

@@ -133,6 +133,8 @@ bool hasRows(const QString &sql)
 
 void tellNoCondition(QWidget *firstBox)
 {
+    // The leading blank of the title is intended: the query dialogs have
+    // always shown " 警告" here, not the "警告" of the entry windows.
     MsgBox(QStringLiteral("你至少要输入一个条件以上才能查询！"), vbOKOnly, QStringLiteral(" 警告"));
     firstBox->setFocus(Qt::OtherFocusReason);
 }

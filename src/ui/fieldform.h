@@ -45,7 +45,6 @@ public:
     QString selectedText() const;
 
     QLineEdit *lineEdit() const { return line_; }
-    QPlainTextEdit *plainTextEdit() const { return plain_; }
     QWidget *editor() const;
 
 signals:

@@ -14,6 +14,10 @@ QString userright(int code);
 // already, so no refusal follows it.
 inline bool rightsUnread(const QString &right) { return right.isEmpty(); }
 
-// The refusal shown by a gate: information icon, OK, title " 警告".
+// The refusal shown by a gate: information icon, OK, title kRefusalTitle.
 QString refusalText(Gate g);
+// The title of every refusal of a right. The leading blank is intended: it is
+// the title the user has always seen on these refusals, unlike the plain
+// "警告" of the other warnings.
+inline const QString kRefusalTitle = QStringLiteral(" 警告");
 }  // namespace xs
