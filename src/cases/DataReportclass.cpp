@@ -36,9 +36,9 @@ const LayoutCell footer[] = {
 
 }  // namespace
 
-const FixedReportSpec &DataReportclass::spec()
+const FixedReportDesign &DataReportclass::design()
 {
-    static const FixedReportSpec s{
+    static const FixedReportDesign s{
         .name = "DataReportclass",
         .caption = "DataReport1",
         .dataMember = "Command1",

@@ -18,7 +18,7 @@ namespace xs {
 // print). A preview of this report still open is replaced by the new one.
 class DataReportclass : public FixedReport<DataReportclass> {
 public:
-    static const FixedReportSpec &spec();
+    static const FixedReportDesign &design();
 };
 
 }  // namespace xs

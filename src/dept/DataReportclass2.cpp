@@ -23,9 +23,9 @@ const LayoutCell footer[] = {
 
 }  // namespace
 
-const FixedReportSpec &DataReportclass2::spec()
+const FixedReportDesign &DataReportclass2::design()
 {
-    static const FixedReportSpec s{
+    static const FixedReportDesign s{
         .name = "DataReportclass2",
         .caption = "DataReportclass",
         .dataMember = "Command2",

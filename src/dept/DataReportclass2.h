@@ -18,7 +18,7 @@ namespace xs {
 // print). A preview of this report still open is replaced by the new one.
 class DataReportclass2 : public FixedReport<DataReportclass2> {
 public:
-    static const FixedReportSpec &spec();
+    static const FixedReportDesign &design();
 };
 
 }  // namespace xs

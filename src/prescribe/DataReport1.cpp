@@ -36,9 +36,9 @@ const LayoutCell footer[] = {
 
 }  // namespace
 
-const FixedReportSpec &DataReport1::spec()
+const FixedReportDesign &DataReport1::design()
 {
-    static const FixedReportSpec s{
+    static const FixedReportDesign s{
         .name = "DataReport1",
         .caption = "DataReport1",
         .dataMember = "Command3",

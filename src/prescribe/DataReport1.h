@@ -14,7 +14,7 @@ namespace xs {
 // the title and the preview says there is nothing to print.
 class DataReport1 : public FixedReport<DataReport1> {
 public:
-    static const FixedReportSpec &spec();
+    static const FixedReportDesign &design();
 };
 
 }  // namespace xs

@@ -13,7 +13,7 @@ namespace xs {
 // the sections named Section4 (report header), Section2 (page header),
 // Section1 (detail), Section3 (page footer) and Section5 (report footer).
 // What differs from report to report is this data.
-struct FixedReportSpec {
+struct FixedReportDesign {
     const char *name;        // the report's name, e.g. "DataReportclass"
     const char *caption;     // its preview window's caption
     const char *dataMember;  // the data environment command it prints, e.g. "Command1"
@@ -37,24 +37,24 @@ struct FixedReportSpec {
     bool reopenOnShow;
 };
 
-ReportLayout buildFixedReport(const FixedReportSpec &spec);
+ReportLayout buildFixedReport(const FixedReportDesign &design);
 // Shows `layout` over the recordset of its data member (see showReport).
 ReportPreview *showFixedReport(const ReportLayout &layout, bool reopenOnShow, bool modal);
 
-// The interface each report class offers, over its own spec(): R provides
-// `static const FixedReportSpec &spec()`.
+// The interface each report class offers, over its own design(): R provides
+// `static const FixedReportDesign &design()`.
 template <class R>
 class FixedReport {
 public:
     static const ReportLayout &layout()
     {
-        static const ReportLayout l = buildFixedReport(R::spec());
+        static const ReportLayout l = buildFixedReport(R::design());
         return l;
     }
     // Shows the report; modeless showings return the preview window, modal
     // ones return null once the user has closed it. A preview of this report
     // still open is replaced by the new one.
-    static ReportPreview *Show(bool modal) { return showFixedReport(layout(), R::spec().reopenOnShow, modal); }
+    static ReportPreview *Show(bool modal) { return showFixedReport(layout(), R::design().reopenOnShow, modal); }
     // The open preview, or null (never opens one).
     static ReportPreview *window() { return openReportPreview(layout().name); }
     // Closes the open preview, if any.
