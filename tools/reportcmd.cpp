@@ -1,8 +1,8 @@
 #include "reportcmd.h"
 
 #include "cases/DataReportclass.h"
-#include "data/pgschema.h"
 #include "data/pg/pgsql.h"
+#include "data/pgschema.h"
 #include "data/serverdb.h"
 #include "data/sqlite/sqlite.h"
 #include "data/sqltext.h"
@@ -75,7 +75,8 @@ int reportCommand(const QStringList &args)
         sql = command->CommandText;
     // A report reads one query; a second statement after it is never run.
     if (severalStatements(*sql))
-        return usage(QStringLiteral("--sql 只能是一条查询语句，其中却有用分号隔开的多条语句。请只留下一条 select 语句。"));
+        return usage(
+            QStringLiteral("--sql 只能是一条查询语句，其中却有用分号隔开的多条语句。请只留下一条 select 语句。"));
     // The reading stops after this long (30 s unless given), whatever the statement.
     if (opts.has(QStringLiteral("--timeout"))) {
         bool number = false;
@@ -102,11 +103,12 @@ int reportCommand(const QStringList &args)
     }
 
     int code = 0;
-    if (tool::pickServer(opts, &code)) {
-        if (code != 0)
-            return code;
+    const std::optional<tool::Target> target = tool::chooseTarget(opts, &code);
+    if (!target)
+        return code;
+    if (target->server) {
         // The report reads the shared tables and the room's own work table.
-        const QString conninfo = opts.value(QStringLiteral("--server"));
+        const QString &conninfo = target->name;
         const QString room =
             opts.has(QStringLiteral("--room")) ? opts.value(QStringLiteral("--room")).trimmed() : QStringLiteral("1");
         if (const QString problem = roomNameProblem(room); !problem.isEmpty())

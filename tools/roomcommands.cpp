@@ -2,9 +2,9 @@
 // remove) and the move of a server made by an earlier version to the roles
 // (upgrade). These are the administration's: they run as a superuser or a
 // member of chengheng_admin.
+#include "data/pg/pgsql.h"
 #include "data/pgroles.h"
 #include "data/pgschema.h"
-#include "data/pg/pgsql.h"
 #include "dbcommands.h"
 #include "toolsupport.h"
 

@@ -3,8 +3,11 @@
 #include <QCommandLineParser>
 
 #include "data/audit.h"
+#include "data/engine.h"
 #include "data/pg/pgconninfo.h"
+#include "data/pg/pgsql.h"
 #include "data/sqlite/sqlite.h"
+#include "dbcommands.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +18,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace xs {
+std::unique_ptr<Engine> interimFileEngine(const QString &path);
+std::unique_ptr<Engine> interimServerEngine(const QString &conninfo, const QString &actor);
+}  // namespace xs
 namespace xs::tool {
 
 QString escapeControls(const QString &text)
@@ -129,6 +136,40 @@ std::optional<Connection> openDatabase(const QString &path)
         error(ExitFailed, e.message());
         return std::nullopt;
     }
+}
+
+std::optional<Target> chooseTarget(const Options &o, int *code)
+{
+    if (!o.has(QStringLiteral("--server")))
+        return Target{false, databasePath(o)};
+    if (o.has(QStringLiteral("--db"))) {
+        *code = error(ExitUsage, QStringLiteral("--db 和 --server 只能给一个：一个命令只处理一个数据库"));
+        return std::nullopt;
+    }
+    return Target{true, o.value(QStringLiteral("--server"))};
+}
+
+std::optional<Target> openTarget(const Options &o, int *code, Repair repair)
+{
+    std::optional<Target> t = chooseTarget(o, code);
+    if (!t)
+        return std::nullopt;
+    *code = ExitFailed;
+    if (t->server) {
+        if (!connectServer(t->name))
+            return std::nullopt;
+        setEngine(interimServerEngine(t->name, auditActor()));
+        return t;
+    }
+    try {
+        if (repair == Repair::Trail && !openDatabase(t->name))
+            return std::nullopt;
+        setEngine(interimFileEngine(t->name));
+    } catch (const DbError &e) {
+        error(ExitFailed, e.message());
+        return std::nullopt;
+    }
+    return t;
 }
 
 bool stdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }

@@ -129,4 +129,8 @@ bool readAuditTrail(sqlite3 *db, const AuditFilter &filter, QList<AuditEntry> *o
 // trail cannot be read.
 bool readAuditPosition(sqlite3 *db, qint64 number, AuditTrailPosition *out, QString *why);
 
+// The same two on the engine of this process (the file or the server alike).
+bool readAuditTrail(const AuditFilter &filter, QList<AuditEntry> *out, QString *why);
+bool readAuditPosition(qint64 number, AuditTrailPosition *out, QString *why);
+
 }  // namespace xs
