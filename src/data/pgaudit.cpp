@@ -1,7 +1,7 @@
 #include "data/pgaudit.h"
 
-#include "data/pgschema.h"
 #include "data/pg/pgsql.h"
+#include "data/pgschema.h"
 
 #include <memory>
 
@@ -491,32 +491,6 @@ bool readServerAuditTrail(PgConnection &c, const AuditFilter &filter, QList<Audi
             *why = cur.error();
         return false;
     }
-    return true;
-}
-
-bool readServerAuditPosition(PgConnection &c, qint64 number, AuditTrailPosition *out, QString *why)
-{
-    QString error;
-    if (!serverHasAuditTrail(c, &error)) {
-        if (why)
-            *why = error.isEmpty() ? QStringLiteral("服务器上没有审计记录表 chengheng.audit") : error;
-        return false;
-    }
-    // One statement: one snapshot of the trail.
-    const PgResult r = c.exec(QStringLiteral("select (select 序号 from chengheng.audit order by 序号 desc limit 1),"
-                                             " (select 校验值 from chengheng.audit order by 序号 desc limit 1),"
-                                             " (select 校验值 from chengheng.audit where 序号=$1::bigint)"),
-                              {QString::number(number)});
-    if (!r.ok() || r.rows() != 1) {
-        if (why)
-            *why = r.error();
-        return false;
-    }
-    *out = AuditTrailPosition();
-    out->last = r.isNull(0, 0) ? 0 : r.text(0, 0).toLongLong();
-    out->lastHash = r.text(0, 1);
-    out->found = number > 0 && !r.isNull(0, 2);
-    out->foundHash = out->found ? r.text(0, 2) : QString();
     return true;
 }
 
