@@ -6,7 +6,9 @@
 #include "data/engine.h"
 #include "data/pg/pgconninfo.h"
 #include "data/pg/pgsql.h"
+#include "data/serverdb.h"
 #include "data/sqlite/sqlite.h"
+#include "data/sqlite/sqliteengine.h"
 #include "dbcommands.h"
 
 #include <QFile>
@@ -18,10 +20,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace xs {
-std::unique_ptr<Engine> interimFileEngine(const QString &path);
-std::unique_ptr<Engine> interimServerEngine(const QString &conninfo, const QString &actor);
-}  // namespace xs
 namespace xs::tool {
 
 QString escapeControls(const QString &text)
@@ -158,13 +156,16 @@ std::optional<Target> openTarget(const Options &o, int *code, Repair repair)
     if (t->server) {
         if (!connectServer(t->name))
             return std::nullopt;
-        setEngine(interimServerEngine(t->name, auditActor()));
+        // The tables shared by the rooms first on the search path, as room 1's program has them.
+        useServer(t->name, QStringLiteral("1"));
         return t;
     }
     try {
-        if (repair == Repair::Trail && !openDatabase(t->name))
+        // The engine opens the file for each statement: one that cannot be
+        // opened is told now, as such.
+        if (repair == Repair::Trail ? !openDatabase(t->name) : !Connection::open(t->name).get())
             return std::nullopt;
-        setEngine(interimFileEngine(t->name));
+        setEngine(makeFileEngine(t->name));
     } catch (const DbError &e) {
         error(ExitFailed, e.message());
         return std::nullopt;

@@ -78,9 +78,11 @@ std::optional<QString> storedUserName(const QString &name, QString *why)
 
 bool addUser(const QString &name, const QString &password, QString *why)
 {
-    const std::optional<QString> stored = engine().passwordToKeep(password, why);
+    const std::optional<QString> stored = passwordToKeep(password, why);
     if (!stored)
         return false;
+    if (stored->isEmpty() && !password.trimmed().isEmpty())
+        return fail(why, QStringLiteral("计算密码散列时内存不足，用户没有添加。请关闭其他程序后再试。"));
     DbFault fault = DbFault::None;
     if (runStatement(QStringLiteral("INSERT INTO use(username, password) VALUES($1, $2)"), {name, *stored}, why,
                      nullptr, &fault))

@@ -558,42 +558,6 @@ AuditVerification AuditChainCheck::finish(qint64 given)
     return v_;
 }
 
-bool readAuditTrail(sqlite3 *db, const AuditFilter &filter, QList<AuditEntry> *out, QString *why)
-{
-    if (!hasAuditTrail(db))
-        return fail(why, QStringLiteral("文件中没有审计记录表 audit"));
-    QStringList where;
-    QStringList values;
-    if (!filter.record.isEmpty()) {
-        where << QStringLiteral("记录=?");
-        values << filter.record;
-    }
-    if (!filter.user.isEmpty()) {
-        where << QStringLiteral("用户=? COLLATE NOCASE");
-        values << filter.user;
-    }
-    if (filter.since.isValid()) {
-        where << QStringLiteral("时间>=?");
-        values << filter.since.toString(QStringLiteral("yyyy-MM-dd"));
-    }
-    QString sql = QString::fromUtf8(kEntryColumns);
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
-    sql += QStringLiteral(" ORDER BY 序号");
-    sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &raw, nullptr) != SQLITE_OK)
-        return fail(why, faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
-    StmtHandle s(raw);
-    for (int i = 0; i < int(values.size()); ++i)
-        bindText(raw, i + 1, values[i]);
-    int rc;
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
-        *out << entryOf(raw);
-    if (rc != SQLITE_DONE)
-        return fail(why, faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
-    return true;
-}
-
 bool readAuditPosition(sqlite3 *db, qint64 number, AuditTrailPosition *out, QString *why)
 {
     if (!hasAuditTrail(db))

@@ -55,8 +55,10 @@ public:
     // It runs in the open transaction when there is one.
     virtual std::unique_ptr<Rows> exec(const QString &sql, const Params &params, SqlOutcome &out) = 0;
     // Appends one row to `table` with the given columns (none: every column
-    // takes its default).
-    virtual void insert(const QString &table, const QStringList &columns, const Params &values, SqlOutcome &out) = 0;
+    // takes its default). `readBy`, when given, is the reading of the table
+    // the row is added after: an engine may write on what it read on.
+    virtual void insert(const QString &table, const QStringList &columns, const Params &values, SqlOutcome &out,
+                        Rows *readBy = nullptr) = 0;
 
     // One transaction at a time. While it is open every statement above runs
     // in it; a transaction that could not begin refuses every write with
@@ -65,13 +67,14 @@ public:
     virtual bool commit() = 0;
     virtual void rollback() = 0;
 
-    // The text an account's new password is kept as: its hash, or the
-    // password itself where the database keeps them as typed (a file made
-    // before hashes). Empty with `why` on failure.
-    virtual std::optional<QString> passwordToKeep(const QString &password, QString *why) = 0;
-    // Whether a password kept as typed is replaced by its hash when its
-    // owner signs in.
-    virtual bool rehashesPlainPasswords() const = 0;
+    // Whether the database keeps passwords as hashes (the shared server
+    // always; a file once converted); nullopt with `why` when that cannot be
+    // read.
+    virtual std::optional<bool> hashesPasswords(QString *why) = 0;
+    // What follows a reading inside a transaction so that the rows it reads
+    // stay as read until the transaction ends (empty where the transaction
+    // already holds the whole database).
+    virtual QString rowLock() const = 0;
     // After a sign-in: the day's backup where this engine keeps it (the file
     // copies itself once a day; the server's backups are the clinic's own).
     virtual void afterSignIn(const std::function<void(const QString &why)> &failed) = 0;

@@ -3,9 +3,7 @@
 #include "data/statements.h"
 
 #include "data/audit.h"
-#include "data/pg/pgsql.h"
 #include "data/recordset.h"
-#include "data/serverdb.h"
 #include "data/settings.h"
 #include "data/sqlite/sqlite.h"
 #include "data/sqltext.h"
@@ -109,53 +107,40 @@ bool signInPasswordMatches(const QString &name, const QString &typed)
     rs.reset();
     if (!matched || !plainMatch)
         return matched;
-    if (onServer()) {
-        // The shared server keeps only hashes; a plain row put there past the
-        // program (in psql, say) gets its hash now. Only the hash goes to the
-        // server: the row is locked and its stored text compared here, so the
-        // plain password is in no statement and no parameter (the server's
-        // statement log would keep it).
-        const QString hash = hashNormalised(foldCase(*plainMatch));
-        const AuditActorScope actor(storedName);
-        if (hash.isEmpty())
-            return true;
-        if (std::shared_ptr<PgConnection> c = takeServerConnection(nullptr, nullptr)) {
-            if (c->run(QStringLiteral("BEGIN"))) {
-                const PgResult row =
-                    c->exec(QStringLiteral("select password from use where username=$1 for update"), {storedName});
-                const bool unchanged =
-                    row.ok() && row.rows() == 1 && !row.isNull(0, 0) && row.text(0, 0) == *plainMatch;
-                const bool written =
-                    unchanged
-                    && c->exec(QStringLiteral("update use set password=$1 where username=$2"), {hash, storedName}).ok();
-                c->run(written ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"));
-            }
-            giveBackServerConnection(std::move(c));
-        }
+    // A plain row gets its hash now where the database keeps hashes (the
+    // shared server always, a file once converted). Only the hash is sent:
+    // the row is read again under a lock and its stored text compared here,
+    // so the plain password is in no statement and no parameter (a server's
+    // statement log would keep it). Not being able to write it costs nothing
+    // but the delay: the next sign-in tries again.
+    const std::optional<bool> hashes = engine().hashesPasswords(nullptr);
+    if (!hashes || !*hashes)
         return true;
-    }
-    // A plain row of a file that hashes gets its hash now. Not being able to
-    // write it costs nothing but the delay: the next sign-in tries again.
-    try {
-        Connection c = Connection::open(dbPath());
-        if (!fileHashesPasswords(c.get()))
-            return true;
-        const QString hash = hashNormalised(foldCase(*plainMatch));
-        StmtHandle s =
-            c.prepare(QStringLiteral("UPDATE use SET password=? WHERE username=? AND password=? COLLATE BINARY"));
-        // The trail names the user signing in, who is not yet CurrentUser.
-        const AuditActorScope actor(storedName);
-        if (!hash.isEmpty() && s && c.exec("BEGIN IMMEDIATE")) {
-            bindText(s.get(), 1, hash);
-            bindText(s.get(), 2, name);
-            bindText(s.get(), 3, *plainMatch);
-            const bool written = sqlite3_step(s.get()) == SQLITE_DONE;
-            s.reset();
-            c.exec(written ? "COMMIT" : "ROLLBACK");
-        }
-    } catch (const DbError &) {
+    const QString hash = hashNormalised(foldCase(*plainMatch));
+    // The trail names the user signing in, who is not yet CurrentUser.
+    const AuditActorScope actor(storedName);
+    if (hash.isEmpty())
+        return true;
+    Transaction t;
+    SqlOutcome o;
+    std::unique_ptr<Rows> row = engine().exec(
+        QStringLiteral("select password from use where username=$1") + engine().rowLock(), {storedName}, o);
+    const bool unchanged = row && row->next() && !row->isNull(0) && row->text(0) == *plainMatch;
+    row.reset();
+    if (unchanged) {
+        engine().exec(QStringLiteral("update use set password=$1 where username=$2"), {hash, storedName}, o);
+        if (o.ok)
+            t.commit();
     }
     return true;
+}
+
+std::optional<QString> passwordToKeep(const QString &typed, QString *why)
+{
+    const std::optional<bool> hashes = engine().hashesPasswords(why);
+    if (!hashes)
+        return std::nullopt;
+    return *hashes ? hashPassword(typed) : typed.trimmed();
 }
 
 HashConversion convertPasswordsToHashes(const std::function<bool(QString *why)> &keepHashes)
@@ -164,7 +149,7 @@ HashConversion convertPasswordsToHashes(const std::function<bool(QString *why)> 
     r.ok = inTransaction(&r.error, [&](QString *why) {
         QList<std::pair<QString, QString>> plain;
         if (!eachRow(
-                QStringLiteral("SELECT username, password FROM use"), {},
+                QStringLiteral("SELECT username, password FROM use") + engine().rowLock(), {},
                 [&](const Cells &row) {
                     if (!row.value(1) || isPasswordHash(*row.value(1)))
                         ++r.kept;
@@ -182,12 +167,11 @@ HashConversion convertPasswordsToHashes(const std::function<bool(QString *why)> 
                 *why = QStringLiteral("计算密码散列时内存不足，密码没有改动。请关闭其他程序后再试。");
                 return false;
             }
-            // Only the row as it was read: a sign-in that hashed it meanwhile has done the work.
-            int changed = 0;
-            if (!runStatement(QStringLiteral("UPDATE use SET password=$1 WHERE username=$2 AND password=$3"),
-                              {hash, name, password}, why, &changed))
+            // Only the hash goes into the statement (a server's statement log
+            // would keep the password); the rows read stay locked till the end.
+            if (!runStatement(QStringLiteral("UPDATE use SET password=$1 WHERE username=$2"), {hash, name}, why))
                 return false;
-            ++(changed > 0 ? r.converted : r.kept);
+            ++r.converted;
         }
         return keepHashes(why);
     });

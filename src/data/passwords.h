@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <functional>
+#include <optional>
 
 struct sqlite3;
 
@@ -33,6 +34,9 @@ bool fileHashesPasswords(sqlite3 *db);
 // What to write into the password column for a typed password: its hash when
 // the file hashes, else the trimmed text. Empty when hashing failed.
 QString storedPasswordFor(sqlite3 *db, const QString &typed);
+// The same for the database in use: nullopt with `why` when it cannot be
+// read; empty when hashing failed.
+std::optional<QString> passwordToKeep(const QString &typed, QString *why);
 
 // The sign-in's password check for the account(s) named `name`, read through
 // the system's statement runner: true when the typed password opens one of

@@ -35,5 +35,4 @@ bool serverHasAuditTrail(PgConnection &c, QString *error);
 // Recomputes the server's chain (reading through a cursor) and checks that
 // every table's trigger is in place.
 AuditVerification verifyServerAuditTrail(PgConnection &c);
-bool readServerAuditTrail(PgConnection &c, const AuditFilter &filter, QList<AuditEntry> *out, QString *why);
 }  // namespace xs

@@ -1,5 +1,5 @@
 #pragma once
-#include "data/sqlite/sqlite.h"
+#include "data/engine.h"
 #include "data/value.h"
 
 #include <QDate>
@@ -11,16 +11,17 @@
 
 namespace xs {
 
-class PgCursor;
-class PgConnection;
 class Recordset;
 using RecordsetPtr = std::unique_ptr<Recordset>;
 
-// A forward-reading result of one query that owns its connection. Reading is
-// lazy (one row at a time), so a large result costs no memory; in WAL mode an
-// open result never blocks writers on other connections.
+// A forward-reading result of one query that owns what it reads on. Reading
+// is lazy (one row at a time), so a large result costs no memory; on the
+// file an open result never blocks writers on other connections (WAL).
 class Recordset {
 public:
+    // Opens the rows of a reading and steps to the first; null with
+    // `out` filled (and the fault listener told) when that fails.
+    static RecordsetPtr open(std::unique_ptr<Rows> rows, const QString &source, SqlOutcome &out);
     ~Recordset();
     Recordset(const Recordset &) = delete;
     Recordset &operator=(const Recordset &) = delete;
@@ -29,7 +30,7 @@ public:
     bool atEOF() const { return eof_; }
     void MoveFirst();
     void MoveNext();
-    int fieldCount() const { return int(names_.size()); }
+    int fieldCount() const { return rows_ ? rows_->columns() : 0; }
     QString fieldName(int i) const;
     int fieldIndex(const QString &name) const;  // -1 when there is no such column
     // Value of field i (or by name) of the current row; null at end of data.
@@ -42,9 +43,9 @@ public:
     // Appending a row to the table of "select * from T": AddNew, assignments,
     // Update (an INSERT with bound parameters of the assigned fields only, so
     // the table's defaults fill the rest). Outside a Transaction the INSERT
-    // runs in a write transaction of its own on a connection with no read
-    // open, so it waits for another program's write instead of failing at
-    // once. Update reports failure; lastError() says why (in Chinese).
+    // runs in a write transaction of its own, so it waits for another
+    // program's write instead of failing at once. Update reports failure;
+    // lastError() says why (in Chinese).
     bool AddNew();
     bool setField(int i, const QString &value);
     bool setField(const QString &name, const QString &value);
@@ -52,24 +53,14 @@ public:
     QString lastError() const { return error_; }
     // The fault of the last failure (a read stopped by a damaged page, say).
     DbFault lastFault() const { return fault_; }
-
     void Close();
-    bool isOpen() const { return stmt_ != nullptr || cursor_ != nullptr; }
+    bool isOpen() const { return rows_ != nullptr; }
 
 private:
-    friend RecordsetPtr openRecordset(std::shared_ptr<Connection>, const QString &, SqlOutcome *);
-    friend RecordsetPtr openServerRecordset(const QString &, SqlOutcome *);
     Recordset() = default;
     void step();
-
-    bool updateOnServer(const QStringList &cols, const std::vector<std::optional<QString>> &values);
-
-    std::shared_ptr<Connection> conn_;
-    StmtHandle stmt_;
-    std::unique_ptr<PgCursor> cursor_;  // the query's rows on the server, instead of stmt_
+    std::unique_ptr<Rows> rows_;
     QString source_;
-    std::vector<QString> names_;
-    std::vector<bool> isDate_;
     bool eof_ = true;
     bool adding_ = false;
     std::vector<std::optional<QString>> pending_;
@@ -113,8 +104,6 @@ public:
     bool commit();
 
 private:
-    std::shared_ptr<Connection> conn_;
-    std::shared_ptr<PgConnection> server_;  // on the shared server instead of conn_
     bool done_ = false;
 };
 

@@ -1,9 +1,12 @@
 #include "data/serverdb.h"
 
 #include "data/audit.h"
+#include "data/engine.h"
+#include "data/pg/pgengine.h"
+#include "data/pg/pgsql.h"
 #include "data/pgroles.h"
 #include "data/pgschema.h"
-#include "data/pg/pgsql.h"
+#include "data/sqlite/sqliteengine.h"
 
 #include <vector>
 
@@ -31,6 +34,7 @@ void useServer(const QString &conninfo, const QString &room)
     s.conninfo = conninfo;
     s.room = room;
     s.idle.clear();
+    setEngine(makeServerEngine());
 }
 
 void useFile()
@@ -40,6 +44,7 @@ void useFile()
     s.conninfo.clear();
     s.room.clear();
     s.idle.clear();
+    setEngine(makeFileEngine());
 }
 
 bool openServerDatabase(const QString &conninfo, const QString &room, QString *why)

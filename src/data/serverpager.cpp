@@ -20,7 +20,7 @@ QString alias(int i) { return QStringLiteral("xs_k%1").arg(i + 1); }
 bool isCtid(const QString &expr) { return expr.endsWith(QLatin1String(".ctid")); }
 
 // Parameters of one statement, numbered in the order they are added.
-struct Params {
+struct PageParams {
     QList<std::optional<QString>> list;
     QString add(const QString &v)
     {
@@ -42,7 +42,7 @@ QString orderList(const std::vector<PagedQuery::Key> &keys, bool aliases)
 // "The row comes after key v" in pieces, in key order: the rows that share
 // the longest prefix of the key come first. Each piece fixes keys 0..i-1 and
 // bounds key i, so that it is a range of an index on those keys.
-QStringList afterPieces(const std::vector<PagedQuery::Key> &keys, const ServerPages::Key &v, Params &p)
+QStringList afterPieces(const std::vector<PagedQuery::Key> &keys, const ServerPages::Key &v, PageParams &p)
 {
     const int m = int(keys.size());
     std::vector<QString> ph(static_cast<size_t>(m));
@@ -77,7 +77,7 @@ QStringList afterPieces(const std::vector<PagedQuery::Key> &keys, const ServerPa
 
 // The same "after v" as one expression over the key columns of a page
 // (never NULL, so that it can be negated); for the few rows of a page only.
-QString exactAfter(const std::vector<PagedQuery::Key> &keys, const ServerPages::Key &v, Params &p)
+QString exactAfter(const std::vector<PagedQuery::Key> &keys, const ServerPages::Key &v, PageParams &p)
 {
     QString expr;
     for (int i = int(keys.size()) - 1; i >= 0; --i) {
@@ -134,7 +134,7 @@ ServerPages::ServerPages(const QString &serverSql) : q_(PagedQuery::parse(server
 
 ServerPages::Statement ServerPages::page(const Key *after, const Key *upTo, int limit) const
 {
-    Params p;
+    PageParams p;
     QStringList pieces;
     if (after)
         pieces = afterPieces(q_.keys, *after, p);

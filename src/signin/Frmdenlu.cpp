@@ -1,11 +1,8 @@
 #include "signin/Frmdenlu.h"
 
-#include "data/backup.h"
-
 #include "data/globals.h"
 #include "data/passwords.h"
 #include "data/recordset.h"
-#include "data/serverdb.h"
 #include "data/sqltext.h"
 #include "ui/images.h"
 #include "ui/layout.h"
@@ -125,18 +122,14 @@ void Frmdenlu::Command1_Click()
         return;
     }
     CurrentUser = user;
-    // The first sign-in of a day copies the archive in the background; a
-    // failure is told once and the work goes on.
-    // (On the shared server the clinic's own server backups take its place.)
-    if (!onServer()) {
-        startDailyBackup(dbPath(), [](const QString &why) {
-            MsgBox(
-                QStringLiteral("今天的自动备份没有成功：%1\n程序照常使用。请检查 backups 文件夹所在磁盘的空间和权限，"
-                               "或用 chengheng-db backup 手动备份。")
-                    .arg(why),
-                vbExclamation | vbOKOnly, QStringLiteral("警告"));
-        });
-    }
+    // The first sign-in of a day copies the archive in the background (where
+    // the engine keeps such copies); a failure is told once and the work goes on.
+    engine().afterSignIn([](const QString &why) {
+        MsgBox(QStringLiteral("今天的自动备份没有成功：%1\n程序照常使用。请检查 backups 文件夹所在磁盘的空间和权限，"
+                              "或用 chengheng-db backup 手动备份。")
+                   .arg(why),
+               vbExclamation | vbOKOnly, QStringLiteral("警告"));
+    });
     if (g_signedIn)
         g_signedIn();
     close();

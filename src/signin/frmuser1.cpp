@@ -3,7 +3,6 @@
 #include "data/globals.h"
 #include "data/passwords.h"
 #include "data/recordset.h"
-#include "data/serverdb.h"
 #include "data/sqltext.h"
 #include "ui/images.h"
 #include "ui/layout.h"
@@ -162,18 +161,17 @@ void frmuser1::Command1_Click()
     if (rs && !rs->atEOF())
         return refuse(QStringLiteral(" 已存在该用户！"), 0, true);
 
-    // The password as the file keeps them: as typed, or its hash.
-    QString kept;
-    try {
-        kept = onServer() ? hashPassword(password) : storedPasswordFor(Connection::open(dbPath()).get(), password);
-    } catch (const DbError &e) {
-        MsgBox(QStringLiteral("用户没有添加成功！\n") + e.message(), vbExclamation | vbOKOnly, QStringLiteral("警告"));
+    // The password as the database keeps them: as typed, or its hash.
+    QString why;
+    const std::optional<QString> kept = passwordToKeep(password, &why);
+    if (!kept) {
+        MsgBox(QStringLiteral("用户没有添加成功！\n") + why, vbExclamation | vbOKOnly, QStringLiteral("警告"));
         return;
     }
     SqlText = QStringLiteral("select * from use");
     rs = runsql(SqlText);
     const bool stored =
-        !kept.isEmpty() && rs && rs->AddNew() && rs->setField(0, name) && rs->setField(1, kept) && rs->Update();
+        !kept->isEmpty() && rs && rs->AddNew() && rs->setField(0, name) && rs->setField(1, *kept) && rs->Update();
     if (!stored) {
         // Nothing was added: say so and keep what was typed.
         const QString why = rs ? rs->lastError() : QString();

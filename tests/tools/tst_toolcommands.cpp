@@ -161,6 +161,7 @@ void TestToolCommands::commands()
     // Every change the tool made is in the trail under its account, and the chain holds.
     const ToolRun all = runTool(QStringList{"audit", "show"} + target(db));
     const ToolRun mine = runTool(QStringList{"audit", "show", "--user", account()} + target(db));
+    QVERIFY2(all.code == 0 && mine.code == 0, qPrintable(all.err + mine.err));
     QCOMPARE(mine.out.split(u'\n').filter(QStringLiteral("共 ")), all.out.split(u'\n').filter(QStringLiteral("共 ")));
     const ToolRun v = runTool(QStringList{"audit", "verify"} + target(db));
     QVERIFY2(v.code == 0, qPrintable(v.err));
