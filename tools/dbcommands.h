@@ -1,17 +1,12 @@
 #pragma once
 #include <QStringList>
-#include <functional>
 #include <memory>
 #include <optional>
 
 namespace xs {
 class PgConnection;
 struct AuditAnchor;
-struct AuditEntry;
 struct AuditTrailPosition;
-struct AuditVerification;
-struct AuditFilter;
-struct HashConversion;
 }  // namespace xs
 
 // The commands of chengheng-db. Each takes the words after its own name and
@@ -34,10 +29,10 @@ int runConfig(const QStringList &args);
 int runAudit(const QStringList &args);
 // user hash-passwords: every plain password of the file (or the server) replaced by its hash.
 int userHashPasswords(const QStringList &args);
-// The same commands on the shared server (--server CONNINFO).
-// Connects, names the tool's account for the trail and checks the schema;
-// null after a message on stderr.
+// Connects to the server, names the tool's account for the trail and checks
+// the schema; null after a message on stderr.
 std::unique_ptr<PgConnection> connectServer(const QString &conninfo);
+// What only the server has: check in its catalogue, backup through pg_dump.
 int serverCheck(const QString &conninfo);
 int serverBackup(const QString &conninfo, const QString &dest);
 // An anchor file read for audit verify --anchor; nothing after a message.
