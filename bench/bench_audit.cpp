@@ -8,11 +8,11 @@
 #include "data/accounts.h"
 #include "data/audit.h"
 #include "data/caserecord.h"
-#include "data/demoarchive.h"
 #include "data/globals.h"
 #include "data/passwords.h"
 #include "data/recordset.h"
-#include "data/settings.h"
+#include "data/sqlite/demoarchive.h"
+#include "data/sqlite/settings.h"
 #include "data/sqltext.h"
 
 #include <QCoreApplication>

@@ -23,6 +23,7 @@ install(FILES ${CMAKE_BINARY_DIR}/links/chengheng ${CMAKE_BINARY_DIR}/links/chen
 # The menu entry and its icon, drawn by the program's own picture code.
 add_executable(writeicon tools/writeicon.cpp)
 target_link_libraries(writeicon PRIVATE xs_ui)
+xs_refuse_engine_headers(${PROJECT_SOURCE_DIR}/tools/writeicon.cpp)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/chengheng.png
   COMMAND writeicon 64 ${CMAKE_BINARY_DIR}/chengheng.png
   DEPENDS writeicon)

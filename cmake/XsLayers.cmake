@@ -23,5 +23,27 @@ function(xs_layer name folder)
   endforeach()
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC "${view}")
+  xs_refuse_engine_headers(${sources})
   target_link_libraries(${name} PUBLIC ${L_LINKS})
+endfunction()
+
+# Only the engines' own folders (src/data/sqlite/, src/data/pg/) may include
+# sqlite3.h or libpq-fe.h. Every other source finds a header of the same name
+# first (cmake/engine-headers, searched before the system's folders) that
+# stops the compiler with the reason; the CTest probe engine_headers checks
+# both that it does and that every such source is built with it.
+set(XS_ENGINE_FOLDERS "${PROJECT_SOURCE_DIR}/src/data/sqlite/" "${PROJECT_SOURCE_DIR}/src/data/pg/")
+function(xs_refuse_engine_headers)
+  foreach(s IN LISTS ARGN)
+    set(engine FALSE)
+    foreach(folder IN LISTS XS_ENGINE_FOLDERS XS_ENGINE_HEADERS_STILL_USED)
+      string(FIND "${s}" "${folder}" at)
+      if(at EQUAL 0)
+        set(engine TRUE)
+      endif()
+    endforeach()
+    if(NOT engine AND s MATCHES "\\.cpp$")
+      set_property(SOURCE "${s}" APPEND PROPERTY INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/cmake/engine-headers")
+    endif()
+  endforeach()
 endfunction()

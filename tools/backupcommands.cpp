@@ -1,6 +1,6 @@
 // backup, restore, check and config: keeping the database file safe.
-#include "data/backup.h"
-#include "data/settings.h"
+#include "data/sqlite/backup.h"
+#include "data/sqlite/settings.h"
 #include "data/sqlite/sqlite.h"
 #include "dbcommands.h"
 #include "toolsupport.h"

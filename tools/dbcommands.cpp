@@ -2,12 +2,12 @@
 
 #include "data/accounts.h"
 #include "data/audit.h"
-#include "data/backup.h"
 #include "data/catalogue.h"
-#include "data/demoarchive.h"
-#include "data/demodata.h"
 #include "data/schema.h"
-#include "data/settings.h"
+#include "data/sqlite/backup.h"
+#include "data/sqlite/demoarchive.h"
+#include "data/sqlite/demodata.h"
+#include "data/sqlite/settings.h"
 #include "data/sqlite/sqlite.h"
 #include "toolsupport.h"
 

@@ -2,8 +2,8 @@
 
 #include "cases/DataReportclass.h"
 #include "data/pg/pgsql.h"
+#include "data/pg/serverdb.h"
 #include "data/pgschema.h"
-#include "data/serverdb.h"
 #include "data/sqlite/sqlite.h"
 #include "data/sqltext.h"
 #include "dbcommands.h"

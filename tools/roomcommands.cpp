@@ -2,8 +2,8 @@
 // remove) and the move of a server made by an earlier version to the roles
 // (upgrade). These are the administration's: they run as a superuser or a
 // member of chengheng_admin.
+#include "data/pg/pgroles.h"
 #include "data/pg/pgsql.h"
-#include "data/pgroles.h"
 #include "data/pgschema.h"
 #include "dbcommands.h"
 #include "toolsupport.h"

@@ -1,9 +1,9 @@
 // What only the shared server has among the everyday commands: its check of
 // tables, columns and keys in the server's catalogue, and its backup through
 // pg_dump. Messages and outcomes are those of the file's commands.
+#include "data/pg/pgaudit.h"
 #include "data/pg/pgconninfo.h"
 #include "data/pg/pgsql.h"
-#include "data/pgaudit.h"
 #include "data/pgschema.h"
 #include "data/schema.h"
 #include "dbcommands.h"

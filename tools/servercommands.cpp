@@ -2,8 +2,8 @@
 // on a PostgreSQL server, `migrate` moves a clinic's file onto one.
 #include "data/audit.h"
 #include "data/passwords.h"
+#include "data/pg/pgroles.h"
 #include "data/pg/pgsql.h"
-#include "data/pgroles.h"
 #include "data/pgschema.h"
 #include "data/sqlite/sqlite.h"
 #include "dbcommands.h"

@@ -6,7 +6,7 @@
 #include "data/engine.h"
 #include "data/pg/pgconninfo.h"
 #include "data/pg/pgsql.h"
-#include "data/serverdb.h"
+#include "data/pg/serverdb.h"
 #include "data/sqlite/sqlite.h"
 #include "data/sqlite/sqliteengine.h"
 #include "dbcommands.h"

@@ -1,6 +1,6 @@
 #include "data/auditanchor.h"
 
-#include "data/backup.h"
+#include "data/sqlite/backup.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

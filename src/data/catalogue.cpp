@@ -1,8 +1,8 @@
 #include "data/catalogue.h"
 
 #include "data/builtin.h"
-#include "data/bulkwrite.h"
 #include "data/schema.h"
+#include "data/sqlite/bulkwrite.h"
 #include "data/statements.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "data/pager.h"
 
-#include "data/serverdb.h"
+#include "data/pg/serverdb.h"
 
 #include "data/sqltext.h"
 
@@ -346,10 +346,7 @@ struct Budget {
         clock.start();
     }
     bool spent() { return ++calls > minCalls && clock.elapsed() - paused >= ms; }
-    static int check(void *self)
-    {
-        return static_cast<Budget *>(self)->spent() || ReadingDeadline::overdue() ? 1 : 0;
-    }
+    static int check(void *self) { return static_cast<Budget *>(self)->spent() || ReadingDeadline::overdue() ? 1 : 0; }
 };
 
 // Reads of the window (a first page, a page scrolled to) in progress. The

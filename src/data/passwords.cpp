@@ -4,7 +4,7 @@
 
 #include "data/audit.h"
 #include "data/recordset.h"
-#include "data/settings.h"
+#include "data/sqlite/settings.h"
 #include "data/sqlite/sqlite.h"
 #include "data/sqltext.h"
 

@@ -1,8 +1,8 @@
 #include "data/serverpager.h"
 
-#include "data/pgschema.h"
 #include "data/pg/pgsql.h"
-#include "data/serverdb.h"
+#include "data/pg/serverdb.h"
+#include "data/pgschema.h"
 
 #include <QMetaObject>
 #include <atomic>

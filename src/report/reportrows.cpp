@@ -2,8 +2,8 @@
 
 #include "data/listing.h"
 #include "data/pg/pgsql.h"
+#include "data/pg/serverdb.h"
 #include "data/recordset.h"
-#include "data/serverdb.h"
 #include "data/serverpager.h"
 #include "data/sqlite/sqlite.h"
 #include "data/sqltext.h"

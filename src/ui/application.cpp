@@ -3,7 +3,7 @@
 #include "data/audit.h"
 #include "data/dbconfig.h"
 #include "data/listing.h"
-#include "data/serverdb.h"
+#include "data/pg/serverdb.h"
 #include "data/sqlite/sqlite.h"
 #include "ui/fonts.h"
 #include "ui/msgbox.h"

@@ -5,9 +5,9 @@
 // or emptied since.
 #include "data/audit.h"
 #include "data/auditanchor.h"
+#include "data/pg/pgaudit.h"
 #include "data/pg/pgsql.h"
-#include "data/pgaudit.h"
-#include "data/serverdb.h"
+#include "data/pg/serverdb.h"
 #include "data/sqlite/sqlite.h"
 #include "testenv.h"
 

@@ -6,7 +6,7 @@
 #include "data/dates.h"
 #include "data/globals.h"
 #include "data/pg/pgsql.h"
-#include "data/serverdb.h"
+#include "data/pg/serverdb.h"
 #include "mainwin/MDIForm1.h"
 #include "ui/application.h"
 #include "windowtest.h"

@@ -1,6 +1,6 @@
 // Demo archives of any size: what the generated departments and case records
 // look like, that a failure keeps nothing, and the tool's --records option.
-#include "data/demoarchive.h"
+#include "data/sqlite/demoarchive.h"
 #include "data/sqlite/sqlite.h"
 #include "testenv.h"
 

@@ -1,15 +1,15 @@
-// The statement runner, the recordsets and transactions on the shared server
-// (the cluster CTest starts): the same calls as on the file give the same
-// rows, dates and outcomes; each room sees its own work table; a failed
-// statement inside a transaction keeps nothing; a broken connection refuses
-// the rest of its transaction and the next statement connects again.
+// What only the shared server has (the cluster CTest starts): results read in
+// batches through a cursor, the pool, each room's own work table, a broken
+// connection that refuses the rest of its transaction while the next
+// statement connects again, the trail's triggers, an older server upgraded.
+// The statements and recordsets both engines share are tst_sql's, run on each.
 #include "data/globals.h"
-#include "data/pgaudit.h"
-#include "data/pgroles.h"
-#include "data/pgschema.h"
+#include "data/pg/pgaudit.h"
+#include "data/pg/pgroles.h"
 #include "data/pg/pgsql.h"
+#include "data/pg/serverdb.h"
+#include "data/pgschema.h"
 #include "data/recordset.h"
-#include "data/serverdb.h"
 #include "testenv.h"
 
 #include <QRegularExpression>
@@ -24,15 +24,11 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void queries_data();
-    void queries();
     void longResultInBatches();
-    void addNewUpdate();
     void readToItsEndHoldsNothing_data();
     void readToItsEndHoldsNothing();
     void actionsAndFaults();
     void roomsKeepTheirOwnWorkTable();
-    void transactionWholeOrNothing();
     void brokenConnectionInTransaction();
     void recordsetOutlivesItsTransaction();
     void changesWriteTheTrail_data();
@@ -79,35 +75,6 @@ void TestServerDb::cleanup()
     CurrentUser.clear();
 }
 
-void TestServerDb::queries_data()
-{
-    QTest::addColumn<QString>("sql");
-    QTest::addColumn<QStringList>("values");
-    QTest::newRow("bare name") << "class" << QStringList{"内科", "Waike"};
-    QTest::newRow("case-insensitive =") << "select 科室 from class where 科室='WAIKE'" << QStringList{"Waike"};
-    QTest::newRow("date literal") << "select 门诊号 from xj where 入诊时间>=#2024-1-1#" << QStringList{"0001"};
-    QTest::newRow("dates and nulls") << "select 入诊时间 from xj order by 门诊号"
-                                     << QStringList{"2024-03-01", "<null>"};
-    QTest::newRow("join ignores case")
-        << "select xj.姓名 from xj inner join class on xj.科室=class.科室 order by xj.门诊号"
-        << QStringList{"甲", "乙"};
-    QTest::newRow("no rows") << "select * from xj where 门诊号='x'" << QStringList{};
-}
-
-void TestServerDb::queries()
-{
-    QFETCH(QString, sql);
-    QFETCH(QStringList, values);
-    const int col = sql == QLatin1String("class") ? 1 : 0;
-    QCOMPARE(column(sql, col), values);
-    if (sql.contains(QStringLiteral("入诊时间 from"))) {
-        RecordsetPtr rs = runsql(sql);
-        QVERIFY(rs);
-        QCOMPARE(rs->field(0).kind(), Value::Kind::Date);
-        QCOMPARE(rs->field(0).date(), QDate(2024, 3, 1));
-    }
-}
-
 void TestServerDb::longResultInBatches()
 {
     QVERIFY(runaction(QStringLiteral("insert into xj(门诊号,姓名) select lpad(g::text,6,'0'),'病人'||g from "
@@ -122,27 +89,6 @@ void TestServerDb::longResultInBatches()
     QCOMPARE(last, QStringLiteral("001309"));
     rs->MoveFirst();
     QCOMPARE(rs->text(0), QStringLiteral("000010"));
-}
-
-void TestServerDb::addNewUpdate()
-{
-    RecordsetPtr rs = runsql(QStringLiteral("select * from xj "));
-    QVERIFY(rs && rs->AddNew());
-    QVERIFY(rs->setField(QStringLiteral("门诊号"), QStringLiteral("0100")));
-    QVERIFY(rs->setField(QStringLiteral("姓名"), QStringLiteral("O'Brien")));
-    QVERIFY(rs->setField(QStringLiteral("出生年月"), QStringLiteral("1990-5-6")));
-    QVERIFY(rs->setField(QStringLiteral("入诊时间"), QString()));
-    QVERIFY2(rs->Update(), qPrintable(rs->lastError()));
-    QCOMPARE(column(QStringLiteral(
-                 "select 姓名||'|'||出生年月||'|'||coalesce(入诊时间::text,'null') from xj where 门诊号='0100'")),
-             QStringList{"O'Brien|1990-05-06|null"});
-    // The same number in other letter case is the same key.
-    rs = runsql(QStringLiteral("select * from xj "));
-    QVERIFY(rs && rs->AddNew());
-    rs->setField(QStringLiteral("门诊号"), QStringLiteral("0001"));
-    QVERIFY(!rs->Update());
-    QCOMPARE(rs->lastFault(), DbFault::Unique);
-    QVERIFY(rs->lastError().startsWith(QStringLiteral("已经存在相同编号的记录，不能重复保存。")));
 }
 
 void TestServerDb::readToItsEndHoldsNothing_data()
@@ -232,25 +178,6 @@ void TestServerDb::roomsKeepTheirOwnWorkTable()
     QCOMPARE(column(QStringLiteral("select count(*) from xj")), QStringList{"2"});
     useServer(db_, QStringLiteral("1"));
     QCOMPARE(column(QStringLiteral("select 姓名 from yc")), QStringList{"一室"});
-}
-
-void TestServerDb::transactionWholeOrNothing()
-{
-    {
-        Transaction t;
-        QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) values('T1')")));
-        QVERIFY(!runaction(QStringLiteral("insert into xj(门诊号) values('0001')")));  // doubled
-        QVERIFY(!t.commit());
-    }
-    QCOMPARE(column(QStringLiteral("select count(*) from yc")), QStringList{"0"});
-    {
-        Transaction t;
-        QVERIFY(runaction(QStringLiteral("insert into yc(门诊号) values('T2')")));
-        // A recordset inside the transaction sees its uncommitted row.
-        QCOMPARE(column(QStringLiteral("select 门诊号 from yc")), QStringList{"T2"});
-        QVERIFY(t.commit());
-    }
-    QCOMPARE(column(QStringLiteral("select 门诊号 from yc")), QStringList{"T2"});
 }
 
 void TestServerDb::brokenConnectionInTransaction()

@@ -2,9 +2,9 @@
 // tampering leaves behind: the room is refused everything beyond its windows'
 // work, and audit verify finds what the owner did to the trail.
 #include "data/audit.h"
+#include "data/pg/pgaudit.h"
+#include "data/pg/pgroles.h"
 #include "data/pg/pgsql.h"
-#include "data/pgaudit.h"
-#include "data/pgroles.h"
 #include "data/pgschema.h"
 #include "testenv.h"
 

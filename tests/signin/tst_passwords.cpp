@@ -4,7 +4,7 @@
 #include "data/globals.h"
 #include "data/passwords.h"
 #include "data/pg/pgsql.h"
-#include "data/serverdb.h"
+#include "data/pg/serverdb.h"
 #include "data/sqlite/sqlite.h"
 #include "mainwin/MDIForm1.h"
 #include "signin/Frmdenlu.h"

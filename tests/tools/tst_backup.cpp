@@ -1,8 +1,8 @@
 // Backups, restores and checks of the database file, run for real: the tool
 // as a separate process, writers and holders as other processes.
 #include "data/auditanchor.h"
-#include "data/backup.h"
-#include "data/settings.h"
+#include "data/sqlite/backup.h"
+#include "data/sqlite/settings.h"
 #include "data/sqlite/sqlite.h"
 
 #include "testenv.h"

@@ -5,9 +5,9 @@
 #include "cases/DataReportclass.h"
 #include "cases/Form1.h"
 #include "cases/Form3.h"
-#include "data/backup.h"
 #include "data/globals.h"
-#include "data/serverdb.h"
+#include "data/pg/serverdb.h"
+#include "data/sqlite/backup.h"
 #include "data/sqlite/sqlite.h"
 #include "dept/Formclass2.h"
 #include "mainwin/MDIForm1.h"
@@ -216,10 +216,11 @@ void TestDbError::fullDiskKeepsTypedRecord()
         QCOMPARE(CurrentUser, QStringLiteral("admin"));
         // The daily backup would take that room: it copies nothing and says so.
         QCOMPARE(rec.calls.size(), 1);
-        QVERIFY2(rec.calls[0].text.startsWith(QStringLiteral("今天的自动备份没有成功：磁盘空间不足，没有复制：%1/backups "
-                                                              "所在的磁盘只剩 ")
-                                                   .arg(disk.path())),
-                 qPrintable(rec.calls[0].text));
+        QVERIFY2(
+            rec.calls[0].text.startsWith(QStringLiteral("今天的自动备份没有成功：磁盘空间不足，没有复制：%1/backups "
+                                                        "所在的磁盘只剩 ")
+                                             .arg(disk.path())),
+            qPrintable(rec.calls[0].text));
         QCOMPARE(QDir(disk.path() + QStringLiteral("/backups")).entryList(QDir::Files), QStringList());
         QTRY_VERIFY(WindowRegistry::find<MDIForm1>());
         WindowRegistry::find<MDIForm1>()->entry(QStringLiteral("add"))->trigger();

@@ -2,7 +2,7 @@
 
 #include "data/audit.h"
 #include "data/pg/pgsql.h"
-#include "data/serverdb.h"
+#include "data/pg/serverdb.h"
 
 namespace xs {
 

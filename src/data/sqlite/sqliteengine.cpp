@@ -1,7 +1,7 @@
 #include "data/sqlite/sqliteengine.h"
 
-#include "data/backup.h"
 #include "data/passwords.h"
+#include "data/sqlite/backup.h"
 #include "data/sqlite/sqlite.h"
 #include "data/sqltext.h"
 

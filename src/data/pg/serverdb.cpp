@@ -1,10 +1,10 @@
-#include "data/serverdb.h"
+#include "data/pg/serverdb.h"
 
 #include "data/audit.h"
 #include "data/engine.h"
 #include "data/pg/pgengine.h"
+#include "data/pg/pgroles.h"
 #include "data/pg/pgsql.h"
-#include "data/pgroles.h"
 #include "data/pgschema.h"
 #include "data/sqlite/sqliteengine.h"
 

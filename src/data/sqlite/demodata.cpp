@@ -1,8 +1,8 @@
-#include "data/demodata.h"
+#include "data/sqlite/demodata.h"
 
 #include "data/builtin.h"
-#include "data/bulkwrite.h"
 #include "data/schema.h"
+#include "data/sqlite/bulkwrite.h"
 
 namespace xs {
 

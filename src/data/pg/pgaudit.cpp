@@ -1,4 +1,4 @@
-#include "data/pgaudit.h"
+#include "data/pg/pgaudit.h"
 
 #include "data/pg/pgsql.h"
 #include "data/pgschema.h"

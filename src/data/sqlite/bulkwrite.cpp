@@ -1,4 +1,4 @@
-#include "data/bulkwrite.h"
+#include "data/sqlite/bulkwrite.h"
 
 #include <sqlite3.h>
 

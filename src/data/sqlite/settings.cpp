@@ -1,4 +1,4 @@
-#include "data/settings.h"
+#include "data/sqlite/settings.h"
 
 #include "data/sqlite/sqlite.h"
 

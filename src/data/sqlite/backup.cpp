@@ -1,9 +1,9 @@
-#include "data/backup.h"
+#include "data/sqlite/backup.h"
 
 #include "data/audit.h"
 #include "data/auditanchor.h"
 #include "data/schema.h"
-#include "data/settings.h"
+#include "data/sqlite/settings.h"
 #include "data/sqlite/sqlite.h"
 
 #include <QCoreApplication>

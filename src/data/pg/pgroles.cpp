@@ -1,8 +1,8 @@
-#include "data/pgroles.h"
+#include "data/pg/pgroles.h"
 
-#include "data/pgaudit.h"
-#include "data/pgschema.h"
+#include "data/pg/pgaudit.h"
 #include "data/pg/pgsql.h"
+#include "data/pgschema.h"
 
 namespace xs {
 

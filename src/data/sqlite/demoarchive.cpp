@@ -1,7 +1,7 @@
-#include "data/demoarchive.h"
+#include "data/sqlite/demoarchive.h"
 
-#include "data/demodata.h"
 #include "data/schema.h"
+#include "data/sqlite/demodata.h"
 #include "data/sqlite/sqlite.h"
 
 #include <QByteArray>
