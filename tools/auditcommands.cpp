@@ -4,8 +4,11 @@
 #include "data/auditanchor.h"
 #include "data/dates.h"
 #include "data/passwords.h"
+#include "data/pg/pgaudit.h"
 #include "data/pg/pgsql.h"
+#include "data/sqlite/settings.h"
 #include "data/sqlite/sqlite.h"
+#include "data/statements.h"
 #include "dbcommands.h"
 #include "toolsupport.h"
 
@@ -35,6 +38,34 @@ QString tableTitle(const QString &table)
 const QString kVerifyUsage = QStringLiteral("用法：audit verify [--anchor FILE] [--db FILE | --server CONNINFO]");
 const QString kAnchorUsage = QStringLiteral("用法：audit anchor [--out FILE] [--db FILE | --server CONNINFO]");
 
+// The trail's chain checked entry by entry (reading only: the trail is not
+// added or repaired here), and the target then opened for reading; false
+// after a message. How the chain's surroundings are checked is the engine's
+// own: the file's triggers, the server's counter, functions and grants.
+bool verifyTrail(const Options &o, int *code, AuditVerification *v, QString *database)
+{
+    const std::optional<Target> target = chooseTarget(o, code);
+    if (!target)
+        return false;
+    *code = ExitFailed;
+    if (target->server) {
+        const auto c = connectServer(target->name);
+        if (!c)
+            return false;
+        *v = verifyServerAuditTrail(*c);
+        *database = target->name;
+    } else {
+        try {
+            *v = verifyAuditTrail(Connection::open(target->name).get());
+        } catch (const DbError &e) {
+            error(ExitFailed, e.message());
+            return false;
+        }
+        *database = QFileInfo(target->name).absoluteFilePath();
+    }
+    return openTarget(o, code, Repair::None).has_value();
+}
+
 int auditVerify(const QStringList &args)
 {
     Options o;
@@ -53,17 +84,10 @@ int auditVerify(const QStringList &args)
             return ExitFailed;
     }
     int code = ExitOk;
-    if (pickServer(o, &code))
-        return code != ExitOk ? code : serverAuditVerify(o.value(QStringLiteral("--server")), anchor);
-    // Reading only: the trail is not added or repaired here.
-    const QString path = databasePath(o);
-    std::optional<Connection> c;
-    try {
-        c.emplace(Connection::open(path));
-    } catch (const DbError &e) {
-        return error(ExitFailed, e.message());
-    }
-    const AuditVerification v = verifyAuditTrail(c->get());
+    AuditVerification v;
+    QString database;
+    if (!verifyTrail(o, &code, &v, &database))
+        return code;
     if (!v.ok)
         return error(ExitFailed, QStringLiteral("审计记录校验不通过：%1").arg(v.problem));
     out(QStringLiteral("审计记录完好：共 %1 条，逐条校验一致。最后一条的校验值：%2")
@@ -72,9 +96,9 @@ int auditVerify(const QStringList &args)
     if (!anchor)
         return ExitOk;
     AuditTrailPosition p;
-    if (!readAuditPosition(c->get(), anchor->number, &p, &why))
+    if (!readAuditPosition(anchor->number, &p, &why))
         return error(ExitFailed, QStringLiteral("无法读取审计记录：%1").arg(why));
-    return anchorOutcome(*anchor, p, QFileInfo(path).absoluteFilePath());
+    return anchorOutcome(*anchor, p, database);
 }
 
 int auditAnchor(const QStringList &args)
@@ -91,23 +115,8 @@ int auditAnchor(const QStringList &args)
     int code = ExitOk;
     AuditVerification v;
     QString database;
-    if (pickServer(o, &code)) {
-        if (code != ExitOk)
-            return code;
-        database = o.value(QStringLiteral("--server"));
-        if (!serverAuditChain(database, &v))
-            return ExitFailed;
-    } else {
-        const QString path = databasePath(o);
-        std::optional<Connection> c;
-        try {
-            c.emplace(Connection::open(path));
-        } catch (const DbError &e) {
-            return error(ExitFailed, e.message());
-        }
-        v = verifyAuditTrail(c->get());
-        database = QFileInfo(path).absoluteFilePath();
-    }
+    if (!verifyTrail(o, &code, &v, &database))
+        return code;
     // An anchor of a trail that does not hold together would vouch for it.
     if (!v.ok)
         return error(ExitFailed, QStringLiteral("审计记录校验不通过，没有取锚点：%1").arg(v.problem));
@@ -157,21 +166,10 @@ int auditShow(const QStringList &args)
     }
     QList<AuditEntry> entries;
     int code = ExitOk;
-    if (pickServer(o, &code)) {
-        if (code != ExitOk)
-            return code;
-        if (!serverAuditEntries(o.value(QStringLiteral("--server")), filter, &entries))
-            return ExitFailed;
-    } else {
-        std::optional<Connection> c;
-        try {
-            c.emplace(Connection::open(databasePath(o)));
-        } catch (const DbError &e) {
-            return error(ExitFailed, e.message());
-        }
-        if (!readAuditTrail(c->get(), filter, &entries, &why))
-            return error(ExitFailed, QStringLiteral("无法读取审计记录：%1").arg(why));
-    }
+    if (!openTarget(o, &code, Repair::None))
+        return code;
+    if (!readAuditTrail(filter, &entries, &why))
+        return error(ExitFailed, QStringLiteral("无法读取审计记录：%1").arg(why));
     if (entries.isEmpty()) {
         out(QStringLiteral("没有符合条件的审计记录"));
         return ExitOk;
@@ -259,21 +257,20 @@ int userHashPasswords(const QStringList &args)
         return error(ExitUsage, why);
     if (!o.positional.isEmpty())
         return error(ExitUsage, QStringLiteral("用法：user hash-passwords [--db PATH | --server CONNINFO]"));
-    HashConversion r;
     int code = ExitOk;
-    if (pickServer(o, &code)) {
-        if (code != ExitOk)
-            return code;
-        const auto server = connectServer(o.value(QStringLiteral("--server")));
-        if (!server)
-            return ExitFailed;
-        r = serverConvertPasswords(*server);
-    } else {
-        std::optional<Connection> c = openDatabase(databasePath(o));
-        if (!c)
-            return ExitFailed;
-        r = convertPasswordsToHashes(c->get());
-    }
+    const std::optional<Target> target = openTarget(o, &code);
+    if (!target)
+        return code;
+    // A file marks itself as keeping only hashes from now on; the server
+    // keeps nothing else in any case.
+    const HashConversion r = convertPasswordsToHashes([&](QString *failure) {
+        return target->server
+               || (runStatement(
+                       QStringLiteral("CREATE TABLE IF NOT EXISTS settings(name TEXT PRIMARY KEY, value TEXT)"), {},
+                       failure)
+                   && runStatement(QStringLiteral("INSERT OR REPLACE INTO settings(name, value) VALUES($1, $2)"),
+                                   {QString::fromLatin1(kPasswordHashSetting), QStringLiteral("argon2id")}, failure));
+    });
     if (!r.ok)
         return error(ExitFailed, QStringLiteral("密码没有转换，文件没有改动：%1").arg(r.error));
     out(QStringLiteral("已把 %1 个用户的密码换成散列（另有 %2 个已是散列或没有密码）；此后新增的用户也只保存散列")

@@ -41,9 +41,13 @@ int runBackup(const QStringList &args)
         return code;
     if (o.positional.size() != 1)
         return error(ExitUsage, QStringLiteral("用法：backup [--db FILE | --server CONNINFO] DEST"));
-    if (pickServer(o, &code))
-        return code != ExitOk ? code : serverBackup(o.value(QStringLiteral("--server")), o.positional[0]);
-    const QString source = databasePath(o);
+    const std::optional<Target> target = chooseTarget(o, &code);
+    if (!target)
+        return code;
+    // The server is copied by pg_dump, the file by the engine's online backup.
+    if (target->server)
+        return serverBackup(target->name, o.positional[0]);
+    const QString source = target->name;
     const BackupResult r = backupDatabase(source, o.positional[0]);
     if (!r.ok)
         return error(ExitFailed, QStringLiteral("备份失败，没有留下备份文件：%1").arg(r.error));
@@ -88,9 +92,13 @@ int runCheck(const QStringList &args)
         return code;
     if (!o.positional.isEmpty())
         return error(ExitUsage, QStringLiteral("check 不接受参数 %1").arg(o.positional[0]));
-    if (pickServer(o, &code))
-        return code != ExitOk ? code : serverCheck(o.value(QStringLiteral("--server")));
-    const QString path = databasePath(o);
+    const std::optional<Target> target = chooseTarget(o, &code);
+    if (!target)
+        return code;
+    // The server's tables are checked in its catalogue, the file page by page.
+    if (target->server)
+        return serverCheck(target->name);
+    const QString path = target->name;
     const DbCheck r = checkDatabaseFile(path);
     if (r.ok()) {
         out(QStringLiteral("%1 检查通过：完整性、表和列、唯一键都正常；%2").arg(path, describeCounts(r.counts)));

@@ -35,34 +35,6 @@ int count(const Connection &c, const QString &table)
     return s && sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int(s.get(), 0) : -1;
 }
 
-// The name of the user as stored (the look-up ignores letter case, as the
-// unique index does); nothing when there is no such user.
-std::optional<QString> storedUserName(const Connection &c, const QString &name)
-{
-    StmtHandle s = c.prepare(QStringLiteral("SELECT username FROM use WHERE username=?"));
-    if (!s)
-        return std::nullopt;
-    bindText(s.get(), 1, name);
-    if (sqlite3_step(s.get()) != SQLITE_ROW)
-        return std::nullopt;
-    return columnText(s.get(), 0);
-}
-
-// The flags of a user that count: those holding exactly "y".
-QStringList flagsOf(const Connection &c, const QString &name)
-{
-    QStringList flags;
-    StmtHandle s = c.prepare(QStringLiteral("SELECT %1 FROM use WHERE username=?").arg(rightFlags().join(u',')));
-    if (!s)
-        return flags;
-    bindText(s.get(), 1, name);
-    if (sqlite3_step(s.get()) == SQLITE_ROW)
-        for (int i = 0; i < int(rightFlags().size()); ++i)
-            if (columnText(s.get(), i) == QLatin1String("y"))
-                flags << rightFlags()[i];
-    return flags;
-}
-
 QString describeFlags(const QStringList &flags)
 {
     return flags.isEmpty() ? QStringLiteral("（无）") : flags.join(u' ');
@@ -143,22 +115,17 @@ int userAdd(const QStringList &args)
     if (name.isEmpty())
         return error(ExitFailed, QStringLiteral("用户名不能为空"));
     int code = ExitOk;
-    if (pickServer(o, &code))
-        return code != ExitOk ? code : serverUserAdd(o.value(QStringLiteral("--server")), name, [&] {
-            return obtainPassword(o, QStringLiteral("--password-file"), QStringLiteral("用户 %1 的密码：").arg(name));
-        });
-
-    const QString path = databasePath(o);
-    std::optional<Connection> c = openDatabase(path);
-    if (!c)
-        return ExitFailed;
-    if (const auto existing = storedUserName(*c, name))
+    if (!openTarget(o, &code))
+        return code;
+    if (const auto existing = storedUserName(name, &why))
         return error(ExitFailed, QStringLiteral("用户 %1 已存在").arg(*existing));
+    if (!why.isEmpty())
+        return error(ExitFailed, why);
     const std::optional<QString> password =
         obtainPassword(o, QStringLiteral("--password-file"), QStringLiteral("用户 %1 的密码：").arg(name));
     if (!password)
         return ExitFailed;
-    if (!insertUser(*c, name, *password, {}, &why))
+    if (!addUser(name, *password, &why))
         return error(ExitFailed, QStringLiteral("无法添加用户：%1").arg(why));
     out(QStringLiteral("已添加用户 %1，权限：（无）").arg(name));
     return ExitOk;
@@ -182,18 +149,15 @@ int userSetFlags(const QStringList &args, bool on)
             flags << f;
     }
     int code = ExitOk;
-    if (pickServer(o, &code))
-        return code != ExitOk ? code : serverUserFlags(o.value(QStringLiteral("--server")), name, flags, on);
-
-    std::optional<Connection> c = openDatabase(databasePath(o));
-    if (!c)
-        return ExitFailed;
-    const std::optional<QString> stored = storedUserName(*c, name);
+    if (!openTarget(o, &code))
+        return code;
+    const std::optional<QString> stored = storedUserName(name, &why);
     if (!stored)
-        return error(ExitFailed, QStringLiteral("没有名为 %1 的用户").arg(name));
-    if (!setUserFlags(*c, *stored, flags, on, &why))
+        return error(ExitFailed, why.isEmpty() ? QStringLiteral("没有名为 %1 的用户").arg(name) : why);
+    const std::optional<QStringList> held = setUserFlags(*stored, flags, on, &why);
+    if (!held)
         return error(ExitFailed, why);
-    out(QStringLiteral("用户 %1 的权限：%2").arg(*stored, describeFlags(flagsOf(*c, *stored))));
+    out(QStringLiteral("用户 %1 的权限：%2").arg(*stored, describeFlags(*held)));
     return ExitOk;
 }
 
@@ -206,21 +170,14 @@ int userList(const QStringList &args)
     if (!o.positional.isEmpty())
         return error(ExitUsage, QStringLiteral("user list 不接受参数 %1").arg(o.positional[0]));
     int code = ExitOk;
-    if (pickServer(o, &code))
-        return code != ExitOk ? code : serverUserList(o.value(QStringLiteral("--server")));
-    std::optional<Connection> c = openDatabase(databasePath(o));
-    if (!c)
-        return ExitFailed;
-    StmtHandle s = c->prepare(QStringLiteral("SELECT username FROM use ORDER BY rowid"));
-    if (!s)
-        return error(ExitFailed, QStringLiteral("无法读取用户表：%1").arg(c->lastError()));
-    QStringList names;
-    while (sqlite3_step(s.get()) == SQLITE_ROW)
-        names << columnText(s.get(), 0);
-    s.reset();
+    if (!openTarget(o, &code))
+        return code;
+    const std::optional<QList<Account>> users = listUsers(&why);
+    if (!users)
+        return error(ExitFailed, QStringLiteral("无法读取用户表：%1").arg(why));
     QList<QStringList> table = {{QStringLiteral("用户名"), QStringLiteral("权限")}};
-    for (const QString &n : names)
-        table << QStringList{n, describeFlags(flagsOf(*c, n))};
+    for (const Account &a : *users)
+        table << QStringList{a.name, describeFlags(a.flags)};
     out(formatTable(table));
     return ExitOk;
 }
@@ -359,23 +316,23 @@ int runCatalogue(const QStringList &args)
         return error(ExitUsage, QStringLiteral("用法：catalogue %1 FILE.csv [--db PATH | --server CONNINFO]").arg(sub));
     const QString csv = o.positional[0];
     int code = ExitOk;
-    if (pickServer(o, &code))
-        return code != ExitOk
-                   ? code
-                   : serverCatalogue(o.value(QStringLiteral("--server")), sub == QLatin1String("export"), csv);
-
-    std::optional<Connection> c = openDatabase(databasePath(o));
-    if (!c)
-        return ExitFailed;
+    const std::optional<Target> target = openTarget(o, &code);
+    if (!target)
+        return code;
     if (sub == QLatin1String("export")) {
-        if (!exportCatalogueCsv(*c, csv, &why))
+        // Writing the CSV over the database file itself would destroy it.
+        const QString file = QFileInfo(csv).canonicalFilePath();
+        if (!target->server && !file.isEmpty() && file == QFileInfo(target->name).canonicalFilePath())
+            return error(ExitFailed, QStringLiteral("导出失败：%1 是数据库文件本身，不能写入 CSV").arg(csv));
+        const std::optional<int> rows = exportCatalogue(csv, &why);
+        if (!rows)
             return error(ExitFailed, QStringLiteral("导出失败：%1").arg(why));
-        out(QStringLiteral("已把药品目录（%1 行）导出到 %2").arg(count(*c, QStringLiteral("表1"))).arg(csv));
+        out(QStringLiteral("已把药品目录（%1 行）导出到 %2").arg(*rows).arg(csv));
     } else {
-        if (!importCatalogueCsv(*c, csv, &why))
+        const std::optional<int> rows = importCatalogue(csv, &why);
+        if (!rows)
             return error(ExitFailed, QStringLiteral("导入失败，药品目录没有改动：%1").arg(why));
-        out(QStringLiteral("已从 %1 导入药品目录，共 %2 行")
-                .arg(csv, QString::number(count(*c, QStringLiteral("表1")))));
+        out(QStringLiteral("已从 %1 导入药品目录，共 %2 行").arg(csv, QString::number(*rows)));
     }
     return ExitOk;
 }

@@ -1,17 +1,12 @@
 #pragma once
 #include <QStringList>
-#include <functional>
 #include <memory>
 #include <optional>
 
 namespace xs {
 class PgConnection;
 struct AuditAnchor;
-struct AuditEntry;
 struct AuditTrailPosition;
-struct AuditVerification;
-struct AuditFilter;
-struct HashConversion;
 }  // namespace xs
 
 // The commands of chengheng-db. Each takes the words after its own name and
@@ -34,32 +29,17 @@ int runConfig(const QStringList &args);
 int runAudit(const QStringList &args);
 // user hash-passwords: every plain password of the file (or the server) replaced by its hash.
 int userHashPasswords(const QStringList &args);
-// The same commands on the shared server (--server CONNINFO).
-// Connects, names the tool's account for the trail and checks the schema;
-// null after a message on stderr.
+// Connects to the server, names the tool's account for the trail and checks
+// the schema; null after a message on stderr.
 std::unique_ptr<PgConnection> connectServer(const QString &conninfo);
-// True when the options name the server (`code` set when --db is given too).
-bool pickServer(const Options &o, int *code);
-int serverUserAdd(const QString &conninfo, const QString &name,
-                  const std::function<std::optional<QString>()> &password);
-int serverUserFlags(const QString &conninfo, const QString &name, const QStringList &flags, bool on);
-int serverUserList(const QString &conninfo);
-// Replaces every plain password on the server by its hash, in one transaction.
-HashConversion serverConvertPasswords(PgConnection &c);
-int serverCatalogue(const QString &conninfo, bool exporting, const QString &csv);
+// What only the server has: check in its catalogue, backup through pg_dump.
 int serverCheck(const QString &conninfo);
 int serverBackup(const QString &conninfo, const QString &dest);
-// audit verify on the server; with an anchor, the trail is held against it too.
-int serverAuditVerify(const QString &conninfo, const std::optional<AuditAnchor> &anchor);
-// The server's chain checked (for an anchor of it); false after a message.
-bool serverAuditChain(const QString &conninfo, AuditVerification *v);
 // An anchor file read for audit verify --anchor; nothing after a message.
 std::optional<AuditAnchor> loadAnchor(const QString &file);
 // Tells whether the trail at `p` meets the anchor (`database`: what was
 // checked); the exit code.
 int anchorOutcome(const AuditAnchor &anchor, const AuditTrailPosition &p, const QString &database);
-// The filtered entries of the server's trail; false after a message.
-bool serverAuditEntries(const QString &conninfo, const AuditFilter &filter, QList<AuditEntry> *entries);
 // A schema or table name as a quoted identifier.
 QString roomQuoted(const QString &identifier);
 // How the audit trail names the changes of this tool: the system account.

@@ -103,11 +103,12 @@ int reportCommand(const QStringList &args)
     }
 
     int code = 0;
-    if (tool::pickServer(opts, &code)) {
-        if (code != 0)
-            return code;
+    const std::optional<tool::Target> target = tool::chooseTarget(opts, &code);
+    if (!target)
+        return code;
+    if (target->server) {
         // The report reads the shared tables and the room's own work table.
-        const QString conninfo = opts.value(QStringLiteral("--server"));
+        const QString &conninfo = target->name;
         const QString room =
             opts.has(QStringLiteral("--room")) ? opts.value(QStringLiteral("--room")).trimmed() : QStringLiteral("1");
         if (const QString problem = roomNameProblem(room); !problem.isEmpty())

@@ -3,8 +3,13 @@
 #include <QCommandLineParser>
 
 #include "data/audit.h"
+#include "data/engine.h"
 #include "data/pg/pgconninfo.h"
+#include "data/pg/pgsql.h"
+#include "data/pg/serverdb.h"
 #include "data/sqlite/sqlite.h"
+#include "data/sqlite/sqliteengine.h"
+#include "dbcommands.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -129,6 +134,43 @@ std::optional<Connection> openDatabase(const QString &path)
         error(ExitFailed, e.message());
         return std::nullopt;
     }
+}
+
+std::optional<Target> chooseTarget(const Options &o, int *code)
+{
+    if (!o.has(QStringLiteral("--server")))
+        return Target{false, databasePath(o)};
+    if (o.has(QStringLiteral("--db"))) {
+        *code = error(ExitUsage, QStringLiteral("--db 和 --server 只能给一个：一个命令只处理一个数据库"));
+        return std::nullopt;
+    }
+    return Target{true, o.value(QStringLiteral("--server"))};
+}
+
+std::optional<Target> openTarget(const Options &o, int *code, Repair repair)
+{
+    std::optional<Target> t = chooseTarget(o, code);
+    if (!t)
+        return std::nullopt;
+    *code = ExitFailed;
+    if (t->server) {
+        if (!connectServer(t->name))
+            return std::nullopt;
+        // The tables shared by the rooms first on the search path, as room 1's program has them.
+        useServer(t->name, QStringLiteral("1"));
+        return t;
+    }
+    try {
+        // The engine opens the file for each statement: one that cannot be
+        // opened is told now, as such.
+        if (repair == Repair::Trail ? !openDatabase(t->name) : !Connection::open(t->name).get())
+            return std::nullopt;
+        setEngine(makeFileEngine(t->name));
+    } catch (const DbError &e) {
+        error(ExitFailed, e.message());
+        return std::nullopt;
+    }
+    return t;
 }
 
 bool stdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }

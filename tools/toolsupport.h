@@ -45,6 +45,24 @@ QString databasePath(const Options &opts);
 // failure says why on stderr and gives nothing.
 std::optional<Connection> openDatabase(const QString &path);
 
+// The database a command works on, chosen once from its options: --db PATH
+// (or the default file) becomes a file engine on that file, --server CONNINFO
+// a server engine; the commands then run the same code on either. Only what
+// is truly an engine's own (its backup, its checks) asks which one it is.
+struct Target {
+    bool server = false;
+    QString name;  // the file's path, or the connection text
+};
+// The target the options name (nothing, after a usage message, when they
+// name both), not opened: for the commands that work on the file itself.
+std::optional<Target> chooseTarget(const Options &o, int *code);
+enum class Repair { Trail, None };
+// Opens the database the options name and makes it the engine of this
+// process (a file of an older version gets its audit trail first, unless
+// `repair` is None: reading only). Nothing after a message, with `code` the
+// exit code (--db and --server together are a usage error).
+std::optional<Target> openTarget(const Options &o, int *code, Repair repair = Repair::Trail);
+
 // Asks on stderr and reads one line from stdin (without its line break).
 // With `secret` on a terminal, the typed text is not echoed. Nothing at the
 // end of input.

@@ -2,6 +2,7 @@
 
 #include "data/passwords.h"
 #include "data/sqlite/sqlite.h"
+#include "data/statements.h"
 
 #include <sqlite3.h>
 
@@ -61,25 +62,78 @@ bool insertUser(const Connection &c, const QString &name, const QString &passwor
     return true;
 }
 
-bool setUserFlags(const Connection &c, const QString &name, const QStringList &flags, bool on, QString *error)
+std::optional<QString> storedUserName(const QString &name, QString *why)
 {
-    if (flags.isEmpty())
-        return fail(error, QStringLiteral("没有给出权限标志"));
+    std::optional<QString> stored;
+    if (!eachRow(
+            QStringLiteral("SELECT username FROM use WHERE username=$1"), {name},
+            [&](const Cells &row) {
+                stored = row.value(0).value_or(QString());
+                return false;
+            },
+            why))
+        return std::nullopt;
+    return stored;
+}
+
+bool addUser(const QString &name, const QString &password, QString *why)
+{
+    const std::optional<QString> stored = passwordToKeep(password, why);
+    if (!stored)
+        return false;
+    if (stored->isEmpty() && !password.trimmed().isEmpty())
+        return fail(why, QStringLiteral("计算密码散列时内存不足，用户没有添加。请关闭其他程序后再试。"));
+    DbFault fault = DbFault::None;
+    if (runStatement(QStringLiteral("INSERT INTO use(username, password) VALUES($1, $2)"), {name, *stored}, why,
+                     nullptr, &fault))
+        return true;
+    if (fault == DbFault::Unique)
+        return fail(why, QStringLiteral("用户 %1 已存在").arg(name));
+    return false;
+}
+
+namespace {
+QStringList heldFlags(const Cells &row, int first)
+{
+    QStringList held;
+    for (int i = 0; i < int(rightFlags().size()); ++i)
+        if (row.value(first + i) == QLatin1String("y"))
+            held << rightFlags()[i];
+    return held;
+}
+}  // namespace
+
+std::optional<QStringList> setUserFlags(const QString &name, const QStringList &flags, bool on, QString *why)
+{
     QStringList sets;
-    for (const QString &f : flags) {
-        if (!rightFlags().contains(f))
-            return fail(error, QStringLiteral("未知的权限标志：%1").arg(f));
+    for (const QString &f : flags)
         sets << f + (on ? QStringLiteral("='y'") : QStringLiteral("=NULL"));
-    }
-    StmtHandle s = c.prepare(QStringLiteral("UPDATE use SET %1 WHERE username=?").arg(sets.join(',')));
-    if (!s)
-        return fail(error, c.lastError());
-    bindText(s.get(), 1, name);
-    if (sqlite3_step(s.get()) != SQLITE_DONE)
-        return fail(error, c.lastError());
-    if (sqlite3_changes(c.get()) == 0)
-        return fail(error, QStringLiteral("没有名为 %1 的用户").arg(name));
-    return true;
+    if (!runStatement(QStringLiteral("UPDATE use SET %1 WHERE username=$1").arg(sets.join(u',')), {name}, why))
+        return std::nullopt;
+    QStringList held;
+    if (!eachRow(
+            QStringLiteral("SELECT %1 FROM use WHERE username=$1").arg(rightFlags().join(u',')), {name},
+            [&](const Cells &row) {
+                held = heldFlags(row, 0);
+                return false;
+            },
+            why))
+        return std::nullopt;
+    return held;
+}
+
+std::optional<QList<Account>> listUsers(QString *why)
+{
+    QList<Account> users;
+    if (!eachRow(
+            QStringLiteral("SELECT username,%1 FROM use ORDER BY username").arg(rightFlags().join(u',')), {},
+            [&](const Cells &row) {
+                users << Account{row.value(0).value_or(QString()), heldFlags(row, 1)};
+                return true;
+            },
+            why))
+        return std::nullopt;
+    return users;
 }
 
 }  // namespace xs

@@ -1,6 +1,8 @@
 #pragma once
+#include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
 namespace xs {
@@ -23,7 +25,21 @@ const std::vector<DemoAccount> &demoAccounts();
 // or hashed); false with a reason when the name exists or the insert fails.
 bool insertUser(const Connection &c, const QString &name, const QString &password, const QStringList &flags,
                 QString *error = nullptr);
-// Sets (on) or clears the given flags of an existing user.
-bool setUserFlags(const Connection &c, const QString &name, const QStringList &flags, bool on,
-                  QString *error = nullptr);
+
+// The accounts on the engine of this process (the file or the server alike).
+// The name of the user as stored (the look-up ignores letter case, as the
+// unique key does); nothing when there is none, or with `why` set when the
+// table cannot be read.
+std::optional<QString> storedUserName(const QString &name, QString *why);
+// Adds a user without rights, the password kept as the engine keeps them.
+bool addUser(const QString &name, const QString &password, QString *why);
+// Sets (on) or clears the given flags of a user; the flags the user holds
+// afterwards (those that are exactly "y").
+std::optional<QStringList> setUserFlags(const QString &name, const QStringList &flags, bool on, QString *why);
+struct Account {
+    QString name;
+    QStringList flags;
+};
+// Every user with the flags held, ordered by name.
+std::optional<QList<Account>> listUsers(QString *why);
 }  // namespace xs

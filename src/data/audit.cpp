@@ -1,5 +1,7 @@
 #include "data/audit.h"
 
+#include "data/statements.h"
+
 #include "data/auditanchor.h"
 #include "data/globals.h"
 #include "data/sqlite/sqlite.h"
@@ -556,42 +558,6 @@ AuditVerification AuditChainCheck::finish(qint64 given)
     return v_;
 }
 
-bool readAuditTrail(sqlite3 *db, const AuditFilter &filter, QList<AuditEntry> *out, QString *why)
-{
-    if (!hasAuditTrail(db))
-        return fail(why, QStringLiteral("文件中没有审计记录表 audit"));
-    QStringList where;
-    QStringList values;
-    if (!filter.record.isEmpty()) {
-        where << QStringLiteral("记录=?");
-        values << filter.record;
-    }
-    if (!filter.user.isEmpty()) {
-        where << QStringLiteral("用户=? COLLATE NOCASE");
-        values << filter.user;
-    }
-    if (filter.since.isValid()) {
-        where << QStringLiteral("时间>=?");
-        values << filter.since.toString(QStringLiteral("yyyy-MM-dd"));
-    }
-    QString sql = QString::fromUtf8(kEntryColumns);
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
-    sql += QStringLiteral(" ORDER BY 序号");
-    sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &raw, nullptr) != SQLITE_OK)
-        return fail(why, faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
-    StmtHandle s(raw);
-    for (int i = 0; i < int(values.size()); ++i)
-        bindText(raw, i + 1, values[i]);
-    int rc;
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
-        *out << entryOf(raw);
-    if (rc != SQLITE_DONE)
-        return fail(why, faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
-    return true;
-}
-
 bool readAuditPosition(sqlite3 *db, qint64 number, AuditTrailPosition *out, QString *why)
 {
     if (!hasAuditTrail(db))
@@ -615,6 +581,105 @@ bool readAuditPosition(sqlite3 *db, qint64 number, AuditTrailPosition *out, QStr
     out->found = number > 0 && sqlite3_column_type(raw, 2) != SQLITE_NULL;
     out->foundHash = out->found ? columnText(raw, 2) : QString();
     return true;
+}
+
+namespace {
+AuditEntry entryOfRow(const Cells &row, int role)
+{
+    AuditEntry e;
+    e.id = row.value(0).value_or(QString()).toLongLong();
+    e.time = row.value(1).value_or(QString());
+    e.user = row.value(2).value_or(QString());
+    e.action = row.value(3).value_or(QString());
+    e.table = row.value(4).value_or(QString());
+    e.key = row.value(5).value_or(QString());
+    e.changes = row.value(6).value_or(QString());
+    e.hash = row.value(7).value_or(QString());
+    if (role >= 0)
+        e.role = row.value(role).value_or(QString());
+    return e;
+}
+}  // namespace
+
+bool readAuditTrail(const AuditFilter &filter, QList<AuditEntry> *out, QString *why)
+{
+    QStringList where;
+    Params values;
+    if (!filter.record.isEmpty()) {
+        values << filter.record;
+        where << QStringLiteral("记录=$%1").arg(values.size());
+    }
+    if (!filter.user.isEmpty()) {
+        values << filter.user;
+        where << QStringLiteral("lower(用户)=lower($%1)").arg(values.size());
+    }
+    if (filter.since.isValid()) {
+        values << filter.since.toString(QStringLiteral("yyyy-MM-dd"));
+        where << QStringLiteral("时间>=$%1").arg(values.size());
+    }
+    // Every column: the server's trail also names the role each change was made as.
+    QString sql = QStringLiteral("SELECT * FROM audit");
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    sql += QStringLiteral(" ORDER BY 序号");
+    int role = -1;
+    QList<AuditEntry> entries;
+    SqlOutcome outcome;
+    const std::unique_ptr<Rows> rows = engine().exec(sql, values, outcome);
+    if (!rows)
+        return fail(why, outcome.error);
+    for (int c = 0; c < rows->columns(); ++c)
+        if (rows->name(c) == QStringLiteral("角色"))
+            role = c;
+    Cells cells;
+    while (rows->next()) {
+        cells.clear();
+        for (int c = 0; c < rows->columns(); ++c)
+            cells << (rows->isNull(c) ? std::nullopt : std::optional<QString>(rows->text(c)));
+        entries << entryOfRow(cells, role);
+    }
+    if (rows->fault() != DbFault::None)
+        return fail(why, rows->error());
+    // A role that is none of the rooms' programs' login roles is marked: the
+    // name it gave is vouched for by no program's sign-in.
+    if (std::any_of(entries.cbegin(), entries.cend(), [](const AuditEntry &e) { return !e.role.isEmpty(); })) {
+        QStringList programs;
+        if (!eachRow(
+                QStringLiteral("SELECT role FROM rooms"), {},
+                [&](const Cells &r) {
+                    programs << r.value(0).value_or(QString());
+                    return true;
+                },
+                why))
+            return false;
+        for (AuditEntry &e : entries)
+            e.outsideProgram = !e.role.isEmpty() && !programs.contains(e.role);
+    }
+    *out << entries;
+    return true;
+}
+
+bool readAuditPosition(qint64 number, AuditTrailPosition *out, QString *why)
+{
+    // One statement: one state of the trail.
+    bool read = false;
+    if (!eachRow(
+            QStringLiteral("SELECT (SELECT 序号 FROM audit ORDER BY 序号 DESC LIMIT 1),"
+                           " (SELECT 校验值 FROM audit ORDER BY 序号 DESC LIMIT 1),"
+                           " (SELECT 校验值 FROM audit WHERE 序号=$1)"),
+            {QString::number(number)},
+            [&](const Cells &row) {
+                *out = AuditTrailPosition();
+                out->last = row.value(0).value_or(QString()).toLongLong();
+                out->lastHash = row.value(1).value_or(QString());
+                out->found = number > 0 && row.value(2).has_value();
+                out->foundHash = row.value(2).value_or(QString());
+                read = true;
+                return false;
+            },
+            why))
+        return false;
+    return read || fail(why, QStringLiteral("审计记录表无法读取"));
 }
 
 }  // namespace xs

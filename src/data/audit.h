@@ -121,12 +121,16 @@ struct AuditFilter {
     QString user;    // exact, ignoring letter case
     QDate since;     // entries from this day on
 };
-// Entries that pass the filter, in the order written; false with a reason
-// when the trail cannot be read.
-bool readAuditTrail(sqlite3 *db, const AuditFilter &filter, QList<AuditEntry> *out, QString *why);
 // The trail's newest entry and the entry numbered `number` (none asked for
 // with 0), for an anchor (data/auditanchor.h); false with a reason when the
 // trail cannot be read.
 bool readAuditPosition(sqlite3 *db, qint64 number, AuditTrailPosition *out, QString *why);
+
+// Entries of the engine of this process (the file or the server alike) that
+// pass the filter, in the order written; false with a reason when the trail
+// cannot be read.
+bool readAuditTrail(const AuditFilter &filter, QList<AuditEntry> *out, QString *why);
+// The same position on the engine of this process.
+bool readAuditPosition(qint64 number, AuditTrailPosition *out, QString *why);
 
 }  // namespace xs

@@ -3,11 +3,11 @@
 #include "data/builtin.h"
 #include "data/schema.h"
 #include "data/sqlite/bulkwrite.h"
+#include "data/statements.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <sqlite3.h>
 
 namespace xs {
 
@@ -38,7 +38,9 @@ bool seedCatalogue(const Connection &c, QString *error)
     return replaceCatalogue(c, rows, error);
 }
 
-bool importCatalogueCsv(const Connection &c, const QString &path, QString *error)
+namespace {
+// The rows of a catalogue CSV file; false with why when the file is missing or malformed.
+bool readCatalogueFile(const QString &path, std::vector<CsvRecord> *rows, QString *error)
 {
     QFile f(path);
     if (!QFileInfo::exists(path))
@@ -50,52 +52,69 @@ bool importCatalogueCsv(const Connection &c, const QString &path, QString *error
     const QByteArray bytes = f.readAll();
     if (f.error() != QFileDevice::NoError)
         return fail(error, QStringLiteral("无法读取文件 %1：%2").arg(path, f.errorString()));
-    std::vector<CsvRecord> rows;
     QString why;
-    if (!readTableCsv(bytes, catalogueColumns(), &rows, &why))
+    if (!readTableCsv(bytes, catalogueColumns(), rows, &why))
         return fail(error, QStringLiteral("%1：%2").arg(path, why));
-    return replaceCatalogue(c, rows, error);
+    return true;
+}
+}  // namespace
+
+bool importCatalogueCsv(const Connection &c, const QString &path, QString *error)
+{
+    std::vector<CsvRecord> rows;
+    return readCatalogueFile(path, &rows, error) && replaceCatalogue(c, rows, error);
 }
 
-bool exportCatalogueCsv(const Connection &c, const QString &path, QString *error)
+std::optional<int> importCatalogue(const QString &path, QString *error)
 {
-    // Writing the CSV over the database file itself would destroy it.
-    const char *dbFile = sqlite3_db_filename(c.get(), "main");
-    const QString target = QFileInfo(path).canonicalFilePath();
-    if (dbFile && !target.isEmpty() && target == QFileInfo(QString::fromUtf8(dbFile)).canonicalFilePath())
-        return fail(error, QStringLiteral("%1 是数据库文件本身，不能写入 CSV").arg(path));
+    std::vector<CsvRecord> rows;
+    if (!readCatalogueFile(path, &rows, error))
+        return std::nullopt;
+    const bool replaced = inTransaction(error, [&](QString *why) {
+        if (!runStatement(QStringLiteral("DELETE FROM 表1"), {}, why))
+            return false;
+        for (const CsvRecord &row : rows) {
+            SqlOutcome out;
+            engine().insert(QStringLiteral("表1"), catalogueColumns(), Params(row.begin(), row.end()), out);
+            if (!out.ok)
+                return fail(why, out.error);
+        }
+        return true;
+    });
+    return replaced ? std::optional<int>(int(rows.size())) : std::nullopt;
+}
 
+std::optional<int> exportCatalogue(const QString &path, QString *error)
+{
     const QStringList &columns = catalogueColumns();
-    StmtHandle s = c.prepare(QStringLiteral("SELECT %1 FROM 表1 ORDER BY rowid").arg(columns.join(QLatin1Char(','))));
-    if (!s)
-        return fail(error, c.lastError());
     std::vector<CsvRecord> records;
     CsvRecord header;
     for (const QString &col : columns)
         header.emplace_back(col);
     records.push_back(std::move(header));
-    int rc;
-    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
-        CsvRecord row;
-        for (int i = 0; i < int(columns.size()); ++i) {
-            if (sqlite3_column_type(s.get(), i) == SQLITE_NULL)
-                row.emplace_back(std::nullopt);
-            else
-                row.emplace_back(columnText(s.get(), i));
-        }
-        records.push_back(std::move(row));
-    }
-    if (rc != SQLITE_DONE)
-        return fail(error, c.lastError());
+    // A whole reading of this small table comes in stored row order on both
+    // engines (the file's rowid, the server's heap order).
+    if (!eachRow(
+            QStringLiteral("SELECT %1 FROM 表1").arg(columns.join(QLatin1Char(','))), {},
+            [&](const Cells &row) {
+                records.emplace_back(row.begin(), row.end());
+                return true;
+            },
+            error))
+        return std::nullopt;
 
     // Written to a temporary file and renamed: a failed export leaves no half file.
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return fail(error, QStringLiteral("无法写入文件 %1：%2").arg(path, out.errorString()));
+    if (!out.open(QIODevice::WriteOnly)) {
+        fail(error, QStringLiteral("无法写入文件 %1：%2").arg(path, out.errorString()));
+        return std::nullopt;
+    }
     const QByteArray bytes = formatCsv(records);
-    if (out.write(bytes) != bytes.size() || !out.commit())
-        return fail(error, QStringLiteral("无法写入文件 %1：%2").arg(path, out.errorString()));
-    return true;
+    if (out.write(bytes) != bytes.size() || !out.commit()) {
+        fail(error, QStringLiteral("无法写入文件 %1：%2").arg(path, out.errorString()));
+        return std::nullopt;
+    }
+    return int(records.size()) - 1;
 }
 
 }  // namespace xs

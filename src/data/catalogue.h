@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <optional>
 
 namespace xs {
 class Connection;
@@ -10,7 +11,11 @@ class Connection;
 bool seedCatalogue(const Connection &c, QString *error = nullptr);
 // Replaces 表1 with the rows of a CSV file whose header names the seventeen
 // columns (in any order); nothing changes when the file is missing or malformed.
+// Inside the caller's transaction on c, as a part of it.
 bool importCatalogueCsv(const Connection &c, const QString &path, QString *error = nullptr);
-// Writes 表1 in stored row order as CSV, header first, columns in menu order.
-bool exportCatalogueCsv(const Connection &c, const QString &path, QString *error = nullptr);
+// The same on the engine of this process, in one transaction; the rows loaded.
+std::optional<int> importCatalogue(const QString &path, QString *error = nullptr);
+// Writes 表1 of the engine of this process in stored row order as CSV, header
+// first, columns in menu order; the rows written.
+std::optional<int> exportCatalogue(const QString &path, QString *error = nullptr);
 }  // namespace xs

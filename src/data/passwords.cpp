@@ -1,5 +1,7 @@
 #include "data/passwords.h"
 
+#include "data/statements.h"
+
 #include "data/audit.h"
 #include "data/recordset.h"
 #include "data/sqlite/settings.h"
@@ -141,68 +143,40 @@ std::optional<QString> passwordToKeep(const QString &typed, QString *why)
     return *hashes ? hashPassword(typed) : typed.trimmed();
 }
 
-HashConversion convertPasswordsToHashes(sqlite3 *db)
+HashConversion convertPasswordsToHashes(const std::function<bool(QString *why)> &keepHashes)
 {
     HashConversion r;
-    const auto failed = [&](const QString &why) {
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        r.ok = false;
-        r.converted = 0;
-        r.error = why;
-        return r;
-    };
-    const auto engineText = [&] {
-        return faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db)));
-    };
-    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        r.error = engineText();
-        return r;
-    }
-    struct Row {
-        qint64 rowid;
-        QString password;
-    };
-    std::vector<Row> plain;
-    {
-        sqlite3_stmt *raw = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT rowid, password FROM use", -1, &raw, nullptr) != SQLITE_OK)
-            return failed(engineText());
-        StmtHandle s(raw);
-        int rc;
-        while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
-            const QString p = columnText(raw, 1);
-            if (sqlite3_column_type(raw, 1) == SQLITE_NULL || isPasswordHash(p))
-                ++r.kept;
-            else
-                plain.push_back({sqlite3_column_int64(raw, 0), p});
+    r.ok = inTransaction(&r.error, [&](QString *why) {
+        QList<std::pair<QString, QString>> plain;
+        if (!eachRow(
+                QStringLiteral("SELECT username, password FROM use") + engine().rowLock(), {},
+                [&](const Cells &row) {
+                    if (!row.value(1) || isPasswordHash(*row.value(1)))
+                        ++r.kept;
+                    else
+                        plain.append({row.value(0).value_or(QString()), *row.value(1)});
+                    return true;
+                },
+                why))
+            return false;
+        for (const auto &[name, password] : plain) {
+            // Exactly what signed in before opens the account after: the
+            // stored text with its letter case folded, blanks and all.
+            const QString hash = hashNormalised(foldCase(password));
+            if (hash.isEmpty()) {
+                *why = QStringLiteral("计算密码散列时内存不足，密码没有改动。请关闭其他程序后再试。");
+                return false;
+            }
+            // Only the hash goes into the statement (a server's statement log
+            // would keep the password); the rows read stay locked till the end.
+            if (!runStatement(QStringLiteral("UPDATE use SET password=$1 WHERE username=$2"), {hash, name}, why))
+                return false;
+            ++r.converted;
         }
-        if (rc != SQLITE_DONE)
-            return failed(engineText());
-    }
-    sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(db, "UPDATE use SET password=? WHERE rowid=?", -1, &raw, nullptr) != SQLITE_OK)
-        return failed(engineText());
-    StmtHandle update(raw);
-    for (const Row &row : plain) {
-        // Exactly what signed in before opens the account after: the stored
-        // text with its letter case folded, blanks and all.
-        const QString hash = hashNormalised(foldCase(row.password));
-        if (hash.isEmpty())
-            return failed(QStringLiteral("计算密码散列时内存不足，密码没有改动。请关闭其他程序后再试。"));
-        sqlite3_reset(raw);
-        bindText(raw, 1, hash);
-        sqlite3_bind_int64(raw, 2, row.rowid);
-        if (sqlite3_step(raw) != SQLITE_DONE)
-            return failed(engineText());
-        ++r.converted;
-    }
-    update.reset();
-    QString why;
-    if (!writeSetting(db, QString::fromLatin1(kPasswordHashSetting), kHashSettingValue, &why))
-        return failed(why);
-    if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return failed(engineText());
-    r.ok = true;
+        return keepHashes(why);
+    });
+    if (!r.ok)
+        r.converted = 0;
     return r;
 }
 

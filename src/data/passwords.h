@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <functional>
 #include <optional>
 
 struct sqlite3;
@@ -50,8 +51,9 @@ struct HashConversion {
     int kept = 0;       // rows that already held a hash or no password
     QString error;      // in Chinese when !ok
 };
-// Replaces every plain password of the file by its hash and marks the file as
-// hashing, all in one transaction: on failure nothing changed.
-HashConversion convertPasswordsToHashes(sqlite3 *db);
+// Replaces every plain password of the database by its hash and runs
+// `keepHashes` (a file marks itself as hashing), all in one transaction of the
+// engine: on failure nothing changed.
+HashConversion convertPasswordsToHashes(const std::function<bool(QString *why)> &keepHashes);
 
 }  // namespace xs

@@ -229,14 +229,14 @@ void TestServerPrivileges::nameGivenPastTheProgramMarked()
     PgConnection room(roomConninfo(db_));
     QVERIFY(room.setAuditUser(QStringLiteral("doctor")));
     QVERIFY(room.run(QStringLiteral("update chengheng.xj set 姓名='戊' where 门诊号='0001'")));
-    QList<AuditEntry> entries;
-    QString why;
-    QVERIFY2(
-        readServerAuditTrail(other, AuditFilter{QStringLiteral("0001"), QStringLiteral("doctor"), {}}, &entries, &why),
-        qPrintable(why));
-    QCOMPARE(entries.size(), 2);
-    QCOMPARE(entries[0].role + (entries[0].outsideProgram ? "*" : ""), QStringLiteral("xs_test*"));
-    QCOMPARE(entries[1].role + (entries[1].outsideProgram ? "*" : ""), QStringLiteral("chengheng_room_1"));
+    // Shown by audit show: the role beside the name, marked when it is no room's program.
+    const ToolRun shown = runTool({"audit", "show", "--record", "0001", "--user", "doctor", "--server", db_});
+    QVERIFY2(shown.code == 0, qPrintable(shown.err));
+    const QStringList lines = shown.out.trimmed().split(u'\n');
+    QCOMPARE(lines.size(), 4);
+    QVERIFY2(lines[1].simplified().contains(QStringLiteral("doctor xs_test（非诊室程序） 修改")), qPrintable(lines[1]));
+    QVERIFY2(lines[2].simplified().contains(QStringLiteral("doctor chengheng_room_1 修改")), qPrintable(lines[2]));
+    QCOMPARE(lines[3], QStringLiteral("共 2 条"));
 }
 
 // An administrator's own login role (a member of the owner through

@@ -134,11 +134,6 @@ QString triggerOn(const QString &table, const QString &key, const QString &secre
         .arg(table, key, secret);
 }
 
-QString sqlLiteral(const QString &s)
-{
-    return QLatin1Char('\'') + QString(s).replace(u'\'', QLatin1String("''")) + QLatin1Char('\'');
-}
-
 }  // namespace
 
 QString serverAuditTriggers()
@@ -217,11 +212,6 @@ bool serverHasAuditTrail(PgConnection &c, QString *error)
 
 namespace {
 const char *const kEntryColumns = "select 序号,时间,用户,操作,表名,记录,改动,校验值,角色 from chengheng.audit";
-// The same with the mark of entries made by a role that is not a room's
-// program's (when the server knows its rooms).
-const char *const kShownColumns =
-    "select 序号,时间,用户,操作,表名,记录,改动,校验值,角色, 角色 is not null and 角色 not in (select role from"
-    " chengheng.rooms) from chengheng.audit";
 
 AuditEntry entryAt(const PgCursor &cur)
 {
@@ -235,7 +225,6 @@ AuditEntry entryAt(const PgCursor &cur)
     e.changes = cur.text(6);
     e.hash = cur.text(7);
     e.role = cur.text(8);
-    e.outsideProgram = cur.text(9) == QLatin1String("t");
     return e;
 }
 
@@ -459,65 +448,6 @@ AuditVerification verifyServerAuditTrail(PgConnection &c)
         v.problem = problem;
     }
     return v;
-}
-
-bool readServerAuditTrail(PgConnection &c, const AuditFilter &filter, QList<AuditEntry> *out, QString *why)
-{
-    QString error;
-    if (!serverHasAuditTrail(c, &error)) {
-        if (why)
-            *why = error.isEmpty() ? QStringLiteral("服务器上没有审计记录表 chengheng.audit") : error;
-        return false;
-    }
-    QStringList where;
-    if (!filter.record.isEmpty())
-        where << QStringLiteral("记录=%1").arg(sqlLiteral(filter.record));
-    if (!filter.user.isEmpty())
-        where << QStringLiteral("lower(用户)=lower(%1)").arg(sqlLiteral(filter.user));
-    if (filter.since.isValid())
-        where << QStringLiteral("时间>=%1").arg(sqlLiteral(filter.since.toString(QStringLiteral("yyyy-MM-dd"))));
-    QString sql = QString::fromUtf8(kShownColumns);
-    if (!where.isEmpty())
-        sql += QStringLiteral(" where ") + where.join(QStringLiteral(" and "));
-    sql += QStringLiteral(" order by 序号");
-    const std::shared_ptr<PgConnection> reader = readerFor(c, why);
-    if (!reader)
-        return false;
-    PgCursor cur(reader, sql, true);
-    while (cur.next())
-        *out << entryAt(cur);
-    if (!cur.ok()) {
-        if (why)
-            *why = cur.error();
-        return false;
-    }
-    return true;
-}
-
-bool readServerAuditPosition(PgConnection &c, qint64 number, AuditTrailPosition *out, QString *why)
-{
-    QString error;
-    if (!serverHasAuditTrail(c, &error)) {
-        if (why)
-            *why = error.isEmpty() ? QStringLiteral("服务器上没有审计记录表 chengheng.audit") : error;
-        return false;
-    }
-    // One statement: one snapshot of the trail.
-    const PgResult r = c.exec(QStringLiteral("select (select 序号 from chengheng.audit order by 序号 desc limit 1),"
-                                             " (select 校验值 from chengheng.audit order by 序号 desc limit 1),"
-                                             " (select 校验值 from chengheng.audit where 序号=$1::bigint)"),
-                              {QString::number(number)});
-    if (!r.ok() || r.rows() != 1) {
-        if (why)
-            *why = r.error();
-        return false;
-    }
-    *out = AuditTrailPosition();
-    out->last = r.isNull(0, 0) ? 0 : r.text(0, 0).toLongLong();
-    out->lastHash = r.text(0, 1);
-    out->found = number > 0 && !r.isNull(0, 2);
-    out->foundHash = out->found ? r.text(0, 2) : QString();
-    return true;
 }
 
 }  // namespace xs

@@ -35,8 +35,4 @@ bool serverHasAuditTrail(PgConnection &c, QString *error);
 // Recomputes the server's chain (reading through a cursor) and checks that
 // every table's trigger is in place.
 AuditVerification verifyServerAuditTrail(PgConnection &c);
-bool readServerAuditTrail(PgConnection &c, const AuditFilter &filter, QList<AuditEntry> *out, QString *why);
-// The trail's newest entry and the entry numbered `number` (none asked for
-// with 0), for an anchor (data/auditanchor.h).
-bool readServerAuditPosition(PgConnection &c, qint64 number, AuditTrailPosition *out, QString *why);
 }  // namespace xs
