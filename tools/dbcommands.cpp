@@ -6,8 +6,8 @@
 #include "data/catalogue.h"
 #include "data/demoarchive.h"
 #include "data/demodata.h"
-#include "data/schema.h"
 #include "data/settings.h"
+#include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"
 #include "toolsupport.h"
 
@@ -119,8 +119,8 @@ bool buildDatabase(const Connection &c, const InitPlan &plan, QString *why)
     if (!c.exec("COMMIT"))
         return abandon(c.lastError());
     // The records the file starts with are its first state; every change
-    // after this one is recorded.
-    if (!ensureAuditTrail(c, &err))
+    // after this one is recorded (the trail comes with the current version).
+    if (migrateFile(c, &err) != SchemaOutcome::Current)
         return fail(why, QStringLiteral("审计记录：%1").arg(err));
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include "data/audit.h"
 #include "data/pg/pgconninfo.h"
+#include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"
 
 #include <QFile>
@@ -118,10 +119,13 @@ std::optional<Connection> openDatabase(const QString &path)
     // Opening never creates a file; a missing one is reported, not made.
     try {
         Connection c = Connection::open(path);
-        // A file of an older version gets the audit trail before any change.
+        // A file of an older version is brought up to this one (the audit
+        // trail too) before any change; a newer one is not used.
         QString why;
-        if (!ensureAuditTrail(c, &why)) {
-            error(ExitFailed, QStringLiteral("无法在 %1 中建立审计记录，命令没有执行：%2").arg(path, why));
+        if (const SchemaOutcome schema = migrateFile(c, &why); schema != SchemaOutcome::Current) {
+            error(ExitFailed, schema == SchemaOutcome::Newer
+                                  ? why
+                                  : QStringLiteral("无法在 %1 中建立审计记录，命令没有执行：%2").arg(path, why));
             return std::nullopt;
         }
         return c;
