@@ -10,7 +10,7 @@ const QStringList &tableColumns(const QString &table)
         return useColumns();
     if (table == QLatin1String("class"))
         return classColumns();
-    return table == QLatin1String("表1") ? catalogueColumns() : caseColumns();
+    return table == QStringLiteral("表1") ? catalogueColumns() : caseColumns();
 }
 
 ColumnKind columnKind(const QString &table, int column)
