@@ -277,22 +277,4 @@ bool seedServerCatalogue(PgConnection &server, QString *error)
     }
 }
 
-bool ensureRoom(PgConnection &c, const QString &room, QString *error)
-{
-    if (const QString problem = roomNameProblem(room); !problem.isEmpty()) {
-        if (error)
-            *error = problem;
-        return false;
-    }
-    // A room already set up needs no DDL (and no lock on its table).
-    const PgResult r = c.exec(
-        QStringLiteral("select 1 from chengheng.rooms k join pg_trigger t on t.tgname='audit_trail' join pg_class c on"
-                       " c.oid=t.tgrelid join pg_namespace n on n.oid=c.relnamespace where k.room=$1 and k.removed is"
-                       " null and n.nspname=$2 and c.relname='yc'"),
-        {room.trimmed(), QStringLiteral("room_") + room.trimmed()});
-    if (r.ok() && r.rows() > 0)
-        return true;
-    return addServerRoom(c, room, std::nullopt, error);
-}
-
 }  // namespace xs

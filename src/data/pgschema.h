@@ -31,9 +31,6 @@ QString searchPathFor(const QString &room);
 // without one: `chengheng-db room add` sets it later).
 bool createServerSchema(PgConnection &c, const QString &room, QString *error,
                         const std::optional<QString> &roomPassword = std::nullopt);
-// Adds a room (work table, login role without a password when it has none,
-// grants) if it is not in use yet.
-bool ensureRoom(PgConnection &c, const QString &room, QString *error);
 // Copies every table of a database file onto the server: the shared tables
 // into the shared schema (made here when absent), yc into the room's work
 // table, all in one transaction, and compares the counts. Refuses a server

@@ -66,12 +66,23 @@ QString structure(const TestDb &db, bool bytes = false)
     }
     PgConnection c(db.server());
     const PgResult r = c.exec(QStringLiteral(
-        "select (select string_agg(k.relkind || k.relname, ',' order by k.relname) from pg_class k join pg_namespace n"
+        "select (select string_agg(k.relkind::text || k.relname, ',' order by k.relname) from pg_class k join "
+        "pg_namespace n"
         " on n.oid = k.relnamespace where n.nspname = 'chengheng'), (select string_agg(t.tgname, ',' order by t.tgname)"
         " from pg_trigger t join pg_class k on k.oid = t.tgrelid join pg_namespace n on n.oid = k.relnamespace where"
         " n.nspname = 'chengheng' and not t.tgisinternal), (select sum(n) from chengheng.row_counts where tbl = "
         "'xj')"));
     return r.ok() ? r.text(0, 0) + r.text(0, 1) + r.text(0, 2) + version : r.error();
+}
+
+// The program's settings name the test's database (on the server, as room 1's account).
+void configure(const TestDb &db)
+{
+    if (!serverEngine())
+        return;
+    QFile conf(db.dir() + QStringLiteral("/chengheng.conf"));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write("[server]\nconnection=\"" + roomConninfo(db.server()).toUtf8() + "\"\nroom=1\n");
 }
 
 }  // namespace
@@ -123,6 +134,7 @@ void TestSchemaVersion::broughtUpFromEarlier()
     QFETCH(QString, fileSql);
     QFETCH(QString, serverSql);
     TestDb db(All);
+    configure(db);
     const QString current = structure(db);
     administer(db, fileSql, serverSql);
     storeVersion(db, 0);
@@ -151,6 +163,7 @@ void TestSchemaVersion::newerRefused()
 {
     QFETCH(bool, tool);
     TestDb db(All);
+    configure(db);
     storeVersion(db, kSchemaVersion + 1);
     const QString before = structure(db, true);
     QString told;

@@ -4,6 +4,7 @@
 #include "data/schema.h"
 #include "data/sqlite/sqlite.h"
 
+#include <algorithm>
 #include <iterator>
 #include <sqlite3.h>
 
@@ -31,16 +32,14 @@ QString rowCountDdl()
 // Whether every counted table has its triggers and its count is its number of rows.
 bool rowCountsHold(const Connection &c)
 {
-    for (const QString &t : kCountedTables) {
+    return std::ranges::all_of(kCountedTables, [&c](const QString &t) {
         StmtHandle s = c.prepare(
             QStringLiteral("select (select count(*) from sqlite_master where type='trigger' and name in"
                            " ('row_counts_%1_insert', 'row_counts_%1_delete')) = 2 and (select count(*) from %1) ="
                            " (select n from row_counts where tbl='%1')")
                 .arg(t));
-        if (!s || sqlite3_step(s.get()) != SQLITE_ROW || sqlite3_column_int(s.get(), 0) != 1)
-            return false;
-    }
-    return true;
+        return s && sqlite3_step(s.get()) == SQLITE_ROW && sqlite3_column_int(s.get(), 0) == 1;
+    });
 }
 
 // 1 to 2: what the earlier program added at start-up to the file of any
