@@ -119,7 +119,7 @@ bool buildDatabase(const Connection &c, const InitPlan &plan, QString *why)
     if (!c.exec("COMMIT"))
         return abandon(c.lastError());
     // The records the file starts with are its first state; every change
-    // after this one is recorded (the trail comes with the current version).
+    // after this one is recorded.
     if (migrateFile(c, &err) != SchemaOutcome::Current)
         return fail(why, QStringLiteral("审计记录：%1").arg(err));
     return true;

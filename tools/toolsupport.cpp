@@ -119,8 +119,7 @@ std::optional<Connection> openDatabase(const QString &path)
     // Opening never creates a file; a missing one is reported, not made.
     try {
         Connection c = Connection::open(path);
-        // A file of an older version is brought up to this one (the audit
-        // trail too) before any change; a newer one is not used.
+        // An older file is brought up to this version (trail too) before any change.
         QString why;
         if (const SchemaOutcome schema = migrateFile(c, &why); schema != SchemaOutcome::Current) {
             error(ExitFailed, schema == SchemaOutcome::Newer

@@ -42,10 +42,8 @@ private:
     QString saved_;
 };
 
-// The statements that add the trail (table, index, triggers) to a file that
-// lacks it and put back any of its triggers that is missing or not as written
-// here (run in one write transaction by data/sqlite/fileschema.h); none when
-// all is in place.
+// The statements adding the trail (table, index, triggers) to a file, or
+// putting back a trigger missing or not as written here; none when all is in place.
 QStringList auditTrailWork(sqlite3 *db);
 // Whether the file has the trail table.
 bool hasAuditTrail(sqlite3 *db);

@@ -14,14 +14,11 @@
 
 namespace xs {
 
-static QString quoted(const QString &name)
+QString roomSchema(const QString &room)
 {
-    QString n = name;
-    n.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + n + QLatin1Char('"');
+    QString name = QStringLiteral("room_") + room.trimmed();
+    return QLatin1Char('"') + name.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
 }
-
-QString roomSchema(const QString &room) { return quoted(QStringLiteral("room_") + room.trimmed()); }
 
 QString roomNameProblem(const QString &room)
 {
@@ -67,26 +64,22 @@ static QString beforeObjectsDdl()
 bool createServerSchema(PgConnection &c, const QString &room, QString *error,
                         const std::optional<QString> &roomPassword)
 {
-    if (const QString problem = roomNameProblem(room); !problem.isEmpty()) {
+    const auto refuse = [&](const QString &why) {
         if (error)
-            *error = problem;
+            *error = why;
         return false;
-    }
+    };
+    if (const QString problem = roomNameProblem(room); !problem.isEmpty())
+        return refuse(problem);
     QString why;
-    if (const int version = serverSchemaVersion(c, &why); version != 0) {
-        if (error)
-            *error = version > 0 ? QStringLiteral("服务器上已经有澄衡数据库（模式 chengheng），init 不改动已有的数据库")
-                                 : why;
-        return false;
-    }
+    if (const int version = serverSchemaVersion(c, &why); version != 0)
+        return refuse(
+            version > 0 ? QStringLiteral("服务器上已经有澄衡数据库（模式 chengheng），init 不改动已有的数据库") : why);
     QString verifier;
     if (roomPassword) {
         verifier = c.passwordVerifier(roomPassword->trimmed(), roomRole(room));
-        if (verifier.isEmpty()) {
-            if (error)
-                *error = QStringLiteral("无法生成诊室账户的密码：") + c.lastError();
-            return false;
-        }
+        if (verifier.isEmpty())
+            return refuse(QStringLiteral("无法生成诊室账户的密码：") + c.lastError());
     }
     const QString ddl = QStringLiteral("BEGIN;") + beforeObjectsDdl() + serverSharedDdl() + roomsTableDdl()
                         + serverAuditDdl() + sharedGrantsDdl() + roomDdl(room, verifier) + serverDdlTrailDdl();

@@ -41,10 +41,8 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
 bool seedServerCatalogue(PgConnection &server, QString *error);
 
 // The server's rendering of the structure (data/schema.h), in data/pg/. The
-// version is the comment of the schema chengheng: only its owner sets it, in
-// the transaction of the step that reaches it; every role reads it without a
-// grant; a dump carries it. A server made by an earlier program has none (1).
-//
+// version is the schema chengheng's comment: only its owner sets it, in the
+// step's transaction; every role reads it; a dump carries it.
 // The shared schema, its tables, indexes and kept counts, and its version
 // (run as the owner, inside the caller's transaction).
 QString serverSharedDdl();

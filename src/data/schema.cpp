@@ -48,9 +48,7 @@ QString newerSchemaText(const QString &where, int version)
 {
     return QStringLiteral("%1由较新版本的澄衡建立（数据库结构版本 %2），本程序只认识到版本 %3，没有使用也没有改动它。"
                           "请改用新版本的程序。")
-        .arg(where)
-        .arg(version)
-        .arg(kSchemaVersion);
+        .arg(where, QString::number(version), QString::number(kSchemaVersion));
 }
 
 const QStringList &useColumns()

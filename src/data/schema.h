@@ -44,16 +44,13 @@ inline constexpr IndexDesc kSchemaIndexes[] = {
     {"xj_keshi", "xj", "科室", false, 1, true},
     {"xj_keshi_menzhenhao", "xj", "科室, 门诊号", false, 2, false},
 };
-// The statement making `table` as `name` (when absent, with `ifAbsent`), each
-// column of the engine's type for its kind (`types`, in ColumnKind's order).
+// CREATE TABLE `name` as `table` (IF NOT EXISTS), of the engine's `types` by ColumnKind.
 QString createTable(const QString &table, const QString &name, bool ifAbsent, const char *const (&types)[4]);
-// The statements making the indexes version `since` brought, when absent (0:
-// every index, in a new database); on the server, in the shared schema.
+// The indexes version `since` brought, made when absent (0: all, in a new database).
 QString createIndexes(int since, bool server);
 
-// The tables whose number of rows is kept as rows come and go (the table
-// row_counts and its triggers), so that a grid of the whole table is counted
-// at once.
+// The tables whose number of rows is kept as rows come and go (row_counts and
+// its triggers), so that a grid of the whole table is counted at once.
 inline const QStringList kCountedTables = {"xj"};
 
 // The tables the audit trail records, the column naming a row, and the column

@@ -14,6 +14,8 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QTest>
+#include <algorithm>
+#include <sqlite3.h>
 
 using namespace xs;
 using namespace xs::test;
@@ -23,8 +25,10 @@ namespace {
 // The version the database stores (1 when none).
 int storedVersion(const QString &file, const QString &server)
 {
-    if (server.isEmpty())
-        return fileSchemaVersion(Connection::open(file));
+    if (server.isEmpty()) {
+        StmtHandle s = Connection::open(file).prepare(QStringLiteral("PRAGMA user_version"));
+        return s && sqlite3_step(s.get()) == SQLITE_ROW ? std::max(1, sqlite3_column_int(s.get(), 0)) : 0;
+    }
     PgConnection c(server);
     return serverSchemaVersion(c, nullptr);
 }

@@ -14,8 +14,7 @@ namespace {
 
 const char *const kColumnTypes[] = {"TEXT", "TEXT COLLATE NOCASE", "TEXT COLLATE NOCASE", "DATE"};
 
-// The kept counts: one row per counted table, moved by a trigger for each
-// row added or removed, and counted once when made (or made again).
+// The kept counts: a row per table, moved by triggers as rows come and go, counted when made.
 QString rowCountDdl()
 {
     QString ddl = QStringLiteral("CREATE TABLE IF NOT EXISTS row_counts(tbl TEXT PRIMARY KEY, n INTEGER NOT NULL);");
@@ -54,8 +53,7 @@ using Step = QStringList (*)(const Connection &);
 const Step kSteps[] = {toVersion2};
 static_assert(std::size(kSteps) == kSchemaVersion - 1, "one step for each version after the first");
 
-// Runs the statements `work` gives (asked under the write lock) in one write
-// transaction; false (nothing kept) on failure.
+// Runs the statements of `work` (asked under the write lock) in one transaction; false, none kept, on failure.
 template <typename Work>
 bool inTransaction(const Connection &c, QString *why, Work work)
 {
@@ -84,16 +82,13 @@ bool createSchema(const Connection &c)
     return true;
 }
 
-int fileSchemaVersion(const Connection &c)
-{
-    StmtHandle s = c.prepare(QStringLiteral("PRAGMA user_version"));
-    const int v = s && sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int(s.get(), 0) : 0;
-    return v > 0 ? v : 1;
-}
-
 SchemaOutcome migrateFile(const Connection &c, QString *why)
 {
-    const int version = fileSchemaVersion(c);
+    // None (0) in a file of an earlier program: version 1.
+    StmtHandle stored = c.prepare(QStringLiteral("PRAGMA user_version"));
+    const int version =
+        std::max(1, stored && sqlite3_step(stored.get()) == SQLITE_ROW ? sqlite3_column_int(stored.get(), 0) : 0);
+    stored.reset();
     if (version > kSchemaVersion) {
         if (why)
             *why = newerSchemaText(

@@ -12,14 +12,8 @@ class Connection;
 // which the trail does not record).
 bool createSchema(const Connection &c);
 
-// The version the file stores (1 for a file made by an earlier program).
-int fileSchemaVersion(const Connection &c);
-
-enum class SchemaOutcome {
-    Current,  // the file is of this program's version
-    Newer,    // made by a newer program: refused, not changed
-    Failed,   // could not be brought up (why tells); it is used as it is
-};
+// Current; Newer: refused, not changed; Failed: not brought up (why tells), used as it is.
+enum class SchemaOutcome { Current, Newer, Failed };
 // Brings the file to this program's version: refuses a newer one before
 // writing anything, puts it in WAL mode, runs each missing step in a
 // transaction of its own, then puts back what no longer holds (a trail
