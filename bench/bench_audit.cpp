@@ -12,6 +12,7 @@
 #include "data/passwords.h"
 #include "data/recordset.h"
 #include "data/sqlite/demoarchive.h"
+#include "data/sqlite/fileschema.h"
 #include "data/sqlite/settings.h"
 #include "data/sqltext.h"
 
@@ -86,7 +87,7 @@ void setTrail(bool on)
     Connection c = Connection::open(dbPath());
     if (on) {
         QString why;
-        if (!ensureAuditTrail(c, &why)) {
+        if (migrateFile(c, &why) != SchemaOutcome::Current) {
             std::fprintf(stderr, "trail: %s\n", qPrintable(why));
             std::exit(1);
         }

@@ -10,6 +10,7 @@
 //        bench_report --pdf ROWS      (one export, prints key=value lines)
 #include "cases/DataReportclass.h"
 #include "data/schema.h"
+#include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"
 #include "report/dataenv.h"
 #include "report/preview.h"

@@ -3,6 +3,7 @@
 // from the kernel's process start to the window's first exposure. Prints the
 // median of several runs. Usage: bench_startup [runs]
 #include "data/schema.h"
+#include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"
 #include "signin/Frmdenlu.h"
 #include "ui/application.h"

@@ -3,6 +3,7 @@
 // bulk rows, the plain sqlite3 loop a listing is measured against, timing and
 // peak memory. Header only: every bench/bench_*.cpp is a program of its own.
 #include "data/schema.h"
+#include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"
 
 #include <QByteArray>

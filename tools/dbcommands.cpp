@@ -7,6 +7,7 @@
 #include "data/sqlite/backup.h"
 #include "data/sqlite/demoarchive.h"
 #include "data/sqlite/demodata.h"
+#include "data/sqlite/fileschema.h"
 #include "data/sqlite/settings.h"
 #include "data/sqlite/sqlite.h"
 #include "toolsupport.h"
@@ -92,7 +93,7 @@ bool buildDatabase(const Connection &c, const InitPlan &plan, QString *why)
         return abandon(c.lastError());
     // The records the file starts with are its first state; every change
     // after this one is recorded.
-    if (!ensureAuditTrail(c, &err))
+    if (migrateFile(c, &err) != SchemaOutcome::Current)
         return fail(why, QStringLiteral("审计记录：%1").arg(err));
     return true;
 }

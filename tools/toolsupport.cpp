@@ -7,6 +7,7 @@
 #include "data/pg/pgconninfo.h"
 #include "data/pg/pgsql.h"
 #include "data/pg/serverdb.h"
+#include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"
 #include "data/sqlite/sqliteengine.h"
 #include "dbcommands.h"
@@ -123,10 +124,12 @@ std::optional<Connection> openDatabase(const QString &path)
     // Opening never creates a file; a missing one is reported, not made.
     try {
         Connection c = Connection::open(path);
-        // A file of an older version gets the audit trail before any change.
+        // An older file is brought up to this version (trail too) before any change.
         QString why;
-        if (!ensureAuditTrail(c, &why)) {
-            error(ExitFailed, QStringLiteral("无法在 %1 中建立审计记录，命令没有执行：%2").arg(path, why));
+        if (const SchemaOutcome schema = migrateFile(c, &why); schema != SchemaOutcome::Current) {
+            error(ExitFailed, schema == SchemaOutcome::Newer
+                                  ? why
+                                  : QStringLiteral("无法在 %1 中建立审计记录，命令没有执行：%2").arg(path, why));
             return std::nullopt;
         }
         return c;

@@ -1,7 +1,6 @@
 #include "browser/RecordBrowser.h"
 
 #include "data/globals.h"
-#include "data/listing.h"
 #include "data/pager.h"
 #include "data/recordset.h"
 #include "data/sqltext.h"
@@ -203,10 +202,9 @@ void RecordBrowser::listRows()
     const QString statement = SqlText.trimmed();
     std::unique_ptr<Pager> rows;
     if (!isActionStatement(statement)) {
-        const QString run = listingStatement(statement);
-        rows = PrefetchedListing::take(run);
+        rows = PrefetchedListing::take(statement);
         if (!rows)
-            rows = Pager::open(run);
+            rows = Pager::open(statement);
     }
     if (!rows || rows->isEmpty()) {
         if (!*p_.queryFlag)

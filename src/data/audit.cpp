@@ -4,6 +4,7 @@
 
 #include "data/auditanchor.h"
 #include "data/globals.h"
+#include "data/schema.h"
 #include "data/sqlite/sqlite.h"
 
 #include <QCryptographicHash>
@@ -21,20 +22,6 @@ namespace xs {
 namespace {
 
 QString g_actor;
-
-// The audited tables, the column that names a row, and the column whose
-// values never reach the trail (only whether it changed).
-struct AuditedTable {
-    const char *name;
-    const char *key;
-    const char *secret;
-};
-const AuditedTable kAudited[] = {
-    {"xj", "门诊号", nullptr},
-    {"yc", "门诊号", nullptr},
-    {"class", "科室", nullptr},
-    {"use", "username", "password"},
-};
 
 const QString kHidden = QStringLiteral("******");
 
@@ -111,7 +98,7 @@ QStringList columnsOf(sqlite3 *db, const QString &table);
 
 const AuditedTable *auditedTable(const QString &name)
 {
-    for (const AuditedTable &t : kAudited)
+    for (const AuditedTable &t : kAuditedTables)
         if (name == QLatin1String(t.name))
             return &t;
     return nullptr;
@@ -147,7 +134,7 @@ void fnChanges(sqlite3_context *ctx, int argc, sqlite3_value **argv)
         if (pairs ? sameValue(oldV, newV) : (oldV ? oldNull : newNull))
             continue;
         const QString &column = names[i];
-        const bool secret = t && t->secret && column.compare(QString::fromUtf8(t->secret), Qt::CaseInsensitive) == 0;
+        const bool secret = t && *t->secret && column.compare(QString::fromUtf8(t->secret), Qt::CaseInsensitive) == 0;
         const auto shown = [&](sqlite3_value *v, bool null) {
             return null ? QJsonValue(QJsonValue::Null) : QJsonValue(secret ? kHidden : valueText(v));
         };
@@ -272,7 +259,7 @@ QList<SchemaObject> trailObjects(sqlite3 *db)
          QStringLiteral("CREATE TRIGGER audit_no_delete BEFORE DELETE ON audit BEGIN"
                         " SELECT RAISE(ABORT, '审计记录只能追加，不能删除'); END")},
     };
-    for (const AuditedTable &t : kAudited) {
+    for (const AuditedTable &t : kAuditedTables) {
         const QStringList cols = columnsOf(db, QString::fromUtf8(t.name));
         if (cols.contains(QString::fromUtf8(t.key), Qt::CaseInsensitive))
             objects << triggersFor(t, cols);
@@ -335,10 +322,10 @@ bool hasAuditTrail(sqlite3 *db)
     return sqlite3_step(raw) == SQLITE_ROW;
 }
 
-bool ensureAuditTrail(const Connection &c, QString *why)
+QStringList auditTrailWork(sqlite3 *db)
 {
-    const QList<SchemaObject> wanted = trailObjects(c.get());
-    const QList<SchemaObject> stored = storedObjects(c.get());
+    const QList<SchemaObject> wanted = trailObjects(db);
+    const QList<SchemaObject> stored = storedObjects(db);
     QStringList work;
     const auto find = [&](const QString &name) -> const SchemaObject * {
         for (const SchemaObject &o : stored)
@@ -360,22 +347,7 @@ bool ensureAuditTrail(const Connection &c, QString *why)
         if (!ours && o.type == QLatin1String("trigger"))
             work.prepend(QStringLiteral("DROP TRIGGER %1").arg(quoted(o.name)));
     }
-    if (work.isEmpty())
-        return true;
-    if (!c.exec("BEGIN IMMEDIATE"))
-        return fail(why, c.lastError());
-    for (const QString &sql : work)
-        if (!c.exec(sql)) {
-            const QString text = c.lastError();
-            c.exec("ROLLBACK");
-            return fail(why, text);
-        }
-    if (!c.exec("COMMIT")) {
-        const QString text = c.lastError();
-        c.exec("ROLLBACK");
-        return fail(why, text);
-    }
-    return true;
+    return work;
 }
 
 QList<AuditChange> parseChanges(const QString &stored)

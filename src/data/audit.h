@@ -2,6 +2,7 @@
 #include <QDate>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 struct sqlite3;
 
@@ -41,10 +42,9 @@ private:
     QString saved_;
 };
 
-// Adds the trail (table, index, triggers) to a file that lacks it and puts
-// back any of its triggers that is missing or not as written here, in one
-// transaction. Reads only when all is in place. False with a reason on failure.
-bool ensureAuditTrail(const Connection &c, QString *why = nullptr);
+// The statements adding the trail (table, index, triggers) to a file, or
+// putting back a trigger missing or not as written here; none when all is in place.
+QStringList auditTrailWork(sqlite3 *db);
 // Whether the file has the trail table.
 bool hasAuditTrail(sqlite3 *db);
 

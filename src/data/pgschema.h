@@ -31,29 +31,6 @@ QString searchPathFor(const QString &room);
 // without one: `chengheng-db room add` sets it later).
 bool createServerSchema(PgConnection &c, const QString &room, QString *error,
                         const std::optional<QString> &roomPassword = std::nullopt);
-// A room's schema and work table, when absent (inside the caller's transaction).
-QString serverRoomTableDdl(const QString &room);
-// The kept counts' table, functions and triggers (recounted when made).
-QString serverRowCountDdl();
-// The index the listings of both browsers sort their groups and departments
-// by (class(年级, 科室)); a server made by an older tool lacks it. False when
-// it could not be made (the listings then still work, only slower).
-bool ensureServerListingIndexes(PgConnection &c);
-// The server keeps the number of rows of xj as rows come and go (the table
-// row_counts and its triggers), so that a whole-archive grid is counted at
-// once; a server made by an older tool gets them here, counted once, and a
-// count that no longer holds (rows written with the triggers off) is taken
-// again. Run at start-up. False when they could not be made (the grid then
-// counts the archive itself).
-bool ensureServerRowCounts(PgConnection &c);
-// Sums the rows of row_counts into one per table (done at start-up).
-bool compactServerRowCounts(PgConnection &c);
-// The statement giving the number of rows of `table` (one row, one column):
-// the kept count when the server keeps one for it, else count(*).
-QString serverRowCountSql(const QString &table);
-// Adds a room (work table, login role without a password when it has none,
-// grants) if it is not in use yet.
-bool ensureRoom(PgConnection &c, const QString &room, QString *error);
 // Copies every table of a database file onto the server: the shared tables
 // into the shared schema (made here when absent), yc into the room's work
 // table, all in one transaction, and compares the counts. Refuses a server
@@ -63,6 +40,35 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
 // The built-in drug catalogue into the server's 表1 (a new server database).
 bool seedServerCatalogue(PgConnection &server, QString *error);
 
+// The server's rendering of the structure (data/schema.h), in data/pg/. The
+// version is the schema chengheng's comment: only its owner sets it, in the
+// step's transaction; every role reads it; a dump carries it.
+// The shared schema, its tables, indexes and kept counts, and its version
+// (run as the owner, inside the caller's transaction).
+QString serverSharedDdl();
+// A room's schema and work table, when absent (inside the caller's transaction).
+QString serverRoomTableDdl(const QString &room);
+// The kept counts' table, functions and triggers (recounted when made).
+QString serverRowCountDdl();
+// The steps from version `from` to this program's, and the version stored
+// (run as the owner by `chengheng-db upgrade`, inside its transaction).
+QString serverMigrationDdl(int from);
+
+// The version the server's database stores: 1 when none, 0 when the server
+// holds no 澄衡 database (no schema chengheng), -1 with why when unread or
+// newer than this program knows (why naming both versions).
+int serverSchemaVersion(PgConnection &c, QString *error);
+
+// At start-up: a kept count that no longer holds (rows written with the
+// triggers off) is taken again, and its rows summed into one per table.
+// False when the server keeps no count (the grid then counts the archive).
+bool checkServerRowCounts(PgConnection &c);
+// Sums the rows of row_counts into one per table (done at start-up).
+bool compactServerRowCounts(PgConnection &c);
+// The statement giving the number of rows of `table` (one row, one column):
+// the kept count when the server keeps one for it, else count(*).
+QString serverRowCountSql(const QString &table);
+
 // Whether the server already holds a 澄衡 database (the shared schema exists).
-bool serverHasSchema(PgConnection &c, QString *error);
+inline bool serverHasSchema(PgConnection &c, QString *error) { return serverSchemaVersion(c, error) > 0; }
 }  // namespace xs

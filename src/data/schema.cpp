@@ -1,8 +1,55 @@
 #include "data/schema.h"
 
-#include "data/sqlite/sqlite.h"
+#include "data/caserecord.h"
 
 namespace xs {
+
+const QStringList &tableColumns(const QString &table)
+{
+    if (table == QLatin1String("use"))
+        return useColumns();
+    if (table == QLatin1String("class"))
+        return classColumns();
+    return table == QStringLiteral("表1") ? catalogueColumns() : caseColumns();
+}
+
+ColumnKind columnKind(const QString &table, int column)
+{
+    if (table == QLatin1String("use"))
+        return column == 0 ? ColumnKind::Name : column == 1 ? ColumnKind::Password : ColumnKind::Text;
+    if (table == QLatin1String("xj") || table == QLatin1String("yc"))
+        return column == kBirthColumn || column == kVisitColumn ? ColumnKind::Date : ColumnKind::Name;
+    return table == QLatin1String("class") ? ColumnKind::Name : ColumnKind::Text;
+}
+
+QString createTable(const QString &table, const QString &name, bool ifAbsent, const char *const (&types)[4])
+{
+    QStringList cols;
+    for (int i = 0; i < tableColumns(table).size(); ++i)
+        cols << tableColumns(table)[i] + QLatin1Char(' ') + QString::fromLatin1(types[int(columnKind(table, i))]);
+    return QStringLiteral("CREATE TABLE %1%2(%3);")
+        .arg(ifAbsent ? QStringLiteral("IF NOT EXISTS ") : QString(), name, cols.join(QLatin1Char(',')));
+}
+
+QString createIndexes(int since, bool server)
+{
+    QString ddl;
+    for (const IndexDesc &i : kSchemaIndexes)
+        if ((since == 0 || i.since == since) && !(server && i.fileOnly))
+            ddl += QStringLiteral("CREATE %1INDEX %2%3 ON %4%5(%6);")
+                       .arg(i.unique ? QStringLiteral("UNIQUE ") : QString(),
+                            since ? QStringLiteral("IF NOT EXISTS ") : QString(), QString::fromUtf8(i.name),
+                            server ? QStringLiteral("chengheng.") : QString(), QString::fromUtf8(i.table),
+                            QString::fromUtf8(i.columns));
+    return ddl;
+}
+
+QString newerSchemaText(const QString &where, int version)
+{
+    return QStringLiteral("%1由较新版本的澄衡建立（数据库结构版本 %2），本程序只认识到版本 %3，没有使用也没有改动它。"
+                          "请改用新版本的程序。")
+        .arg(where, QString::number(version), QString::number(kSchemaVersion));
+}
 
 const QStringList &useColumns()
 {
@@ -30,43 +77,6 @@ const QStringList &catalogueColumns()
                                   "内分泌",   "解热阵痛", "维生素激素", "外用",     "中成药",  "其他",
                                   "收费项目", "用法",     "中药",       "中药方剂", "个人定制"};
     return c;
-}
-
-static QString caseTable(const char *name)
-{
-    QStringList cols;
-    for (const QString &c : caseColumns()) {
-        const bool date = c == QStringLiteral("出生年月") || c == QStringLiteral("入诊时间");
-        cols << c + (date ? QStringLiteral(" DATE") : QStringLiteral(" TEXT COLLATE NOCASE"));
-    }
-    return QStringLiteral("CREATE TABLE %1(%2);").arg(QLatin1String(name), cols.join(QLatin1Char(',')));
-}
-
-bool createSchema(const Connection &c)
-{
-    QStringList cat;
-    for (const QString &col : catalogueColumns())
-        cat << col + QStringLiteral(" TEXT");
-    QStringList cls;
-    for (const QString &col : classColumns())
-        cls << col + QStringLiteral(" TEXT COLLATE NOCASE");
-    const QString ddl =
-        QStringLiteral("PRAGMA journal_mode=WAL;PRAGMA application_id=%1;BEGIN;").arg(kApplicationId)
-        + QStringLiteral("CREATE TABLE use(username TEXT COLLATE NOCASE, password TEXT COLLATE NOCASE,"
-                         " admin TEXT, readonly TEXT, qx1 TEXT, qx2 TEXT, qx3 TEXT, qx4 TEXT);"
-                         "CREATE UNIQUE INDEX use_username ON use(username);")
-        + QStringLiteral("CREATE TABLE class(%1);CREATE UNIQUE INDEX class_keshi ON class(科室);"
-                         "CREATE INDEX class_nianji ON class(年级);"
-                         "CREATE INDEX class_nianji_keshi ON class(年级, 科室);")
-              .arg(cls.join(QLatin1Char(',')))
-        + caseTable("xj") + QStringLiteral("CREATE UNIQUE INDEX xj_menzhenhao ON xj(门诊号);")
-        + QStringLiteral("CREATE INDEX xj_keshi ON xj(科室);CREATE INDEX xj_keshi_menzhenhao ON xj(科室, 门诊号);")
-        + caseTable("yc") + QStringLiteral("CREATE TABLE 表1(%1);COMMIT;").arg(cat.join(QLatin1Char(',')));
-    if (!c.exec(ddl)) {
-        c.exec("ROLLBACK");
-        return false;
-    }
-    return true;
 }
 
 }  // namespace xs

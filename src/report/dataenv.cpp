@@ -1,7 +1,5 @@
 #include "report/dataenv.h"
 
-#include "data/listing.h"
-
 #include "data/sqlite/sqlite.h"
 #include "data/sqltext.h"
 
@@ -33,7 +31,7 @@ bool DataEnvRecordset::Open(const QString &source)
     // A recordset is only ever a source of rows: an action statement given as
     // its source is not run (reopening report data must not change data).
     if (!isActionStatement(source))
-        rs_ = runsql(listingStatement(source));  // DbError (file cannot be opened) travels up
+        rs_ = runsql(source);  // DbError (file cannot be opened) travels up
     state_ = rs_ ? State::Open : State::Failed;
     return rs_ != nullptr;
 }
@@ -62,7 +60,7 @@ void DataEnvRecordset::ensureOpen()
     if (state() == State::Closed) {
         Open(command_.CommandText);
     } else if (state_ == State::Open && !rs_) {
-        rs_ = runsql(listingStatement(source_));
+        rs_ = runsql(source_);
         if (!rs_)
             state_ = State::Failed;
     }

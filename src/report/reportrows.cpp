@@ -1,6 +1,5 @@
 #include "report/reportrows.h"
 
-#include "data/listing.h"
 #include "data/pg/pgsql.h"
 #include "data/pg/serverdb.h"
 #include "data/recordset.h"
@@ -431,8 +430,7 @@ std::unique_ptr<ReportRows> ReportRows::open(const QString &dbFile, const QStrin
     if (!impl->conn->exec("BEGIN"))
         return failConn();
     impl->inTransaction = true;
-    // A browser's node listing runs in its index-driven form (same rows, same order).
-    impl->stmt = impl->conn->prepare(listingStatement(*translated));
+    impl->stmt = impl->conn->prepare(*translated);
     if (!impl->stmt)
         return failConn();
     if (!sqlite3_stmt_readonly(impl->stmt.get()) || sqlite3_column_count(impl->stmt.get()) == 0)
@@ -473,8 +471,7 @@ std::unique_ptr<ReportRows> ReportRows::openOnServer(const QString &sql, const Q
     if (!conn)
         return fail(f, why);
     auto impl = std::make_unique<Impl>();
-    // A browser's node listing runs in its index-driven form (same rows, same order).
-    const QString run = listingStatement(*translated);
+    const QString run = *translated;
     if (ServerPages pages(run); pages.ok()) {
         // Keyset pages: the first one tells the columns.
         impl->pages.emplace(std::move(pages));

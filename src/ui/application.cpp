@@ -2,8 +2,8 @@
 
 #include "data/audit.h"
 #include "data/dbconfig.h"
-#include "data/listing.h"
 #include "data/pg/serverdb.h"
+#include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"
 #include "ui/fonts.h"
 #include "ui/msgbox.h"
@@ -79,13 +79,17 @@ bool openDatabaseOrTell()
     }
     useFile();
     try {
-        ensureWal(dbPath());
-        ensureListingIndexes(Connection::open(dbPath()));
-        ensureRowCounts(Connection::open(dbPath()));
-        // A file of an older version gets the audit trail here; should that
-        // fail, the work goes on and the user knows changes go unrecorded.
+        checkOurs(dbPath());
+        // A file of an older version is brought up to this one here (the
+        // audit trail too); should that fail, the work goes on and the user
+        // knows changes go unrecorded. A newer one is not used.
         QString why;
-        if (!ensureAuditTrail(Connection::open(dbPath()), &why))
+        const SchemaOutcome schema = migrateFile(Connection::open(dbPath()), &why);
+        if (schema == SchemaOutcome::Newer) {
+            MsgBox(why, vbCritical | vbOKOnly, QStringLiteral("澄衡"));
+            return false;
+        }
+        if (schema == SchemaOutcome::Failed)
             MsgBox(
                 QStringLiteral("无法在数据库中建立审计记录：%1\n程序照常使用，但在此问题解决之前所做的修改不会被记录。"
                                "请检查数据库文件的写入权限后重新启动程序。")

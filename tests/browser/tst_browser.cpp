@@ -60,7 +60,8 @@ QString nodeStatement(const QString &t)
     return QStringLiteral(
                "select xj.门诊号,xj.姓名,xj.性别,class.年级,xj.科室,class.专业,class.年制,xj.出生年月,xj.家庭住址,"
                "xj.邮政编码,xj.联系电话,xj.入诊时间,xj.备注 ,xj.婚否,xj.体格检查,xj.既往病史,xj.症状,xj.诊断,xj.药名,"
-               "xj.药量,xj.医生签字,xj.年龄,xj.身份证  from xj inner join class on xj.科室=class.科室  where xj.科室='")
+               "xj.药量,xj.医生签字,xj.年龄,xj.身份证  from xj inner join class on xj.科室=class.科室  where "
+               "class.科室='")
            + t + QStringLiteral("' or 年级='") + t + QStringLiteral("' order by class.年级 ,class.科室 ,xj.门诊号 ");
 }
 

@@ -12,6 +12,7 @@
 #include "data/schema.h"
 #include "data/sqlite/backup.h"
 #include "data/sqlite/demodata.h"
+#include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"
 #include "ui/window.h"
 
@@ -51,7 +52,7 @@ void seedFile(const QString &path, unsigned seed)
         qFatal("demo data: %s", qPrintable(err));
     // Like a file from chengheng-db init: the seed is the first state, every
     // change of the test is recorded.
-    if (!ensureAuditTrail(c, &err))
+    if (migrateFile(c, &err) != SchemaOutcome::Current)
         qFatal("audit trail: %s", qPrintable(err));
 }
 

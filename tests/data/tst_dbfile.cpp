@@ -1,6 +1,7 @@
 // The database file itself: a file that is not a 澄衡 database is refused at
 // start-up before a byte of it changes; our files carry the mark, and an older
 // unmarked file with the system's tables is accepted.
+#include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"
 #include "testenv.h"
 
@@ -64,7 +65,7 @@ void TestDbFile::foreignFileRefusedUntouched()
     const qint64 size = QFileInfo(path).size();
     bool refused = false;
     try {
-        ensureWal(path);
+        checkOurs(path);
     } catch (const DbError &e) {
         refused = true;
         QCOMPARE(e.fault(), DbFault::NotOurs);
@@ -80,11 +81,12 @@ void TestDbFile::ownFilesAccepted()
 {
     TestDb db;
     QCOMPARE(db.scalar("PRAGMA application_id").toInt(), kApplicationId);
-    ensureWal(db.path());
+    checkOurs(db.path());
     // An older file: same tables, no mark, not yet in WAL mode.
     db.exec("PRAGMA application_id=0");
     db.exec("PRAGMA journal_mode=DELETE");
-    ensureWal(db.path());
+    checkOurs(db.path());
+    QCOMPARE(migrateFile(Connection::open(db.path()), nullptr), SchemaOutcome::Current);
     QCOMPARE(db.scalar("PRAGMA journal_mode"), QStringLiteral("wal"));
 }
 

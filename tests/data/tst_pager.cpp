@@ -2,8 +2,8 @@
 // statement, pages read through indexes, no read left open between pages,
 // and what an open listing shows when another connection changes the rows.
 #include "cases/Form3.h"
-#include "data/listing.h"
 #include "data/pager.h"
+#include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"
 #include "dept/Formclass2.h"
 #include "testenv.h"
@@ -104,8 +104,8 @@ void TestPager::sameRowsSameOrder_data()
                                             << "xj" << 1202 << 0;
     QTest::newRow("whole table, read from the end") << "select * from xj"
                                                     << "xj" << 1202 << 1100;
-    QTest::newRow("case node, group of two departments") << group << listingStatement(group) << 451 << 300;
-    QTest::newRow("case node, group in two letter cases") << grp << listingStatement(grp) << 301 << 0;
+    QTest::newRow("case node, group of two departments") << group << group << 451 << 300;
+    QTest::newRow("case node, group in two letter cases") << grp << grp << 301 << 0;
     const QString query = kQueryHead + QStringLiteral("xj.姓名 like '%王%'") + kQueryOrder;
     QTest::newRow("case query, descending keys") << query << query << 772 << 500;
     QTest::newRow("case query, found by one pass") << query << query << 772 << 700;
@@ -171,9 +171,8 @@ void TestPager::pagePlansUseIndexes_data()
                                   << "xj";
     QTest::newRow("work grid") << "select * from yc"
                                << "yc";
-    QTest::newRow("case group node") << listingStatement(nodeStatement(cases.params(), QStringLiteral("组3"))) << "xj";
-    QTest::newRow("case department node")
-        << listingStatement(nodeStatement(cases.params(), QStringLiteral("科7"))) << "xj";
+    QTest::newRow("case group node") << nodeStatement(cases.params(), QStringLiteral("组3")) << "xj";
+    QTest::newRow("case department node") << nodeStatement(cases.params(), QStringLiteral("科7")) << "xj";
     QTest::newRow("department group node") << nodeStatement(depts.params(), QStringLiteral("组3")) << "class";
     QTest::newRow("department node") << nodeStatement(depts.params(), QStringLiteral("科7")) << "class";
 }
@@ -191,7 +190,7 @@ void TestPager::pagePlansUseIndexes()
                            "insert into yc select * from xj;"));
     {
         Connection c = Connection::open(db.path());
-        QVERIFY(ensureListingIndexes(c));
+        QCOMPARE(migrateFile(c, nullptr), SchemaOutcome::Current);
         QVERIFY(c.exec("ANALYZE"));
     }
     const PagedQuery q = PagedQuery::parse(sql);
@@ -275,7 +274,7 @@ void TestPager::farRowsBeforeTheKeys_data()
     QTest::addColumn<QString>("sql");
     Form3 cases;
     QTest::newRow("whole table, counted at once") << "select * from xj";
-    QTest::newRow("case node") << listingStatement(nodeStatement(cases.params(), QStringLiteral("一组")));
+    QTest::newRow("case node") << nodeStatement(cases.params(), QStringLiteral("一组"));
     QTest::newRow("case query, descending keys") << kQueryHead + QStringLiteral("xj.姓名 like '%王%'") + kQueryOrder;
 }
 

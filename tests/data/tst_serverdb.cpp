@@ -167,7 +167,7 @@ void TestServerDb::roomsKeepTheirOwnWorkTable()
     QVERIFY(runaction(QStringLiteral("insert into yc(门诊号,姓名) values('Y1','一室')")));
     PgConnection c(db_);
     QString why;
-    QVERIFY2(ensureRoom(c, QStringLiteral("诊室二"), &why), qPrintable(why));
+    QVERIFY2(addServerRoom(c, QStringLiteral("诊室二"), std::nullopt, &why), qPrintable(why));
     useServer(db_, QStringLiteral("诊室二"));
     QCOMPARE(column(QStringLiteral("yc")), QStringList{});
     QVERIFY(runaction(QStringLiteral("insert into yc(门诊号,姓名) values('Y2','二室')")));

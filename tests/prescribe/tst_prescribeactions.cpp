@@ -4,6 +4,7 @@
 #include "data/globals.h"
 #include "data/recordset.h"
 #include "data/schema.h"
+#include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"
 #include "prescribe/DataReport1.h"
 #include "prescribetest.h"

@@ -4,6 +4,8 @@
 // a file's every table onto an empty server, checked by counts, and refuses a
 // server that holds records; a server that cannot be reached is told in Chinese.
 #include "data/passwords.h"
+#include "data/pg/pgroles.h"
+#include "data/pgschema.h"
 #include "data/pg/pgsql.h"
 #include "data/pgschema.h"
 #include "testenv.h"
@@ -275,13 +277,13 @@ void TestServerTool::roomNamesKeptWhole()
     QString why;
     const QString longest = QString(15, u'诊');  // chengheng_room_, 15 characters and 3 letters: 63 bytes
     for (const QString &last : {QStringLiteral("xya"), QStringLiteral("xyb")})
-        QVERIFY2(ensureRoom(c, longest + last, &why), qPrintable(why));
+        QVERIFY2(addServerRoom(c, longest + last, std::nullopt, &why), qPrintable(why));
     QCOMPARE(scalar(fresh_, "select count(*) from pg_namespace where nspname in ('room_" + longest + "xya', 'room_"
                                 + longest + "xyb')"),
              QStringLiteral("2"));
-    QVERIFY(!ensureRoom(c, longest + QStringLiteral("xyab"), &why));
+    QVERIFY(!addServerRoom(c, longest + QStringLiteral("xyab"), std::nullopt, &why));
     QVERIFY2(why.startsWith(QStringLiteral("诊室名“") + longest + QStringLiteral("xyab”太长")), qPrintable(why));
-    QVERIFY(!ensureRoom(c, QStringLiteral(" "), &why));
+    QVERIFY(!addServerRoom(c, QStringLiteral(" "), std::nullopt, &why));
     QCOMPARE(why, QStringLiteral("诊室名不能为空。请给出诊室名，如 1 或 诊室三。"));
     QCOMPARE(scalar(fresh_, "select count(*) from pg_namespace where nspname like 'room%'"), QStringLiteral("3"));
 }
@@ -604,7 +606,7 @@ void TestServerTool::reportsOnServer()
     initServerDb();
     PgConnection c(fresh_);
     QString why;
-    QVERIFY2(ensureRoom(c, QStringLiteral("二"), &why), qPrintable(why));
+    QVERIFY2(addServerRoom(c, QStringLiteral("二"), std::nullopt, &why), qPrintable(why));
     QVERIFY2(c.run("insert into chengheng.class(年级,科室,医生) values('一组','内科','王医生');"
                    "insert into chengheng.xj(门诊号,姓名,科室,出生年月) values('A1','欧阳','内科','1999-03-09'),"
                    "('A2','钱','内科',null);"

@@ -2,6 +2,7 @@
 
 #include "data/pg/pgsql.h"
 #include "data/pgschema.h"
+#include "data/schema.h"
 
 #include <memory>
 
@@ -116,17 +117,6 @@ BEGIN
 END
 )SQL";
 
-struct SharedTable {
-    const char *name;
-    const char *key;
-    const char *secret;
-};
-const SharedTable kShared[] = {
-    {"xj", "门诊号", ""},
-    {"class", "科室", ""},
-    {"use", "username", "password"},
-};
-
 QString triggerOn(const QString &table, const QString &key, const QString &secret)
 {
     return QStringLiteral("CREATE OR REPLACE TRIGGER audit_trail AFTER INSERT OR UPDATE OR DELETE ON %1"
@@ -141,17 +131,19 @@ QString serverAuditTriggers()
     // Made once the trail holds what a migration brings along (by COPY).
     QString sql = QStringLiteral("CREATE OR REPLACE TRIGGER audit_only_appended BEFORE INSERT ON chengheng.audit"
                                  " FOR EACH ROW EXECUTE FUNCTION chengheng.audit_refuse();");
-    for (const SharedTable &t : kShared)
-        sql += triggerOn(QStringLiteral("chengheng.") + QString::fromUtf8(t.name), QString::fromUtf8(t.key),
-                         QString::fromUtf8(t.secret));
+    for (const AuditedTable &t : kAuditedTables)
+        if (QLatin1String(t.name) != QLatin1String("yc"))
+            sql += triggerOn(QStringLiteral("chengheng.") + QString::fromUtf8(t.name), QString::fromUtf8(t.key),
+                             QString::fromUtf8(t.secret));
     return sql;
 }
 
 QString dropServerAuditTriggers()
 {
     QString sql = QStringLiteral("DROP TRIGGER IF EXISTS audit_only_appended ON chengheng.audit;");
-    for (const SharedTable &t : kShared)
-        sql += QStringLiteral("DROP TRIGGER IF EXISTS audit_trail ON chengheng.%1;").arg(QString::fromUtf8(t.name));
+    for (const AuditedTable &t : kAuditedTables)
+        if (QLatin1String(t.name) != QLatin1String("yc"))
+            sql += QStringLiteral("DROP TRIGGER IF EXISTS audit_trail ON chengheng.%1;").arg(QString::fromUtf8(t.name));
     return sql;
 }
 
@@ -314,7 +306,7 @@ QString dependencyProblem(PgConnection &c)
             return QStringLiteral("表 %1 的审计触发器缺失：此后的修改没有记录").arg(table);
         QString key = QStringLiteral("门诊号");
         QString secret;
-        for (const SharedTable &t : kShared)
+        for (const AuditedTable &t : kAuditedTables)
             if (tables.text(i, 1) == QString::fromUtf8(t.name)) {
                 key = QString::fromUtf8(t.key);
                 secret = QString::fromUtf8(t.secret);

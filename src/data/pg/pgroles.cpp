@@ -215,6 +215,10 @@ bool listServerRooms(PgConnection &c, QList<ServerRoom> *out, QString *why)
 
 bool upgradeServerRoles(PgConnection &c, QStringList *rooms, QString *why)
 {
+    QString unread;
+    const int version = serverSchemaVersion(c, &unread);
+    if (version < 0)
+        return failed(c, why, QString(), unread);
     const PgResult schemas = c.exec(
         QStringLiteral("select substr(n.nspname, 6) from pg_namespace n join pg_class k on k.relnamespace = n.oid"
                        " where n.nspname like 'room\\_%' and k.relname = 'yc' and k.relkind = 'r' order by 1"));
@@ -242,7 +246,7 @@ bool upgradeServerRoles(PgConnection &c, QStringList *rooms, QString *why)
                        " EXECUTE format('ALTER SCHEMA %I OWNER TO %1', o.nspname); END LOOP; END$xs$;")
             .arg(kOwnerRole);
     QString sql = QStringLiteral("BEGIN;") + rolesDdl() + owners + asRole(kOwnerRole) + roomsTableDdl()
-                  + serverAuditDdl() + serverRowCountDdl() + sharedGrantsDdl();
+                  + serverAuditDdl() + serverRowCountDdl() + serverMigrationDdl(version) + sharedGrantsDdl();
     for (const QString &room : std::as_const(found))
         sql += roomDdl(room, QString());
     sql += serverDdlTrailDdl();

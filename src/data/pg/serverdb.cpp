@@ -69,7 +69,9 @@ bool openServerDatabase(const QString &conninfo, const QString &room, QString *w
         return true;
     };
     QString error;
-    if (!serverHasSchema(c, &error)) {
+    // The program makes and changes no structure on the server (only
+    // chengheng-db upgrade does); it refuses a newer one.
+    if (serverSchemaVersion(c, &error) <= 0) {
         if (stalled())
             return false;
         if (why)
@@ -85,10 +87,9 @@ bool openServerDatabase(const QString &conninfo, const QString &room, QString *w
             *why = problem;
         return false;
     }
-    // These two only speed the listings up: a failure leaves them as they
-    // are, but a stalled server ends the start here.
-    ensureServerListingIndexes(c);
-    ensureServerRowCounts(c);
+    // The kept count only speeds the listings up: a failure leaves it as it
+    // is, but a stalled server ends the start here.
+    checkServerRowCounts(c);
     if (stalled())
         return false;
     useServer(conninfo, room);

@@ -97,8 +97,7 @@ constexpr int kDeadlineSteps = 1000;
 
 long long steadyNowNs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -360,7 +359,9 @@ void checkOurs(const QString &path)
     }
     if (appId == kApplicationId)
         return;
-    const auto notOurs = [&] { throw DbError(realFilePath(path), reasonFor(SQLITE_NOTADB, nullptr), DbFault::NotOurs); };
+    const auto notOurs = [&] {
+        throw DbError(realFilePath(path), reasonFor(SQLITE_NOTADB, nullptr), DbFault::NotOurs);
+    };
     if (appId != 0)
         notOurs();
     // An older file carries no mark: it is ours when its tables match.
@@ -376,18 +377,6 @@ void checkOurs(const QString &path)
         for (const QString &col : wanted)
             if (!have.contains(col, Qt::CaseInsensitive))
                 notOurs();
-    }
-}
-
-void ensureWal(const QString &path)
-{
-    checkOurs(path);
-    Connection c = Connection::open(path);
-    StmtHandle s = c.prepare(QStringLiteral("PRAGMA journal_mode"));
-    if (s && sqlite3_step(s.get()) == SQLITE_ROW
-        && columnText(s.get(), 0).compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
-        s.reset();
-        c.exec("PRAGMA journal_mode=WAL");
     }
 }
 

@@ -92,9 +92,4 @@ constexpr int kApplicationId = 0x43484847;
 // Throws DbError (NotOurs) when it is not; never changes a byte.
 void checkOurs(const QString &path);
 
-// Makes sure the file at path is a 澄衡 database (checkOurs, before anything is
-// written) and in WAL mode (the application calls it once at start-up on a
-// file an older tool may have created in another mode).
-void ensureWal(const QString &path);
-
 }  // namespace xs
