@@ -5,6 +5,7 @@
 #include "data/listing.h"
 #include "data/pager.h"
 #include "data/sqlite/sqlite.h"
+#include "data/sqlite/sqlitepages.h"
 #include "dept/Formclass2.h"
 #include "testenv.h"
 
@@ -194,7 +195,7 @@ void TestPager::pagePlansUseIndexes()
         QVERIFY(ensureListingIndexes(c));
         QVERIFY(c.exec("ANALYZE"));
     }
-    const PagedQuery q = PagedQuery::parse(sql);
+    const SqliteQuery q(PagedQuery::parse(sql));
     QVERIFY(q.ok);
     // The first page, a page after a key, and a page between two keys: the
     // table is searched through an index (a whole table in rowid order is
