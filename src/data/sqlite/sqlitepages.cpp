@@ -193,7 +193,7 @@ bool isDateColumn(sqlite3_stmt *s, int i)
 // a sort. It waits while the window reads.
 class SqliteKeyPass final : public KeyPass {
 public:
-    SqliteKeyPass(QString path, const SqliteQuery &q) : path_(std::move(path)), q_(q) {}
+    SqliteKeyPass(QString path, SqliteQuery q) : path_(std::move(path)), q_(std::move(q)) {}
     bool run(const std::function<void(int)> & /*early*/) override
     {
         try {
