@@ -100,6 +100,15 @@ QString exactAfter(const std::vector<PagedQuery::Key> &keys, const ServerPages::
     return expr;
 }
 
+// The key columns under their aliases, as a select list.
+QString keySelect(const PagedQuery &q)
+{
+    QStringList cols;
+    for (int i = 0; i < int(q.keys.size()); ++i)
+        cols << q.keys[size_t(i)].expr + QStringLiteral(" as ") + alias(i);
+    return cols.join(QStringLiteral(", "));
+}
+
 ServerPages::Key keyAt(const PgResult &r, int row, int first, int m)
 {
     ServerPages::Key key;
@@ -152,9 +161,6 @@ ServerPages::Statement ServerPages::page(const Key *after, const Key *upTo, int 
         // A ctid range makes the server read the table from its start in
         // ctid order (a plain scan may start where another scan is).
         pieces << (physical_ ? q_.tables[0] + QStringLiteral(".ctid>'(0,0)'") : QString());
-    QStringList keyCols;
-    for (int i = 0; i < int(q_.keys.size()); ++i)
-        keyCols << q_.keys[size_t(i)].expr + QStringLiteral(" as ") + alias(i);
     QStringList parts;
     for (int i = 0; i < int(pieces.size()); ++i) {
         QStringList conds;
@@ -162,8 +168,8 @@ ServerPages::Statement ServerPages::page(const Key *after, const Key *upTo, int 
             conds << QStringLiteral("(") + q_.where + QStringLiteral(")");
         if (!pieces[i].isEmpty())
             conds << pieces[i];
-        QString s = QStringLiteral("(select %1 as xs_seg, ").arg(i) + q_.list + QStringLiteral(", ")
-                    + keyCols.join(QStringLiteral(", ")) + QStringLiteral(" from ") + q_.from;
+        QString s = QStringLiteral("(select %1 as xs_seg, ").arg(i) + q_.list + QStringLiteral(", ") + keySelect(q_)
+                    + QStringLiteral(" from ") + q_.from;
         if (!conds.isEmpty())
             s += QStringLiteral(" where ") + conds.join(QStringLiteral(" AND "));
         // The ctid range is read in ctid order as it is; sorting by ctid
@@ -183,15 +189,6 @@ ServerPages::Statement ServerPages::page(const Key *after, const Key *upTo, int 
 }
 
 namespace {
-
-// The key columns under their aliases, as a select list.
-QString keySelect(const PagedQuery &q)
-{
-    QStringList cols;
-    for (int i = 0; i < int(q.keys.size()); ++i)
-        cols << q.keys[size_t(i)].expr + QStringLiteral(" as ") + alias(i);
-    return cols.join(QStringLiteral(", "));
-}
 
 // " where ..." for the statement's condition (empty when there is none).
 // A table read whole in ctid order is read by a plain scan from its first
@@ -233,15 +230,12 @@ ServerPages::Statement ServerPages::walk(int every) const
 
 ServerPages::Statement ServerPages::scan() const
 {
-    QStringList keyCols, ids;
-    for (int i = 0; i < int(q_.keys.size()); ++i) {
-        keyCols << q_.keys[size_t(i)].expr + QStringLiteral(" as ") + alias(i);
-        if (i >= q_.orderKeys)
-            ids << alias(i);
-    }
+    QStringList ids;
+    for (int i = q_.orderKeys; i < int(q_.keys.size()); ++i)
+        ids << alias(i);
     // Materialized: the rows are found without regard to the order (a scan
     // and a hash join), and only the few found are sorted.
-    QString inner = QStringLiteral("select ") + keyCols.join(QStringLiteral(", ")) + QStringLiteral(" from ") + q_.from;
+    QString inner = QStringLiteral("select ") + keySelect(q_) + QStringLiteral(" from ") + q_.from;
     if (!q_.where.isEmpty())
         inner += QStringLiteral(" where (") + q_.where + QStringLiteral(")");
     // The count comes first, in every row (one row of NULL ctids when there
@@ -287,12 +281,9 @@ ServerPages::Statement ServerPages::blockCount() const
 
 ServerPages::Statement ServerPages::blocks(qint64 first, int count) const
 {
-    QStringList keyCols;
-    for (int i = 0; i < int(q_.keys.size()); ++i)
-        keyCols << q_.keys[size_t(i)].expr + QStringLiteral(" as ") + alias(i);
     Statement st;
-    st.sql = QStringLiteral("select 0 as xs_seg, ") + q_.list + QStringLiteral(", ")
-             + keyCols.join(QStringLiteral(", ")) + QStringLiteral(" from ") + q_.from + QStringLiteral(" where ");
+    st.sql = QStringLiteral("select 0 as xs_seg, ") + q_.list + QStringLiteral(", ") + keySelect(q_)
+             + QStringLiteral(" from ") + q_.from + QStringLiteral(" where ");
     if (!q_.where.isEmpty())
         st.sql += QStringLiteral("(") + q_.where + QStringLiteral(") AND ");
     st.sql += QStringLiteral("%1.ctid >= $1::tid AND %1.ctid < $2::tid order by ").arg(q_.tables[0])
@@ -343,17 +334,17 @@ struct BackgroundWork {
     std::atomic<bool> cancelled{false};
     std::atomic<bool> finished{false};
 
-    // In the work's thread: connects (unless cancelled) and makes the
-    // statement that will run cancellable; false when there is no connection.
-    // In the work's thread, first: waits `delayMs` before the work starts
-    // (ending early when `hurry` is set); false when cancelled meanwhile.
-    bool waitToStart(int delayMs, const std::atomic<bool> *hurry = nullptr)
+    // In the work's thread, first: waits `delayMs` before the work starts;
+    // false when cancelled meanwhile.
+    bool waitToStart(int delayMs)
     {
         const auto start = std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs);
-        while (!cancelled && !(hurry && *hurry) && std::chrono::steady_clock::now() < start)
+        while (!cancelled && std::chrono::steady_clock::now() < start)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         return !cancelled;
     }
+    // In the work's thread: connects (unless cancelled) and makes the
+    // statement that will run cancellable; false when there is no connection.
     bool connect()
     {
         if (!cancelled && conn->ensure()) {
@@ -370,16 +361,6 @@ struct BackgroundWork {
             canceller.reset();
         }
         finished = true;
-    }
-    // In the work's thread: runs `post` (which posts to the window) unless
-    // the work was cancelled. A cancel takes the same lock, so nothing is
-    // posted to a window once its pager has gone.
-    template <typename F>
-    void postUnlessCancelled(F &&post)
-    {
-        std::lock_guard<std::mutex> lock(m);
-        if (!cancelled)
-            post();
     }
     void markCancelled()
     {
