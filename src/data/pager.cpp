@@ -140,16 +140,23 @@ std::unique_ptr<Pager> Pager::open(std::unique_ptr<PageSource> source, SqlOutcom
         return fail();
     if (timedOut && !p->readFound())
         return fail();
-    if (!p->complete_ && s.query().where.isEmpty() && s.query().tables.size() == 1) {
-        if (const std::optional<int> n = s.quickCount()) {
-            p->total_ = std::max(*n, p->knownRows());
-            p->complete_ = true;
+    // The keys of every page (and the count, when not known yet) come from
+    // the background; a whole table is counted at once when the engine can.
+    // Without a pass the pages are counted as they are read.
+    if (!p->found_ && (p->knownRows() > kPageRows || !p->complete_)) {
+        retiredWalks().sweep();
+        if (std::unique_ptr<KeyPass> pass = s.keyPass()) {
+            if (!p->complete_ && s.query().where.isEmpty() && s.query().tables.size() == 1) {
+                const std::optional<int> n = s.quickCount();
+                if (n) {
+                    p->total_ = std::max(*n, p->knownRows());
+                    p->complete_ = true;
+                }
+                pass->countFirst = !n;
+            }
+            p->startWalk(std::move(pass));
         }
     }
-    // The keys of every page (and the count, when not known yet) come from
-    // the background.
-    if (!p->found_ && (p->knownRows() > kPageRows || !p->complete_))
-        p->startWalk();
     out.ok = true;
     return p;
 }
@@ -334,12 +341,8 @@ void Pager::pin(int row)
         cell(row, 0);
 }
 
-void Pager::startWalk()
+void Pager::startWalk(std::unique_ptr<KeyPass> pass)
 {
-    retiredWalks().sweep();
-    std::unique_ptr<KeyPass> pass = source_->keyPass();
-    if (!pass)
-        return;  // the pages are then counted as they are read
     auto w = std::make_shared<Walk>();
     w->pass = std::move(pass);
     walk_ = w;

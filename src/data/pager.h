@@ -95,7 +95,7 @@ private:
     bool readFound();
     bool readWhole();
     void keep(int k, PageRows page);
-    void startWalk();
+    void startWalk(std::unique_ptr<KeyPass> pass);
     void takeWalk();
     void takeCount(int count);
     // Page k from the cache, else read (with `far`: see readPage).

@@ -85,6 +85,9 @@ public:
     // otherwise a thread of its own waits, so that the window does not).
     virtual bool endsAtOnce() const = 0;
 
+    // The engine could not count a whole table at once: the pass counts its
+    // rows before it reads the keys (and tells `early`).
+    bool countFirst = false;
     int count = 0;
     std::vector<KeyPtr> keys;
 };

@@ -447,7 +447,7 @@ public:
     {
         bool ok = false;
         const bool connected = work_.connect();
-        if (connected && !count_.isEmpty()) {
+        if (connected && countFirst) {
             const PgResult r = work_.conn->read(count_, {}, backgroundReadingTimeoutMs());
             if (r.ok() && r.rows() == 1)
                 early(r.text(0, 0).toInt());
@@ -484,7 +484,7 @@ private:
     ServerPages::Statement st_;
     QString settings_;
     int m_;
-    QString count_;  // the count(*) to run first (no kept count), or empty
+    QString count_;  // the count(*) run first when countFirst
 };
 
 class ServerPageSource final : public PageSource {
@@ -497,7 +497,6 @@ public:
     // The rows of a rare condition: their ctids in order, one per table.
     int stride = 0;
     std::vector<QString> ctids;
-    bool countInPass = false;
     // The pass that finds a condition's rows, started beside the ordered
     // first page on a connection of its own, so that a rare condition costs
     // the pass and not the budget and then the pass; it is cancelled when
@@ -638,7 +637,6 @@ public:
             if (r.ok() && r.rows() == 1)
                 return r.text(0, 0).toInt();
         }
-        countInPass = true;
         return std::nullopt;
     }
 
@@ -649,8 +647,7 @@ public:
             return {};
         const ServerPages::Statement st = pages.walk(kPageRows);
         return std::make_unique<ServerKeyPass>(std::move(c), st, pages.settings(st, -1), pages.keyColumns(),
-                                               countInPass ? QStringLiteral("select count(*) from ") + q_.from
-                                                           : QString());
+                                               QStringLiteral("select count(*) from ") + q_.from);
     }
 
     // Through the statement runner (a server cursor read in batches).
