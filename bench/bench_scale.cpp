@@ -37,6 +37,7 @@
 #include "data/accounts.h"
 #include "data/catalogue.h"
 #include "data/globals.h"
+#include "data/pagesource.h"
 #include "data/pg/pgroles.h"
 #include "data/pg/pgsql.h"
 #include "data/pg/serverdb.h"
@@ -337,7 +338,9 @@ int child(int records, const QString &group, const QString &source, const QStrin
             [&] { return f2->MSF1->rowAt(0) > 0 && !f2->MSF1->TextMatrix(middle, 1).isEmpty(); });
         // No index gives a row's place in an order: the page there is found
         // by skipping the rows before it, as the shell does it.
-        const QString far = QStringLiteral("select * from xj limit 64 offset %1").arg((middle - 1) / 64 * 64);
+        const QString far = QStringLiteral("select * from xj limit %1 offset %2")
+                                .arg(kPageRows)
+                                .arg((middle - 1) / kPageRows * kPageRows);
         const double farShell = server.isEmpty() ? shellSeconds(dbPath(), far) : psqlSeconds(server, far);
         results["far_shell"] = {farShell * 1000, -1, QString()};
         results["far_ratio"] = {results["kaiyao_far"].ms / (farShell * 1000), -1, QString()};

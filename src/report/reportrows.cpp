@@ -1,11 +1,6 @@
 #include "report/reportrows.h"
 
-#include "data/pg/pgsql.h"
-#include "data/pg/serverdb.h"
-#include "data/recordset.h"
-#include "data/serverpager.h"
-#include "data/sqlite/sqlite.h"
-#include "data/sqltext.h"
+#include "data/pagesource.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -17,8 +12,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include <optional>
-#include <sqlite3.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -27,17 +20,13 @@ namespace xs {
 
 namespace {
 
-constexpr int kChunkRows = 64;
+constexpr int kChunkRows = kPageRows;
 // Rows read before open() returns: a result this small is read whole, so its
 // count is known at once; a larger one has its first pages ready.
 constexpr int kForegroundRows = 2000;
 // Chunks kept in memory before the rest goes to the temporary file.
 constexpr qint64 kMemoryBudget = 4 << 20;
 constexpr quint32 kNull = 0xFFFFFFFFu;
-// Rows of one keyset page on the server.
-constexpr int kServerPageRows = 500;
-// Blocks of the first table read at a time for a join without ORDER BY.
-constexpr int kServerBlocks = 8;
 
 void appendValue(QByteArray &out, const char *p, int n)
 {
@@ -91,24 +80,7 @@ std::FILE *anonymousFile()
 }  // namespace
 
 struct ReportRows::Impl {
-    std::optional<Connection> conn;
-    StmtHandle stmt;  // declared after conn: finalized before the connection closes
-    // On the shared server: a cursor in a read-only transaction of its own,
-    // on a connection that stays with this pass until it ends (the pool
-    // belongs to the main thread: the connection goes back there only).
-    std::unique_ptr<PgCursor> cursor;
-    // Or, for a statement that can be paged, keyset pages: each page one
-    // statement of its own, so no transaction stays open between them.
-    std::optional<ServerPages> pages;
-    std::shared_ptr<PgConnection> server;
-    PgResult page;
-    int pageRow = -1;
-    bool lastPage = false;
-    ServerPages::Key lastKey;
-    qint64 nextBlock = 0;
-    qint64 blockEnd = -1;
-    QString pageError;
-    DbFault pageFault = DbFault::None;
+    std::unique_ptr<RowStream> rows;
     std::vector<int> index;  // statement column of each wanted column, -1 when absent
     std::vector<bool> isDate;
 
@@ -126,7 +98,6 @@ struct ReportRows::Impl {
     std::atomic<int> published{0};
     std::atomic<long long> steps{0};
     std::atomic<bool> stop{false};
-    std::atomic<bool> inTransaction{false};
     std::thread worker;
 
     // Written by whoever steps the statement (open(), then the worker).
@@ -142,141 +113,25 @@ struct ReportRows::Impl {
     {
         stop = true;
         if (worker.joinable()) {
-            if (conn)
-                sqlite3_interrupt(conn->get());
+            rows->interrupt();
             worker.join();
         }
-        // The pass's server connection goes back to the pool once the pass
-        // is over and the connection idle: the windows' next statement then
-        // runs on a server process that has run statements before, not on a
-        // new one that must connect and load its caches first.
-        std::shared_ptr<PgConnection> used = server ? server : cursor ? cursor->connection() : nullptr;
-        endTransaction();
-        server.reset();
-        const QCoreApplication *app = QCoreApplication::instance();
-        if (used && app && QThread::currentThread() == app->thread())
-            giveBackServerConnection(std::move(used));
+        rows.reset();
         if (file)
             std::fclose(file);
     }
 
-    void endTransaction()
-    {
-        stmt.reset();
-        if (cursor) {
-            inTransaction = false;
-            cursor.reset();
-        }
-        if (conn && inTransaction.exchange(false))
-            conn->exec("ROLLBACK");
-    }
-
-    // The next row of the statement: SQLITE_ROW, SQLITE_DONE or an error code.
-    int step()
-    {
-        if (pages)
-            return stepPages();
-        if (!cursor) {
-            // Each row is bounded in time (a sort before the first one included).
-            const ReadingDeadline deadline;
-            return sqlite3_step(stmt.get());
-        }
-        if (cursor->next())
-            return SQLITE_ROW;
-        return cursor->ok() ? SQLITE_DONE : SQLITE_ERROR;
-    }
-
-    // The next row of the keyset pages, reading the next page when one ends.
-    int stepPages()
-    {
-        if (++pageRow < page.rows())
-            return SQLITE_ROW;
-        if (pages->byBlocks())
-            return stepBlocks();
-        if (lastPage)
-            return SQLITE_DONE;
-        const ServerPages::Statement st = pages->page(page.rows() > 0 ? &lastKey : nullptr, nullptr, kServerPageRows);
-        page = pages->run(*server, st);
-        if (!page.ok()) {
-            pageFault = page.fault();
-            pageError = page.error();
-            return SQLITE_ERROR;
-        }
-        pageRow = 0;
-        if (page.rows() == kServerPageRows)
-            lastKey = pages->keyOf(page, page.rows() - 1);
-        else
-            lastPage = true;
-        return page.rows() > 0 ? SQLITE_ROW : SQLITE_DONE;
-    }
-
-    // The next row of a join read in ranges of its first table's blocks.
-    int stepBlocks()
-    {
-        const auto failed = [&](const PgResult &r) {
-            pageFault = r.fault();
-            pageError = r.error();
-            return SQLITE_ERROR;
-        };
-        if (blockEnd < 0) {
-            const ServerPages::Statement st = pages->blockCount();
-            const PgResult r = server->read(st.sql, st.params);
-            if (!r.ok() || r.rows() != 1)
-                return failed(r);
-            blockEnd = r.text(0, 0).toLongLong();
-        }
-        while (nextBlock < blockEnd) {
-            const ServerPages::Statement st = pages->blocks(nextBlock, kServerBlocks);
-            page = pages->run(*server, st);
-            if (!page.ok())
-                return failed(page);
-            nextBlock += kServerBlocks;
-            pageRow = 0;
-            if (page.rows() > 0 || nextBlock >= blockEnd)
-                return page.rows() > 0 ? SQLITE_ROW : SQLITE_DONE;
-        }
-        return SQLITE_DONE;
-    }
-
     void appendRow()
     {
-        if (pages) {
-            for (size_t c = 0; c < index.size(); ++c) {
-                const int i = index[c] + 1;  // after the page's piece number
-                if (index[c] < 0 || page.isNull(pageRow, i)) {
-                    appendValue(building, nullptr, 0);
-                    continue;
-                }
-                const QByteArray text = isDate[c] ? Value(Value::Kind::Date, page.text(pageRow, i)).text().toUtf8()
-                                                  : page.text(pageRow, i).toUtf8();
-                appendValue(building, text.constData(), int(text.size()));
-            }
-            ++buildingRows;
-            return;
-        }
-        if (cursor) {
-            for (size_t c = 0; c < index.size(); ++c) {
-                const int i = index[c];
-                const QByteArray text = i < 0 || cursor->isNull(i) ? QByteArray()
-                                        : isDate[c] ? Value(Value::Kind::Date, cursor->text(i)).text().toUtf8()
-                                                    : cursor->text(i).toUtf8();
-                appendValue(building, i < 0 || cursor->isNull(i) ? nullptr : text.constData(), int(text.size()));
-            }
-            ++buildingRows;
-            return;
-        }
-        sqlite3_stmt *s = stmt.get();
         for (size_t c = 0; c < index.size(); ++c) {
             const int i = index[c];
-            if (i < 0 || sqlite3_column_type(s, i) == SQLITE_NULL) {
+            if (i < 0 || rows->isNull(i)) {
                 appendValue(building, nullptr, 0);
-            } else if (isDate[c]) {
-                const QByteArray text = Value(Value::Kind::Date, columnText(s, i)).text().toUtf8();
-                appendValue(building, text.constData(), int(text.size()));
-            } else {
-                const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(s, i));
-                appendValue(building, p ? p : "", sqlite3_column_bytes(s, i));
+                continue;
             }
+            const QByteArray text =
+                isDate[c] ? Value(Value::Kind::Date, QString::fromUtf8(rows->utf8(i))).text().toUtf8() : rows->utf8(i);
+            appendValue(building, text.constData(), int(text.size()));
         }
         ++buildingRows;
     }
@@ -320,7 +175,7 @@ struct ReportRows::Impl {
 
     void finish(const QString &why)
     {
-        endTransaction();
+        rows->end();
         {
             std::lock_guard lock(m);
             problem = why;
@@ -337,9 +192,9 @@ struct ReportRows::Impl {
                 finish(QString());
                 return;
             }
-            const int rc = step();
+            const RowStream::Step rc = rows->next();
             ++steps;
-            if (rc == SQLITE_ROW) {
+            if (rc == RowStream::Row) {
                 appendRow();
                 if (buildingRows == kChunkRows && !flush()) {
                     finish(QStringLiteral("临时文件写不进去（磁盘可能已满），报表只读到了前 %1 条记录")
@@ -349,7 +204,7 @@ struct ReportRows::Impl {
                 continue;
             }
             const bool ok = flush();
-            if (rc == SQLITE_DONE && ok)
+            if (rc == RowStream::Done && ok)
                 finish(QString());
             else if (stop)
                 finish(QString());
@@ -401,108 +256,19 @@ std::unique_ptr<ReportRows> ReportRows::none(const QStringList &columns)
 std::unique_ptr<ReportRows> ReportRows::open(const QString &dbFile, const QString &sql, const QStringList &columns,
                                              QString *error)
 {
-    auto fail = [&](const QString &why) {
-        if (error)
-            *error = why;
-        return std::unique_ptr<ReportRows>();
-    };
-    if (onServer())
-        return openOnServer(sql, columns, error);
-    const auto translated = translateSql(sql.trimmed());
-    if (!translated)
-        return fail(QStringLiteral("语句无法解析"));
-
     auto impl = std::make_unique<Impl>();
-    // A file that cannot be read is told as such (never an empty report that
-    // looks like "no records"); a statement the engine refuses only prints nothing.
-    try {
-        impl->conn.emplace(Connection::open(dbFile));
-    } catch (const DbError &e) {
-        reportFault(e.fault(), e.message());
-        return fail(e.message());
-    }
-    auto failConn = [&] {
-        const QString why = impl->conn->lastError();
-        reportFault(faultOf(impl->conn->lastCode()), why);
-        return fail(why);
-    };
-    // One read transaction for the pass: every row comes from the same state.
-    if (!impl->conn->exec("BEGIN"))
-        return failConn();
-    impl->inTransaction = true;
-    impl->stmt = impl->conn->prepare(*translated);
-    if (!impl->stmt)
-        return failConn();
-    if (!sqlite3_stmt_readonly(impl->stmt.get()) || sqlite3_column_count(impl->stmt.get()) == 0)
-        return fail(QStringLiteral("不是查询语句"));
-
-    sqlite3_stmt *s = impl->stmt.get();
-    const int n = sqlite3_column_count(s);
+    impl->rows = openRowStream(dbFile, sql, error);
+    if (!impl->rows)
+        return {};
+    const RowStream &rows = *impl->rows;
+    const int n = rows.columns();
     for (const QString &want : columns) {
         int found = -1;
         for (int i = 0; i < n && found < 0; ++i)
-            if (QString::fromUtf8(sqlite3_column_name(s, i)).compare(want, Qt::CaseInsensitive) == 0)
+            if (rows.name(i).compare(want, Qt::CaseInsensitive) == 0)
                 found = i;
         impl->index.push_back(found);
-        const char *decl = found >= 0 ? sqlite3_column_decltype(s, found) : nullptr;
-        impl->isDate.push_back(decl && QByteArray(decl).compare("DATE", Qt::CaseInsensitive) == 0);
-    }
-
-    return start(std::move(impl), columns, error);
-}
-
-std::unique_ptr<ReportRows> ReportRows::openOnServer(const QString &sql, const QStringList &columns, QString *error)
-{
-    auto fail = [&](DbFault f, const QString &why) {
-        reportFault(f, why);
-        if (error)
-            *error = why;
-        return std::unique_ptr<ReportRows>();
-    };
-    const auto translated = translateForServer(sql.trimmed());
-    if (!translated) {
-        if (error)
-            *error = QStringLiteral("语句无法解析");
-        return {};
-    }
-    DbFault f = DbFault::None;
-    QString why;
-    std::shared_ptr<PgConnection> conn = takeServerConnection(&f, &why);
-    if (!conn)
-        return fail(f, why);
-    auto impl = std::make_unique<Impl>();
-    const QString run = *translated;
-    if (ServerPages pages(run); pages.ok()) {
-        // Keyset pages: the first one tells the columns.
-        impl->pages.emplace(std::move(pages));
-        impl->server = conn;
-        if (impl->stepPages() == SQLITE_ERROR)
-            return fail(impl->pageFault, impl->pageError);
-        impl->pageRow = -1;
-        const int n = impl->pages->listedColumns(impl->page);
-        for (const QString &want : columns) {
-            int found = -1;
-            for (int i = 0; i < n && found < 0; ++i)
-                if (impl->page.columnName(1 + i).compare(want, Qt::CaseInsensitive) == 0)
-                    found = i;
-            impl->index.push_back(found);
-            impl->isDate.push_back(found >= 0 && impl->page.isDateColumn(1 + found));
-        }
-        return start(std::move(impl), columns, error);
-    }
-    // A server cursor takes queries only: an action statement fails here.
-    impl->cursor = std::make_unique<PgCursor>(conn, run, true);
-    if (!impl->cursor->ok())
-        return fail(impl->cursor->fault(), impl->cursor->error());
-    impl->inTransaction = true;
-    const QStringList &names = impl->cursor->names();
-    for (const QString &want : columns) {
-        int found = -1;
-        for (int i = 0; i < int(names.size()) && found < 0; ++i)
-            if (names[i].compare(want, Qt::CaseInsensitive) == 0)
-                found = i;
-        impl->index.push_back(found);
-        impl->isDate.push_back(found >= 0 && impl->cursor->dateColumns()[size_t(found)]);
+        impl->isDate.push_back(found >= 0 && rows.isDate(found));
     }
     return start(std::move(impl), columns, error);
 }
@@ -511,29 +277,23 @@ std::unique_ptr<ReportRows> ReportRows::start(std::unique_ptr<Impl> impl, const 
 {
     // The first rows now; a small result is read whole and its transaction
     // ends before open() returns.
-    int rc = SQLITE_ROW;
+    RowStream::Step rc = RowStream::Row;
     for (int row = 0; row < kForegroundRows; ++row) {
-        rc = impl->step();
+        rc = impl->rows->next();
         ++impl->steps;
-        if (rc != SQLITE_ROW)
+        if (rc != RowStream::Row)
             break;
         impl->appendRow();
         if (impl->buildingRows == kChunkRows)
             impl->flush();  // memory only this early: cannot fail
     }
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-        const DbFault f = impl->pages    ? impl->pageFault
-                          : impl->cursor ? impl->cursor->fault()
-                                         : faultOf(impl->conn->lastCode());
-        const QString why = impl->pages    ? impl->pageError
-                            : impl->cursor ? impl->cursor->error()
-                                           : impl->conn->lastError();
-        reportFault(f, why);
+    if (rc == RowStream::Failed) {
+        reportFault(impl->rows->fault(), impl->rows->error());
         if (error)
-            *error = why;
+            *error = impl->rows->error();
         return {};
     }
-    if (rc == SQLITE_DONE) {
+    if (rc == RowStream::Done) {
         impl->flush();
         impl->finish(QString());
     } else {
@@ -579,17 +339,7 @@ QString ReportRows::problem() const
 
 long long ReportRows::steps() const { return d ? d->steps.load() : 0; }
 
-bool ReportRows::reading() const { return d && d->inTransaction.load(); }
-
-bool ReportRows::hasColumn(const QString &column) const
-{
-    if (!d)
-        return false;
-    for (int i = 0; i < columns_.size(); ++i)
-        if (columns_[i].compare(column, Qt::CaseInsensitive) == 0)
-            return d->index[size_t(i)] >= 0;
-    return false;
-}
+bool ReportRows::reading() const { return d && d->rows && d->rows->inTransaction(); }
 
 void ReportRows::read(int first, int last, const std::function<void(int, const QStringList &)> &fn)
 {

@@ -22,7 +22,7 @@ namespace xs {
 // 1 and page 100,000.
 //
 // On the shared server the pass reads keyset pages instead (each page one
-// statement of its own, see data/serverpager.h): no transaction stays open
+// statement of its own, see data/pg/serverpages.h): no transaction stays open
 // at any time, so the showing prints the rows as each page found them; a
 // record that another room changes while the pass runs can show twice or not
 // at all (a row updated moves to another ctid), as if printed between the
@@ -37,9 +37,9 @@ public:
     static std::unique_ptr<ReportRows> none(const QStringList &columns);
     // Runs `sql` (the old dialect, translated as runsql does) against the
     // database file at `dbFile` (or the shared server, when the process uses
-    // it, in keyset pages; through a server cursor when it cannot be paged), reading the given columns by name. Null with
-    // *error set when the statement does not compile or is not a query; a file
-    // that cannot be opened throws DbError.
+    // it, in keyset pages; through a server cursor when it cannot be paged), reading the given columns by name. Null
+    // with *error set when the statement does not compile or is not a query; a file that cannot be opened throws
+    // DbError.
     static std::unique_ptr<ReportRows> open(const QString &dbFile, const QString &sql, const QStringList &columns,
                                             QString *error = nullptr);
 
@@ -56,8 +56,6 @@ public:
     QString problem() const;
 
     const QStringList &columns() const { return columns_; }
-    // Whether the statement gives a column of that name (letter case ignored).
-    bool hasColumn(const QString &column) const;
     // Calls fn(row, values) for the rows of [first, last) read so far, in
     // order; values[i] is the text of columns()[i] (null as empty, dates in
     // the short form).
@@ -70,8 +68,6 @@ public:
 private:
     ReportRows() = default;
     struct Impl;
-    // The same pass on the shared server (when the process uses it).
-    static std::unique_ptr<ReportRows> openOnServer(const QString &sql, const QStringList &columns, QString *error);
     // Reads the first rows and hands the rest to the worker.
     static std::unique_ptr<ReportRows> start(std::unique_ptr<Impl> impl, const QStringList &columns, QString *error);
     std::unique_ptr<Impl> d;

@@ -1,22 +1,21 @@
 // Grids and reports on the shared server (the cluster CTest starts) read in
-// keyset pages: the rows and order of the whole statement on data with NULL
-// keys, letter-case variants and ties, whatever the directions of the keys;
-// a grid over several pages; other rooms changing rows while a grid is open;
-// no transaction left open between pages; page statements served by indexes.
+// keyset pages, what only the server has (the pages on either engine:
+// tst_pager): many rows of a rare condition back in key order; other rooms
+// changing rows while a grid is open; no transaction left open between
+// pages; reports read in pages; page statements served by indexes; the
+// archive's kept count.
 #include "cases/Form3.h"
 #include "data/pager.h"
-#include "data/pg/pgsql.h"
 #include "data/pg/pgroles.h"
-#include "data/pg/serverdb.h"
+#include "data/pg/pgsql.h"
+#include "data/pg/serverpages.h"
 #include "data/pgschema.h"
 #include "data/recordset.h"
-#include "data/serverpager.h"
+#include "data/pg/serverdb.h"
 #include "dept/Formclass2.h"
 #include "report/dataenv.h"
 #include "report/reportrows.h"
 #include "testenv.h"
-#include "ui/flexgrid.h"
-#include "ui/gridsource.h"
 
 #include <QTest>
 
@@ -89,17 +88,12 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void pagesGiveTheWholeStatement_data();
-    void pagesGiveTheWholeStatement();
     void manyRowsReturnToKeyOrder();
-    void gridOverSeveralPages();
     void otherRoomChangesRows();
     void noTransactionBetweenPages();
     void reportReadsPages();
     void listingPlansUseIndexes_data();
     void listingPlansUseIndexes();
-    void farRowsBeforeTheKeys_data();
-    void farRowsBeforeTheKeys();
     void keptCountFollowsChanges_data();
     void keptCountFollowsChanges();
     void keptCountMadeForOlderServer();
@@ -131,62 +125,6 @@ void TestServerPager::cleanup()
     useFile();
 }
 
-void TestServerPager::pagesGiveTheWholeStatement_data()
-{
-    QTest::addColumn<QString>("sql");
-    // The order the whole statement is compared in: the same keys with the
-    // ties broken by ctid, as the pages break them (empty: the statement as is).
-    QTest::addColumn<QString>("ties");
-    QTest::addColumn<int>("budget");  // -1 ordered pages only, 0 one pass keeping ctids
-    const Form3 cases;
-    const Formclass2 depts;
-    const auto node = [](const BrowserParams &p, const QString &t) {
-        return p.nodeHead + t + p.nodeMiddle + t + p.nodeTail;
-    };
-    const QString caseTies = QStringLiteral(", xj.ctid, class.ctid");
-    for (const int budget : {-1, 0}) {
-        const QString b = budget < 0 ? QStringLiteral("ordered") : QStringLiteral("one pass");
-        for (const QString &t : {QStringLiteral("一组"), QStringLiteral("grp"), QStringLiteral("ENT"),
-                                 QStringLiteral("无组"), QStringLiteral("牙科"), QStringLiteral("骨科")}) {
-            QTest::addRow("case browser node %s, %s", qPrintable(t), qPrintable(b))
-                << node(cases.params(), t) << caseTies << budget;
-            QTest::addRow("department browser node %s, %s", qPrintable(t), qPrintable(b))
-                << node(depts.params(), t) << QStringLiteral(", ctid") << budget;
-        }
-        QTest::addRow("case query, all keys descending, %s", qPrintable(b))
-            << kCaseHead + QStringLiteral("xj.姓名 like '%王%' order by class.年级 desc,class.科室 desc,xj.门诊号 desc")
-            << caseTies << budget;
-        QTest::addRow("case query in letter case, %s", qPrintable(b))
-            << kCaseHead
-                   + QStringLiteral("xj.姓名 like '%wang%' order by class.年级 desc,class.科室 desc,xj.门诊号 desc")
-            << caseTies << budget;
-        QTest::addRow("mixed directions over NULLs and ties, %s", qPrintable(b)) << QStringLiteral(
-            "select 门诊号,姓名,入诊时间 from xj where 性别='m' order by 姓名 desc, 入诊时间, 门诊号 desc")
-                                                                                 << QStringLiteral(", ctid") << budget;
-    }
-    QTest::newRow("a whole table, as stored") << QStringLiteral("xj") << QString() << -1;
-    QTest::newRow("the work table, as stored") << QStringLiteral("select * from yc") << QString() << -1;
-    QTest::newRow("a table sorted by a key with NULLs")
-        << QStringLiteral("select * from xj order by 门诊号 desc") << QStringLiteral(", ctid") << -1;
-}
-
-void TestServerPager::pagesGiveTheWholeStatement()
-{
-    QFETCH(QString, sql);
-    QFETCH(QString, ties);
-    QFETCH(int, budget);
-    const QString &run = sql;
-    QStringList expected = wholeRows(ties.isEmpty() ? sql : sql.trimmed() + ties);
-    SqlOutcome out;
-    std::unique_ptr<Pager> p = Pager::open(run, &out, budget);
-    QVERIFY2(p, qPrintable(out.error));
-    QVERIFY(p->paged());
-    QCOMPARE(p->byRowids(), budget == 0 && sql.contains(QLatin1String(" where ")));
-    const QStringList got = pagerRows(*p);
-    QCOMPARE(got.size(), expected.size());
-    QCOMPARE(got, expected);
-}
-
 void TestServerPager::manyRowsReturnToKeyOrder()
 {
     // More rows than a rare condition meets: the one pass gives way to key
@@ -203,35 +141,6 @@ void TestServerPager::manyRowsReturnToKeyOrder()
     const QStringList expected = wholeRows(sql + QStringLiteral(", xj.ctid, class.ctid"));
     QVERIFY(expected.size() > 20'000);
     QCOMPARE(pagerRows(*p), expected);
-}
-
-void TestServerPager::gridOverSeveralPages()
-{
-    const QString sql = kCaseHead
-                        + QStringLiteral("xj.门诊号 is not null or xj.姓名 is null order by class.年级 "
-                                         "desc,class.科室 desc,xj.门诊号 desc");
-    const QStringList expected = wholeRows(sql + QStringLiteral(", xj.ctid, class.ctid"));
-    QVERIFY(expected.size() > 2 * Pager::kPageRows);
-    std::unique_ptr<Pager> p = Pager::open(sql);
-    QVERIFY(p);
-    FlexGrid grid;
-    grid.setCols(8);
-    grid.setSource(querySource(std::move(p)), 1);
-    const int n = int(expected.size());
-    // Any row reads at once, the last one too; the count comes and Rows is
-    // the title, every row and the empty one after them.
-    QCOMPARE(grid.TextMatrix(n, 1), expected.last().section(u'|', 0, 0));
-    QCOMPARE(grid.TextMatrix(n - 300, 2), expected[n - 301].section(u'|', 1, 1));
-    QCOMPARE(grid.TextMatrix(n + 1, 1), QString());
-    QTRY_COMPARE(grid.Rows(), n + 2);
-    for (int r = 1; r <= n; r += 37)
-        QCOMPARE(grid.TextMatrix(r, 7), expected[r - 1].section(u'|', 6, 6));
-    // The current row stays the chosen record while other pages are read.
-    grid.setRow(400);
-    const QString chosen = grid.TextMatrix(400, 1);
-    for (int r = 1; r <= n; r += Pager::kPageRows)
-        grid.TextMatrix(r, 1);
-    QCOMPARE(grid.TextMatrix(grid.Row(), 1), chosen);
 }
 
 void TestServerPager::otherRoomChangesRows()
@@ -385,53 +294,6 @@ void TestServerPager::listingPlansUseIndexes()
         QVERIFY2(!text.contains(QLatin1String("Seq Scan on xj")), qPrintable(text));
         QVERIFY2(text.contains(QLatin1String("Index")), qPrintable(text));
     }
-}
-
-void TestServerPager::farRowsBeforeTheKeys_data()
-{
-    QTest::addColumn<QString>("sql");
-    QTest::addColumn<QString>("ties");  // the whole statement's order with ties broken as the pages do
-    const Form3 form;
-    const BrowserParams &cases = form.params();
-    const QString node =
-        cases.nodeHead + QStringLiteral("一组") + cases.nodeMiddle + QStringLiteral("一组") + cases.nodeTail;
-    QTest::newRow("whole table, counted at once") << "select * from xj"
-                                                  << "select * from xj order by ctid";
-    QTest::newRow("case node") << node << node + QStringLiteral(", xj.ctid, class.ctid");
-    const QString query =
-        kCaseHead + QStringLiteral("xj.姓名 like '%王%' order by class.年级 desc,class.科室 desc,xj.门诊号 desc");
-    QTest::newRow("case query, descending keys") << query << query + QStringLiteral(", xj.ctid, class.ctid");
-}
-
-// Rows far beyond the keys known, asked for before the background pass has
-// brought them (a scroll bar dragged at once): each is the row at that place
-// of the statement's order, read by itself and not after the pass.
-void TestServerPager::farRowsBeforeTheKeys()
-{
-    QFETCH(QString, sql);
-    QFETCH(QString, ties);
-    PgConnection c(db_);
-    QVERIFY(c.run(QStringLiteral("insert into chengheng.xj(门诊号,姓名,科室) select 'F' || i, '王' || (i % 9), "
-                                 "(array['内科','Ent','眼科'])[1 + i % 3] from generate_series(1, 3000) i")));
-    const QStringList expected = wholeRows(ties);
-    QVERIFY(expected.size() > 20 * Pager::kPageRows);
-    std::unique_ptr<Pager> p = Pager::open(sql);
-    QVERIFY(p);
-    QVERIFY(!p->keysKnown());  // the pass ends only in the event loop
-    const auto row = [&](int r) {
-        QStringList cells;
-        for (int col = 0; col < p->columnCount(); ++col)
-            cells << p->cell(r, col);
-        return cells.join(u'|');
-    };
-    const int n = int(expected.size());
-    for (int r : {n / 2, n - 1, 5 * Pager::kPageRows + 3, n / 3})
-        QCOMPARE(row(r), expected[r]);
-    QCOMPARE(p->cell(n + 2 * Pager::kPageRows, 0), QString());
-    QVERIFY2(p->pagesRead() <= 7, qPrintable(QString::number(p->pagesRead())));
-    QVERIFY(!p->keysKnown());
-    // Once the keys have come, every row is still where it was.
-    QCOMPARE(pagerRows(*p), expected);
 }
 
 void TestServerPager::keptCountFollowsChanges_data()

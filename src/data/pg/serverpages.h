@@ -1,5 +1,5 @@
 #pragma once
-#include "data/pager.h"
+#include "data/pagesource.h"
 
 #include <QList>
 #include <QString>
@@ -99,5 +99,8 @@ private:
     PagedQuery q_;
     bool physical_ = false;  // no ORDER BY: the key is the table's ctid
 };
+
+std::unique_ptr<PageSource> openServerPages(const QString &sql, SqlOutcome &out);
+std::unique_ptr<RowStream> openServerRows(const QString &sql, QString *error);
 
 }  // namespace xs
