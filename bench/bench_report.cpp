@@ -137,8 +137,7 @@ int pdf(int rows)
     const QString out = dir.filePath(QStringLiteral("cases.pdf"));
     QElapsedTimer t;
     t.start();
-    auto doc = makeReportDocument(DataReportclass::layout(), DataEnv1.Command1.CommandText,
-                                  dir.filePath(QStringLiteral("xs.mdb")));
+    auto doc = makeReportDocument(DataReportclass::layout(), DataEnv1.Command1.CommandText);
     if (!doc->exportPdf(out))
         qFatal("export failed");
     const double ms = t.nsecsElapsed() / 1e6;

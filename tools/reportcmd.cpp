@@ -5,6 +5,7 @@
 #include "data/pg/serverdb.h"
 #include "data/pgschema.h"
 #include "data/sqlite/sqlite.h"
+#include "data/sqlite/sqliteengine.h"
 #include "data/sqltext.h"
 #include "dbcommands.h"
 #include "dept/DataReportclass2.h"
@@ -125,8 +126,9 @@ int reportCommand(const QStringList &args)
         } catch (const DbError &e) {
             return fail(1, e.message());
         }
+        setEngine(makeFileEngine(dbFile));
     }
-    auto rows = ReportRows::open(dbFile, *sql, layout->boundColumns(), &why);
+    auto rows = ReportRows::open(*sql, layout->boundColumns(), &why);
     if (!rows)
         return fail(1, QStringLiteral("语句执行失败：%1（%2）").arg(why, *sql));
     auto doc = std::make_unique<ReportDocument>(*layout, std::move(rows));

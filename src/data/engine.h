@@ -15,6 +15,9 @@
 // engine's own headers included.
 namespace xs {
 
+class PageSource;
+class RowStream;
+
 // Parameters of a statement, $1, $2, ... in order; nullopt is SQL NULL.
 using Params = QList<std::optional<QString>>;
 
@@ -59,6 +62,12 @@ public:
     // the row is added after: an engine may write on what it read on.
     virtual void insert(const QString &table, const QStringList &columns, const Params &values, SqlOutcome &out,
                         Rows *readBy = nullptr) = 0;
+
+    // A listing read in keyset pages (data/pagesource.h): null with `out`
+    // filled when the statement cannot be read.
+    virtual std::unique_ptr<PageSource> pages(const QString &sql, SqlOutcome &out) = 0;
+    // A report's rows, read forward once; null with `error` set.
+    virtual std::unique_ptr<RowStream> rowStream(const QString &sql, QString *error) = 0;
 
     // One transaction at a time. While it is open every statement above runs
     // in it; a transaction that could not begin refuses every write with

@@ -1,8 +1,6 @@
 #include "data/pagesource.h"
 
-#include "data/pg/serverpages.h"
-#include "data/pg/serverdb.h"
-#include "data/sqlite/sqlitepages.h"
+#include "data/engine.h"
 
 #include <algorithm>
 
@@ -222,16 +220,9 @@ void PagedQuery::rowidAfterUniqueJoinKey(const std::function<bool(const QString 
     }
 }
 
-// The one place where the engine is chosen for a listing's pages and a
-// report's rows.
-std::unique_ptr<PageSource> openPageSource(const QString &sql, SqlOutcome &out)
-{
-    return onServer() ? openServerPages(sql, out) : openSqlitePages(sql, out);
-}
+// A listing's pages and a report's rows come from the engine in use.
+std::unique_ptr<PageSource> openPageSource(const QString &sql, SqlOutcome &out) { return engine().pages(sql, out); }
 
-std::unique_ptr<RowStream> openRowStream(const QString &dbFile, const QString &sql, QString *error)
-{
-    return onServer() ? openServerRows(sql, error) : openSqliteRows(dbFile, sql, error);
-}
+std::unique_ptr<RowStream> openRowStream(const QString &sql, QString *error) { return engine().rowStream(sql, error); }
 
 }  // namespace xs

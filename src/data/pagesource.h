@@ -173,10 +173,8 @@ protected:
     QString error_;
 };
 
-// The rows of `sql` (the windows' dialect; a browser's node listing runs in
-// its index-driven form) on the engine the process uses (`dbFile` on the
-// file). Null with *error set when it cannot be read; engine faults are told
-// to the fault listener.
-std::unique_ptr<RowStream> openRowStream(const QString &dbFile, const QString &sql, QString *error);
+// The rows of `sql` (the windows' dialect) on the engine the process uses. Null with *error set when it cannot be read;
+// engine faults are told to the fault listener.
+std::unique_ptr<RowStream> openRowStream(const QString &sql, QString *error);
 
 }  // namespace xs

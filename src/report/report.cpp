@@ -19,11 +19,11 @@ std::map<QString, QPointer<ReportPreview>> &previews()
 }  // namespace
 
 std::unique_ptr<ReportDocument> makeReportDocument(const ReportLayout &layout, const std::optional<QString> &sql,
-                                                   const QString &dbFile, QString *error)
+                                                   QString *error)
 {
     std::unique_ptr<ReportRows> rows;
     if (sql)
-        rows = ReportRows::open(dbFile, *sql, layout.boundColumns(), error);
+        rows = ReportRows::open(*sql, layout.boundColumns(), error);
     return std::make_unique<ReportDocument>(layout, std::move(rows));
 }
 
@@ -49,8 +49,7 @@ ReportPreview *showReport(const ReportLayout &layout, const std::optional<QStrin
         closeReportPreview(layout.name);
     }
     // A statement the engine refuses prints nothing; the preview says so.
-    auto *w =
-        new ReportPreview(makeReportDocument(layout, sql, dbPath()), modal ? QApplication::activeWindow() : nullptr);
+    auto *w = new ReportPreview(makeReportDocument(layout, sql), modal ? QApplication::activeWindow() : nullptr);
     w->setAttribute(Qt::WA_DeleteOnClose);
     previews()[layout.name] = w;
     if (oldGeometry.isValid())

@@ -10,12 +10,12 @@ namespace xs {
 class ReportDocument;
 class ReportPreview;
 
-// One showing of `layout` over the rows of `sql` read from the database file
-// `dbFile` (nullopt: no rows, e.g. a recordset whose statement failed; a
+// One showing of `layout` over the rows of `sql` read from the database in
+// use (nullopt: no rows, e.g. a recordset whose statement failed; a
 // statement that is not a readable query also gives no rows, with *error set).
 // A file that cannot be opened throws DbError.
 std::unique_ptr<ReportDocument> makeReportDocument(const ReportLayout &layout, const std::optional<QString> &sql,
-                                                   const QString &dbFile, QString *error = nullptr);
+                                                   QString *error = nullptr);
 
 // Shows a report in its preview window over the rows of `sql` in the
 // application's database file. Each report has at most one preview open: a

@@ -253,11 +253,10 @@ std::unique_ptr<ReportRows> ReportRows::none(const QStringList &columns)
     return r;
 }
 
-std::unique_ptr<ReportRows> ReportRows::open(const QString &dbFile, const QString &sql, const QStringList &columns,
-                                             QString *error)
+std::unique_ptr<ReportRows> ReportRows::open(const QString &sql, const QStringList &columns, QString *error)
 {
     auto impl = std::make_unique<Impl>();
-    impl->rows = openRowStream(dbFile, sql, error);
+    impl->rows = openRowStream(sql, error);
     if (!impl->rows)
         return {};
     const RowStream &rows = *impl->rows;

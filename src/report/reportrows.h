@@ -35,13 +35,12 @@ public:
 
     // No rows at all (a recordset that could not be opened).
     static std::unique_ptr<ReportRows> none(const QStringList &columns);
-    // Runs `sql` (the old dialect, translated as runsql does) against the
-    // database file at `dbFile` (or the shared server, when the process uses
-    // it, in keyset pages; through a server cursor when it cannot be paged), reading the given columns by name. Null
+    // Runs `sql` (the old dialect, translated as runsql does) on the engine
+    // in use (the file, or the shared server in keyset pages, through a
+    // server cursor when it cannot be paged), reading the given columns by name. Null
     // with *error set when the statement does not compile or is not a query; a file that cannot be opened throws
     // DbError.
-    static std::unique_ptr<ReportRows> open(const QString &dbFile, const QString &sql, const QStringList &columns,
-                                            QString *error = nullptr);
+    static std::unique_ptr<ReportRows> open(const QString &sql, const QStringList &columns, QString *error = nullptr);
 
     // Rows read so far; the final count once complete().
     int count() const;

@@ -8,10 +8,10 @@
 #include "data/pager.h"
 #include "data/pg/pgroles.h"
 #include "data/pg/pgsql.h"
+#include "data/pg/serverdb.h"
 #include "data/pg/serverpages.h"
 #include "data/pgschema.h"
 #include "data/recordset.h"
-#include "data/pg/serverdb.h"
 #include "dept/Formclass2.h"
 #include "report/dataenv.h"
 #include "report/reportrows.h"
@@ -196,7 +196,7 @@ void TestServerPager::noTransactionBetweenPages()
     QVERIFY(p);
     p->cell(Pager::kPageRows + 5, 0);
     p->waitForCount();
-    auto report = ReportRows::open(QString(), sql, {QStringLiteral("门诊号")});
+    auto report = ReportRows::open(sql, {QStringLiteral("门诊号")});
     QVERIFY(report);
     QVERIFY(!report->reading());
     PgConnection watcher(db_);
@@ -223,8 +223,8 @@ void TestServerPager::reportReadsPages()
         QStringList expected;
         for (const QString &row : wholeRows(sql + QStringLiteral(", xj.ctid, class.ctid")))
             expected << row.section(u'|', 0, 1) + u'|' + row.section(u'|', 11, 11);
-        auto report = ReportRows::open(QString(), sql,
-                                       {QStringLiteral("门诊号"), QStringLiteral("姓名"), QStringLiteral("入诊时间")});
+        auto report =
+            ReportRows::open(sql, {QStringLiteral("门诊号"), QStringLiteral("姓名"), QStringLiteral("入诊时间")});
         QVERIFY(report);
         QVERIFY(report->waitComplete(60000));
         QCOMPARE(report->problem(), QString());
@@ -239,8 +239,7 @@ void TestServerPager::reportReadsPages()
     for (const QString &row : wholeRows(all + QStringLiteral(" order by xj.ctid")))
         expected << row.section(u'|', 0, 1) + u'|' + row.section(u'|', 8, 8);
     QVERIFY(expected.size() > 500);
-    auto report = ReportRows::open(QString(), all,
-                                   {QStringLiteral("门诊号"), QStringLiteral("姓名"), QStringLiteral("入诊时间")});
+    auto report = ReportRows::open(all, {QStringLiteral("门诊号"), QStringLiteral("姓名"), QStringLiteral("入诊时间")});
     QVERIFY(report);
     QVERIFY(report->waitComplete(60000));
     QStringList got;

@@ -272,7 +272,7 @@ void TestReportCmd::readingsOnlyRead()
     QVERIFY(!Pager::open(sql, &paged));
     errors << paged.error;
     QString why;
-    QVERIFY(!ReportRows::open(dbPath(), sql, {QStringLiteral("姓名")}, &why));
+    QVERIFY(!ReportRows::open(sql, {QStringLiteral("姓名")}, &why));
     errors << why;
     setReadingTimeoutMs(0);
     QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));

@@ -152,7 +152,7 @@ void TestReportLayouts::elementsAtTheirTwips()
         {"年制", "y1"}, {"专业", valueFor(QStringLiteral("专业"))}, {"医生", "d1"},
         {"备注", "n1"}};
 
-    ReportDocument doc(*layout, ReportRows::open(db.path(), sql, layout->boundColumns()));
+    ReportDocument doc(*layout, ReportRows::open(sql, layout->boundColumns()));
     QCOMPARE(doc.rowCount(), 1);
     QCOMPARE(doc.pageCount(), 1);
     const RenderedPage page = doc.page(0);

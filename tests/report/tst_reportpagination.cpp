@@ -191,8 +191,7 @@ void TestReportPagination::rowsInOrderAndPageNumbers()
     test::TestDb db(test::Empty);
     insertCases(db, 23);
     const ReportLayout l = synthetic(3000, 500, 3000, 400, 2000, true);
-    ReportDocument doc(
-        l, ReportRows::open(db.path(), QStringLiteral("select * from xj order by 门诊号 desc"), l.boundColumns()));
+    ReportDocument doc(l, ReportRows::open(QStringLiteral("select * from xj order by 门诊号 desc"), l.boundColumns()));
     QCOMPARE(doc.rowCount(), 23);
     // 3 on page 1, then 4 a page: 6 pages; the report footer (2000) does not
     // fit under the 4 blocks of page 6 and takes page 7.
@@ -252,7 +251,6 @@ void TestReportPagination::longTextStaysInItsBox()
     const ReportLayout &l = DataReportclass::layout();
     ReportDocument doc(
         l, ReportRows::open(
-               db.path(),
                QStringLiteral("select xj.*, class.专业 from xj inner join class on xj.科室=class.科室 order by 门诊号"),
                l.boundColumns()));
     const RenderedPage page = doc.page(0);
@@ -302,8 +300,7 @@ void TestReportPagination::longTextLeavesNoInkOutsideItsBox()
     db.exec(QStringLiteral("insert into xj(门诊号,科室,药名) values('A1','心内科','%1')").arg(longDrugs));
     const ReportLayout &l = DataReportclass::layout();
     ReportDocument doc(
-        l, ReportRows::open(db.path(),
-                            QStringLiteral("select xj.*, class.专业 from xj inner join class on xj.科室=class.科室"),
+        l, ReportRows::open(QStringLiteral("select xj.*, class.专业 from xj inner join class on xj.科室=class.科室"),
                             l.boundColumns()));
     const RenderedPage page = doc.page(0);
 

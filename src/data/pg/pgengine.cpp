@@ -1,8 +1,10 @@
 #include "data/pg/pgengine.h"
 
 #include "data/audit.h"
+#include "data/pagesource.h"
 #include "data/pg/pgsql.h"
 #include "data/pg/serverdb.h"
+#include "data/pg/serverpages.h"
 
 namespace xs {
 
@@ -148,6 +150,16 @@ public:
             run(sql, values, out, nullptr, reader);
         else
             run(sql, values, out, nullptr);
+    }
+
+    std::unique_ptr<PageSource> pages(const QString &sql, SqlOutcome &out) override
+    {
+        return openServerPages(sql, out);
+    }
+
+    std::unique_ptr<RowStream> rowStream(const QString &sql, QString *error) override
+    {
+        return openServerRows(sql, error);
     }
 
     bool begin(QString *failure) override

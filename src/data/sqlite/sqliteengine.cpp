@@ -1,8 +1,10 @@
 #include "data/sqlite/sqliteengine.h"
 
+#include "data/pagesource.h"
 #include "data/passwords.h"
 #include "data/sqlite/backup.h"
 #include "data/sqlite/sqlite.h"
+#include "data/sqlite/sqlitepages.h"
 #include "data/sqltext.h"
 
 #include <sqlite3.h>
@@ -148,6 +150,16 @@ public:
                                 : QStringLiteral("INSERT INTO %1(%2) VALUES(%3)")
                                       .arg(table, columns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
         write(sql, values, out);
+    }
+
+    std::unique_ptr<PageSource> pages(const QString &sql, SqlOutcome &out) override
+    {
+        return openSqlitePages(file(), sql, out);
+    }
+
+    std::unique_ptr<RowStream> rowStream(const QString &sql, QString *error) override
+    {
+        return openSqliteRows(file(), sql, error);
     }
 
     bool begin(QString *failure) override

@@ -461,7 +461,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PageSource> openSqlitePages(const QString &sql, SqlOutcome &out)
+std::unique_ptr<PageSource> openSqlitePages(const QString &path, const QString &sql, SqlOutcome &out)
 {
     const auto translated = translateSql(sql.trimmed());
     if (!translated) {
@@ -471,7 +471,7 @@ std::unique_ptr<PageSource> openSqlitePages(const QString &sql, SqlOutcome &out)
         return {};
     }
     auto p = std::make_unique<SqlitePageSource>();
-    p->path = dbPath();
+    p->path = path;
     try {
         p->conn = std::make_shared<Connection>(Connection::open(p->path));
     } catch (const DbError &e) {

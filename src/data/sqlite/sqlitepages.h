@@ -36,7 +36,7 @@ struct SqliteQuery : PagedQuery {
 // still short of a page gives way.
 constexpr int kOrderedMinSteps = 60'000;
 
-std::unique_ptr<PageSource> openSqlitePages(const QString &sql, SqlOutcome &out);
+std::unique_ptr<PageSource> openSqlitePages(const QString &path, const QString &sql, SqlOutcome &out);
 std::unique_ptr<RowStream> openSqliteRows(const QString &dbFile, const QString &sql, QString *error);
 
 }  // namespace xs
