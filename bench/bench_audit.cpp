@@ -12,6 +12,8 @@
 #include "data/passwords.h"
 #include "data/recordset.h"
 #include "data/sqlite/demoarchive.h"
+#include "data/sqlite/demodata.h"
+#include "data/sqlite/fileaudit.h"
 #include "data/sqlite/fileschema.h"
 #include "data/sqlite/settings.h"
 #include "data/sqltext.h"

@@ -27,23 +27,26 @@ function(xs_layer name folder)
   target_link_libraries(${name} PUBLIC ${L_LINKS})
 endfunction()
 
-# Only the engines' own folders (src/data/sqlite/, src/data/pg/) may include
-# sqlite3.h or libpq-fe.h. Every other source finds a header of the same name
-# first (cmake/engine-headers, searched before the system's folders) that
-# stops the compiler with the reason; the CTest probe engine_headers checks
-# both that it does and that every such source is built with it.
-set(XS_ENGINE_FOLDERS "${PROJECT_SOURCE_DIR}/src/data/sqlite/" "${PROJECT_SOURCE_DIR}/src/data/pg/")
+# Only the engines' own folders may include their client libraries' headers:
+# sqlite3.h only in src/data/sqlite/, libpq-fe.h only in src/data/pg/. Every
+# other source finds a header of the same name first (cmake/engine-headers,
+# searched before the system's folders) that stops the compiler with the
+# reason; the CTest probe layers_engine_headers checks both that it does and
+# that every source is built so.
+set(XS_FILE_ENGINE_FOLDER "${PROJECT_SOURCE_DIR}/src/data/sqlite/")
+set(XS_SERVER_ENGINE_FOLDER "${PROJECT_SOURCE_DIR}/src/data/pg/")
 function(xs_refuse_engine_headers)
   foreach(s IN LISTS ARGN)
-    set(engine FALSE)
-    foreach(folder IN LISTS XS_ENGINE_FOLDERS XS_ENGINE_HEADERS_STILL_USED)
-      string(FIND "${s}" "${folder}" at)
-      if(at EQUAL 0)
-        set(engine TRUE)
-      endif()
-    endforeach()
-    if(NOT engine AND s MATCHES "\\.cpp$")
-      set_property(SOURCE "${s}" APPEND PROPERTY INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/cmake/engine-headers")
+    if(NOT s MATCHES "\\.cpp$")
+      continue()
+    endif()
+    string(FIND "${s}" "${XS_FILE_ENGINE_FOLDER}" in_file)
+    string(FIND "${s}" "${XS_SERVER_ENGINE_FOLDER}" in_server)
+    if(NOT in_file EQUAL 0)
+      set_property(SOURCE "${s}" APPEND PROPERTY INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/cmake/engine-headers/file")
+    endif()
+    if(NOT in_server EQUAL 0)
+      set_property(SOURCE "${s}" APPEND PROPERTY INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/cmake/engine-headers/server")
     endif()
   endforeach()
 endfunction()

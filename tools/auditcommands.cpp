@@ -6,6 +6,7 @@
 #include "data/passwords.h"
 #include "data/pg/pgaudit.h"
 #include "data/pg/pgsql.h"
+#include "data/sqlite/fileaudit.h"
 #include "data/sqlite/settings.h"
 #include "data/sqlite/sqlite.h"
 #include "data/statements.h"

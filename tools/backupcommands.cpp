@@ -7,7 +7,6 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <sqlite3.h>
 
 namespace xs::tool {
 

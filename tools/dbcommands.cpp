@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <sqlite3.h>
 
 namespace xs::tool {
 
@@ -32,8 +31,8 @@ bool fail(QString *why, const QString &text)
 
 int count(const Connection &c, const QString &table)
 {
-    StmtHandle s = c.prepare(QStringLiteral("SELECT count(*) FROM ") + table);
-    return s && sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int(s.get(), 0) : -1;
+    const std::optional<QString> n = c.scalar(QStringLiteral("SELECT count(*) FROM ") + table);
+    return n ? n->toInt() : -1;
 }
 
 QString describeFlags(const QStringList &flags)
@@ -60,11 +59,9 @@ bool buildDatabase(const Connection &c, const InitPlan &plan, QString *why)
     if (!createSchema(c))
         return fail(why, QStringLiteral("建表失败：%1").arg(c.lastError()));
     // Several connections read and write the file at once: it must be in WAL mode.
-    StmtHandle mode = c.prepare(QStringLiteral("PRAGMA journal_mode"));
-    if (!mode || sqlite3_step(mode.get()) != SQLITE_ROW
-        || columnText(mode.get(), 0).compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+    const std::optional<QString> mode = c.scalar(QStringLiteral("PRAGMA journal_mode"));
+    if (!mode || mode->compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
         return fail(why, QStringLiteral("无法把文件设为 WAL 日志模式"));
-    mode.reset();
 
     if (!c.exec("BEGIN IMMEDIATE"))
         return fail(why, c.lastError());

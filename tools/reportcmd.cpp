@@ -1,9 +1,9 @@
 #include "reportcmd.h"
 
 #include "cases/DataReportclass.h"
+#include "data/pg/pgschema.h"
 #include "data/pg/pgsql.h"
 #include "data/pg/serverdb.h"
-#include "data/pgschema.h"
 #include "data/sqlite/sqlite.h"
 #include "data/sqlite/sqliteengine.h"
 #include "data/sqltext.h"

@@ -3,8 +3,8 @@
 // (upgrade). These are the administration's: they run as a superuser or a
 // member of chengheng_admin.
 #include "data/pg/pgroles.h"
+#include "data/pg/pgschema.h"
 #include "data/pg/pgsql.h"
-#include "data/pgschema.h"
 #include "dbcommands.h"
 #include "toolsupport.h"
 

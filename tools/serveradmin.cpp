@@ -3,8 +3,8 @@
 // pg_dump. Messages and outcomes are those of the file's commands.
 #include "data/pg/pgaudit.h"
 #include "data/pg/pgconninfo.h"
+#include "data/pg/pgschema.h"
 #include "data/pg/pgsql.h"
-#include "data/pgschema.h"
 #include "data/schema.h"
 #include "dbcommands.h"
 #include "toolsupport.h"

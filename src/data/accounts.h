@@ -6,7 +6,6 @@
 #include <vector>
 
 namespace xs {
-class Connection;
 
 // The flag columns of table use that rights are made of.
 const QStringList &rightFlags();  // admin, readonly, qx1..qx4
@@ -20,11 +19,6 @@ struct DemoAccount {
 // One account of each kind: super administrator, read-only administrator,
 // ordinary user with qx2, ordinary user with qx1, user with no right.
 const std::vector<DemoAccount> &demoAccounts();
-
-// Adds a user (bound parameters), the password as the file keeps them (plain
-// or hashed); false with a reason when the name exists or the insert fails.
-bool insertUser(const Connection &c, const QString &name, const QString &password, const QStringList &flags,
-                QString *error = nullptr);
 
 // The accounts on the engine of this process (the file or the server alike).
 // The name of the user as stored (the look-up ignores letter case, as the

@@ -4,8 +4,6 @@
 #include <QString>
 #include <QStringList>
 
-struct sqlite3;
-
 // The audit trail: table `audit`, one entry per changed row of xj, yc, class
 // and use, written by triggers on those tables inside the changing statement
 // (so in its transaction, and no statement of the program can forget it).
@@ -20,9 +18,6 @@ struct sqlite3;
 namespace xs {
 class Connection;
 struct AuditTrailPosition;
-
-// Registers the trail's SQL functions on a connection.
-void registerAuditFunctions(sqlite3 *db);
 
 // Who the trail names for changes of this process: the given name when one
 // was set (the database tool sets the system account it runs as), else the
@@ -41,12 +36,6 @@ public:
 private:
     QString saved_;
 };
-
-// The statements adding the trail (table, index, triggers) to a file, or
-// putting back a trigger missing or not as written here; none when all is in place.
-QStringList auditTrailWork(sqlite3 *db);
-// Whether the file has the trail table.
-bool hasAuditTrail(sqlite3 *db);
 
 struct AuditChange {
     QString column;
@@ -82,6 +71,9 @@ QString describeChanges(const AuditEntry &e);
 // The hash an entry must carry after the entry whose hash is `previous`
 // ("" for the first entry).
 QString auditHash(const AuditEntry &e, const QString &previous);
+// SHA-256 (hex) over fields joined by the unit separator: what every hash
+// of the trail is made of.
+QString auditFieldsHash(const QStringList &fields);
 
 struct AuditVerification {
     bool ok = false;
@@ -90,8 +82,6 @@ struct AuditVerification {
     QString problem;      // in Chinese: which entry and what happened to it
     QString lastHash;     // the hash of the last entry (when ok)
 };
-// Recomputes the chain over the whole trail (reading only).
-AuditVerification verifyAuditTrail(sqlite3 *db);
 
 // The chain check itself, for a trail read from either engine: entries are
 // fed in number order; the first one at fault ends the check.
@@ -121,10 +111,6 @@ struct AuditFilter {
     QString user;    // exact, ignoring letter case
     QDate since;     // entries from this day on
 };
-// The trail's newest entry and the entry numbered `number` (none asked for
-// with 0), for an anchor (data/auditanchor.h); false with a reason when the
-// trail cannot be read.
-bool readAuditPosition(sqlite3 *db, qint64 number, AuditTrailPosition *out, QString *why);
 
 // Entries of the engine of this process (the file or the server alike) that
 // pass the filter, in the order written; false with a reason when the trail

@@ -1,8 +1,8 @@
 #include "data/dbconfig.h"
 
-#include "data/pg/pgconninfo.h"
-#include "data/pgschema.h"
 #include "data/fault.h"
+#include "data/pg/pgconninfo.h"
+#include "data/pg/pgschema.h"
 
 #include <QFileInfo>
 #include <QSettings>

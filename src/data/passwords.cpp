@@ -4,12 +4,9 @@
 
 #include "data/audit.h"
 #include "data/recordset.h"
-#include "data/sqlite/settings.h"
-#include "data/sqlite/sqlite.h"
 #include "data/sqltext.h"
 
 #include <sodium.h>
-#include <sqlite3.h>
 #include <vector>
 
 namespace xs {
@@ -17,7 +14,6 @@ namespace xs {
 namespace {
 
 const QString kHashPrefix = QStringLiteral("$argon2id$");
-const QString kHashSettingValue = QStringLiteral("argon2id");
 
 bool sodiumReady()
 {
@@ -74,16 +70,6 @@ bool passwordMatches(const QString &stored, bool storedIsNull, const QString &ty
     const QByteArray utf8 = given.toUtf8();
     return crypto_pwhash_str_verify(hash.constData(), utf8.constData(), static_cast<unsigned long long>(utf8.size()))
            == 0;
-}
-
-bool fileHashesPasswords(sqlite3 *db)
-{
-    return readSetting(db, QString::fromLatin1(kPasswordHashSetting)) == kHashSettingValue;
-}
-
-QString storedPasswordFor(sqlite3 *db, const QString &typed)
-{
-    return fileHashesPasswords(db) ? hashPassword(typed) : typed.trimmed();
 }
 
 bool signInPasswordMatches(const QString &name, const QString &typed)

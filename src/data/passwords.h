@@ -3,8 +3,6 @@
 #include <functional>
 #include <optional>
 
-struct sqlite3;
-
 // Passwords of table use. A file keeps them either as typed (plain rows, as
 // older files do) or as salted Argon2id hashes in the same column, told apart
 // by the hash's own prefix "$argon2id$". Which one new rows get is the file's
@@ -29,11 +27,6 @@ QString hashPassword(const QString &typed);
 // (plain or hashed). A null stored value opens nothing.
 bool passwordMatches(const QString &stored, bool storedIsNull, const QString &typed);
 
-// Whether the file stores new passwords as hashes.
-bool fileHashesPasswords(sqlite3 *db);
-// What to write into the password column for a typed password: its hash when
-// the file hashes, else the trimmed text. Empty when hashing failed.
-QString storedPasswordFor(sqlite3 *db, const QString &typed);
 // The same for the database in use: nullopt with `why` when it cannot be
 // read; empty when hashing failed.
 std::optional<QString> passwordToKeep(const QString &typed, QString *why);

@@ -29,7 +29,6 @@ private:
 struct SqlOutcome {
     bool ok = false;
     int changes = 0;  // rows changed by an action statement
-    int code = 0;     // the engine's (extended) result code of a failure
     DbFault fault = DbFault::None;
     QString error;  // in Chinese: what happened and what to do
 };

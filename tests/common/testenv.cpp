@@ -1,4 +1,5 @@
 #include "testenv.h"
+#include "data/sqltext.h"
 
 #include "data/accounts.h"
 #include "data/audit.h"
@@ -6,9 +7,9 @@
 #include "data/globals.h"
 #include "data/passwords.h"
 #include "data/pg/pgroles.h"
+#include "data/pg/pgschema.h"
 #include "data/pg/pgsql.h"
 #include "data/pg/serverdb.h"
-#include "data/pgschema.h"
 #include "data/schema.h"
 #include "data/sqlite/backup.h"
 #include "data/sqlite/demodata.h"
@@ -128,7 +129,7 @@ QString forServer(const QString &sql)
                               "CREATE TRIGGER %1 BEFORE %5 ON %6 FOR EACH ROW EXECUTE FUNCTION %1_refuses()")
             .arg(name, condition, m.captured(5), row, m.captured(2), m.captured(3));
     }
-    QString out = translateForServer(sql).value_or(sql);
+    QString out = translateSql(sql, SqlDialect::Server).value_or(sql);
     static const QRegularExpression byRowid(QStringLiteral("order by rowid\\b"),
                                             QRegularExpression::CaseInsensitiveOption);
     out.replace(byRowid, QStringLiteral("order by ctid"));

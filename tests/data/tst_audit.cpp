@@ -6,6 +6,7 @@
 #include "data/globals.h"
 #include "data/recordset.h"
 #include "data/schema.h"
+#include "data/sqlite/fileaudit.h"
 #include "data/sqlite/sqlite.h"
 #include "prescribe/prescribefields.h"
 #include "prescribe/worktable.h"

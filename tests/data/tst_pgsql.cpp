@@ -5,6 +5,7 @@
 // and a server that cannot be reached, each told in Chinese; the connection
 // encrypted (the cluster takes TCP through TLS only).
 #include "data/pg/pgsql.h"
+#include "data/sqltext.h"
 
 #include <QTest>
 #include <optional>
@@ -71,7 +72,7 @@ void TestPgSql::translate()
 {
     QFETCH(QString, sql);
     QFETCH(QString, server);
-    const auto out = translateForServer(sql);
+    const auto out = translateSql(sql, SqlDialect::Server);
     if (server == QLatin1String("<null>")) {
         QVERIFY(!out);
         return;
@@ -97,7 +98,7 @@ void TestPgSql::translatedStatementsRun()
     QFETCH(QString, sql);
     QFETCH(QStringList, numbers);
     PgConnection c(conninfo_);
-    const auto server = translateForServer(sql);
+    const auto server = translateSql(sql, SqlDialect::Server);
     QVERIFY(server);
     const PgResult r = c.exec(*server + (sql == QLatin1String("xj") ? QStringLiteral(" order by 门诊号") : QString()));
     QVERIFY2(r.ok(), qPrintable(r.error()));
@@ -154,9 +155,10 @@ void TestPgSql::unreachableServer()
     const PgResult r = c.exec(QStringLiteral("select 1"));
     QVERIFY(!r.ok());
     QCOMPARE(r.fault(), DbFault::Gone);
-    QCOMPARE(r.error(), QStringLiteral("无法连接数据库服务器：本机（套接字目录 /nonexistent/socket）拒绝了连接（那里没有"
-                                       "数据库服务器在运行，或地址、端口不对）。请检查连接串中的服务器地址和端口（host、"
-                                       "port），以及服务器是否在运行。"));
+    QCOMPARE(r.error(),
+             QStringLiteral("无法连接数据库服务器：本机（套接字目录 /nonexistent/socket）拒绝了连接（那里没有"
+                            "数据库服务器在运行，或地址、端口不对）。请检查连接串中的服务器地址和端口（host、"
+                            "port），以及服务器是否在运行。"));
 }
 
 void TestPgSql::connectionEncrypted()

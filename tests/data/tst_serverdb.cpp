@@ -6,9 +6,9 @@
 #include "data/globals.h"
 #include "data/pg/pgaudit.h"
 #include "data/pg/pgroles.h"
+#include "data/pg/pgschema.h"
 #include "data/pg/pgsql.h"
 #include "data/pg/serverdb.h"
-#include "data/pgschema.h"
 #include "data/recordset.h"
 #include "testenv.h"
 

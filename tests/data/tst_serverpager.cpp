@@ -7,11 +7,12 @@
 #include "cases/Form3.h"
 #include "data/pager.h"
 #include "data/pg/pgroles.h"
+#include "data/pg/pgschema.h"
 #include "data/pg/pgsql.h"
 #include "data/pg/serverdb.h"
 #include "data/pg/serverpages.h"
-#include "data/pgschema.h"
 #include "data/recordset.h"
+#include "data/sqltext.h"
 #include "dept/Formclass2.h"
 #include "report/dataenv.h"
 #include "report/reportrows.h"
@@ -275,7 +276,7 @@ void TestServerPager::listingPlansUseIndexes()
     const Form3 cases;
     const BrowserParams &bp = cases.params();
     const QString run = bp.nodeHead + node + bp.nodeMiddle + node + bp.nodeTail;
-    ServerPages pages(*translateForServer(run));
+    ServerPages pages(*translateSql(run, SqlDialect::Server));
     QVERIFY(pages.ok());
     // The first page, then a page after a key in the middle of the listing.
     ServerPages::Statement first = pages.page(nullptr, nullptr, Pager::kPageRows);

@@ -4,8 +4,8 @@
 #include "data/audit.h"
 #include "data/pg/pgaudit.h"
 #include "data/pg/pgroles.h"
+#include "data/pg/pgschema.h"
 #include "data/pg/pgsql.h"
-#include "data/pgschema.h"
 #include "testenv.h"
 
 #include <QTest>

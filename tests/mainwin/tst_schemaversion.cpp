@@ -3,8 +3,8 @@
 // file at the program's start and the server by chengheng-db upgrade only,
 // and a database of a newer version refused, naming both versions, and left
 // as it is.
+#include "data/pg/pgschema.h"
 #include "data/pg/pgsql.h"
-#include "data/pgschema.h"
 #include "data/schema.h"
 #include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"

@@ -5,9 +5,8 @@
 // server that holds records; a server that cannot be reached is told in Chinese.
 #include "data/passwords.h"
 #include "data/pg/pgroles.h"
-#include "data/pgschema.h"
+#include "data/pg/pgschema.h"
 #include "data/pg/pgsql.h"
-#include "data/pgschema.h"
 #include "testenv.h"
 
 #include <QElapsedTimer>

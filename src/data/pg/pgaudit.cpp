@@ -1,7 +1,7 @@
 #include "data/pg/pgaudit.h"
 
+#include "data/pg/pgschema.h"
 #include "data/pg/pgsql.h"
-#include "data/pgschema.h"
 #include "data/schema.h"
 
 #include <memory>

@@ -1,4 +1,5 @@
 #include "data/pg/pgengine.h"
+#include "data/sqltext.h"
 
 #include "data/audit.h"
 #include "data/pagesource.h"
@@ -15,7 +16,6 @@ const QString kNoTransaction = QStringLiteral("数据库被占用，修改没有
 void fillFault(SqlOutcome &out, DbFault f, const QString &text)
 {
     out.ok = false;
-    out.code = 0;
     out.fault = f == DbFault::None ? DbFault::Other : f;
     out.error = text;
 }
@@ -92,7 +92,7 @@ class ServerEngine : public Engine {
 public:
     std::unique_ptr<Rows> query(const QString &sql, SqlOutcome &out) override
     {
-        const auto translated = translateForServer(sql);
+        const auto translated = translateSql(sql, SqlDialect::Server);
         if (!translated) {
             fillFault(out, DbFault::Other, QStringLiteral("语句无法解析"));
             return {};
@@ -114,7 +114,7 @@ public:
 
     void action(const QString &sql, SqlOutcome &out) override
     {
-        const auto translated = translateForServer(sql);
+        const auto translated = translateSql(sql, SqlDialect::Server);
         if (!translated) {
             fillFault(out, DbFault::Other, QStringLiteral("语句无法解析"));
             return;

@@ -1,8 +1,8 @@
 #include "data/pg/pgroles.h"
 
 #include "data/pg/pgaudit.h"
+#include "data/pg/pgschema.h"
 #include "data/pg/pgsql.h"
-#include "data/pgschema.h"
 
 namespace xs {
 

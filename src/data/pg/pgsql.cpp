@@ -657,6 +657,4 @@ void PgCursor::close()
         conn_->run(QStringLiteral("CLOSE ") + name_);
 }
 
-std::optional<QString> translateForServer(const QString &sql) { return translateSql(sql, SqlDialect::Server); }
-
 }  // namespace xs

@@ -207,11 +207,4 @@ private:
     QString error_;
 };
 
-// The server's form of a statement in the old desktop-database dialect, as the
-// windows write it: #date# -> DATE 'YYYY-MM-DD', delete * from -> delete from,
-// a bare table name -> select * from name, [name] -> "name", a double-quoted
-// text -> a single-quoted string literal. Null for a statement that cannot be
-// read (an unterminated string, an unreadable date).
-std::optional<QString> translateForServer(const QString &sql);
-
 }  // namespace xs

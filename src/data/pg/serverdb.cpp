@@ -4,8 +4,8 @@
 #include "data/engine.h"
 #include "data/pg/pgengine.h"
 #include "data/pg/pgroles.h"
+#include "data/pg/pgschema.h"
 #include "data/pg/pgsql.h"
-#include "data/pgschema.h"
 #include "data/sqlite/sqliteengine.h"
 
 #include <vector>

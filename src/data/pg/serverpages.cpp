@@ -1,9 +1,9 @@
 #include "data/pg/serverpages.h"
 
+#include "data/pg/pgschema.h"
 #include "data/pg/pgsql.h"
-#include "data/pgschema.h"
-#include "data/recordset.h"
 #include "data/pg/serverdb.h"
+#include "data/recordset.h"
 #include "data/sqltext.h"
 
 #include <QCoreApplication>
@@ -734,7 +734,7 @@ private:
 
 std::unique_ptr<PageSource> openServerPages(const QString &sql, SqlOutcome &out)
 {
-    const auto translated = translateForServer(sql.trimmed());
+    const auto translated = translateSql(sql.trimmed(), SqlDialect::Server);
     if (!translated) {
         out.fault = DbFault::Other;
         out.error = QStringLiteral("语句无法解析");
@@ -878,7 +878,7 @@ std::unique_ptr<RowStream> openServerRows(const QString &sql, QString *error)
             *error = why;
         return std::unique_ptr<RowStream>();
     };
-    const auto translated = translateForServer(sql.trimmed());
+    const auto translated = translateSql(sql.trimmed(), SqlDialect::Server);
     if (!translated) {
         if (error)
             *error = QStringLiteral("语句无法解析");

@@ -1,4 +1,4 @@
-#include "data/pgschema.h"
+#include "data/pg/pgschema.h"
 
 #include "data/pg/pgsql.h"
 #include "data/schema.h"

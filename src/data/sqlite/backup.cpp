@@ -3,6 +3,7 @@
 #include "data/audit.h"
 #include "data/auditanchor.h"
 #include "data/schema.h"
+#include "data/sqlite/fileaudit.h"
 #include "data/sqlite/settings.h"
 #include "data/sqlite/sqlite.h"
 

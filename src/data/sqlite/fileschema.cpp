@@ -2,6 +2,7 @@
 
 #include "data/audit.h"
 #include "data/schema.h"
+#include "data/sqlite/fileaudit.h"
 #include "data/sqlite/sqlite.h"
 
 #include <algorithm>

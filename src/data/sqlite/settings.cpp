@@ -1,5 +1,7 @@
 #include "data/sqlite/settings.h"
 
+#include "data/passwords.h"
+
 #include "data/sqlite/sqlite.h"
 
 #include <sqlite3.h>
@@ -46,6 +48,16 @@ int backupKeep(sqlite3 *db)
     bool ok = false;
     const int n = readSetting(db, QString::fromLatin1(kBackupKeepSetting)).value_or(QString()).toInt(&ok);
     return ok && n >= 1 && n <= 3650 ? n : kDefaultBackupKeep;
+}
+
+bool fileHashesPasswords(sqlite3 *db)
+{
+    return readSetting(db, QString::fromLatin1(kPasswordHashSetting)) == QLatin1String("argon2id");
+}
+
+QString storedPasswordFor(sqlite3 *db, const QString &typed)
+{
+    return fileHashesPasswords(db) ? hashPassword(typed) : typed.trimmed();
 }
 
 }  // namespace xs

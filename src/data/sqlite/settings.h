@@ -24,4 +24,10 @@ bool writeSetting(sqlite3 *db, const QString &name, const QString &value, QStrin
 // number from 1 to 3650, else the default.
 int backupKeep(sqlite3 *db);
 
+// Whether the file stores new passwords as hashes.
+bool fileHashesPasswords(sqlite3 *db);
+// What to write into the password column for a typed password: its hash when
+// the file hashes, else the trimmed text. Empty when hashing failed.
+QString storedPasswordFor(sqlite3 *db, const QString &typed);
+
 }  // namespace xs

@@ -1,6 +1,7 @@
 #include "data/sqlite/sqlite.h"
 
 #include "data/audit.h"
+#include "data/sqlite/fileaudit.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -318,6 +319,28 @@ QString Connection::lastError() const
 }
 
 int Connection::lastCode() const { return withSystemCause(db_.get(), sqlite3_extended_errcode(db_.get())); }
+
+std::optional<QString> Connection::scalar(const QString &sql) const
+{
+    StmtHandle s = prepare(sql);
+    if (!s || sqlite3_step(s.get()) != SQLITE_ROW)
+        return std::nullopt;
+    return columnText(s.get(), 0);
+}
+
+bool RowReader::next(QList<std::optional<QString>> &row)
+{
+    const int rc = sqlite3_step(stmt_.get());
+    failed_ = rc != SQLITE_ROW && rc != SQLITE_DONE;
+    if (rc != SQLITE_ROW)
+        return false;
+    const int n = sqlite3_column_count(stmt_.get());
+    for (int i = 0; i < n; ++i)
+        row << (sqlite3_column_type(stmt_.get(), i) == SQLITE_NULL
+                    ? std::nullopt
+                    : std::optional<QString>(columnText(stmt_.get(), i)));
+    return true;
+}
 
 QString columnText(sqlite3_stmt *s, int i)
 {

@@ -1,9 +1,11 @@
 #pragma once
 #include "data/fault.h"
 
+#include <QList>
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 struct sqlite3;
@@ -46,6 +48,9 @@ public:
     // Compiles exactly one statement; null when it does not compile or when
     // anything but blanks follows the first statement.
     StmtHandle prepare(const QString &sql) const;
+    // The first column of the first row of a reading; nullopt when it fails
+    // or gives no row.
+    std::optional<QString> scalar(const QString &sql) const;
     // The last failure in Chinese (engine text as a detail line) and its code.
     QString lastError() const;
     int lastCode() const;
@@ -54,6 +59,21 @@ public:
 private:
     explicit Connection(DbHandle db) : db_(std::move(db)) {}
     DbHandle db_;
+};
+
+// The rows of one reading, one at a time, each value a text or nullopt for
+// NULL: for copying a file's tables elsewhere.
+class RowReader {
+public:
+    RowReader(const Connection &c, const QString &sql) : stmt_(c.prepare(sql)) {}
+    bool valid() const { return stmt_ != nullptr; }
+    // Appends the next row's values; false at the end or on a failure.
+    bool next(QList<std::optional<QString>> &row);
+    bool failed() const { return failed_; }
+
+private:
+    StmtHandle stmt_;
+    bool failed_ = false;
 };
 
 // Reads column i of the current row of a statement as a QString.

@@ -3,6 +3,7 @@
 #include "data/pagesource.h"
 #include "data/passwords.h"
 #include "data/sqlite/backup.h"
+#include "data/sqlite/settings.h"
 #include "data/sqlite/sqlite.h"
 #include "data/sqlite/sqlitepages.h"
 #include "data/sqltext.h"
@@ -18,7 +19,6 @@ const QString kNoTransaction = QStringLiteral("数据库被占用，修改没有
 void fillFault(SqlOutcome &out, int code, const QString &text)
 {
     out.ok = false;
-    out.code = code;
     out.fault = faultOf(code);
     out.error = text;
 }
@@ -227,7 +227,6 @@ private:
             return std::make_shared<Connection>(Connection::open(file()));
         } catch (const DbError &e) {
             out.ok = false;
-            out.code = 0;
             out.fault = e.fault();
             out.error = e.message();
             return {};

@@ -408,8 +408,7 @@ public:
     void fail()
     {
         failure_ = SqlOutcome{};
-        failure_.code = conn->lastCode() == SQLITE_OK ? SQLITE_ERROR : conn->lastCode();
-        failure_.fault = faultOf(failure_.code);
+        failure_.fault = faultOf(conn->lastCode() == SQLITE_OK ? SQLITE_ERROR : conn->lastCode());
         failure_.error = conn->lastError();
         reportFault(failure_.fault, failure_.error);
     }
@@ -465,7 +464,6 @@ std::unique_ptr<PageSource> openSqlitePages(const QString &path, const QString &
 {
     const auto translated = translateSql(sql.trimmed());
     if (!translated) {
-        out.code = SQLITE_ERROR;
         out.fault = DbFault::Other;
         out.error = QStringLiteral("语句无法解析");
         return {};

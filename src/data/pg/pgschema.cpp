@@ -1,4 +1,4 @@
-#include "data/pgschema.h"
+#include "data/pg/pgschema.h"
 
 #include "data/audit.h"
 #include "data/catalogue.h"
@@ -7,10 +7,9 @@
 #include "data/pg/pgroles.h"
 #include "data/pg/pgsql.h"
 #include "data/schema.h"
+#include "data/sqlite/fileaudit.h"
 #include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"
-
-#include <sqlite3.h>
 
 namespace xs {
 
@@ -94,40 +93,32 @@ namespace {
 class FileRows {
 public:
     FileRows(const Connection &c, const QString &table, const QStringList &columns)
+        : rows_(c, QStringLiteral("SELECT %1 FROM %2").arg(columns.join(QLatin1Char(',')), table))
     {
-        stmt_ = c.prepare(QStringLiteral("SELECT %1 FROM %2").arg(columns.join(QLatin1Char(',')), table));
         for (int i = 0; i < columns.size(); ++i)
             date_.push_back(columnKind(table, i) == ColumnKind::Date);
     }
-    bool valid() const { return stmt_ != nullptr; }
-    bool failed() const { return rc_ != SQLITE_DONE && rc_ != SQLITE_ROW; }
+    bool valid() const { return rows_.valid(); }
+    bool failed() const { return rows_.failed(); }
     bool next(QList<std::optional<QString>> &row)
     {
-        rc_ = sqlite3_step(stmt_.get());
-        if (rc_ != SQLITE_ROW)
+        if (!rows_.next(row))
             return false;
-        const int n = sqlite3_column_count(stmt_.get());
-        for (int i = 0; i < n; ++i) {
-            if (sqlite3_column_type(stmt_.get(), i) == SQLITE_NULL) {
-                row << std::nullopt;
-                continue;
-            }
-            const QString v = columnText(stmt_.get(), i);
-            row << (date_[size_t(i)] && v.trimmed().isEmpty() ? std::nullopt : std::optional<QString>(v));
-        }
+        for (qsizetype i = 0; i < row.size(); ++i)
+            if (date_[size_t(i)] && row[i] && row[i]->trimmed().isEmpty())
+                row[i] = std::nullopt;
         return true;
     }
 
 private:
-    StmtHandle stmt_;
+    RowReader rows_;
     std::vector<bool> date_;
-    int rc_ = SQLITE_ROW;
 };
 
 qint64 fileCount(const Connection &c, const QString &table)
 {
-    StmtHandle s = c.prepare(QStringLiteral("SELECT count(*) FROM %1").arg(table));
-    return s && sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int64(s.get(), 0) : -1;
+    const std::optional<QString> n = c.scalar(QStringLiteral("SELECT count(*) FROM %1").arg(table));
+    return n ? n->toLongLong() : -1;
 }
 }  // namespace
 
@@ -222,9 +213,8 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
         if (rows.failed() || copied < 0)
             return refuse(QStringLiteral("审计记录没有复制成功：") + server.lastError());
         qint64 given = 0;
-        if (StmtHandle seq = file.prepare(QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name='audit'"));
-            seq && sqlite3_step(seq.get()) == SQLITE_ROW)
-            given = sqlite3_column_int64(seq.get(), 0);
+        if (const auto seq = file.scalar(QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name='audit'")))
+            given = seq->toLongLong();
         const PgResult counter = server.exec(
             QStringLiteral(
                 "update chengheng.audit_counter set given=greatest($1::bigint, (select coalesce(max(序号),0) from"
