@@ -16,7 +16,6 @@
 // four tables: its statement fails on the missing function, since the change
 // could not be recorded.
 namespace xs {
-class Connection;
 struct AuditTrailPosition;
 
 // Who the trail names for changes of this process: the given name when one
