@@ -8,6 +8,7 @@
 #include "data/accounts.h"
 #include "data/audit.h"
 #include "data/caserecord.h"
+#include "data/engines.h"
 #include "data/globals.h"
 #include "data/passwords.h"
 #include "data/recordset.h"
@@ -153,6 +154,7 @@ double signInMs(const QString &name, const QString &typed)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    xs::useFile();
     const int records = argc > 1 ? std::atoi(argv[1]) : 1000000;
     QTemporaryDir dir;
     if (!createDatabase(dir))

@@ -9,6 +9,7 @@
 // 3. tree over the departments in their groups. Target: < 200 ms.
 #include "benchsupport.h"
 #include "cases/Form3.h"
+#include "data/engines.h"
 #include "data/globals.h"
 
 #include <QApplication>
@@ -43,6 +44,7 @@ int main(int argc, char **argv)
 {
     preferOffscreen();
     QApplication app(argc, argv);
+    xs::useFile();
     const int records = argc > 1 ? atoi(argv[1]) : 100000;
     const int departments = argc > 2 ? atoi(argv[2]) : 2000;
     const int groups = argc > 3 ? atoi(argv[3]) : 50;

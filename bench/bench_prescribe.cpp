@@ -13,6 +13,7 @@
 // 3. One pick and one drugload of a whole category (target: < 20 ms each).
 #include "benchsupport.h"
 #include "data/catalogue.h"
+#include "data/engines.h"
 #include "prescribe/Form2.h"
 #include "ui/window.h"
 
@@ -49,6 +50,7 @@ int main(int argc, char **argv)
 {
     preferOffscreen();
     QApplication app(argc, argv);
+    xs::useFile();
     const int records = argc > 1 ? atoi(argv[1]) : 100000;
     const int work = argc > 2 ? atoi(argv[2]) : 20;
 

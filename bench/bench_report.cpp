@@ -9,6 +9,7 @@
 //        bench_report --child ROWS    (one showing, prints key=value lines)
 //        bench_report --pdf ROWS      (one export, prints key=value lines)
 #include "cases/DataReportclass.h"
+#include "data/engines.h"
 #include "data/schema.h"
 #include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"
@@ -168,6 +169,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    xs::useFile();
     const QStringList args = app.arguments();
     if (args.size() == 3 && args[1] == QLatin1String("--child"))
         return child(args[2].toInt());

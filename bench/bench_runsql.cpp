@@ -2,6 +2,7 @@
 // against a plain sqlite3 prepared-statement loop over the same rows.
 // Usage: bench_runsql [rows]
 #include "benchsupport.h"
+#include "data/engines.h"
 #include "data/recordset.h"
 
 #include <QCoreApplication>
@@ -70,6 +71,7 @@ static double viaSqlite(const QString &path, qint64 &chars)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    xs::useFile();
     const int rows = argc > 1 ? atoi(argv[1]) : 100000;
     QTemporaryDir dir;
     setAppDirForTesting(dir.path());

@@ -36,6 +36,8 @@
 #include "cases/Form4.h"
 #include "data/accounts.h"
 #include "data/catalogue.h"
+#include "data/engines.h"
+#include "data/filetoserver.h"
 #include "data/globals.h"
 #include "data/pagesource.h"
 #include "data/pg/pgroles.h"
@@ -613,6 +615,7 @@ int main(int argc, char **argv)
 {
     preferOffscreen();
     QApplication app(argc, argv);
+    xs::useFile();
     const QStringList args = app.arguments();
     if ((args.size() == 5 || args.size() == 6) && args[1] == QLatin1String("--child"))
         return child(args[2].toInt(), args[3], args[4], args.value(5));

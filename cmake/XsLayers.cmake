@@ -6,11 +6,26 @@
 #
 #   xs_layer(NAME FOLDER SOURCES ... SEES folder... LINKS target...)
 function(xs_layer name folder)
-  cmake_parse_arguments(L "" "" "SOURCES;SEES;LINKS" ${ARGN})
+  cmake_parse_arguments(L "FILES_ONLY" "" "SOURCES;SEES;LINKS" ${ARGN})
   set(view "${CMAKE_BINARY_DIR}/layers/${name}")
   file(REMOVE_RECURSE "${view}")
   file(MAKE_DIRECTORY "${view}")
-  foreach(seen IN LISTS L_SEES folder)
+  # FILES_ONLY: the library sees the headers of its own folder but none of its
+  # subfolders (the data core sees no engine); SEES may then name the
+  # subfolders it does see ("data/sqlite").
+  if(L_FILES_ONLY)
+    file(MAKE_DIRECTORY "${view}/${folder}")
+    file(GLOB headers RELATIVE "${PROJECT_SOURCE_DIR}/src/${folder}" CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/src/${folder}/*.h")
+    foreach(h IN LISTS headers)
+      file(CREATE_LINK "${PROJECT_SOURCE_DIR}/src/${folder}/${h}" "${view}/${folder}/${h}" SYMBOLIC)
+    endforeach()
+    set(seen_folders ${L_SEES})
+  else()
+    set(seen_folders ${L_SEES} ${folder})
+  endif()
+  foreach(seen IN LISTS seen_folders)
+    get_filename_component(parent "${view}/${seen}" DIRECTORY)
+    file(MAKE_DIRECTORY "${parent}")
     file(CREATE_LINK "${PROJECT_SOURCE_DIR}/src/${seen}" "${view}/${seen}" SYMBOLIC)
   endforeach()
   set(sources "")

@@ -1,6 +1,7 @@
 // The shared server database from a shell: `init --server` makes the tables
 // on a PostgreSQL server, `migrate` moves a clinic's file onto one.
 #include "data/audit.h"
+#include "data/filetoserver.h"
 #include "data/passwords.h"
 #include "data/pg/pgroles.h"
 #include "data/pg/pgschema.h"

@@ -1,6 +1,6 @@
 #include "data/auditanchor.h"
 
-#include "data/sqlite/backup.h"
+#include "data/fault.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

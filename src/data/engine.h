@@ -89,7 +89,7 @@ public:
     virtual void afterSignIn(const std::function<void(const QString &why)> &failed) = 0;
 };
 
-// The engine of this process (the file at dbPath() until another is set).
+// The engine of this process, once one is set (data/engines.h).
 Engine &engine();
 // Sets the engine of this process (at start-up, by the tool for its target,
 // and by the tests).

@@ -23,6 +23,9 @@ QString withDetail(const QString &text, const QString &detail, const QString &se
 void setEngineDetailLog(bool on);
 // The Chinese text of a fault kind alone (no detail).
 QString faultReasonText(DbFault f);
+// A refusal of the operating system (errno) in words the user reads: its
+// own text is English.
+QString systemReason(int err);
 // A fault of the file itself (damaged, gone, I/O, not ours, full, read-only,
 // busy), as opposed to a statement the engine refuses.
 bool isFileFault(DbFault f);

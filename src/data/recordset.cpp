@@ -1,7 +1,6 @@
 #include "data/recordset.h"
 
 #include "data/dates.h"
-#include "data/sqlite/sqliteengine.h"
 #include "data/sqltext.h"
 
 #include <QRegularExpression>
@@ -19,8 +18,11 @@ std::unique_ptr<Engine> &currentEngine()
 Engine &engine()
 {
     std::unique_ptr<Engine> &e = currentEngine();
+    // The engine is chosen before anything reads or writes (useFile,
+    // openServerDatabase, the tool's --db/--server); reading before that is
+    // a fault of the program, not of the database.
     if (!e)
-        e = makeFileEngine();
+        qFatal("no database engine has been chosen");
     return *e;
 }
 

@@ -2,6 +2,7 @@
 
 #include "data/audit.h"
 #include "data/dbconfig.h"
+#include "data/engines.h"
 #include "data/pg/serverdb.h"
 #include "data/sqlite/fileschema.h"
 #include "data/sqlite/sqlite.h"

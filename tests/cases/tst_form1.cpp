@@ -4,6 +4,7 @@
 #include "cases/Form3.h"
 #include "data/caserecord.h"
 #include "data/dates.h"
+#include "data/engines.h"
 #include "data/globals.h"
 #include "data/pg/pgsql.h"
 #include "data/pg/serverdb.h"

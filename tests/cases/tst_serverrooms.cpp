@@ -8,6 +8,7 @@
 // duplicate message; the four rooms' saves keep one unbroken audit chain.
 #include "cases/Form1.h"
 #include "cases/Form3.h"
+#include "data/engines.h"
 #include "data/globals.h"
 #include "data/passwords.h"
 #include "data/pg/pgaudit.h"

@@ -4,6 +4,8 @@
 #include "data/accounts.h"
 #include "data/audit.h"
 #include "data/catalogue.h"
+#include "data/engines.h"
+#include "data/filetoserver.h"
 #include "data/globals.h"
 #include "data/passwords.h"
 #include "data/pg/pgroles.h"
@@ -169,6 +171,7 @@ TestDb::TestDb(unsigned seed)
     setAppDirForTesting(dir_.path());
     if (!serverEngine()) {
         seedFile(path(), seed);
+        useFile();
         return;
     }
     QString why;

@@ -3,6 +3,7 @@
 // connection that refuses the rest of its transaction while the next
 // statement connects again, the trail's triggers, an older server upgraded.
 // The statements and recordsets both engines share are tst_sql's, run on each.
+#include "data/engines.h"
 #include "data/globals.h"
 #include "data/pg/pgaudit.h"
 #include "data/pg/pgroles.h"

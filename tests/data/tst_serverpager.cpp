@@ -5,6 +5,7 @@
 // pages; reports read in pages; page statements served by indexes; the
 // archive's kept count.
 #include "cases/Form3.h"
+#include "data/engines.h"
 #include "data/pager.h"
 #include "data/pg/pgroles.h"
 #include "data/pg/pgschema.h"

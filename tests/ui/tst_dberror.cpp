@@ -5,6 +5,7 @@
 #include "cases/DataReportclass.h"
 #include "cases/Form1.h"
 #include "cases/Form3.h"
+#include "data/engines.h"
 #include "data/globals.h"
 #include "data/pg/serverdb.h"
 #include "data/sqlite/backup.h"
@@ -353,8 +354,10 @@ static int saveChild(const QString &where, const QString &prefix, int count)
     // The test's folder, or on the server engine its database.
     if (serverEngine())
         useServer(where, QStringLiteral("1"));
-    else
+    else {
         setAppDirForTesting(where);
+        useFile();
+    }
     MsgRecorder rec;
     openMainAs();
     Form1 *f = openCaseEntry();

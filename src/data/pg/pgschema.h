@@ -10,7 +10,6 @@
 // columns as in a file. Text columns are citext: comparisons and LIKE ignore
 // letter case as they do in the file.
 namespace xs {
-class Connection;
 class PgConnection;
 
 // The schema of a room's work table: "room_" and the room name, as a quoted identifier.
@@ -31,12 +30,10 @@ QString searchPathFor(const QString &room);
 // without one: `chengheng-db room add` sets it later).
 bool createServerSchema(PgConnection &c, const QString &room, QString *error,
                         const std::optional<QString> &roomPassword = std::nullopt);
-// Copies every table of a database file onto the server: the shared tables
-// into the shared schema (made here when absent), yc into the room's work
-// table, all in one transaction, and compares the counts. Refuses a server
-// whose shared tables hold rows already. `summary` gets one line per table.
-bool copyFileToServer(const Connection &file, PgConnection &server, const QString &room, QStringList *summary,
-                      QString *error, const std::optional<QString> &roomPassword = std::nullopt);
+// Run first, as the session's own role (a superuser or the database's
+// owner), before the shared objects are made: the text type the tables use,
+// and the roles.
+QString beforeObjectsDdl();
 // The built-in drug catalogue into the server's 表1 (a new server database).
 bool seedServerCatalogue(PgConnection &server, QString *error);
 

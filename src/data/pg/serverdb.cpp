@@ -6,7 +6,6 @@
 #include "data/pg/pgroles.h"
 #include "data/pg/pgschema.h"
 #include "data/pg/pgsql.h"
-#include "data/sqlite/sqliteengine.h"
 
 #include <vector>
 
@@ -37,14 +36,13 @@ void useServer(const QString &conninfo, const QString &room)
     setEngine(makeServerEngine());
 }
 
-void useFile()
+void stopServer()
 {
     ServerState &s = state();
     s.on = false;
     s.conninfo.clear();
     s.room.clear();
     s.idle.clear();
-    setEngine(makeFileEngine());
 }
 
 bool openServerDatabase(const QString &conninfo, const QString &room, QString *why)

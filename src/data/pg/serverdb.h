@@ -17,7 +17,9 @@ void useServer(const QString &conninfo, const QString &room);
 // its work table when it has none yet, and then uses it. False with why (in
 // Chinese, with what to do) when the server cannot be used.
 bool openServerDatabase(const QString &conninfo, const QString &room, QString *why);
-void useFile();
+// Leaves the server: the pool's connections close (data/engines.h useFile()
+// then sets the file).
+void stopServer();
 bool onServer();
 QString serverRoom();
 

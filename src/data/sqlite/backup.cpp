@@ -136,32 +136,6 @@ int scanTable(sqlite3 *db, const QString &table, qint64 *rows)
 
 }  // namespace
 
-QString systemReason(int err)
-{
-    switch (err) {
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("没有权限");
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("磁盘已满");
-    case EROFS:
-        return QStringLiteral("文件系统只能读，不能写");
-    case ENOENT:
-        return QStringLiteral("文件或文件夹不存在");
-    case EEXIST:
-        return QStringLiteral("同名的文件已存在");
-    case ENOTDIR:
-        return QStringLiteral("路径中有一项不是文件夹");
-    case EISDIR:
-        return QStringLiteral("同名的文件夹已存在");
-    case EIO:
-        return QStringLiteral("读写磁盘出错");
-    default:
-        return QStringLiteral("系统错误 %1").arg(err);
-    }
-}
-
 bool setSharedFileMode(const QString &path) { return ::chmod(QFile::encodeName(path).constData(), 0660) == 0; }
 
 DbCheck checkDatabaseFile(const QString &path)

@@ -66,10 +66,6 @@ RestoreResult restoreDatabase(const QString &backup, const QString &target);
 QString backupFolder(const QString &databasePath);
 QString newestBackup(const QString &databasePath);
 
-// A refusal of the operating system (errno) in words the user reads: its
-// own text is English.
-QString systemReason(int err);
-
 // Gives a file the mode of the system's files: read and write for the owner
 // and the group of the program's users, nothing for others.
 bool setSharedFileMode(const QString &path);
