@@ -14,6 +14,7 @@
 #include "toolsupport.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <algorithm>
 #include <pwd.h>
 #include <unistd.h>
@@ -25,15 +26,11 @@ namespace {
 // The trail's table names as a reader of the list knows them.
 QString tableTitle(const QString &table)
 {
-    if (table == QLatin1String("xj"))
-        return QStringLiteral("病例档案");
-    if (table == QLatin1String("yc"))
-        return QStringLiteral("处方打印库");
-    if (table == QLatin1String("class"))
-        return QStringLiteral("科室设置");
-    if (table == QLatin1String("use"))
-        return QStringLiteral("用户");
-    return table;
+    static const QHash<QString, QString> titles = {{QStringLiteral("xj"), QStringLiteral("病例档案")},
+                                                   {QStringLiteral("yc"), QStringLiteral("处方打印库")},
+                                                   {QStringLiteral("class"), QStringLiteral("科室设置")},
+                                                   {QStringLiteral("use"), QStringLiteral("用户")}};
+    return titles.value(table, table);
 }
 
 const QString kVerifyUsage = QStringLiteral("用法：audit verify [--anchor FILE] [--db FILE | --server CONNINFO]");
@@ -222,7 +219,7 @@ std::optional<AuditAnchor> loadAnchor(const QString &file)
 int anchorOutcome(const AuditAnchor &anchor, const AuditTrailPosition &p, const QString &database)
 {
     const AuditAnchorCheck check = checkAuditAnchor(anchor, p);
-    if (check.ok()) {
+    if (check.ok) {
         out(QStringLiteral("审计记录与锚点相符：%1（锚点取自 %2）").arg(check.text, anchor.database));
         return ExitOk;
     }

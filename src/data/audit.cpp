@@ -17,12 +17,6 @@ namespace {
 
 QString g_actor;
 
-QString hashOf(const QStringList &fields)
-{
-    return QString::fromLatin1(
-        QCryptographicHash::hash(fields.join(QChar(0x1f)).toUtf8(), QCryptographicHash::Sha256).toHex());
-}
-
 bool fail(QString *why, const QString &text)
 {
     if (why)
@@ -32,7 +26,11 @@ bool fail(QString *why, const QString &text)
 
 }  // namespace
 
-QString auditFieldsHash(const QStringList &fields) { return hashOf(fields); }
+QString auditFieldsHash(const QStringList &fields)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(fields.join(QChar(0x1f)).toUtf8(), QCryptographicHash::Sha256).toHex());
+}
 
 void setAuditActor(const QString &who) { g_actor = who; }
 
@@ -48,13 +46,8 @@ QList<AuditChange> parseChanges(const QString &stored)
     const QJsonArray entries = QJsonDocument::fromJson(stored.toUtf8()).array();
     for (const QJsonValue v : entries) {
         const QJsonArray a = v.toArray();
-        AuditChange ch;
-        ch.column = a.at(0).toString();
-        ch.oldNull = a.at(1).isNull();
-        ch.newNull = a.at(2).isNull();
-        ch.oldValue = a.at(1).toString();
-        ch.newValue = a.at(2).toString();
-        out << ch;
+        out << AuditChange{a.at(0).toString(), a.at(1).toString(), a.at(2).toString(), a.at(1).isNull(),
+                           a.at(2).isNull()};
     }
     return out;
 }
@@ -80,8 +73,8 @@ QString auditHash(const AuditEntry &e, const QString &previous)
 {
     // The server's role is part of what an entry vouches for, when it has one.
     if (!e.role.isEmpty())
-        return hashOf({e.time, e.user, e.action, e.table, e.key, e.changes, e.role, previous});
-    return hashOf({e.time, e.user, e.action, e.table, e.key, e.changes, previous});
+        return auditFieldsHash({e.time, e.user, e.action, e.table, e.key, e.changes, e.role, previous});
+    return auditFieldsHash({e.time, e.user, e.action, e.table, e.key, e.changes, previous});
 }
 
 namespace {

@@ -222,6 +222,10 @@ QString expectedTrailTrigger(const QString &table, const QString &key, const QSt
 QString dependencyProblem(PgConnection &c)
 {
     const QString readError = QStringLiteral("无法读取审计记录所依赖的对象：%1");
+    // The catalogue is read with nothing but pg_catalog on the search path,
+    // so that names come back qualified, as the check expects them.
+    if (!c.run(QStringLiteral("SET search_path = pg_catalog, pg_temp")))
+        return readError.arg(c.lastError());
     const PgResult fns = c.exec(QStringLiteral(
         "select p.proname, p.prosrc, p.prosecdef, coalesce(array_to_string(p.proconfig, ';'), ''),"
         " pg_get_userbyid(p.proowner), p.pronargs from pg_catalog.pg_proc p join pg_catalog.pg_namespace n"
@@ -384,10 +388,6 @@ AuditVerification verifyServerAuditTrail(PgConnection &c)
         const qint64 given = counter.value(0).value_or(QString()).toLongLong();
         if (counter.value(1) != QStringLiteral("1") || (given > 0 && counted != counter.value(2)))
             return QStringLiteral("审计记录的计数器被改动：它与第 %1 条审计记录不符").arg(given);
-        // The catalogue is read with nothing but pg_catalog on the search
-        // path, so that names come back qualified, as the check expects them.
-        if (!reader->run(QStringLiteral("SET search_path = pg_catalog, pg_temp")))
-            return QStringLiteral("无法读取审计记录所依赖的对象：%1").arg(reader->lastError());
         return dependencyProblem(*reader);
     });
 }

@@ -2,7 +2,6 @@
 
 #include "data/audit.h"
 #include "data/auditanchor.h"
-#include "data/globals.h"
 #include "data/schema.h"
 #include "data/sqlite/sqlite.h"
 
@@ -10,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cstring>
 #include <sqlite3.h>
 
@@ -93,9 +93,7 @@ void fnAction(sqlite3_context *ctx, int, sqlite3_value **argv)
 // Column names of the audited tables, per connection: the triggers pass the
 // row's values in the table's column order and no names, which keeps them
 // small (every connection of the system parses them when it opens).
-struct ConnectionState {
-    QHash<QString, QStringList> columns;
-};
+using ColumnNames = QHash<QString, QStringList>;
 
 // One reading on a connection to the file.
 TrailReading readerOf(sqlite3 *db)
@@ -119,14 +117,27 @@ TrailReading readerOf(sqlite3 *db)
     };
 }
 
-QStringList columnsOf(const TrailReading &read, const QString &table);
-
-const AuditedTable *auditedTable(const QString &name)
+QString quoted(const QString &identifier)
 {
-    for (const AuditedTable &t : kAuditedTables)
-        if (name == QLatin1String(t.name))
-            return &t;
-    return nullptr;
+    return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+QString literal(const QString &text)
+{
+    return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
+}
+
+QStringList columnsOf(const TrailReading &read, const QString &table)
+{
+    QStringList cols;
+    read(
+        QStringLiteral("SELECT name FROM pragma_table_info(%1)").arg(literal(table)),
+        [&](const Cells &row) {
+            cols << row.value(0).value_or(QString());
+            return true;
+        },
+        nullptr);
+    return cols;
 }
 
 // xs_audit_changes(op, table, values...): the columns an INSERT ('I', the new
@@ -140,12 +151,13 @@ void fnChanges(sqlite3_context *ctx, int argc, sqlite3_value **argv)
         return sqlite3_result_error(ctx, "xs_audit_changes: op, table, values", -1);
     const QString op = valueText(argv[0]);
     const QString table = valueText(argv[1]);
-    auto *state = static_cast<ConnectionState *>(sqlite3_user_data(ctx));
-    auto it = state->columns.find(table);
-    if (it == state->columns.end())
-        it = state->columns.insert(table, columnsOf(readerOf(sqlite3_context_db_handle(ctx)), table));
+    auto *known = static_cast<ColumnNames *>(sqlite3_user_data(ctx));
+    auto it = known->find(table);
+    if (it == known->end())
+        it = known->insert(table, columnsOf(readerOf(sqlite3_context_db_handle(ctx)), table));
     const QStringList &names = *it;
-    const AuditedTable *t = auditedTable(table);
+    const auto *t = std::find_if(std::begin(kAuditedTables), std::end(kAuditedTables),
+                                 [&](const AuditedTable &a) { return table == QLatin1String(a.name); });
     const bool pairs = op == QLatin1String("U");
     const int step = pairs ? 2 : 1;
     if ((argc - 2) % step != 0 || (argc - 2) / step > int(names.size()))
@@ -159,7 +171,8 @@ void fnChanges(sqlite3_context *ctx, int argc, sqlite3_value **argv)
         if (pairs ? sameValue(oldV, newV) : (oldV ? oldNull : newNull))
             continue;
         const QString &column = names[i];
-        const bool secret = t && *t->secret && column.compare(QString::fromUtf8(t->secret), Qt::CaseInsensitive) == 0;
+        const bool secret = t != std::end(kAuditedTables) && *t->secret
+                            && column.compare(QString::fromUtf8(t->secret), Qt::CaseInsensitive) == 0;
         const auto shown = [&](sqlite3_value *v, bool null) {
             return null ? QJsonValue(QJsonValue::Null) : QJsonValue(secret ? kHidden : valueText(v));
         };
@@ -188,29 +201,6 @@ void fnHash(sqlite3_context *ctx, int argc, sqlite3_value **argv)
                                                   keep, nullptr))
         return sqlite3_result_error(ctx, "xs_audit_hash: the trail cannot be read", -1);
     resultText(ctx, auditFieldsHash(fields << last));
-}
-
-QString quoted(const QString &identifier)
-{
-    return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
-}
-
-QString literal(const QString &text)
-{
-    return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
-}
-
-QStringList columnsOf(const TrailReading &read, const QString &table)
-{
-    QStringList cols;
-    read(
-        QStringLiteral("SELECT name FROM pragma_table_info(%1)").arg(literal(table)),
-        [&](const Cells &row) {
-            cols << row.value(0).value_or(QString());
-            return true;
-        },
-        nullptr);
-    return cols;
 }
 
 const char *const kTableSql =
@@ -339,8 +329,8 @@ void registerAuditFunctions(sqlite3 *db)
     const int text = SQLITE_UTF8 | SQLITE_INNOCUOUS;
     sqlite3_create_function(db, "xs_audit_user", 0, text, nullptr, fnUser, nullptr, nullptr);
     sqlite3_create_function(db, "xs_audit_action", 2, text, nullptr, fnAction, nullptr, nullptr);
-    sqlite3_create_function_v2(db, "xs_audit_changes", -1, text | SQLITE_DETERMINISTIC, new ConnectionState, fnChanges,
-                               nullptr, nullptr, [](void *p) { delete static_cast<ConnectionState *>(p); });
+    sqlite3_create_function_v2(db, "xs_audit_changes", -1, text | SQLITE_DETERMINISTIC, new ColumnNames, fnChanges,
+                               nullptr, nullptr, [](void *p) { delete static_cast<ColumnNames *>(p); });
     sqlite3_create_function(db, "xs_audit_hash", 6, text, nullptr, fnHash, nullptr, nullptr);
 }
 
