@@ -14,6 +14,7 @@
 #include "toolsupport.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <algorithm>
 #include <pwd.h>
 #include <unistd.h>
@@ -25,34 +26,30 @@ namespace {
 // The trail's table names as a reader of the list knows them.
 QString tableTitle(const QString &table)
 {
-    if (table == QLatin1String("xj"))
-        return QStringLiteral("病例档案");
-    if (table == QLatin1String("yc"))
-        return QStringLiteral("处方打印库");
-    if (table == QLatin1String("class"))
-        return QStringLiteral("科室设置");
-    if (table == QLatin1String("use"))
-        return QStringLiteral("用户");
-    return table;
+    static const QHash<QString, QString> titles = {{QStringLiteral("xj"), QStringLiteral("病例档案")},
+                                                   {QStringLiteral("yc"), QStringLiteral("处方打印库")},
+                                                   {QStringLiteral("class"), QStringLiteral("科室设置")},
+                                                   {QStringLiteral("use"), QStringLiteral("用户")}};
+    return titles.value(table, table);
 }
 
 const QString kVerifyUsage = QStringLiteral("用法：audit verify [--anchor FILE] [--db FILE | --server CONNINFO]");
 const QString kAnchorUsage = QStringLiteral("用法：audit anchor [--out FILE] [--db FILE | --server CONNINFO]");
 
 // The trail's chain checked entry by entry (reading only: the trail is not
-// added or repaired here), and the target then opened for reading; false
-// after a message. How the chain's surroundings are checked is the engine's
-// own: the file's triggers, the server's counter, functions and grants.
-bool verifyTrail(const Options &o, int *code, AuditVerification *v, QString *database)
+// added or repaired here), and the target then opened for reading; none after
+// a message. How the chain's surroundings are checked is the engine's own:
+// the file's triggers, the server's counter, functions and grants.
+std::optional<Target> verifyTrail(const Options &o, int *code, AuditVerification *v, QString *database)
 {
     const std::optional<Target> target = chooseTarget(o, code);
     if (!target)
-        return false;
+        return std::nullopt;
     *code = ExitFailed;
     if (target->server) {
         const auto c = connectServer(target->name);
         if (!c)
-            return false;
+            return std::nullopt;
         *v = verifyServerAuditTrail(*c);
         *database = target->name;
     } else {
@@ -60,12 +57,15 @@ bool verifyTrail(const Options &o, int *code, AuditVerification *v, QString *dat
             *v = verifyAuditTrail(Connection::open(target->name).get());
         } catch (const DbError &e) {
             error(ExitFailed, e.message());
-            return false;
+            return std::nullopt;
         }
         *database = QFileInfo(target->name).absoluteFilePath();
     }
-    return openTarget(o, code, Repair::None).has_value();
+    return openTarget(o, code, Repair::None);
 }
+
+// Where the target keeps its trail.
+const AuditTrailSide &sideOf(const Target &t) { return t.server ? serverAuditTrail() : fileAuditTrail(); }
 
 int auditVerify(const QStringList &args)
 {
@@ -87,7 +87,8 @@ int auditVerify(const QStringList &args)
     int code = ExitOk;
     AuditVerification v;
     QString database;
-    if (!verifyTrail(o, &code, &v, &database))
+    const std::optional<Target> target = verifyTrail(o, &code, &v, &database);
+    if (!target)
         return code;
     if (!v.ok)
         return error(ExitFailed, QStringLiteral("审计记录校验不通过：%1").arg(v.problem));
@@ -97,7 +98,7 @@ int auditVerify(const QStringList &args)
     if (!anchor)
         return ExitOk;
     AuditTrailPosition p;
-    if (!readAuditPosition(anchor->number, &p, &why))
+    if (!readAuditPosition(readOnEngine, sideOf(*target), anchor->number, &p, &why))
         return error(ExitFailed, QStringLiteral("无法读取审计记录：%1").arg(why));
     return anchorOutcome(*anchor, p, database);
 }
@@ -167,9 +168,10 @@ int auditShow(const QStringList &args)
     }
     QList<AuditEntry> entries;
     int code = ExitOk;
-    if (!openTarget(o, &code, Repair::None))
+    const std::optional<Target> target = openTarget(o, &code, Repair::None);
+    if (!target)
         return code;
-    if (!readAuditTrail(filter, &entries, &why))
+    if (!hasAuditTrail(readOnEngine, sideOf(*target), &why) || !readAuditTrail(filter, &entries, &why))
         return error(ExitFailed, QStringLiteral("无法读取审计记录：%1").arg(why));
     if (entries.isEmpty()) {
         out(QStringLiteral("没有符合条件的审计记录"));
@@ -217,7 +219,7 @@ std::optional<AuditAnchor> loadAnchor(const QString &file)
 int anchorOutcome(const AuditAnchor &anchor, const AuditTrailPosition &p, const QString &database)
 {
     const AuditAnchorCheck check = checkAuditAnchor(anchor, p);
-    if (check.ok()) {
+    if (check.ok) {
         out(QStringLiteral("审计记录与锚点相符：%1（锚点取自 %2）").arg(check.text, anchor.database));
         return ExitOk;
     }

@@ -4,15 +4,11 @@
 
 #include "data/auditanchor.h"
 #include "data/globals.h"
-#include "data/schema.h"
 
 #include <QCryptographicHash>
-#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
 #include <algorithm>
-#include <cstring>
 #include <optional>
 
 namespace xs {
@@ -20,12 +16,6 @@ namespace xs {
 namespace {
 
 QString g_actor;
-
-QString hashOf(const QStringList &fields)
-{
-    return QString::fromLatin1(
-        QCryptographicHash::hash(fields.join(QChar(0x1f)).toUtf8(), QCryptographicHash::Sha256).toHex());
-}
 
 bool fail(QString *why, const QString &text)
 {
@@ -36,7 +26,11 @@ bool fail(QString *why, const QString &text)
 
 }  // namespace
 
-QString auditFieldsHash(const QStringList &fields) { return hashOf(fields); }
+QString auditFieldsHash(const QStringList &fields)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(fields.join(QChar(0x1f)).toUtf8(), QCryptographicHash::Sha256).toHex());
+}
 
 void setAuditActor(const QString &who) { g_actor = who; }
 
@@ -52,13 +46,8 @@ QList<AuditChange> parseChanges(const QString &stored)
     const QJsonArray entries = QJsonDocument::fromJson(stored.toUtf8()).array();
     for (const QJsonValue v : entries) {
         const QJsonArray a = v.toArray();
-        AuditChange ch;
-        ch.column = a.at(0).toString();
-        ch.oldNull = a.at(1).isNull();
-        ch.newNull = a.at(2).isNull();
-        ch.oldValue = a.at(1).toString();
-        ch.newValue = a.at(2).toString();
-        out << ch;
+        out << AuditChange{a.at(0).toString(), a.at(1).toString(), a.at(2).toString(), a.at(1).isNull(),
+                           a.at(2).isNull()};
     }
     return out;
 }
@@ -84,88 +73,111 @@ QString auditHash(const AuditEntry &e, const QString &previous)
 {
     // The server's role is part of what an entry vouches for, when it has one.
     if (!e.role.isEmpty())
-        return hashOf({e.time, e.user, e.action, e.table, e.key, e.changes, e.role, previous});
-    return hashOf({e.time, e.user, e.action, e.table, e.key, e.changes, previous});
-}
-
-bool AuditChainCheck::bad(qint64 id, const QString &text)
-{
-    v_.firstBad = id;
-    v_.problem = text;
-    done_ = true;
-    return false;
-}
-
-bool AuditChainCheck::next(const AuditEntry &e)
-{
-    if (done_)
-        return false;
-    ++v_.entries;
-    if (pending_) {
-        // The entry after a misfit tells what happened to it: the chain goes
-        // on past it (it was put in) or from it (it was changed).
-        if (auditHash(e, previous_) == e.hash)
-            return bad(misfit_.id, QStringLiteral("第 %1 条审计记录不是程序写入的（被插入）").arg(misfit_.id));
-        return bad(misfit_.id, QStringLiteral("第 %1 条审计记录被改动").arg(misfit_.id));
-    }
-    if (e.id != expected_)
-        return bad(expected_, e.id == expected_ + 1
-                                  ? QStringLiteral("第 %1 条审计记录被删除").arg(expected_)
-                                  : QStringLiteral("第 %1 至 %2 条审计记录被删除").arg(expected_).arg(e.id - 1));
-    if (auditHash(e, previous_) != e.hash) {
-        pending_ = true;
-        misfit_ = e;
-        return true;
-    }
-    previous_ = e.hash;
-    ++expected_;
-    return true;
-}
-
-AuditVerification AuditChainCheck::readFailed(const QString &detail)
-{
-    if (!done_)
-        bad(expected_, QStringLiteral("审计记录表读到第 %1 条时出错：%2").arg(expected_).arg(detail));
-    return v_;
-}
-
-AuditVerification AuditChainCheck::finish(qint64 given)
-{
-    if (done_)
-        return v_;
-    if (pending_) {
-        bad(misfit_.id, QStringLiteral("第 %1 条审计记录被改动或不是程序写入的").arg(misfit_.id));
-        return v_;
-    }
-    if (given >= expected_) {
-        bad(expected_, given == expected_
-                           ? QStringLiteral("最后的第 %1 条审计记录被删除").arg(expected_)
-                           : QStringLiteral("最后的第 %1 至 %2 条审计记录被删除").arg(expected_).arg(given));
-        return v_;
-    }
-    done_ = true;
-    v_.ok = true;
-    v_.lastHash = previous_;
-    return v_;
+        return auditFieldsHash({e.time, e.user, e.action, e.table, e.key, e.changes, e.role, previous});
+    return auditFieldsHash({e.time, e.user, e.action, e.table, e.key, e.changes, previous});
 }
 
 namespace {
-AuditEntry entryOfRow(const Cells &row, int role)
+// An entry from its row of the trail: every column in table order, the
+// server's role last.
+AuditEntry entryOf(const Cells &row)
 {
-    AuditEntry e;
-    e.id = row.value(0).value_or(QString()).toLongLong();
-    e.time = row.value(1).value_or(QString());
-    e.user = row.value(2).value_or(QString());
-    e.action = row.value(3).value_or(QString());
-    e.table = row.value(4).value_or(QString());
-    e.key = row.value(5).value_or(QString());
-    e.changes = row.value(6).value_or(QString());
-    e.hash = row.value(7).value_or(QString());
-    if (role >= 0)
-        e.role = row.value(role).value_or(QString());
-    return e;
+    const auto at = [&](int c) { return row.value(c).value_or(QString()); };
+    return AuditEntry{at(0).toLongLong(), at(1), at(2), at(3), at(4), at(5), at(6), at(7), at(8)};
 }
 }  // namespace
+
+bool readOnEngine(const QString &sql, const std::function<bool(const Cells &)> &row, QString *why)
+{
+    return eachRow(sql, {}, row, why);
+}
+
+bool hasAuditTrail(const TrailReading &read, const AuditTrailSide &side, QString *why)
+{
+    bool present = false;
+    const auto seen = [&](const Cells &) {
+        present = true;
+        return false;
+    };
+    if (!read(side.present, seen, why))
+        return false;
+    return present || fail(why, side.missing);
+}
+
+AuditVerification verifyAuditTrail(const TrailReading &read, const AuditTrailSide &side,
+                                   const TrailSurroundings &surroundings)
+{
+    AuditVerification v;
+    const auto bad = [&](qint64 id, const QString &text) {
+        v.firstBad = id;
+        v.problem = text;
+        return v;
+    };
+    QString why;
+    if (!hasAuditTrail(read, side, &why))
+        return bad(0, why == side.missing ? why + side.missingHint : why);
+    qint64 expected = 1;
+    const auto readFailed = [&] {
+        return bad(expected, QStringLiteral("审计记录表读到第 %1 条时出错：%2").arg(expected).arg(why));
+    };
+    Cells counter;
+    const auto keep = [&](const Cells &row) {
+        counter = row;
+        return false;
+    };
+    if (!read(side.counter, keep, &why))
+        return readFailed();
+    const qint64 given = counter.value(0).value_or(QString()).toLongLong();
+    QString previous;
+    QString counted;
+    std::optional<AuditEntry> misfit;  // an entry whose hash does not fit, judged by the next one
+    const bool whole = read(
+        QStringLiteral("SELECT * FROM %1 ORDER BY 序号").arg(side.table),
+        [&](const Cells &row) {
+            const AuditEntry e = entryOf(row);
+            ++v.entries;
+            if (misfit) {
+                // The entry after a misfit tells what happened to it: the
+                // chain goes on past it (it was put in) or from it (it was changed).
+                bad(misfit->id, auditHash(e, previous) == e.hash
+                                    ? QStringLiteral("第 %1 条审计记录不是程序写入的（被插入）").arg(misfit->id)
+                                    : QStringLiteral("第 %1 条审计记录被改动").arg(misfit->id));
+                return false;
+            }
+            if (e.id != expected) {
+                bad(expected, e.id == expected + 1
+                                  ? QStringLiteral("第 %1 条审计记录被删除").arg(expected)
+                                  : QStringLiteral("第 %1 至 %2 条审计记录被删除").arg(expected).arg(e.id - 1));
+                return false;
+            }
+            if (e.id == given)
+                counted = e.hash;
+            if (auditHash(e, previous) != e.hash)
+                misfit = e;
+            else {
+                previous = e.hash;
+                ++expected;
+            }
+            return true;
+        },
+        &why);
+    if (!v.problem.isEmpty())
+        return v;
+    if (!whole)
+        return readFailed();
+    if (misfit)
+        return bad(misfit->id, QStringLiteral("第 %1 条审计记录被改动或不是程序写入的").arg(misfit->id));
+    if (given >= expected)
+        return bad(expected, given == expected
+                                 ? QStringLiteral("最后的第 %1 条审计记录被删除").arg(expected)
+                                 : QStringLiteral("最后的第 %1 至 %2 条审计记录被删除").arg(expected).arg(given));
+    v.lastHash = previous;
+    const QString problem = surroundings(counter, counted);
+    if (!problem.isEmpty())
+        return bad(0, problem);
+    v.ok = true;
+    return v;
+}
 
 bool readAuditTrail(const AuditFilter &filter, QList<AuditEntry> *out, QString *why)
 {
@@ -188,24 +200,15 @@ bool readAuditTrail(const AuditFilter &filter, QList<AuditEntry> *out, QString *
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     sql += QStringLiteral(" ORDER BY 序号");
-    int role = -1;
     QList<AuditEntry> entries;
-    SqlOutcome outcome;
-    const std::unique_ptr<Rows> rows = engine().exec(sql, values, outcome);
-    if (!rows)
-        return fail(why, outcome.error);
-    for (int c = 0; c < rows->columns(); ++c)
-        if (rows->name(c) == QStringLiteral("角色"))
-            role = c;
-    Cells cells;
-    while (rows->next()) {
-        cells.clear();
-        for (int c = 0; c < rows->columns(); ++c)
-            cells << (rows->isNull(c) ? std::nullopt : std::optional<QString>(rows->text(c)));
-        entries << entryOfRow(cells, role);
-    }
-    if (rows->fault() != DbFault::None)
-        return fail(why, rows->error());
+    if (!eachRow(
+            sql, values,
+            [&](const Cells &row) {
+                entries << entryOf(row);
+                return true;
+            },
+            why))
+        return false;
     // A role that is none of the rooms' programs' login roles is marked: the
     // name it gave is vouched for by no program's sign-in.
     if (std::any_of(entries.cbegin(), entries.cend(), [](const AuditEntry &e) { return !e.role.isEmpty(); })) {
@@ -225,27 +228,31 @@ bool readAuditTrail(const AuditFilter &filter, QList<AuditEntry> *out, QString *
     return true;
 }
 
-bool readAuditPosition(qint64 number, AuditTrailPosition *out, QString *why)
+bool readAuditPosition(const TrailReading &read, const AuditTrailSide &side, qint64 number, AuditTrailPosition *out,
+                       QString *why)
 {
+    if (!hasAuditTrail(read, side, why))
+        return false;
     // One statement: one state of the trail.
-    bool read = false;
-    if (!eachRow(
-            QStringLiteral("SELECT (SELECT 序号 FROM audit ORDER BY 序号 DESC LIMIT 1),"
-                           " (SELECT 校验值 FROM audit ORDER BY 序号 DESC LIMIT 1),"
-                           " (SELECT 校验值 FROM audit WHERE 序号=$1)"),
-            {QString::number(number)},
+    bool found = false;
+    if (!read(
+            QStringLiteral("SELECT (SELECT 序号 FROM %1 ORDER BY 序号 DESC LIMIT 1),"
+                           " (SELECT 校验值 FROM %1 ORDER BY 序号 DESC LIMIT 1),"
+                           " (SELECT 校验值 FROM %1 WHERE 序号=%2)")
+                .arg(side.table)
+                .arg(number),
             [&](const Cells &row) {
                 *out = AuditTrailPosition();
                 out->last = row.value(0).value_or(QString()).toLongLong();
                 out->lastHash = row.value(1).value_or(QString());
                 out->found = number > 0 && row.value(2).has_value();
                 out->foundHash = row.value(2).value_or(QString());
-                read = true;
+                found = true;
                 return false;
             },
             why))
         return false;
-    return read || fail(why, QStringLiteral("审计记录表无法读取"));
+    return found || fail(why, QStringLiteral("审计记录表无法读取"));
 }
 
 }  // namespace xs

@@ -1,8 +1,11 @@
 #pragma once
+#include "data/statements.h"
+
 #include <QDate>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // The audit trail: table `audit`, one entry per changed row of xj, yc, class
 // and use, written by triggers on those tables inside the changing statement
@@ -82,28 +85,42 @@ struct AuditVerification {
     QString lastHash;     // the hash of the last entry (when ok)
 };
 
-// The chain check itself, for a trail read from either engine: entries are
-// fed in number order; the first one at fault ends the check.
-class AuditChainCheck {
-public:
-    // False once a fault is known (then result() names it).
-    bool next(const AuditEntry &e);
-    // After the last entry: `given` is the highest number the trail ever gave
-    // out (entries removed from the end leave no gap, the counter knows them).
-    AuditVerification finish(qint64 given);
-    // Reading stopped at the next entry for this reason.
-    AuditVerification readFailed(const QString &detail);
-    const AuditVerification &result() const { return v_; }
+// One reading of the trail on a database: each row's cells go to `row`,
+// which may stop the reading by returning false; false with why (in
+// Chinese) when the reading fails.
+using TrailReading =
+    std::function<bool(const QString &sql, const std::function<bool(const Cells &)> &row, QString *why)>;
+// A reading on the engine of this process.
+bool readOnEngine(const QString &sql, const std::function<bool(const Cells &)> &row, QString *why);
 
-private:
-    bool bad(qint64 id, const QString &text);
-    AuditVerification v_;
-    QString previous_;
-    qint64 expected_ = 1;
-    bool pending_ = false;
-    AuditEntry misfit_;  // an entry whose hash does not fit, judged by the next one
-    bool done_ = false;
+// Where one engine keeps its trail.
+struct AuditTrailSide {
+    QString table;        // the trail's table, as a reading names it
+    QString present;      // a reading with a row when the trail's table is there
+    QString missing;      // what is told when it is not
+    QString missingHint;  // and, by the check, why that may be
+    // A reading of one row, its first cell the highest number the trail ever
+    // gave out (entries removed from the end leave no gap, the counter knows them).
+    QString counter;
 };
+// What one engine checks beyond the chain, once the chain holds: its
+// problem, or nothing. `counter` is the counter's row, `counted` the hash of
+// the entry it numbers last.
+using TrailSurroundings = std::function<QString(const Cells &counter, const QString &counted)>;
+
+// Whether the trail's table is there: false with why (the side's missing text
+// when it is not).
+bool hasAuditTrail(const TrailReading &read, const AuditTrailSide &side, QString *why);
+// Recomputes the chain over the whole trail, entry by entry in number order
+// (reading only; the counter is read first: entries appended meanwhile only
+// add to it), then asks `surroundings`.
+AuditVerification verifyAuditTrail(const TrailReading &read, const AuditTrailSide &side,
+                                   const TrailSurroundings &surroundings);
+// The trail's newest entry and the entry numbered `number` (none asked for
+// with 0), for an anchor (data/auditanchor.h); false with a reason when the
+// trail cannot be read.
+bool readAuditPosition(const TrailReading &read, const AuditTrailSide &side, qint64 number, AuditTrailPosition *out,
+                       QString *why);
 
 struct AuditFilter {
     QString record;  // key of the row (门诊号 and the other tables' keys), exact
@@ -115,7 +132,5 @@ struct AuditFilter {
 // pass the filter, in the order written; false with a reason when the trail
 // cannot be read.
 bool readAuditTrail(const AuditFilter &filter, QList<AuditEntry> *out, QString *why);
-// The same position on the engine of this process.
-bool readAuditPosition(qint64 number, AuditTrailPosition *out, QString *why);
 
 }  // namespace xs

@@ -40,30 +40,6 @@ bool fail(QString *why, const QString &text)
     return false;
 }
 
-}  // namespace
-
-AuditAnchor anchorOf(const AuditTrailPosition &p, const QString &database)
-{
-    AuditAnchor a;
-    a.number = p.last;
-    a.hash = p.last > 0 ? p.lastHash : QString();
-    a.taken = QDateTime::currentDateTime().toString(kTimeFormat);
-    // One line per item: a connection text written over several lines is
-    // kept on one.
-    a.database = QString(database).replace(u'\n', u' ').replace(u'\r', u' ');
-    return a;
-}
-
-QString formatAuditAnchor(const AuditAnchor &a)
-{
-    const std::array<QString, ItemCount> values = {QString::number(a.number), a.number > 0 ? a.hash : kNoHash, a.taken,
-                                                   a.database};
-    QString text = kHeading + u'\n';
-    for (int i = 0; i < ItemCount; ++i)
-        text += kItems[size_t(i)] + kSeparator + values[size_t(i)] + u'\n';
-    return text;
-}
-
 std::optional<AuditAnchor> parseAuditAnchor(const QByteArray &bytes, QString *why)
 {
     const auto refuse = [why](const QString &text) {
@@ -136,6 +112,30 @@ std::optional<AuditAnchor> parseAuditAnchor(const QByteArray &bytes, QString *wh
     return a;
 }
 
+}  // namespace
+
+AuditAnchor anchorOf(const AuditTrailPosition &p, const QString &database)
+{
+    AuditAnchor a;
+    a.number = p.last;
+    a.hash = p.last > 0 ? p.lastHash : QString();
+    a.taken = QDateTime::currentDateTime().toString(kTimeFormat);
+    // One line per item: a connection text written over several lines is
+    // kept on one.
+    a.database = QString(database).replace(u'\n', u' ').replace(u'\r', u' ');
+    return a;
+}
+
+QString formatAuditAnchor(const AuditAnchor &a)
+{
+    const std::array<QString, ItemCount> values = {QString::number(a.number), a.number > 0 ? a.hash : kNoHash, a.taken,
+                                                   a.database};
+    QString text = kHeading + u'\n';
+    for (int i = 0; i < ItemCount; ++i)
+        text += kItems[size_t(i)] + kSeparator + values[size_t(i)] + u'\n';
+    return text;
+}
+
 std::optional<AuditAnchor> readAuditAnchor(const QString &path, QString *why)
 {
     QFile f(path);
@@ -185,41 +185,27 @@ bool writeAuditAnchor(const QString &path, const AuditAnchor &a, QString *why)
 
 AuditAnchorCheck checkAuditAnchor(const AuditAnchor &a, const AuditTrailPosition &p)
 {
-    AuditAnchorCheck c;
-    if (a.number == 0) {
-        c.text = QStringLiteral("%1 取锚点时还没有审计记录，现在的审计记录都与它相符").arg(a.taken);
-        return c;
-    }
-    if (p.last == 0) {
-        c.finding = AnchorFinding::Emptied;
-        c.text = QStringLiteral("审计记录被清空：%1 取的锚点记到第 %2 条，现在一条审计记录也没有")
-                     .arg(a.taken)
-                     .arg(a.number);
-        return c;
-    }
-    if (p.last < a.number) {
-        c.finding = AnchorFinding::CutBack;
-        c.text = QStringLiteral("审计记录被截短：%1 取的锚点记到第 %2 条，现在只到第 %3 条")
-                     .arg(a.taken)
-                     .arg(a.number)
-                     .arg(p.last);
-        return c;
-    }
-    if (!p.found) {
-        c.finding = AnchorFinding::Rewritten;
-        c.text = QStringLiteral("审计记录被改写：%1 取的锚点记下的第 %2 条已不存在").arg(a.taken).arg(a.number);
-        return c;
-    }
-    if (p.foundHash != a.hash) {
-        c.finding = AnchorFinding::Rewritten;
-        c.text = QStringLiteral("审计记录被改写：第 %1 条的校验值与 %2 取的锚点不同（锚点 %3，现在 %4），"
-                                "第 %1 条或在它之前的记录被改动后重算了校验值")
-                     .arg(a.number)
-                     .arg(a.taken, a.hash, p.foundHash);
-        return c;
-    }
-    c.text = QStringLiteral("到第 %1 条为止与 %2 取的锚点一致").arg(a.number).arg(a.taken);
-    return c;
+    const auto failed = [](const QString &text) { return AuditAnchorCheck{false, text}; };
+    if (a.number == 0)
+        return {true, QStringLiteral("%1 取锚点时还没有审计记录，现在的审计记录都与它相符").arg(a.taken)};
+    if (p.last == 0)
+        return failed(QStringLiteral("审计记录被清空：%1 取的锚点记到第 %2 条，现在一条审计记录也没有")
+                          .arg(a.taken)
+                          .arg(a.number));
+    if (p.last < a.number)
+        return failed(QStringLiteral("审计记录被截短：%1 取的锚点记到第 %2 条，现在只到第 %3 条")
+                          .arg(a.taken)
+                          .arg(a.number)
+                          .arg(p.last));
+    // An entry missing inside the trail, or there with another hash.
+    if (!p.found)
+        return failed(QStringLiteral("审计记录被改写：%1 取的锚点记下的第 %2 条已不存在").arg(a.taken).arg(a.number));
+    if (p.foundHash != a.hash)
+        return failed(QStringLiteral("审计记录被改写：第 %1 条的校验值与 %2 取的锚点不同（锚点 %3，现在 %4），"
+                                     "第 %1 条或在它之前的记录被改动后重算了校验值")
+                          .arg(a.number)
+                          .arg(a.taken, a.hash, p.foundHash));
+    return {true, QStringLiteral("到第 %1 条为止与 %2 取的锚点一致").arg(a.number).arg(a.taken)};
 }
 
 }  // namespace xs

@@ -37,25 +37,16 @@ struct AuditTrailPosition {
 AuditAnchor anchorOf(const AuditTrailPosition &p, const QString &database);
 
 QString formatAuditAnchor(const AuditAnchor &a);
-// Parses strictly: every item exactly once, nothing else; the reason (in
-// Chinese, naming the line) when the text is no anchor.
-std::optional<AuditAnchor> parseAuditAnchor(const QByteArray &text, QString *why);
-// Reads and parses an anchor file.
+// Reads an anchor file, strictly: every item exactly once, nothing else; the
+// reason (in Chinese, naming the line) when the text is no anchor.
 std::optional<AuditAnchor> readAuditAnchor(const QString &path, QString *why);
 // Writes the anchor under a temporary name beside `path`, flushed to disk,
 // then renames it into place (mode 0640): a reader never meets half an anchor.
 bool writeAuditAnchor(const QString &path, const AuditAnchor &a, QString *why);
 
-enum class AnchorFinding {
-    Met,        // the entry the anchor names is there with its hash
-    Emptied,    // the trail holds no entry at all
-    CutBack,    // the trail ends before the entry the anchor names
-    Rewritten,  // the entry is there with another hash (or missing inside the trail)
-};
 struct AuditAnchorCheck {
-    AnchorFinding finding = AnchorFinding::Met;
-    QString text;  // in Chinese: up to where the trail matches, or what happened to it
-    bool ok() const { return finding == AnchorFinding::Met; }
+    bool ok = true;  // the entry the anchor names is there with its hash
+    QString text;    // in Chinese: up to where the trail matches, or what happened to it
 };
 // The trail's position (read for the anchor's number) against the anchor.
 AuditAnchorCheck checkAuditAnchor(const AuditAnchor &a, const AuditTrailPosition &p);

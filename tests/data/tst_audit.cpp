@@ -33,6 +33,8 @@ private slots:
     void verifyFindsTampering();
     void shellCannotChangeUnrecorded();
     void olderFileGetsTrail();
+    void toolOnFileWithoutTrail_data();
+    void toolOnFileWithoutTrail();
     void showFilters();
 };
 
@@ -323,15 +325,20 @@ void TestAudit::shellCannotChangeUnrecorded()
     QCOMPARE(shell.exitCode(), 0);
 }
 
-void TestAudit::olderFileGetsTrail()
+// Makes the file one of the version before the trail.
+void dropTrail(const QString &path)
 {
-    TestDb db(Empty);
-    // A file of the version before the trail.
     QString drop = QStringLiteral("drop table audit; delete from sqlite_sequence;");
     for (const char *t : {"xj", "yc", "class", "use"})
         for (const char *op : {"insert", "update", "delete"})
             drop += QStringLiteral("drop trigger audit_%1_%2;").arg(QLatin1String(t), QLatin1String(op));
-    rawExec(db.path(), drop + "insert into use(username,password) values('old','pw')");
+    rawExec(path, drop + "insert into use(username,password) values('old','pw')");
+}
+
+void TestAudit::olderFileGetsTrail()
+{
+    TestDb db(Empty);
+    dropTrail(db.path());
     QVERIFY(!hasAuditTrail(Connection::open(db.path()).get()));
     checkOurs(db.path());  // still ours, with or without the trail
     // The program adds it when it opens the file; the tool likewise.
@@ -349,6 +356,32 @@ void TestAudit::olderFileGetsTrail()
     QCOMPARE(entries.size(), 1);
     QVERIFY2(entries[0].user.startsWith(QStringLiteral("chengheng-db:")), qPrintable(entries[0].user));
     QCOMPARE(changesOf(entries[0]), QStringLiteral("qx2:∅>y"));
+}
+
+void TestAudit::toolOnFileWithoutTrail_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("message");  // on standard error, after "chengheng-db: "
+    const QString hint = QStringLiteral("（还没有被程序或 chengheng-db 打开过，或审计记录表被删除了）");
+    QTest::newRow("show") << "show"
+                          << "无法读取审计记录：文件中没有审计记录表 audit";
+    QTest::newRow("verify") << "verify"
+                            << "审计记录校验不通过：文件中没有审计记录表 audit" + hint;
+    QTest::newRow("anchor") << "anchor"
+                            << "审计记录校验不通过，没有取锚点：文件中没有审计记录表 audit" + hint;
+}
+
+// The reading commands tell a file without the trail as such, and leave it so.
+void TestAudit::toolOnFileWithoutTrail()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, message);
+    TestDb db(Empty);
+    dropTrail(db.path());
+    const ToolRun r = runTool({"audit", command, "--db", db.path()});
+    QCOMPARE(r.code, 1);
+    QCOMPARE(r.err.trimmed(), QStringLiteral("chengheng-db: ") + message);
+    QVERIFY(!hasAuditTrail(Connection::open(db.path()).get()));
 }
 
 void TestAudit::showFilters()

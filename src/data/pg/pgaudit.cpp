@@ -191,48 +191,7 @@ QString serverRoomAuditDdl(const QString &room)
     return triggerOn(roomSchema(room) + QStringLiteral(".yc"), QStringLiteral("门诊号"), QString());
 }
 
-bool serverHasAuditTrail(PgConnection &c, QString *error)
-{
-    const PgResult r = c.exec(QStringLiteral("select to_regclass('chengheng.audit') is not null"));
-    if (!r.ok()) {
-        if (error)
-            *error = r.error();
-        return false;
-    }
-    return r.text(0, 0) == QLatin1String("t");
-}
-
 namespace {
-const char *const kEntryColumns = "select 序号,时间,用户,操作,表名,记录,改动,校验值,角色 from chengheng.audit";
-
-AuditEntry entryAt(const PgCursor &cur)
-{
-    AuditEntry e;
-    e.id = cur.text(0).toLongLong();
-    e.time = cur.text(1);
-    e.user = cur.text(2);
-    e.action = cur.text(3);
-    e.table = cur.text(4);
-    e.key = cur.text(5);
-    e.changes = cur.text(6);
-    e.hash = cur.text(7);
-    e.role = cur.text(8);
-    return e;
-}
-
-// A second connection to the same server for reading (a cursor needs a
-// connection of its own while the first one asks other questions).
-std::shared_ptr<PgConnection> readerFor(const PgConnection &c, QString *why)
-{
-    auto r = std::make_shared<PgConnection>(c.conninfo());
-    if (!r->ensure()) {
-        if (why)
-            *why = r->lastError();
-        return {};
-    }
-    return r;
-}
-
 struct TrailFunction {
     const char *name;
     const char *body;
@@ -263,6 +222,10 @@ QString expectedTrailTrigger(const QString &table, const QString &key, const QSt
 QString dependencyProblem(PgConnection &c)
 {
     const QString readError = QStringLiteral("无法读取审计记录所依赖的对象：%1");
+    // The catalogue is read with nothing but pg_catalog on the search path,
+    // so that names come back qualified, as the check expects them.
+    if (!c.run(QStringLiteral("SET search_path = pg_catalog, pg_temp")))
+        return readError.arg(c.lastError());
     const PgResult fns = c.exec(QStringLiteral(
         "select p.proname, p.prosrc, p.prosecdef, coalesce(array_to_string(p.proconfig, ';'), ''),"
         " pg_get_userbyid(p.proowner), p.pronargs from pg_catalog.pg_proc p join pg_catalog.pg_namespace n"
@@ -386,60 +349,47 @@ QString dependencyProblem(PgConnection &c)
 }
 }  // namespace
 
+const AuditTrailSide &serverAuditTrail()
+{
+    static const AuditTrailSide side{
+        QStringLiteral("chengheng.audit"), QStringLiteral("select 1 where to_regclass('chengheng.audit') is not null"),
+        QStringLiteral("服务器上没有审计记录表 chengheng.audit"), QString(),
+        // Its hash is the one of the entry it numbers last.
+        QStringLiteral("select coalesce(max(given), 0), count(*), max(last_hash) from chengheng.audit_counter")};
+    return side;
+}
+
 AuditVerification verifyServerAuditTrail(PgConnection &c)
 {
-    AuditVerification v;
-    QString why;
-    if (!serverHasAuditTrail(c, &why)) {
-        v.problem = why.isEmpty() ? QStringLiteral("服务器上没有审计记录表 chengheng.audit") : why;
+    // A connection of its own to the same server: its cursors and its search
+    // path leave the caller's connection as it was.
+    const auto reader = std::make_shared<PgConnection>(c.conninfo());
+    if (!reader->ensure()) {
+        AuditVerification v;
+        v.problem = reader->lastError();
         return v;
     }
-    const std::shared_ptr<PgConnection> reader = readerFor(c, &why);
-    if (!reader) {
-        v.problem = why;
-        return v;
-    }
-    // The counter first: entries appended while the chain is read only add
-    // to it. Its hash is the one of the entry it numbers last.
-    const PgResult given =
-        c.exec(QStringLiteral("select coalesce(max(given), 0), count(*), max(last_hash) from chengheng.audit_counter"));
-    AuditChainCheck check;
-    if (!given.ok())
-        return check.readFailed(given.error());
-    const qint64 counted = given.text(0, 0).toLongLong();
-    QString hashAtCounter;
-    {
-        PgCursor cur(reader, QString::fromUtf8(kEntryColumns) + QStringLiteral(" order by 序号"), true);
+    // Each reading through a cursor: the trail is never read whole into memory.
+    const auto read = [&](const QString &sql, const std::function<bool(const Cells &)> &row, QString *why) {
+        PgCursor cur(reader, sql, true);
+        Cells cells;
         while (cur.next()) {
-            const AuditEntry e = entryAt(cur);
-            if (e.id == counted)
-                hashAtCounter = e.hash;
-            if (!check.next(e))
-                return check.result();
+            cells.clear();
+            for (int i = 0; i < int(cur.names().size()); ++i)
+                cells << (cur.isNull(i) ? std::nullopt : std::optional<QString>(cur.text(i)));
+            if (!row(cells))
+                return true;
         }
-        if (!cur.ok())
-            return check.readFailed(cur.error());
-    }
-    v = check.finish(counted);
-    if (!v.ok)
-        return v;
-    if (given.text(0, 1) != QLatin1String("1") || (counted > 0 && hashAtCounter != given.text(0, 2))) {
-        v.ok = false;
-        v.problem = QStringLiteral("审计记录的计数器被改动：它与第 %1 条审计记录不符").arg(counted);
-        return v;
-    }
-    // The catalogue is read with nothing but pg_catalog on the search path,
-    // so that names come back qualified, as the check expects them.
-    QString problem;
-    if (!reader->run(QStringLiteral("SET search_path = pg_catalog, pg_temp")))
-        problem = QStringLiteral("无法读取审计记录所依赖的对象：%1").arg(reader->lastError());
-    else
-        problem = dependencyProblem(*reader);
-    if (!problem.isEmpty()) {
-        v.ok = false;
-        v.problem = problem;
-    }
-    return v;
+        if (!cur.ok() && why)
+            *why = cur.error();
+        return cur.ok();
+    };
+    return verifyAuditTrail(read, serverAuditTrail(), [&](const Cells &counter, const QString &counted) {
+        const qint64 given = counter.value(0).value_or(QString()).toLongLong();
+        if (counter.value(1) != QStringLiteral("1") || (given > 0 && counted != counter.value(2)))
+            return QStringLiteral("审计记录的计数器被改动：它与第 %1 条审计记录不符").arg(given);
+        return dependencyProblem(*reader);
+    });
 }
 
 }  // namespace xs

@@ -29,10 +29,9 @@ QString serverRoomAuditDdl(const QString &room);
 // before the trail starts) or made again.
 QString dropServerAuditTriggers();
 QString serverAuditTriggers();
-// Whether the server has the trail table.
-bool serverHasAuditTrail(PgConnection &c, QString *error);
-
-// Recomputes the server's chain (reading through a cursor) and checks that
-// every table's trigger is in place.
+// Where the server keeps its trail.
+const AuditTrailSide &serverAuditTrail();
+// Recomputes the server's chain (reading through cursors) and checks its
+// counter and what the trail depends on (data/pg/pgaudit.cpp).
 AuditVerification verifyServerAuditTrail(PgConnection &c);
 }  // namespace xs

@@ -2,7 +2,6 @@
 
 #include "data/audit.h"
 #include "data/auditanchor.h"
-#include "data/globals.h"
 #include "data/schema.h"
 #include "data/sqlite/sqlite.h"
 
@@ -10,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cstring>
 #include <sqlite3.h>
 
@@ -20,6 +20,13 @@ namespace xs {
 namespace {
 
 const QString kHidden = QStringLiteral("******");
+
+bool fail(QString *why, const QString &text)
+{
+    if (why)
+        *why = text;
+    return false;
+}
 
 QString valueText(sqlite3_value *v)
 {
@@ -86,18 +93,51 @@ void fnAction(sqlite3_context *ctx, int, sqlite3_value **argv)
 // Column names of the audited tables, per connection: the triggers pass the
 // row's values in the table's column order and no names, which keeps them
 // small (every connection of the system parses them when it opens).
-struct ConnectionState {
-    QHash<QString, QStringList> columns;
-};
+using ColumnNames = QHash<QString, QStringList>;
 
-QStringList columnsOf(sqlite3 *db, const QString &table);
-
-const AuditedTable *auditedTable(const QString &name)
+// One reading on a connection to the file.
+TrailReading readerOf(sqlite3 *db)
 {
-    for (const AuditedTable &t : kAuditedTables)
-        if (name == QLatin1String(t.name))
-            return &t;
-    return nullptr;
+    return [db](const QString &sql, const std::function<bool(const Cells &)> &row, QString *why) {
+        sqlite3_stmt *raw = nullptr;
+        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &raw, nullptr) != SQLITE_OK)
+            return fail(why, faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
+        StmtHandle s(raw);
+        Cells cells;
+        int rc = 0;
+        while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+            cells.clear();
+            for (int c = 0; c < sqlite3_column_count(raw); ++c)
+                cells << (sqlite3_column_type(raw, c) == SQLITE_NULL ? std::nullopt
+                                                                     : std::optional<QString>(columnText(raw, c)));
+            if (!row(cells))
+                return true;
+        }
+        return rc == SQLITE_DONE || fail(why, faultText(rc, QString::fromUtf8(sqlite3_errmsg(db))));
+    };
+}
+
+QString quoted(const QString &identifier)
+{
+    return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+QString literal(const QString &text)
+{
+    return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
+}
+
+QStringList columnsOf(const TrailReading &read, const QString &table)
+{
+    QStringList cols;
+    read(
+        QStringLiteral("SELECT name FROM pragma_table_info(%1)").arg(literal(table)),
+        [&](const Cells &row) {
+            cols << row.value(0).value_or(QString());
+            return true;
+        },
+        nullptr);
+    return cols;
 }
 
 // xs_audit_changes(op, table, values...): the columns an INSERT ('I', the new
@@ -111,12 +151,13 @@ void fnChanges(sqlite3_context *ctx, int argc, sqlite3_value **argv)
         return sqlite3_result_error(ctx, "xs_audit_changes: op, table, values", -1);
     const QString op = valueText(argv[0]);
     const QString table = valueText(argv[1]);
-    auto *state = static_cast<ConnectionState *>(sqlite3_user_data(ctx));
-    auto it = state->columns.find(table);
-    if (it == state->columns.end())
-        it = state->columns.insert(table, columnsOf(sqlite3_context_db_handle(ctx), table));
+    auto *known = static_cast<ColumnNames *>(sqlite3_user_data(ctx));
+    auto it = known->find(table);
+    if (it == known->end())
+        it = known->insert(table, columnsOf(readerOf(sqlite3_context_db_handle(ctx)), table));
     const QStringList &names = *it;
-    const AuditedTable *t = auditedTable(table);
+    const auto *t = std::find_if(std::begin(kAuditedTables), std::end(kAuditedTables),
+                                 [&](const AuditedTable &a) { return table == QLatin1String(a.name); });
     const bool pairs = op == QLatin1String("U");
     const int step = pairs ? 2 : 1;
     if ((argc - 2) % step != 0 || (argc - 2) / step > int(names.size()))
@@ -130,7 +171,8 @@ void fnChanges(sqlite3_context *ctx, int argc, sqlite3_value **argv)
         if (pairs ? sameValue(oldV, newV) : (oldV ? oldNull : newNull))
             continue;
         const QString &column = names[i];
-        const bool secret = t && *t->secret && column.compare(QString::fromUtf8(t->secret), Qt::CaseInsensitive) == 0;
+        const bool secret = t != std::end(kAuditedTables) && *t->secret
+                            && column.compare(QString::fromUtf8(t->secret), Qt::CaseInsensitive) == 0;
         const auto shown = [&](sqlite3_value *v, bool null) {
             return null ? QJsonValue(QJsonValue::Null) : QJsonValue(secret ? kHidden : valueText(v));
         };
@@ -150,39 +192,15 @@ void fnHash(sqlite3_context *ctx, int argc, sqlite3_value **argv)
     QStringList fields;
     for (int i = 0; i < argc; ++i)
         fields << valueText(argv[i]);
-    sqlite3 *db = sqlite3_context_db_handle(ctx);
-    sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT 校验值 FROM audit ORDER BY 序号 DESC LIMIT 1", -1, &raw, nullptr) != SQLITE_OK)
+    QString last;
+    const auto keep = [&](const Cells &row) {
+        last = row.value(0).value_or(QString());
+        return false;
+    };
+    if (!readerOf(sqlite3_context_db_handle(ctx))(QStringLiteral("SELECT 校验值 FROM audit ORDER BY 序号 DESC LIMIT 1"),
+                                                  keep, nullptr))
         return sqlite3_result_error(ctx, "xs_audit_hash: the trail cannot be read", -1);
-    StmtHandle last(raw);
-    const int rc = sqlite3_step(raw);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        return sqlite3_result_error(ctx, "xs_audit_hash: the trail cannot be read", -1);
-    fields << (rc == SQLITE_ROW ? columnText(raw, 0) : QString());
-    resultText(ctx, auditFieldsHash(fields));
-}
-
-QString quoted(const QString &identifier)
-{
-    return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
-}
-
-QString literal(const QString &text)
-{
-    return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
-}
-
-QStringList columnsOf(sqlite3 *db, const QString &table)
-{
-    QStringList cols;
-    sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_info(?)", -1, &raw, nullptr) != SQLITE_OK)
-        return cols;
-    StmtHandle s(raw);
-    bindText(raw, 1, table);
-    while (sqlite3_step(raw) == SQLITE_ROW)
-        cols << columnText(raw, 0);
-    return cols;
+    resultText(ctx, auditFieldsHash(fields << last));
 }
 
 const char *const kTableSql =
@@ -237,7 +255,7 @@ QList<SchemaObject> triggersFor(const AuditedTable &t, const QStringList &column
 }
 
 // Everything the trail consists of in this file, in creation order.
-QList<SchemaObject> trailObjects(sqlite3 *db)
+QList<SchemaObject> trailObjects(const TrailReading &read)
 {
     QList<SchemaObject> objects = {
         {QStringLiteral("table"), QStringLiteral("audit"), QString::fromUtf8(kTableSql)},
@@ -250,7 +268,7 @@ QList<SchemaObject> trailObjects(sqlite3 *db)
                         " SELECT RAISE(ABORT, '审计记录只能追加，不能删除'); END")},
     };
     for (const AuditedTable &t : kAuditedTables) {
-        const QStringList cols = columnsOf(db, QString::fromUtf8(t.name));
+        const QStringList cols = columnsOf(read, QString::fromUtf8(t.name));
         if (cols.contains(QString::fromUtf8(t.key), Qt::CaseInsensitive))
             objects << triggersFor(t, cols);
     }
@@ -259,27 +277,49 @@ QList<SchemaObject> trailObjects(sqlite3 *db)
 
 // Trail objects as the file holds them, by name; also any other trigger on
 // the trail table (one that could silence or change its entries).
-QList<SchemaObject> storedObjects(sqlite3 *db)
+QList<SchemaObject> storedObjects(const TrailReading &read)
 {
     QList<SchemaObject> out;
-    sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(db,
-                           "SELECT type, name, sql FROM sqlite_master WHERE name='audit' OR name='audit_jilu'"
-                           " OR type='trigger' AND (name LIKE 'audit!_%' ESCAPE '!' OR tbl_name='audit')",
-                           -1, &raw, nullptr)
-        != SQLITE_OK)
-        return out;
-    StmtHandle s(raw);
-    while (sqlite3_step(raw) == SQLITE_ROW)
-        out << SchemaObject{columnText(raw, 0), columnText(raw, 1), columnText(raw, 2)};
+    read(
+        QStringLiteral("SELECT type, name, sql FROM sqlite_master WHERE name='audit' OR name='audit_jilu'"
+                       " OR type='trigger' AND (name LIKE 'audit!_%' ESCAPE '!' OR tbl_name='audit')"),
+        [&](const Cells &row) {
+            out << SchemaObject{row.value(0).value_or(QString()), row.value(1).value_or(QString()),
+                                row.value(2).value_or(QString())};
+            return true;
+        },
+        nullptr);
     return out;
 }
 
-bool fail(QString *why, const QString &text)
+// How the file's trail differs from the program's: each object of ours that
+// is missing or, for a trigger, not as written here (the table and its
+// entries are never rebuilt), then every other trigger on the trail table
+// (one that could silence or change its entries).
+struct Misfit {
+    SchemaObject object;
+    bool stored = false;  // the file holds an object of this name
+    bool ours = true;
+};
+QList<Misfit> misfits(const TrailReading &read)
 {
-    if (why)
-        *why = text;
-    return false;
+    const QList<SchemaObject> wanted = trailObjects(read);
+    const QList<SchemaObject> stored = storedObjects(read);
+    const auto named = [](const QList<SchemaObject> &in, const QString &name) {
+        return std::find_if(in.begin(), in.end(), [&](const SchemaObject &o) { return o.name == name; });
+    };
+    QList<Misfit> out;
+    for (const SchemaObject &o : wanted) {
+        const auto have = named(stored, o.name);
+        if (have == stored.end())
+            out << Misfit{o};
+        else if (o.type == QLatin1String("trigger") && have->sql != o.sql)
+            out << Misfit{o, true};
+    }
+    for (const SchemaObject &o : stored)
+        if (o.type == QLatin1String("trigger") && named(wanted, o.name) == wanted.end())
+            out << Misfit{o, true, false};
+    return out;
 }
 
 }  // namespace
@@ -289,149 +329,58 @@ void registerAuditFunctions(sqlite3 *db)
     const int text = SQLITE_UTF8 | SQLITE_INNOCUOUS;
     sqlite3_create_function(db, "xs_audit_user", 0, text, nullptr, fnUser, nullptr, nullptr);
     sqlite3_create_function(db, "xs_audit_action", 2, text, nullptr, fnAction, nullptr, nullptr);
-    sqlite3_create_function_v2(db, "xs_audit_changes", -1, text | SQLITE_DETERMINISTIC, new ConnectionState, fnChanges,
-                               nullptr, nullptr, [](void *p) { delete static_cast<ConnectionState *>(p); });
+    sqlite3_create_function_v2(db, "xs_audit_changes", -1, text | SQLITE_DETERMINISTIC, new ColumnNames, fnChanges,
+                               nullptr, nullptr, [](void *p) { delete static_cast<ColumnNames *>(p); });
     sqlite3_create_function(db, "xs_audit_hash", 6, text, nullptr, fnHash, nullptr, nullptr);
 }
 
-bool hasAuditTrail(sqlite3 *db)
+const AuditTrailSide &fileAuditTrail()
 {
-    sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='audit'", -1, &raw, nullptr)
-        != SQLITE_OK)
-        return false;
-    StmtHandle s(raw);
-    return sqlite3_step(raw) == SQLITE_ROW;
+    static const AuditTrailSide side{QStringLiteral("audit"),
+                                     QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='audit'"),
+                                     QStringLiteral("文件中没有审计记录表 audit"),
+                                     QStringLiteral("（还没有被程序或 chengheng-db 打开过，或审计记录表被删除了）"),
+                                     QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name='audit'")};
+    return side;
 }
+
+bool hasAuditTrail(sqlite3 *db) { return hasAuditTrail(readerOf(db), fileAuditTrail(), nullptr); }
 
 QStringList auditTrailWork(sqlite3 *db)
 {
-    const QList<SchemaObject> wanted = trailObjects(db);
-    const QList<SchemaObject> stored = storedObjects(db);
     QStringList work;
-    const auto find = [&](const QString &name) -> const SchemaObject * {
-        for (const SchemaObject &o : stored)
-            if (o.name == name)
-                return &o;
-        return nullptr;
-    };
-    for (const SchemaObject &o : wanted) {
-        const SchemaObject *have = find(o.name);
-        if (have && (have->sql == o.sql || o.type != QLatin1String("trigger")))
-            continue;  // the table and its entries are never rebuilt
-        if (have)
-            work << QStringLiteral("DROP TRIGGER %1").arg(o.name);
-        work << o.sql;
-    }
-    for (const SchemaObject &o : stored) {
-        const bool ours =
-            std::any_of(wanted.begin(), wanted.end(), [&](const SchemaObject &w) { return w.name == o.name; });
-        if (!ours && o.type == QLatin1String("trigger"))
-            work.prepend(QStringLiteral("DROP TRIGGER %1").arg(quoted(o.name)));
+    for (const Misfit &m : misfits(readerOf(db))) {
+        if (!m.ours) {
+            work.prepend(QStringLiteral("DROP TRIGGER %1").arg(quoted(m.object.name)));
+            continue;
+        }
+        if (m.stored)
+            work << QStringLiteral("DROP TRIGGER %1").arg(m.object.name);
+        work << m.object.sql;
     }
     return work;
 }
 
-namespace {
-const char *const kEntryColumns = "SELECT 序号,时间,用户,操作,表名,记录,改动,校验值 FROM audit";
-
-AuditEntry entryOf(sqlite3_stmt *s)
-{
-    AuditEntry e;
-    e.id = sqlite3_column_int64(s, 0);
-    e.time = columnText(s, 1);
-    e.user = columnText(s, 2);
-    e.action = columnText(s, 3);
-    e.table = columnText(s, 4);
-    e.key = columnText(s, 5);
-    e.changes = columnText(s, 6);
-    e.hash = columnText(s, 7);
-    return e;
-}
-}  // namespace
-
 AuditVerification verifyAuditTrail(sqlite3 *db)
 {
-    AuditVerification v;
-    if (!hasAuditTrail(db)) {
-        v.problem =
-            QStringLiteral("文件中没有审计记录表 audit（还没有被程序或 chengheng-db 打开过，或审计记录表被删除了）");
-        return v;
-    }
-    sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(db, (QByteArray(kEntryColumns) + " ORDER BY 序号").constData(), -1, &raw, nullptr)
-        != SQLITE_OK) {
-        v.problem = QStringLiteral("审计记录表无法读取：%1")
-                        .arg(faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
-        return v;
-    }
-    StmtHandle s(raw);
-    AuditChainCheck check;
-    int rc;
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
-        if (!check.next(entryOf(raw)))
-            return check.result();
-    if (rc != SQLITE_DONE)
-        return check.readFailed(faultText(rc, QString::fromUtf8(sqlite3_errmsg(db))));
-    s.reset();
-    qint64 given = 0;
-    if (sqlite3_prepare_v2(db, "SELECT seq FROM sqlite_sequence WHERE name='audit'", -1, &raw, nullptr) == SQLITE_OK) {
-        StmtHandle seq(raw);
-        given = sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : 0;
-    }
-    v = check.finish(given);
-    if (!v.ok)
-        return v;
-    v.ok = false;
-    const auto bad = [&](qint64 id, const QString &text) {
-        v.firstBad = id;
-        v.problem = text;
-        return v;
-    };
+    const TrailReading read = readerOf(db);
     // The triggers that write the trail must be those of the program.
-    const QList<SchemaObject> stored = storedObjects(db);
-    const QList<SchemaObject> wanted = trailObjects(db);
-    for (const SchemaObject &o : wanted) {
-        if (o.type != QLatin1String("trigger"))
-            continue;
-        const auto it =
-            std::find_if(stored.begin(), stored.end(), [&](const SchemaObject &h) { return h.name == o.name; });
-        if (it == stored.end())
-            return bad(0, QStringLiteral("审计触发器 %1 缺失：此后的修改没有记录").arg(o.name));
-        if (it->sql != o.sql)
-            return bad(0, QStringLiteral("审计触发器 %1 被改动：此后的修改可能没有记录").arg(o.name));
-    }
-    for (const SchemaObject &o : stored)
-        if (o.type == QLatin1String("trigger")
-            && std::none_of(wanted.begin(), wanted.end(), [&](const SchemaObject &w) { return w.name == o.name; }))
-            return bad(0, QStringLiteral("审计记录表上有不属于程序的触发器 %1").arg(o.name));
-    v.ok = true;
-    return v;
+    return verifyAuditTrail(read, fileAuditTrail(), [&](const Cells &, const QString &) {
+        for (const Misfit &m : misfits(read)) {
+            const QString &name = m.object.name;
+            if (!m.ours)
+                return QStringLiteral("审计记录表上有不属于程序的触发器 %1").arg(name);
+            if (m.object.type == QLatin1String("trigger"))
+                return m.stored ? QStringLiteral("审计触发器 %1 被改动：此后的修改可能没有记录").arg(name)
+                                : QStringLiteral("审计触发器 %1 缺失：此后的修改没有记录").arg(name);
+        }
+        return QString();
+    });
 }
 
 bool readAuditPosition(sqlite3 *db, qint64 number, AuditTrailPosition *out, QString *why)
 {
-    if (!hasAuditTrail(db))
-        return fail(why, QStringLiteral("文件中没有审计记录表 audit"));
-    // Both in one read transaction: one state of the trail.
-    sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(db,
-                           "SELECT (SELECT 序号 FROM audit ORDER BY 序号 DESC LIMIT 1),"
-                           " (SELECT 校验值 FROM audit ORDER BY 序号 DESC LIMIT 1),"
-                           " (SELECT 校验值 FROM audit WHERE 序号=?)",
-                           -1, &raw, nullptr)
-        != SQLITE_OK)
-        return fail(why, faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
-    StmtHandle s(raw);
-    sqlite3_bind_int64(raw, 1, number);
-    if (sqlite3_step(raw) != SQLITE_ROW)
-        return fail(why, faultText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
-    *out = AuditTrailPosition();
-    out->last = sqlite3_column_int64(raw, 0);
-    out->lastHash = columnText(raw, 1);
-    out->found = number > 0 && sqlite3_column_type(raw, 2) != SQLITE_NULL;
-    out->foundHash = out->found ? columnText(raw, 2) : QString();
-    return true;
+    return readAuditPosition(readerOf(db), fileAuditTrail(), number, out, why);
 }
 
 }  // namespace xs

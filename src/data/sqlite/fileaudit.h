@@ -8,6 +8,8 @@ struct sqlite3;
 // The trail in the file (data/audit.h says what it records and how).
 namespace xs {
 
+// Where the file keeps its trail.
+const AuditTrailSide &fileAuditTrail();
 // Registers the trail's SQL functions on a connection.
 void registerAuditFunctions(sqlite3 *db);
 // The statements adding the trail (table, index, triggers) to a file, or
@@ -15,11 +17,10 @@ void registerAuditFunctions(sqlite3 *db);
 QStringList auditTrailWork(sqlite3 *db);
 // Whether the file has the trail table.
 bool hasAuditTrail(sqlite3 *db);
-// Recomputes the chain over the whole trail (reading only).
+// Recomputes the chain over the whole trail (reading only) and checks that
+// the triggers writing it are the program's.
 AuditVerification verifyAuditTrail(sqlite3 *db);
-// The trail's newest entry and the entry numbered `number` (none asked for
-// with 0), for an anchor (data/auditanchor.h); false with a reason when the
-// trail cannot be read.
+// The trail's position (data/audit.h) in this file.
 bool readAuditPosition(sqlite3 *db, qint64 number, AuditTrailPosition *out, QString *why);
 
 }  // namespace xs
