@@ -280,8 +280,6 @@ ServerPages::Key ServerPages::keyOf(const PgResult &page, int r) const
     return keyAt(page, r, page.columns() - m, m);
 }
 
-int ServerPages::listedColumns(const PgResult &page) const { return page.columns() - 1 - keyColumns(); }
-
 // Work of another thread on a connection of its own, which can be cancelled
 // from the window's thread.
 struct BackgroundWork {
@@ -320,24 +318,20 @@ struct BackgroundWork {
         }
         finished = true;
     }
-    void markCancelled()
+    // Marks the work cancelled and cancels its statement when one runs.
+    void cancel()
     {
         std::lock_guard<std::mutex> lock(m);
         cancelled = true;
+        if (canceller)
+            canceller->cancel();
     }
     // Cancels the running statement and waits until the work has ended; a
     // cancel that came before its statement started is sent again.
     void cancelAndJoin()
     {
-        markCancelled();
-        while (!finished.load()) {
-            {
-                std::lock_guard<std::mutex> lock(m);
-                if (canceller)
-                    canceller->cancel();
-            }
+        for (cancel(); !finished.load(); cancel())
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
         if (thread.joinable())
             thread.join();
     }
@@ -421,13 +415,7 @@ public:
         work_.done();
         return ok && !work_.cancelled;
     }
-    void cancel() override
-    {
-        work_.markCancelled();
-        std::lock_guard<std::mutex> lock(work_.m);
-        if (work_.canceller)
-            work_.canceller->cancel();
-    }
+    void cancel() override { work_.cancel(); }
     void handBack() override { giveBackServerConnection(std::move(work_.conn), PoolEnd::Background); }
     // A cancel reaches the server through a process the server starts for it.
     bool endsAtOnce() const override { return false; }
@@ -712,7 +700,7 @@ public:
     }
     int columns() const override
     {
-        return pages ? pages->listedColumns(page) : cursor ? int(cursor->names().size()) : 0;
+        return pages ? page.columns() - 1 - pages->keyColumns() : cursor ? int(cursor->names().size()) : 0;
     }
     QString name(int i) const override { return pages ? page.columnName(1 + i) : cursor->names()[i]; }
     bool isDate(int i) const override { return pages ? page.isDateColumn(1 + i) : cursor->dateColumns()[size_t(i)]; }

@@ -89,8 +89,6 @@ public:
     QString settings(const Statement &st, int budgetMs) const;
     // The key of row r of a page result.
     Key keyOf(const PgResult &page, int r) const;
-    // The listed columns of a page result are columns 1 .. columns - 1 - keyColumns().
-    int listedColumns(const PgResult &page) const;
 
 private:
     PagedQuery q_;

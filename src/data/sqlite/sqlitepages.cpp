@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <mutex>
 #include <sqlite3.h>
 #include <thread>
@@ -93,23 +94,6 @@ QString SqliteQuery::keptCountStatement() const
 
 namespace {
 
-// Interrupts a statement that does more than its budget of work: an ordered
-// reading that meets too few matching rows gives way to one pass over the table.
-constexpr int kStepsPerCall = 1000;
-struct Budget {
-    QElapsedTimer clock;
-    qint64 ms;
-    int minCalls;
-    int calls = 0;
-    qint64 paused = 0;
-    Budget(qint64 budgetMs, int minSteps) : ms(budgetMs), minCalls(budgetMs > 0 ? minSteps / kStepsPerCall : 0)
-    {
-        clock.start();
-    }
-    bool spent() { return ++calls > minCalls && clock.elapsed() - paused >= ms; }
-    static int check(void *self) { return static_cast<Budget *>(self)->spent() || ReadingDeadline::overdue() ? 1 : 0; }
-};
-
 // Reads of the window (a first page, a page scrolled to) in progress. The
 // background passes wait while there is one, so that on a busy machine they
 // never slow down what the user is waiting for.
@@ -122,6 +106,37 @@ struct ForegroundRead {
     ~ForegroundRead() { --g_foregroundReads; }
     ForegroundRead(const ForegroundRead &) = delete;
     ForegroundRead &operator=(const ForegroundRead &) = delete;
+};
+
+// Interrupts a statement that does more than its budget of work: an ordered
+// reading that meets too few matching rows gives way to one pass over the table.
+constexpr int kStepsPerCall = 1000;
+struct Budget {
+    QElapsedTimer clock;
+    qint64 ms;
+    int minCalls;
+    int calls = 0;
+    qint64 paused = 0;
+    // A background pass's: it waits while the window reads (the wait is not
+    // spent) unless it is cancelled.
+    const std::atomic<bool> *cancelled = nullptr;
+    Budget(qint64 budgetMs, int minSteps) : ms(budgetMs), minCalls(budgetMs > 0 ? minSteps / kStepsPerCall : 0)
+    {
+        clock.start();
+    }
+    bool spent() { return ++calls > minCalls && clock.elapsed() - paused >= ms; }
+    static int check(void *self)
+    {
+        auto *b = static_cast<Budget *>(self);
+        if (b->cancelled && g_foregroundReads.load() > 0) {
+            QElapsedTimer waited;
+            waited.start();
+            while (g_foregroundReads.load() > 0 && !b->cancelled->load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            b->paused += waited.elapsed();
+        }
+        return b->spent() || ReadingDeadline::overdue() ? 1 : 0;
+    }
 };
 
 struct SqlValueFree {
@@ -208,25 +223,11 @@ private:
                 break;
             // The ordered reading has a budget (ten times the first page's);
             // both wait while the window reads.
-            struct Gate {
-                Budget budget;
-                bool limited;
-                const std::atomic<bool> *cancelled;
-                static int check(void *self)
-                {
-                    auto *g = static_cast<Gate *>(self);
-                    if (g_foregroundReads.load() > 0) {
-                        QElapsedTimer waited;
-                        waited.start();
-                        while (g_foregroundReads.load() > 0 && !g->cancelled->load())
-                            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                        g->budget.paused += waited.elapsed();
-                    }
-                    return (g->limited && g->budget.spent()) || ReadingDeadline::overdue() ? 1 : 0;
-                }
-            } gate{Budget(10 * qint64(kOrderedBudgetMs), 10 * kOrderedMinSteps), !scan && !q_.where.isEmpty(),
-                   &cancelled_};
-            sqlite3_progress_handler(c.get(), kStepsPerCall, &Gate::check, &gate);
+            Budget budget(!scan && !q_.where.isEmpty() ? 10 * qint64(kOrderedBudgetMs)
+                                                       : std::numeric_limits<qint64>::max(),
+                          10 * kOrderedMinSteps);
+            budget.cancelled = &cancelled_;
+            sqlite3_progress_handler(c.get(), kStepsPerCall, &Budget::check, &budget);
             StmtHandle s = c.prepare(q_.keyStatement(scan));
             if (!s)
                 break;
