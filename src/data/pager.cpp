@@ -44,10 +44,9 @@ namespace {
 // does not wait for the cancel to reach the engine and for the pass to end.
 // What they held is given back once they have ended; the process waits for
 // the rest when it ends.
-template <typename W>
 class RetiredWalks {
 public:
-    void retire(std::shared_ptr<W> w)
+    void retire(std::shared_ptr<Pager::Walk> w)
     {
         sweep();
         auto r = std::make_unique<Retired>();
@@ -87,20 +86,20 @@ public:
 
 private:
     struct Retired {
-        std::shared_ptr<W> walk;
+        std::shared_ptr<Pager::Walk> walk;
         std::thread reaper;
         std::atomic<bool> ended{false};
     };
     std::vector<std::unique_ptr<Retired>> retired_;
 };
 
-}  // namespace
-
-static RetiredWalks<Pager::Walk> &retiredWalks()
+RetiredWalks &retiredWalks()
 {
-    static RetiredWalks<Pager::Walk> r;
+    static RetiredWalks r;
     return r;
 }
+
+}  // namespace
 
 std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome, int orderedBudgetMs)
 {
@@ -108,9 +107,7 @@ std::unique_ptr<Pager> Pager::open(const QString &sql, SqlOutcome *outcome, int 
     SqlOutcome &out = outcome ? *outcome : local;
     out = SqlOutcome{};
     std::unique_ptr<PageSource> source = openPageSource(sql, out);
-    if (!source)
-        return {};
-    return open(std::move(source), &out, orderedBudgetMs);
+    return source ? open(std::move(source), &out, orderedBudgetMs) : nullptr;
 }
 
 std::unique_ptr<Pager> Pager::open(std::unique_ptr<PageSource> source, SqlOutcome *outcome, int orderedBudgetMs)

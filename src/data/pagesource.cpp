@@ -1,6 +1,7 @@
 #include "data/pagesource.h"
 
 #include "data/engine.h"
+#include "data/fault.h"
 
 #include <algorithm>
 
@@ -68,11 +69,6 @@ bool isName(const QString &s)
         return false;
     return std::all_of(s.cbegin(), s.cend(), isWordChar);
 }
-
-// The key predicate "this row comes after the key bound at ?first.." as an
-// expression that is never NULL, so that it can also be negated. ORDER BY puts
-// NULL first when ascending and last when descending; comparisons take the
-// key's own collation, as the ordering does.
 }  // namespace
 
 PagedQuery PagedQuery::parse(const QString &sqlIn)
@@ -218,6 +214,41 @@ void PagedQuery::rowidAfterUniqueJoinKey(const std::function<bool(const QString 
         keys.insert(keys.begin() + at + 1, moved);
         return;
     }
+}
+
+QString PagedQuery::keyList(bool withDirection, const std::function<QString(int)> &name) const
+{
+    QStringList parts;
+    for (int i = 0; i < int(keys.size()); ++i) {
+        const QString e = name ? name(i) : keys[size_t(i)].expr;
+        parts << (withDirection && keys[size_t(i)].desc ? e + QStringLiteral(" desc") : e);
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+QString PagedQuery::select(const QString &columns, const QStringList &more, const QString &order) const
+{
+    QStringList conds = more;
+    if (!where.isEmpty())
+        conds.prepend(QStringLiteral("(") + where + QStringLiteral(")"));
+    QString s = QStringLiteral("select ") + columns + QStringLiteral(" from ") + from;
+    if (!conds.isEmpty())
+        s += QStringLiteral(" where ") + conds.join(QStringLiteral(" AND "));
+    return order.isEmpty() ? s : s + QStringLiteral(" order by ") + order;
+}
+
+bool EnginePages::fail(DbFault f, const QString &why)
+{
+    failure_ = SqlOutcome{};
+    failure_.fault = f;
+    failure_.error = why;
+    reportFault(f, why);
+    return false;
+}
+
+QString EnginePages::shown(int col, const QString &text) const
+{
+    return Value(isDate_[size_t(col)] ? Value::Kind::Date : Value::Kind::Text, text).text();
 }
 
 // A listing's pages and a report's rows come from the engine in use.

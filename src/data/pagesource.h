@@ -40,6 +40,12 @@ struct PagedQuery {
     QString on;             // the join condition (empty for one table)
 
     static PagedQuery parse(const QString &sql);
+    // The keys, comma-separated: each one's `name` (its expression unless
+    // given), followed by "desc" for a descending key when `withDirection`.
+    QString keyList(bool withDirection, const std::function<QString(int)> &name = {}) const;
+    // "select COLUMNS from FROM" with the statement's condition and `more`,
+    // in the order `order` when one is given.
+    QString select(const QString &columns, const QStringList &more = {}, const QString &order = {}) const;
     // In a join on "a.x=b.y" ordered by a column of the join that is unique in
     // its table (`unique` says which are), every joined row with one value of
     // that key comes from one row of that table: its rowid may follow the key
@@ -138,6 +144,33 @@ protected:
     PagedQuery q_;
     std::vector<QString> names_;
     SqlOutcome failure_;
+};
+
+// What the engines' page sources share: the listed columns' kinds, the
+// failure kept and told, and the texts of a page's rows.
+class EnginePages : public PageSource {
+protected:
+    // The statement read whole (when it cannot be paged).
+    QString whole_;
+    std::vector<bool> isDate_;
+
+    void addColumn(const QString &name, bool date)
+    {
+        names_.push_back(name);
+        isDate_.push_back(date);
+    }
+    // Keeps why a reading failed and tells the fault listener; false.
+    bool fail(DbFault f, const QString &why);
+    // A listed column's text as the windows show it (dates in the short form).
+    QString shown(int col, const QString &text) const;
+    // Appends one row of the listed columns: column i is null when isNull(i),
+    // else text(i); null shows empty.
+    template <typename Null, typename Text>
+    void addRow(std::vector<QString> &cells, const Null &isNull, const Text &text) const
+    {
+        for (int i = 0; i < int(names_.size()); ++i)
+            cells.push_back(isNull(i) ? QString() : shown(i, text(i)));
+    }
 };
 
 // The page source of `sql` (the windows' dialect) on the engine the process

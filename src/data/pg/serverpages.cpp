@@ -32,16 +32,6 @@ struct PageParams {
     }
 };
 
-QString orderList(const std::vector<PagedQuery::Key> &keys, bool aliases)
-{
-    QStringList parts;
-    for (int i = 0; i < int(keys.size()); ++i) {
-        const QString e = aliases ? alias(i) : keys[size_t(i)].expr;
-        parts << (keys[size_t(i)].desc ? e + QStringLiteral(" desc") : e);
-    }
-    return parts.join(QStringLiteral(", "));
-}
-
 // "The row comes after key v" in pieces, in key order: the rows that share
 // the longest prefix of the key come first. Each piece fixes keys 0..i-1 and
 // bounds key i, so that it is a range of an index on those keys.
@@ -102,10 +92,7 @@ QString exactAfter(const std::vector<PagedQuery::Key> &keys, const ServerPages::
 // The key columns under their aliases, as a select list.
 QString keySelect(const PagedQuery &q)
 {
-    QStringList cols;
-    for (int i = 0; i < int(q.keys.size()); ++i)
-        cols << q.keys[size_t(i)].expr + QStringLiteral(" as ") + alias(i);
-    return cols.join(QStringLiteral(", "));
+    return q.keyList(false, [&q](int i) { return q.keys[size_t(i)].expr + QStringLiteral(" as ") + alias(i); });
 }
 
 ServerPages::Key keyAt(const PgResult &r, int row, int first, int m)
@@ -161,54 +148,35 @@ ServerPages::Statement ServerPages::page(const Key *after, const Key *upTo, int 
         // ctid order (a plain scan may start where another scan is).
         pieces << (physical_ ? q_.tables[0] + QStringLiteral(".ctid>'(0,0)'") : QString());
     QStringList parts;
-    for (int i = 0; i < int(pieces.size()); ++i) {
-        QStringList conds;
-        if (!q_.where.isEmpty())
-            conds << QStringLiteral("(") + q_.where + QStringLiteral(")");
-        if (!pieces[i].isEmpty())
-            conds << pieces[i];
-        QString s = QStringLiteral("(select %1 as xs_seg, ").arg(i) + q_.list + QStringLiteral(", ") + keySelect(q_)
-                    + QStringLiteral(" from ") + q_.from;
-        if (!conds.isEmpty())
-            s += QStringLiteral(" where ") + conds.join(QStringLiteral(" AND "));
-        // The ctid range is read in ctid order as it is; sorting by ctid
-        // would sort the rest of the table.
-        if (!physical_)
-            s += QStringLiteral(" order by ") + orderList(q_.keys, false);
-        parts << s + QStringLiteral(" limit %1)").arg(limit);
-    }
+    // The ctid range is read in ctid order as it is; sorting by ctid would
+    // sort the rest of the table.
+    for (int i = 0; i < int(pieces.size()); ++i)
+        parts << QStringLiteral("(")
+                     + q_.select(QStringLiteral("%1 as xs_seg, ").arg(i) + q_.list + QStringLiteral(", ")
+                                     + keySelect(q_),
+                                 pieces[i].isEmpty() ? QStringList() : QStringList{pieces[i]},
+                                 physical_ ? QString() : q_.keyList(true))
+                     + QStringLiteral(" limit %1)").arg(limit);
     Statement st;
     st.sql =
         QStringLiteral("select * from (") + parts.join(QStringLiteral(" union all ")) + QStringLiteral(") xs_page");
     if (upTo)
         st.sql += QStringLiteral(" where NOT (") + exactAfter(q_.keys, *upTo, p) + QStringLiteral(")");
-    st.sql += QStringLiteral(" order by xs_seg, ") + orderList(q_.keys, true) + QStringLiteral(" limit %1").arg(limit);
+    st.sql += QStringLiteral(" order by xs_seg, ") + q_.keyList(true, alias) + QStringLiteral(" limit %1").arg(limit);
     st.params = p.list;
     return st;
 }
 
-namespace {
-
-// " where ..." for the statement's condition (empty when there is none).
 // A table read whole in ctid order is read by a plain scan from its first
 // block: the connections do not join a scan already running
 // (synchronize_seqscans off) and run() keeps such a statement serial, so it
 // comes in ctid order. A plain scan reads through a small ring of the
 // server's buffers; a ctid range would go through all of them, which costs a
 // connection that has not touched them yet several times as much.
-QString whereOf(const PagedQuery &q)
-{
-    return q.where.isEmpty() ? QString() : QStringLiteral(" where (") + q.where + QStringLiteral(")");
-}
-
-}  // namespace
-
 ServerPages::Statement ServerPages::keyAtPlace(int place) const
 {
     Statement st;
-    st.sql = QStringLiteral("select 0 as xs_seg, ") + keySelect(q_) + QStringLiteral(" from ") + q_.from + whereOf(q_);
-    if (!physical_)
-        st.sql += QStringLiteral(" order by ") + orderList(q_.keys, false);
+    st.sql = q_.select(QStringLiteral("0 as xs_seg, ") + keySelect(q_), {}, physical_ ? QString() : q_.keyList(true));
     st.sql += QStringLiteral(" limit 1 offset %1").arg(place);
     st.serial = physical_;
     return st;
@@ -216,10 +184,11 @@ ServerPages::Statement ServerPages::keyAtPlace(int place) const
 
 ServerPages::Statement ServerPages::walk(int every) const
 {
-    QString inner = QStringLiteral("select row_number() over xs_w as xs_n, lead(1) over xs_w is null as xs_last, ")
-                    + keySelect(q_) + QStringLiteral(" from ") + q_.from + whereOf(q_);
-    inner += QStringLiteral(" window xs_w as (")
-             + (physical_ ? QString() : QStringLiteral("order by ") + orderList(q_.keys, false)) + QStringLiteral(")");
+    const QString inner =
+        q_.select(QStringLiteral("row_number() over xs_w as xs_n, lead(1) over xs_w is null as xs_last, ")
+                  + keySelect(q_))
+        + QStringLiteral(" window xs_w as (") + (physical_ ? QString() : QStringLiteral("order by ") + q_.keyList(true))
+        + QStringLiteral(")");
     Statement st;
     st.sql = QStringLiteral("select * from (") + inner + QStringLiteral(") xs_walk where xs_n % ")
              + QString::number(every) + QStringLiteral(" = 0 or xs_last");
@@ -234,9 +203,7 @@ ServerPages::Statement ServerPages::scan() const
         ids << alias(i);
     // Materialized: the rows are found without regard to the order (a scan
     // and a hash join), and only the few found are sorted.
-    QString inner = QStringLiteral("select ") + keySelect(q_) + QStringLiteral(" from ") + q_.from;
-    if (!q_.where.isEmpty())
-        inner += QStringLiteral(" where (") + q_.where + QStringLiteral(")");
+    const QString inner = q_.select(keySelect(q_));
     // The count comes first, in every row (one row of NULL ctids when there
     // are none or too many); only a few rows are sorted (a sort of many
     // letter-case insensitive keys costs more than the pass).
@@ -245,7 +212,7 @@ ServerPages::Statement ServerPages::scan() const
              + QStringLiteral(") select xs_c.n, xs_r.* from (select count(*) as n from xs_m) xs_c left join lateral "
                               "(select ")
              + ids.join(QStringLiteral(", "))
-             + QStringLiteral(" from xs_m where xs_c.n <= %1 order by ").arg(kMaxCtidRows) + orderList(q_.keys, true)
+             + QStringLiteral(" from xs_m where xs_c.n <= %1 order by ").arg(kMaxCtidRows) + q_.keyList(true, alias)
              + QStringLiteral(") xs_r on true");
     return st;
 }
@@ -281,12 +248,9 @@ ServerPages::Statement ServerPages::blockCount() const
 ServerPages::Statement ServerPages::blocks(qint64 first, int count) const
 {
     Statement st;
-    st.sql = QStringLiteral("select 0 as xs_seg, ") + q_.list + QStringLiteral(", ") + keySelect(q_)
-             + QStringLiteral(" from ") + q_.from + QStringLiteral(" where ");
-    if (!q_.where.isEmpty())
-        st.sql += QStringLiteral("(") + q_.where + QStringLiteral(") AND ");
-    st.sql += QStringLiteral("%1.ctid >= $1::tid AND %1.ctid < $2::tid order by ").arg(q_.tables[0])
-              + orderList(q_.keys, false);
+    st.sql =
+        q_.select(QStringLiteral("0 as xs_seg, ") + q_.list + QStringLiteral(", ") + keySelect(q_),
+                  {QStringLiteral("%1.ctid >= $1::tid AND %1.ctid < $2::tid").arg(q_.tables[0])}, q_.keyList(true));
     st.params << QStringLiteral("(%1,0)").arg(first) << QStringLiteral("(%1,0)").arg(first + count);
     return st;
 }
@@ -307,12 +271,7 @@ QString ServerPages::settings(const Statement &st, int budgetMs) const
 
 PgResult ServerPages::run(PgConnection &c, const Statement &st, int budgetMs) const
 {
-    return runWith(c, st, settings(st, budgetMs));
-}
-
-PgResult ServerPages::runWith(PgConnection &c, const Statement &st, const QString &settings, int timeoutMs)
-{
-    return c.read(st.sql, st.params, timeoutMs, settings);
+    return c.read(st.sql, st.params, 0, settings(st, budgetMs));
 }
 
 ServerPages::Key ServerPages::keyOf(const PgResult &page, int r) const
@@ -320,8 +279,6 @@ ServerPages::Key ServerPages::keyOf(const PgResult &page, int r) const
     const int m = keyColumns();
     return keyAt(page, r, page.columns() - m, m);
 }
-
-int ServerPages::listedColumns(const PgResult &page) const { return page.columns() - 1 - keyColumns(); }
 
 // Work of another thread on a connection of its own, which can be cancelled
 // from the window's thread.
@@ -361,24 +318,20 @@ struct BackgroundWork {
         }
         finished = true;
     }
-    void markCancelled()
+    // Marks the work cancelled and cancels its statement when one runs.
+    void cancel()
     {
         std::lock_guard<std::mutex> lock(m);
         cancelled = true;
+        if (canceller)
+            canceller->cancel();
     }
     // Cancels the running statement and waits until the work has ended; a
     // cancel that came before its statement started is sent again.
     void cancelAndJoin()
     {
-        markCancelled();
-        while (!finished.load()) {
-            {
-                std::lock_guard<std::mutex> lock(m);
-                if (canceller)
-                    canceller->cancel();
-            }
+        for (cancel(); !finished.load(); cancel())
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
         if (thread.joinable())
             thread.join();
     }
@@ -417,11 +370,6 @@ struct BackgroundStatement : BackgroundWork {
     }
 };
 
-// Background works whose window has gone: each is cancelled by a thread of
-// its own, so that the window's thread does not wait for the cancel to reach
-// the server (the server starts a process for each cancel request) and for
-// the work to end. Their connections go back to the pool once they have
-// ended; the process waits for the rest when it ends.
 namespace {
 
 // A row's key as the server prints its values.
@@ -452,7 +400,7 @@ public:
                 early(r.text(0, 0).toInt());
         }
         if (!work_.cancelled && work_.conn->connected()) {
-            const PgResult r = ServerPages::runWith(*work_.conn, st_, settings_, backgroundReadingTimeoutMs());
+            const PgResult r = work_.conn->read(st_.sql, st_.params, backgroundReadingTimeoutMs(), settings_);
             if (r.ok()) {
                 for (int row = 0; row < r.rows(); ++row) {
                     const int n = r.text(row, 0).toInt();
@@ -467,13 +415,7 @@ public:
         work_.done();
         return ok && !work_.cancelled;
     }
-    void cancel() override
-    {
-        work_.markCancelled();
-        std::lock_guard<std::mutex> lock(work_.m);
-        if (work_.canceller)
-            work_.canceller->cancel();
-    }
+    void cancel() override { work_.cancel(); }
     void handBack() override { giveBackServerConnection(std::move(work_.conn), PoolEnd::Background); }
     // A cancel reaches the server through a process the server starts for it.
     bool endsAtOnce() const override { return false; }
@@ -486,13 +428,11 @@ private:
     QString count_;  // the count(*) run first when countFirst
 };
 
-class ServerPageSource final : public PageSource {
+class ServerPageSource final : public EnginePages {
 public:
     explicit ServerPageSource(const QString &serverSql) : pages(serverSql) { q_ = pages.query(); }
 
     ServerPages pages;
-    QString whole;  // the windows' statement, read whole (it cannot be paged)
-    std::vector<bool> isDate;
     // The rows of a rare condition: their ctids in order, one per table.
     int stride = 0;
     std::vector<QString> ctids;
@@ -504,14 +444,7 @@ public:
     // the two do not share the processor then.
     std::unique_ptr<BackgroundStatement> pass;
 
-    bool fail(DbFault f, const QString &why)
-    {
-        reportFault(f, why);
-        failure_ = SqlOutcome{};
-        failure_.fault = f;
-        failure_.error = why;
-        return false;
-    }
+    void setWhole(const QString &sql) { whole_ = sql; }
 
     bool page(const PageKey *after, const PageKey *upTo, PageRows &out, int budgetMs, bool *timedOut) override
     {
@@ -531,15 +464,9 @@ public:
     {
         // The key of the row before it first, found by skipping the rows
         // before it in the server with only their keys read.
-        DbFault f = DbFault::None;
-        QString why;
-        std::shared_ptr<PgConnection> c = takeServerConnection(&f, &why);
-        if (!c)
-            return fail(f, why);
-        const PgResult r = pages.run(*c, pages.keyAtPlace(place - 1));
-        giveBackServerConnection(std::move(c));
-        if (!r.ok())
-            return fail(r.fault(), r.error());
+        PgResult r;
+        if (!pooled([&](PgConnection &c) { return pages.run(c, pages.keyAtPlace(place - 1)); }, r))
+            return false;
         out = PageRows{};
         if (r.rows() == 0)
             return true;  // the rows have gone meanwhile: the page is empty
@@ -554,18 +481,14 @@ public:
         if (pass)
             r = pass->take();
         pass.reset();
-        if (!r.ok()) {
-            DbFault f = DbFault::None;
-            QString why;
-            std::shared_ptr<PgConnection> c = takeServerConnection(&f, &why);
-            if (!c)
-                return fail(f, why), -1;
-            const ServerPages::Statement st = pages.scan();
-            r = c->read(st.sql, st.params, backgroundReadingTimeoutMs());
-            giveBackServerConnection(std::move(c));
-        }
-        if (!r.ok())
-            return fail(r.fault(), r.error()), -1;
+        if (!r.ok()
+            && !pooled(
+                [&](PgConnection &c) {
+                    const ServerPages::Statement st = pages.scan();
+                    return c.read(st.sql, st.params, backgroundReadingTimeoutMs());
+                },
+                r))
+            return -1;
         const int found = r.rows() > 0 ? r.text(0, 0).toInt() : 0;
         // Many rows meet the condition after all (the ordered reading was
         // slow for another reason): key order finds a page of them quickly.
@@ -585,39 +508,31 @@ public:
 
     bool foundRows(int first, int rows, PageRows &out) override
     {
-        DbFault f = DbFault::None;
-        QString why;
-        std::shared_ptr<PgConnection> c = takeServerConnection(&f, &why);
-        if (!c)
-            return fail(f, why);
         const ServerPages::Statement st = pages.byCtids(ctids, first, rows);
-        const PgResult r = c->read(st.sql, st.params);
-        giveBackServerConnection(std::move(c));
-        if (!r.ok())
-            return fail(r.fault(), r.error());
+        PgResult r;
+        if (!pooled([&](PgConnection &c) { return c.read(st.sql, st.params); }, r))
+            return false;
         takeColumns(r, stride);
         // Each row in its place; a row gone since the pass leaves its line empty.
         const int n = int(names_.size());
-        std::map<QString, int> at;
-        for (int row = 0; row < r.rows(); ++row) {
+        const auto idOf = [&](const auto &part) {
             QString id;
             for (int i = 0; i < stride; ++i)
-                id += r.text(row, 1 + n + i) + QLatin1Char(' ');
-            at.emplace(id, row);
-        }
+                id += part(i) + QLatin1Char(' ');
+            return id;
+        };
+        std::map<QString, int> at;
+        for (int row = 0; row < r.rows(); ++row)
+            at.emplace(idOf([&](int i) { return r.text(row, 1 + n + i); }), row);
         out = PageRows{};
         out.rows = rows;
-        out.cells.resize(size_t(rows) * size_t(n));
         for (int i = 0; i < rows; ++i) {
-            QString id;
-            for (int j = 0; j < stride; ++j)
-                id += ctids[size_t(first + i) * size_t(stride) + size_t(j)] + QLatin1Char(' ');
-            const auto found = at.find(id);
-            if (found == at.end())
-                continue;
-            for (int col = 0; col < n; ++col)
-                if (!r.isNull(found->second, 1 + col))
-                    out.cells[size_t(i) * size_t(n) + size_t(col)] = cellText(r, found->second, col);
+            const auto found =
+                at.find(idOf([&](int j) { return ctids[size_t(first + i) * size_t(stride) + size_t(j)]; }));
+            const int row = found == at.end() ? -1 : found->second;
+            addRow(
+                out.cells, [&](int col) { return row < 0 || r.isNull(row, 1 + col); },
+                [&](int col) { return r.text(row, 1 + col); });
         }
         return true;
     }
@@ -655,7 +570,7 @@ public:
         // A reading, whatever the statement's first word: a DELETE ... RETURNING
         // given to a grid is refused, not run as the runner's action.
         SqlOutcome out;
-        RecordsetPtr rs = openQuery(whole, &out);
+        RecordsetPtr rs = openQuery(whole_, &out);
         if (!rs) {
             failure_ = out;
             return false;
@@ -683,47 +598,47 @@ public:
     int passDelayMs() const override { return kWalkDelayMs; }
 
 private:
-    QString cellText(const PgResult &r, int row, int col) const
-    {
-        return Value(isDate[size_t(col)] ? Value::Kind::Date : Value::Kind::Text, r.text(row, 1 + col)).text();
-    }
-    void takeColumns(const PgResult &r, int trailing)
-    {
-        if (!names_.empty())
-            return;
-        const int n = r.columns() - 1 - trailing;
-        for (int i = 0; i < n; ++i) {
-            names_.push_back(r.columnName(1 + i));
-            isDate.push_back(r.isDateColumn(1 + i));
-        }
-    }
-    // One page statement, in a transaction of its own on a connection of the
-    // pool: nothing stays open after it.
-    bool run(const ServerPages::Statement &st, bool wantLast, PageRows &out, int budgetMs = -1,
-             bool *timedOut = nullptr)
+    // `read` on a connection of the pool, given back after; false when there
+    // is none or the reading failed, the failure told unless a reading with
+    // a budget was cancelled (query canceled: the budget is spent).
+    template <typename Read>
+    bool pooled(const Read &read, PgResult &r, bool budgeted = false)
     {
         DbFault f = DbFault::None;
         QString why;
         std::shared_ptr<PgConnection> c = takeServerConnection(&f, &why);
         if (!c)
             return fail(f, why);
-        const PgResult r = pages.run(*c, st, budgetMs);
+        r = read(*c);
         giveBackServerConnection(std::move(c));
-        if (!r.ok() && budgetMs > 0 && r.sqlState() == "57014") {
-            if (timedOut)
+        return r.ok() || (budgeted && r.sqlState() == "57014") ? r.ok() : fail(r.fault(), r.error());
+    }
+    void takeColumns(const PgResult &r, int trailing)
+    {
+        if (!names_.empty())
+            return;
+        const int n = r.columns() - 1 - trailing;
+        for (int i = 0; i < n; ++i)
+            addColumn(r.columnName(1 + i), r.isDateColumn(1 + i));
+    }
+    // One page statement, in a transaction of its own on a connection of the
+    // pool: nothing stays open after it.
+    bool run(const ServerPages::Statement &st, bool wantLast, PageRows &out, int budgetMs = -1,
+             bool *timedOut = nullptr)
+    {
+        PgResult r;
+        if (!pooled([&](PgConnection &c) { return pages.run(c, st, budgetMs); }, r, budgetMs > 0)) {
+            if (timedOut && budgetMs > 0 && r.sqlState() == "57014")
                 *timedOut = true;
-            return false;  // query canceled: the budget is spent
+            return false;
         }
-        if (!r.ok())
-            return fail(r.fault(), r.error());
         takeColumns(r, pages.keyColumns());
-        const int n = int(names_.size());
         out = PageRows{};
         out.rows = r.rows();
-        out.cells.reserve(size_t(out.rows) * size_t(n));
+        out.cells.reserve(size_t(out.rows) * names_.size());
         for (int row = 0; row < out.rows; ++row)
-            for (int i = 0; i < n; ++i)
-                out.cells.push_back(r.isNull(row, 1 + i) ? QString() : cellText(r, row, i));
+            addRow(
+                out.cells, [&](int i) { return r.isNull(row, 1 + i); }, [&](int i) { return r.text(row, 1 + i); });
         if (wantLast && out.rows == kPageRows)
             out.last = std::make_unique<ServerKey>(pages.keyOf(r, out.rows - 1));
         return true;
@@ -743,7 +658,7 @@ std::unique_ptr<PageSource> openServerPages(const QString &sql, SqlOutcome &out)
     auto p = std::make_unique<ServerPageSource>(*translated);
     // Shapes that cannot be paged (distinct, group by, ...) are read whole.
     if (!p->pages.ok())
-        p->whole = sql.trimmed();
+        p->setWhole(sql.trimmed());
     return p;
 }
 
@@ -785,7 +700,7 @@ public:
     }
     int columns() const override
     {
-        return pages ? pages->listedColumns(page) : cursor ? int(cursor->names().size()) : 0;
+        return pages ? page.columns() - 1 - pages->keyColumns() : cursor ? int(cursor->names().size()) : 0;
     }
     QString name(int i) const override { return pages ? page.columnName(1 + i) : cursor->names()[i]; }
     bool isDate(int i) const override { return pages ? page.isDateColumn(1 + i) : cursor->dateColumns()[size_t(i)]; }

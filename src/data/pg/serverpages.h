@@ -83,17 +83,12 @@ public:
     // (ms > 0) the statement is cancelled when it runs longer. Each runs in
     // a read-only transaction of its own that ends with it.
     PgResult run(PgConnection &c, const Statement &st, int budgetMs = -1) const;
-    // The session settings `st` runs with (for another thread, which runs it
-    // with runWith).
+    // The session settings `st` runs with (";SET LOCAL ...", which may bound
+    // it more tightly than the reading bound), for another thread that runs
+    // it itself.
     QString settings(const Statement &st, int budgetMs) const;
-    // A statement in a read-only transaction of its own, bounded by
-    // `timeoutMs` (the reading bound unless given), with `settings`
-    // (";SET LOCAL ...", which may bound it more tightly).
-    static PgResult runWith(PgConnection &c, const Statement &st, const QString &settings, int timeoutMs = 0);
     // The key of row r of a page result.
     Key keyOf(const PgResult &page, int r) const;
-    // The listed columns of a page result are columns 1 .. columns - 1 - keyColumns().
-    int listedColumns(const PgResult &page) const;
 
 private:
     PagedQuery q_;

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <mutex>
 #include <sqlite3.h>
 #include <thread>
@@ -40,60 +41,36 @@ QString afterKey(const std::vector<PagedQuery::Key> &keys, int first)
     return expr;
 }
 
-QString keyList(const std::vector<PagedQuery::Key> &keys, bool withDirection)
-{
-    QStringList parts;
-    for (const auto &k : keys)
-        parts << (withDirection && k.desc ? k.expr + QStringLiteral(" desc") : k.expr);
-    return parts.join(QStringLiteral(", "));
-}
-
 }  // namespace
 
 QString SqliteQuery::pageStatement(bool after, bool upTo, int limit) const
 {
     QStringList conds;
-    if (!where.isEmpty())
-        conds << QStringLiteral("(") + where + QStringLiteral(")");
-    const int m = int(keys.size());
     if (after)
         conds << QStringLiteral("(") + afterKey(keys, 1) + QStringLiteral(")");
     if (upTo)
-        conds << QStringLiteral("NOT (") + afterKey(keys, m + 1) + QStringLiteral(")");
-    QString s = QStringLiteral("select ") + list + QStringLiteral(", ") + keyList(keys, false)
-                + QStringLiteral(" from ") + from;
-    if (!conds.isEmpty())
-        s += QStringLiteral(" where ") + conds.join(QStringLiteral(" AND "));
-    s += QStringLiteral(" order by ") + keyList(keys, true) + QStringLiteral(" limit %1").arg(limit);
-    return s;
+        conds << QStringLiteral("NOT (") + afterKey(keys, int(keys.size()) + 1) + QStringLiteral(")");
+    return select(list + QStringLiteral(", ") + keyList(false), conds, keyList(true))
+           + QStringLiteral(" limit %1").arg(limit);
 }
 
 QString SqliteQuery::keyStatement(bool scan) const
 {
-    QString s = QStringLiteral("select ") + keyList(keys, false) + QStringLiteral(" from ");
-    if (!scan)
-        s += from;
-    else if (tables.size() > 1)
-        s += tables[0] + QStringLiteral(" NOT INDEXED CROSS JOIN ") + tables[1] + QStringLiteral(" ON ") + on;
-    else
-        s += tables[0] + QStringLiteral(" NOT INDEXED");
-    if (!where.isEmpty())
-        s += QStringLiteral(" where (") + where + QStringLiteral(")");
-    return s + QStringLiteral(" order by ") + keyList(keys, true);
+    return scan ? scanStatement(keyList(false)) : select(keyList(false), {}, keyList(true));
 }
 
-QString SqliteQuery::scanStatement() const
+QString SqliteQuery::scanStatement(const QString &columns) const
 {
     QStringList ids;
     for (const QString &t : tables)
         ids << t + QStringLiteral(".rowid");
-    QString s = QStringLiteral("select ") + ids.join(QStringLiteral(", ")) + QStringLiteral(" from ") + tables[0]
-                + QStringLiteral(" NOT INDEXED");
+    QString s = QStringLiteral("select ") + (columns.isEmpty() ? ids.join(QStringLiteral(", ")) : columns)
+                + QStringLiteral(" from ") + tables[0] + QStringLiteral(" NOT INDEXED");
     if (tables.size() > 1)
         s += QStringLiteral(" CROSS JOIN ") + tables[1] + QStringLiteral(" ON ") + on;
     if (!where.isEmpty())
         s += QStringLiteral(" where (") + where + QStringLiteral(")");
-    return s + QStringLiteral(" order by ") + keyList(keys, true);
+    return s + QStringLiteral(" order by ") + keyList(true);
 }
 
 QString SqliteQuery::rowStatement() const
@@ -117,23 +94,6 @@ QString SqliteQuery::keptCountStatement() const
 
 namespace {
 
-// Interrupts a statement that does more than its budget of work: an ordered
-// reading that meets too few matching rows gives way to one pass over the table.
-constexpr int kStepsPerCall = 1000;
-struct Budget {
-    QElapsedTimer clock;
-    qint64 ms;
-    int minCalls;
-    int calls = 0;
-    qint64 paused = 0;
-    Budget(qint64 budgetMs, int minSteps) : ms(budgetMs), minCalls(budgetMs > 0 ? minSteps / kStepsPerCall : 0)
-    {
-        clock.start();
-    }
-    bool spent() { return ++calls > minCalls && clock.elapsed() - paused >= ms; }
-    static int check(void *self) { return static_cast<Budget *>(self)->spent() || ReadingDeadline::overdue() ? 1 : 0; }
-};
-
 // Reads of the window (a first page, a page scrolled to) in progress. The
 // background passes wait while there is one, so that on a busy machine they
 // never slow down what the user is waiting for.
@@ -146,6 +106,37 @@ struct ForegroundRead {
     ~ForegroundRead() { --g_foregroundReads; }
     ForegroundRead(const ForegroundRead &) = delete;
     ForegroundRead &operator=(const ForegroundRead &) = delete;
+};
+
+// Interrupts a statement that does more than its budget of work: an ordered
+// reading that meets too few matching rows gives way to one pass over the table.
+constexpr int kStepsPerCall = 1000;
+struct Budget {
+    QElapsedTimer clock;
+    qint64 ms;
+    int minCalls;
+    int calls = 0;
+    qint64 paused = 0;
+    // A background pass's: it waits while the window reads (the wait is not
+    // spent) unless it is cancelled.
+    const std::atomic<bool> *cancelled = nullptr;
+    Budget(qint64 budgetMs, int minSteps) : ms(budgetMs), minCalls(budgetMs > 0 ? minSteps / kStepsPerCall : 0)
+    {
+        clock.start();
+    }
+    bool spent() { return ++calls > minCalls && clock.elapsed() - paused >= ms; }
+    static int check(void *self)
+    {
+        auto *b = static_cast<Budget *>(self);
+        if (b->cancelled && g_foregroundReads.load() > 0) {
+            QElapsedTimer waited;
+            waited.start();
+            while (g_foregroundReads.load() > 0 && !b->cancelled->load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            b->paused += waited.elapsed();
+        }
+        return b->spent() || ReadingDeadline::overdue() ? 1 : 0;
+    }
 };
 
 struct SqlValueFree {
@@ -232,25 +223,11 @@ private:
                 break;
             // The ordered reading has a budget (ten times the first page's);
             // both wait while the window reads.
-            struct Gate {
-                Budget budget;
-                bool limited;
-                const std::atomic<bool> *cancelled;
-                static int check(void *self)
-                {
-                    auto *g = static_cast<Gate *>(self);
-                    if (g_foregroundReads.load() > 0) {
-                        QElapsedTimer waited;
-                        waited.start();
-                        while (g_foregroundReads.load() > 0 && !g->cancelled->load())
-                            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                        g->budget.paused += waited.elapsed();
-                    }
-                    return (g->limited && g->budget.spent()) || ReadingDeadline::overdue() ? 1 : 0;
-                }
-            } gate{Budget(10 * qint64(kOrderedBudgetMs), 10 * kOrderedMinSteps), !scan && !q_.where.isEmpty(),
-                   &cancelled_};
-            sqlite3_progress_handler(c.get(), kStepsPerCall, &Gate::check, &gate);
+            Budget budget(!scan && !q_.where.isEmpty() ? 10 * qint64(kOrderedBudgetMs)
+                                                       : std::numeric_limits<qint64>::max(),
+                          10 * kOrderedMinSteps);
+            budget.cancelled = &cancelled_;
+            sqlite3_progress_handler(c.get(), kStepsPerCall, &Budget::check, &budget);
             StmtHandle s = c.prepare(q_.keyStatement(scan));
             if (!s)
                 break;
@@ -277,23 +254,19 @@ private:
     sqlite3 *db_ = nullptr;  // while the pass runs, so that it can be interrupted
 };
 
-class SqlitePageSource final : public PageSource {
+class SqlitePageSource final : public EnginePages {
 public:
     SqliteQuery sq{PagedQuery{}};
     QString path;
     std::shared_ptr<Connection> conn;
     StmtHandle stmt[4];  // by (after ? 1 : 0) | (upTo ? 2 : 0)
-    std::vector<bool> isDate;
-    QString whole;  // the statement read whole (when it cannot be paged)
     // The rows of a rare condition: their rowids in order, one per table.
     std::vector<qint64> ids;
     StmtHandle rowStmt;
 
-    void setQuery(PagedQuery q) { q_ = std::move(q); }
     void addColumn(sqlite3_stmt *s, int i)
     {
-        names_.push_back(QString::fromUtf8(sqlite3_column_name(s, i)));
-        isDate.push_back(isDateColumn(s, i));
+        EnginePages::addColumn(QString::fromUtf8(sqlite3_column_name(s, i)), isDateColumn(s, i));
     }
 
     bool page(const PageKey *after, const PageKey *upTo, PageRows &out, int budgetMs, bool *timedOut) override
@@ -329,7 +302,7 @@ public:
         const ForegroundRead foreground;
         StmtHandle s = conn->prepare(sq.scanStatement());
         if (!s)
-            return fail(), -1;
+            return failed(), -1;
         const int t = int(sq.tables.size());
         std::vector<qint64> found;
         int rc;
@@ -338,7 +311,7 @@ public:
                 found.push_back(sqlite3_column_int64(s.get(), i));
         s.reset();
         if (rc != SQLITE_DONE)
-            return fail(), -1;
+            return failed(), -1;
         found.shrink_to_fit();
         ids = std::move(found);
         return int(ids.size() / size_t(t));
@@ -349,20 +322,19 @@ public:
     {
         const ForegroundRead foreground;
         if (!rowStmt && !(rowStmt = conn->prepare(sq.rowStatement())))
-            return fail(), false;
-        const int n = int(names_.size());
+            return failed();
+        sqlite3_stmt *s = rowStmt.get();
         const int t = int(sq.tables.size());
+        out = PageRows{};
         out.rows = rows;
-        out.cells.assign(size_t(rows) * size_t(n), QString());
         conn->exec("BEGIN");
         for (int r = 0; r < rows; ++r) {
-            sqlite3_stmt *s = rowStmt.get();
             for (int i = 0; i < t; ++i)
                 sqlite3_bind_int64(s, i + 1, ids[size_t(first + r) * size_t(t) + size_t(i)]);
-            if (sqlite3_step(s) == SQLITE_ROW)
-                for (int i = 0; i < n; ++i)
-                    if (sqlite3_column_type(s, i) != SQLITE_NULL)
-                        out.cells[size_t(r) * size_t(n) + size_t(i)] = cellText(s, i);
+            const bool found = sqlite3_step(s) == SQLITE_ROW;
+            addRow(
+                out.cells, [&](int i) { return !found || sqlite3_column_type(s, i) == SQLITE_NULL; },
+                [&](int i) { return columnText(s, i); });
             sqlite3_reset(s);
         }
         conn->exec("COMMIT");
@@ -385,9 +357,9 @@ public:
     bool readWhole(const std::function<void(std::vector<QString> &)> &take) override
     {
         const ForegroundRead foreground;
-        StmtHandle s = conn->prepare(whole);
+        StmtHandle s = conn->prepare(whole_);
         if (!s || !sqlite3_stmt_readonly(s.get()))
-            return fail(), false;
+            return failed();
         const int n = sqlite3_column_count(s.get());
         for (int i = 0; i < n; ++i)
             addColumn(s.get(), i);
@@ -395,27 +367,24 @@ public:
         int rc;
         while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
             row.clear();
-            for (int i = 0; i < n; ++i)
-                row.push_back(sqlite3_column_type(s.get(), i) == SQLITE_NULL ? QString() : cellText(s.get(), i));
+            addRow(
+                row, [&](int i) { return sqlite3_column_type(s.get(), i) == SQLITE_NULL; },
+                [&](int i) { return columnText(s.get(), i); });
             take(row);
         }
-        if (rc != SQLITE_DONE)
-            return fail(), false;
-        return true;
+        return rc == SQLITE_DONE || failed();
     }
 
     // The failure the connection last met, told to the listener.
-    void fail()
+    bool failed()
     {
-        failure_ = SqlOutcome{};
-        failure_.fault = faultOf(conn->lastCode() == SQLITE_OK ? SQLITE_ERROR : conn->lastCode());
-        failure_.error = conn->lastError();
-        reportFault(failure_.fault, failure_.error);
+        return fail(faultOf(conn->lastCode() == SQLITE_OK ? SQLITE_ERROR : conn->lastCode()), conn->lastError());
     }
 
-    QString cellText(sqlite3_stmt *s, int i) const
+    void setWhole(const QString &sql, PagedQuery q)
     {
-        return Value(isDate[size_t(i)] ? Value::Kind::Date : Value::Kind::Text, columnText(s, i)).text();
+        whole_ = sql;
+        q_ = std::move(q);
     }
 
 private:
@@ -427,7 +396,7 @@ private:
     {
         const ForegroundRead foreground;
         if (!s && !(s = conn->prepare(sql())))
-            return fail(), false;
+            return failed();
         const int m = int(sq.keys.size());
         if (after)
             static_cast<const SqliteKey *>(after)->bind(s.get(), 1);
@@ -438,8 +407,9 @@ private:
         out.cells.reserve(size_t(kPageRows) * size_t(n));
         int rc;
         while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
-            for (int i = 0; i < n; ++i)
-                out.cells.push_back(sqlite3_column_type(s.get(), i) == SQLITE_NULL ? QString() : cellText(s.get(), i));
+            addRow(
+                out.cells, [&](int i) { return sqlite3_column_type(s.get(), i) == SQLITE_NULL; },
+                [&](int i) { return columnText(s.get(), i); });
             if (++out.rows == kPageRows && wantLast)
                 out.last = std::make_unique<SqliteKey>(s.get(), n, m);
         }
@@ -450,7 +420,7 @@ private:
             if (rc == SQLITE_INTERRUPT && timedOut && !ReadingDeadline::overdue())
                 *timedOut = true;  // the budget is spent
             else
-                fail();
+                failed();
             return false;
         }
         out.cells.shrink_to_fit();
@@ -493,9 +463,7 @@ std::unique_ptr<PageSource> openSqlitePages(const QString &path, const QString &
             p->stmt[0] = std::move(first);
         }
     }
-    if (!q.ok)
-        p->whole = *translated;
-    p->setQuery(std::move(q));
+    p->setWhole(q.ok ? QString() : *translated, std::move(q));
     return p;
 }
 

@@ -17,9 +17,10 @@ struct SqliteQuery : PagedQuery {
     // Only the keys of every row, in order: what the background pass reads
     // (with `scan`, by one pass over the first table).
     QString keyStatement(bool scan = false) const;
-    // The rowids of every row in order, the first table read straight through
-    // (no index) and the second looked up: one pass over the first table.
-    QString scanStatement() const;
+    // The rowids of every row in order (or the `columns` given), the first
+    // table read straight through (no index) and the second looked up: one
+    // pass over the first table.
+    QString scanStatement(const QString &columns = {}) const;
     // The listed columns of the one row with the rowids ?1 (and ?2).
     QString rowStatement() const;
     // The number of rows (a statement without a condition only).
