@@ -236,9 +236,13 @@ bool PgConnection::ensure()
     // The server's notices (in English) are not for the user.
     PQsetNoticeProcessor(
         conn_.get(), [](void *, const char *) {}, nullptr);
-    if (!onConnect_.isEmpty() && !run(onConnect_)) {
-        conn_.reset();
-        return false;
+    if (!onConnect_.isEmpty()) {
+        std::unique_ptr<pg_result, PgClearer> r(PQexec(conn_.get(), onConnect_.toUtf8().constData()));
+        if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
+            failFrom(r.get());
+            conn_.reset();
+            return false;
+        }
     }
     auditUserApplied_ = false;
     if (auditUser_ && !applyAuditUser()) {
@@ -252,8 +256,16 @@ bool PgConnection::ensure()
 
 bool PgConnection::applyAuditUser()
 {
-    auditUserApplied_ = exec(QStringLiteral("select set_config('xs.user', $1, false)"), {*auditUser_}).ok();
-    return auditUserApplied_;
+    const QByteArray who = auditUser_->toUtf8();
+    const char *values[] = {who.constData()};
+    std::unique_ptr<pg_result, PgClearer> r(
+        PQexecParams(conn_.get(), "select set_config('xs.user', $1, false)", 1, nullptr, values, nullptr, nullptr, 0));
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
+        failFrom(r.get());
+        return false;
+    }
+    auditUserApplied_ = true;
+    return true;
 }
 
 bool PgConnection::setAuditUser(const QString &who)
