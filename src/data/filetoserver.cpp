@@ -12,33 +12,6 @@
 namespace xs {
 
 namespace {
-// Reads a table of the file row by row for COPY; empty texts in date columns
-// become NULL (the server's date type has no empty value).
-class FileRows {
-public:
-    FileRows(const Connection &c, const QString &table, const QStringList &columns)
-        : rows_(c, QStringLiteral("SELECT %1 FROM %2").arg(columns.join(QLatin1Char(',')), table))
-    {
-        for (int i = 0; i < columns.size(); ++i)
-            date_.push_back(columnKind(table, i) == ColumnKind::Date);
-    }
-    bool valid() const { return rows_.valid(); }
-    bool failed() const { return rows_.failed(); }
-    bool next(QList<std::optional<QString>> &row)
-    {
-        if (!rows_.next(row))
-            return false;
-        for (qsizetype i = 0; i < row.size(); ++i)
-            if (date_[size_t(i)] && row[i] && row[i]->trimmed().isEmpty())
-                row[i] = std::nullopt;
-        return true;
-    }
-
-private:
-    RowReader rows_;
-    std::vector<bool> date_;
-};
-
 qint64 fileCount(const Connection &c, const QString &table)
 {
     const std::optional<QString> n = c.scalar(QStringLiteral("SELECT count(*) FROM %1").arg(table));
@@ -98,7 +71,7 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
         const QString serverTable = table == QLatin1String("yc") ? roomSchema(room) + QStringLiteral(".yc")
                                                                  : QStringLiteral("chengheng.") + table;
         const QStringList &columns = tableColumns(table);
-        FileRows rows(file, table, columns);
+        RowReader rows(file, table, columns);
         if (!rows.valid())
             return refuse(QStringLiteral("无法读取文件中的表 %1：").arg(table) + file.lastError());
         // The server keeps passwords only as hashes: a plain one is hashed on its way.
@@ -129,7 +102,7 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
         lines << QStringLiteral("%1：%2 行").arg(table, QString::number(inFile));
     }
     if (hasAuditTrail(file.get())) {
-        FileRows rows(file, QStringLiteral("audit"), kTrailColumns);
+        RowReader rows(file, QStringLiteral("audit"), kTrailColumns);
         if (!rows.valid())
             return refuse(QStringLiteral("无法读取文件中的审计记录：") + file.lastError());
         const qint64 copied = server.copyIn(QStringLiteral("chengheng.audit"), kTrailColumns,

@@ -13,12 +13,21 @@ QString q(const QString &value)
     return out;
 }
 
-QString firstWord(const QString &sql) { return sql.section(QLatin1Char(' '), 0, 0).toUpper(); }
-
 bool isActionStatement(const QString &sql)
 {
-    const QString w = firstWord(sql);
+    const QString w = sql.section(QLatin1Char(' '), 0, 0).toUpper();
     return w == QLatin1String("INSERT") || w == QLatin1String("DELETE") || w == QLatin1String("UPDATE");
+}
+
+QString insertStatement(const QString &table, const QStringList &columns, qsizetype count)
+{
+    if (columns.isEmpty())
+        return QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table);
+    QStringList marks;
+    for (qsizetype k = 1; k <= count; ++k)
+        marks << QStringLiteral("$%1").arg(k);
+    return QStringLiteral("INSERT INTO %1(%2) VALUES(%3)")
+        .arg(table, columns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
 }
 
 bool severalStatements(const QString &sql)
@@ -170,6 +179,14 @@ std::optional<QString> translateSql(const QString &sql, SqlDialect dialect)
     if (isBareName(trimmed, server))
         return QStringLiteral("select * from ") + trimmed;
     return out;
+}
+
+std::optional<QString> translateSql(const QString &sql, SqlDialect dialect, SqlOutcome &out)
+{
+    std::optional<QString> translated = translateSql(sql, dialect);
+    if (!translated)
+        out = SqlOutcome{false, 0, DbFault::Other, QStringLiteral("语句无法解析")};
+    return translated;
 }
 
 }  // namespace xs

@@ -1,11 +1,13 @@
 #include "data/pg/pgconninfo.h"
 
+#include <QHash>
 #include <QList>
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 #include <libpq-fe.h>
 #include <netinet/in.h>
+#include <optional>
 
 namespace xs {
 
@@ -39,37 +41,34 @@ bool staysOnThisMachine(const QByteArray &host)
     }
     return false;
 }
+
+// The options the text sets, by libpq's keyword; nullopt when libpq refuses it.
+std::optional<QHash<QByteArray, QByteArray>> parseConninfo(const QByteArray &text)
+{
+    char *error = nullptr;
+    PQconninfoOption *options = PQconninfoParse(text.constData(), &error);
+    PQfreemem(error);
+    if (!options)
+        return std::nullopt;
+    QHash<QByteArray, QByteArray> set;
+    for (const PQconninfoOption *o = options; o->keyword; ++o)
+        if (o->val)
+            set.insert(o->keyword, o->val);
+    PQconninfoFree(options);
+    return set;
+}
 }  // namespace
 
 bool needsVerifiedTls(const QString &conninfo)
 {
-    char *error = nullptr;
-    PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), &error);
-    PQfreemem(error);
+    const auto options = parseConninfo(conninfo.toUtf8());
     if (!options)
         return false;  // libpq refuses the text before it connects anywhere
-    QByteArray host, hostaddr;
-    bool hostGiven = false, sslmodeGiven = false;
-    for (const PQconninfoOption *o = options; o->keyword; ++o) {
-        if (!o->val)
-            continue;
-        if (std::strcmp(o->keyword, "host") == 0) {
-            host = o->val;
-            hostGiven = true;
-        } else if (std::strcmp(o->keyword, "hostaddr") == 0) {
-            hostaddr = o->val;
-            hostGiven = true;
-        } else if (std::strcmp(o->keyword, "sslmode") == 0 || std::strcmp(o->keyword, "requiressl") == 0) {
-            sslmodeGiven = true;
-        }
-    }
-    PQconninfoFree(options);
-    if (sslmodeGiven || !qEnvironmentVariableIsEmpty("PGSSLMODE"))
+    if (options->contains("sslmode") || options->contains("requiressl") || !qEnvironmentVariableIsEmpty("PGSSLMODE"))
         return false;
-    if (!hostGiven) {
-        host = qgetenv("PGHOST");
-        hostaddr = qgetenv("PGHOSTADDR");
-    }
+    const bool hostGiven = options->contains("host") || options->contains("hostaddr");
+    const QByteArray host = hostGiven ? options->value("host") : qgetenv("PGHOST");
+    const QByteArray hostaddr = hostGiven ? options->value("hostaddr") : qgetenv("PGHOSTADDR");
     // Several hosts (a comma-separated list) are tried in turn; an address
     // of hostaddr is where the connection goes, the host beside it only
     // names the server for its certificate.
@@ -90,28 +89,16 @@ ConninfoVerdict checkConninfo(const QString &conninfo)
     // (libpq reads it as one wherever it expands the name).
     QByteArray text = conninfo.toUtf8();
     for (int level = 0; level < 2; ++level) {
-        char *error = nullptr;
-        PQconninfoOption *options = PQconninfoParse(text.constData(), &error);
-        PQfreemem(error);
+        const auto options = parseConninfo(text);
         if (!options)
             return level == 0 ? ConninfoVerdict::Unreadable : ConninfoVerdict::Fine;
         // libpq has decoded the URI's user:password@ part and its
         // percent-encoded query keys ("pass%77ord=") into the one option
         // "password".
-        bool password = false;
-        QByteArray dbname;
-        for (const PQconninfoOption *o = options; o->keyword; ++o) {
-            if (!o->val)
-                continue;
-            if (std::strcmp(o->keyword, "password") == 0)
-                password = true;
-            else if (std::strcmp(o->keyword, "dbname") == 0 && looksLikeConninfo(o->val))
-                dbname = QByteArray(o->val);
-        }
-        PQconninfoFree(options);
-        if (password)
+        if (options->contains("password"))
             return ConninfoVerdict::HoldsPassword;
-        if (dbname.isEmpty())
+        const QByteArray dbname = options->value("dbname");
+        if (!looksLikeConninfo(dbname.constData()))
             break;
         text = dbname;
     }

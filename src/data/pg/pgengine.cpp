@@ -92,11 +92,9 @@ class ServerEngine : public Engine {
 public:
     std::unique_ptr<Rows> query(const QString &sql, SqlOutcome &out) override
     {
-        const auto translated = translateSql(sql, SqlDialect::Server);
-        if (!translated) {
-            fillFault(out, DbFault::Other, QStringLiteral("语句无法解析"));
+        const auto translated = translateSql(sql, SqlDialect::Server, out);
+        if (!translated)
             return {};
-        }
         std::shared_ptr<PgConnection> conn = connectionForStatement(out);
         if (!conn)
             return {};
@@ -114,12 +112,8 @@ public:
 
     void action(const QString &sql, SqlOutcome &out) override
     {
-        const auto translated = translateSql(sql, SqlDialect::Server);
-        if (!translated) {
-            fillFault(out, DbFault::Other, QStringLiteral("语句无法解析"));
-            return;
-        }
-        run(*translated, {}, out, nullptr);
+        if (const auto translated = translateSql(sql, SqlDialect::Server, out))
+            run(*translated, {}, out, nullptr);
     }
 
     std::unique_ptr<Rows> exec(const QString &sql, const Params &params, SqlOutcome &out) override
@@ -136,13 +130,7 @@ public:
     void insert(const QString &table, const QStringList &columns, const Params &values, SqlOutcome &out,
                 Rows *readBy) override
     {
-        QStringList marks;
-        for (int k = 0; k < values.size(); ++k)
-            marks << QStringLiteral("$%1").arg(k + 1);
-        const QString sql = columns.isEmpty()
-                                ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
-                                : QStringLiteral("INSERT INTO %1(%2) VALUES(%3)")
-                                      .arg(table, columns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+        const QString sql = insertStatement(table, columns, values.size());
         std::shared_ptr<PgConnection> reader;
         if (const auto *cursor = dynamic_cast<CursorRows *>(readBy); cursor && !tx_)
             reader = cursor->connection();

@@ -72,6 +72,17 @@ QString adminFailure(PgConnection &c)
             .arg(kAdminRole);
     return c.lastError();
 }
+
+// Runs the administration's statements in one transaction; false with `what`
+// and why when they did not all take effect (none did).
+bool runAdministration(PgConnection &c, const QString &sql, QString *why, const QString &what)
+{
+    if (!c.run(QStringLiteral("BEGIN;") + sql))
+        return failed(c, why, what, adminFailure(c));
+    if (!c.run(QStringLiteral("COMMIT")))
+        return failed(c, why, what, c.lastError());
+    return true;
+}
 }  // namespace
 
 QString roomRole(const QString &room) { return QStringLiteral("chengheng_room_") + room.trimmed(); }
@@ -124,12 +135,9 @@ QString sharedGrantsDdl()
         .arg(kRoomsRole);
 }
 
-QString roomDdl(const QString &room, const QString &verifier)
-{
-    return asRole(kAdminRole) + roomRoleDdl(room, verifier) + roomGrantsDdl(room);
-}
-
-QString roomGrantsDdl(const QString &room)
+// A room's schema and work table (under the owner) and its grants, and its
+// row in the rooms table.
+static QString roomGrantsDdl(const QString &room)
 {
     const QString schema = roomSchema(room);
     const QString role = ident(roomRole(room));
@@ -139,6 +147,11 @@ QString roomGrantsDdl(const QString &room)
                             "INSERT INTO chengheng.rooms(room, role) VALUES (%4, %5)"
                             " ON CONFLICT (room) DO UPDATE SET role = excluded.role, removed = NULL;")
                  .arg(schema, role, literal(room.trimmed()), literal(roomRole(room)));
+}
+
+QString roomDdl(const QString &room, const QString &verifier)
+{
+    return asRole(kAdminRole) + roomRoleDdl(room, verifier) + roomGrantsDdl(room);
 }
 
 bool addServerRoom(PgConnection &c, const QString &room, const std::optional<QString> &password, QString *why)
@@ -160,12 +173,7 @@ bool addServerRoom(PgConnection &c, const QString &room, const std::optional<QSt
     }
     // The login role is made under the administrator (who may make roles),
     // the schema and table under the owner (who then owns them).
-    const QString sql = QStringLiteral("BEGIN;") + roomDdl(room, verifier);
-    if (!c.run(sql))
-        return failed(c, why, QStringLiteral("诊室 %1 没有建立：").arg(room.trimmed()), adminFailure(c));
-    if (!c.run(QStringLiteral("COMMIT")))
-        return failed(c, why, QStringLiteral("诊室 %1 没有建立：").arg(room.trimmed()), c.lastError());
-    return true;
+    return runAdministration(c, roomDdl(room, verifier), why, QStringLiteral("诊室 %1 没有建立：").arg(room.trimmed()));
 }
 
 bool removeServerRoom(PgConnection &c, const QString &room, QString *why)
@@ -184,17 +192,13 @@ bool removeServerRoom(PgConnection &c, const QString &room, QString *why)
     }
     const QString role = ident(r.text(0, 0));
     const QString schema = roomSchema(room);
-    const QString sql = QStringLiteral("BEGIN;") + asRole(kAdminRole)
+    const QString sql = asRole(kAdminRole)
                         + QStringLiteral("ALTER ROLE %1 NOLOGIN;REVOKE %2 FROM %1;").arg(role, kRoomsRole)
                         + asRole(kOwnerRole)
                         + QStringLiteral("REVOKE ALL ON %1.yc FROM %2;REVOKE ALL ON SCHEMA %1 FROM %2;"
                                          "UPDATE chengheng.rooms SET removed = now() WHERE room = %3;")
                               .arg(schema, role, literal(room.trimmed()));
-    if (!c.run(sql))
-        return failed(c, why, QStringLiteral("诊室 %1 没有停用：").arg(room.trimmed()), adminFailure(c));
-    if (!c.run(QStringLiteral("COMMIT")))
-        return failed(c, why, QStringLiteral("诊室 %1 没有停用：").arg(room.trimmed()), c.lastError());
-    return true;
+    return runAdministration(c, sql, why, QStringLiteral("诊室 %1 没有停用：").arg(room.trimmed()));
 }
 
 bool listServerRooms(PgConnection &c, QList<ServerRoom> *out, QString *why)
@@ -245,15 +249,12 @@ bool upgradeServerRoles(PgConnection &c, QStringList *rooms, QString *why)
                        " FOR o IN SELECT nspname FROM pg_namespace WHERE nspname LIKE 'room\\_%%' LOOP"
                        " EXECUTE format('ALTER SCHEMA %I OWNER TO %1', o.nspname); END LOOP; END$xs$;")
             .arg(kOwnerRole);
-    QString sql = QStringLiteral("BEGIN;") + rolesDdl() + owners + asRole(kOwnerRole) + roomsTableDdl()
-                  + serverAuditDdl() + serverRowCountDdl() + serverMigrationDdl(version) + sharedGrantsDdl();
+    QString sql = rolesDdl() + owners + asRole(kOwnerRole) + roomsTableDdl() + serverAuditDdl() + serverRowCountDdl()
+                  + serverMigrationDdl(version) + sharedGrantsDdl();
     for (const QString &room : std::as_const(found))
         sql += roomDdl(room, QString());
-    sql += serverDdlTrailDdl();
-    if (!c.run(sql))
-        return failed(c, why, QStringLiteral("服务器没有升级（没有任何改动）："), adminFailure(c));
-    if (!c.run(QStringLiteral("COMMIT")))
-        return failed(c, why, QStringLiteral("服务器没有升级（没有任何改动）："), c.lastError());
+    if (!runAdministration(c, sql + serverDdlTrailDdl(), why, QStringLiteral("服务器没有升级（没有任何改动）：")))
+        return false;
     if (rooms)
         *rooms = found;
     return true;

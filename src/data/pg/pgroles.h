@@ -38,12 +38,10 @@ QString rolesDdl();
 QString roomsTableDdl();
 // The grants on the shared schema, its tables and functions (run as owner).
 QString sharedGrantsDdl();
-// A room's schema and work table (under the owner) and its grants, and its
-// row in the rooms table.
-QString roomGrantsDdl(const QString &room);
-// Its login role too (made when absent; the password set only when a SCRAM
-// verifier, PgConnection::passwordVerifier's text, is given), then the
-// above. Run inside a transaction by a superuser or an administrator.
+// A room's schema, work table, grants and row in the rooms table, and its
+// login role (made when absent; the password set only when a SCRAM verifier,
+// PgConnection::passwordVerifier's text, is given). Run inside a transaction
+// by a superuser or an administrator.
 QString roomDdl(const QString &room, const QString &verifier);
 
 // Adds room `room` (or takes a removed one back into use): its schema, work

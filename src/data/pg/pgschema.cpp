@@ -41,14 +41,6 @@ QString searchPathFor(const QString &room)
     return QStringLiteral("SET search_path = %1, chengheng, public").arg(roomSchema(room));
 }
 
-static bool fail(PgConnection &c, QString *error, const QString &what)
-{
-    if (error)
-        *error = what + c.lastError();
-    c.run(QStringLiteral("ROLLBACK"));
-    return false;
-}
-
 QString beforeObjectsDdl()
 {
     return QStringLiteral("CREATE EXTENSION IF NOT EXISTS citext;") + rolesDdl() + QStringLiteral("SET LOCAL ROLE ")
@@ -77,9 +69,11 @@ bool createServerSchema(PgConnection &c, const QString &room, QString *error,
     }
     const QString ddl = QStringLiteral("BEGIN;") + beforeObjectsDdl() + serverSharedDdl() + roomsTableDdl()
                         + serverAuditDdl() + sharedGrantsDdl() + roomDdl(room, verifier) + serverDdlTrailDdl();
-    if (!c.run(ddl) || !c.run(QStringLiteral("COMMIT")))
-        return fail(c, error, QStringLiteral("建表失败："));
-    return true;
+    if (c.run(ddl) && c.run(QStringLiteral("COMMIT")))
+        return true;
+    refuse(QStringLiteral("建表失败：") + c.lastError());
+    c.run(QStringLiteral("ROLLBACK"));
+    return false;
 }
 
 bool seedServerCatalogue(PgConnection &server, QString *error)

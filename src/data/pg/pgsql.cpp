@@ -26,7 +26,8 @@ bool PgCanceller::cancel() const
     return c_ && PQcancel(c_.get(), error, int(sizeof error)) == 1;
 }
 
-DbFault faultOfSqlState(const QByteArray &s)
+// The fault kind of a server error, from its SQLSTATE (five characters).
+static DbFault faultOfSqlState(const QByteArray &s)
 {
     if (s.size() != 5)
         return DbFault::Other;
@@ -142,7 +143,7 @@ static QString connectFailure(pg_conn *c, qint64 elapsedMs)
     if (has(QStringLiteral("could not translate host name")) || has(QStringLiteral("无法解释主机名")))
         return QStringLiteral("无法连接数据库服务器：找不到服务器 %1（这个名称无法解析成地址）。"
                               "请检查连接串中的服务器名称（host）是否写对，以及网络和域名解析是否正常。")
-            .arg(c && PQhost(c) ? QString::fromUtf8(PQhost(c)) : QString());
+            .arg(host);
     // Encryption: the certificate of the server could not be checked, did
     // not pass, or one side wants encryption the other does not offer.
     if (has(QStringLiteral("root certificate file")) || has(QStringLiteral("根证书")))
@@ -305,14 +306,19 @@ std::unique_ptr<PgCanceller> PgConnection::canceller() const
     return std::make_unique<PgCanceller>(PQgetCancel(conn_.get()));
 }
 
-PgResult PgConnection::exec(const QString &sql, const QList<std::optional<QString>> &params)
+PgResult PgConnection::failed() const
 {
     PgResult out;
-    if (!ensure()) {
-        out.fault_ = fault_;
-        out.error_ = error_;
-        return out;
-    }
+    out.fault_ = fault_;
+    out.error_ = error_;
+    return out;
+}
+
+PgResult PgConnection::exec(const QString &sql, const QList<std::optional<QString>> &params)
+{
+    if (!ensure())
+        return failed();
+    PgResult out;
     std::vector<QByteArray> values;
     values.reserve(size_t(params.size()));
     std::vector<const char *> pointers;
@@ -335,6 +341,9 @@ PgResult PgConnection::exec(const QString &sql, const QList<std::optional<QStrin
     return out;
 }
 
+static const QString kReadingWrote =
+    QStringLiteral("这条查询语句会改动数据（例如调用了写入数据的函数），而读取只能读：语句没有执行，数据没有改动。");
+
 // A reading that tried to write (a function that changes rows, called from a
 // query) is refused by the read-only transaction; told as what it is.
 // A reading that wrote all the same (a large object made: the read-only
@@ -343,15 +352,13 @@ void refuseWrite(PgResult &r)
 {
     r.res_.reset();
     r.fault_ = DbFault::ReadOnly;
-    r.error_ = QStringLiteral("这条查询语句会改动数据（例如调用了写入数据的函数），而读取只能读：语句没有执行，"
-                              "数据没有改动。");
+    r.error_ = kReadingWrote;
 }
 
 void tellReadingWrote(PgResult &r)
 {
     if (r.sqlState() == "25006")
-        r.error_ = QStringLiteral("这条查询语句会改动数据（例如调用了写入数据的函数），而读取只能读：语句没有执行，"
-                                  "数据没有改动。");
+        r.error_ = kReadingWrote;
 }
 
 static QString readOnlyBegin(int timeoutMs)
@@ -363,18 +370,12 @@ static QString readOnlyBegin(int timeoutMs)
 PgResult PgConnection::read(const QString &sql, const QList<std::optional<QString>> &params, int timeoutMs,
                             const QString &settings)
 {
-    if (!ensure()) {
-        PgResult out;
-        out.fault_ = fault_;
-        out.error_ = error_;
-        return out;
-    }
+    if (!ensure())
+        return failed();
     if (!idle())
         return exec(sql, params);
     if (!run(readOnlyBegin(timeoutMs) + settings)) {
-        PgResult out;
-        out.fault_ = fault_;
-        out.error_ = error_;
+        PgResult out = failed();
         if (connected() && !idle())
             run(QStringLiteral("ROLLBACK"));
         return out;
@@ -437,17 +438,8 @@ bool PgConnection::endReading()
 
 bool PgConnection::run(const QString &sql)
 {
-    if (!ensure())
-        return false;
-    std::unique_ptr<pg_result, PgClearer> r(PQexec(conn_.get(), sql.toUtf8().constData()));
-    const ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-    if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) {
-        fault_ = DbFault::None;
-        error_.clear();
-        return true;
-    }
-    failFrom(r.get());
-    return false;
+    execAll(sql);
+    return fault_ == DbFault::None;
 }
 
 // A value in COPY's text format: backslash, tab and line breaks escaped.
@@ -566,14 +558,13 @@ bool PgCursor::open()
         tellReadingWrote(declared);
     if (!declared.ok())
         return failed(declared.error(), declared.fault());
-    row_ = -1;
     if (!fetch(kFirstBatch))
         return false;
     names_.clear();
     isDate_.clear();
     for (int c = 0; c < batch_.columns(); ++c) {
         names_ << batch_.columnName(c);
-        isDate_.push_back(PQftype(batch_.res_.get(), c) == kDateOid);
+        isDate_.push_back(batch_.isDateColumn(c));
     }
     return true;
 }
@@ -627,12 +618,8 @@ bool PgCursor::next()
     }
     if (!fetch(kCursorBatch))
         return false;
-    if (batch_.rows() == 0) {
-        row_ = 0;
-        return false;
-    }
     row_ = 0;
-    return true;
+    return batch_.rows() > 0;
 }
 
 bool PgCursor::rewind()

@@ -52,8 +52,6 @@ constexpr int kStartupStatementTimeoutMs = 5000;
 // server on another host when the text sets no sslmode (needsVerifiedTls).
 std::vector<std::pair<QByteArray, QByteArray>> connectParameters(const QString &conninfo);
 
-// The fault kind of a server error, from its SQLSTATE (five characters).
-DbFault faultOfSqlState(const QByteArray &sqlState);
 // The Chinese text for a server fault: what happened and what to do; the
 // server's own text, when given, follows as detail only when it is the
 // system's own Chinese text (see withDetail).
@@ -148,6 +146,8 @@ public:
 
 private:
     void fail(DbFault f, const QString &detail);
+    // A result carrying the connection's last failure.
+    PgResult failed() const;
     // Records the failure a result (or, without one, the connection) tells;
     // a connection that died on the way is dropped and the fault is Lost.
     void failFrom(const pg_result *r);

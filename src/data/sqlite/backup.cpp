@@ -26,11 +26,6 @@ namespace xs {
 
 namespace {
 
-struct RawDb {
-    sqlite3 *db = nullptr;
-    ~RawDb() { sqlite3_close_v2(db); }
-};
-
 // The engine's result as a Chinese reason; the engine's own text follows as detail.
 QString engineReason(int rc, sqlite3 *db)
 {
@@ -67,11 +62,13 @@ QString engineReason(int rc, sqlite3 *db)
                       QString());
 }
 
-int openRaw(const QString &path, int flags, RawDb *out)
+int openRaw(const QString &path, int flags, DbHandle *out)
 {
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &out->db, flags, nullptr);
-    if (out->db)
-        sqlite3_busy_timeout(out->db, 5000);
+    sqlite3 *db = nullptr;
+    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, flags, nullptr);
+    out->reset(db);
+    if (db)
+        sqlite3_busy_timeout(db, 5000);
     return rc;
 }
 
@@ -101,21 +98,6 @@ const TableShape kTables[] = {
     {"yc", caseColumns, nullptr},    {"表1", catalogueColumns, nullptr},
 };
 
-QStringList columnsOf(sqlite3 *db, const QString &table, int *rc)
-{
-    QStringList cols;
-    sqlite3_stmt *raw = nullptr;
-    *rc = sqlite3_prepare_v2(db, ("PRAGMA table_info(\"" + table.toUtf8() + "\")").constData(), -1, &raw, nullptr);
-    StmtHandle s(raw);
-    if (*rc != SQLITE_OK)
-        return cols;
-    while ((*rc = sqlite3_step(raw)) == SQLITE_ROW)
-        cols << columnText(raw, 1);
-    if (*rc == SQLITE_DONE)
-        *rc = SQLITE_OK;
-    return cols;
-}
-
 // Reads every row of a table; the engine's result code.
 int scanTable(sqlite3 *db, const QString &table, qint64 *rows)
 {
@@ -132,6 +114,67 @@ int scanTable(sqlite3 *db, const QString &table, qint64 *rows)
         ++*rows;
     }
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+// The texts a failed copy is told with, each followed by the reason.
+struct CopyTexts {
+    QString unreadable, unwritable, unstarted, unfinished, unsynced;
+};
+
+// Copies every page of the database `from` into the new file `part` (removed
+// first, and again when the copy fails), which gets the owner, group and mode
+// of `owner` (without one, the system's shared mode) and the journal mode
+// `journal`, and is synced to the disk. A busy source is tried `tries` times.
+// Empty when done, else why.
+QString copyPages(const QString &from, int fromFlags, const QString &part, const char *journal, int tries,
+                  const struct stat *owner, const CopyTexts &t)
+{
+    removeWithJournals(part);
+    QString why = [&]() -> QString {
+        DbHandle src, dst;
+        int rc = openRaw(from, fromFlags, &src);
+        if (rc != SQLITE_OK)
+            return t.unreadable + engineReason(rc, src.get());
+        rc = openRaw(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &dst);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(dst.get(), "PRAGMA synchronous=FULL; SELECT 1 FROM sqlite_master", nullptr, nullptr,
+                              nullptr);
+        if (rc != SQLITE_OK)
+            return t.unwritable + engineReason(rc, dst.get());
+        // A restored file belongs to whom the replaced one belonged, with its
+        // group and mode: the program's users go on opening it even when root
+        // restores.
+        if (owner) {
+            const QByteArray p = QFile::encodeName(part);
+            if (::chown(p.constData(), owner->st_uid, owner->st_gid) != 0)
+                (void)::chown(p.constData(), uid_t(-1), owner->st_gid);
+            (void)::chmod(p.constData(), owner->st_mode & 07777);
+        } else {
+            setSharedFileMode(part);
+        }
+        sqlite3_backup *b = sqlite3_backup_init(dst.get(), "main", src.get(), "main");
+        if (!b)
+            return t.unstarted + engineReason(sqlite3_errcode(dst.get()), dst.get());
+        // All pages in one step: one read snapshot of the source, which in WAL
+        // mode never stops its writers. A busy source is waited for a while.
+        for (int tried = 1; (rc = sqlite3_backup_step(b, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED; ++tried) {
+            if (tried >= tries)
+                break;
+            sqlite3_sleep(100);
+        }
+        sqlite3_backup_finish(b);
+        if (rc != SQLITE_DONE) {
+            const int code = sqlite3_errcode(dst.get()) != SQLITE_OK ? sqlite3_errcode(dst.get()) : rc;
+            return t.unfinished + engineReason(code, dst.get());
+        }
+        rc = sqlite3_exec(dst.get(), journal, nullptr, nullptr, nullptr);
+        return rc == SQLITE_OK ? QString() : t.unfinished + engineReason(rc, dst.get());
+    }();
+    if (why.isEmpty() && !fsyncPath(part))
+        why = t.unsynced + systemReason(errno);
+    if (!why.isEmpty())
+        removeWithJournals(part);
+    return why;
 }
 
 }  // namespace
@@ -152,28 +195,26 @@ DbCheck checkDatabaseFile(const QString &path)
         r.problems << QStringLiteral("%1 不是文件").arg(realFilePath(path));
         return r;
     }
-    RawDb c;
-    int rc = openRaw(path, SQLITE_OPEN_READONLY, &c);
+    DbHandle handle;
+    int rc = openRaw(path, SQLITE_OPEN_READONLY, &handle);
     if (rc == SQLITE_OK)
-        rc = sqlite3_exec(c.db, "SELECT 1 FROM sqlite_master LIMIT 1", nullptr, nullptr, nullptr);
+        rc = sqlite3_exec(handle.get(), "SELECT 1 FROM sqlite_master LIMIT 1", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
-        r.problems << QStringLiteral("无法打开：%1").arg(engineReason(rc, c.db));
+        r.problems << QStringLiteral("无法打开：%1").arg(engineReason(rc, handle.get()));
         return r;
     }
     r.opened = true;
+    const Connection c(std::move(handle));
 
     // The engine's own check of every page and index.
     {
-        sqlite3_stmt *raw = nullptr;
-        rc = sqlite3_prepare_v2(c.db, "PRAGMA integrity_check(20)", -1, &raw, nullptr);
-        StmtHandle s(raw);
+        const StmtHandle s = c.prepare(QStringLiteral("PRAGMA integrity_check(20)"));
         QStringList lines;
-        while (rc == SQLITE_OK && sqlite3_step(raw) == SQLITE_ROW)
-            lines << columnText(raw, 0);
-        if (rc == SQLITE_OK)
-            rc = sqlite3_errcode(c.db);
+        while (s && sqlite3_step(s.get()) == SQLITE_ROW)
+            lines << columnText(s.get(), 0);
+        rc = sqlite3_errcode(c.get());
         if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
-            r.problems << QStringLiteral("完整性检查无法进行：%1").arg(engineReason(rc, c.db));
+            r.problems << QStringLiteral("完整性检查无法进行：%1").arg(engineReason(rc, c.get()));
         else if (lines != QStringList{QStringLiteral("ok")})
             r.problems << QStringLiteral("完整性检查发现损坏：%1").arg(lines.join(QStringLiteral("；")));
     }
@@ -181,9 +222,9 @@ DbCheck checkDatabaseFile(const QString &path)
     for (const TableShape &t : kTables) {
         const QString name = QString::fromUtf8(t.name);
         int crc = SQLITE_OK;
-        const QStringList cols = columnsOf(c.db, name, &crc);
+        const QStringList cols = columnsOf(c.get(), name, &crc);
         if (crc != SQLITE_OK) {
-            r.problems << QStringLiteral("表 %1 无法读取：%2").arg(name, engineReason(crc, c.db));
+            r.problems << QStringLiteral("表 %1 无法读取：%2").arg(name, engineReason(crc, c.get()));
             r.damaged << name;
             continue;
         }
@@ -201,8 +242,8 @@ DbCheck checkDatabaseFile(const QString &path)
             continue;
         }
         qint64 rows = 0;
-        if (const int src = scanTable(c.db, name, &rows); src != SQLITE_OK) {
-            r.problems << QStringLiteral("表 %1 已损坏，无法读完：%2").arg(name, engineReason(src, c.db));
+        if (const int src = scanTable(c.get(), name, &rows); src != SQLITE_OK) {
+            r.problems << QStringLiteral("表 %1 已损坏，无法读完：%2").arg(name, engineReason(src, c.get()));
             r.damaged << name;
             continue;
         }
@@ -210,17 +251,12 @@ DbCheck checkDatabaseFile(const QString &path)
         if (!t.key)
             continue;
         const QString key = QString::fromUtf8(t.key);
-        sqlite3_stmt *raw = nullptr;
-        const QByteArray sql = QStringLiteral("SELECT %1, count(*) FROM %2 WHERE %1 IS NOT NULL GROUP BY %1 "
-                                              "HAVING count(*) > 1 LIMIT 5")
-                                   .arg(key, name)
-                                   .toUtf8();
-        if (sqlite3_prepare_v2(c.db, sql.constData(), -1, &raw, nullptr) != SQLITE_OK)
-            continue;
-        StmtHandle s(raw);
-        while (sqlite3_step(raw) == SQLITE_ROW)
+        const StmtHandle s = c.prepare(QStringLiteral("SELECT %1, count(*) FROM %2 WHERE %1 IS NOT NULL GROUP BY %1 "
+                                                      "HAVING count(*) > 1 LIMIT 5")
+                                           .arg(key, name));
+        while (s && sqlite3_step(s.get()) == SQLITE_ROW)
             r.problems << QStringLiteral("表 %1 中 %2 “%3” 重复 %4 次")
-                              .arg(name, key, columnText(raw, 0), QString::number(sqlite3_column_int64(raw, 1)));
+                              .arg(name, key, columnText(s.get(), 0), columnText(s.get(), 1));
     }
     return r;
 }
@@ -243,47 +279,18 @@ BackupResult backupDatabase(const QString &source, const QString &dest)
     }
     // The copy gets its name only once it is whole and checked.
     const QString part = dest + QStringLiteral(".part-%1").arg(QCoreApplication::applicationPid());
-    removeWithJournals(part);
     const auto failed = [&](const QString &why) {
         removeWithJournals(part);
         r.error = why;
         return r;
     };
-    {
-        RawDb src, dst;
-        int rc = openRaw(source, SQLITE_OPEN_READWRITE, &src);
-        if (rc != SQLITE_OK)
-            return failed(QStringLiteral("无法打开数据库 %1：%2").arg(source, engineReason(rc, src.db)));
-        rc = openRaw(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &dst);
-        if (rc == SQLITE_OK)
-            rc =
-                sqlite3_exec(dst.db, "PRAGMA synchronous=FULL; SELECT 1 FROM sqlite_master", nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK)
-            return failed(QStringLiteral("无法写入 %1：%2").arg(dest, engineReason(rc, dst.db)));
-        setSharedFileMode(part);
-        sqlite3_backup *b = sqlite3_backup_init(dst.db, "main", src.db, "main");
-        if (!b)
-            return failed(QStringLiteral("无法开始备份：%1").arg(engineReason(sqlite3_errcode(dst.db), dst.db)));
-        // All pages in one step: one read snapshot of the source, which in WAL
-        // mode never stops its writers. A busy source is waited for a while.
-        for (int tries = 0; tries < 100; ++tries) {
-            rc = sqlite3_backup_step(b, -1);
-            if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
-                break;
-            sqlite3_sleep(100);
-        }
-        sqlite3_backup_finish(b);
-        if (rc != SQLITE_DONE) {
-            const int code = sqlite3_errcode(dst.db) != SQLITE_OK ? sqlite3_errcode(dst.db) : rc;
-            return failed(QStringLiteral("备份没有完成：%1").arg(engineReason(code, dst.db)));
-        }
-        // A backup is one self-contained file: no write-ahead log beside it.
-        rc = sqlite3_exec(dst.db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK)
-            return failed(QStringLiteral("备份没有完成：%1").arg(engineReason(rc, dst.db)));
-    }
-    if (!fsyncPath(part))
-        return failed(QStringLiteral("无法把备份写到磁盘上：%1").arg(systemReason(errno)));
+    // A backup is one self-contained file: no write-ahead log beside it.
+    if (const QString why = copyPages(source, SQLITE_OPEN_READWRITE, part, "PRAGMA journal_mode=DELETE", 100, nullptr,
+                                      {QStringLiteral("无法打开数据库 %1：").arg(source),
+                                       QStringLiteral("无法写入 %1：").arg(dest), QStringLiteral("无法开始备份："),
+                                       QStringLiteral("备份没有完成："), QStringLiteral("无法把备份写到磁盘上：")});
+        !why.isEmpty())
+        return failed(why);
     const DbCheck check = checkDatabaseFile(part);
     if (!check.ok())
         return failed(
@@ -306,15 +313,15 @@ bool writeBackupAnchor(const QString &backup, QString *why)
     const QString anchor = backupAnchorPath(backup);
     AuditTrailPosition p;
     {
-        RawDb c;
+        DbHandle c;
         const int rc = openRaw(backup, SQLITE_OPEN_READONLY, &c);
         if (rc != SQLITE_OK) {
             if (why)
-                *why = QStringLiteral("无法打开备份 %1：%2").arg(backup, engineReason(rc, c.db));
+                *why = QStringLiteral("无法打开备份 %1：%2").arg(backup, engineReason(rc, c.get()));
             return false;
         }
         QString cause;
-        if (!readAuditPosition(c.db, 0, &p, &cause)) {
+        if (!readAuditPosition(c.get(), 0, &p, &cause)) {
             if (why)
                 *why = QStringLiteral("无法读取备份 %1 的审计记录：%2").arg(backup, cause);
             return false;
@@ -323,7 +330,8 @@ bool writeBackupAnchor(const QString &backup, QString *why)
     return writeAuditAnchor(anchor, anchorOf(p, QFileInfo(backup).absoluteFilePath()), why);
 }
 
-QStringList processesHolding(const QString &path)
+// Other processes that hold the file open, as "进程 PID（NAME）".
+static QStringList processesHolding(const QString &path)
 {
     const QString canonical = QFileInfo(path).canonicalFilePath();
     QStringList watched;
@@ -405,54 +413,27 @@ RestoreResult restoreDatabase(const QString &backup, const QString &link)
     struct stat before = {};
     const bool hadTarget = ::stat(QFile::encodeName(target).constData(), &before) == 0;
     const QString part = target + QStringLiteral(".restore-part");
-    removeWithJournals(part);
     const auto failed = [&](const QString &why) {
         removeWithJournals(part);
         r.error = why;
         return r;
     };
-    {
-        RawDb src, dst;
-        int rc = openRaw(backup, SQLITE_OPEN_READONLY, &src);
-        if (rc == SQLITE_OK)
-            rc = openRaw(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &dst);
-        if (rc == SQLITE_OK)
-            rc =
-                sqlite3_exec(dst.db, "PRAGMA synchronous=FULL; SELECT 1 FROM sqlite_master", nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK)
-            return failed(QStringLiteral("无法写入 %1：%2").arg(part, engineReason(rc, dst.db ? dst.db : src.db)));
-        // The restored file belongs to whom the replaced one belonged, with
-        // its group and mode: the program's users go on opening it even when
-        // root restores.
-        if (hadTarget) {
-            const QByteArray p = QFile::encodeName(part);
-            if (::chown(p.constData(), before.st_uid, before.st_gid) != 0)
-                (void)::chown(p.constData(), uid_t(-1), before.st_gid);
-            (void)::chmod(p.constData(), before.st_mode & 07777);
-        } else {
-            setSharedFileMode(part);
-        }
-        sqlite3_backup *b = sqlite3_backup_init(dst.db, "main", src.db, "main");
-        rc = b ? sqlite3_backup_step(b, -1) : sqlite3_errcode(dst.db);
-        if (b)
-            sqlite3_backup_finish(b);
-        if (rc != SQLITE_DONE)
-            return failed(QStringLiteral("恢复没有完成：%1").arg(engineReason(sqlite3_errcode(dst.db), dst.db)));
-        // The program shares the file between connections: WAL mode.
-        rc = sqlite3_exec(dst.db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK)
-            return failed(QStringLiteral("恢复没有完成：%1").arg(engineReason(rc, dst.db)));
-    }
-    if (!fsyncPath(part))
-        return failed(QStringLiteral("无法把恢复的文件写到磁盘上：%1").arg(systemReason(errno)));
+    // The program shares the file between connections: WAL mode.
+    const QString unwritable = QStringLiteral("无法写入 %1：").arg(part);
+    if (const QString why =
+            copyPages(backup, SQLITE_OPEN_READONLY, part, "PRAGMA journal_mode=WAL", 1, hadTarget ? &before : nullptr,
+                      {unwritable, unwritable, QStringLiteral("恢复没有完成："), QStringLiteral("恢复没有完成："),
+                       QStringLiteral("无法把恢复的文件写到磁盘上：")});
+        !why.isEmpty())
+        return failed(why);
 
     const QByteArray targetName = QFile::encodeName(target);
     if (QFileInfo::exists(target)) {
         // Fold what the log still holds into the file that is kept.
         {
-            RawDb old;
+            DbHandle old;
             if (openRaw(target, SQLITE_OPEN_READWRITE, &old) == SQLITE_OK)
-                sqlite3_exec(old.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+                sqlite3_exec(old.get(), "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
         }
         const QString kept = target + QStringLiteral(".before-restore");
         const QString keptPart = kept + QStringLiteral(".part");
@@ -550,9 +531,9 @@ void startDailyBackup(const QString &databasePath, std::function<void(const QStr
     g_dailyTried = today;
     int keep = kDefaultBackupKeep;
     {
-        RawDb c;
+        DbHandle c;
         if (openRaw(databasePath, SQLITE_OPEN_READONLY, &c) == SQLITE_OK)
-            keep = backupKeep(c.db);
+            keep = backupKeep(c.get());
     }
     auto result = std::make_shared<QString>();
     QThread *t = QThread::create([=] { *result = runDailyBackup(databasePath, file, keep); });

@@ -45,9 +45,6 @@ BackupResult backupDatabase(const QString &source, const QString &dest);
 QString backupAnchorPath(const QString &backup);
 bool writeBackupAnchor(const QString &backup, QString *why);
 
-// Other processes that hold the file open, as "进程 PID（NAME）".
-QStringList processesHolding(const QString &path);
-
 struct RestoreResult {
     bool ok = false;
     QString error;   // in Chinese when !ok

@@ -7,6 +7,14 @@
 
 namespace xs {
 
+// Sets `error` (when given) to why; false, for returning at once.
+inline bool failWith(QString *error, const QString &why)
+{
+    if (error)
+        *error = why;
+    return false;
+}
+
 // Appends rows (cells in `columns` order) to a table, every value bound.
 bool insertRows(const Connection &c, const QString &table, const QStringList &columns,
                 const std::vector<CsvRecord> &rows, QString *error);
@@ -16,24 +24,19 @@ bool insertRows(const Connection &c, const QString &table, const QStringList &co
 template <class Work>
 bool atomically(const Connection &c, QString *error, Work work)
 {
-    auto fail = [error](const QString &why) {
-        if (error)
-            *error = why;
-        return false;
-    };
     if (!c.exec("SAVEPOINT xs_seed"))
-        return fail(c.lastError());
+        return failWith(error, c.lastError());
     QString why;
     if (!work(&why)) {
         c.exec("ROLLBACK TO xs_seed");
         c.exec("RELEASE xs_seed");
-        return fail(why);
+        return failWith(error, why);
     }
     if (!c.exec("RELEASE xs_seed")) {
         why = c.lastError();
         c.exec("ROLLBACK TO xs_seed");
         c.exec("RELEASE xs_seed");
-        return fail(why);
+        return failWith(error, why);
     }
     return true;
 }

@@ -1,8 +1,10 @@
 #include "data/sqlite/demoarchive.h"
 
 #include "data/schema.h"
+#include "data/sqlite/bulkwrite.h"
 #include "data/sqlite/demodata.h"
 #include "data/sqlite/sqlite.h"
+#include "data/sqltext.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -17,13 +19,6 @@
 namespace xs {
 
 namespace {
-
-bool fail(QString *error, const QString &why)
-{
-    if (error)
-        *error = why;
-    return false;
-}
 
 // What a visit to one kind of department looks like.
 struct Clinical {
@@ -263,7 +258,7 @@ bool insertGeneratedDepartments(const Connection &c, const DemoArchiveOptions &o
     StmtHandle ins =
         c.prepare(QStringLiteral("INSERT INTO class(年级,科室,诊室,年制,专业,医生,备注) VALUES(?,?,?,?,?,?,?)"));
     if (!ins)
-        return fail(error, c.lastError());
+        return failWith(error, c.lastError());
     std::mt19937 rng(7);
     const auto &surnames = words(kSurnames);
     const auto &given = words(kMaleGiven);
@@ -291,7 +286,7 @@ bool insertGeneratedDepartments(const Connection &c, const DemoArchiveOptions &o
         for (int i = 0; i < 7; ++i)
             sqlite3_bind_text(ins.get(), i + 1, values[i].constData(), int(values[i].size()), SQLITE_TRANSIENT);
         if (sqlite3_step(ins.get()) != SQLITE_DONE)
-            return fail(error, c.lastError());
+            return failWith(error, c.lastError());
     }
     return true;
 }
@@ -300,10 +295,8 @@ bool insertGeneratedDepartments(const Connection &c, const DemoArchiveOptions &o
 std::vector<Department> readDepartments(const Connection &c)
 {
     std::vector<Department> out;
-    StmtHandle s = c.prepare(QStringLiteral("SELECT 科室, 医生, 专业 FROM class ORDER BY rowid"));
-    if (!s)
-        return out;
-    while (sqlite3_step(s.get()) == SQLITE_ROW) {
+    const StmtHandle s = c.prepare(QStringLiteral("SELECT 科室, 医生, 专业 FROM class ORDER BY rowid"));
+    while (s && sqlite3_step(s.get()) == SQLITE_ROW) {
         Department d;
         d.name = QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(s.get(), 0)));
         d.doctor = QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(s.get(), 1)));
@@ -341,14 +334,10 @@ bool generateRecords(const Connection &c, const DemoArchiveOptions &o, QString *
 {
     const std::vector<Department> departments = readDepartments(c);
     if (departments.empty())
-        return fail(error, QStringLiteral("没有科室，无法生成病例档案"));
-    const QStringList &cols = caseColumns();
-    QStringList marks;
-    for (qsizetype i = 0; i < cols.size(); ++i)
-        marks << QStringLiteral("?");
-    StmtHandle ins = c.prepare(QStringLiteral("INSERT INTO xj(%1) VALUES(%2)").arg(cols.join(u','), marks.join(u',')));
+        return failWith(error, QStringLiteral("没有科室，无法生成病例档案"));
+    StmtHandle ins = c.prepare(insertStatement(QStringLiteral("xj"), caseColumns(), caseColumns().size()));
     if (!ins)
-        return fail(error, c.lastError());
+        return failWith(error, c.lastError());
 
     std::mt19937 rng(20240301);
     const auto &surnames = words(kSurnames);
@@ -426,7 +415,7 @@ bool generateRecords(const Connection &c, const DemoArchiveOptions &o, QString *
         for (int i = 0; i < 20; ++i)
             sqlite3_bind_text(s, i + 1, v[i].constData(), int(v[i].size()), SQLITE_STATIC);
         if (sqlite3_step(s) != SQLITE_DONE)
-            return fail(error, QStringLiteral("写入病例档案失败：%1").arg(c.lastError()));
+            return failWith(error, QStringLiteral("写入病例档案失败：%1").arg(c.lastError()));
         if (o.progress && (r + 1) % 50000 == 0)
             o.progress(r + 1);
     }
@@ -439,50 +428,31 @@ DemoArchiveOptions demoArchiveFor(int records)
 {
     DemoArchiveOptions o;
     o.records = records;
-    if (records >= 100000) {
-        o.departments = 2000;
-        o.groups = 50;
-    }
+    if (records >= 100000)
+        o.departments = 2000;  // in the default 50 groups
     return o;
 }
 
 bool fillDemoArchive(const Connection &c, const DemoArchiveOptions &o, QString *error)
 {
     if (o.records < 0 || o.departments < 0)
-        return fail(error, QStringLiteral("记录数和科室数不能是负数"));
-    if (!c.exec("SAVEPOINT xs_demo"))
-        return fail(error, c.lastError());
-    QString why;
-    const bool ok = [&] {
+        return failWith(error, QStringLiteral("记录数和科室数不能是负数"));
+    return atomically(c, error, [&](QString *why) {
         if (o.departments == 0) {
-            if (!seedDemoDepartments(c, &why))
+            if (!seedDemoDepartments(c, why))
                 return false;
-        } else if (!insertGeneratedDepartments(c, o, &why)) {
+        } else if (!insertGeneratedDepartments(c, o, why)) {
             return false;
         }
         const QStringList indexes = dropCaseIndexes(c);
-        if (!generateRecords(c, o, &why))
+        if (!generateRecords(c, o, why))
             return false;
         for (const QString &sql : indexes)
             if (!c.exec(sql))
-                return fail(&why, QStringLiteral("建索引失败：%1").arg(c.lastError()));
+                return failWith(why, QStringLiteral("建索引失败：%1").arg(c.lastError()));
         // Statistics, so that the planner knows how the archive is spread.
-        if (!c.exec("ANALYZE"))
-            return fail(&why, c.lastError());
-        return true;
-    }();
-    if (!ok) {
-        c.exec("ROLLBACK TO xs_demo");
-        c.exec("RELEASE xs_demo");
-        return fail(error, why);
-    }
-    if (!c.exec("RELEASE xs_demo")) {
-        why = c.lastError();
-        c.exec("ROLLBACK TO xs_demo");
-        c.exec("RELEASE xs_demo");
-        return fail(error, why);
-    }
-    return true;
+        return c.exec("ANALYZE") || failWith(why, c.lastError());
+    });
 }
 
 }  // namespace xs

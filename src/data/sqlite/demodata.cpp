@@ -32,22 +32,14 @@ bool seedDemoDepartments(const Connection &c, QString *error)
     });
 }
 
-static bool failWith(QString *error, const QString &why)
-{
-    if (error)
-        *error = why;
-    return false;
-}
-
 bool insertUser(const Connection &c, const QString &name, const QString &password, const QStringList &flags,
                 QString *error)
 {
-    for (const QString &f : flags)
-        if (!rightFlags().contains(f))
-            return failWith(error, QStringLiteral("未知的权限标志：%1").arg(f));
     QStringList cols = {"username", "password"};
     QStringList marks = {"?", "?"};
     for (const QString &f : flags) {
+        if (!rightFlags().contains(f))
+            return failWith(error, QStringLiteral("未知的权限标志：%1").arg(f));
         cols << f;
         marks << QStringLiteral("'y'");
     }

@@ -33,12 +33,11 @@ QString rowCountDdl()
 bool rowCountsHold(const Connection &c)
 {
     return std::ranges::all_of(kCountedTables, [&c](const QString &t) {
-        StmtHandle s = c.prepare(
-            QStringLiteral("select (select count(*) from sqlite_master where type='trigger' and name in"
-                           " ('row_counts_%1_insert', 'row_counts_%1_delete')) = 2 and (select count(*) from %1) ="
-                           " (select n from row_counts where tbl='%1')")
-                .arg(t));
-        return s && sqlite3_step(s.get()) == SQLITE_ROW && sqlite3_column_int(s.get(), 0) == 1;
+        return c.scalar(QStringLiteral("select (select count(*) from sqlite_master where type='trigger' and name in"
+                                       " ('row_counts_%1_insert', 'row_counts_%1_delete')) = 2 and (select count(*)"
+                                       " from %1) = (select n from row_counts where tbl='%1')")
+                            .arg(t))
+               == QLatin1String("1");
     });
 }
 
@@ -86,10 +85,7 @@ bool createSchema(const Connection &c)
 SchemaOutcome migrateFile(const Connection &c, QString *why)
 {
     // None (0) in a file of an earlier program: version 1.
-    StmtHandle stored = c.prepare(QStringLiteral("PRAGMA user_version"));
-    const int version =
-        std::max(1, stored && sqlite3_step(stored.get()) == SQLITE_ROW ? sqlite3_column_int(stored.get(), 0) : 0);
-    stored.reset();
+    const int version = std::max(1, c.scalar(QStringLiteral("PRAGMA user_version")).value_or(QString()).toInt());
     if (version > kSchemaVersion) {
         if (why)
             *why = newerSchemaText(

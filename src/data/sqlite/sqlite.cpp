@@ -1,6 +1,7 @@
 #include "data/sqlite/sqlite.h"
 
 #include "data/audit.h"
+#include "data/schema.h"
 #include "data/sqlite/fileaudit.h"
 
 #include <QCoreApplication>
@@ -60,7 +61,6 @@ DbFault faultOf(int rc)
         return DbFault::NotOurs;
     case SQLITE_IOERR:
     case SQLITE_PROTOCOL:
-        return DbFault::Io;
     case SQLITE_NOMEM:
         return DbFault::Io;
     case SQLITE_INTERRUPT:
@@ -117,14 +117,6 @@ ReadingDeadline::~ReadingDeadline() { t_deadline = previous_; }
 bool ReadingDeadline::overdue() { return t_deadline != 0 && steadyNowNs() > t_deadline; }
 
 void restoreProgressHandler(sqlite3 *db) { sqlite3_progress_handler(db, kDeadlineSteps, &checkDeadline, nullptr); }
-
-static void applyPragmas(sqlite3 *db)
-{
-    sqlite3_busy_timeout(db, g_busyTimeoutMs);
-    sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
-    // A reading of this connection stops at its deadline (ReadingDeadline).
-    restoreProgressHandler(db);
-}
 
 // Short reasons for a file that cannot be opened, followed by what to do.
 static QString reasonFor(int rc, sqlite3 *db)
@@ -262,7 +254,10 @@ static Connection openWith(const QString &path, int flags)
     sqlite3_extended_result_codes(raw, 0);
     if (write && sqlite3_db_readonly(raw, "main") == 1)
         fail(path, SQLITE_READONLY, nullptr);
-    applyPragmas(raw);
+    sqlite3_busy_timeout(raw, g_busyTimeoutMs);
+    sqlite3_exec(raw, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    // A reading of this connection stops at its deadline (ReadingDeadline).
+    restoreProgressHandler(raw);
     // The audit triggers of the file call these; without them every change
     // of the audited tables fails.
     registerAuditFunctions(raw);
@@ -271,10 +266,8 @@ static Connection openWith(const QString &path, int flags)
     const int check = sqlite3_exec(raw, "SELECT 1 FROM sqlite_master LIMIT 1", nullptr, nullptr, nullptr);
     if (check != SQLITE_OK)
         fail(path, sqlite3_extended_errcode(raw), raw, write);
-    return Connection::fromHandle(std::move(db));
+    return Connection(std::move(db));
 }
-
-Connection Connection::fromHandle(DbHandle db) { return Connection(std::move(db)); }
 
 Connection Connection::open(const QString &path) { return openWith(path, SQLITE_OPEN_READWRITE); }
 
@@ -328,6 +321,13 @@ std::optional<QString> Connection::scalar(const QString &sql) const
     return columnText(s.get(), 0);
 }
 
+RowReader::RowReader(const Connection &c, const QString &table, const QStringList &columns)
+    : stmt_(c.prepare(QStringLiteral("SELECT %1 FROM %2").arg(columns.join(QLatin1Char(',')), table)))
+{
+    for (int i = 0; i < columns.size(); ++i)
+        date_.push_back(columnKind(table, i) == ColumnKind::Date);
+}
+
 bool RowReader::next(QList<std::optional<QString>> &row)
 {
     const int rc = sqlite3_step(stmt_.get());
@@ -335,10 +335,12 @@ bool RowReader::next(QList<std::optional<QString>> &row)
     if (rc != SQLITE_ROW)
         return false;
     const int n = sqlite3_column_count(stmt_.get());
-    for (int i = 0; i < n; ++i)
-        row << (sqlite3_column_type(stmt_.get(), i) == SQLITE_NULL
-                    ? std::nullopt
-                    : std::optional<QString>(columnText(stmt_.get(), i)));
+    for (int i = 0; i < n; ++i) {
+        const QString text = columnText(stmt_.get(), i);
+        const bool null =
+            sqlite3_column_type(stmt_.get(), i) == SQLITE_NULL || (date_[size_t(i)] && text.trimmed().isEmpty());
+        row << (null ? std::nullopt : std::optional<QString>(text));
+    }
     return true;
 }
 
@@ -354,37 +356,35 @@ bool bindText(sqlite3_stmt *s, int i, const QString &v)
     return sqlite3_bind_text(s, i, u.constData(), int(u.size()), SQLITE_TRANSIENT) == SQLITE_OK;
 }
 
-// Columns of a table as the file holds them (empty when there is no such table).
-static QStringList columnsOf(const Connection &c, const QString &table)
+QStringList columnsOf(sqlite3 *db, const QString &table, int *rc)
 {
     QStringList cols;
-    StmtHandle s = c.prepare(QStringLiteral("SELECT name FROM pragma_table_info(?)"));
-    if (!s)
-        return cols;
-    bindText(s.get(), 1, table);
-    while (sqlite3_step(s.get()) == SQLITE_ROW)
-        cols << columnText(s.get(), 0);
+    sqlite3_stmt *raw = nullptr;
+    int result = sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_info(?)", -1, &raw, nullptr);
+    const StmtHandle s(raw);
+    if (result == SQLITE_OK) {
+        bindText(raw, 1, table);
+        while ((result = sqlite3_step(raw)) == SQLITE_ROW)
+            cols << columnText(raw, 0);
+    }
+    if (rc)
+        *rc = result == SQLITE_DONE ? SQLITE_OK : result;
     return cols;
 }
 
 void checkOurs(const QString &path)
 {
-    // A 0-byte file is an empty database to the engine, and opening it would
-    // make it one: refuse it before anything is written.
-    if (QFileInfo(path).exists() && QFileInfo(path).size() == 0)
-        throw DbError(realFilePath(path), reasonFor(SQLITE_NOTADB, nullptr), DbFault::NotOurs);
-    Connection c = openWith(path, SQLITE_OPEN_READONLY);
-    int appId = 0;
-    {
-        StmtHandle s = c.prepare(QStringLiteral("PRAGMA application_id"));
-        if (s && sqlite3_step(s.get()) == SQLITE_ROW)
-            appId = sqlite3_column_int(s.get(), 0);
-    }
-    if (appId == kApplicationId)
-        return;
     const auto notOurs = [&] {
         throw DbError(realFilePath(path), reasonFor(SQLITE_NOTADB, nullptr), DbFault::NotOurs);
     };
+    // A 0-byte file is an empty database to the engine, and opening it would
+    // make it one: refuse it before anything is written.
+    if (QFileInfo(path).exists() && QFileInfo(path).size() == 0)
+        notOurs();
+    Connection c = openWith(path, SQLITE_OPEN_READONLY);
+    const int appId = c.scalar(QStringLiteral("PRAGMA application_id")).value_or(QString()).toInt();
+    if (appId == kApplicationId)
+        return;
     if (appId != 0)
         notOurs();
     // An older file carries no mark: it is ours when its tables match.
@@ -396,7 +396,7 @@ void checkOurs(const QString &path)
         {"表1", {"输液", "抗生素", "收费项目", "用法", "中药", "个人定制"}},
     };
     for (const auto &[table, wanted] : tables) {
-        const QStringList have = columnsOf(c, QString::fromUtf8(table));
+        const QStringList have = columnsOf(c.get(), QString::fromUtf8(table));
         for (const QString &col : wanted)
             if (!have.contains(col, Qt::CaseInsensitive))
                 notOurs();

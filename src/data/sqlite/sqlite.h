@@ -3,10 +3,12 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -54,18 +56,18 @@ public:
     // The last failure in Chinese (engine text as a detail line) and its code.
     QString lastError() const;
     int lastCode() const;
-    static Connection fromHandle(DbHandle db);
+    explicit Connection(DbHandle db) : db_(std::move(db)) {}
 
 private:
-    explicit Connection(DbHandle db) : db_(std::move(db)) {}
     DbHandle db_;
 };
 
-// The rows of one reading, one at a time, each value a text or nullopt for
-// NULL: for copying a file's tables elsewhere.
+// The rows of a table's columns, one at a time, each value a text or nullopt
+// for NULL: for copying a file's tables elsewhere. An empty text in a date
+// column reads as NULL (the server's date type has no empty value).
 class RowReader {
 public:
-    RowReader(const Connection &c, const QString &sql) : stmt_(c.prepare(sql)) {}
+    RowReader(const Connection &c, const QString &table, const QStringList &columns);
     bool valid() const { return stmt_ != nullptr; }
     // Appends the next row's values; false at the end or on a failure.
     bool next(QList<std::optional<QString>> &row);
@@ -73,9 +75,13 @@ public:
 
 private:
     StmtHandle stmt_;
+    std::vector<bool> date_;
     bool failed_ = false;
 };
 
+// Columns of a table as the file holds them (empty when there is no such
+// table); `rc`, when given, gets the engine's result.
+QStringList columnsOf(sqlite3 *db, const QString &table, int *rc = nullptr);
 // Reads column i of the current row of a statement as a QString.
 QString columnText(sqlite3_stmt *s, int i);
 bool bindText(sqlite3_stmt *s, int i, const QString &v);

@@ -113,22 +113,14 @@ public:
 
     std::unique_ptr<Rows> query(const QString &sql, SqlOutcome &out) override
     {
-        const auto translated = translateSql(sql);
-        if (!translated) {
-            fillFault(out, SQLITE_ERROR, QStringLiteral("语句无法解析"));
-            return {};
-        }
-        return read(*translated, {}, out, true);
+        const auto translated = translateSql(sql, SqlDialect::File, out);
+        return translated ? read(*translated, {}, out, true) : nullptr;
     }
 
     void action(const QString &sql, SqlOutcome &out) override
     {
-        const auto translated = translateSql(sql);
-        if (!translated) {
-            fillFault(out, SQLITE_ERROR, QStringLiteral("语句无法解析"));
-            return;
-        }
-        write(*translated, {}, out);
+        if (const auto translated = translateSql(sql, SqlDialect::File, out))
+            write(*translated, {}, out);
     }
 
     std::unique_ptr<Rows> exec(const QString &sql, const Params &params, SqlOutcome &out) override
@@ -142,14 +134,7 @@ public:
     void insert(const QString &table, const QStringList &columns, const Params &values, SqlOutcome &out,
                 Rows *) override
     {
-        QStringList marks;
-        for (int k = 0; k < values.size(); ++k)
-            marks << QStringLiteral("?");
-        const QString sql = columns.isEmpty()
-                                ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
-                                : QStringLiteral("INSERT INTO %1(%2) VALUES(%3)")
-                                      .arg(table, columns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
-        write(sql, values, out);
+        write(insertStatement(table, columns, values.size()), values, out);
     }
 
     std::unique_ptr<PageSource> pages(const QString &sql, SqlOutcome &out) override
@@ -259,16 +244,12 @@ private:
             fillFault(out, *conn);
             return {};
         }
-        if (!sqlite3_stmt_readonly(stmt.get())) {
-            if (readingOnly) {
-                fillFault(out, *conn);
-                return {};
-            }
+        if (!sqlite3_stmt_readonly(stmt.get()) && !readingOnly) {
             stmt.reset();
             write(sql, params, out);
             return {};
         }
-        if (!bindAll(stmt.get(), params)) {
+        if (!sqlite3_stmt_readonly(stmt.get()) || !bindAll(stmt.get(), params)) {
             fillFault(out, *conn);
             return {};
         }
