@@ -80,10 +80,150 @@ QString countsOf(PgConnection &c, const QList<ServerTable> &tables)
                      .arg(serverCount(c, QStringLiteral("%1.%2").arg(roomQuoted(t.schema), roomQuoted(t.name))));
     return parts.join(QStringLiteral("，"));
 }
-}  // namespace
+
+const QString kDefaultRoom = QStringLiteral("1");
+
+// The room of --room (1 without the option); nothing, after a message, when
+// the name is empty or too long for the server.
+std::optional<QString> roomOf(const Options &o)
+{
+    if (!o.has(QStringLiteral("--room")))
+        return kDefaultRoom;
+    const QString room = o.value(QStringLiteral("--room")).trimmed();
+    if (const QString problem = roomNameProblem(room); !problem.isEmpty()) {
+        error(ExitUsage, QStringLiteral("--room：") + problem);
+        return std::nullopt;
+    }
+    return room;
+}
+
+// The password of the room's login role, read from --room-password-file
+// (nothing without the option: the role is made without one).
+std::optional<QString> roomPasswordOf(const Options &o, const QString &room)
+{
+    if (!o.has(QStringLiteral("--room-password-file")))
+        return std::nullopt;
+    std::optional<QString> p = obtainPassword(o, QStringLiteral("--room-password-file"),
+                                              QStringLiteral("诊室 %1 的服务器账户的密码：").arg(room));
+    if (p && p->trimmed().isEmpty()) {
+        error(ExitFailed, QStringLiteral("诊室账户的密码不能为空"));
+        return std::nullopt;
+    }
+    return p;
+}
+
+void tellRoomAccount(const QString &room, bool withPassword)
+{
+    if (withPassword)
+        out(QStringLiteral("诊室 %1 的程序以账户 %2 连接服务器（连接串中写 user=%2，密码写在 ~/.pgpass 中）。")
+                .arg(room, roomRole(room)));
+    else
+        out(QStringLiteral("诊室 %1 的账户 %2 还没有密码：请运行 chengheng-db room add %1 --server … 设定，"
+                           "程序只以诊室账户连接服务器。")
+                .arg(room, roomRole(room)));
+}
+
+const QString kRoomUsage = QStringLiteral("用法：room add 诊室名 --server CONNINFO [--password-file FILE|-]\n"
+                                          "      room list --server CONNINFO\n"
+                                          "      room remove 诊室名 --server CONNINFO");
+
+// The options of a room command with its one room name (or none for list).
+bool roomOptions(const QStringList &args, bool named, bool password, Options *o)
+{
+    QStringList valued = {QStringLiteral("--server")};
+    if (password)
+        valued << QStringLiteral("--password-file");
+    if (!parseOptions(args, valued, {}, o))
+        return false;
+    if (o->positional.size() != (named ? 1 : 0) || !o->has(QStringLiteral("--server"))) {
+        error(ExitUsage, kRoomUsage);
+        return false;
+    }
+    if (named) {
+        if (const QString problem = roomNameProblem(o->positional[0]); !problem.isEmpty()) {
+            error(ExitUsage, problem);
+            return false;
+        }
+    }
+    return true;
+}
+
+int roomAdd(const QStringList &args)
+{
+    Options o;
+    if (args.contains(QStringLiteral("--password")))
+        return refusePasswordOption(QStringLiteral("--password"), QStringLiteral("--password-file"));
+    if (!roomOptions(args, true, true, &o))
+        return ExitUsage;
+    const QString room = o.positional[0].trimmed();
+    const auto server = connectServer(o.value(QStringLiteral("--server")));
+    if (!server)
+        return ExitFailed;
+    const std::optional<QString> password =
+        obtainPassword(o, QStringLiteral("--password-file"),
+                       QStringLiteral("诊室 %1 的服务器账户 %2 的密码：").arg(room, roomRole(room)));
+    if (!password)
+        return ExitFailed;
+    if (password->trimmed().isEmpty())
+        return error(ExitFailed, QStringLiteral("诊室账户的密码不能为空"));
+    QString why;
+    if (!addServerRoom(*server, room, password, &why))
+        return error(ExitFailed, why);
+    out(QStringLiteral("诊室 %1 可以使用了：它的程序以账户 %2 连接服务器（连接串中写 user=%2，密码写在该诊室电脑的 "
+                       "~/.pgpass 中），只能读写共用的表和本诊室的处方工作表。")
+            .arg(room, roomRole(room)));
+    return ExitOk;
+}
+
+int roomList(const QStringList &args)
+{
+    Options o;
+    if (!roomOptions(args, false, false, &o))
+        return ExitUsage;
+    const auto server = connectServer(o.value(QStringLiteral("--server")));
+    if (!server)
+        return ExitFailed;
+    QList<ServerRoom> rooms;
+    QString why;
+    if (!listServerRooms(*server, &rooms, &why))
+        return error(ExitFailed, QStringLiteral("无法读取诊室：%1").arg(why));
+    if (rooms.isEmpty()) {
+        out(QStringLiteral("服务器上还没有诊室（用 chengheng-db room add 建立）"));
+        return ExitOk;
+    }
+    QList<QStringList> table = {
+        {QStringLiteral("诊室"), QStringLiteral("账户"), QStringLiteral("建立时间"), QStringLiteral("状态")}};
+    for (const ServerRoom &r : std::as_const(rooms)) {
+        QString state = QStringLiteral("在用");
+        if (!r.removed.isEmpty())
+            state = QStringLiteral("%1 停用").arg(r.removed);
+        else if (!r.canLogin)
+            state = QStringLiteral("账户不能登录");
+        table << QStringList{r.room, r.role, r.added, state};
+    }
+    out(formatTable(table));
+    return ExitOk;
+}
+
+int roomRemove(const QStringList &args)
+{
+    Options o;
+    if (!roomOptions(args, true, false, &o))
+        return ExitUsage;
+    const QString room = o.positional[0].trimmed();
+    const auto server = connectServer(o.value(QStringLiteral("--server")));
+    if (!server)
+        return ExitFailed;
+    QString why;
+    if (!removeServerRoom(*server, room, &why))
+        return error(ExitFailed, why);
+    out(QStringLiteral("诊室 %1 已停用：账户 %2 不能再登录；它的处方工作表和审计记录都留在服务器上。")
+            .arg(room, roomRole(room)));
+    return ExitOk;
+}
 
 // The tables of the shared schema and of every room, as the server holds them.
-static bool serverTables(PgConnection &c, QList<ServerTable> *tables, QString *why)
+bool serverTables(PgConnection &c, QList<ServerTable> *tables, QString *why)
 {
     const QString shared = QStringLiteral("chengheng");
     *tables = {{shared, QStringLiteral("use"), useColumns()},
@@ -100,6 +240,7 @@ static bool serverTables(PgConnection &c, QList<ServerTable> *tables, QString *w
         *tables << ServerTable{rooms.text(i, 0), QStringLiteral("yc"), caseColumns()};
     return true;
 }
+}  // namespace
 
 int serverCheck(const QString &conninfo)
 {
@@ -216,50 +357,6 @@ int serverBackup(const QString &conninfo, const QString &dest)
     return ExitOk;
 }
 
-namespace {
-const QString kDefaultRoom = QStringLiteral("1");
-
-// The room of --room (1 without the option); nothing, after a message, when
-// the name is empty or too long for the server.
-std::optional<QString> roomOf(const Options &o)
-{
-    if (!o.has(QStringLiteral("--room")))
-        return kDefaultRoom;
-    const QString room = o.value(QStringLiteral("--room")).trimmed();
-    if (const QString problem = roomNameProblem(room); !problem.isEmpty()) {
-        error(ExitUsage, QStringLiteral("--room：") + problem);
-        return std::nullopt;
-    }
-    return room;
-}
-
-// The password of the room's login role, read from --room-password-file
-// (nothing without the option: the role is made without one).
-std::optional<QString> roomPasswordOf(const Options &o, const QString &room)
-{
-    if (!o.has(QStringLiteral("--room-password-file")))
-        return std::nullopt;
-    std::optional<QString> p = obtainPassword(o, QStringLiteral("--room-password-file"),
-                                              QStringLiteral("诊室 %1 的服务器账户的密码：").arg(room));
-    if (p && p->trimmed().isEmpty()) {
-        error(ExitFailed, QStringLiteral("诊室账户的密码不能为空"));
-        return std::nullopt;
-    }
-    return p;
-}
-
-void tellRoomAccount(const QString &room, bool withPassword)
-{
-    if (withPassword)
-        out(QStringLiteral("诊室 %1 的程序以账户 %2 连接服务器（连接串中写 user=%2，密码写在 ~/.pgpass 中）。")
-                .arg(room, roomRole(room)));
-    else
-        out(QStringLiteral("诊室 %1 的账户 %2 还没有密码：请运行 chengheng-db room add %1 --server … 设定，"
-                           "程序只以诊室账户连接服务器。")
-                .arg(room, roomRole(room)));
-}
-}  // namespace
-
 int runServerInit(const QStringList &args)
 {
     Options o;
@@ -354,107 +451,6 @@ int runMigrate(const QStringList &args)
     tellRoomAccount(*room, roomPassword.has_value());
     return ExitOk;
 }
-
-namespace {
-const QString kRoomUsage = QStringLiteral("用法：room add 诊室名 --server CONNINFO [--password-file FILE|-]\n"
-                                          "      room list --server CONNINFO\n"
-                                          "      room remove 诊室名 --server CONNINFO");
-
-// The options of a room command with its one room name (or none for list).
-bool roomOptions(const QStringList &args, bool named, bool password, Options *o)
-{
-    QStringList valued = {QStringLiteral("--server")};
-    if (password)
-        valued << QStringLiteral("--password-file");
-    if (!parseOptions(args, valued, {}, o))
-        return false;
-    if (o->positional.size() != (named ? 1 : 0) || !o->has(QStringLiteral("--server"))) {
-        error(ExitUsage, kRoomUsage);
-        return false;
-    }
-    if (named) {
-        if (const QString problem = roomNameProblem(o->positional[0]); !problem.isEmpty()) {
-            error(ExitUsage, problem);
-            return false;
-        }
-    }
-    return true;
-}
-
-int roomAdd(const QStringList &args)
-{
-    Options o;
-    if (args.contains(QStringLiteral("--password")))
-        return refusePasswordOption(QStringLiteral("--password"), QStringLiteral("--password-file"));
-    if (!roomOptions(args, true, true, &o))
-        return ExitUsage;
-    const QString room = o.positional[0].trimmed();
-    const auto server = connectServer(o.value(QStringLiteral("--server")));
-    if (!server)
-        return ExitFailed;
-    const std::optional<QString> password =
-        obtainPassword(o, QStringLiteral("--password-file"),
-                       QStringLiteral("诊室 %1 的服务器账户 %2 的密码：").arg(room, roomRole(room)));
-    if (!password)
-        return ExitFailed;
-    if (password->trimmed().isEmpty())
-        return error(ExitFailed, QStringLiteral("诊室账户的密码不能为空"));
-    QString why;
-    if (!addServerRoom(*server, room, password, &why))
-        return error(ExitFailed, why);
-    out(QStringLiteral("诊室 %1 可以使用了：它的程序以账户 %2 连接服务器（连接串中写 user=%2，密码写在该诊室电脑的 "
-                       "~/.pgpass 中），只能读写共用的表和本诊室的处方工作表。")
-            .arg(room, roomRole(room)));
-    return ExitOk;
-}
-
-int roomList(const QStringList &args)
-{
-    Options o;
-    if (!roomOptions(args, false, false, &o))
-        return ExitUsage;
-    const auto server = connectServer(o.value(QStringLiteral("--server")));
-    if (!server)
-        return ExitFailed;
-    QList<ServerRoom> rooms;
-    QString why;
-    if (!listServerRooms(*server, &rooms, &why))
-        return error(ExitFailed, QStringLiteral("无法读取诊室：%1").arg(why));
-    if (rooms.isEmpty()) {
-        out(QStringLiteral("服务器上还没有诊室（用 chengheng-db room add 建立）"));
-        return ExitOk;
-    }
-    QList<QStringList> table = {
-        {QStringLiteral("诊室"), QStringLiteral("账户"), QStringLiteral("建立时间"), QStringLiteral("状态")}};
-    for (const ServerRoom &r : std::as_const(rooms)) {
-        QString state = QStringLiteral("在用");
-        if (!r.removed.isEmpty())
-            state = QStringLiteral("%1 停用").arg(r.removed);
-        else if (!r.canLogin)
-            state = QStringLiteral("账户不能登录");
-        table << QStringList{r.room, r.role, r.added, state};
-    }
-    out(formatTable(table));
-    return ExitOk;
-}
-
-int roomRemove(const QStringList &args)
-{
-    Options o;
-    if (!roomOptions(args, true, false, &o))
-        return ExitUsage;
-    const QString room = o.positional[0].trimmed();
-    const auto server = connectServer(o.value(QStringLiteral("--server")));
-    if (!server)
-        return ExitFailed;
-    QString why;
-    if (!removeServerRoom(*server, room, &why))
-        return error(ExitFailed, why);
-    out(QStringLiteral("诊室 %1 已停用：账户 %2 不能再登录；它的处方工作表和审计记录都留在服务器上。")
-            .arg(room, roomRole(room)));
-    return ExitOk;
-}
-}  // namespace
 
 int runRoom(const QStringList &args)
 {

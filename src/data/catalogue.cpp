@@ -80,11 +80,7 @@ std::optional<int> importCatalogue(const QString &path, QString *error)
 std::optional<int> exportCatalogue(const QString &path, QString *error)
 {
     const QStringList &columns = catalogueColumns();
-    std::vector<CsvRecord> records;
-    CsvRecord header;
-    for (const QString &col : columns)
-        header.emplace_back(col);
-    records.push_back(std::move(header));
+    std::vector<CsvRecord> records = {CsvRecord(columns.begin(), columns.end())};  // the header
     // A whole reading of this small table comes in stored row order on both
     // engines (the file's rowid, the server's heap order).
     if (!eachRow(
@@ -98,12 +94,8 @@ std::optional<int> exportCatalogue(const QString &path, QString *error)
 
     // Written to a temporary file and renamed: a failed export leaves no half file.
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly)) {
-        falseWith(error, QStringLiteral("无法写入文件 %1：%2").arg(path, out.errorString()));
-        return std::nullopt;
-    }
     const QByteArray bytes = formatCsv(records);
-    if (out.write(bytes) != bytes.size() || !out.commit()) {
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
         falseWith(error, QStringLiteral("无法写入文件 %1：%2").arg(path, out.errorString()));
         return std::nullopt;
     }
