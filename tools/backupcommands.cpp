@@ -20,26 +20,16 @@ QString describeCounts(const QList<TableCount> &counts)
     return parts.join(QStringLiteral("，"));
 }
 
-bool parseDbOnly(const QStringList &args, const QStringList &values, Options *o, int *code)
-{
-    QString why;
-    if (!parseOptions(args, values, {}, o, &why)) {
-        *code = error(ExitUsage, why);
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int runBackup(const QStringList &args)
 {
     Options o;
-    int code = ExitOk;
-    if (!parseDbOnly(args, {QStringLiteral("--db"), QStringLiteral("--server")}, &o, &code))
-        return code;
+    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o))
+        return ExitUsage;
     if (o.positional.size() != 1)
         return error(ExitUsage, QStringLiteral("用法：backup [--db FILE | --server CONNINFO] DEST"));
+    int code = ExitOk;
     const std::optional<Target> target = chooseTarget(o, &code);
     if (!target)
         return code;
@@ -64,9 +54,8 @@ int runBackup(const QStringList &args)
 int runRestore(const QStringList &args)
 {
     Options o;
-    int code = ExitOk;
-    if (!parseDbOnly(args, {QStringLiteral("--db"), QStringLiteral("--server")}, &o, &code))
-        return code;
+    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o))
+        return ExitUsage;
     if (o.has(QStringLiteral("--server")))
         return error(ExitUsage, QStringLiteral("服务器数据库不用 restore 恢复：把 backup --server 做的备份用 "
                                                "pg_restore --dbname CONNINFO 备份文件 恢复到一个空数据库，"
@@ -86,11 +75,11 @@ int runRestore(const QStringList &args)
 int runCheck(const QStringList &args)
 {
     Options o;
-    int code = ExitOk;
-    if (!parseDbOnly(args, {QStringLiteral("--db"), QStringLiteral("--server")}, &o, &code))
-        return code;
+    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o))
+        return ExitUsage;
     if (!o.positional.isEmpty())
         return error(ExitUsage, QStringLiteral("check 不接受参数 %1").arg(o.positional[0]));
+    int code = ExitOk;
     const std::optional<Target> target = chooseTarget(o, &code);
     if (!target)
         return code;
@@ -122,9 +111,8 @@ int runCheck(const QStringList &args)
 int runConfig(const QStringList &args)
 {
     Options o;
-    int code = ExitOk;
-    if (!parseDbOnly(args, {QStringLiteral("--db"), QStringLiteral("--server")}, &o, &code))
-        return code;
+    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o))
+        return ExitUsage;
     if (o.has(QStringLiteral("--server")))
         return error(ExitUsage, QStringLiteral("每日自动备份只用于数据库文件；服务器数据库请定时运行 "
                                                "chengheng-db backup --server CONNINFO 备份文件（例如用 cron）。"));

@@ -10,6 +10,7 @@
 #include "data/sqlite/fileschema.h"
 #include "data/sqlite/settings.h"
 #include "data/sqlite/sqlite.h"
+#include "data/statements.h"
 #include "toolsupport.h"
 
 #include <QDir>
@@ -21,13 +22,6 @@ namespace xs::tool {
 namespace {
 
 const QStringList kJournalSuffixes = {QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")};
-
-bool fail(QString *why, const QString &text)
-{
-    if (why)
-        *why = text;
-    return false;
-}
 
 int count(const Connection &c, const QString &table)
 {
@@ -57,17 +51,17 @@ struct InitPlan {
 bool buildDatabase(const Connection &c, const InitPlan &plan, QString *why)
 {
     if (!createSchema(c))
-        return fail(why, QStringLiteral("建表失败：%1").arg(c.lastError()));
+        return falseWith(why, QStringLiteral("建表失败：%1").arg(c.lastError()));
     // Several connections read and write the file at once: it must be in WAL mode.
     const std::optional<QString> mode = c.scalar(QStringLiteral("PRAGMA journal_mode"));
     if (!mode || mode->compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
-        return fail(why, QStringLiteral("无法把文件设为 WAL 日志模式"));
+        return falseWith(why, QStringLiteral("无法把文件设为 WAL 日志模式"));
 
     if (!c.exec("BEGIN IMMEDIATE"))
-        return fail(why, c.lastError());
+        return falseWith(why, c.lastError());
     const auto abandon = [&](const QString &text) {
         c.exec("ROLLBACK");
-        return fail(why, text);
+        return falseWith(why, text);
     };
     QString err;
     // A new file keeps only hashes of its passwords.
@@ -91,7 +85,7 @@ bool buildDatabase(const Connection &c, const InitPlan &plan, QString *why)
     // The records the file starts with are its first state; every change
     // after this one is recorded.
     if (migrateFile(c, &err) != SchemaOutcome::Current)
-        return fail(why, QStringLiteral("审计记录：%1").arg(err));
+        return falseWith(why, QStringLiteral("审计记录：%1").arg(err));
     return true;
 }
 
@@ -102,8 +96,8 @@ int userAdd(const QStringList &args)
     if (!parseOptions(args,
                       {QStringLiteral("--password"), QStringLiteral("--password-file"), QStringLiteral("--db"),
                        QStringLiteral("--server")},
-                      {}, &o, &why))
-        return error(ExitUsage, why);
+                      {}, &o))
+        return ExitUsage;
     if (o.has(QStringLiteral("--password")))
         return refusePasswordOption(QStringLiteral("--password"), QStringLiteral("--password-file"));
     if (o.positional.size() != 1)
@@ -133,8 +127,8 @@ int userSetFlags(const QStringList &args, bool on)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o, &why))
-        return error(ExitUsage, why);
+    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o))
+        return ExitUsage;
     if (o.positional.size() < 2)
         return error(ExitUsage, QStringLiteral("用法：user %1 NAME FLAG... [--db PATH]")
                                     .arg(on ? QStringLiteral("grant") : QStringLiteral("revoke")));
@@ -163,8 +157,8 @@ int userList(const QStringList &args)
 {
     Options o;
     QString why;
-    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o, &why))
-        return error(ExitUsage, why);
+    if (!parseOptions(args, {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o))
+        return ExitUsage;
     if (!o.positional.isEmpty())
         return error(ExitUsage, QStringLiteral("user list 不接受参数 %1").arg(o.positional[0]));
     int code = ExitOk;
@@ -182,6 +176,23 @@ int userList(const QStringList &args)
 
 }  // namespace
 
+bool askAdmin(const Options &o, const QString &unread, QString *name, QString *password)
+{
+    const std::optional<QString> typed = o.has(QStringLiteral("--admin-name"))
+                                             ? o.value(QStringLiteral("--admin-name"))
+                                             : ask(QStringLiteral("超级管理员用户名："), false);
+    if (!typed || typed->trimmed().isEmpty()) {
+        error(ExitFailed, typed ? QStringLiteral("超级管理员用户名不能为空") : unread);
+        return false;
+    }
+    *name = typed->trimmed();
+    const std::optional<QString> p =
+        obtainPassword(o, QStringLiteral("--admin-password-file"), QStringLiteral("超级管理员 %1 的密码：").arg(*name));
+    if (p)
+        *password = *p;
+    return p.has_value();
+}
+
 int runInit(const QStringList &args)
 {
     for (const QString &a : args)
@@ -192,8 +203,8 @@ int runInit(const QStringList &args)
     if (!parseOptions(args,
                       {QStringLiteral("--admin-name"), QStringLiteral("--admin-password"),
                        QStringLiteral("--admin-password-file"), QStringLiteral("--records")},
-                      {QStringLiteral("--demo")}, &o, &why))
-        return error(ExitUsage, why);
+                      {QStringLiteral("--demo")}, &o))
+        return ExitUsage;
     if (o.has(QStringLiteral("--admin-password")))
         return refusePasswordOption(QStringLiteral("--admin-password"), QStringLiteral("--admin-password-file"));
     if (o.positional.size() != 1)
@@ -225,25 +236,8 @@ int runInit(const QStringList &args)
     if (!info.absoluteDir().exists())
         return error(ExitFailed, QStringLiteral("文件夹 %1 不存在").arg(info.absolutePath()));
 
-    if (!plan.demo) {
-        QString name;
-        if (o.has(QStringLiteral("--admin-name"))) {
-            name = o.value(QStringLiteral("--admin-name"));
-        } else {
-            const std::optional<QString> typed = ask(QStringLiteral("超级管理员用户名："), false);
-            if (!typed)
-                return error(ExitFailed, QStringLiteral("没有读到超级管理员的用户名"));
-            name = *typed;
-        }
-        plan.adminName = name.trimmed();
-        if (plan.adminName.isEmpty())
-            return error(ExitFailed, QStringLiteral("超级管理员用户名不能为空"));
-        const std::optional<QString> password = obtainPassword(
-            o, QStringLiteral("--admin-password-file"), QStringLiteral("超级管理员 %1 的密码：").arg(plan.adminName));
-        if (!password)
-            return ExitFailed;
-        plan.adminPassword = *password;
-    }
+    if (!plan.demo && !askAdmin(o, QStringLiteral("没有读到超级管理员的用户名"), &plan.adminName, &plan.adminPassword))
+        return ExitFailed;
 
     bool ok = false;
     bool opened = false;
@@ -308,8 +302,8 @@ int runCatalogue(const QStringList &args)
                                     : QStringLiteral("未知的 catalogue 子命令 %1（可用：export import）").arg(sub));
     Options o;
     QString why;
-    if (!parseOptions(args.mid(1), {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o, &why))
-        return error(ExitUsage, why);
+    if (!parseOptions(args.mid(1), {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o))
+        return ExitUsage;
     if (o.positional.size() != 1)
         return error(ExitUsage, QStringLiteral("用法：catalogue %1 FILE.csv [--db PATH | --server CONNINFO]").arg(sub));
     const QString csv = o.positional[0];

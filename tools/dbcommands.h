@@ -16,6 +16,10 @@ struct Options;
 int runInit(const QStringList &args);
 // The shared server database: init --server CONNINFO, migrate --from FILE --to CONNINFO.
 int runServerInit(const QStringList &args);
+// The super administrator of a new database: --admin-name (else asked) and
+// the password (--admin-password-file, else asked); false after a message,
+// `unread` when no name could be read.
+bool askAdmin(const Options &o, const QString &unread, QString *name, QString *password);
 int runMigrate(const QStringList &args);
 // room add|list|remove --server CONNINFO, and upgrade --server CONNINFO.
 int runRoom(const QStringList &args);
@@ -27,6 +31,13 @@ int runRestore(const QStringList &args);
 int runCheck(const QStringList &args);
 int runConfig(const QStringList &args);
 int runAudit(const QStringList &args);
+// report cases|departments|prescription --out FILE.pdf: one of the three
+// reports drawn into a PDF file without a window, from the rows of its own
+// command (Command1, Command2, Command3 of the data environment) or of --sql.
+// Needs the offscreen QGuiApplication. 0 written (an empty result still gives
+// its one page, with a note on stderr), 1 the database, the statement or the
+// output file failed, 2 the command line is wrong.
+int runReport(const QStringList &args);
 // user hash-passwords: every plain password of the file (or the server) replaced by its hash.
 int userHashPasswords(const QStringList &args);
 // Connects to the server, names the tool's account for the trail and checks
@@ -40,8 +51,6 @@ std::optional<AuditAnchor> loadAnchor(const QString &file);
 // Tells whether the trail at `p` meets the anchor (`database`: what was
 // checked); the exit code.
 int anchorOutcome(const AuditAnchor &anchor, const AuditTrailPosition &p, const QString &database);
-// A schema or table name as a quoted identifier.
-QString roomQuoted(const QString &identifier);
 // How the audit trail names the changes of this tool: the system account.
 QString systemAccount();
 }  // namespace xs::tool

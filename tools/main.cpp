@@ -2,7 +2,6 @@
 #include "data/audit.h"
 #include "data/fault.h"
 #include "dbcommands.h"
-#include "reportcmd.h"
 #include "toolsupport.h"
 
 #include <QCoreApplication>
@@ -64,7 +63,7 @@ const Command kCommands[] = {
     {"report",
      "report cases|departments|prescription --out FILE.pdf [--sql \"STATEMENT\"] [--db PATH | --server CONNINFO "
      "[--room NAME]]",
-     xs::reportCommand, true},
+     xs::tool::runReport, true},
 };
 
 QString usage(const Command *only = nullptr)

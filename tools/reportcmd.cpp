@@ -1,11 +1,5 @@
-#include "reportcmd.h"
-
 #include "cases/DataReportclass.h"
 #include "data/pg/pgschema.h"
-#include "data/pg/pgsql.h"
-#include "data/pg/serverdb.h"
-#include "data/sqlite/sqlite.h"
-#include "data/sqlite/sqliteengine.h"
 #include "data/sqltext.h"
 #include "dbcommands.h"
 #include "dept/DataReportclass2.h"
@@ -16,33 +10,31 @@
 #include "toolsupport.h"
 
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QTextStream>
-#include <memory>
 
-namespace xs {
+namespace xs::tool {
 
-QString reportUsage()
-{
-    return QStringLiteral("用法: chengheng-db report cases|departments|prescription --out FILE.pdf "
-                          "[--sql \"STATEMENT\"] [--timeout SECONDS] [--db PATH | --server CONNINFO [--room NAME]]");
-}
+namespace {
+const QString kReportUsage =
+    QStringLiteral("用法: chengheng-db report cases|departments|prescription --out FILE.pdf "
+                   "[--sql \"STATEMENT\"] [--timeout SECONDS] [--db PATH | --server CONNINFO [--room NAME]]");
+}  // namespace
 
-int reportCommand(const QStringList &args)
+int runReport(const QStringList &args)
 {
     QTextStream out(stdout);
     auto usage = [&](const QString &why) {
-        tool::error(tool::ExitUsage, why);
-        QTextStream(stderr) << reportUsage() << '\n';
-        return int(tool::ExitUsage);
+        error(ExitUsage, why);
+        QTextStream(stderr) << kReportUsage << '\n';
+        return int(ExitUsage);
     };
 
-    tool::Options opts;
+    Options opts;
     QString why;
-    if (!tool::parseOptions(args,
-                            {QStringLiteral("--out"), QStringLiteral("--db"), QStringLiteral("--sql"),
-                             QStringLiteral("--server"), QStringLiteral("--room"), QStringLiteral("--timeout")},
-                            {}, &opts, &why))
+    if (!parseOptions(args,
+                      {QStringLiteral("--out"), QStringLiteral("--db"), QStringLiteral("--sql"),
+                       QStringLiteral("--server"), QStringLiteral("--room"), QStringLiteral("--timeout")},
+                      {}, &opts, &why))
         return usage(why);
     if (opts.positional.size() > 1)
         return usage(QStringLiteral("多余的参数：%1").arg(opts.positional[1]));
@@ -55,8 +47,6 @@ int reportCommand(const QStringList &args)
     std::optional<QString> sql;
     if (opts.values.contains(QStringLiteral("--sql")))
         sql = opts.value(QStringLiteral("--sql"));
-    QString dbFile = opts.value(QStringLiteral("--db"));
-    auto fail = [](int code, const QString &text) { return tool::error(code, text); };
 
     const ReportLayout *layout = nullptr;
     const DataCommand *command = nullptr;
@@ -86,56 +76,31 @@ int reportCommand(const QStringList &args)
             return usage(QStringLiteral("--timeout 后面要跟读取的时限，1 到 86400 之间的秒数。"));
         setReadingTimeoutMs(seconds * 1000);
     }
-    if (dbFile.isEmpty())
-        dbFile = dbPath();
-
-    // Fonts and PDF output need a GUI application object; the offscreen
-    // platform needs no display.
-    std::unique_ptr<QGuiApplication> app;
-    if (!QCoreApplication::instance()) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "chengheng-db";
-        static char *argv[] = {name, nullptr};
-        app = std::make_unique<QGuiApplication>(argc, argv);
-    } else if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
-        return fail(1, QStringLiteral("report 需要图形应用对象（请在创建 QCoreApplication 之前调用）。"));
-    }
-
+    // An empty --db names the application's file, as no --db does.
+    if (opts.value(QStringLiteral("--db")).isEmpty())
+        opts.values.remove(QStringLiteral("--db"));
     int code = 0;
-    const std::optional<tool::Target> target = tool::chooseTarget(opts, &code);
+    const std::optional<Target> target = chooseTarget(opts, &code);
     if (!target)
         return code;
-    if (target->server) {
-        // The report reads the shared tables and the room's own work table.
-        const QString &conninfo = target->name;
-        const QString room =
-            opts.has(QStringLiteral("--room")) ? opts.value(QStringLiteral("--room")).trimmed() : QStringLiteral("1");
-        if (const QString problem = roomNameProblem(room); !problem.isEmpty())
-            return usage(QStringLiteral("--room：") + problem);
-        if (!tool::connectServer(conninfo))
-            return 1;
-        useServer(conninfo, room);
-    } else {
-        if (opts.has(QStringLiteral("--room")))
-            return usage(QStringLiteral("--room 只能与 --server 同用。"));
-        // A file that cannot be opened is told as such, not as a failed statement.
-        try {
-            Connection::open(dbFile);
-        } catch (const DbError &e) {
-            return fail(1, e.message());
-        }
-        setEngine(makeFileEngine(dbFile));
-    }
+    // The report reads the shared tables and the room's own work table.
+    const QString room =
+        opts.has(QStringLiteral("--room")) ? opts.value(QStringLiteral("--room")).trimmed() : QStringLiteral("1");
+    if (!target->server && opts.has(QStringLiteral("--room")))
+        return usage(QStringLiteral("--room 只能与 --server 同用。"));
+    if (const QString problem = roomNameProblem(room); target->server && !problem.isEmpty())
+        return usage(QStringLiteral("--room：") + problem);
+    // The file is only read: an older one gets no trail here.
+    if (!openTarget(opts, &code, Repair::None, room))
+        return code;
     auto rows = ReportRows::open(*sql, layout->boundColumns(), &why);
     if (!rows)
-        return fail(1, QStringLiteral("语句执行失败：%1（%2）").arg(why, *sql));
+        return error(1, QStringLiteral("语句执行失败：%1（%2）").arg(why, *sql));
     auto doc = std::make_unique<ReportDocument>(*layout, std::move(rows));
     if (!doc->exportPdf(outPath, &why))
-        return fail(1, why);
+        return error(1, why);
     if (doc->isEmpty())
-        fail(0, QStringLiteral("没有可打印的记录：只写入了报表头和页脚。"));
+        error(0, QStringLiteral("没有可打印的记录：只写入了报表头和页脚。"));
     out << QStringLiteral("%1：%2 条记录，%3 页 -> %4\n")
                .arg(layout->name)
                .arg(doc->rowCount())
@@ -144,4 +109,4 @@ int reportCommand(const QStringList &args)
     return 0;
 }
 
-}  // namespace xs
+}  // namespace xs::tool

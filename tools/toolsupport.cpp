@@ -60,8 +60,15 @@ void out(const QString &text)
 }
 
 bool parseOptions(const QStringList &args, const QStringList &valueOptions, const QStringList &switchOptions,
-                  Options *opts, QString *error)
+                  Options *opts, QString *why)
 {
+    const auto refuse = [why](const QString &text) {
+        if (why)
+            *why = text;
+        else
+            error(ExitUsage, text);
+        return false;
+    };
     // QCommandLineParser does the parsing ("--db PATH", "--db=PATH", "--"
     // ending the options); its English complaints are replaced by our own.
     QCommandLineParser parser;
@@ -77,36 +84,28 @@ bool parseOptions(const QStringList &args, const QStringList &valueOptions, cons
     if (!parser.parse(QStringList{QStringLiteral("chengheng-db")} + args)) {
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty()) {
-            const QString u = unknown.first();
-            *error =
-                QStringLiteral("未知的选项 %1").arg(u.size() == 1 ? QStringLiteral("-") + u : QStringLiteral("--") + u);
-            return false;
+            const QString &u = unknown.first();
+            return refuse(QStringLiteral("未知的选项 %1")
+                              .arg(u.size() == 1 ? QStringLiteral("-") + u : QStringLiteral("--") + u));
         }
         // The other complaint of the parser: a value option at the end.
         for (const QString &name : valueOptions)
-            if (args.contains(name)) {
-                *error = QStringLiteral("选项 %1 后面缺少值").arg(name);
-                return false;
-            }
-        *error = QStringLiteral("命令行无法解析");
-        return false;
+            if (args.contains(name))
+                return refuse(QStringLiteral("选项 %1 后面缺少值").arg(name));
+        return refuse(QStringLiteral("命令行无法解析"));
     }
     Options o;
     o.positional = parser.positionalArguments();
     for (const QString &name : valueOptions) {
         const QStringList given = parser.values(bare(name));
-        if (given.size() > 1) {
-            *error = QStringLiteral("选项 %1 给了不止一次").arg(name);
-            return false;
-        }
+        if (given.size() > 1)
+            return refuse(QStringLiteral("选项 %1 给了不止一次").arg(name));
         if (!given.isEmpty())
             o.values.insert(name, given.first());
     }
     for (const QString &name : switchOptions) {
-        if (parser.optionNames().count(bare(name)) > 1) {
-            *error = QStringLiteral("选项 %1 给了不止一次").arg(name);
-            return false;
-        }
+        if (parser.optionNames().count(bare(name)) > 1)
+            return refuse(QStringLiteral("选项 %1 给了不止一次").arg(name));
         if (parser.isSet(bare(name)))
             o.switches << name;
     }
@@ -150,7 +149,7 @@ std::optional<Target> chooseTarget(const Options &o, int *code)
     return Target{true, o.value(QStringLiteral("--server"))};
 }
 
-std::optional<Target> openTarget(const Options &o, int *code, Repair repair)
+std::optional<Target> openTarget(const Options &o, int *code, Repair repair, const QString &room)
 {
     std::optional<Target> t = chooseTarget(o, code);
     if (!t)
@@ -159,8 +158,7 @@ std::optional<Target> openTarget(const Options &o, int *code, Repair repair)
     if (t->server) {
         if (!connectServer(t->name))
             return std::nullopt;
-        // The tables shared by the rooms first on the search path, as room 1's program has them.
-        useServer(t->name, QStringLiteral("1"));
+        useServer(t->name, room);
         return t;
     }
     try {

@@ -28,7 +28,8 @@ QString escapeControls(const QString &text);
 
 // Options of one command: those that take a value (`--db PATH` or `--db=PATH`)
 // and switches (`--demo`). Anything else starting with "-" is refused; "--"
-// ends the options.
+// ends the options. A refusal goes to `why`, or without it on stderr (then
+// the command ends with ExitUsage).
 struct Options {
     QStringList positional;
     QHash<QString, QString> values;
@@ -37,7 +38,7 @@ struct Options {
     QString value(const QString &name) const { return values.value(name); }
 };
 bool parseOptions(const QStringList &args, const QStringList &valueOptions, const QStringList &switchOptions,
-                  Options *opts, QString *error);
+                  Options *opts, QString *why = nullptr);
 
 // The database a command works on: --db, else xs.mdb in the tool's folder.
 QString databasePath(const Options &opts);
@@ -60,8 +61,10 @@ enum class Repair { Trail, None };
 // Opens the database the options name and makes it the engine of this
 // process (a file of an older version gets its audit trail first, unless
 // `repair` is None: reading only). Nothing after a message, with `code` the
-// exit code (--db and --server together are a usage error).
-std::optional<Target> openTarget(const Options &o, int *code, Repair repair = Repair::Trail);
+// exit code (--db and --server together are a usage error). On the server
+// the tables of `room` come first, as that room's program has them.
+std::optional<Target> openTarget(const Options &o, int *code, Repair repair = Repair::Trail,
+                                 const QString &room = QStringLiteral("1"));
 
 // Asks on stderr and reads one line from stdin (without its line break).
 // With `secret` on a terminal, the typed text is not echoed. Nothing at the

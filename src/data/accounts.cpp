@@ -1,7 +1,6 @@
 #include "data/accounts.h"
 
 #include "data/passwords.h"
-
 #include "data/statements.h"
 
 namespace xs {
@@ -24,13 +23,6 @@ const std::vector<DemoAccount> &demoAccounts()
     return a;
 }
 
-static bool fail(QString *error, const QString &why)
-{
-    if (error)
-        *error = why;
-    return false;
-}
-
 std::optional<QString> storedUserName(const QString &name, QString *why)
 {
     std::optional<QString> stored;
@@ -51,13 +43,13 @@ bool addUser(const QString &name, const QString &password, QString *why)
     if (!stored)
         return false;
     if (stored->isEmpty() && !password.trimmed().isEmpty())
-        return fail(why, QStringLiteral("计算密码散列时内存不足，用户没有添加。请关闭其他程序后再试。"));
+        return falseWith(why, QStringLiteral("计算密码散列时内存不足，用户没有添加。请关闭其他程序后再试。"));
     DbFault fault = DbFault::None;
     if (runStatement(QStringLiteral("INSERT INTO use(username, password) VALUES($1, $2)"), {name, *stored}, why,
                      nullptr, &fault))
         return true;
     if (fault == DbFault::Unique)
-        return fail(why, QStringLiteral("用户 %1 已存在").arg(name));
+        return falseWith(why, QStringLiteral("用户 %1 已存在").arg(name));
     return false;
 }
 

@@ -12,18 +12,11 @@
 namespace xs {
 
 namespace {
-bool fail(QString *error, const QString &why)
-{
-    if (error)
-        *error = why;
-    return false;
-}
-
 bool replaceCatalogue(const Connection &c, const std::vector<CsvRecord> &rows, QString *error)
 {
     return atomically(c, error, [&](QString *why) {
         if (!c.exec("DELETE FROM 表1"))
-            return fail(why, c.lastError());
+            return falseWith(why, c.lastError());
         return insertRows(c, QStringLiteral("表1"), catalogueColumns(), rows, why);
     });
 }
@@ -44,17 +37,17 @@ bool readCatalogueFile(const QString &path, std::vector<CsvRecord> *rows, QStrin
 {
     QFile f(path);
     if (!QFileInfo::exists(path))
-        return fail(error, QStringLiteral("找不到文件 %1").arg(path));
+        return falseWith(error, QStringLiteral("找不到文件 %1").arg(path));
     if (QFileInfo(path).isDir())
-        return fail(error, QStringLiteral("%1 是文件夹，不是 CSV 文件").arg(path));
+        return falseWith(error, QStringLiteral("%1 是文件夹，不是 CSV 文件").arg(path));
     if (!f.open(QIODevice::ReadOnly))
-        return fail(error, QStringLiteral("无法读取文件 %1：%2").arg(path, f.errorString()));
+        return falseWith(error, QStringLiteral("无法读取文件 %1：%2").arg(path, f.errorString()));
     const QByteArray bytes = f.readAll();
     if (f.error() != QFileDevice::NoError)
-        return fail(error, QStringLiteral("无法读取文件 %1：%2").arg(path, f.errorString()));
+        return falseWith(error, QStringLiteral("无法读取文件 %1：%2").arg(path, f.errorString()));
     QString why;
     if (!readTableCsv(bytes, catalogueColumns(), rows, &why))
-        return fail(error, QStringLiteral("%1：%2").arg(path, why));
+        return falseWith(error, QStringLiteral("%1：%2").arg(path, why));
     return true;
 }
 }  // namespace
@@ -77,7 +70,7 @@ std::optional<int> importCatalogue(const QString &path, QString *error)
             SqlOutcome out;
             engine().insert(QStringLiteral("表1"), catalogueColumns(), Params(row.begin(), row.end()), out);
             if (!out.ok)
-                return fail(why, out.error);
+                return falseWith(why, out.error);
         }
         return true;
     });
@@ -87,11 +80,7 @@ std::optional<int> importCatalogue(const QString &path, QString *error)
 std::optional<int> exportCatalogue(const QString &path, QString *error)
 {
     const QStringList &columns = catalogueColumns();
-    std::vector<CsvRecord> records;
-    CsvRecord header;
-    for (const QString &col : columns)
-        header.emplace_back(col);
-    records.push_back(std::move(header));
+    std::vector<CsvRecord> records = {CsvRecord(columns.begin(), columns.end())};  // the header
     // A whole reading of this small table comes in stored row order on both
     // engines (the file's rowid, the server's heap order).
     if (!eachRow(
@@ -105,13 +94,9 @@ std::optional<int> exportCatalogue(const QString &path, QString *error)
 
     // Written to a temporary file and renamed: a failed export leaves no half file.
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly)) {
-        fail(error, QStringLiteral("无法写入文件 %1：%2").arg(path, out.errorString()));
-        return std::nullopt;
-    }
     const QByteArray bytes = formatCsv(records);
-    if (out.write(bytes) != bytes.size() || !out.commit()) {
-        fail(error, QStringLiteral("无法写入文件 %1：%2").arg(path, out.errorString()));
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
+        falseWith(error, QStringLiteral("无法写入文件 %1：%2").arg(path, out.errorString()));
         return std::nullopt;
     }
     return int(records.size()) - 1;

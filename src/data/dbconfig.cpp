@@ -18,11 +18,6 @@ void setSystemConfigFolderForTesting(const QString &folder)
     g_systemFolder = folder.isEmpty() ? QStringLiteral("/etc/chengheng") : folder;
 }
 
-QStringList configurationFiles()
-{
-    return {appDir() + QStringLiteral("/chengheng.conf"), g_systemFolder + QStringLiteral("/chengheng.conf")};
-}
-
 DatabaseChoice readDatabaseChoice(const QString &file)
 {
     DatabaseChoice c;
@@ -74,7 +69,8 @@ DatabaseChoice readDatabaseChoice(const QString &file)
 
 DatabaseChoice loadDatabaseChoice()
 {
-    for (const QString &f : configurationFiles())
+    for (const QString &f :
+         {appDir() + QStringLiteral("/chengheng.conf"), g_systemFolder + QStringLiteral("/chengheng.conf")})
         if (QFileInfo::exists(f))
             return readDatabaseChoice(f);
     return {};

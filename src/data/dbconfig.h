@@ -1,6 +1,5 @@
 #pragma once
 #include <QString>
-#include <QStringList>
 
 // Where the archive lives. Without a configuration file the program opens
 // xs.mdb beside itself. A configuration file (QSettings INI) named
@@ -25,9 +24,8 @@ struct DatabaseChoice {
     QString error;     // in Chinese: the file could not be used (the program refuses to start)
 };
 
-// The configuration files looked at, in order.
-QStringList configurationFiles();
-// Reads the first configuration file that exists.
+// Reads the first configuration file that exists (beside the program, then
+// in the system's folder).
 DatabaseChoice loadDatabaseChoice();
 // Reads one configuration file (tests and the tool name it).
 DatabaseChoice readDatabaseChoice(const QString &file);

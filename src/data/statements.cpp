@@ -2,21 +2,12 @@
 
 namespace xs {
 
-namespace {
-bool failed(QString *why, const QString &text)
-{
-    if (why)
-        *why = text;
-    return false;
-}
-}  // namespace
-
 bool eachRow(const QString &sql, const Params &params, const std::function<bool(const Cells &)> &row, QString *why)
 {
     SqlOutcome out;
     const std::unique_ptr<Rows> rows = engine().exec(sql, params, out);
     if (!out.ok || !rows)
-        return failed(why, out.error);
+        return falseWith(why, out.error);
     Cells cells;
     while (rows->next()) {
         cells.clear();
@@ -25,7 +16,7 @@ bool eachRow(const QString &sql, const Params &params, const std::function<bool(
         if (!row(cells))
             return true;
     }
-    return rows->fault() == DbFault::None || failed(why, rows->error());
+    return rows->fault() == DbFault::None || falseWith(why, rows->error());
 }
 
 bool runStatement(const QString &sql, const Params &params, QString *why, int *changes, DbFault *fault)
@@ -36,21 +27,21 @@ bool runStatement(const QString &sql, const Params &params, QString *why, int *c
         *changes = out.changes;
     if (fault)
         *fault = out.fault;
-    return out.ok || failed(why, out.error);
+    return out.ok || falseWith(why, out.error);
 }
 
 bool inTransaction(QString *why, const std::function<bool(QString *why)> &work)
 {
     QString text;
     if (!engine().begin(&text))
-        return failed(why, text);
+        return falseWith(why, text);
     if (!work(&text)) {
         engine().rollback();
-        return failed(why, text);
+        return falseWith(why, text);
     }
     if (!engine().commit()) {
         engine().rollback();
-        return failed(why, QStringLiteral("提交失败，没有改动"));
+        return falseWith(why, QStringLiteral("提交失败，没有改动"));
     }
     return true;
 }

@@ -12,6 +12,14 @@ namespace xs {
 
 using Cells = QList<std::optional<QString>>;
 
+// Sets why (when asked for) and gives false: `return falseWith(why, text);`.
+inline bool falseWith(QString *why, const QString &text)
+{
+    if (why)
+        *why = text;
+    return false;
+}
+
 // Runs one statement and hands each row's cells to `row` (which may stop the
 // reading by returning false). False with why (in Chinese) on failure.
 bool eachRow(const QString &sql, const Params &params, const std::function<bool(const Cells &)> &row, QString *why);
