@@ -16,6 +16,7 @@
 #include "ui/images.h"
 #include "ui/layout.h"
 #include "ui/msgbox.h"
+#include "ui/pinyinfilter.h"
 #include "ui/rightsgate.h"
 #include "ui/twips.h"
 
@@ -115,6 +116,7 @@ Form2::Form2(QWidget *parent) : XsWindow(parent)
     buildFields();
     List1 = c.get<QListWidget>("List1");
     List1->setAccessibleName(QStringLiteral("药品目录"));
+    new PinyinListFilter(List1);
     Frame1 = c.get<QGroupBox>("Frame1");
     Text1 = c.get<QLineEdit>("Text1");
     Label4 = c.get<QLabel>("Label4");

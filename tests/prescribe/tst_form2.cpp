@@ -25,6 +25,8 @@ private slots:
     void drugload_data();
     void drugload();
     void categoryKeepsPicks();
+    void typeToNarrow_data();
+    void typeToNarrow();
     void pick_data();
     void pick();
     void pickByMouse();
@@ -253,6 +255,61 @@ void TestForm2::categoryKeepsPicks()
     w->List1_DblClick();
     QCOMPARE(w->Text2[12]->text(), QStringLiteral("奥美拉唑肠溶胶囊 20mg复方甘草片"));
     QCOMPARE(w->Text2[13]->text(), QStringLiteral("12"));
+}
+
+// Letters typed into the catalogue list narrow it to the entries they match
+// by pinyin or characters; the first becomes current, so a pick takes it.
+void TestForm2::typeToNarrow_data()
+{
+    QTest::addColumn<QStringList>("keys");  // typed in turn; "⌫" Backspace, "⎋" Esc, "ime:X" X from an input method
+    QTest::addColumn<QList<int>>("shown");
+    QTest::addColumn<int>("current");
+    QTest::newRow("initials") << QStringList{"amlz"} << QList<int>{0, 4} << 0;
+    QTest::newRow("begun reading") << QStringList{"aomei"} << QList<int>{0, 4} << 0;
+    QTest::newRow("after a blank") << QStringList{"dp"} << QList<int>{3} << 3;
+    QTest::newRow("digits") << QStringList{"10"} << QList<int>{3, 5} << 3;
+    QTest::newRow("characters from an input method") << QStringList{"ime:多潘"} << QList<int>{3} << 3;
+    QTest::newRow("nothing matches") << QStringList{"xyz"} << QList<int>{} << -1;
+    QTest::newRow("backspace widens") << QStringList{"amlzq", "⌫"} << QList<int>{0, 4} << 0;
+    QTest::newRow("esc shows all") << QStringList{"dp", "⎋"} << QList<int>{0, 1, 2, 3, 4, 5} << 3;
+}
+
+void TestForm2::typeToNarrow()
+{
+    QFETCH(QStringList, keys);
+    QFETCH(QList<int>, shown);
+    QFETCH(int, current);
+    TestDb db;
+    addDepartments(db);
+    addCatalogue(db);
+    Form2 *w = openForm2();
+    w->List1->setFocus();
+    for (const QString &k : keys) {
+        if (k == QStringLiteral("⌫")) {
+            QTest::keyClick(w->List1, Qt::Key_Backspace);
+        } else if (k == QStringLiteral("⎋")) {
+            QTest::keyClick(w->List1, Qt::Key_Escape);
+        } else if (k.startsWith(QStringLiteral("ime:"))) {
+            QInputMethodEvent ev;
+            ev.setCommitString(k.mid(4));
+            QCoreApplication::sendEvent(w->List1, &ev);
+        } else {
+            QTest::keyClicks(w->List1, k);
+        }
+    }
+    QList<int> visible;
+    for (int i = 0; i < w->List1->count(); ++i)
+        if (!w->List1->isRowHidden(i))
+            visible << i;
+    QCOMPARE(visible, shown);
+    QCOMPARE(w->List1->currentRow(), current);
+    // The window stays open: Esc on a narrowed list only widens it again.
+    QVERIFY(w->isVisible());
+    if (current >= 0) {
+        w->Text1->setText(QStringLiteral("1"));
+        w->List1_DblClick();
+        QCOMPARE(w->List2->item(0)->text(), w->List1->item(current)->text());
+    }
 }
 
 void TestForm2::pick_data()
