@@ -9,6 +9,7 @@
 #include "data/schema.h"
 #include "data/sqltext.h"
 #include "prescribe/DataReport1.h"
+#include "prescribe/drugsearch.h"
 #include "prescribe/prescribefields.h"
 #include "prescribe/worktable.h"
 #include "ui/entertab.h"
@@ -188,6 +189,10 @@ void Form2::buildMenus()
         drugEntry[size_t(i)] = addEntry(yaowuchaxun, column, column);
         connect(drugEntry[size_t(i)], &QAction::triggered, this, [this, column] { drugload(column); });
     }
+    yaowuchaxun->addSeparator();
+    chazhao = addEntry(yaowuchaxun, QStringLiteral("chazhao"), QStringLiteral("查找药品…"));
+    chazhao->setShortcut(QKeySequence(Qt::Key_F3));
+    connect(chazhao, &QAction::triggered, this, &Form2::chazhao_Click);
     chufang = addMenu(QStringLiteral("chufang"), QStringLiteral("处方"));
     sccf = addEntry(chufang, QStringLiteral("sccf"), QStringLiteral("生成处方"));
     ck = addEntry(chufang, QStringLiteral("ck"), QStringLiteral("清空打印库(按2次）"));
@@ -399,10 +404,19 @@ Form2 *Form2::reopen()
 
 void Form2::List1_DblClick()
 {
-    const QListWidgetItem *item = List1->currentItem();
-    if (!item)
-        return;
-    const QString entry = item->text();
+    if (const QListWidgetItem *item = List1->currentItem())
+        pickEntry(item->text());
+}
+
+void Form2::chazhao_Click()
+{
+    DrugSearch search(this);
+    if (search.exec() == QDialog::Accepted)
+        pickEntry(search.chosen());
+}
+
+void Form2::pickEntry(const QString &entry)
+{
     for (int i = 0; i < List2->count(); ++i)
         if (List2->item(i)->text() == entry)
             return;

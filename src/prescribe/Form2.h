@@ -53,6 +53,7 @@ public:
     QAction *tuichu;                      // "退出"
     QMenu *yaowuchaxun;                   // "药物查询"
     std::array<QAction *, 17> drugEntry;  // one per catalogue column, menu order
+    QAction *chazhao;                     // "查找药品…" (F3; Ctrl+F is the main window's 档案添加)
     QMenu *chufang;                       // "处方"
     QAction *sccf;                        // "生成处方"
     QAction *ck;                          // "清空打印库(按2次）"
@@ -77,6 +78,10 @@ public:
 
 public slots:
     void List1_DblClick();
+    // Picks a catalogue entry: appended to List2 with the quantity in Text1,
+    // and to 药名 and 药量, unless List2 holds it already.
+    void pickEntry(const QString &entry);
+    void chazhao_Click();
     void MSHFlexGrid1_DblClick();
     void baocun_Click();
     void tuichu_Click();

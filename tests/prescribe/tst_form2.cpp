@@ -8,6 +8,9 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QTableWidget>
 #include <QTimer>
 
 using namespace xs;
@@ -27,6 +30,8 @@ private slots:
     void categoryKeepsPicks();
     void typeToNarrow_data();
     void typeToNarrow();
+    void searchPicks_data();
+    void searchPicks();
     void pick_data();
     void pick();
     void pickByMouse();
@@ -104,8 +109,10 @@ void TestForm2::menus_data()
     const QStringList drugs = {"输液",     "抗生素",   "心血管",     "呼吸",     "消化",    "神经",
                                "内分泌",   "解热阵痛", "维生素激素", "外用",     "中成药",  "其他",
                                "收费项目", "用法",     "中药",       "中药方剂", "个人定制"};
+    // The search across the categories comes after them, behind a separator.
     QTest::newRow("药物查询") << "药物查询"
-                              << "药物查询" << drugs << drugs;
+                              << "药物查询" << drugs + QStringList{"", "chazhao"}
+                              << drugs + QStringList{"", "查找药品…"};
     QTest::newRow("chufang") << "chufang"
                              << "处方" << QStringList{"sccf", "ck", "dayin"}
                              << QStringList{"生成处方", "清空打印库(按2次）", "打印"};
@@ -310,6 +317,65 @@ void TestForm2::typeToNarrow()
         w->List1_DblClick();
         QCOMPARE(w->List2->item(0)->text(), w->List1->item(current)->text());
     }
+}
+
+// 查找药品 (F3) lists the entries of every category that match what is
+// typed, with their category; the one chosen is picked as List1 picks, and
+// the window keeps what was typed in it.
+void TestForm2::searchPicks_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("found");  // "entry|category", in the order listed
+    QTest::addColumn<int>("downs");          // Down presses before Enter
+    QTest::addColumn<QString>("picked");     // empty: nothing found, the dialog closed with Esc
+    QTest::newRow("initials, first found") << "ffgc" << QStringList{"复方甘草片|呼吸"} << 0 << "复方甘草片";
+    QTest::newRow("one entry in two rows listed once")
+        << "aomei" << QStringList{"奥美拉唑肠溶胶囊 20mg|消化"} << 0 << "奥美拉唑肠溶胶囊 20mg";
+    QTest::newRow("in menu order, Down moves")
+        << "pian" << QStringList{"氨溴索片 30mg|呼吸", "复方甘草片|呼吸", " 多潘立酮片 10mg |消化"} << 2
+        << " 多潘立酮片 10mg ";
+    QTest::newRow("characters") << "炉甘" << QStringList{"炉甘石洗剂|外用"} << 0 << "炉甘石洗剂";
+    QTest::newRow("nothing found") << "xyzq" << QStringList{} << 0 << "";
+}
+
+void TestForm2::searchPicks()
+{
+    QFETCH(QString, typed);
+    QFETCH(QStringList, found);
+    QFETCH(int, downs);
+    QFETCH(QString, picked);
+    TestDb db;
+    addDepartments(db);
+    addCatalogue(db);
+    Form2 *w = openForm2();
+    w->Text2[0]->setText(QStringLiteral("张三"));
+    w->Text1->setText(QStringLiteral("2盒"));
+    QStringList listed;
+    QTimer::singleShot(0, [&] {
+        auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        QVERIFY(d);
+        QCOMPARE(d->windowTitle(), QStringLiteral("查找药品"));
+        auto *box = d->findChild<QLineEdit *>(QStringLiteral("typed"));
+        auto *table = d->findChild<QTableWidget *>(QStringLiteral("found"));
+        // Characters come from an input method, letters from the keys.
+        if (typed.front().unicode() < 0x80)
+            QTest::keyClicks(box, typed);
+        else
+            box->insert(typed);
+        for (int r = 0; r < table->rowCount(); ++r)
+            listed << table->item(r, 0)->text() + QLatin1Char('|') + table->item(r, 1)->text();
+        for (int i = 0; i < downs; ++i)
+            QTest::keyClick(box, Qt::Key_Down);
+        QTest::keyClick(box, picked.isEmpty() ? Qt::Key_Escape : Qt::Key_Return);
+        if (d->isVisible())
+            d->reject();
+    });
+    QTest::keyClick(w, Qt::Key_F3);
+    QCOMPARE(listed, found);
+    const QStringList list2 = picked.isEmpty() ? QStringList{} : QStringList{picked, QStringLiteral("2盒")};
+    QCOMPARE(items(w->List2), list2);
+    QCOMPARE(w->Text2[12]->text(), picked);
+    QCOMPARE(w->Text2[0]->text(), QStringLiteral("张三"));
 }
 
 void TestForm2::pick_data()
