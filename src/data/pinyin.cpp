@@ -79,34 +79,50 @@ int PinyinName::match(const QString &typed) const
     if (!std::all_of(t.begin(), t.end(), isTypedLetter))
         return int(name_.indexOf(t, 0, Qt::CaseInsensitive));
     for (int at = 0; at < name_.size(); ++at)
-        if ((isTypedLetter(name_[at]) || !readings_[size_t(at)].isEmpty()) && matchFrom(at, 0, t))
+        if ((isTypedLetter(name_[at]) || !readings_[size_t(at)].isEmpty()) && matchesFrom(at, t))
             return at;
     return -1;
 }
 
-bool PinyinName::matchFrom(int at, int pos, const QString &typed) const
+// Walks the name from character `at` on, keeping every place in `typed` that
+// the characters so far can have consumed.
+bool PinyinName::matchesFrom(int at, const QString &typed) const
 {
-    if (pos == typed.size())
-        return true;
-    if (at == name_.size())
-        return false;
-    const QChar c = name_[at];
-    if (isTypedLetter(c))
-        return c.toLower() == typed[pos] && matchFrom(at + 1, pos + 1, typed);
-    const QStringList &readings = readings_[size_t(at)];
-    if (readings.isEmpty())
-        return matchFrom(at + 1, pos, typed);  // a sign between the characters
-    const QStringView rest = QStringView(typed).mid(pos);
-    for (const QString &r : readings) {
-        if (r.startsWith(rest))
-            return true;  // typed ends inside this reading
-        if (rest.startsWith(r) && matchFrom(at + 1, pos + int(r.size()), typed))
+    const auto length = size_t(typed.size());
+    std::vector<bool> here(length + 1, false), next(length + 1, false);
+    here[0] = true;
+    for (int i = at; i < name_.size(); ++i) {
+        std::fill(next.begin(), next.end(), false);
+        const QChar c = name_[i];
+        const QStringList &readings = readings_[size_t(i)];
+        for (size_t pos = 0; pos < length; ++pos) {
+            if (!here[pos])
+                continue;
+            if (isTypedLetter(c)) {
+                if (c.toLower() == typed[qsizetype(pos)])
+                    next[pos + 1] = true;
+                continue;
+            }
+            if (readings.isEmpty()) {
+                next[pos] = true;  // a sign between the characters
+                continue;
+            }
+            const QStringView rest = QStringView(typed).mid(qsizetype(pos));
+            for (const QString &r : readings) {
+                if (r.startsWith(rest))
+                    return true;  // typed ends inside this reading
+                if (rest.startsWith(r))
+                    next[pos + size_t(r.size())] = true;
+                if (r.size() > 2 && r[1] == QLatin1Char('h') && QStringLiteral("zcs").contains(r[0])
+                    && rest.startsWith(QStringView(r).left(2)))
+                    next[pos + 2] = true;
+                if (rest.front() == r.front())
+                    next[pos + 1] = true;
+            }
+        }
+        if (next[length])
             return true;
-        if (r.size() > 2 && r[1] == QLatin1Char('h') && QStringLiteral("zcs").contains(r[0])
-            && rest.startsWith(QStringView(r).left(2)) && matchFrom(at + 1, pos + 2, typed))
-            return true;
-        if (rest.front() == r.front() && matchFrom(at + 1, pos + 1, typed))
-            return true;
+        here.swap(next);
     }
     return false;
 }

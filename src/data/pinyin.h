@@ -28,7 +28,7 @@ public:
     const QString &name() const { return name_; }
 
 private:
-    bool matchFrom(int at, int pos, const QString &typed) const;
+    bool matchesFrom(int at, const QString &typed) const;
     QString name_;
     std::vector<QStringList> readings_;  // per character of the name
 };
