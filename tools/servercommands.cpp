@@ -227,10 +227,9 @@ int roomRemove(const QStringList &args)
 bool serverTables(PgConnection &c, QList<ServerTable> *tables, QString *why)
 {
     const QString shared = QStringLiteral("chengheng");
-    *tables = {{shared, QStringLiteral("use"), useColumns()},
-               {shared, QStringLiteral("class"), classColumns()},
-               {shared, QStringLiteral("xj"), caseColumns()},
-               {shared, QStringLiteral("表1"), catalogueColumns()}};
+    *tables = {{shared, QStringLiteral("use"), useColumns()},    {shared, QStringLiteral("class"), classColumns()},
+               {shared, QStringLiteral("xj"), caseColumns()},    {shared, QStringLiteral("表1"), catalogueColumns()},
+               {shared, QStringLiteral("drugs"), drugColumns()}, {shared, QStringLiteral("xjrx"), rxLineColumns()}};
     const PgResult rooms =
         c.exec(QStringLiteral("select nspname from pg_namespace where nspname like 'room\\_%' order by 1"));
     if (!rooms.ok()) {
@@ -238,7 +237,8 @@ bool serverTables(PgConnection &c, QList<ServerTable> *tables, QString *why)
         return false;
     }
     for (int i = 0; i < rooms.rows(); ++i)
-        *tables << ServerTable{rooms.text(i, 0), QStringLiteral("yc"), caseColumns()};
+        *tables << ServerTable{rooms.text(i, 0), QStringLiteral("yc"), caseColumns()}
+                << ServerTable{rooms.text(i, 0), QStringLiteral("ycrx"), rxLineColumns()};
     return true;
 }
 }  // namespace

@@ -28,7 +28,8 @@ bool seedCatalogue(const Connection &c, QString *error)
     std::vector<CsvRecord> rows;
     if (!readBuiltinTable(QStringLiteral(":/seed/catalogue.csv"), catalogueColumns(), &rows, error))
         return false;
-    return replaceCatalogue(c, rows, error);
+    const QString drugs = drugSeedSql(QStringLiteral("drugs"), error);
+    return !drugs.isEmpty() && replaceCatalogue(c, rows, error) && (c.exec(drugs) || falseWith(error, c.lastError()));
 }
 
 namespace {

@@ -68,8 +68,8 @@ bool copyFileToServer(const Connection &file, PgConnection &server, const QStrin
     }
     QStringList lines;
     for (const QString &table : kSchemaTables) {
-        const QString serverTable = table == QLatin1String("yc") ? roomSchema(room) + QStringLiteral(".yc")
-                                                                 : QStringLiteral("chengheng.") + table;
+        const QString serverTable =
+            (isRoomTable(table) ? roomSchema(room) : QStringLiteral("chengheng")) + QLatin1Char('.') + table;
         const QStringList &columns = tableColumns(table);
         RowReader rows(file, table, columns);
         if (!rows.valid())

@@ -1,5 +1,6 @@
 #include "data/schema.h"
 
+#include "data/builtin.h"
 #include "data/caserecord.h"
 
 namespace xs {
@@ -10,6 +11,10 @@ const QStringList &tableColumns(const QString &table)
         return useColumns();
     if (table == QLatin1String("class"))
         return classColumns();
+    if (table == QLatin1String("drugs"))
+        return drugColumns();
+    if (table == QLatin1String("xjrx") || table == QLatin1String("ycrx"))
+        return rxLineColumns();
     return table == QStringLiteral("表1") ? catalogueColumns() : caseColumns();
 }
 
@@ -17,12 +22,14 @@ ColumnKind columnKind(const QString &table, int column)
 {
     if (table == QLatin1String("use"))
         return column == 0 ? ColumnKind::Name : column == 1 ? ColumnKind::Password : ColumnKind::Text;
+    if (table == QLatin1String("xjrx") || table == QLatin1String("ycrx"))
+        return column == 0 ? ColumnKind::Name : column == 1 ? ColumnKind::Integer : ColumnKind::Text;
     if (table == QLatin1String("xj") || table == QLatin1String("yc"))
         return column == kBirthColumn || column == kVisitColumn ? ColumnKind::Date : ColumnKind::Name;
     return table == QLatin1String("class") ? ColumnKind::Name : ColumnKind::Text;
 }
 
-QString createTable(const QString &table, const QString &name, bool ifAbsent, const char *const (&types)[4])
+QString createTable(const QString &table, const QString &name, bool ifAbsent, const char *const (&types)[kColumnKinds])
 {
     QStringList cols;
     for (int i = 0; i < tableColumns(table).size(); ++i)
@@ -77,6 +84,42 @@ const QStringList &catalogueColumns()
                                   "内分泌",   "解热阵痛", "维生素激素", "外用",     "中成药",  "其他",
                                   "收费项目", "用法",     "中药",       "中药方剂", "个人定制"};
     return c;
+}
+
+const QStringList &drugColumns()
+{
+    static const QStringList c = {"编码",     "表1名称",  "类别",     "通用名", "剂型",         "规格",
+                                  "单位",     "单价",     "特殊管理", "皮试",   "抗菌药物级别", "过敏类别",
+                                  "单次剂量", "剂量单位", "用法",     "频次",   "停用"};
+    return c;
+}
+
+const QStringList &rxLineColumns()
+{
+    // What the sheet prints of the drug is kept with the line, so that an
+    // archived prescription stays as it was printed when the catalogue changes.
+    static const QStringList c = {"门诊号", "行号", "编码",     "药品",     "类别", "通用名", "剂型", "规格",    "数量",
+                                  "单位",   "单价", "单次剂量", "剂量单位", "用法", "频次",   "天数", "超量理由"};
+    return c;
+}
+
+QString drugSeedSql(const QString &table, QString *why)
+{
+    std::vector<CsvRecord> rows;
+    if (!readBuiltinTable(QStringLiteral(":/seed/drugs.csv"), drugColumns(), &rows, why))
+        return {};
+    QStringList values;
+    for (const CsvRecord &row : rows) {
+        QStringList cells;
+        for (const CsvCell &cell : row)
+            cells << (cell ? QLatin1Char('\'') + QString(*cell).replace(QLatin1Char('\''), QStringLiteral("''"))
+                                 + QLatin1Char('\'')
+                           : QStringLiteral("NULL"));
+        values << QLatin1Char('(') + cells.join(QLatin1Char(',')) + QLatin1Char(')');
+    }
+    // Only into an empty table: a clinic's own catalogue is never replaced.
+    return QStringLiteral("INSERT INTO %1(%2) SELECT * FROM (VALUES %3) AS v WHERE NOT EXISTS (SELECT 1 FROM %1);")
+        .arg(table, drugColumns().join(QLatin1Char(',')), values.join(QLatin1Char(',')));
 }
 
 }  // namespace xs

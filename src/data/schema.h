@@ -9,17 +9,25 @@ namespace xs {
 
 // The version this program makes and knows. A database of an earlier program
 // stores none: it is version 1, brought up one step (N to N+1, a transaction
-// each) at a time. 2 adds the listings' indexes, the kept counts and the trail.
-inline constexpr int kSchemaVersion = 2;
+// each) at a time. 2 adds the listings' indexes, the kept counts and the trail;
+// 3 the drug catalogue and the prescriptions' lines.
+inline constexpr int kSchemaVersion = 3;
 
 enum class ColumnKind {
     Text,      // compared as written
     Name,      // compared ignoring letter case: names, codes, 门诊号, 科室
     Password,  // ignoring case in a file (as older files have it); the server keeps hashes only
     Date,
+    Integer,  // a whole number: the lines' order
 };
-// The five tables, in creation order; on the server each room has its own yc.
-inline const QStringList kSchemaTables = {"use", "class", "xj", "表1", "yc"};
+inline constexpr int kColumnKinds = 5;
+// The tables, in creation order; on the server each room has its own yc and ycrx.
+// drugs is the catalogue a prescription's lines come from (表1's entries map
+// to it by their text); xjrx and ycrx hold the lines of the archived records
+// and of the work rows.
+inline const QStringList kSchemaTables = {"use", "class", "xj", "表1", "yc", "drugs", "xjrx", "ycrx"};
+// Whether each room has a table of this name of its own on the server.
+inline bool isRoomTable(const QString &table) { return table == QLatin1String("yc") || table == QLatin1String("ycrx"); }
 const QStringList &tableColumns(const QString &table);
 ColumnKind columnKind(const QString &table, int column);
 struct IndexDesc {
@@ -43,9 +51,12 @@ inline constexpr IndexDesc kSchemaIndexes[] = {
     {"xj_menzhenhao", "xj", "门诊号", true, 1, false},
     {"xj_keshi", "xj", "科室", false, 1, true},
     {"xj_keshi_menzhenhao", "xj", "科室, 门诊号", false, 2, false},
+    {"drugs_code", "drugs", "编码", true, 3, false},
+    {"drugs_entry", "drugs", "表1名称", false, 3, false},
+    {"xjrx_line", "xjrx", "门诊号, 行号", false, 3, false},
 };
 // CREATE TABLE `name` as `table` (IF NOT EXISTS), of the engine's `types` by ColumnKind.
-QString createTable(const QString &table, const QString &name, bool ifAbsent, const char *const (&types)[4]);
+QString createTable(const QString &table, const QString &name, bool ifAbsent, const char *const (&types)[kColumnKinds]);
 // The indexes version `since` brought, made when absent (0: all, in a new database).
 QString createIndexes(int since, bool server);
 
@@ -74,4 +85,10 @@ const QStringList &useColumns();
 const QStringList &classColumns();
 const QStringList &caseColumns();       // xj and yc: the twenty CaseRecord columns
 const QStringList &catalogueColumns();  // 表1: the seventeen drug categories, menu order
+const QStringList &drugColumns();       // drugs: a drug's facts, 编码 first
+const QStringList &rxLineColumns();     // xjrx and ycrx: one line of a prescription
+// The statement filling `table` (drugs, or the server's chengheng.drugs) with
+// the built-in catalogue when it is empty; "" when the built-in file cannot
+// be read (why says so).
+QString drugSeedSql(const QString &table, QString *why);
 }  // namespace xs

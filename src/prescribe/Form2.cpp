@@ -344,6 +344,7 @@ void Form2::load1()
 
 void Form2::drugload(const QString &column)
 {
+    category_ = column;
     for (int i = List1->count() - 1; i >= 0; --i)
         delete List1->takeItem(i);
     RecordsetPtr rs = runsql(QStringLiteral("表1"));
@@ -405,22 +406,23 @@ Form2 *Form2::reopen()
 void Form2::List1_DblClick()
 {
     if (const QListWidgetItem *item = List1->currentItem())
-        pickEntry(item->text());
+        pickEntry(item->text(), category_);
 }
 
 void Form2::chazhao_Click()
 {
     DrugSearch search(this);
     if (search.exec() == QDialog::Accepted)
-        pickEntry(search.chosen());
+        pickEntry(search.chosen(), search.chosenCategory());
 }
 
-void Form2::pickEntry(const QString &entry)
+void Form2::pickEntry(const QString &entry, const QString &category)
 {
     for (int i = 0; i < List2->count(); ++i)
         if (List2->item(i)->text() == entry)
             return;
     const QString quantity = Text1->text();
+    picks_.push_back({entry, category, quantity});
     List2->addItem(entry);
     List2->addItem(quantity);
     Text2[kDrugNameBox]->setText(Text2[kDrugNameBox]->text() + entry);
@@ -434,7 +436,7 @@ void Form2::sccf_Click()
     WorkRecord typed;
     for (int c = 0; c < 20; ++c)
         typed[size_t(c)] = fieldText(c);
-    const GenerateOutcome g = generatePrescription(typed, CaseEditMode, loadedKey_);
+    const GenerateOutcome g = generatePrescription(typed, CaseEditMode, loadedKey_, picks_);
     QWidget *box = g.box >= 0 ? Text2[size_t(g.box)] : nullptr;
     const QString notStored = CaseEditMode ? QStringLiteral("处方没有修改。") : QStringLiteral("处方没有保存。");
     switch (g.result) {
@@ -533,6 +535,7 @@ void Form2::ck_Click()
     }
     for (int i = List2->count() - 1; i >= 0; --i)
         delete List2->takeItem(i);
+    picks_.clear();
     for (TextBox *t : Text2)
         t->setText(QString());
     Combo1[kSexCombo]->setEditText(QString());

@@ -1,4 +1,5 @@
 #pragma once
+#include "prescribe/rxlines.h"
 #include "ui/fieldform.h"
 #include "ui/flexgrid.h"
 #include "ui/window.h"
@@ -80,7 +81,7 @@ public slots:
     void List1_DblClick();
     // Picks a catalogue entry: appended to List2 with the quantity in Text1,
     // and to 药名 and 药量, unless List2 holds it already.
-    void pickEntry(const QString &entry);
+    void pickEntry(const QString &entry, const QString &category = QString());
     void chazhao_Click();
     void MSHFlexGrid1_DblClick();
     void baocun_Click();
@@ -103,6 +104,10 @@ private:
     // Modify mode: the 门诊号 of the work row that set-up loaded into the
     // fields (none when no row was found); 生成处方 stores into that row.
     std::optional<QString> loadedKey_;
+    // The category List1 shows, and the drugs picked since the window opened
+    // (they become the prescription's lines when it is stored).
+    QString category_;
+    std::vector<RxPick> picks_;
     Came came_ = Came::Nothing;
 };
 

@@ -109,6 +109,7 @@ void DrugSearch::choose()
     if (r < 0 || found->rowCount() == 0)
         return;
     chosen_ = found->item(r, 0)->text();
+    chosenCategory_ = found->item(r, 1)->text();
     accept();
 }
 

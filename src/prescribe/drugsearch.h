@@ -19,6 +19,8 @@ public:
     explicit DrugSearch(QWidget *parent);
     // The entry chosen (valid once the dialog was accepted).
     const QString &chosen() const { return chosen_; }
+    // Its category.
+    const QString &chosenCategory() const { return chosenCategory_; }
 
     QLineEdit *typed;
     QTableWidget *found;
@@ -36,6 +38,7 @@ private:
     void choose();
     std::vector<Entry> entries_;
     QString chosen_;
+    QString chosenCategory_;
 };
 
 }  // namespace xs

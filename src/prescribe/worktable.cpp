@@ -3,7 +3,9 @@
 #include "data/caserecord.h"
 #include "data/dates.h"
 #include "data/recordset.h"
+#include "data/schema.h"
 #include "data/sqltext.h"
+#include "data/statements.h"
 #include "prescribe/prescribefields.h"
 
 namespace xs {
@@ -43,17 +45,35 @@ std::optional<GenerateOutcome> check(const WorkRecord &typed, bool modify)
 
 }  // namespace
 
-GenerateOutcome generatePrescription(const WorkRecord &typed, bool modify, const std::optional<QString> &loadedKey)
+GenerateOutcome generatePrescription(const WorkRecord &typed, bool modify, const std::optional<QString> &loadedKey,
+                                     const std::vector<RxPick> &picks)
 {
     if (std::optional<GenerateOutcome> refused = check(typed, modify))
         return *refused;
     WorkRecord values;
     for (size_t c = 0; c < values.size(); ++c)
         values[c] = typed[c].trimmed();
+    if (modify && !loadedKey)
+        return outcome(GenerateOutcome::NothingLoaded);
+
+    // The row and its lines are stored together or not at all.
+    Transaction tx;
+    const QString key = values[0];
+    QString why;
+    const auto withLines = [&](GenerateOutcome stored) {
+        if (stored.result != GenerateOutcome::Stored)
+            return stored;
+        const bool renamed = modify && *loadedKey != key;
+        if ((renamed
+             && !runStatement(QStringLiteral("UPDATE ycrx SET 门诊号 = $1 WHERE 门诊号 = $2"), {key, *loadedKey}, &why))
+            || !appendWorkLines(key, picks, &why))
+            return outcome(GenerateOutcome::WriteFailed, -1, why);
+        if (!tx.commit())
+            return outcome(GenerateOutcome::WriteFailed, -1, QStringLiteral("数据库没有接受这次修改"));
+        return stored;
+    };
 
     if (modify) {
-        if (!loadedKey)
-            return outcome(GenerateOutcome::NothingLoaded);
         SqlOutcome o;
         if (const auto sql = caseUpdateStatement(kWorkUpdateHead, values, *loadedKey))
             runsql(*sql, &o);
@@ -63,7 +83,7 @@ GenerateOutcome generatePrescription(const WorkRecord &typed, bool modify, const
         // was stored.
         if (o.changes == 0)
             return outcome(GenerateOutcome::RowGone);
-        return outcome(GenerateOutcome::Stored);
+        return withLines(outcome(GenerateOutcome::Stored));
     }
 
     SqlOutcome o;
@@ -75,7 +95,8 @@ GenerateOutcome generatePrescription(const WorkRecord &typed, bool modify, const
         rs->setField(int(c), values[c]);
     if (!rs->Update())
         return outcome(GenerateOutcome::WriteFailed, -1, rs->lastError());
-    return outcome(GenerateOutcome::Stored);
+    rs.reset();
+    return withLines(outcome(GenerateOutcome::Stored));
 }
 
 QString archiveStatement(const QString &key)
@@ -115,6 +136,15 @@ ArchiveOutcome archiveWorkRows(const QString &key)
         return out;
     }
     runsql(archiveStatement(key), &o);
+    QString why;
+    if (o.ok
+        && !(runStatement(QStringLiteral("DELETE FROM xjrx WHERE 门诊号 = $1"), {key}, &why)
+             && runStatement(QStringLiteral("INSERT INTO xjrx(%1) SELECT %1 FROM ycrx WHERE 门诊号 = $1")
+                                 .arg(rxLineColumns().join(QLatin1Char(','))),
+                             {key}, &why))) {
+        o.ok = false;
+        o.error = why;
+    }
     if (!o.ok) {
         out.error = o.error;
         return out;
@@ -138,9 +168,24 @@ WorkWrite write(const QString &statement)
 
 WorkWrite removeWorkRows(const QString &key)
 {
-    return write(QStringLiteral("delete * from yc where 门诊号='") + q(key) + QStringLiteral("'"));
+    Transaction tx;
+    WorkWrite w = write(QStringLiteral("delete * from yc where 门诊号='") + q(key) + QStringLiteral("'"));
+    if (w.ok && !runStatement(QStringLiteral("DELETE FROM ycrx WHERE 门诊号 = $1"), {key}, &w.error))
+        w.ok = false;
+    if (w.ok && !tx.commit())
+        w = {false, QStringLiteral("数据库没有接受这次修改")};
+    return w;
 }
 
-WorkWrite clearWorkTable() { return write(QStringLiteral("delete from yc")); }
+WorkWrite clearWorkTable()
+{
+    Transaction tx;
+    WorkWrite w = write(QStringLiteral("delete from yc"));
+    if (w.ok && !runStatement(QStringLiteral("DELETE FROM ycrx"), {}, &w.error))
+        w.ok = false;
+    if (w.ok && !tx.commit())
+        w = {false, QStringLiteral("数据库没有接受这次修改")};
+    return w;
+}
 
 }  // namespace xs

@@ -1,4 +1,6 @@
 #pragma once
+#include "prescribe/rxlines.h"
+
 #include <QString>
 #include <array>
 #include <optional>
@@ -35,7 +37,11 @@ struct GenerateOutcome {
 // it: as a new work row, or, when `loadedKey` is given (modify mode), into
 // the work row of that 门诊号. `modify` without a loaded key refuses after the
 // checks. The stored values are trimmed.
-GenerateOutcome generatePrescription(const WorkRecord &typed, bool modify, const std::optional<QString> &loadedKey);
+// The drugs picked since the window opened become the row's prescription
+// lines, appended after those it has, in the same transaction; in modify mode
+// a changed 门诊号 takes the row's lines along.
+GenerateOutcome generatePrescription(const WorkRecord &typed, bool modify, const std::optional<QString> &loadedKey,
+                                     const std::vector<RxPick> &picks = {});
 
 // What 保存 (archiving the work rows of one 门诊号) came to.
 struct ArchiveOutcome {
@@ -48,7 +54,8 @@ struct ArchiveOutcome {
 // Copies the work rows with outpatient number `key` into the archive, in one
 // transaction: nothing is copied when the archive holds the number already or
 // when more than one work row holds it (the archive keeps each number once).
-// The work table is never changed.
+// The row's prescription lines are copied with it (replacing any an earlier
+// record of that number left). The work table is never changed.
 ArchiveOutcome archiveWorkRows(const QString &key);
 
 // The statement that copies the work rows with outpatient number `key` into
@@ -61,10 +68,10 @@ struct WorkWrite {
     QString error;
 };
 
-// Removes every work row of outpatient number `key`.
+// Removes every work row of outpatient number `key`, and their lines.
 WorkWrite removeWorkRows(const QString &key);
 
-// Empties the work table.
+// Empties the work table and its lines.
 WorkWrite clearWorkTable();
 
 }  // namespace xs

@@ -144,10 +144,17 @@ void TestSchemaVersion::broughtUpFromEarlier()
     storeVersion(db, 0);
     MsgRecorder rec;
     if (serverEngine()) {
-        // The program starts on it as it is: it makes no structure on the server.
+        // The program makes no structure on the server: it asks for the upgrade and changes nothing.
         const QString earlier = structure(db);
-        QVERIFY(openDatabaseOrTell());
+        QVERIFY(!openDatabaseOrTell());
+        QCOMPARE(rec.calls.size(), 1);
+        QVERIFY2(rec.calls[0].text.contains(
+                     QStringLiteral("服务器上的澄衡数据库是较早的版本（数据库结构版本 1），本程序需要版本 %1。"
+                                    "请数据库管理员先用 chengheng-db upgrade --server 升级它。")
+                         .arg(kSchemaVersion)),
+                 qPrintable(rec.calls[0].text));
         QCOMPARE(structure(db), earlier);
+        rec.calls.clear();
         const ToolRun r = runTool({QStringLiteral("upgrade"), QStringLiteral("--server"), db.server()});
         QVERIFY2(r.code == 0, qPrintable(r.err));
     }

@@ -242,6 +242,68 @@ private slots:
         QCOMPARE(w.error.isEmpty(), !refused);
         QCOMPARE(numbers(db, QStringLiteral("yc")), left);
     }
+
+    // A prescription's lines are stored with its work row, follow a changed
+    // 门诊号, go to the archive with 保存 (replacing what an earlier record of
+    // the number left there) and go with the row.
+    void linesGoWithTheRow()
+    {
+        TestDb db(Catalogue);
+        const std::vector<RxPick> picks = {{QStringLiteral("阿莫西林胶囊 0.5g"), QStringLiteral("抗生素"), " 2 "},
+                                           {QStringLiteral("自备药"), QStringLiteral("个人定制"), "1"}};
+        QCOMPARE(int(generatePrescription(record(QStringLiteral("N1")), false, std::nullopt, picks).result),
+                 int(GenerateOutcome::Stored));
+        const auto shown = [](const std::optional<std::vector<RxLine>> &lines) {
+            QStringList out;
+            for (const RxLine &l : lines.value_or(std::vector<RxLine>{}))
+                out << QStringList{l.code,
+                                   l.generic,
+                                   l.spec,
+                                   l.quantity,
+                                   l.unit,
+                                   l.price,
+                                   l.dose,
+                                   l.doseUnit,
+                                   l.route,
+                                   l.frequency,
+                                   l.control,
+                                   l.allergy,
+                                   l.skinTest ? "皮试" : "",
+                                   l.category}
+                           .join(u'|');
+            return out;
+        };
+        const QStringList stored = {
+            QStringLiteral("YP0021|阿莫西林胶囊|0.5g|2|盒|12.00|0.5|g|口服|tid|普通|青霉素类|皮试|抗生素"),
+            QStringLiteral("|自备药||1|||||||普通|||个人定制")};
+        QString why;
+        QCOMPARE(shown(workLines(QStringLiteral("N1"), &why)), stored);
+        // Modified under another number, with one more drug.
+        QCOMPARE(int(generatePrescription(record(QStringLiteral("N2")), true, QStringLiteral("N1"),
+                                          {{QStringLiteral("自备药2"), QString(), "3"}})
+                         .result),
+                 int(GenerateOutcome::Stored));
+        QCOMPARE(shown(workLines(QStringLiteral("N1"), &why)), QStringList());
+        QCOMPARE(shown(workLines(QStringLiteral("N2"), &why)).size(), 3);
+        db.exec(QStringLiteral("insert into xjrx(门诊号,行号,药品) values('N2',1,'旧的')"));
+        QCOMPARE(int(archiveWorkRows(QStringLiteral("N2")).result), int(ArchiveOutcome::Copied));
+        QCOMPARE(shown(archivedLines(QStringLiteral("N2"), &why)).mid(0, 2), stored);
+        QVERIFY(removeWorkRows(QStringLiteral("N2")).ok);
+        QCOMPARE(db.count(QStringLiteral("ycrx")), 0);
+        QCOMPARE(db.count(QStringLiteral("xjrx")), 3);
+    }
+
+    // Lines the engine refuses store no row either.
+    void linesRefusedStoreNothing()
+    {
+        TestDb db(Catalogue);
+        refuse(db, QStringLiteral("insert"), QStringLiteral("ycrx"));
+        const GenerateOutcome g = generatePrescription(record(QStringLiteral("N1")), false, std::nullopt,
+                                                       {{QStringLiteral("自备药"), QString(), "1"}});
+        QCOMPARE(int(g.result), int(GenerateOutcome::WriteFailed));
+        QVERIFY(!g.error.isEmpty());
+        QCOMPARE(db.count(QStringLiteral("yc")), 0);
+    }
 };
 
 QTEST_MAIN(TestWorkTable)

@@ -130,7 +130,10 @@ QString sharedGrantsDdl()
                // on the accounts; departments and archive read, added, edited, deleted.
                "GRANT SELECT, INSERT, UPDATE ON chengheng.use TO %1;"
                "GRANT SELECT, INSERT, UPDATE, DELETE ON chengheng.class, chengheng.xj TO %1;"
-               "GRANT SELECT ON chengheng.表1, chengheng.row_counts, chengheng.rooms TO %1;"
+               "GRANT SELECT ON chengheng.表1, chengheng.drugs, chengheng.row_counts, chengheng.rooms TO %1;"
+               // An archived record's prescription lines come with it and go
+               // with it; they are never rewritten.
+               "GRANT SELECT, INSERT, DELETE ON chengheng.xjrx TO %1;"
                "GRANT EXECUTE ON FUNCTION chengheng.row_counts_compact(), chengheng.row_counts_recount() TO %1;")
         .arg(kRoomsRole);
 }
@@ -143,7 +146,8 @@ static QString roomGrantsDdl(const QString &room)
     const QString role = ident(roomRole(room));
     return asRole(kOwnerRole) + serverRoomTableDdl(room) + serverRoomAuditDdl(room)
            + QStringLiteral("REVOKE ALL ON SCHEMA %1 FROM PUBLIC;GRANT USAGE ON SCHEMA %1 TO %2;"
-                            "REVOKE ALL ON %1.yc FROM PUBLIC;GRANT SELECT, INSERT, UPDATE, DELETE ON %1.yc TO %2;"
+                            "REVOKE ALL ON %1.yc, %1.ycrx FROM PUBLIC;"
+                            "GRANT SELECT, INSERT, UPDATE, DELETE ON %1.yc, %1.ycrx TO %2;"
                             "INSERT INTO chengheng.rooms(room, role) VALUES (%4, %5)"
                             " ON CONFLICT (room) DO UPDATE SET role = excluded.role, removed = NULL;")
                  .arg(schema, role, literal(room.trimmed()), literal(roomRole(room)));
@@ -195,7 +199,7 @@ bool removeServerRoom(PgConnection &c, const QString &room, QString *why)
     const QString sql = asRole(kAdminRole)
                         + QStringLiteral("ALTER ROLE %1 NOLOGIN;REVOKE %2 FROM %1;").arg(role, kRoomsRole)
                         + asRole(kOwnerRole)
-                        + QStringLiteral("REVOKE ALL ON %1.yc FROM %2;REVOKE ALL ON SCHEMA %1 FROM %2;"
+                        + QStringLiteral("REVOKE ALL ON %1.yc, %1.ycrx FROM %2;REVOKE ALL ON SCHEMA %1 FROM %2;"
                                          "UPDATE chengheng.rooms SET removed = now() WHERE room = %3;")
                               .arg(schema, role, literal(room.trimmed()));
     return runAdministration(c, sql, why, QStringLiteral("诊室 %1 没有停用：").arg(room.trimmed()));

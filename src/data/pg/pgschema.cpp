@@ -7,6 +7,7 @@
 #include "data/pg/pgroles.h"
 #include "data/pg/pgsql.h"
 #include "data/schema.h"
+#include "data/statements.h"
 
 namespace xs {
 
@@ -90,9 +91,10 @@ bool seedServerCatalogue(PgConnection &server, QString *error)
             ++next;
             return true;
         });
-    if (copied < 0 && error)
-        *error = server.lastError();
-    return copied >= 0;
+    if (copied < 0)
+        return falseWith(error, server.lastError());
+    const QString drugs = drugSeedSql(QStringLiteral("chengheng.drugs"), error);
+    return !drugs.isEmpty() && (server.run(drugs) || falseWith(error, server.lastError()));
 }
 
 }  // namespace xs

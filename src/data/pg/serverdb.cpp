@@ -1,5 +1,7 @@
 #include "data/pg/serverdb.h"
 
+#include "data/schema.h"
+
 #include "data/audit.h"
 #include "data/engine.h"
 #include "data/pg/pgengine.h"
@@ -69,13 +71,24 @@ bool openServerDatabase(const QString &conninfo, const QString &room, QString *w
     QString error;
     // The program makes and changes no structure on the server (only
     // chengheng-db upgrade does); it refuses a newer one.
-    if (serverSchemaVersion(c, &error) <= 0) {
+    const int version = serverSchemaVersion(c, &error);
+    if (version <= 0) {
         if (stalled())
             return false;
         if (why)
             *why = error.isEmpty() ? QStringLiteral("服务器上还没有澄衡数据库。请先用 chengheng-db init --server 或 "
                                                     "chengheng-db migrate 建立它。")
                                    : error;
+        return false;
+    }
+    // An older structure lacks tables this program writes: the administrator
+    // brings it up first (with a backup), rather than a room's program.
+    if (version < kSchemaVersion) {
+        if (why)
+            *why = QStringLiteral("服务器上的澄衡数据库是较早的版本（数据库结构版本 %1），本程序需要版本 %2。"
+                                  "请数据库管理员先用 chengheng-db upgrade --server 升级它。")
+                       .arg(version)
+                       .arg(kSchemaVersion);
         return false;
     }
     // The program runs only as its room's own login role: a superuser, the

@@ -11,7 +11,7 @@ namespace xs {
 namespace {
 const QString kVersionMark = QStringLiteral("澄衡数据库结构版本 ");
 
-const char *const kColumnTypes[] = {"text", "citext", "text", "date"};
+const char *const kColumnTypes[kColumnKinds] = {"text", "citext", "text", "date", "integer"};
 
 QString versionDdl()
 {
@@ -23,7 +23,7 @@ QString serverSharedDdl()
 {
     QString ddl = QStringLiteral("CREATE SCHEMA chengheng;");
     for (const QString &t : kSchemaTables)
-        if (t != QLatin1String("yc"))
+        if (!isRoomTable(t))
             ddl += createTable(t, QStringLiteral("chengheng.") + t, false, kColumnTypes);
     return ddl + createIndexes(0, true) + serverRowCountDdl() + versionDdl();
 }
@@ -31,17 +31,29 @@ QString serverSharedDdl()
 QString serverRoomTableDdl(const QString &room)
 {
     const QString schema = roomSchema(room);
-    return QStringLiteral("CREATE SCHEMA IF NOT EXISTS %1;").arg(schema)
-           + createTable(QStringLiteral("yc"), schema + QStringLiteral(".yc"), true, kColumnTypes);
+    QString ddl = QStringLiteral("CREATE SCHEMA IF NOT EXISTS %1;").arg(schema);
+    for (const QString &t : kSchemaTables)
+        if (isRoomTable(t))
+            ddl += createTable(t, schema + QLatin1Char('.') + t, true, kColumnTypes);
+    return ddl;
 }
 
 QString serverMigrationDdl(int from)
 {
     // 1 to 2: the listings' index an older tool's server lacks (the kept
-    // counts come with every upgrade, made again as the owner's).
+    // counts come with every upgrade, made again as the owner's). 2 to 3:
+    // the drug catalogue, filled with the built-in one, and the archive's
+    // prescription lines (each room's lines come with its work table).
     QString ddl;
-    for (int to = from + 1; to <= kSchemaVersion; ++to)
+    for (int to = from + 1; to <= kSchemaVersion; ++to) {
+        if (to == 3) {
+            for (const QString &t : QStringList{"drugs", "xjrx"})
+                ddl += createTable(t, QStringLiteral("chengheng.") + t, true, kColumnTypes);
+            QString why;
+            ddl += drugSeedSql(QStringLiteral("chengheng.drugs"), &why);
+        }
         ddl += createIndexes(to, true);
+    }
     return ddl + versionDdl();
 }
 

@@ -13,7 +13,8 @@ namespace xs {
 
 namespace {
 
-const char *const kColumnTypes[] = {"TEXT", "TEXT COLLATE NOCASE", "TEXT COLLATE NOCASE", "DATE"};
+const char *const kColumnTypes[kColumnKinds] = {"TEXT", "TEXT COLLATE NOCASE", "TEXT COLLATE NOCASE", "DATE",
+                                                "INTEGER"};
 
 // The kept counts: a row per table, moved by triggers as rows come and go, counted when made.
 QString rowCountDdl()
@@ -48,9 +49,19 @@ QStringList toVersion2(const Connection &c)
     return QStringList{createIndexes(2, false), rowCountDdl()} + auditTrailWork(c.get());
 }
 
+// 2 to 3: the drug catalogue (the built-in one) and the prescriptions' lines.
+QStringList toVersion3(const Connection &)
+{
+    QStringList work;
+    for (const QString &t : QStringList{"drugs", "xjrx", "ycrx"})
+        work << createTable(t, t, true, kColumnTypes);
+    QString why;
+    return work << createIndexes(3, false) << drugSeedSql(QStringLiteral("drugs"), &why);
+}
+
 // The steps, in order: kSteps[N - 1] takes version N to N + 1.
 using Step = QStringList (*)(const Connection &);
-const Step kSteps[] = {toVersion2};
+const Step kSteps[] = {toVersion2, toVersion3};
 static_assert(std::size(kSteps) == kSchemaVersion - 1, "one step for each version after the first");
 
 // Runs the statements of `work` (asked under the write lock) in one transaction; false, none kept, on failure.
