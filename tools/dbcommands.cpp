@@ -302,10 +302,13 @@ int runCatalogue(const QStringList &args)
                                     : QStringLiteral("未知的 catalogue 子命令 %1（可用：export import）").arg(sub));
     Options o;
     QString why;
-    if (!parseOptions(args.mid(1), {QStringLiteral("--db"), QStringLiteral("--server")}, {}, &o))
+    const bool exporting = sub == QLatin1String("export");
+    if (!parseOptions(args.mid(1), {QStringLiteral("--db"), QStringLiteral("--server")},
+                      exporting ? QStringList{QStringLiteral("--drugs")} : QStringList(), &o))
         return ExitUsage;
     if (o.positional.size() != 1)
-        return error(ExitUsage, QStringLiteral("用法：catalogue %1 FILE.csv [--db PATH | --server CONNINFO]").arg(sub));
+        return error(ExitUsage, QStringLiteral("用法：catalogue %1 FILE.csv%2 [--db PATH | --server CONNINFO]")
+                                    .arg(sub, exporting ? QStringLiteral(" [--drugs]") : QString()));
     const QString csv = o.positional[0];
     int code = ExitOk;
     const std::optional<Target> target = openTarget(o, &code);
@@ -316,7 +319,7 @@ int runCatalogue(const QStringList &args)
         const QString file = QFileInfo(csv).canonicalFilePath();
         if (!target->server && !file.isEmpty() && file == QFileInfo(target->name).canonicalFilePath())
             return error(ExitFailed, QStringLiteral("导出失败：%1 是数据库文件本身，不能写入 CSV").arg(csv));
-        const std::optional<int> rows = exportCatalogue(csv, &why);
+        const std::optional<int> rows = exportCatalogue(csv, &why, o.has(QStringLiteral("--drugs")));
         if (!rows)
             return error(ExitFailed, QStringLiteral("导出失败：%1").arg(why));
         out(QStringLiteral("已把药品目录（%1 行）导出到 %2").arg(*rows).arg(csv));

@@ -48,7 +48,7 @@ const Command kCommands[] = {
      "user hash-passwords [--db PATH | --server CONNINFO]",
      xs::tool::runUser, false},
     {"catalogue",
-     "catalogue export FILE.csv [--db PATH | --server CONNINFO]\n"
+     "catalogue export FILE.csv [--drugs] [--db PATH | --server CONNINFO]\n"
      "catalogue import FILE.csv [--db PATH | --server CONNINFO]",
      xs::tool::runCatalogue, false},
     {"backup", "backup [--db FILE | --server CONNINFO] DEST", xs::tool::runBackup, false},
@@ -85,6 +85,12 @@ QString usage(const Command *only = nullptr)
                  "密码不写在命令行上：--password-file、--admin-password-file 读文件的第一行，写 - 则从标准输入读；")
           << QStringLiteral("     不给时在终端上询问两次（不显示输入的内容）。")
           << QStringLiteral("FLAG：admin readonly qx1 qx2 qx3 qx4（权限标志，值为 y 时生效）")
+          << QStringLiteral(
+                 "catalogue export 导出药品菜单（表1 的十七个类别）；--drugs 导出完整的药品目录（编码、通用名、"
+                 "剂型、规格、单位、单价、特殊管理……）。")
+          << QStringLiteral(
+                 "     catalogue import 按文件的表头导入其中一种；导入完整目录时，目录中出现的类别的菜单随之更新"
+                 "（停用的药品不列出）。")
           << QStringLiteral(
                  "backup 在程序运行时也能备份，并检查副本；restore 先检查备份，原文件保留为 .before-restore；")
           << QStringLiteral("check 检查完整性、表和列、唯一键；config backup.keep N 设定保留的每日备份数（缺省 14）。")

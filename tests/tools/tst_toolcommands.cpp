@@ -82,6 +82,8 @@ private slots:
     void catalogueRoundTrip();
     void catalogueImportRefused_data();
     void catalogueImportRefused();
+    void drugCatalogue_data();
+    void drugCatalogue();
     void auditShowFilters();
 };
 
@@ -296,6 +298,67 @@ void TestToolCommands::catalogueRoundTrip()
     QCOMPARE(contents(db), imported);
     QCOMPARE(runTool(QStringList{"catalogue", "export", d} + target(db)).code, 0);
     QCOMPARE(bytesOf(d), bytesOf(c));
+}
+
+// A whole drug catalogue: exported with --drugs, imported by its header; the
+// menus of the categories it holds follow it, the others stay; a file with a
+// bad row changes nothing.
+void TestToolCommands::drugCatalogue_data()
+{
+    QTest::addColumn<QString>("change");   // "column=value" for the second row, "" for none
+    QTest::addColumn<QString>("message");  // "" when imported
+    QTest::newRow("imported") << ""
+                              << "";
+    QTest::newRow("code twice") << "编码=YP0020"
+                                << "第 3 行：编码 YP0020 重复";
+    QTest::newRow("no generic name") << "通用名="
+                                     << "第 3 行：编码、表1名称和通用名都不能为空";
+    QTest::newRow("unknown category") << "类别=肠胃"
+                                      << "第 3 行：类别“肠胃”不是药品目录的类别";
+    QTest::newRow("unknown control") << "特殊管理=限制"
+                                     << "第 3 行：特殊管理“限制”应为 普通、麻醉药品、";
+    QTest::newRow("skin test not yes or no") << "皮试=要"
+                                             << "第 3 行：皮试 应为“是”或“否”";
+    QTest::newRow("price not money") << "单价=1.234"
+                                     << "第 3 行：单价“1.234”不是金额（元，最多两位小数）";
+}
+
+void TestToolCommands::drugCatalogue()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, message);
+    const TestDb db(Catalogue);
+    QTemporaryDir dir;
+    const QString all = dir.filePath(QStringLiteral("all.csv")), mine = dir.filePath(QStringLiteral("mine.csv"));
+    ToolRun r = runTool(QStringList{"catalogue", "export", all, "--drugs"} + target(db));
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(r.out.trimmed(), QString("已把药品目录（372 行）导出到 %1").arg(all));
+    const QStringList lines = QString::fromUtf8(bytesOf(all)).split(QStringLiteral("\r\n"));
+    QCOMPARE(lines[0], drugColumns().join(u','));
+    // A clinic's own: three 抗生素 drugs, the last one withdrawn.
+    QStringList row2 = lines[21].split(u',');
+    if (!change.isEmpty())
+        row2[drugColumns().indexOf(change.section(u'=', 0, 0))] = change.section(u'=', 1);
+    QStringList row3 = lines[22].split(u',');
+    row3[16] = QStringLiteral("是");
+    writeFile(mine, (QStringList{lines[0], lines[20], row2.join(u','), row3.join(u','), ""}.join("\n")).toUtf8());
+    const QStringList digestive = db.rows("select 消化 from 表1 where 消化 is not null");
+    r = runTool(QStringList{"catalogue", "import", mine} + target(db));
+    if (!message.isEmpty()) {
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("导入失败，药品目录没有改动") && r.err.contains(message), qPrintable(r.err));
+        QCOMPARE(db.count("drugs"), 372);
+        return;
+    }
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(db.rows("select 编码 from drugs order by 编码"), (QStringList{"YP0020", "YP0021", "YP0022"}));
+    QCOMPARE(db.rows("select 抗生素 from 表1 where 抗生素 is not null"),
+             (QStringList{QStringLiteral("阿莫西林胶囊 0.25g"), QStringLiteral("阿莫西林胶囊 0.5g")}));
+    QCOMPARE(db.rows("select 消化 from 表1 where 消化 is not null"), digestive);
+    const QString again = dir.filePath(QStringLiteral("again.csv"));
+    QCOMPARE(runTool(QStringList{"catalogue", "export", "--drugs", again} + target(db)).code, 0);
+    QCOMPARE(QString::fromUtf8(bytesOf(again)).split(QStringLiteral("\r\n")).mid(0, 4),
+             (QStringList{lines[0], lines[20], lines[21], row3.join(u',')}));
 }
 
 void TestToolCommands::catalogueImportRefused_data()
