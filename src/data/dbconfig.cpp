@@ -27,6 +27,8 @@ DatabaseChoice readDatabaseChoice(const QString &file)
         c.error = QStringLiteral("配置文件 %1 无法读取或格式不对。请检查该文件。").arg(file);
         return c;
     }
+    if (const QString name = s.value(QStringLiteral("prescription/institution")).toString().trimmed(); !name.isEmpty())
+        c.institution = name;
     const QString conninfo = s.value(QStringLiteral("server/connection")).toString().trimmed();
     if (conninfo.isEmpty()) {
         if (s.contains(QStringLiteral("server/connection")))

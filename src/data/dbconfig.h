@@ -10,6 +10,9 @@
 //   connection = service=chengheng        ; a libpq connection string or service name
 //   room = 1                              ; this consulting room's work table
 //
+//   [prescription]
+//   institution = 青禾医院                 ; the name on the printed 处方笺
+//
 // A password in the file, in any form libpq takes, is refused: libpq takes it
 // from ~/.pgpass or pg_service.conf, which only the account can read. So are
 // a connection text libpq cannot read and a room name that is empty or too
@@ -22,6 +25,9 @@ struct DatabaseChoice {
     QString room;      // with server; "1" when the file names none
     QString source;    // the configuration file read, empty without one
     QString error;     // in Chinese: the file could not be used (the program refuses to start)
+    // The name the printed prescription (处方笺) carries: [prescription]
+    // institution, "青禾医院" when the file names none.
+    QString institution = QStringLiteral("青禾医院");
 };
 
 // Reads the first configuration file that exists (beside the program, then

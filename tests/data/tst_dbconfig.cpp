@@ -6,8 +6,8 @@
 // parameters a server connection is opened with: verified TLS for another
 // host unless the text says otherwise.
 #include "data/dbconfig.h"
-#include "data/pg/pgsql.h"
 #include "data/fault.h"
+#include "data/pg/pgsql.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -21,6 +21,8 @@ private slots:
     void read_data();
     void read();
     void whichFile();
+    void institution_data();
+    void institution();
     void connectParameters_data();
     void connectParameters();
 };
@@ -109,6 +111,30 @@ void TestDbConfig::read_data()
     QTest::newRow("empty connection") << QByteArray("[server]\nconnection=\n") << false << ""
                                       << ""
                                       << "的 [server] connection 是空的。";
+}
+
+// The name on the printed prescription, with or without a server named.
+void TestDbConfig::institution_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("none named") << QByteArray("[other]\nx=1\n") << QStringLiteral("青禾医院");
+    QTest::newRow("named") << QByteArray("[prescription]\ninstitution=城东社区卫生服务中心\n")
+                           << QStringLiteral("城东社区卫生服务中心");
+    QTest::newRow("blank") << QByteArray("[prescription]\ninstitution=  \n") << QStringLiteral("青禾医院");
+    QTest::newRow("with a server") << QByteArray(
+        "[server]\nconnection=service=x\n[prescription]\ninstitution= 某医院 \n")
+                                   << QStringLiteral("某医院");
+}
+
+void TestDbConfig::institution()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    const QString file = dir.path() + QStringLiteral("/chengheng.conf");
+    write(file, text);
+    QCOMPARE(readDatabaseChoice(file).institution, name);
 }
 
 void TestDbConfig::read()
