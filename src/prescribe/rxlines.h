@@ -32,6 +32,12 @@ bool appendWorkLines(const QString &key, const std::vector<RxPick> &picks, QStri
 std::optional<std::vector<RxLine>> workLines(const QString &key, QString *why);
 // The archived lines of `key`, likewise.
 std::optional<std::vector<RxLine>> archivedLines(const QString &key, QString *why);
+// The patient's part of the sheet for the work row of `key`: from its fields
+// (出生年月 and 性别, where empty, from the 身份证 number), issued today, the
+// institution from the configuration. 急诊 and 儿科 are set when the 科室 says
+// so, 儿科 also for a child under 14. Nothing when the row is not there
+// (why empty) or cannot be read (why says so).
+std::optional<RxHeader> workHeader(const QString &key, QString *why);
 // Replaces the work lines of `key` by `lines` (the 处方笺 dialog's edits), in one transaction.
 bool replaceWorkLines(const QString &key, const std::vector<RxLine> &lines, QString *why);
 
