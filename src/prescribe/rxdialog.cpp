@@ -162,8 +162,11 @@ RxDialog::RxDialog(RxHeader header, std::vector<RxLine> lines, QWidget *parent)
                                              l.reason};
         for (int c = 0; c < ColumnCount; ++c) {
             auto *item = new QTableWidgetItem(values[c]);
-            if (c == Drug || c == Quantity)
+            if (c == Drug || c == Quantity) {
+                // Set in the prescribing window: shown on the window's colour, not editable here.
                 item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+                item->setBackground(palette().window());
+            }
             table_->setItem(r, c, item);
         }
     }
@@ -176,8 +179,11 @@ RxDialog::RxDialog(RxHeader header, std::vector<RxLine> lines, QWidget *parent)
     for (const auto &[column, width] : least)
         table_->setColumnWidth(column, std::max(width, table_->columnWidth(column)));
     columns->setStretchLastSection(true);
-    if (!lines_.empty())
+    if (!lines_.empty()) {
+        // The dialog opens on the first cell to fill.
         table_->setCurrentCell(0, Dose);
+        table_->setFocus();
+    }
 
     auto *previewButton = new QPushButton(QStringLiteral("预览(&P)"), this);
     previewButton->setObjectName(QStringLiteral("preview"));

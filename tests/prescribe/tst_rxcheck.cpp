@@ -374,8 +374,9 @@ void TestRxCheck::editsComeBack()
     QCOMPARE(ls[1].code, QStringLiteral("A1"));
 }
 
-// Tab goes from the header through the cells to be filled and on to the
-// buttons; Enter moves on in the table and past its last cell; Esc cancels.
+// The dialog opens in the table; Tab goes from the header through the cells
+// to be filled and on to the buttons; Enter moves on in the table and past
+// its last cell; Esc cancels.
 void TestRxCheck::keyboard()
 {
     MsgRecorder msgs;
@@ -386,6 +387,8 @@ void TestRxCheck::keyboard()
     QVERIFY(QTest::qWaitForWindowActive(&d));
     QTableWidget *t = table(d);
     const auto focused = [] { return QApplication::focusWidget()->objectName(); };
+    QCOMPARE(focused(), QStringLiteral("lines"));  // it opens on the first cell to fill
+    QCOMPARE(t->currentColumn(), int(RxDialog::Dose));
     d.findChild<QComboBox *>(QStringLiteral("fee"))->setFocus();
     QStringList order;
     for (int i = 0; i < 4; ++i) {
