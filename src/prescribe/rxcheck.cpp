@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
 
 namespace xs {
 
@@ -19,10 +20,7 @@ bool vagueRoute(const QString &route)
 {
     QString rest = route;
     rest.remove(QStringLiteral("遵医嘱")).remove(QStringLiteral("自用"));
-    for (const QChar c : rest)
-        if (!c.isSpace() && !c.isPunct())
-            return false;
-    return true;
+    return std::ranges::all_of(rest, [](QChar c) { return c.isSpace() || c.isPunct(); });
 }
 
 // The days as a whole number (digits only, blanks around allowed, full-width
