@@ -111,7 +111,7 @@ protected:
             if (const QModelIndex next = moveCursor(MoveNext, ev->modifiers()); next.isValid())
                 setCurrentIndex(next);
             else
-                QTableWidget::focusNextPrevChild(true);
+                QAbstractScrollArea::focusNextPrevChild(true);
             ev->accept();
             return;
         }
@@ -128,7 +128,7 @@ RxDialog::RxDialog(RxHeader header, std::vector<RxLine> lines, QWidget *parent)
     fee_ = new QComboBox(this);
     fee_->setObjectName(QStringLiteral("fee"));
     fee_->addItems({QStringLiteral("自费"), QStringLiteral("医保"), QStringLiteral("公费"), QStringLiteral("其他")});
-    if (fee_->findText(header_.fee) < 0)
+    if (!header_.fee.isEmpty() && fee_->findText(header_.fee) < 0)
         fee_->addItem(header_.fee);
     fee_->setCurrentText(header_.fee);
     emergency_ = new QCheckBox(QStringLiteral("急诊"), this);
