@@ -111,7 +111,7 @@ protected:
             if (const QModelIndex next = moveCursor(MoveNext, ev->modifiers()); next.isValid())
                 setCurrentIndex(next);
             else
-                QAbstractScrollArea::focusNextPrevChild(true);
+                QTableWidget::focusNextPrevChild(true);
             ev->accept();
             return;
         }
