@@ -38,7 +38,7 @@ struct RxLine {
     bool skinTest = false;   // 皮试: a skin test comes before the first dose
     bool withdrawn = false;  // 停用: no longer dispensed
     // A 中药饮片 (the 中药 category): printed on a sheet of its own.
-    bool herbal() const { return category == QLatin1String("中药"); }
+    bool herbal() const { return category == QStringLiteral("中药"); }
 };
 
 // The patient's part of the sheet and what the checks need of the record.
