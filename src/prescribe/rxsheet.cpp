@@ -159,7 +159,7 @@ namespace {
 // The quantity with its unit, the unit once ("2盒" typed with its unit).
 QString quantityWithUnit(const RxLine &l)
 {
-    const QString q = l.quantity.trimmed();
+    QString q = l.quantity.trimmed();
     if (q.isEmpty() || l.unit.isEmpty() || q.endsWith(l.unit))
         return q;
     return q + l.unit;
