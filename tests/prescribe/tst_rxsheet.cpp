@@ -264,7 +264,7 @@ void TestRxSheet::lineTexts()
 void TestRxSheet::pdf_data()
 {
     QTest::addColumn<QStringList>("items");
-    QTest::addColumn<int>("flags");  // 1 急诊
+    QTest::addColumn<int>("flags");  // 1 急诊, 2 儿科
     // Per page, "|"-separated: texts the page shows, "!text" one it does not.
     QTest::addColumn<QStringList>("pages");
     // 24.00 + 10.00 + 10.00 + 15.00 + 18.00; 2 × 15.00; 15 × 0.12.
@@ -281,6 +281,9 @@ void TestRxSheet::pdf_data()
         << QStringList{"YP0096*1", "YP0113*1"} << 1
         << QStringList{"急诊|!身份证号|药品金额：10.00元",
                        "麻、精一|身份证号：110101199005061234|1.磷酸可待因片片剂15mg×1瓶|药品金额：8.00元"};
+    // 15 × 0.12 + 10 × 0.25 + 15 × 0.20, two herbs to a row.
+    QTest::newRow("herbs, paediatric") << QStringList{"YP0308*15", "YP0310*10", "YP0311*15"} << 2
+                                       << QStringList{"儿科|1.黄芪15克2.当归10克|3.党参15克|药品金额：7.30元"};
 }
 
 void TestRxSheet::pdf()
@@ -290,6 +293,7 @@ void TestRxSheet::pdf()
     QFETCH(QStringList, pages);
     RxHeader h = patient();
     h.emergency = flags & 1;
+    h.paediatric = flags & 2;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("处方笺.pdf"));
     QString error;
