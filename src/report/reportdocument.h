@@ -54,27 +54,34 @@ using PageProgress = std::function<bool(int done, int total)>;
 // While the rows are still being read (ReportRows::complete() is false) the
 // document offers the pages whose rows are all there, none of them the last;
 // the page count grows until the reading ends.
+//
+// A document whose pages are drawn rather than banded (the 处方笺) derives
+// from it and lays out and paints its own pages, so that it shares the
+// preview, the printing and the PDF export of the reports.
 class ReportDocument {
 public:
     ReportDocument(ReportLayout layout, std::unique_ptr<ReportRows> rows);
+    virtual ~ReportDocument() = default;
+    ReportDocument(const ReportDocument &) = delete;
+    ReportDocument &operator=(const ReportDocument &) = delete;
 
     const ReportLayout &layout() const { return layout_; }
     const Pagination &pagination() const;
-    int pageCount() const;
+    virtual int pageCount() const;
     int rowCount() const { return rows_->count(); }
-    bool isEmpty() const { return rows_->complete() && rows_->count() == 0; }
+    virtual bool isEmpty() const { return rows_->complete() && rows_->count() == 0; }
     // Every row is read: pageCount() is final.
     bool complete() const { return rows_->complete(); }
     ReportRows &rows() { return *rows_; }
 
     // Lays out page `index` (0-based): its sections and elements with texts.
-    RenderedPage page(int index);
+    virtual RenderedPage page(int index);
     // Pages laid out so far (the preview lays out only the page it shows).
     int pagesLaidOut() const { return laidOut_; }
 
     // The one painting routine of the preview, the printer and PDF. The
     // painter's coordinates are twips from the top-left corner of the paper.
-    void paintPage(QPainter &p, const RenderedPage &page) const;
+    virtual void paintPage(QPainter &p, const RenderedPage &page) const;
 
     // Paints pages [from, to] (counted from 1) onto a paged device whose
     // coordinates start at the paper's corner (a QPrinter in full-page mode,
