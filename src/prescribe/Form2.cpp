@@ -11,6 +11,8 @@
 #include "prescribe/DataReport1.h"
 #include "prescribe/drugsearch.h"
 #include "prescribe/prescribefields.h"
+#include "prescribe/rxdialog.h"
+#include "prescribe/rxsheet.h"
 #include "prescribe/worktable.h"
 #include "ui/entertab.h"
 #include "ui/fonts.h"
@@ -202,6 +204,9 @@ void Form2::buildMenus()
     connect(sccf, &QAction::triggered, this, &Form2::sccf_Click);
     connect(ck, &QAction::triggered, this, &Form2::ck_Click);
     connect(dayin, &QAction::triggered, this, &Form2::dayin_Click);
+    chufang->addSeparator();
+    chufangjian = addEntry(chufang, QStringLiteral("chufangjian"), QStringLiteral("处方笺…"));
+    connect(chufangjian, &QAction::triggered, this, &Form2::chufangjian_Click);
 }
 
 // The patient fields in Frame2, each with its label; the date of the visit is
@@ -548,6 +553,51 @@ void Form2::dayin_Click()
     // Every row of the work table as it is now; the window waits until the
     // user closes the preview, and is unchanged afterwards.
     DataReport1::Show(true);
+}
+
+void Form2::chufangjian_Click()
+{
+    if (!prescribingAllowed())
+        return;
+    const QString key = workRowKey();
+    if (key.isEmpty()) {
+        MsgBox(QStringLiteral("请先在打印库中选择要开处方笺的处方。"), vbExclamation | vbOKOnly, kWarning);
+        return;
+    }
+    QString why;
+    const std::optional<RxHeader> header = workHeader(key, &why);
+    const std::optional<std::vector<RxLine>> lines = header ? workLines(key, &why) : std::nullopt;
+    if (!lines) {
+        tellFailure(header || !why.isEmpty() ? QStringLiteral("无法读取门诊号为 %1 的处方。").arg(key)
+                                             : QStringLiteral("打印库中已经没有门诊号为 %1 的处方。").arg(key),
+                    why);
+        return;
+    }
+    if (lines->empty()) {
+        MsgBox(QStringLiteral("门诊号为 %1 的处方中没有从药品列表选取的药品。\n"
+                              "请在药品列表中选药，生成处方后再开处方笺。")
+                   .arg(key),
+               vbExclamation | vbOKOnly, kWarning);
+        return;
+    }
+    RxDialog dialog(*header, *lines, this);
+    // What is previewed is kept first, so that the sheet printed and the
+    // lines stored are the same; a failed write prints nothing.
+    const auto keep = [&](const std::vector<RxLine> &edited) {
+        QString failed;
+        if (replaceWorkLines(key, edited, &failed))
+            return true;
+        tellFailure(QStringLiteral("处方笺的修改没有保存，请再试一次。"), failed);
+        return false;
+    };
+    dialog.setPreview([&](const RxHeader &h, const std::vector<RxLine> &edited) {
+        if (keep(edited))
+            showPrescription(h, edited, &dialog);
+    });
+    // 确定 keeps the edits; when they cannot be kept the dialog stays open with them.
+    while (dialog.exec() == QDialog::Accepted)
+        if (keep(dialog.lines()))
+            return;
 }
 
 void Form2::tuichu_Click() { close(); }

@@ -59,6 +59,7 @@ public:
     QAction *sccf;                        // "生成处方"
     QAction *ck;                          // "清空打印库(按2次）"
     QAction *dayin;                       // "打印"
+    QAction *chufangjian;                 // "处方笺…": the selected work row's lines, checked and printed
 
     QScrollArea *client;  // holds the controls; scrolls on a small screen
     FlexGrid *MSF1;
@@ -89,6 +90,7 @@ public slots:
     void sccf_Click();
     void ck_Click();
     void dayin_Click();
+    void chufangjian_Click();
 
 protected:
     bool eventFilter(QObject *obj, QEvent *ev) override;

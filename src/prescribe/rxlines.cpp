@@ -148,37 +148,38 @@ std::optional<RxHeader> workHeader(const QString &key, QString *why)
 {
     std::optional<RxHeader> header;
     const QStringList &columns = caseColumns();
-    if (!eachRow(QStringLiteral("SELECT %1 FROM yc WHERE 门诊号 = $1").arg(columns.join(QLatin1Char(','))), {key},
-                 [&](const Cells &row) {
-                     const auto field = [&](const char *name) {
-                         return text(row, int(columns.indexOf(QString::fromUtf8(name)))).trimmed();
-                     };
-                     RxHeader h;
-                     h.institution = loadDatabaseChoice().institution;
-                     h.number = field("门诊号");
-                     h.caseNo = h.number;
-                     h.name = field("姓名");
-                     h.sex = field("性别");
-                     h.birth = parseDate(field("出生年月")).value_or(QDate());
-                     h.idNumber = field("身份证");
-                     if (const IdCardInfo id = readIdCard(h.idNumber); id.valid) {
-                         if (!h.birth.isValid())
-                             h.birth = id.birth;
-                         if (h.sex.isEmpty())
-                             h.sex = id.sex;
-                     }
-                     h.department = field("科室");
-                     h.diagnosis = field("诊断");
-                     h.date = QDate::currentDate();
-                     h.doctor = field("医生签字");
-                     h.history = QStringList{field("既往病史"), field("备注")}.join(QLatin1Char('\n'));
-                     h.emergency = h.department.contains(QStringLiteral("急诊"));
-                     h.paediatric = h.department.contains(QStringLiteral("儿科"))
-                                    || (h.birth.isValid() && h.birth.addYears(14) > h.date);
-                     header = h;
-                     return false;
-                 },
-                 why))
+    if (!eachRow(
+            QStringLiteral("SELECT %1 FROM yc WHERE 门诊号 = $1").arg(columns.join(QLatin1Char(','))), {key},
+            [&](const Cells &row) {
+                const auto field = [&](const char *name) {
+                    return text(row, int(columns.indexOf(QString::fromUtf8(name)))).trimmed();
+                };
+                RxHeader h;
+                h.institution = loadDatabaseChoice().institution;
+                h.number = field("门诊号");
+                h.caseNo = h.number;
+                h.name = field("姓名");
+                h.sex = field("性别");
+                h.birth = parseDate(field("出生年月")).value_or(QDate());
+                h.idNumber = field("身份证");
+                if (const IdCardInfo id = readIdCard(h.idNumber); id.valid) {
+                    if (!h.birth.isValid())
+                        h.birth = id.birth;
+                    if (h.sex.isEmpty())
+                        h.sex = id.sex;
+                }
+                h.department = field("科室");
+                h.diagnosis = field("诊断");
+                h.date = QDate::currentDate();
+                h.doctor = field("医生签字");
+                h.history = QStringList{field("既往病史"), field("备注")}.join(QLatin1Char('\n'));
+                h.emergency = h.department.contains(QStringLiteral("急诊"));
+                h.paediatric = h.department.contains(QStringLiteral("儿科"))
+                               || (h.birth.isValid() && h.birth.addYears(14) > h.date);
+                header = h;
+                return false;
+            },
+            why))
         return std::nullopt;
     if (!header && why)
         why->clear();

@@ -114,8 +114,8 @@ void TestForm2::menus_data()
                               << "药物查询" << drugs + QStringList{"", "chazhao"}
                               << drugs + QStringList{"", "查找药品…"};
     QTest::newRow("chufang") << "chufang"
-                             << "处方" << QStringList{"sccf", "ck", "dayin"}
-                             << QStringList{"生成处方", "清空打印库(按2次）", "打印"};
+                             << "处方" << QStringList{"sccf", "ck", "dayin", "", "chufangjian"}
+                             << QStringList{"生成处方", "清空打印库(按2次）", "打印", "", "处方笺…"};
 }
 
 void TestForm2::menus()

@@ -8,6 +8,7 @@
 #include "data/globals.h"
 #include "mainwin/MDIForm1.h"
 #include "prescribe/DataReport1.h"
+#include "prescribe/rxdialog.h"
 #include "prescribetest.h"
 #include "report/preview.h"
 #include "report/report.h"
@@ -17,6 +18,10 @@
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 
 using namespace xs;
@@ -26,6 +31,7 @@ class TestTypicalCase : public QObject {
     Q_OBJECT
 private slots:
     void endToEnd();
+    void prescriptionSheets();
 };
 
 namespace {
@@ -240,6 +246,88 @@ void TestTypicalCase::endToEnd()
     QVERIFY(record.modal);
     QCOMPARE(record.rows, 1);
     QCOMPARE(record.first, (QStringList{number, QStringLiteral("王小明"), drugA + drugB}));
+}
+
+// Seven drugs picked (one needing a skin test, one 中药饮片), stored by
+// 生成处方, completed in the 处方笺 dialog and previewed: three sheets (five
+// drugs, one, and the herbal one); the lines as completed go to the archive
+// with 保存.
+void TestTypicalCase::prescriptionSheets()
+{
+    TestDb db(All);
+    MsgRecorder rec;
+    rec.answers = {vbYes};
+    signInAs(QStringLiteral("admin"));
+    Form2 *w = openForm2();
+    typePatient(w, QStringLiteral("T7"), QString(), QString());
+    const QList<QPair<QString, QString>> drugs = {
+        {QStringLiteral("阿莫西林胶囊 0.5g"), QStringLiteral("抗生素")},
+        {QStringLiteral("0.9%氯化钠注射液 250ml"), QStringLiteral("输液")},
+        {QStringLiteral("氯沙坦钾片 50mg"), QStringLiteral("心血管")},
+        {QStringLiteral("沙美特罗替卡松粉吸入剂 50μg/250μg"), QStringLiteral("呼吸")},
+        {QStringLiteral("加巴喷丁胶囊 0.1g"), QStringLiteral("神经")},
+        {QStringLiteral("多维元素片(29)"), QStringLiteral("维生素激素")},
+        {QStringLiteral("麦冬"), QStringLiteral("中药")}};
+    for (const auto &[entry, category] : drugs) {
+        w->findChild<QAction *>(category)->trigger();
+        w->Text1->setText(category == QStringLiteral("中药") ? QStringLiteral("10") : QStringLiteral("1"));
+        const QList<QListWidgetItem *> found = w->List1->findItems(entry, Qt::MatchExactly);
+        QVERIFY2(!found.isEmpty(), qPrintable(entry));
+        w->List1->setCurrentItem(found.first());
+        w->List1_DblClick();
+    }
+    QPointer<Form2> old(w);
+    w->sccf->trigger();
+    QCOMPARE(rec.calls.size(), 0);
+    w = reopened(old);
+    QVERIFY(w);
+    QCOMPARE(w->workRowKey(), QStringLiteral("T7"));
+
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("T7.pdf"));
+    setPdfPathChooser([&](QWidget *, const QString &) { return pdf; });
+    int pages = 0;
+    QTimer::singleShot(0, [&] {
+        auto *d = qobject_cast<RxDialog *>(QApplication::activeModalWidget());
+        QVERIFY(d);
+        auto *table = d->findChild<QTableWidget *>(QStringLiteral("lines"));
+        QCOMPARE(table->rowCount(), 7);
+        for (int r = 0; r < table->rowCount(); ++r)
+            table->setItem(r, RxDialog::Days, new QTableWidgetItem(QStringLiteral("3")));
+        QTimer::singleShot(0, [&] {
+            auto *p = qobject_cast<ReportPreview *>(QApplication::activeModalWidget());
+            QVERIFY(p);
+            pages = p->pageCount();
+            QVERIFY(p->exportPdf());
+            p->close();
+        });
+        d->findChild<QPushButton *>(QStringLiteral("preview"))->click();
+        d->findChild<QPushButton *>(QStringLiteral("ok"))->click();
+    });
+    w->chufangjian->trigger();
+    setPdfPathChooser({});
+    QCOMPARE(pages, 3);
+    QCOMPARE(rec.calls.size(), 1);  // the skin test, asked about
+    QCOMPARE(rec.calls[0].flags, int(vbQuestion | vbYesNo));
+    QVERIFY2(rec.calls[0].text.contains(QStringLiteral("需要皮试")), qPrintable(rec.calls[0].text));
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    QVERIFY(text.waitForFinished(30000));
+    const QStringList sheets = QString::fromUtf8(text.readAllStandardOutput()).remove(u' ').split(u'\f');
+    QVERIFY(sheets.size() >= 3);
+    for (int i = 0; i < 3; ++i)
+        for (const QString &want :
+             {QStringLiteral("姓名：张三"), QStringLiteral("门诊号：T7"), QStringLiteral("以下空白")})
+            QVERIFY2(sheets[i].contains(want), qPrintable(sheets[i]));
+    QVERIFY(sheets[0].contains(QStringLiteral("（皮试）")));
+    QVERIFY(sheets[2].contains(QStringLiteral("麦冬")) && !sheets[0].contains(QStringLiteral("麦冬")));
+    QCOMPARE(db.rows(QStringLiteral("select 天数 from ycrx where 门诊号='T7'")), QStringList(7, QStringLiteral("3")));
+
+    old = w;
+    w->baocun->trigger();
+    w = reopened(old);
+    QVERIFY(w);
+    QCOMPARE(db.rows(QStringLiteral("select 药品 from xjrx where 门诊号='T7' order by 行号")).size(), 7);
 }
 
 QTEST_MAIN(TestTypicalCase)
