@@ -52,46 +52,21 @@ void TestIdHint::hint_data()
     QTest::addColumn<QString>("birth");
     QTest::addColumn<QString>("hint");
     for (const char *window : {"Form1", "Form2"}) {
-        auto row = [window](const char *name) -> QTestData & {
-            return QTest::addRow("%s: %s", window, name) << window;
+        auto row = [window](const char *name, const char *number, const char *sex, const char *birth,
+                            const char *hint) {
+            QTest::addRow("%s: %s", window, name) << window << number << sex << birth << hint;
         };
-        row("wrong check") << "440304199005011239"
-                           << ""
-                           << ""
-                           << "校验位不对，应为 0";
-        row("too short") << "12345"
-                         << "男"
-                         << "1990-05-01"
-                         << "身份证号应为 18 位或 15 位，现在是 5 位";
-        row("not a day") << "330102198702290024"
-                         << ""
-                         << ""
-                         << "身份证号中的出生日期 19870229 不是真实的日期";
-        row("agreeing") << "440304199005011230"
-                        << "男"
-                        << "1990-05-01"
-                        << "";
-        row("agreeing, other date form") << "44030419850612006x"
-                                         << "女"
-                                         << "1985/6/12"
-                                         << "";
-        row("性别 and 出生年月 not filled") << "440304199005011230"
-                                            << "Combo1"
-                                            << ""
-                                            << "";
-        row("性别 differs") << "44030419850612006X"
-                            << "男"
-                            << "1985-06-12"
-                            << "身份证号中的性别是女，与性别不符";
-        row("出生年月 differs") << "440304199005011230"
-                                << "男"
-                                << "1990-5-2"
-                                << "身份证号中的出生日期是 1990年5月1日，与出生年月不符";
-        row("both differ") << "11010519491231002X"
-                           << "男"
-                           << "1950-01-01"
-                           << "身份证号中的出生日期是 1949年12月31日，与出生年月不符\n"
-                              "身份证号中的性别是女，与性别不符";
+        row("wrong check", "440304199005011239", "", "", "校验位不对，应为 0");
+        row("too short", "12345", "男", "1990-05-01", "身份证号应为 18 位或 15 位，现在是 5 位");
+        row("not a day", "330102198702290024", "", "", "身份证号中的出生日期 19870229 不是真实的日期");
+        row("agreeing", "440304199005011230", "男", "1990-05-01", "");
+        row("agreeing, other date form", "44030419850612006x", "女", "1985/6/12", "");
+        row("性别 and 出生年月 not filled", "440304199005011230", "Combo1", "", "");
+        row("性别 differs", "44030419850612006X", "男", "1985-06-12", "身份证号中的性别是女，与性别不符");
+        row("出生年月 differs", "440304199005011230", "男", "1990-5-2",
+            "身份证号中的出生日期是 1990年5月1日，与出生年月不符");
+        row("both differ", "11010519491231002X", "男", "1950-01-01",
+            "身份证号中的出生日期是 1949年12月31日，与出生年月不符\n身份证号中的性别是女，与性别不符");
     }
 }
 
