@@ -8,6 +8,7 @@
 #include "data/sqltext.h"
 #include "ui/entertab.h"
 #include "ui/fonts.h"
+#include "ui/idhint.h"
 #include "ui/images.h"
 #include "ui/layout.h"
 #include "ui/msgbox.h"
@@ -136,6 +137,7 @@ Form1::Form1(QWidget *parent) : XsWindow(parent)
     for (QComboBox *c : Combo1)
         EnterAsTab::install(c);
     Text1[kVisitBox]->editor()->installEventFilter(this);
+    new IdCardHint(Text1[kIdCardBox], Combo1[kSexCombo], Text1[kBirthBox]);
 
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);

@@ -23,6 +23,7 @@ constexpr int kBirthBox = 2;        // 出生年月
 constexpr int kVisitBox = 6;        // 入诊时间
 constexpr int kDrugNameBox = 12;    // 药名
 constexpr int kDrugAmountBox = 13;  // 药量
+constexpr int kIdCardBox = 16;      // 身份证
 // ... and combo boxes.
 constexpr int kSexCombo = 0;      // 性别
 constexpr int kDeptCombo = 1;     // 科室

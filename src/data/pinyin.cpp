@@ -2,8 +2,8 @@
 
 #include <QFile>
 #include <QHash>
-#include <QTextStream>
 #include <algorithm>
+#include <limits>
 
 // The table is compiled into this static library: its resource is registered
 // before the first reading.
@@ -28,31 +28,57 @@ QString plainReading(const QString &marked)
     return out;
 }
 
-// The table built from Unihan (":/pinyin/readings.txt": hex code point, a tab,
-// the readings separated by blanks), read once.
-const QHash<char16_t, QStringList> &table()
+// Calls f with each non-empty part of `text` between the separators.
+template <class F>
+void forEachPart(QByteArrayView text, char separator, F f)
 {
-    static const QHash<char16_t, QStringList> readings = [] {
-        QHash<char16_t, QStringList> t;
+    for (qsizetype from = 0; from < text.size();) {
+        qsizetype to = text.indexOf(separator, from);
+        if (to < 0)
+            to = text.size();
+        if (to > from)
+            f(text.sliced(from, to - from));
+        from = to + 1;
+    }
+}
+
+// The table built from Unihan (":/pinyin/readings.txt": hex code point, a tab,
+// the readings separated by blanks), read once, indexed by the character.
+// The file holds some 28,000 readings but only some 1,500 different ones, and
+// many characters read alike: each list of readings is made once and shared
+// by every character that has it.
+const std::vector<QStringList> &table()
+{
+    static const std::vector<QStringList> readings = [] {
+        std::vector<QStringList> t(0x10000);
         registerPinyinResource();
         QFile f(QStringLiteral(":/pinyin/readings.txt"));
         if (!f.open(QIODevice::ReadOnly))
             return t;
-        t.reserve(30000);
-        QTextStream in(&f);
-        QString line;
-        while (in.readLineInto(&line)) {
-            const qsizetype tab = line.indexOf(QLatin1Char('\t'));
+        const QByteArray all = f.readAll();
+        QHash<QByteArray, QString> plainOf;
+        QHash<QByteArray, QStringList> listOf;
+        forEachPart(all, '\n', [&](QByteArrayView line) {
+            const qsizetype tab = line.indexOf('\t');
             bool ok = false;
-            const uint cp = line.left(tab).toUInt(&ok, 16);
-            if (tab < 0 || !ok || cp > 0xFFFF)
-                continue;
-            QStringList plain;
-            for (const QString &r : line.mid(tab + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts))
-                if (const QString p = plainReading(r); !plain.contains(p))
-                    plain << p;
-            t.insert(char16_t(cp), plain);
-        }
+            const uint cp = tab < 0 ? 0 : line.first(tab).toUInt(&ok, 16);
+            if (!ok || cp > 0xFFFF)
+                return;
+            const QByteArray marked = line.sliced(tab + 1).toByteArray();
+            auto list = listOf.constFind(marked);
+            if (list == listOf.cend()) {
+                QStringList plain;
+                forEachPart(marked, ' ', [&](QByteArrayView one) {
+                    auto known = plainOf.constFind(one.toByteArray());
+                    if (known == plainOf.cend())
+                        known = plainOf.insert(one.toByteArray(), plainReading(QString::fromUtf8(one)));
+                    if (!plain.contains(*known))
+                        plain << *known;
+                });
+                list = listOf.insert(marked, plain);
+            }
+            t[cp] = *list;
+        });
         return t;
     }();
     return readings;
@@ -62,7 +88,7 @@ bool isTypedLetter(QChar c) { return c.unicode() < 0x80 && c.isLetterOrNumber();
 
 }  // namespace
 
-QStringList pinyinReadings(QChar c) { return table().value(c.unicode()); }
+QStringList pinyinReadings(QChar c) { return table()[c.unicode()]; }
 
 PinyinName::PinyinName(const QString &name) : name_(name)
 {
@@ -78,53 +104,65 @@ int PinyinName::match(const QString &typed) const
         return 0;
     if (!std::all_of(t.begin(), t.end(), isTypedLetter))
         return int(name_.indexOf(t, 0, Qt::CaseInsensitive));
-    for (int at = 0; at < name_.size(); ++at)
-        if ((isTypedLetter(name_[at]) || !readings_[size_t(at)].isEmpty()) && matchesFrom(at, t))
-            return at;
-    return -1;
+    return firstStart(t);
 }
 
-// Walks the name from character `at` on, keeping every place in `typed` that
-// the characters so far can have consumed.
-bool PinyinName::matchesFrom(int at, const QString &typed) const
+// One walk over the name for every place a match can start (a letter or a
+// character with readings). Before character i, start[pos] is the earliest
+// start from which the characters so far can have consumed the first pos
+// letters of `typed` (kNone: from none). Walks from different starts that
+// reach the same place go on alike, so only the earliest is kept; the answer
+// is the earliest start of a walk that consumes all of `typed`, the same as
+// trying each start in turn.
+int PinyinName::firstStart(const QString &typed) const
 {
+    constexpr int kNone = std::numeric_limits<int>::max();
     const auto length = size_t(typed.size());
-    std::vector<bool> here(length + 1, false), next(length + 1, false);
-    here[0] = true;
-    for (int i = at; i < name_.size(); ++i) {
-        std::fill(next.begin(), next.end(), false);
+    std::vector<int> start(length + 1, kNone), next(length + 1, kNone);
+    int found = kNone;
+    for (int i = 0; i < name_.size(); ++i) {
         const QChar c = name_[i];
         const QStringList &readings = readings_[size_t(i)];
+        const bool letter = isTypedLetter(c);
+        if (letter || !readings.isEmpty())
+            start[0] = std::min(start[0], i);
+        std::fill(next.begin(), next.end(), kNone);
+        auto reach = [&next](size_t pos, int from) { next[pos] = std::min(next[pos], from); };
         for (size_t pos = 0; pos < length; ++pos) {
-            if (!here[pos])
+            const int from = start[pos];
+            if (from == kNone)
                 continue;
-            if (isTypedLetter(c)) {
+            if (letter) {
                 if (c.toLower() == typed[qsizetype(pos)])
-                    next[pos + 1] = true;
+                    reach(pos + 1, from);
                 continue;
             }
             if (readings.isEmpty()) {
-                next[pos] = true;  // a sign between the characters
+                reach(pos, from);  // a sign between the characters
                 continue;
             }
             const QStringView rest = QStringView(typed).mid(qsizetype(pos));
             for (const QString &r : readings) {
+                if (r.front() != rest.front())
+                    continue;  // every way below begins with the reading's first letter
                 if (r.startsWith(rest))
-                    return true;  // typed ends inside this reading
+                    found = std::min(found, from);  // typed ends inside this reading
                 if (rest.startsWith(r))
-                    next[pos + size_t(r.size())] = true;
+                    reach(pos + size_t(r.size()), from);
                 if (r.size() > 2 && r[1] == QLatin1Char('h') && QStringLiteral("zcs").contains(r[0])
                     && rest.startsWith(QStringView(r).left(2)))
-                    next[pos + 2] = true;
-                if (rest.front() == r.front())
-                    next[pos + 1] = true;
+                    reach(pos + 2, from);
+                reach(pos + 1, from);
             }
         }
-        if (next[length])
-            return true;
-        here.swap(next);
+        found = std::min(found, next[length]);
+        next[length] = kNone;
+        start.swap(next);
+        // No walk still going began before the match found.
+        if (found != kNone && *std::min_element(start.begin(), start.end()) >= found)
+            break;
     }
-    return false;
+    return found == kNone ? -1 : found;
 }
 
 }  // namespace xs

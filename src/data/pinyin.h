@@ -28,7 +28,8 @@ public:
     const QString &name() const { return name_; }
 
 private:
-    bool matchesFrom(int at, const QString &typed) const;
+    // The first character a match of `typed` (lower-case letters and digits) starts at, or -1.
+    int firstStart(const QString &typed) const;
     QString name_;
     std::vector<QStringList> readings_;  // per character of the name
 };

@@ -16,6 +16,7 @@
 #include "prescribe/worktable.h"
 #include "ui/entertab.h"
 #include "ui/fonts.h"
+#include "ui/idhint.h"
 #include "ui/images.h"
 #include "ui/layout.h"
 #include "ui/msgbox.h"
@@ -264,6 +265,7 @@ void Form2::buildFields()
         Label2[size_t(f.label)] = label;
     }
     Text2[kVisitBox]->editor()->installEventFilter(this);
+    new IdCardHint(Text2[kIdCardBox], Combo1[kSexCombo], Text2[kBirthBox]);
 }
 
 QSize Form2::openingSize(const QSize &available) const
