@@ -261,13 +261,13 @@ void TestTypicalCase::prescriptionSheets()
     Form2 *w = openForm2();
     typePatient(w, QStringLiteral("T7"), QString(), QString());
     const QList<QPair<QString, QString>> drugs = {
-        {QStringLiteral("阿莫西林胶囊 0.5g"), QStringLiteral("抗生素")},
+        {QStringLiteral("阿莫西林胶囊 0.25g"), QStringLiteral("抗生素")},
         {QStringLiteral("0.9%氯化钠注射液 250ml"), QStringLiteral("输液")},
-        {QStringLiteral("氯沙坦钾片 50mg"), QStringLiteral("心血管")},
-        {QStringLiteral("沙美特罗替卡松粉吸入剂 50μg/250μg"), QStringLiteral("呼吸")},
+        {QStringLiteral("硝苯地平控释片 30mg"), QStringLiteral("心血管")},
+        {QStringLiteral("盐酸氨溴索片 30mg"), QStringLiteral("呼吸")},
         {QStringLiteral("加巴喷丁胶囊 0.1g"), QStringLiteral("神经")},
-        {QStringLiteral("多维元素片(29)"), QStringLiteral("维生素激素")},
-        {QStringLiteral("麦冬"), QStringLiteral("中药")}};
+        {QStringLiteral("维生素C片 0.1g"), QStringLiteral("维生素激素")},
+        {QStringLiteral("黄芪"), QStringLiteral("中药")}};
     for (const auto &[entry, category] : drugs) {
         w->findChild<QAction *>(category)->trigger();
         w->Text1->setText(category == QStringLiteral("中药") ? QStringLiteral("10") : QStringLiteral("1"));
@@ -288,7 +288,7 @@ void TestTypicalCase::prescriptionSheets()
     setPdfPathChooser([&](QWidget *, const QString &) { return pdf; });
     int pages = 0;
     QTimer::singleShot(0, [&] {
-        auto *d = qobject_cast<RxDialog *>(QApplication::activeModalWidget());
+        auto *d = dynamic_cast<RxDialog *>(QApplication::activeModalWidget());
         QVERIFY(d);
         auto *table = d->findChild<QTableWidget *>(QStringLiteral("lines"));
         QCOMPARE(table->rowCount(), 7);
@@ -320,7 +320,7 @@ void TestTypicalCase::prescriptionSheets()
              {QStringLiteral("姓名：张三"), QStringLiteral("门诊号：T7"), QStringLiteral("以下空白")})
             QVERIFY2(sheets[i].contains(want), qPrintable(sheets[i]));
     QVERIFY(sheets[0].contains(QStringLiteral("（皮试）")));
-    QVERIFY(sheets[2].contains(QStringLiteral("麦冬")) && !sheets[0].contains(QStringLiteral("麦冬")));
+    QVERIFY(sheets[2].contains(QStringLiteral("黄芪")) && !sheets[0].contains(QStringLiteral("黄芪")));
     QCOMPARE(db.rows(QStringLiteral("select 天数 from ycrx where 门诊号='T7'")), QStringList(7, QStringLiteral("3")));
 
     old = w;
