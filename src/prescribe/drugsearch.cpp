@@ -2,8 +2,10 @@
 
 #include "data/recordset.h"
 #include "data/schema.h"
+#include "data/statements.h"
 
 #include <QDialogButtonBox>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -25,9 +27,9 @@ DrugSearch::DrugSearch(QWidget *parent) : QDialog(parent)
     typed = new QLineEdit(this);
     typed->setObjectName(QStringLiteral("typed"));
     label->setBuddy(typed);
-    found = new QTableWidget(0, 2, this);
+    found = new QTableWidget(0, 3, this);
     found->setObjectName(QStringLiteral("found"));
-    found->setHorizontalHeaderLabels({QStringLiteral("药品"), QStringLiteral("类别")});
+    found->setHorizontalHeaderLabels({QStringLiteral("药品"), QStringLiteral("类别"), QStringLiteral("规格")});
     found->setAccessibleName(QStringLiteral("找到的药品"));
     found->setEditTriggers(QAbstractItemView::NoEditTriggers);
     found->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -42,8 +44,19 @@ DrugSearch::DrugSearch(QWidget *parent) : QDialog(parent)
     layout->addWidget(typed);
     layout->addWidget(found);
     layout->addWidget(buttons);
-    resize(520, 420);
+    resize(640, 420);
 
+    // The 规格 of each entry of a category, from the drug catalogue.
+    QHash<QString, QString> specs;
+    QString unread;
+    eachRow(
+        QStringLiteral("SELECT 表1名称, 类别, 规格 FROM drugs"), {},
+        [&specs](const Cells &row) {
+            if (row.size() == 3 && row[0] && row[1])
+                specs.insert(*row[0] + QChar(0x1f) + *row[1], row[2].value_or(QString()));
+            return true;
+        },
+        &unread);
     // Every category's entries, each text once per category, in menu order.
     if (RecordsetPtr rs = runsql(QStringLiteral("表1"))) {
         const QStringList &columns = catalogueColumns();
@@ -57,7 +70,7 @@ DrugSearch::DrugSearch(QWidget *parent) : QDialog(parent)
             for (const QString &t : byColumn[size_t(c)])
                 if (!seen.contains(t)) {
                     seen.insert(t);
-                    entries_.push_back({t, columns[c], PinyinName(t)});
+                    entries_.push_back({t, columns[c], PinyinName(t), specs.value(t + QChar(0x1f) + columns[c])});
                 }
         }
     }
@@ -85,6 +98,7 @@ void DrugSearch::narrow()
     for (int r = 0; r < int(hits.size()); ++r) {
         found->setItem(r, 0, new QTableWidgetItem(hits[size_t(r)].second->text));
         found->setItem(r, 1, new QTableWidgetItem(hits[size_t(r)].second->category));
+        found->setItem(r, 2, new QTableWidgetItem(hits[size_t(r)].second->spec));
     }
     if (!hits.empty())
         found->selectRow(0);

@@ -33,6 +33,7 @@ private:
         QString text;
         QString category;
         PinyinName name;
+        QString spec;  // 规格 from the drug catalogue ("" when it has no row for the entry)
     };
     void narrow();
     void choose();

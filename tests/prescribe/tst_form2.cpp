@@ -325,16 +325,18 @@ void TestForm2::typeToNarrow()
 void TestForm2::searchPicks_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QStringList>("found");  // "entry|category", in the order listed
+    QTest::addColumn<QStringList>("found");  // "entry|category|规格", in the order listed
     QTest::addColumn<int>("downs");          // Down presses before Enter
     QTest::addColumn<QString>("picked");     // empty: nothing found, the dialog closed with Esc
-    QTest::newRow("initials, first found") << "ffgc" << QStringList{"复方甘草片|呼吸"} << 0 << "复方甘草片";
+    QTest::newRow("initials, first found")
+        << "ffgc" << QStringList{"复方甘草片|呼吸|每片含甘草浸膏粉112.5mg"} << 0 << "复方甘草片";
     QTest::newRow("one entry in two rows listed once")
-        << "aomei" << QStringList{"奥美拉唑肠溶胶囊 20mg|消化"} << 0 << "奥美拉唑肠溶胶囊 20mg";
+        << "aomei" << QStringList{"奥美拉唑肠溶胶囊 20mg|消化|20mg"} << 0 << "奥美拉唑肠溶胶囊 20mg";
     QTest::newRow("in menu order, Down moves")
-        << "pian" << QStringList{"氨溴索片 30mg|呼吸", "复方甘草片|呼吸", " 多潘立酮片 10mg |消化"} << 2
+        << "pian"
+        << QStringList{"氨溴索片 30mg|呼吸|", "复方甘草片|呼吸|每片含甘草浸膏粉112.5mg", " 多潘立酮片 10mg |消化|"} << 2
         << " 多潘立酮片 10mg ";
-    QTest::newRow("characters") << "炉甘" << QStringList{"炉甘石洗剂|外用"} << 0 << "炉甘石洗剂";
+    QTest::newRow("characters") << "炉甘" << QStringList{"炉甘石洗剂|外用|"} << 0 << "炉甘石洗剂";
     QTest::newRow("nothing found") << "xyzq" << QStringList{} << 0 << "";
 }
 
@@ -363,7 +365,8 @@ void TestForm2::searchPicks()
         else
             box->insert(typed);
         for (int r = 0; r < table->rowCount(); ++r)
-            listed << table->item(r, 0)->text() + QLatin1Char('|') + table->item(r, 1)->text();
+            listed << table->item(r, 0)->text() + QLatin1Char('|') + table->item(r, 1)->text() + QLatin1Char('|')
+                          + table->item(r, 2)->text();
         for (int i = 0; i < downs; ++i)
             QTest::keyClick(box, Qt::Key_Down);
         QTest::keyClick(box, picked.isEmpty() ? Qt::Key_Escape : Qt::Key_Return);
