@@ -293,6 +293,45 @@ private slots:
         QCOMPARE(db.count(QStringLiteral("xjrx")), 3);
     }
 
+    // The sheet's patient part: age and sex from 出生年月 and 性别, else from
+    // the 身份证 number; 急诊 and 儿科 from the 科室, 儿科 also for a child.
+    void sheetHeader_data()
+    {
+        QTest::addColumn<QString>("values");    // 性别|科室|出生年月|身份证
+        QTest::addColumn<QString>("expected");  // sex|birth|急诊|儿科
+        const QString child = QDate::currentDate().addYears(-3).toString(Qt::ISODate);
+        QTest::newRow("from the record") << "女|内科|1980-05-06|110101198005060015"
+                                         << "女|1980-05-06|0|0";
+        QTest::newRow("from the number") << "|急诊内科||110101198005060015"
+                                         << "男|1980-05-06|1|0";
+        QTest::newRow("number not valid") << "|内科||110101198005060012"
+                                          << "||0|0";
+        QTest::newRow("a child") << "男|内科|" + child + "|"
+                                 << "男|" + child + "|0|1";
+        QTest::newRow("儿科") << "男|儿科|1980-05-06|"
+                              << "男|1980-05-06|0|1";
+    }
+    void sheetHeader()
+    {
+        QFETCH(QString, values);
+        QFETCH(QString, expected);
+        TestDb db;
+        const QStringList v = values.split(u'|');
+        db.exec(QStringLiteral("insert into yc(门诊号,姓名,性别,科室,出生年月,身份证,诊断,医生签字) values('H1','张三',"
+                               "'%1','%2',%3,'%4','胃炎','王医生')")
+                    .arg(v[0], v[1], v[2].isEmpty() ? QStringLiteral("NULL") : "'" + v[2] + "'", v[3]));
+        QString why;
+        const std::optional<RxHeader> h = workHeader(QStringLiteral("H1"), &why);
+        QVERIFY2(h, qPrintable(why));
+        QCOMPARE(QStringList({h->sex, h->birth.toString(Qt::ISODate), QString::number(h->emergency),
+                              QString::number(h->paediatric)})
+                     .join(u'|'),
+                 expected);
+        QCOMPARE(QStringList({h->institution, h->caseNo, h->name, h->diagnosis, h->doctor}).join(u'|'),
+                 QStringLiteral("青禾医院|H1|张三|胃炎|王医生"));
+        QVERIFY(!workHeader(QStringLiteral("H9"), &why) && why.isEmpty());
+    }
+
     // Lines the engine refuses store no row either.
     void linesRefusedStoreNothing()
     {
