@@ -71,8 +71,11 @@ struct AuditedTable {
     const char *key;
     const char *secret;
 };
-inline constexpr AuditedTable kAuditedTables[] = {
-    {"xj", "门诊号", ""}, {"yc", "门诊号", ""}, {"class", "科室", ""}, {"use", "username", "password"}};
+inline constexpr AuditedTable kAuditedTables[] = {{"xj", "门诊号", ""},
+                                                  {"yc", "门诊号", ""},
+                                                  {"class", "科室", ""},
+                                                  {"use", "username", "password"},
+                                                  {"xjrx", "门诊号", ""}};
 // The trail's own columns, in order.
 inline const QStringList kTrailColumns = {"序号", "时间", "用户", "操作", "表名", "记录", "改动", "校验值"};
 

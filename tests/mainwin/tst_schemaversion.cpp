@@ -127,6 +127,9 @@ void TestSchemaVersion::broughtUpFromEarlier_data()
                                   << "select 1";
     QTest::newRow("the listings' indexes") << "drop index class_nianji_keshi; drop index xj_keshi_menzhenhao"
                                            << "drop index chengheng.class_nianji_keshi";
+    QTest::newRow("the drug catalogue and the prescription lines")
+        << "drop table drugs; drop table xjrx; drop table ycrx"
+        << "drop table chengheng.drugs; drop table chengheng.xjrx; drop table room_1.ycrx";
     QTest::newRow("the kept counts")
         << "drop trigger row_counts_xj_insert; drop trigger row_counts_xj_delete; drop table row_counts"
         << "drop trigger row_counts_insert on chengheng.xj; drop trigger row_counts_delete on chengheng.xj;"

@@ -288,6 +288,9 @@ private slots:
         db.exec(QStringLiteral("insert into xjrx(门诊号,行号,药品) values('N2',1,'旧的')"));
         QCOMPARE(int(archiveWorkRows(QStringLiteral("N2")).result), int(ArchiveOutcome::Copied));
         QCOMPARE(shown(archivedLines(QStringLiteral("N2"), &why)).mid(0, 2), stored);
+        // The archived lines are in the trail: the stale one added and removed, the three copied.
+        if (!serverEngine())
+            QCOMPARE(db.count(QStringLiteral("audit where 表名='xjrx'")), 5);
         QVERIFY(removeWorkRows(QStringLiteral("N2")).ok);
         QCOMPARE(db.count(QStringLiteral("ycrx")), 0);
         QCOMPARE(db.count(QStringLiteral("xjrx")), 3);

@@ -254,13 +254,15 @@ QString dependencyProblem(PgConnection &c)
         if (seen == 0)
             return QStringLiteral("审计触发器函数 chengheng.%1 缺失：此后的修改没有记录").arg(name);
     }
-    // Every audited table (the shared ones and each room's yc) has its trigger, as made, enabled.
+    // Every audited table (the shared ones, the archived prescription lines
+    // and each room's yc) has its trigger, as made, enabled.
     const PgResult tables = c.exec(QStringLiteral(
         "select k.oid::pg_catalog.regclass::text, k.relname, (select pg_catalog.pg_get_triggerdef(t.oid) from"
         " pg_catalog.pg_trigger t where t.tgrelid = k.oid and t.tgname = 'audit_trail'), (select t.tgenabled from"
         " pg_catalog.pg_trigger t where t.tgrelid = k.oid and t.tgname = 'audit_trail') from pg_catalog.pg_class k"
         " join pg_catalog.pg_namespace n on n.oid = k.relnamespace where k.relkind = 'r' and (n.nspname = 'chengheng'"
-        " and k.relname in ('xj', 'class', 'use') or n.nspname like 'room\\_%' and k.relname = 'yc') order by 1"));
+        " and k.relname in ('xj', 'class', 'use', 'xjrx') or n.nspname like 'room\\_%' and k.relname = 'yc')"
+        " order by 1"));
     if (!tables.ok())
         return readError.arg(tables.error());
     for (int i = 0; i < tables.rows(); ++i) {

@@ -253,8 +253,9 @@ bool upgradeServerRoles(PgConnection &c, QStringList *rooms, QString *why)
                        " FOR o IN SELECT nspname FROM pg_namespace WHERE nspname LIKE 'room\\_%%' LOOP"
                        " EXECUTE format('ALTER SCHEMA %I OWNER TO %1', o.nspname); END LOOP; END$xs$;")
             .arg(kOwnerRole);
-    QString sql = rolesDdl() + owners + asRole(kOwnerRole) + roomsTableDdl() + serverAuditDdl() + serverRowCountDdl()
-                  + serverMigrationDdl(version) + sharedGrantsDdl();
+    // The structure is brought up first: the trail's triggers go on every audited table it has.
+    QString sql = rolesDdl() + owners + asRole(kOwnerRole) + roomsTableDdl() + serverMigrationDdl(version)
+                  + serverAuditDdl() + serverRowCountDdl() + sharedGrantsDdl();
     for (const QString &room : std::as_const(found))
         sql += roomDdl(room, QString());
     if (!runAdministration(c, sql + serverDdlTrailDdl(), why, QStringLiteral("服务器没有升级（没有任何改动）：")))
