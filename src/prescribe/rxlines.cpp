@@ -160,6 +160,9 @@ std::optional<RxHeader> workHeader(const QString &key, QString *why)
                 h.caseNo = h.number;
                 h.name = field("姓名");
                 h.sex = field("性别");
+                // Anything but 男 or 女 (the box's own placeholder) is no sex given.
+                if (h.sex != QStringLiteral("男") && h.sex != QStringLiteral("女"))
+                    h.sex.clear();
                 h.birth = parseDate(field("出生年月")).value_or(QDate());
                 h.idNumber = field("身份证");
                 if (const IdCardInfo id = readIdCard(h.idNumber); id.valid) {

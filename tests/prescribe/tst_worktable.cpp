@@ -305,9 +305,9 @@ private slots:
         const QString child = QDate::currentDate().addYears(-3).toString(Qt::ISODate);
         QTest::newRow("from the record") << "女|内科|1980-05-06|110101198005060015"
                                          << "女|1980-05-06|0|0";
-        QTest::newRow("from the number") << "|急诊内科||110101198005060015"
+        QTest::newRow("from the number") << "Combo1|急诊内科||110101198005060015"
                                          << "男|1980-05-06|1|0";
-        QTest::newRow("number not valid") << "|内科||110101198005060012"
+        QTest::newRow("number not valid") << "Combo1|内科||110101198005060012"
                                           << "||0|0";
         QTest::newRow("a child") << "男|内科|" + child + "|"
                                  << "男|" + child + "|0|1";
