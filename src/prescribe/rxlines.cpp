@@ -7,6 +7,8 @@
 #include "data/schema.h"
 #include "data/statements.h"
 
+#include <algorithm>
+
 namespace xs {
 
 namespace {
@@ -126,12 +128,10 @@ std::optional<RxLine> lineForPick(const RxPick &pick, QString *why)
 
 bool appendWorkLines(const QString &key, const std::vector<RxPick> &picks, QString *why)
 {
-    for (const RxPick &pick : picks) {
+    return std::ranges::all_of(picks, [&](const RxPick &pick) {
         const std::optional<RxLine> line = lineForPick(pick, why);
-        if (!line || !insertLine(key, *line, why))
-            return false;
-    }
-    return true;
+        return line && insertLine(key, *line, why);
+    });
 }
 
 std::optional<std::vector<RxLine>> workLines(const QString &key, QString *why)
@@ -192,12 +192,8 @@ std::optional<RxHeader> workHeader(const QString &key, QString *why)
 bool replaceWorkLines(const QString &key, const std::vector<RxLine> &lines, QString *why)
 {
     return inTransaction(why, [&](QString *failed) {
-        if (!runStatement(QStringLiteral("DELETE FROM ycrx WHERE 门诊号 = $1"), {key}, failed))
-            return false;
-        for (const RxLine &l : lines)
-            if (!insertLine(key, l, failed))
-                return false;
-        return true;
+        return runStatement(QStringLiteral("DELETE FROM ycrx WHERE 门诊号 = $1"), {key}, failed)
+               && std::ranges::all_of(lines, [&](const RxLine &l) { return insertLine(key, l, failed); });
     });
 }
 
